@@ -1,0 +1,24 @@
+# vellumo_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
+#
+# Every test runs offscreen with its own timeout, so a modal dialog that nobody
+# answers fails the test instead of hanging the whole run.
+function(vellumo_add_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        LABELS "${T_LABELS}"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELLUMO_SHARED_DIR=${VELLUMO_SHARED_DIR};VELLUMO_SPLASH_MS=0;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+endfunction()
+
+# The real sample tables live beside the project, not in it; tests that need
+# them skip when this folder is absent.
+if(NOT DEFINED VELLUMO_SHARED_DIR)
+    get_filename_component(VELLUMO_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared" ABSOLUTE)
+endif()
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/xdg-runtime")

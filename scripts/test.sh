@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test: the whole
+# program, then the table engine again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+cmake --preset default
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"
+
+cmake --preset sanitize
+cmake --build --preset sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --preset sanitize -j "$jobs"

@@ -1,0 +1,8 @@
+#include "app/startup.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    return vellumo::runVellumo(app);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace px {
+
+// Every failure of the engine: the message is German and meant for the user.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A second record with the same key.
+class KeyViolation : public Error {
+public:
+    KeyViolation() : Error("Schlüsselverletzung.") {}
+};
+
+} // namespace px

@@ -1,0 +1,236 @@
+#include "paradox/io.h"
+
+#include "paradox/error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace px {
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::string& path) {
+    const int err = errno;
+    std::string reason;
+    switch (err) {
+    case ENOENT:
+        reason = "Die Datei existiert nicht";
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        reason = "Zugriff verweigert";
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        reason = "Der Datenträger ist voll";
+        break;
+    default:
+        reason = std::strerror(err);
+    }
+    throw Error(what + " \"" + path + "\": " + reason);
+}
+
+class PosixFile final : public File {
+public:
+    PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixFile() override { ::close(fd_); }
+
+    std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("Lesefehler in", path_);
+            }
+            if (got == 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+
+    void write(std::uint64_t offset, const void* data, std::size_t n) override {
+        const auto* in = static_cast<const char*>(data);
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("Schreibfehler in", path_);
+            }
+            done += static_cast<std::size_t>(put);
+        }
+    }
+
+    std::uint64_t size() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            fail("Lesefehler in", path_);
+        return static_cast<std::uint64_t>(st.st_size);
+    }
+
+    void truncate(std::uint64_t size) override {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            fail("Schreibfehler in", path_);
+    }
+
+    void sync() override {
+        if (::fsync(fd_) != 0)
+            fail("Schreibfehler in", path_);
+    }
+
+private:
+    int fd_;
+    std::string path_;
+};
+
+class PosixLock final : public Lock {
+public:
+    explicit PosixLock(int fd) : fd_(fd) {}
+    ~PosixLock() override { ::close(fd_); } // closing releases the lock
+private:
+    int fd_;
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+        int flags = O_CLOEXEC;
+        switch (mode) {
+        case OpenMode::ReadOnly:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::ReadWrite:
+            flags |= O_RDWR;
+            break;
+        case OpenMode::Create:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            break;
+        }
+        const int fd = ::open(path.c_str(), flags, 0666);
+        if (fd < 0)
+            fail("Die Datei kann nicht geöffnet werden:", path);
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            throw Error("Die Datei kann nicht geöffnet werden: \"" + path + "\" ist ein Verzeichnis");
+        }
+        return std::make_unique<PosixFile>(fd, path);
+    }
+
+    bool exists(const std::string& path) override {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0;
+    }
+
+    void rename(const std::string& from, const std::string& to) override {
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            fail("Die Datei kann nicht umbenannt werden:", from);
+    }
+
+    void remove(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            fail("Die Datei kann nicht gelöscht werden:", path);
+    }
+
+    void syncDirectory(const std::string& directory) override {
+        const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            fail("Das Verzeichnis kann nicht geöffnet werden:", directory);
+        const int rc = ::fsync(fd);
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        if (rc != 0 && errno != EINVAL) // some file systems cannot sync directories
+            fail("Schreibfehler im Verzeichnis", directory);
+    }
+
+    std::vector<std::string> list(const std::string& directory) override {
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(directory.c_str());
+        if (!dir)
+            return names;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+        return names;
+    }
+
+    std::unique_ptr<Lock> tryLock(const std::string& path, LockKind kind) override {
+        // A lock on a file of its own, so that neither reading nor replacing the
+        // table's files ever touches the lock.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            fail("Die Sperrdatei kann nicht angelegt werden:", path);
+        if (::flock(fd, (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        return std::make_unique<PosixLock>(fd);
+    }
+
+    bool isDirectoryWritable(const std::string& directory) override {
+        return ::access(directory.c_str(), W_OK | X_OK) == 0;
+    }
+};
+
+} // namespace
+
+FileSystem& defaultFileSystem() {
+    static PosixFileSystem fs;
+    return fs;
+}
+
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string findCompanion(FileSystem& fs, const std::string& tablePath, const std::string& ext) {
+    std::string base = fileNameOf(tablePath);
+    const auto dot = base.find_last_of('.');
+    if (dot != std::string::npos)
+        base.resize(dot);
+    const std::string dir = directoryOf(tablePath);
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return s;
+    };
+    const std::string wanted = lower(base + ext);
+    const std::string exact = base + ext;
+    std::string found;
+    for (const std::string& name : fs.list(dir)) {
+        if (name == exact)
+            return dir == "." && tablePath.find('/') == std::string::npos ? name : dir + "/" + name;
+        if (found.empty() && lower(name) == wanted)
+            found = name;
+    }
+    if (found.empty())
+        return {};
+    return dir == "." && tablePath.find('/') == std::string::npos ? found : dir + "/" + found;
+}
+
+} // namespace px

@@ -1,0 +1,134 @@
+// A Paradox table (.db with its .px and .mb companions), read and changed in place.
+//
+// Positions are 0-based and count records in key order (physical chain order
+// for unkeyed tables). Text is UTF-8 on this side and the table's code page on
+// disk.
+#pragma once
+
+#include "paradox/error.h"
+#include "paradox/io.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace px {
+
+enum class FieldType : std::uint8_t {
+    Alpha = 0x01,
+    Date = 0x02,
+    Short = 0x03,
+    Long = 0x04,
+    Money = 0x05,
+    Number = 0x06,
+    Logical = 0x09,
+    Memo = 0x0C,
+    Blob = 0x0D,
+    FmtMemo = 0x0E,
+    OLE = 0x0F,
+    Graphic = 0x10,
+    Time = 0x14,
+    Timestamp = 0x15,
+    AutoInc = 0x16,
+    BCD = 0x17,
+    Bytes = 0x18,
+};
+
+struct FieldDef {
+    std::string name;
+    FieldType type = FieldType::Alpha;
+    int size = 0; // bytes in the record (BCD: number of decimals)
+};
+
+// Day number of a date: 1 = 1 January 0001 (proleptic Gregorian).
+struct Date {
+    std::int32_t day = 0;
+    friend bool operator==(Date, Date) = default;
+};
+struct TimeOfDay {
+    std::int32_t ms = 0;
+    friend bool operator==(TimeOfDay, TimeOfDay) = default;
+};
+struct Timestamp {
+    double ms = 0; // day number * 86'400'000 + milliseconds of the day
+    friend bool operator==(Timestamp, Timestamp) = default;
+};
+struct Decimal {
+    std::string text; // BCD value as plain decimal text, e.g. "-1.23"
+    friend bool operator==(const Decimal&, const Decimal&) = default;
+};
+using Bytes = std::vector<std::uint8_t>;
+
+// One field value. monostate is NULL (for alpha fields: the empty text).
+// Alpha and memo values are UTF-8 text; formatted memo, binary, OLE, graphic
+// and bytes fields are Bytes (graphic: the image without the 8-byte prefix).
+using Value = std::variant<std::monostate, std::string, std::int64_t, double, bool, Date,
+                           TimeOfDay, Timestamp, Decimal, Bytes>;
+using Record = std::vector<Value>;
+
+struct TableInfo {
+    int fileVersion = 0;    // header byte 0x39 (3..12)
+    std::string levelName;  // "3.0", "3.5", "4", "5", "7"
+    int codePage = 0;       // as used for decoding (437 when the header has none)
+    int sortOrderId = 0;    // header byte 0x29
+    std::string sortOrderName;
+    int blockSize = 0;      // bytes
+    int keyFieldCount = 0;  // 0 for unkeyed tables
+    int indexLevels = 0;    // of the .px, 0 without one
+    std::vector<FieldDef> fields;
+};
+
+enum class Access { Read, Write };
+
+class Table {
+public:
+    // Opens a table. Access::Write takes the table's write lock, runs recovery
+    // of a left-over journal first and refuses a table another program writes.
+    static std::unique_ptr<Table> open(const std::string& path, Access access,
+                                       FileSystem& fs = defaultFileSystem());
+
+    // Creates a new, empty table (level 4, 4 KiB blocks, code page 1252, sort
+    // order ANSI INTL), replacing the table and all its companions and journal
+    // at that path. keyFields: the first n fields form the primary key.
+    static void create(const std::string& path, const std::vector<FieldDef>& fields,
+                       int keyFields, FileSystem& fs = defaultFileSystem());
+
+    virtual ~Table() = default;
+
+    virtual const TableInfo& info() const = 0;
+    virtual std::uint32_t recordCount() const = 0;
+    int fieldIndex(const std::string& name) const; // -1 when missing (case ignored)
+
+    // Reads records and fields by position; blobs are read from the .mb.
+    virtual Record read(std::uint32_t position) = 0;
+    virtual Value readField(std::uint32_t position, int field) = 0;
+    // Calls visit for every record in key order with one field's value, reading
+    // nothing else; stops early when visit returns false.
+    virtual void scanField(int field,
+                           const std::function<bool(std::uint32_t, const Value&)>& visit) = 0;
+
+    // Changes. Each returns the position the record has afterwards and is
+    // atomic: on an error nothing has changed. KeyViolation when another
+    // record has the same key fields (exact text).
+    virtual std::uint32_t insert(const Record& record) = 0;
+    virtual std::uint32_t update(std::uint32_t position, const Record& record) = 0;
+    virtual void remove(std::uint32_t position) = 0;
+
+    // Position of the first record whose key is not less than the key fields
+    // of record (the lower bound), or recordCount() when there is none.
+    virtual std::uint32_t lowerBound(const Record& key) = 0;
+
+    // Checks the whole table; returns problems (empty when sound) and
+    // warnings (a key order that differs from ours only by collation).
+    struct CheckResult {
+        std::vector<std::string> problems;
+        std::vector<std::string> warnings;
+    };
+    virtual CheckResult check() = 0;
+};
+
+} // namespace px
