@@ -1,11 +1,132 @@
 // vellumo-table: look into any Paradox table from the command line.
+//
+//   vellumo-table info FILE    header facts and the fields
+//   vellumo-table dump FILE    every record in key order as CSV (UTF-8)
+//   vellumo-table check FILE   exit 0 when sound, 1 with the list of problems
+//
+// The table is only ever opened for reading. Errors go to standard error with
+// exit code 2.
+#include "format.h"
+
+#include "paradox/table.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+void out(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+int info(px::Table& table, const std::string& path) {
+    const px::TableInfo& i = table.info();
+    char sort[64];
+    std::snprintf(sort, sizeof sort, "0x%02X %s", static_cast<unsigned>(i.sortOrderId),
+                  i.sortOrderName.c_str());
+    out("Datei:           " + path);
+    out("Stufe:           " + i.levelName + " (Dateiversion " + std::to_string(i.fileVersion) +
+        ")");
+    out("Codepage:        " + std::to_string(i.codePage));
+    out("Sortierfolge:    " + std::string(sort));
+    out("Blockgröße:      " + std::to_string(i.blockSize) + " Bytes");
+    out("Datensätze:      " + std::to_string(table.recordCount()));
+    out("Schlüsselfelder: " + std::to_string(i.keyFieldCount));
+    out("Indexstufen:     " + std::to_string(i.indexLevels));
+    out("Felder:          " + std::to_string(i.fields.size()));
+    for (std::size_t n = 0; n < i.fields.size(); ++n) {
+        const px::FieldDef& f = i.fields[n];
+        char line[160];
+        std::snprintf(line, sizeof line, "  %3zu  %-26s %-18s %d%s", n + 1, f.name.c_str(),
+                      vtable::fieldKindName(f.type).c_str(), f.size,
+                      f.type == px::FieldType::BCD ? " Nachkommastellen" : "");
+        out(line);
+    }
+    return 0;
+}
+
+int dump(px::Table& table) {
+    const auto& fields = table.info().fields;
+    std::vector<std::string> cells;
+    for (const auto& f : fields)
+        cells.push_back(f.name);
+    out(vtable::csvLine(cells));
+    const std::uint32_t count = table.recordCount();
+    for (std::uint32_t pos = 0; pos < count; ++pos) {
+        const px::Record record = table.read(pos);
+        cells.clear();
+        for (std::size_t n = 0; n < fields.size(); ++n)
+            cells.push_back(n < record.size() ? vtable::formatValue(fields[n].type, record[n])
+                                              : std::string());
+        out(vtable::csvLine(cells));
+    }
+    return 0;
+}
+
+int check(px::Table& table) {
+    px::Table::CheckResult result = table.check();
+    if (result.problems.empty()) {
+        // The structure is sound; a record whose contents cannot be read (a memo
+        // pointing nowhere, text that does not decode) is still a problem.
+        const std::uint32_t count = table.recordCount();
+        for (std::uint32_t pos = 0; pos < count; ++pos) {
+            try {
+                table.read(pos);
+            } catch (const px::Error& e) {
+                result.problems.push_back("Datensatz " + std::to_string(pos + 1) + ": " + e.what());
+                if (result.problems.size() >= 100)
+                    break;
+            }
+        }
+    }
+    for (const auto& w : result.warnings)
+        out("Warnung: " + w);
+    for (const auto& p : result.problems)
+        out("Fehler: " + p);
+    if (result.problems.empty()) {
+        out("In Ordnung.");
+        return 0;
+    }
+    return 1;
+}
+
+int usage() {
+    std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n");
+    return 2;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    (void)argv;
-    if (argc < 3) {
-        std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n");
+    if (argc != 3)
+        return usage();
+    const std::string command = argv[1];
+    const std::string path = argv[2];
+    if (command != "info" && command != "dump" && command != "check")
+        return usage();
+    try {
+        auto table = px::Table::open(path, px::Access::Read);
+        int rc = 0;
+        if (command == "info")
+            rc = info(*table, path);
+        else if (command == "dump")
+            rc = dump(*table);
+        else
+            rc = check(*table);
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "vellumo-table: Ausgabe fehlgeschlagen: %s\n",
+                         std::strerror(errno));
+            return 2;
+        }
+        return rc;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "vellumo-table: %s: %s\n", path.c_str(), e.what());
         return 2;
     }
-    return 2;
 }
