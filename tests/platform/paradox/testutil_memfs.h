@@ -1,0 +1,106 @@
+// A file system in memory for engine tests, the fuzzer and the benchmark:
+// tables can be built from bytes, damaged and opened without touching the disk.
+#pragma once
+
+#include "paradox/error.h"
+#include "paradox/io.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+class MemoryFileSystem : public px::FileSystem {
+public:
+    using Bytes = std::vector<std::uint8_t>;
+
+    void put(const std::string& path, Bytes bytes) {
+        files_[path] = std::make_shared<Bytes>(std::move(bytes));
+    }
+    void put(const std::string& path, const std::uint8_t* data, std::size_t n) {
+        put(path, Bytes(data, data + n));
+    }
+    // The bytes of a file, or nullptr when it is missing.
+    const Bytes* get(const std::string& path) const {
+        auto it = files_.find(path);
+        return it == files_.end() ? nullptr : it->second.get();
+    }
+    void clear() { files_.clear(); }
+
+    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
+        auto it = files_.find(path);
+        if (mode == px::OpenMode::Create) {
+            auto data = std::make_shared<Bytes>();
+            files_[path] = data;
+            return std::make_unique<MemoryFile>(data, true);
+        }
+        if (it == files_.end())
+            throw px::Error("Die Datei kann nicht geöffnet werden: \"" + path +
+                            "\": Die Datei existiert nicht");
+        return std::make_unique<MemoryFile>(it->second, mode == px::OpenMode::ReadWrite);
+    }
+    bool exists(const std::string& path) override { return files_.count(path) != 0; }
+    void rename(const std::string& from, const std::string& to) override {
+        auto it = files_.find(from);
+        if (it == files_.end())
+            throw px::Error("Die Datei kann nicht umbenannt werden: \"" + from + "\"");
+        auto data = it->second;
+        files_.erase(it);
+        files_[to] = data;
+    }
+    void remove(const std::string& path) override { files_.erase(path); }
+    void syncDirectory(const std::string&) override {}
+    std::vector<std::string> list(const std::string& directory) override {
+        std::vector<std::string> names;
+        for (const auto& [path, data] : files_)
+            if (px::directoryOf(path) == directory)
+                names.push_back(px::fileNameOf(path));
+        return names;
+    }
+    std::unique_ptr<px::Lock> tryLock(const std::string&, px::LockKind) override {
+        return std::make_unique<px::Lock>();
+    }
+    bool isDirectoryWritable(const std::string&) override { return true; }
+
+private:
+    class MemoryFile : public px::File {
+    public:
+        MemoryFile(std::shared_ptr<Bytes> data, bool writable)
+            : data_(std::move(data)), writable_(writable) {}
+        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+            if (offset >= data_->size())
+                return 0;
+            const std::size_t got =
+                std::min<std::uint64_t>(n, data_->size() - static_cast<std::size_t>(offset));
+            std::memcpy(buffer, data_->data() + offset, got);
+            return got;
+        }
+        void write(std::uint64_t offset, const void* data, std::size_t n) override {
+            if (!writable_)
+                throw px::Error("Schreibfehler: die Datei ist nur zum Lesen geöffnet");
+            if (offset + n > data_->size())
+                data_->resize(static_cast<std::size_t>(offset + n));
+            std::memcpy(data_->data() + offset, data, n);
+        }
+        std::uint64_t size() override { return data_->size(); }
+        void truncate(std::uint64_t size) override {
+            if (!writable_)
+                throw px::Error("Schreibfehler: die Datei ist nur zum Lesen geöffnet");
+            data_->resize(static_cast<std::size_t>(size));
+        }
+        void sync() override {}
+
+    private:
+        std::shared_ptr<Bytes> data_;
+        bool writable_;
+    };
+
+    std::map<std::string, std::shared_ptr<Bytes>> files_;
+};
+
+} // namespace testutil
