@@ -1,12 +1,966 @@
 #include "database/recordstore.h"
 
+#include "database/filter.h"
 #include "paradox/table.h"
+#include "system/system.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <exception>
+#include <optional>
 
 namespace vellumo {
 
-struct RecordStore::Impl {};
+namespace {
 
-RecordStore::RecordStore() : d(std::make_unique<Impl>()) {}
+const char* const kClosed = "Operation bei geschlossener Datenmenge nicht ausführbar";
+const char* const kOpen = "Operation bei geöffneter Datenmenge nicht ausführbar";
+const char* const kEmpty = "Operation bei leerer Datenmenge nicht ausführbar";
+const char* const kNotEditing = "Datenmenge befindet sich nicht im Editier- oder Einfügemodus";
+
+// Day 1 of the engine is 1 January 0001; Qt counts Julian days.
+constexpr qint64 kJulianDayOfDayZero = 1721425;
+
+QDate fromEngineDate(px::Date date) {
+    return date.day <= 0 ? QDate() : QDate::fromJulianDay(date.day + kJulianDayOfDayZero);
+}
+
+px::Date toEngineDate(const QDate& date) {
+    return px::Date{static_cast<std::int32_t>(date.toJulianDay() - kJulianDayOfDayZero)};
+}
+
+QString tr(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+StoreError fieldNotFound(const QString& name) {
+    return StoreError(tr("Feld '%1' nicht gefunden").arg(name));
+}
+
+StoreError invalidFilter(const QString& expression) {
+    return StoreError(tr("Ungültiger Filterausdruck: %1").arg(expression));
+}
+
+FieldKind kindOf(px::FieldType type) {
+    switch (type) {
+    case px::FieldType::Alpha:
+        return FieldKind::Text;
+    case px::FieldType::Date:
+        return FieldKind::Date;
+    case px::FieldType::Memo:
+        return FieldKind::Memo;
+    case px::FieldType::Graphic:
+        return FieldKind::Graphic;
+    default:
+        return FieldKind::Other;
+    }
+}
+
+QString dateTimeText(const QDateTime& value) {
+    if (value.time() == QTime(0, 0))
+        return formatGermanDate(value.date());
+    return formatGermanDate(value.date()) + value.time().toString(u" hh:mm:ss");
+}
+
+// How a value reads as text: in bound controls, grids and the filter.
+QString textOf(const px::Value& value) {
+    return std::visit(
+        [](const auto& v) -> QString {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::string>)
+                return QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size()));
+            else if constexpr (std::is_same_v<T, px::Date>)
+                return formatGermanDate(fromEngineDate(v));
+            else if constexpr (std::is_same_v<T, std::int64_t>)
+                return QString::number(v);
+            else if constexpr (std::is_same_v<T, double>)
+                return QString::number(v).replace(u'.', u',');
+            else if constexpr (std::is_same_v<T, bool>)
+                return v ? QStringLiteral("Wahr") : QStringLiteral("Falsch");
+            else if constexpr (std::is_same_v<T, px::TimeOfDay>)
+                return QTime::fromMSecsSinceStartOfDay(v.ms).toString(u"hh:mm:ss");
+            else if constexpr (std::is_same_v<T, px::Timestamp>) {
+                const auto day = static_cast<std::int32_t>(v.ms / 86'400'000.0);
+                const auto ms = static_cast<int>(v.ms - day * 86'400'000.0);
+                return dateTimeText(
+                    QDateTime(fromEngineDate(px::Date{day}), QTime::fromMSecsSinceStartOfDay(ms)));
+            } else if constexpr (std::is_same_v<T, px::Decimal>)
+                return QString::fromStdString(v.text).replace(u'.', u',');
+            else
+                return QString(); // null, pictures and other binary data
+        },
+        value);
+}
+
+QVariant variantOf(const px::Value& value) {
+    return std::visit(
+        [&](const auto& v) -> QVariant {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::monostate>)
+                return QVariant();
+            else if constexpr (std::is_same_v<T, std::string>)
+                return QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size()));
+            else if constexpr (std::is_same_v<T, px::Date>)
+                return fromEngineDate(v);
+            else if constexpr (std::is_same_v<T, std::int64_t>)
+                return QVariant::fromValue<qlonglong>(v);
+            else if constexpr (std::is_same_v<T, double>)
+                return v;
+            else if constexpr (std::is_same_v<T, bool>)
+                return v;
+            else if constexpr (std::is_same_v<T, px::Bytes>)
+                return QByteArray(reinterpret_cast<const char*>(v.data()),
+                                  static_cast<qsizetype>(v.size()));
+            else
+                return textOf(value);
+        },
+        value);
+}
+
+std::string encodePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+} // namespace
+
+struct RecordStore::Impl {
+    struct FieldDecl {
+        QString name;
+        FieldKind kind;
+        int size;
+    };
+    struct IndexDecl {
+        QString name;
+        QString fields;
+        int options;
+    };
+
+    explicit Impl(px::FileSystem& fileSystem) : fs(fileSystem) {}
+
+    px::FileSystem& fs;
+    std::vector<FieldDecl> fieldDecls;
+    std::vector<IndexDecl> indexDecls;
+    QString boundName;
+    QString path; // resolved when opened or created
+
+    std::unique_ptr<px::Table> table;
+    std::vector<FieldInfo> fields;
+    StoreState state = StoreState::Closed;
+
+    // The current record: a position in key order in the whole table, -1 for
+    // none. While the filter is on it is always one of the passing positions.
+    // While inserting it stays on the record that was current before, so that
+    // dropping the new record returns there.
+    std::int64_t current = -1;
+    mutable std::optional<px::Record> cached; // the stored current record
+    px::Record buffer;                        // while editing or inserting
+    bool modified = false;
+
+    QString filterText;
+    std::optional<FilterExpression> filter;
+    bool filterActive = false;
+    std::vector<std::uint32_t> passing; // positions that pass, ascending
+
+    QHash<QString, int> requiredFields; // lower-case name -> count
+
+    int depth = 0;
+    unsigned pending = 0;
+    QString pendingField;
+    bool pendingFieldMixed = false;
+    bool flushing = false;
+    RecordStore* owner = nullptr;
+
+    // --- notifications -------------------------------------------------
+
+    void mark(unsigned changes, const QString& field = QString()) {
+        if (changes & DataChange) {
+            if (!(pending & DataChange))
+                pendingField = field;
+            else if (pendingField.compare(field, Qt::CaseInsensitive) != 0)
+                pendingFieldMixed = true;
+        }
+        pending |= changes;
+    }
+
+    void deliver() {
+        if (!pending)
+            return;
+        const unsigned changes = pending;
+        const QString field = pendingFieldMixed ? QString() : pendingField;
+        pending = 0;
+        pendingField.clear();
+        pendingFieldMixed = false;
+        if (owner->notify)
+            owner->notify(changes, field);
+    }
+
+    // Every public operation holds one: notifications go out once, when the
+    // outermost operation ends, also when it ends with an error (the store
+    // may have changed before the error).
+    struct Op {
+        explicit Op(Impl& impl) : d(impl), exceptions(std::uncaught_exceptions()) { ++d.depth; }
+        ~Op() noexcept(false) {
+            if (--d.depth != 0)
+                return;
+            if (std::uncaught_exceptions() > exceptions) {
+                try {
+                    d.deliver();
+                } catch (...) {
+                }
+            } else {
+                d.deliver();
+            }
+        }
+        Op(const Op&) = delete;
+        Op& operator=(const Op&) = delete;
+        Impl& d;
+        int exceptions;
+    };
+
+    // --- engine access -----------------------------------------------------
+
+    template <class F> static auto engine(F&& f) -> decltype(f()) {
+        try {
+            return f();
+        } catch (const StoreError&) {
+            throw;
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw StoreError(QString::fromUtf8(e.what()));
+        }
+    }
+
+    bool isOpen() const { return state != StoreState::Closed; }
+    bool isEditing() const {
+        return state == StoreState::Editing || state == StoreState::Inserting;
+    }
+
+    void requireOpen() const {
+        if (!isOpen())
+            throw StoreError(tr(kClosed));
+    }
+
+    std::uint32_t tableCount() const { return table ? table->recordCount() : 0; }
+
+    std::int64_t count() const {
+        if (!isOpen())
+            return 0;
+        return filterActive ? static_cast<std::int64_t>(passing.size()) : tableCount();
+    }
+
+    std::int64_t visibleOf(std::int64_t position) const {
+        if (position < 0)
+            return -1;
+        if (!filterActive)
+            return position;
+        auto it =
+            std::lower_bound(passing.begin(), passing.end(), static_cast<std::uint32_t>(position));
+        return it - passing.begin();
+    }
+
+    std::int64_t positionOf(std::int64_t visible) const {
+        if (visible < 0 || visible >= count())
+            return -1;
+        return filterActive ? passing[static_cast<std::size_t>(visible)] : visible;
+    }
+
+    void setCurrent(std::int64_t position) {
+        if (position != current)
+            mark(CurrentChange);
+        current = position;
+        cached.reset();
+    }
+
+    // Makes the record at position current, or when it does not pass the
+    // filter, the next one that does, else the last one that does.
+    void placeAt(std::int64_t position) {
+        cached.reset();
+        if (!filterActive) {
+            const std::int64_t n = tableCount();
+            setCurrent(n == 0 ? -1 : std::min(position, n - 1));
+            return;
+        }
+        auto it = std::lower_bound(passing.begin(), passing.end(),
+                                   static_cast<std::uint32_t>(std::max<std::int64_t>(position, 0)));
+        if (it != passing.end())
+            setCurrent(*it);
+        else
+            setCurrent(passing.empty() ? -1 : passing.back());
+    }
+
+    const px::Record& storedCurrent() const {
+        if (!cached) {
+            cached = engine([&] { return table->read(static_cast<std::uint32_t>(current)); });
+        }
+        return *cached;
+    }
+
+    // The values the current record shows: the edited ones while editing.
+    const px::Value* currentValue(int field) const {
+        if (isEditing())
+            return &buffer[static_cast<std::size_t>(field)];
+        if (!isOpen() || current < 0)
+            return nullptr;
+        const px::Record& record = storedCurrent();
+        if (field >= static_cast<int>(record.size()))
+            return nullptr;
+        return &record[static_cast<std::size_t>(field)];
+    }
+
+    int indexOf(const QString& name) const {
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+    int requireIndex(const QString& name) const {
+        const int i = indexOf(name);
+        if (i < 0)
+            throw fieldNotFound(name);
+        return i;
+    }
+
+    // --- filter ------------------------------------------------------------
+
+    // The field the expression compares, checked against the open table.
+    int filterField(const QString& expression, const FilterExpression& f) const {
+        if (f.passesAll())
+            return -1;
+        const int i = indexOf(f.field);
+        if (i < 0)
+            throw invalidFilter(expression);
+        const FieldKind kind = fields[static_cast<std::size_t>(i)].kind;
+        if (kind == FieldKind::Memo || kind == FieldKind::Graphic)
+            throw invalidFilter(expression);
+        return i;
+    }
+
+    void rebuildPassing() {
+        passing.clear();
+        if (!filterActive)
+            return;
+        const std::uint32_t n = tableCount();
+        const int field = filter ? filterField(filterText, *filter) : -1;
+        if (field < 0) {
+            passing.resize(n);
+            for (std::uint32_t i = 0; i < n; ++i)
+                passing[i] = i;
+            return;
+        }
+        passing.reserve(n / 8);
+        const FilterExpression& f = *filter;
+        engine([&] {
+            table->scanField(field, [&](std::uint32_t position, const px::Value& value) {
+                if (f.matches(textOf(value)))
+                    passing.push_back(position);
+                return true;
+            });
+        });
+        if (!std::is_sorted(passing.begin(), passing.end()))
+            std::sort(passing.begin(), passing.end());
+    }
+
+    // --- editing -----------------------------------------------------------
+
+    void flush() {
+        if (!owner->flushPendingInput || flushing || !isOpen())
+            return;
+        flushing = true;
+        try {
+            owner->flushPendingInput();
+        } catch (...) {
+            flushing = false;
+            throw;
+        }
+        flushing = false;
+    }
+
+    void discard() {
+        if (!isEditing())
+            return;
+        const bool inserting = state == StoreState::Inserting;
+        state = StoreState::Browsing;
+        buffer.clear();
+        modified = false;
+        cached.reset();
+        mark(StateChange | DataChange);
+        if (inserting)
+            mark(CurrentChange | RecordsChange);
+    }
+
+    void save() {
+        if (!isEditing())
+            return;
+        if (owner->BeforePost)
+            owner->BeforePost();
+        if (!isEditing())
+            return;
+        const bool inserting = state == StoreState::Inserting;
+        const std::uint32_t position = engine([&] {
+            return inserting ? table->insert(buffer)
+                             : table->update(static_cast<std::uint32_t>(current), buffer);
+        });
+        state = StoreState::Browsing;
+        buffer.clear();
+        modified = false;
+        cached.reset();
+        mark(StateChange | DataChange | RecordsChange);
+        if (inserting)
+            mark(CurrentChange);
+        rebuildPassing();
+        placeAt(position);
+    }
+
+    void settle() {
+        requireOpen();
+        flush();
+        if (!isEditing())
+            return;
+        if (modified)
+            save();
+        else
+            discard();
+    }
+
+    void beginInsert() {
+        state = StoreState::Inserting;
+        buffer.assign(fields.size(), px::Value{});
+        modified = false;
+        mark(StateChange | CurrentChange | RecordsChange);
+    }
+
+    void setValue(const QString& name, const QVariant& value) {
+        requireOpen();
+        const int i = requireIndex(name);
+        if (!isEditing())
+            throw StoreError(tr(kNotEditing));
+        const FieldInfo& info = fields[static_cast<std::size_t>(i)];
+        px::Value converted;
+        const bool empty = value.isNull() || !value.isValid();
+        switch (info.kind) {
+        case FieldKind::Text:
+        case FieldKind::Memo: {
+            QString text = value.typeId() == QMetaType::QDateTime ? dateTimeText(value.toDateTime())
+                           : value.typeId() == QMetaType::QDate   ? formatGermanDate(value.toDate())
+                                                                  : value.toString();
+            // A bound entry already stops at the field size; longer text from
+            // elsewhere is cut there, as the field cannot hold more.
+            if (info.kind == FieldKind::Text && info.size > 0 && text.size() > info.size)
+                text.truncate(info.size);
+            if (!empty && !text.isEmpty())
+                converted = text.toStdString();
+            break;
+        }
+        case FieldKind::Date: {
+            QDate date;
+            if (value.typeId() == QMetaType::QDate)
+                date = value.toDate();
+            else if (value.typeId() == QMetaType::QDateTime)
+                date = value.toDateTime().date();
+            else if (!empty)
+                date = parseGermanDate(value.toString());
+            if (date.isValid())
+                converted = toEngineDate(date);
+            break;
+        }
+        case FieldKind::Graphic: {
+            if (!empty && value.typeId() != QMetaType::QByteArray)
+                throw StoreError(tr("Feld '%1' kann nur ein Bild aufnehmen").arg(info.name));
+            const QByteArray bytes = value.toByteArray();
+            if (!bytes.isEmpty())
+                converted = px::Bytes(bytes.begin(), bytes.end());
+            break;
+        }
+        case FieldKind::Other:
+            throw StoreError(tr("Feld '%1' kann nicht geändert werden").arg(info.name));
+        }
+        px::Value& slot = buffer[static_cast<std::size_t>(i)];
+        if (slot == converted)
+            return;
+        slot = std::move(converted);
+        modified = true;
+        mark(DataChange, info.name);
+    }
+
+    // --- opening and closing ------------------------------------------------
+
+    QString resolvedPath() const {
+        QString name = boundName;
+        if (QFileInfo(name).suffix().isEmpty())
+            name += QStringLiteral(".db");
+        return QDir::current().absoluteFilePath(name);
+    }
+
+    void closeNow() {
+        if (!isOpen())
+            return;
+        table.reset();
+        fields.clear();
+        state = StoreState::Closed;
+        current = -1;
+        cached.reset();
+        buffer.clear();
+        modified = false;
+        // A filter left on must not narrow the next table unseen.
+        filterActive = false;
+        passing.clear();
+        mark(StateChange | CurrentChange | DataChange | RecordsChange);
+    }
+};
+
+RecordStore::RecordStore() : RecordStore(px::defaultFileSystem()) {}
+
+RecordStore::RecordStore(px::FileSystem& fs) : d(std::make_unique<Impl>(fs)) {
+    d->owner = this;
+}
+
 RecordStore::~RecordStore() = default;
+
+// --- declarations ------------------------------------------------------------
+
+void RecordStore::ClearFieldDeclarations() {
+    d->fieldDecls.clear();
+}
+
+void RecordStore::DeclareField(const QString& name, FieldKind kind, int size, bool /*required*/) {
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        throw StoreError(tr("Ungültiger Feldname '%1'").arg(name));
+    for (const auto& decl : d->fieldDecls)
+        if (decl.name.compare(trimmed, Qt::CaseInsensitive) == 0)
+            throw StoreError(tr("Doppelter Feldname '%1'").arg(name));
+    switch (kind) {
+    case FieldKind::Text:
+        if (size < 1 || size > 255)
+            throw StoreError(tr("Ungültige Größe %1 für Feld '%2'").arg(size).arg(name));
+        break;
+    case FieldKind::Date:
+    case FieldKind::Memo:
+    case FieldKind::Graphic:
+        size = 0;
+        break;
+    default:
+        throw StoreError(tr("Ungültiger Feldtyp für Feld '%1'").arg(name));
+    }
+    d->fieldDecls.push_back({trimmed, kind, size});
+}
+
+void RecordStore::ClearIndexDeclarations() {
+    d->indexDecls.clear();
+}
+
+void RecordStore::DeclareIndex(const QString& name, const QString& fields, int options) {
+    for (const auto& decl : d->indexDecls)
+        if (decl.name.compare(name, Qt::CaseInsensitive) == 0)
+            throw StoreError(tr("Doppelter Indexname '%1'").arg(name));
+    d->indexDecls.push_back({name, fields, options});
+}
+
+void RecordStore::BindTable(const QString& fileName) {
+    if (d->isOpen())
+        throw StoreError(tr(kOpen));
+    d->boundName = fileName;
+}
+
+void RecordStore::CreateTableFile() {
+    if (d->isOpen())
+        throw StoreError(tr(kOpen));
+    if (d->boundName.trimmed().isEmpty())
+        throw StoreError(tr("Kein Tabellenname angegeben"));
+    if (d->fieldDecls.empty())
+        throw StoreError(tr("Keine Felder deklariert"));
+
+    // The engine keys a table on its first fields, so the primary index must
+    // name exactly those, in their order.
+    int keyFields = 0;
+    bool havePrimary = false;
+    for (const auto& index : d->indexDecls) {
+        if (!(index.options & Primary) || (index.options & (Descending | Expression)))
+            throw StoreError(
+                tr("Index '%1' wird nicht unterstützt: nur ein aufsteigender Primärindex")
+                    .arg(index.name));
+        if (havePrimary)
+            throw StoreError(tr("Mehr als ein Primärindex"));
+        havePrimary = true;
+        const QStringList names = index.fields.split(u';', Qt::SkipEmptyParts);
+        if (names.isEmpty())
+            throw StoreError(tr("Index '%1' nennt kein Feld").arg(index.name));
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const QString wanted = names[i].trimmed();
+            auto it = std::find_if(d->fieldDecls.begin(), d->fieldDecls.end(), [&](const auto& f) {
+                return f.name.compare(wanted, Qt::CaseInsensitive) == 0;
+            });
+            if (it == d->fieldDecls.end())
+                throw fieldNotFound(wanted);
+            if (it - d->fieldDecls.begin() != i)
+                throw StoreError(tr("Der Primärindex '%1' muss die ersten Felder der Tabelle in "
+                                    "ihrer Reihenfolge umfassen")
+                                     .arg(index.name));
+            if (it->kind == FieldKind::Memo || it->kind == FieldKind::Graphic)
+                throw StoreError(tr("Feld '%1' kann nicht Teil eines Index sein").arg(it->name));
+        }
+        keyFields = static_cast<int>(names.size());
+    }
+
+    std::vector<px::FieldDef> defs;
+    for (const auto& decl : d->fieldDecls) {
+        px::FieldDef def;
+        def.name = decl.name.toStdString();
+        switch (decl.kind) {
+        case FieldKind::Text:
+            def.type = px::FieldType::Alpha;
+            def.size = decl.size;
+            break;
+        case FieldKind::Date:
+            def.type = px::FieldType::Date;
+            def.size = 4;
+            break;
+        case FieldKind::Memo:
+            def.type = px::FieldType::Memo;
+            def.size = 10 + 10; // blob descriptor + a short leader kept in the record
+            break;
+        case FieldKind::Graphic:
+            def.type = px::FieldType::Graphic;
+            def.size = 10;
+            break;
+        case FieldKind::Other:
+            break;
+        }
+        defs.push_back(def);
+    }
+    d->path = d->resolvedPath();
+    Impl::engine([&] { px::Table::create(encodePath(d->path), defs, keyFields, d->fs); });
+}
+
+void RecordStore::OpenTable() {
+    Impl::Op op(*d);
+    if (d->isOpen())
+        return;
+    if (d->boundName.trimmed().isEmpty())
+        throw StoreError(tr("Kein Tabellenname angegeben"));
+    d->path = d->resolvedPath();
+    auto table = Impl::engine(
+        [&] { return px::Table::open(encodePath(d->path), px::Access::Write, d->fs); });
+
+    std::vector<FieldInfo> fields;
+    for (const auto& def : table->info().fields) {
+        FieldInfo info;
+        info.name = QString::fromStdString(def.name);
+        info.kind = kindOf(def.type);
+        info.size = info.kind == FieldKind::Text ? def.size : 0;
+        fields.push_back(info);
+    }
+    for (auto it = d->requiredFields.cbegin(); it != d->requiredFields.cend(); ++it) {
+        const bool present = std::any_of(fields.begin(), fields.end(), [&](const FieldInfo& f) {
+            return f.name.compare(it.key(), Qt::CaseInsensitive) == 0;
+        });
+        if (!present)
+            throw fieldNotFound(it.key());
+    }
+
+    d->table = std::move(table);
+    d->fields = std::move(fields);
+    d->state = StoreState::Browsing;
+    d->filterActive = false;
+    d->passing.clear();
+    d->modified = false;
+    d->buffer.clear();
+    d->cached.reset();
+    d->current = d->tableCount() > 0 ? 0 : -1;
+    d->mark(StateChange | CurrentChange | DataChange | RecordsChange);
+    // Bound controls show the first record before AfterOpen looks at it.
+    d->deliver();
+    if (AfterOpen)
+        AfterOpen();
+}
+
+void RecordStore::CloseTable() {
+    Impl::Op op(*d);
+    if (!d->isOpen())
+        return;
+    if (BeforeClose)
+        BeforeClose();
+    d->closeNow();
+}
+
+void RecordStore::CloseTableAtShutdown() {
+    Impl::Op op(*d);
+    d->closeNow();
+}
+
+bool RecordStore::IsTableOpen() const {
+    return d->isOpen();
+}
+
+// --- moving --------------------------------------------------------------------
+
+void RecordStore::GoToFirst() {
+    Impl::Op op(*d);
+    d->settle();
+    d->setCurrent(d->positionOf(0));
+}
+
+void RecordStore::GoToLast() {
+    Impl::Op op(*d);
+    d->settle();
+    d->setCurrent(d->positionOf(d->count() - 1));
+}
+
+void RecordStore::StepForward() {
+    StepBy(1);
+}
+
+void RecordStore::StepBack() {
+    StepBy(-1);
+}
+
+void RecordStore::StepBy(int count) {
+    Impl::Op op(*d);
+    d->settle();
+    const std::int64_t n = d->count();
+    if (n == 0)
+        return;
+    const std::int64_t from = std::max<std::int64_t>(d->visibleOf(d->current), 0);
+    const std::int64_t to = std::clamp<std::int64_t>(from + count, 0, n - 1);
+    d->setCurrent(d->positionOf(to));
+}
+
+int RecordStore::RecordNumber() const {
+    if (!d->isOpen() || d->state == StoreState::Inserting || d->current < 0)
+        return 0;
+    return static_cast<int>(d->current + 1);
+}
+
+int RecordStore::CountRecords() const {
+    return static_cast<int>(d->count());
+}
+
+void RecordStore::moveToVisible(int visibleRow) {
+    Impl::Op op(*d);
+    d->settle();
+    const std::int64_t n = d->count();
+    if (n == 0)
+        return;
+    d->setCurrent(d->positionOf(std::clamp<std::int64_t>(visibleRow, 0, n - 1)));
+}
+
+// --- editing ---------------------------------------------------------------------
+
+void RecordStore::InsertBlankRecord() {
+    Impl::Op op(*d);
+    d->settle();
+    d->beginInsert();
+}
+
+void RecordStore::BeginEdit() {
+    Impl::Op op(*d);
+    d->requireOpen();
+    if (d->isEditing())
+        return;
+    if (d->count() == 0 || d->current < 0) {
+        d->beginInsert();
+        return;
+    }
+    d->buffer = d->storedCurrent();
+    d->buffer.resize(d->fields.size());
+    d->state = StoreState::Editing;
+    d->modified = false;
+    d->mark(StateChange);
+}
+
+void RecordStore::SaveRecord() {
+    Impl::Op op(*d);
+    if (!d->isOpen())
+        return;
+    d->flush();
+    d->save();
+}
+
+bool RecordStore::HasUnsavedChanges() {
+    Impl::Op op(*d);
+    if (!d->isOpen())
+        return false;
+    d->flush();
+    return d->isEditing() && d->modified;
+}
+
+void RecordStore::DiscardChanges() {
+    Impl::Op op(*d);
+    d->discard();
+}
+
+void RecordStore::RemoveRecord() {
+    Impl::Op op(*d);
+    d->requireOpen();
+    if (d->state == StoreState::Inserting) {
+        d->discard();
+        return;
+    }
+    if (d->count() == 0 || d->current < 0)
+        throw StoreError(tr(kEmpty));
+    d->discard();
+    const std::int64_t removed = d->current;
+    Impl::engine([&] { d->table->remove(static_cast<std::uint32_t>(removed)); });
+    d->cached.reset();
+    d->mark(CurrentChange | DataChange | RecordsChange);
+    d->rebuildPassing();
+    // The follower moved up into the removed record's position.
+    d->placeAt(removed);
+}
+
+void RecordStore::SetFieldDate(const QString& field, const QDateTime& value) {
+    Impl::Op op(*d);
+    d->setValue(field, value.isValid() ? QVariant(value) : QVariant());
+}
+
+void RecordStore::SetFieldText(const QString& field, const QString& text) {
+    Impl::Op op(*d);
+    d->setValue(field, text);
+}
+
+void RecordStore::setFieldValue(const QString& field, const QVariant& value) {
+    Impl::Op op(*d);
+    d->setValue(field, value);
+}
+
+// --- filter ------------------------------------------------------------------------
+
+void RecordStore::SetFilterText(const QString& expression) {
+    Impl::Op op(*d);
+    const auto parsed = parseFilterExpression(expression);
+    if (!parsed)
+        throw invalidFilter(expression);
+    if (d->isOpen()) {
+        d->filterField(expression, *parsed);
+        d->settle();
+    }
+    d->filterText = expression;
+    d->filter = parsed;
+    if (d->isOpen() && d->filterActive) {
+        d->rebuildPassing();
+        d->mark(RecordsChange);
+        d->setCurrent(d->positionOf(0));
+    }
+}
+
+void RecordStore::SetFilterActive(bool active) {
+    Impl::Op op(*d);
+    d->requireOpen();
+    if (active && d->filter)
+        d->filterField(d->filterText, *d->filter);
+    d->settle();
+    d->filterActive = active;
+    d->rebuildPassing();
+    d->mark(RecordsChange);
+    d->setCurrent(d->positionOf(0));
+}
+
+bool RecordStore::IsFilterActive() const {
+    return d->filterActive;
+}
+
+QString RecordStore::filterText() const {
+    return d->filterText;
+}
+
+// --- reading -----------------------------------------------------------------------
+
+StoreState RecordStore::state() const {
+    return d->state;
+}
+
+bool RecordStore::isEmpty() const {
+    return d->count() == 0;
+}
+
+const std::vector<FieldInfo>& RecordStore::fields() const {
+    return d->fields;
+}
+
+int RecordStore::fieldIndex(const QString& name) const {
+    return d->indexOf(name);
+}
+
+FieldInfo RecordStore::field(const QString& name) const {
+    return d->fields[static_cast<std::size_t>(d->requireIndex(name))];
+}
+
+QString RecordStore::fieldText(const QString& field) const {
+    if (!d->isOpen())
+        return QString();
+    const px::Value* value = d->currentValue(d->requireIndex(field));
+    return value ? textOf(*value) : QString();
+}
+
+QVariant RecordStore::fieldValue(const QString& field) const {
+    if (!d->isOpen())
+        return QVariant();
+    const px::Value* value = d->currentValue(d->requireIndex(field));
+    return value ? variantOf(*value) : QVariant();
+}
+
+int RecordStore::visibleCount() const {
+    return CountRecords();
+}
+
+int RecordStore::visiblePosition() const {
+    if (!d->isOpen())
+        return -1;
+    if (d->state == StoreState::Inserting)
+        return d->current < 0 ? 0 : static_cast<int>(d->visibleOf(d->current));
+    return static_cast<int>(d->visibleOf(d->current));
+}
+
+QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
+    if (!d->isOpen())
+        return QVariant();
+    const int i = d->requireIndex(field);
+    const std::int64_t position = d->positionOf(visibleRow);
+    if (position < 0)
+        return QVariant();
+    if (position == d->current && d->state != StoreState::Inserting)
+        return variantOf(*d->currentValue(i));
+    return variantOf(
+        Impl::engine([&] { return d->table->readField(static_cast<std::uint32_t>(position), i); }));
+}
+
+QString RecordStore::textAt(int visibleRow, const QString& field) const {
+    if (!d->isOpen())
+        return QString();
+    const int i = d->requireIndex(field);
+    const std::int64_t position = d->positionOf(visibleRow);
+    if (position < 0)
+        return QString();
+    if (position == d->current && d->state != StoreState::Inserting)
+        return textOf(*d->currentValue(i));
+    return textOf(
+        Impl::engine([&] { return d->table->readField(static_cast<std::uint32_t>(position), i); }));
+}
+
+QString RecordStore::tableFileName() const {
+    return d->path.isEmpty() && !d->boundName.isEmpty() ? d->resolvedPath() : d->path;
+}
+
+void RecordStore::requireField(const QString& field) {
+    if (d->isOpen() && d->indexOf(field) < 0)
+        throw fieldNotFound(field);
+    ++d->requiredFields[field.toLower()];
+}
+
+void RecordStore::releaseField(const QString& field) {
+    auto it = d->requiredFields.find(field.toLower());
+    if (it == d->requiredFields.end())
+        return;
+    if (--it.value() == 0)
+        d->requiredFields.erase(it);
+}
 
 } // namespace vellumo

@@ -1,7 +1,14 @@
 // The one cursor on the address table that every window of the program shares.
 //
 // Operations carry the names the rest of the program uses. Every failure is
-// raised as vellumo::StoreError with a German text meant for the user.
+// raised as vellumo::StoreError with a German text meant for the user; errors
+// of the table engine arrive as StoreError with the engine's own text.
+//
+// Settling: every move, InsertBlankRecord, SetFilterText and SetFilterActive
+// first write the text still pending in the focused bound control into the
+// record (flushPendingInput), then save the record when it has unsaved
+// changes (BeforePost runs) or else drop the editing or insertion.
+// docs/recordstore.md describes the states and this rule in full.
 #pragma once
 
 #include <QDate>
@@ -29,13 +36,23 @@ public:
 
 enum class StoreState { Closed, Browsing, Editing, Inserting };
 
-// Kind codes of field declarations.
-enum class FieldKind { Text = 1, Date = 9, Memo = 16, Graphic = 17 };
+// Kind codes of field declarations. Other is a field of a kind the program
+// does not declare itself (found in a table made elsewhere): it can be read
+// as text but not changed.
+enum class FieldKind { Other = 0, Text = 1, Date = 9, Memo = 16, Graphic = 17 };
 
 struct FieldInfo {
     QString name;
     FieldKind kind = FieldKind::Text;
-    int size = 0; // characters for text fields
+    int size = 0; // characters for text fields, 0 otherwise
+};
+
+// What changed, handed to RecordStore::notify (several may be combined).
+enum StoreChange : unsigned {
+    StateChange = 1,   // closed / browsing / editing / inserting
+    CurrentChange = 2, // another record is current (or none)
+    DataChange = 4,    // a value of the current record
+    RecordsChange = 8, // the set or order of visible records
 };
 
 class RecordStore {
@@ -48,54 +65,90 @@ public:
 
     // Declarations and table files.
     void ClearFieldDeclarations();
+    // Refuses a second field of the same name and unknown kinds.
     void DeclareField(const QString& name, FieldKind kind, int size, bool required);
     void ClearIndexDeclarations();
-    enum IndexOption { Primary = 1, Unique = 2, Descending = 4, CaseInsensitive = 8, Expression = 16 };
+    enum IndexOption {
+        Primary = 1,
+        Unique = 2,
+        Descending = 4,
+        CaseInsensitive = 8,
+        Expression = 16
+    };
+    // Refuses a second index of the same name. Only a primary index over the
+    // first declared fields (in declaration order) can be created.
     void DeclareIndex(const QString& name, const QString& fields, int options);
+    // A name without extension gets ".db"; one without directory is taken
+    // from the working directory when the table is opened or created.
     void BindTable(const QString& fileName);
     void CreateTableFile();
+    // Makes the first record current, then fires AfterOpen. On failure the
+    // table stays closed. Does nothing when already open.
     void OpenTable();
+    // Fires BeforeClose (an error in it aborts the close), then drops what is
+    // still being edited and closes. The filter is switched off.
     void CloseTable();
-    void CloseTableAtShutdown(); // no BeforeClose
+    void CloseTableAtShutdown(); // like CloseTable, without BeforeClose
     bool IsTableOpen() const;
 
-    // Moving.
+    // Moving (among the records that pass the filter). All settle first.
     void GoToFirst();
     void GoToLast();
     void StepForward();
     void StepBack();
     void StepBy(int count);
+    // 1-based position in key order within the whole table, also while the
+    // filter is on; 0 on an empty table, with no current record and while a
+    // new record is being inserted.
     int RecordNumber() const;
-    int CountRecords() const;
+    int CountRecords() const; // through the filter
 
     // Editing.
     void InsertBlankRecord();
-    void BeginEdit();
+    void BeginEdit(); // on an empty table: InsertBlankRecord
     void SaveRecord();
     bool HasUnsavedChanges();
     void DiscardChanges();
     void RemoveRecord();
     void SetFieldDate(const QString& field, const QDateTime& value);
     void SetFieldText(const QString& field, const QString& text);
+    // Stores a typed value: QString, QDate/QDateTime, QByteArray (pictures,
+    // also text), or null/invalid to empty the field. Same rules as
+    // SetFieldText. Used by bound memo and picture controls.
+    void setFieldValue(const QString& field, const QVariant& value);
 
-    // Filter.
+    // Filter. The expression compares one field with a quoted text:
+    //   Name = 'Mei*'      ('' inside the quotes is one apostrophe)
+    // An empty expression lets every record pass. Raises
+    // "Ungültiger Filterausdruck: %s" without changing anything.
     void SetFilterText(const QString& expression);
     void SetFilterActive(bool active);
     bool IsFilterActive() const;
+    QString filterText() const;
 
     // Read-only access for bound controls, grids and reports.
     StoreState state() const;
-    bool isEmpty() const;
-    const std::vector<FieldInfo>& fields() const;
-    int fieldIndex(const QString& name) const; // -1 when missing
-    FieldInfo field(const QString& name) const; // raises "Feld '%s' nicht gefunden"
+    bool isEmpty() const;                            // no visible record
+    const std::vector<FieldInfo>& fields() const;    // of the open table
+    int fieldIndex(const QString& name) const;       // -1 when missing (case ignored)
+    FieldInfo field(const QString& name) const;      // raises "Feld '%s' nicht gefunden"
     QString fieldText(const QString& field) const;   // of the current record (dates dd.MM.yyyy)
     QVariant fieldValue(const QString& field) const; // QString, QDate, QByteArray or null
     int visibleCount() const;                        // = CountRecords
-    int visiblePosition() const;                     // 0-based among visible records, -1 when none
-    QVariant valueAt(int visibleRow, const QString& field) const; // without moving
-    void moveToVisible(int visibleRow);              // settles first, like every move
-    QString tableFileName() const;
+    // 0-based among visible records, -1 when none. While inserting: the row
+    // at which the new record stands (the rows from there on move down one).
+    int visiblePosition() const;
+    // A value of a visible record without moving (the edited values for the
+    // current record while editing).
+    QVariant valueAt(int visibleRow, const QString& field) const;
+    QString textAt(int visibleRow, const QString& field) const;
+    void moveToVisible(int visibleRow); // settles first, like every move
+    QString tableFileName() const;      // full path of the open (or bound) table
+
+    // Bound controls announce their fields here (DataSource::bindField); a
+    // table lacking one of them is not opened ("Feld '%s' nicht gefunden").
+    void requireField(const QString& field);
+    void releaseField(const QString& field);
 
     // Events and hooks.
     std::function<void()> AfterOpen;
@@ -103,16 +156,21 @@ public:
     std::function<void()> BeforePost;
     // Writes the text still pending in the focused bound control into the record.
     std::function<void()> flushPendingInput;
-    // Called after every change of current record, record data or state.
-    std::function<void()> changed;
+    // Called once at the end of every operation that changed something, with
+    // the StoreChange bits; field names the one changed field of a DataChange
+    // (empty when more may have changed). The DataSource sets this.
+    std::function<void(unsigned changes, const QString& field)> notify;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-// Date texts of the German short form; raises "'%s' ist kein gültiges Datum".
-QDate parseGermanDate(const QString& text, const QDate& today = QDate::currentDate());
-QString formatGermanDate(const QDate& date);
+// Date texts of the German short form dd.MM.yyyy; d.M.yy is accepted, the
+// two-digit year falling into the hundred years that end twenty years after
+// today (a null today: the program's clock). Empty text gives a null date;
+// other texts raise "'%s' ist kein gültiges Datum".
+QDate parseGermanDate(const QString& text, const QDate& today = QDate());
+QString formatGermanDate(const QDate& date); // "" for a null date
 
 } // namespace vellumo
