@@ -1,0 +1,289 @@
+// bench_engine: speed of the table engine on a 100,000-record address table,
+// and of Debian's pxlib reading the same table with the same loop.
+//
+//   bench_engine [records] [--keep]
+//
+// The table is built in a fresh temporary directory. Figures are wall-clock
+// times on this machine; the changes are measured without the syncs, so they
+// show the engine's own cost, not the disk's.
+#include "addressdata.h"
+
+#include "paradox/table.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#ifdef VELLUMO_HAVE_PXLIB
+#include "testutil_pxlib.h"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The median of runs of fn, in milliseconds.
+double medianMs(int runs, const std::function<void()>& fn) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        fn();
+        times.push_back(msSince(start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// Counts the bytes written and syncs made through it; syncs are skipped so
+// that the figures show the engine's work, not the disk's.
+class CountingFileSystem : public px::FileSystem {
+public:
+    explicit CountingFileSystem(px::FileSystem& inner) : inner_(inner) {}
+    std::uint64_t bytesWritten = 0;
+    std::uint64_t writes = 0;
+    std::uint64_t syncs = 0;
+
+    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
+        return std::make_unique<CountingFile>(inner_.open(path, mode), *this);
+    }
+    bool exists(const std::string& path) override { return inner_.exists(path); }
+    void rename(const std::string& from, const std::string& to) override {
+        inner_.rename(from, to);
+    }
+    void remove(const std::string& path) override { inner_.remove(path); }
+    void syncDirectory(const std::string&) override { ++syncs; }
+    std::vector<std::string> list(const std::string& directory) override {
+        return inner_.list(directory);
+    }
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
+        return inner_.tryLock(path, kind);
+    }
+    bool isDirectoryWritable(const std::string& directory) override {
+        return inner_.isDirectoryWritable(directory);
+    }
+
+private:
+    class CountingFile : public px::File {
+    public:
+        CountingFile(std::unique_ptr<px::File> inner, CountingFileSystem& fs)
+            : inner_(std::move(inner)), fs_(fs) {}
+        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+            return inner_->read(offset, buffer, n);
+        }
+        void write(std::uint64_t offset, const void* data, std::size_t n) override {
+            fs_.bytesWritten += n;
+            ++fs_.writes;
+            inner_->write(offset, data, n);
+        }
+        std::uint64_t size() override { return inner_->size(); }
+        void truncate(std::uint64_t size) override { inner_->truncate(size); }
+        void sync() override { ++fs_.syncs; }
+
+    private:
+        std::unique_ptr<px::File> inner_;
+        CountingFileSystem& fs_;
+    };
+    px::FileSystem& inner_;
+};
+
+struct ChangeFigures {
+    double avgMs = 0, maxMs = 0;
+    double avgBytes = 0;
+    std::uint64_t maxBytes = 0;
+    int done = 0;
+};
+
+void line(const char* what, double value, const char* unit, const char* target = "") {
+    std::printf("  %-44s %10.3f %-5s %s\n", what, value, unit, target);
+}
+
+void change(const char* what, const ChangeFigures& f, const char* target) {
+    std::printf("  %-44s %10.3f ms    (max %.3f ms) %s\n", what, f.avgMs, f.maxMs, target);
+    std::printf("  %-44s %10.0f bytes (max %llu)\n", "  bytes written per change", f.avgBytes,
+                static_cast<unsigned long long>(f.maxBytes));
+}
+
+std::uint64_t fileBytes(const std::string& path) {
+    std::error_code ec;
+    const auto n = std::filesystem::file_size(path, ec);
+    return ec ? 0 : n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::size_t count = 100'000;
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else
+            count = static_cast<std::size_t>(std::strtoul(argv[i], nullptr, 10));
+    }
+    if (count < 1000) {
+        std::fprintf(stderr, "bench_engine: at least 1000 records\n");
+        return 2;
+    }
+
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dirTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellumo-bench-XXXXXX";
+    if (!::mkdtemp(dirTemplate.data())) {
+        std::perror("bench_engine: mkdtemp");
+        return 2;
+    }
+    const std::string dir = dirTemplate;
+    const std::string path = dir + "/Adressen.db";
+
+    try {
+        std::printf("bench_engine: %zu address records in %s\n", count, dir.c_str());
+        bench::AddressGenerator gen;
+        auto start = Clock::now();
+        const std::vector<px::Record> records = gen.sortedRecords(count);
+        std::printf("  %-44s %10.1f ms\n", "generate the records", msSince(start));
+
+        start = Clock::now();
+        px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
+        {
+            CountingFileSystem quiet(px::defaultFileSystem()); // no syncs while building
+            auto table = px::Table::open(path, px::Access::Write, quiet);
+            for (const auto& r : records)
+                table->insert(r);
+        }
+        const double buildMs = msSince(start);
+        std::printf("  %-44s %10.1f ms  (.db %llu KiB, .px %llu KiB, .mb %llu KiB)\n",
+                    "build the table (inserts in key order)", buildMs,
+                    static_cast<unsigned long long>(fileBytes(path) / 1024),
+                    static_cast<unsigned long long>(fileBytes(dir + "/Adressen.px") / 1024),
+                    static_cast<unsigned long long>(fileBytes(dir + "/Adressen.mb") / 1024));
+
+        std::printf("\nreading\n");
+        const double openMs = medianMs(21, [&] { px::Table::open(path, px::Access::Read); });
+        line("open", openMs, "ms", "(target <= 20 ms)");
+
+        auto table = px::Table::open(path, px::Access::Read);
+        const std::uint32_t n = table->recordCount();
+        std::size_t sink = 0;
+        const double readAllMs = medianMs(3, [&] {
+            for (std::uint32_t pos = 0; pos < n; ++pos)
+                sink += table->read(pos).size();
+        });
+        line("read every record", readAllMs, "ms", "(target <= 300 ms)");
+
+        const int name = table->fieldIndex("Name");
+        const double scanMs = medianMs(5, [&] {
+            table->scanField(name, [&](std::uint32_t, const px::Value& v) {
+                sink += v.index();
+                return true;
+            });
+        });
+        line("read one field of every record (scan)", scanMs, "ms", "(target <= 100 ms)");
+
+        const std::uint32_t middle = std::min<std::uint32_t>(50'000, n - 1);
+        std::vector<double> firstReads;
+        for (int i = 0; i < 21; ++i) {
+            auto fresh = px::Table::open(path, px::Access::Read);
+            const auto t0 = Clock::now();
+            sink += fresh->read(middle).size();
+            firstReads.push_back(msSince(t0));
+        }
+        std::sort(firstReads.begin(), firstReads.end());
+        line("record at position 50,000 (fresh open)", firstReads[firstReads.size() / 2], "ms",
+             "(target <= 1 ms)");
+        table.reset();
+
+        std::printf("\nchanging (without syncs)\n");
+        CountingFileSystem counting(px::defaultFileSystem());
+        auto writer = px::Table::open(path, px::Access::Write, counting);
+        auto measure = [&](const std::function<bool()>& step) {
+            ChangeFigures f;
+            std::vector<double> times;
+            for (int i = 0; i < 200; ++i) {
+                counting.bytesWritten = 0;
+                const auto t0 = Clock::now();
+                if (!step())
+                    continue;
+                const double ms = msSince(t0);
+                f.avgMs += ms;
+                f.maxMs = std::max(f.maxMs, ms);
+                f.avgBytes += static_cast<double>(counting.bytesWritten);
+                f.maxBytes = std::max(f.maxBytes, counting.bytesWritten);
+                ++f.done;
+            }
+            if (f.done) {
+                f.avgMs /= f.done;
+                f.avgBytes /= f.done;
+            }
+            return f;
+        };
+        bench::AddressGenerator changes(7);
+        const ChangeFigures updates = measure([&] {
+            const std::uint32_t pos = changes.next() % writer->recordCount();
+            px::Record r = writer->read(pos);
+            r[6] = std::string("0221 ") + std::to_string(1000000 + changes.next() % 8999999);
+            writer->update(pos, r);
+            return true;
+        });
+        change("save a changed record", updates, "(target <= 2 ms, < 64 KiB)");
+        const ChangeFigures inserts = measure([&] {
+            try {
+                writer->insert(changes.record());
+                return true;
+            } catch (const px::KeyViolation&) {
+                return false;
+            }
+        });
+        change("insert", inserts, "(target <= 2 ms, < 64 KiB)");
+        const ChangeFigures deletes = measure([&] {
+            writer->remove(changes.next() % writer->recordCount());
+            return true;
+        });
+        change("delete", deletes, "(target <= 2 ms, < 64 KiB)");
+        const px::Table::CheckResult check = writer->check();
+        std::printf("  check after the changes: %zu problems, %zu warnings\n",
+                    check.problems.size(), check.warnings.size());
+        writer.reset();
+
+#ifdef VELLUMO_HAVE_PXLIB
+        std::printf("\npxlib %d.%d.%d, same loop (without its blob file)\n", PX_get_majorversion(),
+                    PX_get_minorversion(), PX_get_subminorversion());
+        const double pxMs = medianMs(3, [&] {
+            testutil::pxl::Doc doc;
+            if (PX_open_file(doc.get(), path.c_str()) < 0)
+                throw std::runtime_error("pxlib cannot open the table: " + doc.lastError());
+            PX_set_targetencoding(doc.get(), "UTF-8");
+            const int fields = PX_get_num_fields(doc.get());
+            const int records = PX_get_num_records(doc.get());
+            for (int r = 0; r < records; ++r) {
+                pxval_t** values = PX_retrieve_record(doc.get(), r);
+                sink += values != nullptr;
+                testutil::pxl::freeRecord(doc.get(), values, fields);
+            }
+        });
+        line("pxlib: read every record", pxMs, "ms");
+        std::printf("  %-44s %10.2f       (below 1: ours is faster)\n", "ours / pxlib",
+                    readAllMs / pxMs);
+#endif
+        if (sink == 42)
+            std::printf(" ");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_engine: %s\n", e.what());
+        if (!keep)
+            std::filesystem::remove_all(dir);
+        return 1;
+    }
+    if (!keep)
+        std::filesystem::remove_all(dir);
+    else
+        std::printf("\ntable kept in %s\n", dir.c_str());
+    return 0;
+}
