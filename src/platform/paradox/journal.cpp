@@ -1,26 +1,884 @@
-// Placeholder: passes writes straight through until the journal lands.
+// The rollback journal of a table.
+//
+// Invariants (what every crash point relies on):
+//
+//  1. Between begin() and commit() nothing of a table file changes on disk:
+//     writes, truncations, creations and removals live in memory (4 KiB pages
+//     per file, plus its logical size and existence). Reads see them. A
+//     rollback before commit is therefore free and cannot fail.
+//  2. commit() writes the journal "<table>-journal" in one piece: a header
+//     with a checksum over the whole file, the list of the changed files
+//     (name, whether it existed, original size) and the original content of
+//     every page that will be overwritten or cut off. The journal is synced,
+//     then the directory (the journal's entry must survive a power cut too),
+//     and only then does the first byte of a table file change.
+//  3. So a journal whose checksum fails was never a precondition of a table
+//     write: it is torn, the table files are untouched, and it is discarded.
+//     A journal whose checksum holds contains every original byte the
+//     interrupted change could have touched.
+//  4. Then the changed pages are written, sizes set, new files created and
+//     removed files deleted; every changed file is synced (and the directory
+//     when files came or went).
+//  5. The commit point is the removal of the journal, made durable by a sync
+//     of the directory. Before it, recovery restores the old state; after it,
+//     the new state stands.
+//  6. Recovery (on every open, before the first read, when a journal exists
+//     and no running writer holds the table's lock): a valid journal is played
+//     back - saved pages written, original sizes restored, files the change
+//     created deleted, files it deleted recreated - all synced, then the
+//     journal is removed and the directory synced. Playing back is
+//     idempotent, so a crash during recovery is recovered the same way.
+//  7. A failed write or sync during commit() marks the journal broken: the
+//     old state is put back at once if possible (else the journal stays for
+//     the next open), and further changes are refused until the table is
+//     reopened.
+//  8. The journal only ever names files of its own table (same base name, no
+//     directory part), so a damaged or foreign journal cannot reach other
+//     files.
+//
+// The cost of a change: one journal write and sync, one directory sync, the
+// page writes and one sync per changed file, the journal removal and one
+// more directory sync.
 #include "paradox/journal.h"
 
-namespace px {
+#include "paradox/error.h"
 
-struct Journal::Impl {
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+
+namespace px {
+namespace {
+
+constexpr std::uint64_t kPage = 4096;
+constexpr char kMagic[8] = {'V', 'L', 'M', 'J', 'R', 'N', 'L', 0x1A};
+constexpr std::uint32_t kVersion = 1;
+// magic, version, page size, file count, range count, body length, checksum
+constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4 + 4 + 8 + 8;
+constexpr std::size_t kChecksumOffset = kHeaderSize - 8;
+
+const char* const kBrokenMessage =
+    "Die Tabelle kann nach einem Schreibfehler nicht mehr geändert werden. Bitte öffnen Sie sie "
+    "neu.";
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint64_t checksum(const std::uint8_t* p, std::size_t n,
+                       std::uint64_t h = 14695981039346656037ull) {
+    for (std::size_t i = 0; i < n; ++i) {
+        h ^= p[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+void put16(Bytes& b, std::uint16_t v) {
+    for (int i = 0; i < 2; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void put32(Bytes& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void put64(Bytes& b, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void set64(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Bounds-checked reading of a journal that may hold anything.
+class Reader {
+public:
+    Reader(const Bytes& b, std::size_t pos) : b_(b), pos_(pos) {}
+    bool ok() const { return ok_; }
+    std::size_t pos() const { return pos_; }
+    bool atEnd() const { return pos_ == b_.size(); }
+    std::uint64_t get(int bytes) {
+        if (!ok_ || b_.size() - pos_ < static_cast<std::size_t>(bytes)) {
+            ok_ = false;
+            return 0;
+        }
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= static_cast<std::uint64_t>(b_[pos_ + i]) << (8 * i);
+        pos_ += bytes;
+        return v;
+    }
+    const std::uint8_t* take(std::size_t n) {
+        if (!ok_ || b_.size() - pos_ < n) {
+            ok_ = false;
+            return nullptr;
+        }
+        const std::uint8_t* p = b_.data() + pos_;
+        pos_ += n;
+        return p;
+    }
+
+private:
+    const Bytes& b_;
+    std::size_t pos_;
+    bool ok_ = true;
+};
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string stemOf(const std::string& name) {
+    const auto dot = name.find_last_of('.');
+    return lower(dot == std::string::npos ? name : name.substr(0, dot));
+}
+
+// A name the journal may hold for the table: no directory part, and the
+// table's own base name.
+bool isTableFileName(const std::string& name, const std::string& tablePath) {
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string("/\0", 2)) != std::string::npos)
+        return false;
+    return stemOf(name) == stemOf(fileNameOf(tablePath));
+}
+
+std::string inDirectory(const std::string& dir, const std::string& name) {
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+struct SavedFile {
+    std::string name;
+    bool existed = false;
+    std::uint64_t originalSize = 0;
+};
+struct SavedRange {
+    std::uint32_t file = 0;
+    std::uint64_t offset = 0;
+    const std::uint8_t* data = nullptr;
+    std::uint32_t length = 0;
+};
+struct Parsed {
+    std::vector<SavedFile> files;
+    std::vector<SavedRange> ranges;
+};
+
+enum class ParseResult { Valid, Torn, Damaged };
+
+ParseResult parse(const Bytes& bytes, const std::string& tablePath, Parsed& out) {
+    if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+        return ParseResult::Torn;
+    Reader head(bytes, sizeof kMagic);
+    const auto version = head.get(4);
+    const auto pageSize = head.get(4);
+    const auto fileCount = head.get(4);
+    const auto rangeCount = head.get(4);
+    const auto bodyLength = head.get(8);
+    const auto stored = head.get(8);
+    if (bodyLength != bytes.size() - kHeaderSize)
+        return ParseResult::Torn;
+    std::uint64_t sum = checksum(bytes.data(), kChecksumOffset);
+    sum = checksum(bytes.data() + kHeaderSize, bytes.size() - kHeaderSize, sum);
+    if (sum != stored)
+        return ParseResult::Torn;
+    // Complete and written by a journal; from here on anything odd is damage.
+    if (version != kVersion || pageSize != kPage || fileCount == 0)
+        return ParseResult::Damaged;
+    Reader r(bytes, kHeaderSize);
+    for (std::uint64_t i = 0; i < fileCount && r.ok(); ++i) {
+        SavedFile f;
+        const auto nameLength = r.get(2);
+        const std::uint8_t* name = r.take(nameLength);
+        f.existed = r.get(1) != 0;
+        f.originalSize = r.get(8);
+        if (!r.ok())
+            return ParseResult::Damaged;
+        f.name.assign(reinterpret_cast<const char*>(name), nameLength);
+        if (!isTableFileName(f.name, tablePath))
+            return ParseResult::Damaged;
+        out.files.push_back(std::move(f));
+    }
+    for (std::uint64_t i = 0; i < rangeCount && r.ok(); ++i) {
+        SavedRange s;
+        s.file = static_cast<std::uint32_t>(r.get(4));
+        s.offset = r.get(8);
+        s.length = static_cast<std::uint32_t>(r.get(4));
+        s.data = r.take(s.length);
+        if (!r.ok() || s.file >= out.files.size() || !out.files[s.file].existed ||
+            s.offset > out.files[s.file].originalSize ||
+            s.length > out.files[s.file].originalSize - s.offset)
+            return ParseResult::Damaged;
+        out.ranges.push_back(s);
+    }
+    if (!r.ok() || !r.atEnd())
+        return ParseResult::Damaged;
+    return ParseResult::Valid;
+}
+
+// Puts back the state a journal describes; see invariant 6.
+void playBack(FileSystem& fs, const std::string& tablePath, const Parsed& journal) {
+    const std::string dir = directoryOf(tablePath);
+    bool entriesChanged = false;
+    for (std::uint32_t i = 0; i < journal.files.size(); ++i) {
+        const SavedFile& saved = journal.files[i];
+        const std::string path = inDirectory(dir, saved.name);
+        if (!saved.existed) {
+            if (fs.exists(path)) {
+                fs.remove(path);
+                entriesChanged = true;
+            }
+            continue;
+        }
+        std::unique_ptr<File> file;
+        if (fs.exists(path)) {
+            file = fs.open(path, OpenMode::ReadWrite);
+        } else {
+            // Only recreate a file the journal holds completely.
+            std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+            for (const SavedRange& s : journal.ranges)
+                if (s.file == i)
+                    spans.emplace_back(s.offset, s.offset + s.length);
+            std::sort(spans.begin(), spans.end());
+            std::uint64_t covered = 0;
+            for (const auto& [from, to] : spans)
+                if (from <= covered)
+                    covered = std::max(covered, to);
+            if (covered < saved.originalSize)
+                continue;
+            file = fs.open(path, OpenMode::Create);
+            entriesChanged = true;
+        }
+        for (const SavedRange& s : journal.ranges)
+            if (s.file == i)
+                file->write(s.offset, s.data, s.length);
+        if (file->size() != saved.originalSize)
+            file->truncate(saved.originalSize);
+        file->sync();
+    }
+    if (entriesChanged)
+        fs.syncDirectory(dir);
+    fs.remove(Journal::journalPath(tablePath));
+    fs.syncDirectory(dir);
+}
+
+Bytes readAll(File& file) {
+    const std::uint64_t size = file.size();
+    if (size > (std::uint64_t(1) << 40))
+        throw Error("Die Protokolldatei ist zu groß");
+    Bytes bytes(static_cast<std::size_t>(size));
+    bytes.resize(file.read(0, bytes.data(), bytes.size()));
+    return bytes;
+}
+
+// Locks taken by lockForWriting in this process, by lock path: recovery must
+// not mistake our own lock for a running writer elsewhere.
+std::mutex heldMutex;
+std::set<std::string>& heldLocks() {
+    static std::set<std::string> held;
+    return held;
+}
+
+class RegisteredLock final : public Lock {
+public:
+    RegisteredLock(std::unique_ptr<Lock> lock, std::string path)
+        : lock_(std::move(lock)), path_(std::move(path)) {}
+    ~RegisteredLock() override {
+        std::lock_guard guard(heldMutex);
+        heldLocks().erase(path_);
+    }
+
+private:
+    std::unique_ptr<Lock> lock_;
+    std::string path_;
+};
+
+// One table file as the transaction sees it.
+struct FileState {
+    std::string path;
+    std::unique_ptr<File> file; // null while the file does not exist on disk
+    bool touched = false;       // changed in the current transaction
+    // As on disk when the transaction touched it:
+    bool existed = false;
+    std::uint64_t originalSize = 0;
+    // As the transaction sees it:
+    bool exists = true;
+    std::uint64_t size = 0;
+    std::uint64_t lowWater = 0;           // bytes from here up read as zero unless dirty
+    std::map<std::uint64_t, Bytes> dirty; // page number -> whole page
+
+    void touch() {
+        if (touched)
+            return;
+        existed = file != nullptr;
+        originalSize = existed ? file->size() : 0;
+        exists = existed;
+        size = lowWater = originalSize;
+        touched = true;
+    }
+
+    void discard() {
+        dirty.clear();
+        touched = false;
+    }
+
+    bool changed() const {
+        return touched && (!dirty.empty() || size != originalSize || exists != existed ||
+                           lowWater < originalSize);
+    }
+
+    // Bytes of the page as the transaction sees it before this write.
+    Bytes& page(std::uint64_t number) {
+        auto it = dirty.find(number);
+        if (it != dirty.end())
+            return it->second;
+        Bytes bytes(kPage, 0);
+        const std::uint64_t start = number * kPage;
+        if (file && start < lowWater) {
+            const auto n = static_cast<std::size_t>(std::min(kPage, lowWater - start));
+            file->read(start, bytes.data(), n);
+        }
+        return dirty.emplace(number, std::move(bytes)).first->second;
+    }
+};
+
+// The journal's state, shared with the file handles it gives out.
+struct Core {
     FileSystem& fs;
     std::string tablePath;
+    bool inTransaction = false;
     bool broken = false;
+    bool diskDamaged = false; // broken and the old state could not be put back
+    std::map<std::string, std::weak_ptr<FileState>> files;
+    std::vector<std::shared_ptr<FileState>> touched;
+
+    Core(FileSystem& f, std::string p) : fs(f), tablePath(std::move(p)) {}
+
+    void checkPath(const std::string& path) const {
+        if (directoryOf(path) != directoryOf(tablePath) ||
+            !isTableFileName(fileNameOf(path), tablePath))
+            throw std::logic_error("journal: not a file of this table: " + path);
+    }
+
+    std::shared_ptr<FileState> find(const std::string& path) {
+        auto it = files.find(path);
+        if (it == files.end())
+            return nullptr;
+        auto state = it->second.lock();
+        if (!state)
+            files.erase(it);
+        return state;
+    }
+
+    std::shared_ptr<FileState> add(const std::string& path, std::unique_ptr<File> file) {
+        auto state = std::make_shared<FileState>();
+        state->path = path;
+        state->file = std::move(file);
+        files[path] = state;
+        return state;
+    }
+
+    void requireWritable() const {
+        if (broken)
+            throw Error(kBrokenMessage);
+        if (!inTransaction)
+            throw std::logic_error("journal: table file changed outside a transaction");
+    }
+
+    void touch(const std::shared_ptr<FileState>& state) {
+        if (state->touched)
+            return;
+        state->touch();
+        touched.push_back(state);
+    }
+
+    void endTransaction() {
+        for (auto& state : touched)
+            state->discard();
+        touched.clear();
+        inTransaction = false;
+    }
+
+    Bytes buildJournal(const std::vector<FileState*>& changed) const;
+    void apply(const std::vector<FileState*>& changed);
+    void restoreAfterFailure(const Bytes& journal, const std::vector<FileState*>& changed);
+};
+
+Bytes Core::buildJournal(const std::vector<FileState*>& changed) const {
+    Bytes out(kHeaderSize, 0);
+    std::memcpy(out.data(), kMagic, sizeof kMagic);
+    std::uint32_t rangeCount = 0;
+    for (const FileState* f : changed) {
+        const std::string name = fileNameOf(f->path);
+        put16(out, static_cast<std::uint16_t>(name.size()));
+        out.insert(out.end(), name.begin(), name.end());
+        out.push_back(f->existed ? 1 : 0);
+        put64(out, f->originalSize);
+    }
+    for (std::uint32_t i = 0; i < changed.size(); ++i) {
+        const FileState& f = *changed[i];
+        if (!f.existed)
+            continue;
+        // Everything from the lowest size the file reached (all of it when it
+        // goes away) plus every overwritten page below that.
+        const std::uint64_t keepFrom = f.exists ? f.lowWater : 0;
+        auto save = [&](std::uint64_t start) {
+            const auto n = static_cast<std::size_t>(std::min(kPage, f.originalSize - start));
+            put32(out, i);
+            put64(out, start);
+            put32(out, static_cast<std::uint32_t>(n));
+            const std::size_t at = out.size();
+            out.resize(at + n);
+            if (f.file->read(start, out.data() + at, n) != n)
+                throw Error("Lesefehler in \"" + f.path + "\": Die Datei ist kürzer als erwartet");
+            ++rangeCount;
+        };
+        const std::uint64_t tailPage = keepFrom / kPage;
+        for (const auto& [number, bytes] : f.dirty)
+            if (number < tailPage && number * kPage < f.originalSize)
+                save(number * kPage);
+        for (std::uint64_t start = tailPage * kPage; start < f.originalSize; start += kPage)
+            save(start);
+    }
+    std::size_t at = sizeof kMagic;
+    auto set32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out[at++] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    set32(kVersion);
+    set32(static_cast<std::uint32_t>(kPage));
+    set32(static_cast<std::uint32_t>(changed.size()));
+    set32(rangeCount);
+    set64(out, at, out.size() - kHeaderSize);
+    std::uint64_t sum = checksum(out.data(), kChecksumOffset);
+    sum = checksum(out.data() + kHeaderSize, out.size() - kHeaderSize, sum);
+    set64(out, kChecksumOffset, sum);
+    return out;
+}
+
+// Invariant 4: the new state reaches the disk.
+void Core::apply(const std::vector<FileState*>& changed) {
+    bool entriesChanged = false;
+    for (FileState* f : changed) {
+        if (!f->exists) {
+            f->file.reset();
+            fs.remove(f->path);
+            entriesChanged = true;
+            continue;
+        }
+        if (!f->file) {
+            f->file = fs.open(f->path, OpenMode::Create);
+            entriesChanged = true;
+        }
+        std::uint64_t diskSize = f->existed ? f->originalSize : 0;
+        if (f->lowWater < diskSize) {
+            f->file->truncate(f->lowWater);
+            diskSize = f->lowWater;
+        }
+        for (const auto& [number, bytes] : f->dirty) {
+            const std::uint64_t start = number * kPage;
+            if (start >= f->size)
+                continue;
+            const auto n = static_cast<std::size_t>(std::min(kPage, f->size - start));
+            f->file->write(start, bytes.data(), n);
+            diskSize = std::max(diskSize, start + n);
+        }
+        if (diskSize != f->size)
+            f->file->truncate(f->size);
+    }
+    for (FileState* f : changed)
+        if (f->exists)
+            f->file->sync();
+    if (entriesChanged)
+        fs.syncDirectory(directoryOf(tablePath));
+}
+
+// Invariant 7: after a failure past the journal's sync, put the old state back
+// now if the disk lets us; otherwise the journal stays for the next open.
+void Core::restoreAfterFailure(const Bytes& journal, const std::vector<FileState*>& changed) {
+    for (FileState* f : changed)
+        f->file.reset();
+    try {
+        Parsed parsed;
+        if (parse(journal, tablePath, parsed) != ParseResult::Valid)
+            throw std::logic_error("journal: built an unreadable journal");
+        playBack(fs, tablePath, parsed);
+    } catch (const Error&) {
+        diskDamaged = true;
+    }
+    // Reopen what exists again, for reading.
+    for (FileState* f : changed) {
+        try {
+            if (fs.exists(f->path))
+                f->file = fs.open(f->path, OpenMode::ReadWrite);
+        } catch (const Error&) {
+            diskDamaged = true;
+        }
+    }
+}
+
+// What a caller sees of one table file.
+class JournaledFile final : public File {
+public:
+    JournaledFile(std::shared_ptr<Core> journal, std::shared_ptr<FileState> state)
+        : journal_(std::move(journal)), state_(std::move(state)) {}
+
+    std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override;
+    void write(std::uint64_t offset, const void* data, std::size_t n) override;
+    std::uint64_t size() override;
+    void truncate(std::uint64_t size) override;
+    void sync() override {} // commit() syncs
+
+private:
+    std::shared_ptr<Core> journal_;
+    std::shared_ptr<FileState> state_;
+};
+
+std::size_t JournaledFile::read(std::uint64_t offset, void* buffer, std::size_t n) {
+    if (journal_->diskDamaged)
+        throw Error("Die Tabelle kann nach einem Schreibfehler nicht mehr gelesen werden. Bitte "
+                    "öffnen Sie sie neu.");
+    FileState& f = *state_;
+    if (!f.touched)
+        return f.file ? f.file->read(offset, buffer, n) : 0;
+    if (!f.exists || offset >= f.size)
+        return 0;
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, f.size - offset));
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const std::uint64_t at = offset + done;
+        const std::uint64_t number = at / kPage;
+        const auto inPage = static_cast<std::size_t>(at % kPage);
+        const std::size_t chunk = std::min<std::size_t>(n - done, kPage - inPage);
+        auto it = f.dirty.find(number);
+        if (it != f.dirty.end()) {
+            std::memcpy(out + done, it->second.data() + inPage, chunk);
+        } else {
+            std::size_t fromDisk = 0;
+            if (f.file && at < f.lowWater)
+                fromDisk =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(chunk, f.lowWater - at));
+            std::size_t got = fromDisk ? f.file->read(at, out + done, fromDisk) : 0;
+            std::memset(out + done + got, 0, chunk - got);
+        }
+        done += chunk;
+    }
+    return n;
+}
+
+void JournaledFile::write(std::uint64_t offset, const void* data, std::size_t n) {
+    journal_->requireWritable();
+    journal_->touch(state_);
+    FileState& f = *state_;
+    if (!f.exists) {
+        f.exists = true;
+        f.size = f.lowWater = 0;
+        f.dirty.clear();
+    }
+    const auto* in = static_cast<const std::uint8_t*>(data);
+    std::size_t done = 0;
+    while (done < n) {
+        const std::uint64_t at = offset + done;
+        const auto inPage = static_cast<std::size_t>(at % kPage);
+        const std::size_t chunk = std::min<std::size_t>(n - done, kPage - inPage);
+        Bytes& page = f.page(at / kPage);
+        std::memcpy(page.data() + inPage, in + done, chunk);
+        done += chunk;
+    }
+    f.size = std::max(f.size, offset + n);
+}
+
+std::uint64_t JournaledFile::size() {
+    const FileState& f = *state_;
+    if (!f.touched)
+        return f.file ? f.file->size() : 0;
+    return f.exists ? f.size : 0;
+}
+
+void JournaledFile::truncate(std::uint64_t size) {
+    journal_->requireWritable();
+    journal_->touch(state_);
+    FileState& f = *state_;
+    if (!f.exists) {
+        f.exists = true;
+        f.size = f.lowWater = 0;
+        f.dirty.clear();
+    }
+    if (size < f.size) {
+        const std::uint64_t keepPages = (size + kPage - 1) / kPage;
+        f.dirty.erase(f.dirty.lower_bound(keepPages), f.dirty.end());
+        if (size % kPage != 0) {
+            auto it = f.dirty.find(size / kPage);
+            if (it != f.dirty.end())
+                std::fill(it->second.begin() + static_cast<std::ptrdiff_t>(size % kPage),
+                          it->second.end(), 0);
+        }
+        f.lowWater = std::min(f.lowWater, size);
+    }
+    f.size = size;
+}
+
+} // namespace
+
+struct Journal::Impl : Core {
+    using Core::Core;
 };
 
 Journal::Journal(FileSystem& fs, std::string tablePath)
-    : d(std::make_unique<Impl>(Impl{fs, std::move(tablePath)})) {}
-Journal::~Journal() = default;
+    : d(std::make_shared<Impl>(fs, std::move(tablePath))) {}
 
-void Journal::recover(FileSystem&, const std::string&) {}
-bool Journal::needsRecovery(FileSystem&, const std::string&) { return false; }
-std::unique_ptr<File> Journal::wrap(std::unique_ptr<File> file, const std::string&) {
-    return file;
+Journal::~Journal() {
+    if (d->inTransaction)
+        d->endTransaction();
 }
-void Journal::begin() {}
-void Journal::commit() {}
-void Journal::rollback() {}
-bool Journal::isBroken() const { return d->broken; }
+
+std::string Journal::journalPath(const std::string& tablePath) {
+    return tablePath + "-journal";
+}
+std::string Journal::lockPath(const std::string& tablePath) {
+    return tablePath + "-lock";
+}
+
+std::unique_ptr<Lock> Journal::lockForWriting(FileSystem& fs, const std::string& tablePath) {
+    const std::string path = lockPath(tablePath);
+    std::lock_guard guard(heldMutex);
+    if (heldLocks().count(path))
+        return nullptr;
+    auto lock = fs.tryLock(path, LockKind::Exclusive);
+    if (!lock)
+        return nullptr;
+    heldLocks().insert(path);
+    return std::make_unique<RegisteredLock>(std::move(lock), path);
+}
+
+bool Journal::needsRecovery(FileSystem& fs, const std::string& tablePath) {
+    const std::string path = journalPath(tablePath);
+    if (!fs.exists(path))
+        return false;
+    const Bytes bytes = readAll(*fs.open(path, OpenMode::ReadOnly));
+    Parsed parsed;
+    return parse(bytes, tablePath, parsed) != ParseResult::Torn;
+}
+
+void Journal::recover(FileSystem& fs, const std::string& tablePath) {
+    const std::string path = journalPath(tablePath);
+    if (!fs.exists(path))
+        return;
+    const std::string dir = directoryOf(tablePath);
+    const std::string shown = "Die Tabelle \"" + tablePath + "\" ";
+    Bytes bytes;
+    try {
+        bytes = readAll(*fs.open(path, OpenMode::ReadOnly));
+    } catch (const Error& e) {
+        throw Error(shown + "wurde bei einer unterbrochenen Änderung zurückgelassen, und ihre " +
+                    "Protokolldatei kann nicht gelesen werden: " + e.what());
+    }
+    Parsed parsed;
+    const ParseResult result = parse(bytes, tablePath, parsed);
+    if (result == ParseResult::Damaged)
+        throw Error(shown + "kann nicht geöffnet werden, weil die Protokolldatei \"" + path +
+                    "\" beschädigt ist");
+
+    bool ownLock = false;
+    {
+        std::lock_guard guard(heldMutex);
+        ownLock = heldLocks().count(lockPath(tablePath)) > 0;
+    }
+    const bool writable = fs.isDirectoryWritable(dir);
+    if (result == ParseResult::Torn) {
+        // Invariant 3: no table file was touched. Tidy up when we may.
+        // Hold the lock while removing: a writer starting now would write
+        // its new journal under the same name.
+        if (!writable)
+            return;
+        try {
+            std::unique_ptr<Lock> lock;
+            if (!ownLock)
+                lock = fs.tryLock(lockPath(tablePath), LockKind::Exclusive);
+            if (ownLock || lock)
+                fs.remove(path);
+        } catch (const Error&) {
+        }
+        return;
+    }
+    if (!writable)
+        throw Error(shown +
+                    "wurde bei einer unterbrochenen Änderung zurückgelassen und kann nicht " +
+                    "wiederhergestellt werden, weil das Verzeichnis schreibgeschützt ist");
+    std::unique_ptr<Lock> lock;
+    if (!ownLock) {
+        lock = fs.tryLock(lockPath(tablePath), LockKind::Exclusive);
+        if (!lock)
+            return; // the writer is still at work; its journal is not ours to play back
+    }
+    try {
+        playBack(fs, tablePath, parsed);
+    } catch (const Error& e) {
+        throw Error(shown +
+                    "wurde bei einer unterbrochenen Änderung zurückgelassen und kann nicht " +
+                    "wiederhergestellt werden: " + e.what());
+    }
+}
+
+void Journal::removeJournal(FileSystem& fs, const std::string& tablePath) {
+    const std::string path = journalPath(tablePath);
+    if (!fs.exists(path))
+        return;
+    fs.remove(path);
+    fs.syncDirectory(directoryOf(tablePath));
+}
+
+std::vector<std::string> Journal::companionFiles(FileSystem& fs, const std::string& tablePath) {
+    std::vector<std::string> out;
+    const std::string dir = directoryOf(tablePath);
+    const std::string stem = stemOf(fileNameOf(tablePath));
+    const std::string journal = fileNameOf(journalPath(tablePath));
+    const bool bare = tablePath.find('/') == std::string::npos;
+    auto alnum = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); };
+    for (const std::string& name : fs.list(dir)) {
+        const auto dot = name.find_last_of('.');
+        if (name == journal) {
+            out.push_back(bare ? name : inDirectory(dir, name));
+            continue;
+        }
+        if (dot == std::string::npos || lower(name.substr(0, dot)) != stem)
+            continue;
+        const std::string ext = lower(name.substr(dot + 1));
+        const bool index =
+            ext.size() == 3 && (ext[0] == 'x' || ext[0] == 'y') && alnum(ext[1]) && alnum(ext[2]);
+        if (ext == "px" || ext == "mb" || ext == "val" || index)
+            out.push_back(bare ? name : inDirectory(dir, name));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::unique_ptr<File> Journal::wrap(std::unique_ptr<File> file, const std::string& path) {
+    d->checkPath(path);
+    auto state = d->find(path);
+    if (!state)
+        state = d->add(path, std::move(file));
+    return std::make_unique<JournaledFile>(d, state);
+}
+
+std::unique_ptr<File> Journal::open(const std::string& path, OpenMode mode) {
+    d->checkPath(path);
+    auto state = d->find(path);
+    if (mode != OpenMode::Create) {
+        if (!state || (!state->touched && !state->file))
+            state = d->add(path, d->fs.open(path, mode));
+        else if (state->touched && !state->exists)
+            throw Error("Die Datei kann nicht geöffnet werden: \"" + path +
+                        "\": Die Datei existiert nicht");
+        return std::make_unique<JournaledFile>(d, state);
+    }
+    d->requireWritable();
+    if (!state)
+        state = d->add(path, d->fs.exists(path) ? d->fs.open(path, OpenMode::ReadWrite) : nullptr);
+    d->touch(state);
+    state->exists = true;
+    state->size = state->lowWater = 0;
+    state->dirty.clear();
+    return std::make_unique<JournaledFile>(d, state);
+}
+
+void Journal::remove(const std::string& path) {
+    d->checkPath(path);
+    d->requireWritable();
+    auto state = d->find(path);
+    if (!state) {
+        if (!d->fs.exists(path))
+            return;
+        state = d->add(path, d->fs.open(path, OpenMode::ReadOnly));
+    }
+    d->touch(state);
+    state->exists = false;
+    state->size = state->lowWater = 0;
+    state->dirty.clear();
+}
+
+void Journal::begin() {
+    if (d->broken)
+        throw Error(kBrokenMessage);
+    if (d->inTransaction)
+        throw std::logic_error("journal: transactions do not nest");
+    d->inTransaction = true;
+}
+
+void Journal::commit() {
+    if (!d->inTransaction)
+        throw std::logic_error("journal: commit without begin");
+    if (d->broken) {
+        d->endTransaction();
+        throw Error(kBrokenMessage);
+    }
+    std::vector<FileState*> changed;
+    for (const auto& state : d->touched)
+        if (state->changed())
+            changed.push_back(state.get());
+    if (changed.empty()) {
+        d->endTransaction();
+        return;
+    }
+
+    FileSystem& fs = d->fs;
+    const std::string dir = directoryOf(d->tablePath);
+    const std::string path = journalPath(d->tablePath);
+    Bytes journal;
+    bool journalDurable = false;
+    try {
+        journal = d->buildJournal(changed);
+        {
+            auto file = fs.open(path, OpenMode::Create);
+            file->write(0, journal.data(), journal.size());
+            file->sync();
+        }
+        fs.syncDirectory(dir);
+        journalDurable = true;
+        d->apply(changed);
+        fs.remove(path);       // the commit point ...
+        fs.syncDirectory(dir); // ... made durable
+    } catch (...) {
+        d->broken = true;
+        try {
+            if (journalDurable) {
+                d->restoreAfterFailure(journal, changed);
+            } else {
+                try {
+                    fs.remove(path); // torn or complete, it never covered a table write
+                } catch (const Error&) {
+                }
+            }
+        } catch (...) {
+            d->endTransaction();
+            throw;
+        }
+        d->endTransaction();
+        throw;
+    }
+    for (FileState* f : changed) {
+        f->existed = f->exists;
+        f->originalSize = f->size;
+        f->lowWater = f->size;
+    }
+    d->endTransaction();
+}
+
+void Journal::rollback() {
+    if (d->inTransaction)
+        d->endTransaction();
+}
+
+bool Journal::inTransaction() const {
+    return d->inTransaction;
+}
+
+bool Journal::isBroken() const {
+    return d->broken;
+}
 
 } // namespace px

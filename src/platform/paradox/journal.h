@@ -1,10 +1,25 @@
 // Atomic changes of a table's files (.db, .px, .mb) through a rollback journal.
+//
+// Use on a table opened for writing:
+//
+//     auto lock = Journal::lockForWriting(fs, path);   // nullptr: another program writes it
+//     Journal::recover(fs, path);                       // before the first read
+//     Journal journal(fs, path);
+//     auto db = journal.wrap(fs.open(path, OpenMode::ReadWrite), path);
+//     journal.begin();
+//     ... db->write(...) ...                            // kept in memory until commit
+//     journal.commit();                                 // or rollback() on an exception
+//
+// Creating a table over an existing one runs as one transaction too: open the
+// files with journal.open(path, OpenMode::Create) and drop stale companions
+// with journal.remove(path); until commit() the old table stays restorable.
 #pragma once
 
 #include "paradox/io.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace px {
 
@@ -12,32 +27,64 @@ class Journal {
 public:
     // tablePath: the .db file; the journal lives beside it.
     Journal(FileSystem& fs, std::string tablePath);
-    ~Journal();
+    ~Journal(); // rolls back a transaction that is still open
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
+    // The journal's file: "<tablePath>-journal".
+    static std::string journalPath(const std::string& tablePath);
+    // The file whose OS lock (flock) marks the table as open for writing:
+    // "<tablePath>-lock". It stays beside the table after use; removing it
+    // while another program waits for it would let two writers in.
+    static std::string lockPath(const std::string& tablePath);
+
+    // Takes the table's write lock for as long as the returned object lives;
+    // nullptr when another program (or another open table object of this
+    // program) holds it. Reading needs no lock. Throws px::Error when the
+    // lock file cannot be created (for example a read-only directory).
+    static std::unique_ptr<Lock> lockForWriting(FileSystem& fs, const std::string& tablePath);
+
     // Run before the first read of a table: rolls back a change that a crash
-    // interrupted. Throws px::Error when recovery is needed but impossible
+    // interrupted. Leaves alone a journal whose writer is still running in
+    // another program. Throws px::Error when recovery is needed but impossible
     // (for example a read-only directory).
     static void recover(FileSystem& fs, const std::string& tablePath);
-    // True when a journal is left behind that needs recovery.
+    // True when a complete journal is left behind (it needs recovery unless
+    // its writer is still running).
     static bool needsRecovery(FileSystem& fs, const std::string& tablePath);
+    // Deletes the journal without rolling back: only for replacing a table.
+    static void removeJournal(FileSystem& fs, const std::string& tablePath);
+    // The files beside a table that belong to it and must not meet a new table
+    // of the same name: primary index, blobs, validity checks, secondary
+    // indexes (.px .mb .val .xNN .yNN .xgN .ygN, in any case) and the journal.
+    // The .db itself and the lock file are not listed. Paths as they exist.
+    static std::vector<std::string> companionFiles(FileSystem& fs, const std::string& tablePath);
 
     // Wraps a table file opened for writing: between begin() and commit() its
-    // original bytes are saved in the journal before they are overwritten or
-    // cut off. The wrapped file must outlive no Journal.
+    // writes stay in memory (reads see them), and commit() saves the original
+    // bytes in the journal before any of them reaches the disk. Writing
+    // outside a transaction throws. Wrapping the same path twice gives two
+    // handles on one file. The Journal must outlive the handles' writes.
     std::unique_ptr<File> wrap(std::unique_ptr<File> file, const std::string& path);
+    // Opens a table file inside the transaction. Create: the file reads as
+    // empty at once, but is emptied (or created) on disk only at commit.
+    std::unique_ptr<File> open(const std::string& path, OpenMode mode);
+    // Deletes a table file at commit (restorable until then). No error when
+    // the file is missing.
+    void remove(const std::string& path);
 
+    // Transactions do not nest: begin() inside a transaction throws.
     void begin();
     void commit();   // syncs the changed files, then the commit point
     void rollback(); // puts back what changed since begin()
+    bool inTransaction() const;
 
     // After a failed write or sync the table refuses changes until reopened.
     bool isBroken() const;
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::shared_ptr<Impl> d;
 };
 
 } // namespace px

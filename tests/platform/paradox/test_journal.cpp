@@ -1,0 +1,511 @@
+// The journal on plain files: crash, failure and disk-full at every counted
+// operation of a change across several files, recovery, locking.
+#include "faultfs.h"
+
+#include "paradox/error.h"
+#include "paradox/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using faultfs::AfterCrash;
+using faultfs::FaultFileSystem;
+using px::Journal;
+using px::OpenMode;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Snapshot = std::map<std::string, Bytes>;
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "vellumo-journal-XXXXXX").string();
+        path = mkdtemp(tmpl.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string file(const std::string& name) const { return (path / name).string(); }
+};
+
+Bytes randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes b(n);
+    for (auto& c : b)
+        c = static_cast<std::uint8_t>(random());
+    return b;
+}
+
+// Every file of the directory but the lock file, which outlives tables by design.
+Snapshot snapshot(const TempDir& dir) {
+    Snapshot s;
+    for (const auto& entry : fs::directory_iterator(dir.path)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 5 && name.ends_with("-lock"))
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        s[name] = Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    return s;
+}
+
+void restore(const TempDir& dir, const Snapshot& s) {
+    for (const auto& entry : fs::directory_iterator(dir.path))
+        fs::remove(entry.path());
+    for (const auto& [name, bytes] : s) {
+        std::ofstream out(dir.file(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+}
+
+std::string describe(const Snapshot& s) {
+    std::string out;
+    for (const auto& [name, bytes] : s)
+        out += name + "(" + std::to_string(bytes.size()) + ") ";
+    return out;
+}
+
+// The starting table: a .db over several pages, a .px, a .val; no .mb.
+Snapshot initialTable() {
+    return {{"T.DB", randomBytes(14000, 1)},
+            {"T.PX", randomBytes(9000, 2)},
+            {"T.VAL", randomBytes(100, 3)}};
+}
+
+// One change touching everything the journal handles: overwrites within and
+// across pages, growth, a shrink followed by growth, a new file, a removed file.
+void change(px::FileSystem& fsys, Journal& journal, const TempDir& dir) {
+    auto db = journal.wrap(fsys.open(dir.file("T.DB"), OpenMode::ReadWrite), dir.file("T.DB"));
+    auto px = journal.wrap(fsys.open(dir.file("T.PX"), OpenMode::ReadWrite), dir.file("T.PX"));
+    journal.begin();
+    const Bytes a = randomBytes(5000, 10);
+    db->write(100, a.data(), 50);
+    db->write(4090, a.data() + 50, 20);
+    db->write(14000, a.data(), a.size());
+    px->truncate(5000);
+    px->write(6000, a.data(), 10);
+    auto mb = journal.open(dir.file("T.MB"), OpenMode::Create);
+    mb->write(0, a.data() + 100, 3000);
+    journal.remove(dir.file("T.VAL"));
+    journal.commit();
+}
+
+struct Scenario {
+    TempDir dir;
+    Snapshot before = initialTable();
+    Snapshot after;
+    Scenario() {
+        restore(dir, before);
+        Journal journal(px::defaultFileSystem(), dir.file("T.DB"));
+        change(px::defaultFileSystem(), journal, dir);
+        after = snapshot(dir);
+        restore(dir, before);
+    }
+    std::string table() const { return dir.file("T.DB"); }
+};
+
+} // namespace
+
+TEST(Journal, ChangeBehavesLikePlainFileOperations) {
+    Scenario s;
+    // Worked out by hand from change(): the shrunk-then-grown .px reads zeros
+    // in the gap, the new .mb and the grown .db hold what was written.
+    const Bytes a = randomBytes(5000, 10);
+    Bytes db = s.before.at("T.DB");
+    std::copy(a.begin(), a.begin() + 50, db.begin() + 100);
+    std::copy(a.begin() + 50, a.begin() + 70, db.begin() + 4090);
+    db.insert(db.end(), a.begin(), a.end());
+    Bytes px(s.before.at("T.PX").begin(), s.before.at("T.PX").begin() + 5000);
+    px.resize(6000, 0);
+    px.insert(px.end(), a.begin(), a.begin() + 10);
+    const Snapshot expected = {
+        {"T.DB", db}, {"T.PX", px}, {"T.MB", Bytes(a.begin() + 100, a.begin() + 3100)}};
+    EXPECT_EQ(s.after, expected) << describe(s.after);
+}
+
+// Random writes and truncations through the journal must read back exactly as
+// a plain byte vector would, before commit, after commit and after rollback.
+TEST(Journal, ReadsOwnChangesAndRollbackLeavesDiskAlone) {
+    TempDir dir;
+    restore(dir, initialTable());
+    auto& real = px::defaultFileSystem();
+    Journal journal(real, dir.file("T.DB"));
+    auto file = journal.wrap(real.open(dir.file("T.DB"), OpenMode::ReadWrite), dir.file("T.DB"));
+    Bytes committed = initialTable().at("T.DB");
+    std::mt19937 random(7);
+    for (int round = 0; round < 60; ++round) {
+        Bytes model = committed;
+        journal.begin();
+        for (int op = 0; op < 12; ++op) {
+            if (random() % 5 == 0) {
+                const std::size_t size = random() % 20000;
+                file->truncate(size);
+                model.resize(size, 0);
+            } else {
+                const std::size_t at = random() % 18000;
+                const Bytes data =
+                    randomBytes(1 + random() % 6000, static_cast<unsigned>(random()));
+                file->write(at, data.data(), data.size());
+                if (model.size() < at + data.size())
+                    model.resize(at + data.size(), 0);
+                std::copy(data.begin(), data.end(), model.begin() + static_cast<long>(at));
+            }
+            ASSERT_EQ(file->size(), model.size());
+            const std::size_t from = random() % (model.size() + 1);
+            Bytes seen(model.size() - from + 100);
+            seen.resize(file->read(from, seen.data(), seen.size()));
+            ASSERT_EQ(seen, Bytes(model.begin() + static_cast<long>(from), model.end()))
+                << "round " << round << " op " << op;
+        }
+        if (round % 3 == 0) {
+            journal.rollback();
+        } else {
+            journal.commit();
+            committed = model;
+        }
+        ASSERT_EQ(snapshot(dir).at("T.DB"), committed) << "round " << round;
+        ASSERT_FALSE(fs::exists(Journal::journalPath(dir.file("T.DB"))));
+    }
+}
+
+TEST(Journal, WritingOutsideATransactionIsRefused) {
+    TempDir dir;
+    restore(dir, initialTable());
+    auto& real = px::defaultFileSystem();
+    Journal journal(real, dir.file("T.DB"));
+    auto file = journal.wrap(real.open(dir.file("T.DB"), OpenMode::ReadWrite), dir.file("T.DB"));
+    const char x = 'x';
+    EXPECT_THROW(file->write(0, &x, 1), std::logic_error);
+    EXPECT_THROW(file->truncate(0), std::logic_error);
+    // Files of other tables are out of the journal's reach.
+    EXPECT_THROW(journal.wrap(real.open(dir.file("T.PX"), OpenMode::ReadWrite), dir.file("U.PX")),
+                 std::logic_error);
+    EXPECT_EQ(snapshot(dir), initialTable());
+}
+
+// The heart of it: a crash at every counted operation of the change, under
+// each model of what the disk keeps, is followed by recovery to exactly the
+// old or exactly the new files, and no journal stays behind.
+TEST(Journal, CrashAtEveryOperationLeavesOldOrNewState) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    const std::vector<std::pair<AfterCrash, unsigned>> models = {
+        {AfterCrash::KeepWritten, 0}, {AfterCrash::LoseUnsynced, 0}, {AfterCrash::Scramble, 1},
+        {AfterCrash::Scramble, 2},    {AfterCrash::Scramble, 3},     {AfterCrash::Scramble, 4}};
+    for (const auto& [model, seed] : models) {
+        int olds = 0, news = 0;
+        for (int n = 1;; ++n) {
+            restore(s.dir, s.before);
+            FaultFileSystem faulty;
+            faulty.crashAt(n);
+            {
+                Journal journal(faulty, s.table());
+                try {
+                    change(faulty, journal, s.dir);
+                } catch (const faultfs::Crash&) {
+                }
+            }
+            if (!faulty.crashed()) {
+                EXPECT_EQ(snapshot(s.dir), s.after);
+                break;
+            }
+            faulty.powerLoss(model, seed * 1000 + static_cast<unsigned>(n));
+            Journal::recover(real, s.table());
+            const Snapshot now = snapshot(s.dir);
+            ASSERT_TRUE(now == s.before || now == s.after)
+                << "model " << int(model) << " seed " << seed << " crash at " << n << ": "
+                << describe(now);
+            (now == s.before ? olds : news)++;
+            ASSERT_FALSE(Journal::needsRecovery(real, s.table()));
+        }
+        EXPECT_GT(olds, 5);
+        if (model == AfterCrash::KeepWritten) {
+            EXPECT_GE(news, 1); // the crash after the journal's removal
+        }
+    }
+}
+
+// A crash in the middle of recovery is recovered by the next open.
+TEST(Journal, CrashDuringRecoveryIsRecoveredAgain) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    // Leave a journal behind with half the new pages written: find the
+    // latest crash point of the change that still needs recovery.
+    Snapshot hot;
+    for (int n = 1; hot.empty(); ++n) {
+        restore(s.dir, s.before);
+        FaultFileSystem faulty;
+        faulty.crashAt(n);
+        {
+            Journal journal(faulty, s.table());
+            try {
+                change(faulty, journal, s.dir);
+            } catch (const faultfs::Crash&) {
+            }
+        }
+        ASSERT_TRUE(faulty.crashed()) << "no crash point left a journal";
+        faulty.powerLoss(AfterCrash::KeepWritten);
+        const Snapshot now = snapshot(s.dir);
+        if (Journal::needsRecovery(real, s.table()) && now.at("T.DB") != s.before.at("T.DB"))
+            hot = now;
+    }
+    for (AfterCrash model :
+         {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced, AfterCrash::Scramble}) {
+        for (int n = 1;; ++n) {
+            restore(s.dir, hot);
+            FaultFileSystem faulty;
+            faulty.crashAt(n);
+            try {
+                Journal::recover(faulty, s.table());
+            } catch (const faultfs::Crash&) {
+            }
+            const bool crashed = faulty.crashed();
+            faulty.powerLoss(model, static_cast<unsigned>(n));
+            Journal::recover(real, s.table());
+            ASSERT_EQ(snapshot(s.dir), s.before) << "recovery crashed at " << n;
+            if (!crashed)
+                break;
+        }
+    }
+}
+
+// An I/O error at any operation: the change is reported, the old state is put
+// back at once, and the journal refuses further changes until reopened.
+TEST(Journal, FailedWriteOrSyncRestoresOldStateAndBreaksTheJournal) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    int failures = 0;
+    for (int n = 1;; ++n) {
+        restore(s.dir, s.before);
+        FaultFileSystem faulty;
+        faulty.failAt(n);
+        Journal journal(faulty, s.table());
+        try {
+            change(faulty, journal, s.dir);
+        } catch (const px::Error& e) {
+            ++failures;
+            EXPECT_TRUE(journal.isBroken());
+            EXPECT_FALSE(journal.inTransaction());
+            EXPECT_EQ(snapshot(s.dir), s.before) << "failure at " << n << ": " << e.what();
+            try {
+                journal.begin();
+                ADD_FAILURE() << "a broken journal began a transaction";
+            } catch (const px::Error& refused) {
+                EXPECT_STREQ(refused.what(), "Die Tabelle kann nach einem Schreibfehler nicht mehr "
+                                             "geändert werden. Bitte öffnen Sie sie neu.");
+            }
+            continue;
+        }
+        EXPECT_FALSE(journal.isBroken());
+        EXPECT_EQ(snapshot(s.dir), s.after);
+        break;
+    }
+    EXPECT_GT(failures, 10);
+    // Reopened, the table takes changes again.
+    restore(s.dir, s.before);
+    Journal journal(real, s.table());
+    change(real, journal, s.dir);
+    EXPECT_EQ(snapshot(s.dir), s.after);
+}
+
+// A disk that fills up at any point: nothing that grows a file works any
+// more, so putting the old state back may fail too; then the journal must
+// still be there and the next open restores the old state.
+TEST(Journal, DiskFullAtAnyPointKeepsTheLastCommittedState) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    for (int n = 1;; ++n) {
+        restore(s.dir, s.before);
+        FaultFileSystem faulty;
+        faulty.diskFullAt(n);
+        bool failed = false;
+        {
+            Journal journal(faulty, s.table());
+            try {
+                change(faulty, journal, s.dir);
+            } catch (const px::Error& e) {
+                failed = true;
+                EXPECT_NE(std::string(e.what()).find("Der Datenträger ist voll"),
+                          std::string::npos);
+            }
+        }
+        Journal::recover(real, s.table());
+        EXPECT_EQ(snapshot(s.dir), failed ? s.before : s.after) << "disk full from " << n;
+        if (!failed)
+            break;
+    }
+}
+
+TEST(Journal, UnrecoverableJournalInReadOnlyDirectoryIsRefused) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    // A crash after the first table page was written leaves a journal that matters.
+    Snapshot hot;
+    for (int n = 1; hot.empty(); ++n) {
+        restore(s.dir, s.before);
+        FaultFileSystem faulty;
+        faulty.crashAt(n);
+        {
+            Journal journal(faulty, s.table());
+            try {
+                change(faulty, journal, s.dir);
+            } catch (const faultfs::Crash&) {
+            }
+        }
+        ASSERT_TRUE(faulty.crashed());
+        faulty.powerLoss(AfterCrash::KeepWritten);
+        if (snapshot(s.dir).at("T.DB") != s.before.at("T.DB"))
+            hot = snapshot(s.dir);
+    }
+    FaultFileSystem readOnly;
+    readOnly.setDirectoriesWritable(false);
+    EXPECT_TRUE(Journal::needsRecovery(readOnly, s.table()));
+    try {
+        Journal::recover(readOnly, s.table());
+        ADD_FAILURE() << "recovery in a read-only directory did not refuse";
+    } catch (const px::Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Die Tabelle \"" + s.table() +
+                      "\" wurde bei einer unterbrochenen Änderung zurückgelassen und kann nicht "
+                      "wiederhergestellt werden, weil das Verzeichnis schreibgeschützt ist");
+    }
+    EXPECT_EQ(snapshot(s.dir), hot);
+    Journal::recover(real, s.table());
+    EXPECT_EQ(snapshot(s.dir), s.before);
+}
+
+// A journal cut short was never relied on; one that is whole but names a file
+// outside its table is refused rather than played back.
+TEST(Journal, TornJournalIsDiscardedAndForeignOneRefused) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    Bytes journalBytes;
+    for (int n = 1; journalBytes.empty(); ++n) {
+        restore(s.dir, s.before);
+        FaultFileSystem faulty;
+        faulty.crashAt(n);
+        {
+            Journal journal(faulty, s.table());
+            try {
+                change(faulty, journal, s.dir);
+            } catch (const faultfs::Crash&) {
+            }
+        }
+        faulty.powerLoss(AfterCrash::KeepWritten);
+        const Snapshot now = snapshot(s.dir);
+        if (now.count("T.DB-journal") && Journal::needsRecovery(real, s.table()))
+            journalBytes = now.at("T.DB-journal");
+    }
+    for (std::size_t cut :
+         {std::size_t(0), std::size_t(10), journalBytes.size() / 2, journalBytes.size() - 1}) {
+        Snapshot torn = s.before;
+        torn["T.DB-journal"] = Bytes(journalBytes.begin(), journalBytes.begin() + long(cut));
+        restore(s.dir, torn);
+        EXPECT_FALSE(Journal::needsRecovery(real, s.table()));
+        Journal::recover(real, s.table());
+        EXPECT_EQ(snapshot(s.dir), s.before) << "cut at " << cut;
+    }
+    // Rename the journal's first file to "../T" (same length) and fix up the
+    // checksum: a whole journal that points outside the directory.
+    Bytes foreign = journalBytes;
+    const std::string from = "T.DB", to = "../T";
+    auto it = std::search(foreign.begin() + 40, foreign.end(), from.begin(), from.end());
+    ASSERT_NE(it, foreign.end());
+    std::copy(to.begin(), to.end(), it);
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&](auto first, auto last) {
+        for (; first != last; ++first) {
+            h ^= *first;
+            h *= 1099511628211ull;
+        }
+    };
+    mix(foreign.begin(), foreign.begin() + 32);
+    mix(foreign.begin() + 40, foreign.end());
+    for (int i = 0; i < 8; ++i)
+        foreign[32 + i] = static_cast<std::uint8_t>(h >> (8 * i));
+    Snapshot withForeign = s.before;
+    withForeign["T.DB-journal"] = foreign;
+    restore(s.dir, withForeign);
+    EXPECT_THROW(Journal::recover(real, s.table()), px::Error);
+    EXPECT_EQ(snapshot(s.dir), withForeign);
+}
+
+TEST(Journal, CompanionFilesOfATableInAnyCase) {
+    TempDir dir;
+    for (const char* name : {"ADR.DB", "ADR.PX", "adr.mb", "Adr.X02", "ADR.YG0", "ADR.VAL",
+                             "ADR.DB-journal", "ADR.DB-lock", "ADRESSEN.PX", "ADR.TXT", "XADR.MB"})
+        std::ofstream(dir.file(name)) << "x";
+    std::vector<std::string> expected;
+    for (const char* name : {"ADR.DB-journal", "ADR.PX", "ADR.VAL", "ADR.YG0", "Adr.X02", "adr.mb"})
+        expected.push_back(dir.file(name));
+    EXPECT_EQ(Journal::companionFiles(px::defaultFileSystem(), dir.file("ADR.DB")), expected);
+}
+
+// Two programs on one table: the second cannot take the write lock, reading
+// works, and its recovery leaves the running writer's journal alone.
+TEST(Journal, SecondProgramCannotWriteButCanRead) {
+    Scenario s;
+    restore(s.dir, s.before);
+    auto& real = px::defaultFileSystem();
+    // Fork before locking: a forked child would share the parent's lock.
+    int go[2], done[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char c = 0;
+        int code = 0;
+        if (read(go[0], &c, 1) != 1)
+            _exit(16);
+        try {
+            if (Journal::lockForWriting(real, s.table()) != nullptr)
+                code |= 1;
+            Journal::recover(real, s.table());
+            if (!fs::exists(Journal::journalPath(s.table())))
+                code |= 2;
+            auto db = real.open(s.table(), OpenMode::ReadOnly);
+            Bytes bytes(db->size());
+            if (db->read(0, bytes.data(), bytes.size()) != bytes.size() ||
+                bytes != s.before.at("T.DB"))
+                code |= 4;
+        } catch (...) {
+            code |= 8;
+        }
+        if (write(done[1], &c, 1) != 1)
+            code |= 16;
+        // Stay alive until the parent has let go, then try again.
+        if (read(go[0], &c, 1) != 1)
+            _exit(code | 16);
+        if (Journal::lockForWriting(real, s.table()) == nullptr)
+            code |= 32;
+        _exit(code);
+    }
+    auto lock = Journal::lockForWriting(real, s.table());
+    ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(Journal::lockForWriting(real, s.table()), nullptr) << "a second open in this program";
+    // A journal of a change in progress, as the running writer has it.
+    std::ofstream(Journal::journalPath(s.table())) << "in progress";
+    char c = 'x';
+    ASSERT_EQ(write(go[1], &c, 1), 1);
+    ASSERT_EQ(read(done[0], &c, 1), 1);
+    lock.reset();
+    ASSERT_EQ(write(go[1], &c, 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: second writer got the lock, 2: running writer's journal removed, 4: reading "
+           "failed, 8: exception, 16: pipe, 32: lock not free after the writer let go";
+    for (int fd : {go[0], go[1], done[0], done[1]})
+        close(fd);
+}
