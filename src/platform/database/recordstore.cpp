@@ -123,6 +123,20 @@ QVariant variantOf(const px::Value& value) {
         value);
 }
 
+// Memo lines end in CR LF in the table and in LF on this side.
+QString textOf(FieldKind kind, const px::Value& value) {
+    QString text = textOf(value);
+    if (kind == FieldKind::Memo)
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+QVariant variantOf(FieldKind kind, const px::Value& value) {
+    if (kind == FieldKind::Memo && std::holds_alternative<std::string>(value))
+        return textOf(kind, value);
+    return variantOf(value);
+}
+
 std::string encodePath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -167,7 +181,11 @@ struct RecordStore::Impl {
     bool filterActive = false;
     std::vector<std::uint32_t> passing; // positions that pass, ascending
 
-    QHash<QString, int> requiredFields; // lower-case name -> count
+    struct Required {
+        QString name; // as the first control named it
+        int count = 0;
+    };
+    QHash<QString, Required> requiredFields; // by lower-case name
 
     int depth = 0;
     unsigned pending = 0;
@@ -314,6 +332,8 @@ struct RecordStore::Impl {
         return &record[static_cast<std::size_t>(field)];
     }
 
+    FieldKind kindOf(int field) const { return fields[static_cast<std::size_t>(field)].kind; }
+
     int indexOf(const QString& name) const {
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
@@ -455,6 +475,10 @@ struct RecordStore::Impl {
             // elsewhere is cut there, as the field cannot hold more.
             if (info.kind == FieldKind::Text && info.size > 0 && text.size() > info.size)
                 text.truncate(info.size);
+            if (info.kind == FieldKind::Memo) {
+                text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+                text.replace(u'\n', QStringLiteral("\r\n"));
+            }
             if (!empty && !text.isEmpty())
                 converted = text.toStdString();
             break;
@@ -663,7 +687,7 @@ void RecordStore::OpenTable() {
             return f.name.compare(it.key(), Qt::CaseInsensitive) == 0;
         });
         if (!present)
-            throw fieldNotFound(it.key());
+            throw fieldNotFound(it->name);
     }
 
     d->table = std::move(table);
@@ -896,15 +920,17 @@ FieldInfo RecordStore::field(const QString& name) const {
 QString RecordStore::fieldText(const QString& field) const {
     if (!d->isOpen())
         return QString();
-    const px::Value* value = d->currentValue(d->requireIndex(field));
-    return value ? textOf(*value) : QString();
+    const int i = d->requireIndex(field);
+    const px::Value* value = d->currentValue(i);
+    return value ? textOf(d->kindOf(i), *value) : QString();
 }
 
 QVariant RecordStore::fieldValue(const QString& field) const {
     if (!d->isOpen())
         return QVariant();
-    const px::Value* value = d->currentValue(d->requireIndex(field));
-    return value ? variantOf(*value) : QVariant();
+    const int i = d->requireIndex(field);
+    const px::Value* value = d->currentValue(i);
+    return value ? variantOf(d->kindOf(i), *value) : QVariant();
 }
 
 int RecordStore::visibleCount() const {
@@ -927,9 +953,10 @@ QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
     if (position < 0)
         return QVariant();
     if (position == d->current && d->state != StoreState::Inserting)
-        return variantOf(*d->currentValue(i));
-    return variantOf(
-        Impl::engine([&] { return d->table->readField(static_cast<std::uint32_t>(position), i); }));
+        return variantOf(d->kindOf(i), *d->currentValue(i));
+    return variantOf(d->kindOf(i), Impl::engine([&] {
+                         return d->table->readField(static_cast<std::uint32_t>(position), i);
+                     }));
 }
 
 QString RecordStore::textAt(int visibleRow, const QString& field) const {
@@ -940,9 +967,10 @@ QString RecordStore::textAt(int visibleRow, const QString& field) const {
     if (position < 0)
         return QString();
     if (position == d->current && d->state != StoreState::Inserting)
-        return textOf(*d->currentValue(i));
-    return textOf(
-        Impl::engine([&] { return d->table->readField(static_cast<std::uint32_t>(position), i); }));
+        return textOf(d->kindOf(i), *d->currentValue(i));
+    return textOf(d->kindOf(i), Impl::engine([&] {
+                      return d->table->readField(static_cast<std::uint32_t>(position), i);
+                  }));
 }
 
 QString RecordStore::tableFileName() const {
@@ -952,14 +980,16 @@ QString RecordStore::tableFileName() const {
 void RecordStore::requireField(const QString& field) {
     if (d->isOpen() && d->indexOf(field) < 0)
         throw fieldNotFound(field);
-    ++d->requiredFields[field.toLower()];
+    Impl::Required& required = d->requiredFields[field.toLower()];
+    if (required.count++ == 0)
+        required.name = field;
 }
 
 void RecordStore::releaseField(const QString& field) {
     auto it = d->requiredFields.find(field.toLower());
     if (it == d->requiredFields.end())
         return;
-    if (--it.value() == 0)
+    if (--it->count == 0)
         d->requiredFields.erase(it);
 }
 

@@ -1,0 +1,636 @@
+// The shared cursor against real tables in private directories, with the
+// events wired the way the main window wires them.
+#include "database/datasource.h"
+#include "database/recordstore.h"
+#include "system/system.h"
+#include "testsupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using vellumo::FieldKind;
+using vellumo::RecordStore;
+using vellumo::StoreError;
+using vellumo::StoreState;
+
+namespace {
+
+const QDate kToday(2024, 5, 17);
+
+struct Field {
+    const char* name;
+    FieldKind kind;
+    int size;
+};
+
+const Field kSchema[] = {
+    {"Name", FieldKind::Text, 30},     {"Vorname", FieldKind::Text, 30},
+    {"Strasse", FieldKind::Text, 30},  {"PLZ", FieldKind::Text, 5},
+    {"Ort", FieldKind::Text, 30},      {"Land", FieldKind::Text, 30},
+    {"Telefon1", FieldKind::Text, 30}, {"Telefon2", FieldKind::Text, 30},
+    {"Fax", FieldKind::Text, 30},      {"Email", FieldKind::Text, 30},
+    {"WWW", FieldKind::Text, 99},      {"KontoNr", FieldKind::Text, 10},
+    {"BLZ", FieldKind::Text, 8},       {"Institut", FieldKind::Text, 30},
+    {"Rubrik", FieldKind::Text, 30},   {"Geburtstag", FieldKind::Date, 0},
+    {"Erstellt", FieldKind::Date, 0},  {"Aenderung", FieldKind::Date, 0},
+    {"Memo1", FieldKind::Memo, 0},     {"Grafik", FieldKind::Graphic, 0},
+};
+
+void declareSchema(RecordStore& store, const QString& indexName) {
+    store.ClearFieldDeclarations();
+    for (const Field& f : kSchema)
+        store.DeclareField(QString::fromUtf8(f.name), f.kind, f.size, false);
+    store.ClearIndexDeclarations();
+    store.DeclareIndex(indexName, "Name;Vorname;Strasse;PLZ;Ort", RecordStore::Primary);
+}
+
+// The events as the main window sets them.
+void wireEvents(RecordStore& store) {
+    store.BeforePost = [&store] { store.SetFieldDate("Aenderung", vellumo::now()); };
+    store.BeforeClose = [&store] {
+        store.BeginEdit();
+        store.SaveRecord();
+    };
+}
+
+void createAndOpen(RecordStore& store, const QString& name = "Adressen") {
+    store.BindTable(name);
+    declareSchema(store, name);
+    store.CreateTableFile();
+    store.OpenTable();
+}
+
+void add(RecordStore& store, const QString& name, const QString& vorname = QString(),
+         const QString& ort = QString()) {
+    store.InsertBlankRecord();
+    store.SetFieldDate("Erstellt", vellumo::now());
+    store.SetFieldText("Name", name);
+    store.SetFieldText("Vorname", vorname);
+    store.SetFieldText("Ort", ort);
+    store.SaveRecord();
+}
+
+QString errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const StoreError& e) {
+        return e.text();
+    }
+    return QStringLiteral("<no error>");
+}
+
+QStringList visibleNames(RecordStore& store) {
+    QStringList names;
+    for (int i = 0; i < store.visibleCount(); ++i)
+        names << store.textAt(i, "Name");
+    return names;
+}
+
+} // namespace
+
+class TestRecordStore : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::Sandbox> box;
+    std::unique_ptr<testsupport::FixedClock> clock;
+    std::unique_ptr<RecordStore> store;
+
+private slots:
+    void init() {
+        box = std::make_unique<testsupport::Sandbox>();
+        clock = std::make_unique<testsupport::FixedClock>(QDateTime(kToday, QTime(9, 30)));
+        store = std::make_unique<RecordStore>();
+        wireEvents(*store);
+    }
+    void cleanup() {
+        store.reset();
+        clock.reset();
+        box.reset();
+    }
+
+    void settlingSavesChangedAndDropsUnchanged() {
+        createAndOpen(*store);
+        add(*store, "Albers");
+        add(*store, "Berger");
+        clock->set(QDateTime(kToday.addDays(3), QTime(8, 0)));
+
+        // Unchanged edit: dropped, BeforePost does not run.
+        int posts = 0;
+        store->BeforePost = [&] {
+            ++posts;
+            store->SetFieldDate("Aenderung", vellumo::now());
+        };
+        store->GoToFirst();
+        store->BeginEdit();
+        QCOMPARE(store->state(), StoreState::Editing);
+        QVERIFY(!store->HasUnsavedChanges());
+        store->StepForward();
+        QCOMPARE(posts, 0);
+        QCOMPARE(store->state(), StoreState::Browsing);
+        QCOMPARE(store->fieldValue("Aenderung").toDate(), kToday);
+
+        // Changed: saved with "Aenderung" before the move.
+        store->BeginEdit();
+        store->SetFieldText("Ort", "Bremen");
+        QVERIFY(store->HasUnsavedChanges());
+        store->StepBack();
+        QCOMPARE(posts, 1);
+        QCOMPARE(store->fieldText("Name"), QString("Albers"));
+        store->StepForward();
+        QCOMPARE(store->fieldText("Ort"), QString("Bremen"));
+        QCOMPARE(store->fieldValue("Aenderung").toDate(), kToday.addDays(3));
+
+        // Text still pending in a bound control is written first: by moves,
+        // by SaveRecord and by HasUnsavedChanges.
+        QString pending = "Celle";
+        store->flushPendingInput = [&] {
+            if (pending.isEmpty())
+                return;
+            store->BeginEdit();
+            store->SetFieldText("Ort", pending);
+            pending.clear();
+        };
+        store->GoToFirst();
+        QCOMPARE(store->fieldText("Name"), QString("Albers"));
+        store->GoToLast();
+        QCOMPARE(store->fieldText("Ort"), QString("Celle"));
+        pending = "Dessau";
+        QVERIFY(store->HasUnsavedChanges());
+        store->SaveRecord();
+        QCOMPARE(store->state(), StoreState::Browsing);
+        pending = "Emden";
+        store->SaveRecord();
+        QCOMPARE(store->fieldText("Ort"), QString("Emden"));
+        QCOMPARE(store->state(), StoreState::Browsing);
+
+        // A pending text that is no date stops the move; nothing is saved.
+        store->flushPendingInput = [&] {
+            store->BeginEdit();
+            store->SetFieldText("Geburtstag", "31.02.2020");
+        };
+        QCOMPARE(errorOf([&] { store->GoToFirst(); }),
+                 QString("'31.02.2020' ist kein gültiges Datum"));
+        QCOMPARE(store->RecordNumber(), 2);
+        QCOMPARE(store->state(), StoreState::Editing);
+    }
+
+    void insertThenMoveStoresRecordHoldingOnlyErstellt() {
+        createAndOpen(*store);
+        add(*store, "Meier");
+        add(*store, "Schulz");
+        add(*store, "Zander");
+        store->GoToLast();
+        store->InsertBlankRecord();
+        QCOMPARE(store->RecordNumber(), 0);
+        QCOMPARE(store->CountRecords(), 3);
+        QCOMPARE(store->fieldText("Name"), QString());
+        store->SetFieldDate("Erstellt", vellumo::now());
+        store->GoToFirst();
+        QCOMPARE(store->CountRecords(), 4);
+        QCOMPARE(QString("%1/%2").arg(store->RecordNumber()).arg(store->CountRecords()),
+                 QString("1/4"));
+        // Empty key fields sort first.
+        QCOMPARE(store->fieldText("Name"), QString());
+        QCOMPARE(store->fieldValue("Erstellt").toDate(), kToday);
+        QCOMPARE(store->fieldValue("Aenderung").toDate(), kToday);
+        for (const char* f : {"Vorname", "Strasse", "PLZ", "Ort", "Geburtstag", "Memo1"})
+            QVERIFY2(store->fieldValue(f).isNull(), f);
+
+        // A blank record nobody touched is dropped; the cursor goes back.
+        store->GoToLast();
+        store->InsertBlankRecord();
+        store->StepBack();
+        QCOMPARE(store->CountRecords(), 4);
+        QCOMPARE(store->fieldText("Name"), QString("Schulz"));
+
+        // Adding while adding saves the first new record.
+        store->InsertBlankRecord();
+        store->SetFieldText("Name", "Neu");
+        store->InsertBlankRecord();
+        QCOMPARE(store->CountRecords(), 5);
+        store->DiscardChanges();
+        QCOMPARE(store->fieldText("Name"), QString("Neu"));
+    }
+
+    void keyViolationLeavesRecordEditing() {
+        createAndOpen(*store);
+        add(*store, "Meier", "Anna", "Berlin");
+        store->InsertBlankRecord();
+        store->SetFieldText("Name", "Meier");
+        store->SetFieldText("Vorname", "Anna");
+        store->SetFieldText("Ort", "Berlin");
+        QCOMPARE(errorOf([&] { store->SaveRecord(); }), QString("Schlüsselverletzung."));
+        QCOMPARE(store->state(), StoreState::Inserting);
+        QVERIFY(store->HasUnsavedChanges());
+        // A move tries to save as well, and stays.
+        QCOMPARE(errorOf([&] { store->GoToFirst(); }), QString("Schlüsselverletzung."));
+        QCOMPARE(store->state(), StoreState::Inserting);
+        store->SetFieldText("Vorname", "Bernd");
+        store->SaveRecord();
+        QCOMPARE(store->CountRecords(), 2);
+        QCOMPARE(store->RecordNumber(), 2);
+
+        // The same for an edited record.
+        store->BeginEdit();
+        store->SetFieldText("Vorname", "Anna");
+        QCOMPARE(errorOf([&] { store->SaveRecord(); }), QString("Schlüsselverletzung."));
+        QCOMPARE(store->state(), StoreState::Editing);
+        QCOMPARE(store->fieldText("Vorname"), QString("Anna"));
+        store->DiscardChanges();
+        QCOMPARE(store->fieldText("Vorname"), QString("Bernd"));
+    }
+
+    void closingAndOpening() {
+        // Closing an empty table stores one blank record.
+        int opened = 0;
+        int numberAtOpen = -1;
+        store->AfterOpen = [&] {
+            ++opened;
+            numberAtOpen = store->RecordNumber();
+        };
+        createAndOpen(*store);
+        QCOMPARE(opened, 1);
+        QCOMPARE(numberAtOpen, 0);
+        QCOMPARE(store->CountRecords(), 0);
+        store->CloseTable();
+        QVERIFY(!store->IsTableOpen());
+        store->OpenTable();
+        QCOMPARE(numberAtOpen, 1);
+        QCOMPARE(store->CountRecords(), 1);
+        QCOMPARE(store->fieldValue("Aenderung").toDate(), kToday);
+
+        // An error in BeforeClose keeps the table open.
+        store->BeforeClose = [] { throw StoreError("nein"); };
+        QCOMPARE(errorOf([&] { store->CloseTable(); }), QString("nein"));
+        QVERIFY(store->IsTableOpen());
+
+        // At shutdown BeforeClose does not run; an unsaved change is not kept.
+        store->BeginEdit();
+        store->SetFieldText("Name", "Ungespeichert");
+        store->CloseTableAtShutdown();
+        QVERIFY(!store->IsTableOpen());
+        QCOMPARE(store->fieldText("Name"), QString());
+        store->BeforeClose = nullptr;
+        store->OpenTable();
+        QCOMPARE(store->fieldText("Name"), QString());
+
+        // A table lacking a field a bound control shows is not opened.
+        store->CloseTable();
+        RecordStore other;
+        other.BindTable("Klein.db");
+        other.DeclareField("Name", FieldKind::Text, 30, false);
+        other.DeclareField("Extra", FieldKind::Text, 10, false);
+        other.DeclareIndex("Klein", "Name", RecordStore::Primary);
+        other.CreateTableFile();
+        store->requireField("Name");
+        store->requireField("Grafik");
+        store->BindTable(box->file("Klein"));
+        QCOMPARE(errorOf([&] { store->OpenTable(); }), QString("Feld 'Grafik' nicht gefunden"));
+        QVERIFY(!store->IsTableOpen());
+        store->releaseField("Grafik");
+        store->OpenTable(); // a table with further fields opens
+        QVERIFY(store->IsTableOpen());
+
+        // Not a table at all.
+        store->CloseTable();
+        QFile junk(box->file("Kaputt.db"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("no table here");
+        junk.close();
+        store->BindTable("Kaputt");
+        QVERIFY(errorOf([&] { store->OpenTable(); }) != "<no error>");
+        QVERIFY(!store->IsTableOpen());
+    }
+
+    void declarationsAreChecked() {
+        store->BindTable("T");
+        store->DeclareField("Name", FieldKind::Text, 30, false);
+        QVERIFY(errorOf([&] {
+                    store->DeclareField("NAME", FieldKind::Text, 5, false);
+                }).contains("NAME"));
+        store->DeclareField("Ort", FieldKind::Text, 30, false);
+        store->DeclareIndex("T", "Name", RecordStore::Primary);
+        QVERIFY(errorOf([&] {
+                    store->DeclareIndex("T", "Ort", RecordStore::Primary);
+                }).contains("'T'"));
+        store->ClearIndexDeclarations();
+        store->DeclareIndex("T", "Ort;Name", RecordStore::Primary);
+        QVERIFY(errorOf([&] { store->CreateTableFile(); }).contains("ersten Felder"));
+        store->ClearIndexDeclarations();
+        store->DeclareIndex("T", "Name;Fehlt", RecordStore::Primary);
+        QCOMPARE(errorOf([&] { store->CreateTableFile(); }),
+                 QString("Feld 'Fehlt' nicht gefunden"));
+        QVERIFY(!QFile::exists(box->file("T.db")));
+    }
+
+    void closedAndEmptyTables() {
+        const QString closed = "Operation bei geschlossener Datenmenge nicht ausführbar";
+        for (auto op : std::vector<std::function<void()>>{
+                 [&] { store->GoToFirst(); }, [&] { store->GoToLast(); },
+                 [&] { store->StepForward(); }, [&] { store->StepBack(); },
+                 [&] { store->StepBy(3); }, [&] { store->InsertBlankRecord(); },
+                 [&] { store->BeginEdit(); }, [&] { store->RemoveRecord(); },
+                 [&] { store->SetFilterActive(false); }})
+            QCOMPARE(errorOf(op), closed);
+        QCOMPARE(store->RecordNumber(), 0);
+        QCOMPARE(store->CountRecords(), 0);
+
+        createAndOpen(*store);
+        QCOMPARE(errorOf([&] { store->RemoveRecord(); }),
+                 QString("Operation bei leerer Datenmenge nicht ausführbar"));
+        store->StepForward(); // nothing to move to, no error
+        store->BeginEdit();   // acts as InsertBlankRecord
+        QCOMPARE(store->state(), StoreState::Inserting);
+        store->RemoveRecord(); // drops the new record
+        QCOMPARE(store->state(), StoreState::Browsing);
+        QCOMPARE(store->CountRecords(), 0);
+    }
+
+    void removeAtTheEnds() {
+        createAndOpen(*store);
+        for (const char* n : {"A", "B", "C", "D"})
+            add(*store, n);
+        store->GoToFirst();
+        store->RemoveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("B"));
+        QCOMPARE(store->RecordNumber(), 1);
+        store->GoToLast();
+        store->RemoveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("C"));
+        QCOMPARE(store->RecordNumber(), 2);
+        store->StepBack();
+        store->RemoveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("C"));
+        store->RemoveRecord();
+        QCOMPARE(store->CountRecords(), 0);
+        QCOMPARE(store->RecordNumber(), 0);
+        QCOMPARE(store->fieldText("Name"), QString());
+
+        // Removing an edited record removes it, edits and all.
+        add(*store, "X");
+        add(*store, "Y");
+        store->GoToFirst();
+        store->BeginEdit();
+        store->SetFieldText("Name", "Z");
+        store->RemoveRecord();
+        QCOMPARE(visibleNames(*store), QStringList{"Y"});
+
+        // With the filter on, the next passing record follows.
+        add(*store, "Ma");
+        add(*store, "Mb");
+        add(*store, "Mc");
+        store->SetFilterText("Name = 'M*'");
+        store->SetFilterActive(true);
+        store->StepForward();
+        store->RemoveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("Mc"));
+        store->RemoveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("Ma"));
+        QCOMPARE(store->CountRecords(), 1);
+    }
+
+    void keyChangeMovesTheRecord() {
+        createAndOpen(*store);
+        for (const char* n : {"Albers", "Bauer", "Meier", "Zander"})
+            add(*store, n);
+        store->GoToFirst();
+        store->BeginEdit();
+        store->SetFieldText("Name", "Zimmer");
+        store->SaveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("Zimmer"));
+        QCOMPARE(store->RecordNumber(), 4);
+        QCOMPARE(visibleNames(*store), (QStringList{"Bauer", "Meier", "Zander", "Zimmer"}));
+        store->StepBack();
+        QCOMPARE(store->fieldText("Name"), QString("Zander"));
+
+        // A record that no longer passes the filter gives way to the next one.
+        store->SetFilterText("Name = 'B*'");
+        store->SetFilterActive(true);
+        add(*store, "Brandt");
+        QCOMPARE(store->fieldText("Name"), QString("Brandt"));
+        store->GoToFirst();
+        store->BeginEdit();
+        store->SetFieldText("Name", "Adler");
+        store->SaveRecord();
+        QCOMPARE(store->fieldText("Name"), QString("Brandt"));
+        QCOMPARE(store->CountRecords(), 1);
+        // ... else the last one.
+        store->BeginEdit();
+        store->SetFieldText("Name", "Xaver");
+        store->SaveRecord();
+        QCOMPARE(store->CountRecords(), 0);
+        QCOMPARE(store->RecordNumber(), 0);
+        store->SetFilterActive(false);
+        QCOMPARE(visibleNames(*store),
+                 (QStringList{"Adler", "Meier", "Xaver", "Zander", "Zimmer"}));
+    }
+
+    void filterMatching_data() {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("case") << "Name = 'meier'" << QStringList{"Meier"};
+        QTest::newRow("umlaut") << "Name = 'MÜLLER'" << QStringList{"Müller"};
+        QTest::newRow("whole value") << "Name = 'Mei'" << QStringList{};
+        QTest::newRow("prefix") << "Name = 'Mei*'" << QStringList{"Meier", "meister"};
+        QTest::newRow("umlaut prefix") << "Name = 'mü*'" << QStringList{"Müller"};
+        QTest::newRow("star alone") << "Name = '*'" << QStringList{"*"};
+        QTest::newRow("empty text") << "Name = ''" << QStringList{""};
+        QTest::newRow("apostrophe") << "Name = 'O''Neill'" << QStringList{"O'Neill"};
+        QTest::newRow("other field") << "Ort = 'köln'" << QStringList{"Meier", "Schmidt"};
+        QTest::newRow("empty expression")
+            << "" << QStringList{"", "*", "Meier", "meister", "Müller", "O'Neill", "Schmidt"};
+    }
+    void filterMatching() {
+        QFETCH(QString, expression);
+        QFETCH(QStringList, names);
+        createAndOpen(*store);
+        add(*store, "Meier", "", "Köln");
+        add(*store, "meister");
+        add(*store, "Müller");
+        add(*store, "O'Neill");
+        add(*store, "*");
+        add(*store, "Schmidt", "", "KÖLN");
+        store->InsertBlankRecord();
+        store->SetFieldText("Vorname", "Ohne Namen");
+        store->SaveRecord();
+
+        store->SetFilterText(expression);
+        store->SetFilterActive(true);
+        QCOMPARE(store->CountRecords(), names.size());
+        QCOMPARE(visibleNames(*store), names);
+        // Moves stay among the passing records.
+        store->GoToLast();
+        QCOMPARE(store->fieldText("Name"), names.isEmpty() ? QString() : names.last());
+        store->StepForward();
+        QCOMPARE(store->visiblePosition(), int(names.size()) - 1);
+        store->GoToFirst();
+        QCOMPARE(store->fieldText("Name"), names.isEmpty() ? QString() : names.first());
+    }
+
+    void filterSwitchingAsTheSearchUsesIt() {
+        createAndOpen(*store);
+        for (const char* n : {"Adam", "Meier", "Berg", "Meier", "Otto", "Meier", "Zorn"})
+            add(*store, n, QString("V%1").arg(store->CountRecords()));
+        // Key order: Adam, Berg, Meier V1, Meier V3, Meier V5, Otto, Zorn.
+        store->GoToLast();
+        store->SetFilterText("Name = 'Meier'");
+        QVERIFY(!store->IsFilterActive());
+        QCOMPARE(store->RecordNumber(), 7); // no switch, no move while off
+
+        store->SetFilterActive(true);
+        QCOMPARE(store->CountRecords(), 3);
+        QCOMPARE(store->RecordNumber(), 3); // whole-table number of the first match
+        store->StepBy(2);
+        QCOMPARE(store->fieldText("Vorname"), QString("V5"));
+        const int chosen = store->RecordNumber();
+        QCOMPARE(chosen, 5);
+
+        // Switching off (even when already off) lands on the first record.
+        store->SetFilterActive(false);
+        QCOMPARE(store->RecordNumber(), 1);
+        store->StepBy(chosen - store->RecordNumber());
+        QCOMPARE(store->fieldText("Vorname"), QString("V5"));
+        QCOMPARE(store->RecordNumber(), 5);
+        store->SetFilterActive(false);
+        QCOMPARE(store->RecordNumber(), 1);
+
+        // A new text while the filter is on lands on its first match.
+        store->SetFilterActive(true);
+        store->GoToLast();
+        store->SetFilterText("Name = 'Otto'");
+        QCOMPARE(store->RecordNumber(), 6);
+        QCOMPARE(store->CountRecords(), 1);
+        store->SetFilterText("Name = 'Niemand'");
+        QCOMPARE(store->CountRecords(), 0);
+        QCOMPARE(store->RecordNumber(), 0);
+        store->SetFilterActive(false);
+        QCOMPARE(store->CountRecords(), 7);
+
+        // Switching settles an edited record first.
+        store->GoToLast();
+        store->BeginEdit();
+        store->SetFieldText("Ort", "Ulm");
+        store->SetFilterActive(true);
+        store->SetFilterActive(false);
+        store->GoToLast();
+        QCOMPARE(store->fieldText("Ort"), QString("Ulm"));
+
+        // Big steps stop at the ends.
+        store->StepBy(-100);
+        QCOMPARE(store->RecordNumber(), 1);
+        store->StepBy(100);
+        QCOMPARE(store->RecordNumber(), 7);
+    }
+
+    void filterExpressionErrors() {
+        createAndOpen(*store);
+        add(*store, "Meier");
+        add(*store, "Otto");
+        store->SetFilterText("Name = 'Otto'");
+        store->SetFilterActive(true);
+        for (const QString& bad :
+             {QString("Unbekannt = 'x'"), QString(" = 'x'"), QString("Name = 'O'Neill'"),
+              QString("Name = 'offen"), QString("Name 'x'"), QString("Memo1 = 'x'")}) {
+            QCOMPARE(errorOf([&] { store->SetFilterText(bad); }),
+                     "Ungültiger Filterausdruck: " + bad);
+            QCOMPARE(store->filterText(), QString("Name = 'Otto'"));
+            QVERIFY(store->IsFilterActive());
+            QCOMPARE(store->CountRecords(), 1);
+        }
+    }
+
+    void fieldValuesAndDates() {
+        createAndOpen(*store);
+        add(*store, "Meier");
+        store->BeginEdit();
+        store->SetFieldText("Geburtstag", "3.4.61");
+        QCOMPARE(store->fieldText("Geburtstag"), QString("03.04.1961"));
+        QCOMPARE(errorOf([&] { store->SetFieldText("Geburtstag", "morgen"); }),
+                 QString("'morgen' ist kein gültiges Datum"));
+        QCOMPARE(store->fieldValue("Geburtstag").toDate(), QDate(1961, 4, 3));
+        store->SetFieldDate("Erstellt", QDateTime(QDate(2020, 1, 2), QTime(23, 59)));
+        store->SetFieldText("Memo1", "Zeile 1\nZeile 2 mit ä");
+        const QByteArray picture("BM fake picture bytes", 21);
+        store->setFieldValue("Grafik", picture);
+        QCOMPARE(errorOf([&] { store->SetFieldText("Fehlt", "x"); }),
+                 QString("Feld 'Fehlt' nicht gefunden"));
+        store->SaveRecord();
+        store->CloseTableAtShutdown();
+        store->OpenTable();
+        QCOMPARE(store->fieldText("Erstellt"), QString("02.01.2020"));
+        QCOMPARE(store->fieldText("Geburtstag"), QString("03.04.1961"));
+        QCOMPARE(store->fieldText("Memo1"), QString("Zeile 1\nZeile 2 mit ä"));
+        QCOMPARE(store->fieldValue("Grafik").toByteArray(), picture);
+        store->BeginEdit();
+        store->SetFieldText("Geburtstag", "");
+        QVERIFY(store->fieldValue("Geburtstag").isNull());
+        QVERIFY(store->HasUnsavedChanges());
+
+        // Writing needs editing.
+        store->DiscardChanges();
+        QVERIFY(errorOf([&] { store->SetFieldText("Name", "x"); }).contains("Editier"));
+    }
+
+    void germanDates() {
+        const QDate today(2025, 6, 1);
+        QCOMPARE(vellumo::parseGermanDate("01.02.2024", today), QDate(2024, 2, 1));
+        QCOMPARE(vellumo::parseGermanDate(" 1.2.2024 ", today), QDate(2024, 2, 1));
+        QCOMPARE(vellumo::parseGermanDate("1.2.45", today), QDate(2045, 2, 1));
+        QCOMPARE(vellumo::parseGermanDate("1.2.46", today), QDate(1946, 2, 1));
+        QCOMPARE(vellumo::parseGermanDate("29.2.00", today), QDate(2000, 2, 29));
+        QVERIFY(vellumo::parseGermanDate("", today).isNull());
+        for (const char* bad : {"29.02.2023", "1.2.", "1.2.245", "32.1.2000", "1/2/2000",
+                                "0.1.2000", "1.13.2000", "01.01.0000", "abc"})
+            QCOMPARE(errorOf([&] { vellumo::parseGermanDate(bad, today); }),
+                     QString("'%1' ist kein gültiges Datum").arg(bad));
+        QCOMPARE(vellumo::formatGermanDate(QDate(987, 6, 5)), QString("05.06.0987"));
+        QCOMPARE(vellumo::formatGermanDate(QDate()), QString());
+    }
+
+    void dataSourceFollowsEveryChange() {
+        vellumo::DataSource source(*store);
+        QSignalSpy state(&source, &vellumo::DataSource::stateChanged);
+        QSignalSpy current(&source, &vellumo::DataSource::currentChanged);
+        QSignalSpy data(&source, &vellumo::DataSource::dataChanged);
+        QSignalSpy records(&source, &vellumo::DataSource::recordsChanged);
+        createAndOpen(*store);
+        QCOMPARE(state.count(), 1);
+        QCOMPARE(records.count(), 1);
+        add(*store, "A");
+        add(*store, "B");
+        state.clear();
+        current.clear();
+        data.clear();
+        records.clear();
+
+        store->GoToFirst();
+        QCOMPARE(current.count(), 1);
+        store->StepBack(); // at the first record: no move, no signal
+        QCOMPARE(current.count(), 1);
+        store->BeginEdit();
+        QCOMPARE(state.count(), 1);
+        QCOMPARE(state.last().at(0).value<StoreState>(), StoreState::Editing);
+        store->SetFieldText("Ort", "Hof");
+        QCOMPARE(data.count(), 1);
+        QCOMPARE(data.last().at(0).toString(), QString("Ort"));
+        store->SetFieldText("Ort", "Hof"); // the same value: nothing changed
+        QCOMPARE(data.count(), 1);
+        store->StepForward(); // one save and one move: one signal of each kind
+        QCOMPARE(current.count(), 2);
+        QCOMPARE(state.count(), 2);
+        QCOMPARE(records.count(), 1);
+        store->SetFilterActive(true);
+        QCOMPARE(records.count(), 2);
+        store->CloseTable();
+        QCOMPARE(state.last().at(0).value<StoreState>(), StoreState::Closed);
+
+        // A bound field the open table lacks is refused at once.
+        store->OpenTable();
+        source.bindField("Name");
+        QCOMPARE(errorOf([&] { source.bindField("Nirgends"); }),
+                 QString("Feld 'Nirgends' nicht gefunden"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordStore)
+#include "tst_recordstore.moc"
