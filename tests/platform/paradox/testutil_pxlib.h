@@ -161,4 +161,130 @@ inline Table readAll(const std::string& dbPath, const std::string& blobFile = ""
     return t;
 }
 
+// UTF-8 text of the Latin-1 range and the euro sign to Windows-1252 bytes
+// (pxlib stores memo text as it is given).
+inline std::string toCp1252(const std::string& utf8) {
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
+            out += static_cast<char>(((c & 0x1F) << 6) | (utf8[++i] & 0x3F));
+        } else if (utf8.compare(i, 3, "\u20ac") == 0) {
+            out += '\x80';
+            i += 2;
+        } else {
+            throw std::runtime_error("toCp1252: character outside the test's range");
+        }
+    }
+    return out;
+}
+
+// Writes a table with pxlib (always level 7): records in the given order,
+// blobs into mbPath when given (graphics get their 8-byte prefix here).
+// Alpha text is recoded from UTF-8, memo text converted to Windows-1252.
+inline void writeTable(const std::string& dbPath, const std::vector<px::FieldDef>& fields,
+                       int keyFields, const std::vector<px::Record>& records,
+                       const std::string& mbPath = "") {
+    Doc doc;
+    pxdoc_t* d = doc.get();
+    auto* defs =
+        static_cast<pxfield_t*>(d->malloc(d, sizeof(pxfield_t) * fields.size(), "test fields"));
+    int recordSize = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        defs[i].px_fname = PX_strdup(d, fields[i].name.c_str());
+        defs[i].px_ftype = static_cast<char>(fields[i].type);
+        defs[i].px_flen = fields[i].type == px::FieldType::BCD ? 17 : fields[i].size;
+        defs[i].px_fdc = fields[i].type == px::FieldType::BCD ? fields[i].size : 0;
+        recordSize += defs[i].px_flen;
+    }
+    if (PX_create_file(d, defs, static_cast<int>(fields.size()), dbPath.c_str(),
+                       keyFields ? pxfFileTypIndexDB : pxfFileTypNonIndexDB) < 0)
+        throw std::runtime_error("pxlib cannot create " + dbPath + ": " + doc.lastError());
+    PX_set_value(d, "numprimkeys", static_cast<float>(keyFields));
+    PX_set_value(d, "codepage", 1252);
+    PX_set_parameter(d, "inputencoding", "UTF-8");
+    PX_set_parameter(d, "targetencoding", "CP1252");
+    if (!mbPath.empty()) {
+        pxblob_t* blob = PX_new_blob(d);
+        if (PX_create_blob_file(blob, mbPath.c_str()) < 0)
+            throw std::runtime_error("pxlib cannot create " + mbPath + ": " + doc.lastError());
+    }
+    std::vector<char> data(static_cast<std::size_t>(recordSize));
+    for (const px::Record& r : records) {
+        std::fill(data.begin(), data.end(), 0);
+        int offset = 0;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            char* at = data.data() + offset;
+            const int len = defs[i].px_flen;
+            offset += len;
+            const px::Value& v = r[i];
+            if (std::holds_alternative<std::monostate>(v))
+                continue;
+            switch (fields[i].type) {
+            case px::FieldType::Alpha: {
+                std::string s = std::get<std::string>(v);
+                PX_put_data_alpha(d, at, len, s.data());
+                break;
+            }
+            case px::FieldType::Date:
+                PX_put_data_long(d, at, 4, std::get<px::Date>(v).day);
+                break;
+            case px::FieldType::Time:
+                PX_put_data_long(d, at, 4, std::get<px::TimeOfDay>(v).ms);
+                break;
+            case px::FieldType::Long:
+            case px::FieldType::AutoInc:
+                PX_put_data_long(d, at, 4, static_cast<int>(std::get<std::int64_t>(v)));
+                break;
+            case px::FieldType::Short:
+                PX_put_data_short(d, at, 2, static_cast<short>(std::get<std::int64_t>(v)));
+                break;
+            case px::FieldType::Number:
+            case px::FieldType::Money:
+                PX_put_data_double(d, at, 8, std::get<double>(v));
+                break;
+            case px::FieldType::Timestamp:
+                PX_put_data_double(d, at, 8, std::get<px::Timestamp>(v).ms);
+                break;
+            case px::FieldType::Logical:
+                PX_put_data_byte(d, at, 1, std::get<bool>(v) ? 1 : 0);
+                break;
+            case px::FieldType::BCD: {
+                std::string s = std::get<px::Decimal>(v).text;
+                PX_put_data_bcd(d, at, fields[i].size, s.data());
+                break;
+            }
+            case px::FieldType::Bytes: {
+                auto b = std::get<px::Bytes>(v);
+                b.resize(static_cast<std::size_t>(len));
+                PX_put_data_bytes(d, at, len, reinterpret_cast<char*>(b.data()));
+                break;
+            }
+            case px::FieldType::Memo: {
+                std::string s = toCp1252(std::get<std::string>(v));
+                PX_put_data_blob(d, at, len, s.data(), static_cast<int>(s.size()));
+                break;
+            }
+            default: { // graphic, binary, formatted memo, OLE
+                const auto& b = std::get<px::Bytes>(v);
+                std::string s;
+                if (fields[i].type == px::FieldType::Graphic) {
+                    const auto n = static_cast<std::uint32_t>(b.size());
+                    s = std::string("\x01\x00\x00\x01", 4);
+                    for (int k = 0; k < 4; ++k)
+                        s += static_cast<char>(n >> (8 * k));
+                }
+                s.append(b.begin(), b.end());
+                PX_put_data_blob(d, at, len, s.data(), static_cast<int>(s.size()));
+                break;
+            }
+            }
+        }
+        if (PX_put_record(d, data.data()) < 0)
+            throw std::runtime_error("pxlib cannot write a record: " + doc.lastError());
+    }
+}
+
 } // namespace testutil::pxl

@@ -1,0 +1,359 @@
+// Damaged tables: whatever happens to the bytes of a table, the engine answers
+// with px::Error (or reads what is there), never with a crash, a hang, another
+// kind of exception or a huge allocation.
+#include "paradox/table.h"
+#include "testutil_memfs.h"
+#include "testutil_samples.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <string>
+
+using testutil::MemoryFileSystem;
+using Bytes = MemoryFileSystem::Bytes;
+
+namespace {
+
+// The pieces of one table, as files.
+struct Pieces {
+    Bytes db, px, mb;
+};
+
+Pieces loadSample(const std::string& rel) {
+    const std::string path = testutil::samplePath(rel);
+    Pieces p;
+    p.db = testutil::readBytes(path);
+    const std::string base = path.substr(0, path.size() - 3);
+    for (const char* ext : {".px", ".PX"})
+        if (p.px.empty())
+            p.px = testutil::readBytes(base + ext);
+    for (const char* ext : {".mb", ".MB"})
+        if (p.mb.empty())
+            p.mb = testutil::readBytes(base + ext);
+    return p;
+}
+
+struct Outcome {
+    bool opened = false;
+    bool failed = false;   // some operation gave px::Error
+    bool problems = false; // check() reported problems
+};
+
+// Opens the table and does everything a reader does; only px::Error may come out.
+Outcome exercise(const Pieces& p) {
+    MemoryFileSystem fs;
+    fs.put("/d/t.db", p.db);
+    if (!p.px.empty())
+        fs.put("/d/t.px", p.px);
+    if (!p.mb.empty())
+        fs.put("/d/t.mb", p.mb);
+    Outcome o;
+    std::unique_ptr<px::Table> t;
+    try {
+        t = px::Table::open("/d/t.db", px::Access::Read, fs);
+    } catch (const px::Error& e) {
+        EXPECT_GT(std::strlen(e.what()), 0u);
+        o.failed = true;
+        return o;
+    }
+    o.opened = true;
+    const std::uint32_t n = std::min<std::uint32_t>(t->recordCount(), 2000);
+    for (std::uint32_t pos = 0; pos < n; ++pos) {
+        try {
+            t->read(pos);
+        } catch (const px::Error&) {
+            o.failed = true;
+        }
+    }
+    for (int f = 0; f < static_cast<int>(t->info().fields.size()); ++f) {
+        try {
+            std::uint32_t seen = 0;
+            t->scanField(f, [&](std::uint32_t, const px::Value&) { return ++seen < 2000; });
+        } catch (const px::Error&) {
+            o.failed = true;
+        }
+    }
+    try {
+        o.problems = !t->check().problems.empty();
+    } catch (const px::Error&) {
+        o.failed = true;
+    }
+    return o;
+}
+
+// Runs exercise and turns anything but px::Error into a test failure with the
+// damage named, so one bad case does not stop the rest.
+Outcome survive(const Pieces& p, const std::string& what) {
+    try {
+        return exercise(p);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << what << ": " << typeid(e).name() << ": " << e.what();
+    } catch (...) {
+        ADD_FAILURE() << what << ": unknown exception";
+    }
+    return {};
+}
+
+void put16(Bytes& b, std::size_t at, unsigned v) {
+    if (at + 2 <= b.size()) {
+        b[at] = static_cast<std::uint8_t>(v);
+        b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+}
+unsigned get16(const Bytes& b, std::size_t at) {
+    return at + 2 <= b.size() ? b[at] | b[at + 1] << 8 : 0;
+}
+
+struct Layout {
+    unsigned recordSize, headerSize, blockSize, firstBlock, blocks;
+    std::vector<std::pair<int, int>> fields; // type, size
+};
+
+Layout layoutOf(const Bytes& db) {
+    Layout l{get16(db, 0), get16(db, 2), db[5] * 1024u, get16(db, 0x0E), get16(db, 0x0C), {}};
+    const int n = static_cast<std::int16_t>(get16(db, 0x21));
+    const bool dataHeader = db[0x39] >= 5; // level 4 and later
+    std::size_t at = dataHeader ? 0x78 : 0x58;
+    for (int i = 0; i < n && at + 1 < db.size(); ++i, at += 2)
+        l.fields.emplace_back(db[at], db[at + 1]);
+    return l;
+}
+
+const char* const kSmallTables[] = {
+    "leonhad-paradoxdriver/db/CUSTOMER.DB",       "leonhad-paradoxdriver/db/HERCULES.DB",
+    "leonhad-paradoxdriver/db/AREACODE.DB",       "leonhad-paradoxdriver/db/GENERAL.DB",
+    "leonhad-paradoxdriver/fields/memo.db",       "leonhad-paradoxdriver/fields/fmemo.db",
+    "leonhad-paradoxdriver/fields/graphic240.db", "leonhad-paradoxdriver/fields/bcd.db",
+    "leonhad-paradoxdriver/fields/date7.db",      "teverett-paradoxReader/PCLDATA/TYPEFACE.DB",
+    "leonhad-paradoxdriver/db/ORDERS.DB",         "leonhad-paradoxdriver/db/ROMAN8.db",
+};
+
+} // namespace
+
+TEST(Damaged, TruncatedAtManyLengths) {
+    SKIP_WITHOUT_SAMPLES();
+    for (const char* rel : kSmallTables) {
+        SCOPED_TRACE(rel);
+        const Pieces whole = loadSample(rel);
+        const Layout l = layoutOf(whole.db);
+        std::vector<std::size_t> cuts = {0, 1, 2, 5, 6, 0x20, 0x57, 0x58, 0x77, 0x78, 0x79};
+        for (std::size_t c = l.headerSize - 8; c <= l.headerSize + 8; ++c)
+            cuts.push_back(c);
+        for (std::size_t c = l.headerSize; c < whole.db.size(); c += 61)
+            cuts.push_back(c);
+        cuts.push_back(whole.db.size() - 1);
+        for (std::size_t cut : cuts) {
+            if (cut >= whole.db.size())
+                continue;
+            Pieces p = whole;
+            p.db.resize(cut);
+            const Outcome o = survive(p, "db cut at " + std::to_string(cut));
+            if (cut < l.headerSize) {
+                EXPECT_TRUE(o.failed && !o.opened)
+                    << "a table cut inside its header opened, cut " << cut;
+            }
+        }
+        for (std::size_t cut = 0; cut < whole.px.size(); cut += whole.px.size() / 9 + 1) {
+            Pieces p = whole;
+            p.px.resize(cut);
+            survive(p, "px cut at " + std::to_string(cut));
+        }
+        for (std::size_t cut = 0; cut < whole.mb.size(); cut += 509) {
+            Pieces p = whole;
+            p.mb.resize(cut);
+            survive(p, "mb cut at " + std::to_string(cut));
+        }
+    }
+}
+
+TEST(Damaged, HeaderBytesChanged) {
+    SKIP_WITHOUT_SAMPLES();
+    for (const char* rel : kSmallTables) {
+        SCOPED_TRACE(rel);
+        const Pieces whole = loadSample(rel);
+        const std::size_t end = std::min<std::size_t>(layoutOf(whole.db).headerSize, 0x300);
+        for (std::size_t at = 0; at < end; ++at)
+            for (std::uint8_t value :
+                 {std::uint8_t(0), std::uint8_t(0xFF), std::uint8_t(whole.db[at] ^ 0x81)}) {
+                if (value == whole.db[at])
+                    continue;
+                Pieces p = whole;
+                p.db[at] = value;
+                survive(p, "db byte " + std::to_string(at) + " = " + std::to_string(value));
+            }
+        const std::size_t pxEnd = std::min<std::size_t>(whole.px.size(), 0x60);
+        for (std::size_t at = 0; at < pxEnd; ++at) {
+            Pieces p = whole;
+            p.px[at] ^= 0xFF;
+            survive(p, "px byte " + std::to_string(at));
+        }
+    }
+}
+
+TEST(Damaged, BlockChainsThatLoopOrLeaveTheFile) {
+    SKIP_WITHOUT_SAMPLES();
+    for (const char* rel :
+         {"leonhad-paradoxdriver/db/ORDERS.DB", "leonhad-paradoxdriver/db/AREACODE.DB",
+          "leonhad-paradoxdriver/areas/ZIPCODES.DB", "teverett-paradoxReader/PCLDATA/PCL.DB"}) {
+        SCOPED_TRACE(rel);
+        const Pieces whole = loadSample(rel);
+        const Layout l = layoutOf(whole.db);
+        const std::size_t first = l.headerSize + (l.firstBlock - 1) * l.blockSize;
+        auto expectNoticed = [&](const Pieces& p, const std::string& what) {
+            const Outcome o = survive(p, what);
+            EXPECT_TRUE(o.failed || o.problems) << what << " went unnoticed";
+        };
+        Pieces loop = whole;
+        put16(loop.db, first, l.firstBlock); // the first block points at itself
+        expectNoticed(loop, "self loop");
+        Pieces back = whole;
+        const unsigned second = get16(whole.db, first);
+        if (second) {
+            put16(back.db, l.headerSize + (second - 1) * l.blockSize, l.firstBlock);
+            expectNoticed(back, "loop back to the first block");
+        }
+        for (unsigned outside : {l.blocks + 1, 0x7FFFu, 0xFFFFu}) {
+            Pieces p = whole;
+            put16(p.db, first, outside);
+            expectNoticed(p, "next block " + std::to_string(outside));
+            Pieces h = whole;
+            put16(h.db, 0x0E, outside); // first block of the chain
+            survive(h, "first block " + std::to_string(outside));
+            Pieces lastBlock = whole;
+            put16(lastBlock.db, 0x10, outside);
+            survive(lastBlock, "last block " + std::to_string(outside));
+        }
+        for (unsigned lastOffset : {0x7FFFu, 0x8000u, 0xFFFEu, l.blockSize, l.recordSize + 1}) {
+            Pieces p = whole;
+            put16(p.db, first + 4, lastOffset); // records in the block
+            survive(p, "last record offset " + std::to_string(lastOffset));
+        }
+        for (std::uint32_t count : {0u, 1u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+            Pieces p = whole;
+            std::memcpy(p.db.data() + 6, &count, 4); // records in the header
+            survive(p, "record count " + std::to_string(count));
+        }
+        // The index: blocks and counts that do not fit the table.
+        if (!whole.px.empty()) {
+            const Layout x = layoutOf(whole.px);
+            for (unsigned root : {0u, x.blocks + 1, 0xFFFFu}) {
+                Pieces p = whole;
+                put16(p.px, 0x1E, root);
+                survive(p, "index root " + std::to_string(root));
+            }
+            for (std::uint8_t levels : {0, 3, 0xFF}) {
+                Pieces p = whole;
+                p.px[0x20] = levels;
+                survive(p, "index levels " + std::to_string(levels));
+            }
+            // Garble each index record's block number and count.
+            Pieces p = whole;
+            for (std::size_t at = x.headerSize + 6; at + x.recordSize <= p.px.size();
+                 at += x.recordSize) {
+                p.px[at + x.recordSize - 6] ^= 0x5A;
+                p.px[at + x.recordSize - 3] ^= 0xA5;
+            }
+            survive(p, "garbled index entries");
+        }
+    }
+}
+
+TEST(Damaged, BlobPointersIntoNowhere) {
+    SKIP_WITHOUT_SAMPLES();
+    const std::uint32_t offsets[] = {0x1000,     0x10FF,     0x103F, 0x7FFFF000,
+                                     0xFFFFFFFF, 0x00000040, 0x2000, 0x1001};
+    const std::uint32_t lengths[] = {0, 1, 17, 2049, 100000, 0x7FFFFFFF, 0xFFFFFFFF};
+    for (const char* rel :
+         {"leonhad-paradoxdriver/db/CUSTOMER.DB", "leonhad-paradoxdriver/db/HERCULES.DB",
+          "leonhad-paradoxdriver/fields/memo.db", "leonhad-paradoxdriver/fields/fmemo.db",
+          "leonhad-paradoxdriver/fields/graphic240.db"}) {
+        SCOPED_TRACE(rel);
+        const Pieces whole = loadSample(rel);
+        const Layout l = layoutOf(whole.db);
+        std::size_t fieldAt = 0;
+        int blobSize = 0;
+        for (auto [type, size] : l.fields) {
+            if (type == 0x0C || type == 0x0E || type == 0x10) {
+                blobSize = size;
+                break;
+            }
+            fieldAt += static_cast<std::size_t>(size);
+        }
+        ASSERT_GT(blobSize, 0);
+        const std::size_t record0 = l.headerSize + (l.firstBlock - 1) * l.blockSize + 6;
+        const std::size_t desc = record0 + fieldAt + static_cast<std::size_t>(blobSize) - 10;
+        for (std::uint32_t off : offsets)
+            for (std::uint32_t len : lengths) {
+                Pieces p = whole;
+                std::memcpy(p.db.data() + desc, &off, 4);
+                std::memcpy(p.db.data() + desc + 4, &len, 4);
+                survive(p, "blob at " + std::to_string(off) + " length " + std::to_string(len));
+            }
+        Pieces noMb = whole;
+        noMb.mb.clear();
+        survive(noMb, "blob file missing");
+        // The blob file's own block headers and slot tables.
+        for (std::size_t block = 0x1000; block < whole.mb.size(); block += 0x1000) {
+            for (std::size_t at :
+                 {block, block + 1, block + 2, block + 3, block + 7, block + 12,
+                  block + 12 + 5 * 63, block + 12 + 5 * 63 + 1, block + 12 + 5 * 63 + 4}) {
+                for (std::uint8_t v : {0x00, 0x02, 0x03, 0x04, 0xFF}) {
+                    Pieces p = whole;
+                    p.mb[at] = v;
+                    survive(p, "mb byte " + std::to_string(at) + " = " + std::to_string(v));
+                }
+            }
+        }
+    }
+}
+
+TEST(Damaged, GarbageAndFilesThatAreNoTables) {
+    const std::string text = "Name;Vorname;Ort\r\nMüller;Hans;Köln\r\nSchmidt;Anna;Berlin\r\n";
+    Pieces p;
+    p.db.assign(text.begin(), text.end());
+    EXPECT_TRUE(survive(p, "a text file").failed);
+    p.db.clear();
+    EXPECT_TRUE(survive(p, "an empty file").failed);
+
+    std::mt19937 random(1234);
+    auto bytes = [&](std::size_t n) {
+        Bytes b(n);
+        for (auto& c : b)
+            c = static_cast<std::uint8_t>(random());
+        return b;
+    };
+    for (int i = 0; i < 300; ++i) {
+        Pieces g;
+        g.db = bytes(random() % 12000);
+        if (i % 2 && g.db.size() > 0x80) {
+            // Plausible values where a reader looks first, so it gets further.
+            g.db[4] = static_cast<std::uint8_t>(random() % 3);
+            g.db[5] = static_cast<std::uint8_t>(1 + random() % 4);
+            g.db[0x39] = static_cast<std::uint8_t>(3 + random() % 10);
+            put16(g.db, 2, 0x800);
+            put16(g.db, 0x21, 1 + random() % 8);
+        }
+        if (i % 3 == 0)
+            g.px = bytes(random() % 5000);
+        if (i % 4 == 0)
+            g.mb = bytes(random() % 9000);
+        survive(g, "random bytes " + std::to_string(i));
+    }
+    if (testutil::samplesDir().empty())
+        return;
+    // Real tables with random bytes sprinkled over them.
+    for (const char* rel : kSmallTables) {
+        const Pieces whole = loadSample(rel);
+        for (int i = 0; i < 40; ++i) {
+            Pieces s = whole;
+            for (int k = 0; k < 1 + i % 8; ++k) {
+                Bytes& target = k % 3 == 2 && !s.mb.empty() ? s.mb : s.db;
+                target[random() % target.size()] = static_cast<std::uint8_t>(random());
+            }
+            survive(s, std::string(rel) + " sprinkled " + std::to_string(i));
+        }
+    }
+}
