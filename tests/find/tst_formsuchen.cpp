@@ -1,0 +1,354 @@
+// The search dialog and the person selection list, driven through their
+// controls on a real address table.
+#include "addresstable.h"
+#include "testsupport.h"
+
+#include "database/datasource.h"
+#include "database/dbgrid.h"
+#include "database/recordstore.h"
+#include "find/formpersonauswahl.h"
+#include "find/formsuchen.h"
+#include "settings/profile.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace vellumo;
+using findtest::Address;
+
+namespace {
+
+QList<Address> addresses() {
+    return {
+        {{"Name", "Albers"}, {"Vorname", "Anton"}, {"PLZ", "10115"}, {"Ort", "Berlin"}},
+        {{"Name", "Meier"}, {"Vorname", "Bernd"}, {"PLZ", "20095"}, {"Ort", "Hamburg"}},
+        {{"Name", "Meier"}, {"Vorname", "Anna"}, {"PLZ", "10115"}, {"Ort", "Berlin"}},
+        {{"Name", "Meiering"}, {"Vorname", "Carl"}, {"PLZ", "80331"}, {"Ort", u"München"_qs}},
+        {{"Name", "O'Neill"}, {"Vorname", "Sean"}, {"PLZ", "50667"}, {"Ort", u"Köln"_qs}},
+        {{"Name", "Schulz"}, {"Vorname", "Doris"}, {"Strasse", u"Hauptstraße 1"_qs}},
+        {{"Name", ""}, {"Vorname", "Namenlos"}, {"Telefon2", "0301234"}},
+        {{"Name", "*"}, {"Vorname", "Stern"}},
+    };
+}
+
+// Answers every information box that opens and remembers its text.
+struct BoxWatcher {
+    QStringList texts;
+    QTimer timer;
+    BoxWatcher() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal->isVisible() && qobject_cast<QMessageBox*>(modal)) {
+                texts << modal->windowTitle() + "|" + testsupport::messageText(modal);
+                testsupport::clickButton(modal, "OK");
+            }
+        });
+        timer.start(10);
+    }
+};
+
+} // namespace
+
+class tst_FormSuchen : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        testsupport::Sandbox sandbox;
+        RecordStore store;
+        DataSource source{store};
+        TFormPersonAuswahl list{source};
+        std::unique_ptr<TFormSuchen> dialog;
+        explicit Fixture(const QList<Address>& rows = addresses()) {
+            findtest::makeAddressTable(store, sandbox.file("Adressen"), rows);
+            dialog = std::make_unique<TFormSuchen>(source, list);
+        }
+        QComboBox* combo() const { return dialog->findChild<QComboBox*>("ComboBox1"); }
+        QLineEdit* edit() const { return dialog->findChild<QLineEdit*>("EditSuchenText"); }
+        QPushButton* button(const char* name) const {
+            return dialog->findChild<QPushButton*>(name);
+        }
+        // Opens the dialog modally, lets fill() type into it, then presses
+        // Enter in the search text. Returns the dialog's result.
+        int search(const std::function<void()>& fill) {
+            testsupport::whenModal([this, fill](QWidget* modal) {
+                QCOMPARE(modal, dialog.get());
+                fill();
+                QTest::keyClick(edit(), Qt::Key_Return);
+            });
+            return dialog->exec();
+        }
+        int searchFor(const QString& caption, const QString& text) {
+            return search([this, caption, text] {
+                combo()->setEditText(caption);
+                testsupport::typeText(edit(), text);
+            });
+        }
+        QString current(const char* field = "Vorname") const {
+            return store.fieldText(QString::fromUtf8(field));
+        }
+    };
+
+private slots:
+    void dialogLooksAsDesigned() {
+        Fixture f;
+        QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Suchen"));
+        QCOMPARE(f.dialog->size(), QSize(271, 126));
+        QCOMPARE(f.combo()->count(), 12);
+        QCOMPARE(f.combo()->itemText(4), QStringLiteral("Postleitzahl"));
+        QVERIFY(f.combo()->isEditable());
+        QVERIFY(f.button("ButtonSuchen")->isDefault());
+        QCOMPARE(f.button("HilfeButton")->text(), QStringLiteral("Hilfe"));
+        QCOMPARE(f.button("AbbruchButton")->text(), QStringLiteral("Abbruch"));
+        // No colour stored: the pale yellow 85FAFA behind both input controls.
+        QCOMPARE(f.edit()->palette().color(QPalette::Base), QColor(250, 250, 133));
+        QCOMPARE(f.combo()->palette().color(QPalette::Base), QColor(250, 250, 133));
+    }
+
+    void storedInputColourIsReadAtCreation() {
+        testsupport::Sandbox sandbox;
+        WritePrivateProfileString("Colors", "Eingabe", "0x0000FF", setupIniPath());
+        WritePrivateProfileString("Colors", "EingabeText", "255", setupIniPath());
+        RecordStore store;
+        DataSource source(store);
+        TFormPersonAuswahl list(source);
+        TFormSuchen dialog(source, list);
+        auto* edit = dialog.findChild<QLineEdit*>("EditSuchenText");
+        QCOMPARE(edit->palette().color(QPalette::Base), QColor(255, 0, 0));
+        // The text colour is not read here.
+        QCOMPARE(edit->palette().color(QPalette::Text),
+                 QApplication::palette().color(QPalette::Text));
+    }
+
+    void searchOutcomes() {
+        Fixture f;
+        BoxWatcher boxes;
+
+        // "Mei" matches no whole value: the table ends unfiltered on its first record.
+        f.store.StepBy(3);
+        QCOMPARE(f.searchFor("Name", "Mei"), int(QDialog::Accepted));
+        QCOMPARE(boxes.texts, QStringList{"Information|Keinen entsprechenden Datensatz gefunden!"});
+        QVERIFY(!f.store.IsFilterActive());
+        QCOMPARE(f.store.RecordNumber(), 1);
+
+        // One match never opens the list; it becomes current in the whole table.
+        boxes.texts.clear();
+        f.searchFor("Name", "meiering");
+        QVERIFY(boxes.texts.isEmpty());
+        QVERIFY(!f.list.isVisible());
+        QVERIFY(!f.store.IsFilterActive());
+        QCOMPARE(f.current("Name"), QStringLiteral("Meiering"));
+        QCOMPARE(f.store.RecordNumber(), 4);
+        QCOMPARE(f.store.CountRecords(), 8);
+
+        // Field captions map to their fields.
+        f.searchFor("Postleitzahl", "50667");
+        QCOMPARE(f.current(), QStringLiteral("Sean"));
+        f.searchFor(u"Straße"_qs, u"hauptstraße 1"_qs);
+        QCOMPARE(f.current(), QStringLiteral("Doris"));
+        f.searchFor("Telefon 2", "0301234");
+        QCOMPARE(f.current(), QStringLiteral("Namenlos"));
+
+        // An apostrophe in the text is found, not refused.
+        f.searchFor("Name", "o'neill");
+        QCOMPARE(f.current(), QStringLiteral("Sean"));
+        QVERIFY(boxes.texts.isEmpty());
+
+        // An empty text searches for empty values.
+        f.store.GoToLast();
+        f.searchFor("Name", "");
+        QCOMPARE(f.current(), QStringLiteral("Namenlos"));
+
+        // "*" alone is literal; "A*" finds all values beginning with A.
+        f.searchFor("Name", "*");
+        QCOMPARE(f.current(), QStringLiteral("Stern"));
+        f.searchFor("Name", "alb*");
+        QCOMPARE(f.current(), QStringLiteral("Anton"));
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    void unknownCaptionReportsTheStoresError() {
+        Fixture f;
+        BoxWatcher boxes;
+        f.store.StepBy(2);
+        // Typed in lower case, "name" is no caption: no search on "Name".
+        QCOMPARE(f.searchFor("name", "Meier"), int(QDialog::Accepted));
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().startsWith(u"Vellumo|Ungültiger Filterausdruck"_qs),
+                 qPrintable(boxes.texts.first()));
+        QVERIFY(!f.dialog->isVisible());
+        QVERIFY(!f.list.isVisible());
+    }
+
+    void openingAgainStartsWithNameAndAnEmptyText() {
+        Fixture f;
+        BoxWatcher boxes;
+        f.searchFor("Ort", "Berlin*");
+        QString caption, text;
+        bool focused = false;
+        testsupport::whenModal([&](QWidget*) {
+            caption = f.combo()->currentText();
+            text = f.edit()->text();
+            focused = f.edit()->hasFocus();
+            QTest::keyClick(f.combo(), Qt::Key_Escape);
+        });
+        QCOMPARE(f.dialog->exec(), int(QDialog::Rejected));
+        QCOMPARE(caption, QStringLiteral("Name"));
+        QCOMPARE(text, QString());
+        QVERIFY(focused);
+    }
+
+    void escapeAndAbbruchSearchNothing() {
+        Fixture f;
+        QSignalSpy searches(f.dialog.get(), &TFormSuchen::searchDone);
+        f.store.StepBy(2);
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::typeText(f.edit(), "Meier");
+            QTest::keyClick(f.edit(), Qt::Key_Escape);
+        });
+        QCOMPARE(f.dialog->exec(), int(QDialog::Rejected));
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::typeText(f.edit(), "Meier");
+            f.button("AbbruchButton")->click();
+        });
+        QCOMPARE(f.dialog->exec(), int(QDialog::Rejected));
+        QCOMPARE(searches.count(), 0);
+        QCOMPARE(f.store.RecordNumber(), 3);
+    }
+
+    void oneEnterSearchesOnceAndCloses() {
+        Fixture f;
+        QSignalSpy searches(f.dialog.get(), &TFormSuchen::searchDone);
+        QCOMPARE(f.searchFor("Name", "Albers"), int(QDialog::Accepted));
+        // The release of that Enter, arriving late, must not search again.
+        QTest::keyRelease(f.edit(), Qt::Key_Return);
+        QCOMPARE(searches.count(), 1);
+        QVERIFY(!f.dialog->isVisible());
+    }
+
+    void helpButtonAsksForTopicThree() {
+        Fixture f;
+        QSignalSpy help(f.dialog.get(), &TFormSuchen::helpRequested);
+        testsupport::whenModal([&](QWidget*) {
+            f.button("HilfeButton")->click();
+            f.dialog->reject();
+        });
+        f.dialog->exec();
+        QCOMPARE(help.count(), 1);
+        QCOMPARE(help.first().first().toInt(), 3);
+    }
+
+    void twoMatchesOpenTheListAndOkChoosesInTheWholeTable() {
+        Fixture f;
+        int rows = -1;
+        QString firstShown;
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::whenModal([&](QWidget* list) {
+                rows = f.list.grid()->model()->rowCount();
+                firstShown = f.current();
+                QVERIFY(f.list.grid()->hasFocus());
+                QTest::keyClick(f.list.grid(), Qt::Key_Down);
+                QTest::keyClick(list, Qt::Key_Return);
+            });
+            // Case does not matter: "meier" finds both Meiers.
+            testsupport::typeText(f.edit(), "meier");
+            QTest::keyClick(f.edit(), Qt::Key_Return);
+        });
+        f.dialog->exec();
+        QCOMPARE(rows, 2);
+        QCOMPARE(firstShown, QStringLiteral("Anna")); // key order: Meier Anna before Meier Bernd
+        QVERIFY(!f.store.IsFilterActive());
+        QCOMPARE(f.current(), QStringLiteral("Bernd"));
+        QCOMPARE(f.store.RecordNumber(), 3);
+        QCOMPARE(f.store.CountRecords(), 8);
+    }
+
+    void thirdOfThreeChosenWithEnter() {
+        Fixture f;
+        QStringList shown;
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::whenModal([&](QWidget* list) {
+                QAbstractItemModel* model = f.list.grid()->model();
+                for (int row = 0; row < model->rowCount(); ++row)
+                    shown << model->index(row, 0).data().toString() + " " +
+                                 model->index(row, 1).data().toString();
+                QTest::keyClick(f.list.grid(), Qt::Key_Down);
+                QTest::keyClick(f.list.grid(), Qt::Key_Down);
+                QTest::keyClick(list, Qt::Key_Return);
+            });
+            testsupport::typeText(f.edit(), "Mei*");
+            QTest::keyClick(f.edit(), Qt::Key_Return);
+        });
+        f.dialog->exec();
+        QCOMPARE(shown, (QStringList{"Meier Anna", "Meier Bernd", "Meiering Carl"}));
+        QVERIFY(!f.store.IsFilterActive());
+        QCOMPARE(f.current("Name"), QStringLiteral("Meiering"));
+        QCOMPARE(f.store.RecordNumber(), 4);
+    }
+
+    void escapeInTheListLeavesTheMatchesUntilTheNextSearch() {
+        Fixture f;
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::whenModal([&](QWidget*) {
+                QTest::keyClick(f.list.grid(), Qt::Key_Down);
+                QTest::keyClick(f.list.grid(), Qt::Key_Escape);
+            });
+            testsupport::typeText(f.edit(), "Mei*");
+            QTest::keyClick(f.edit(), Qt::Key_Return);
+        });
+        f.dialog->exec();
+        QVERIFY(f.store.IsFilterActive());
+        QCOMPARE(f.current(), QStringLiteral("Bernd"));
+        // The main window now moves among the three matches only.
+        QCOMPARE(f.store.CountRecords(), 3);
+        f.store.GoToLast();
+        QCOMPARE(f.current(), QStringLiteral("Carl"));
+        f.store.StepForward();
+        QCOMPARE(f.current(), QStringLiteral("Carl"));
+
+        // The next search starts from the whole table again.
+        f.searchFor("Name", "Schulz");
+        QVERIFY(!f.store.IsFilterActive());
+        QCOMPARE(f.current(), QStringLiteral("Doris"));
+        QCOMPARE(f.store.CountRecords(), 8);
+    }
+
+    void closeBoxOfTheListActsLikeEscape() {
+        Fixture f;
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::whenModal([&](QWidget* list) { list->close(); });
+            testsupport::typeText(f.edit(), "Meier");
+            QTest::keyClick(f.edit(), Qt::Key_Return);
+        });
+        f.dialog->exec();
+        QVERIFY(f.store.IsFilterActive());
+        QCOMPARE(f.store.CountRecords(), 2);
+    }
+
+    void deletingAMatchInTheListKeepsTheOthers() {
+        Fixture f;
+        int rowsAfter = -1;
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::whenModal([&](QWidget* list) {
+                testsupport::whenModal([](QWidget* box) { testsupport::clickButton(box, "OK"); });
+                QTest::keyClick(f.list.grid(), Qt::Key_Delete, Qt::ControlModifier);
+                rowsAfter = f.list.grid()->model()->rowCount();
+                QTest::keyClick(list, Qt::Key_Return);
+            });
+            testsupport::typeText(f.edit(), "Mei*");
+            QTest::keyClick(f.edit(), Qt::Key_Return);
+        });
+        f.dialog->exec();
+        QCOMPARE(rowsAfter, 2);
+        QCOMPARE(f.store.CountRecords(), 7);
+        QVERIFY(!f.store.IsFilterActive());
+        QCOMPARE(f.current(), QStringLiteral("Bernd"));
+    }
+};
+
+QTEST_MAIN(tst_FormSuchen)
+#include "tst_formsuchen.moc"
