@@ -1,0 +1,42 @@
+#include "data/defaulttable.h"
+
+#include "database/recordstore.h"
+#include "settings/profile.h"
+
+#include <QFileInfo>
+
+#include <exception>
+
+namespace vellumo::data {
+
+QString tableFileNamePart(const QString& name) {
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    return name.mid(slash + 1);
+}
+
+bool OpenDefaultTable(RecordStore& store, const QString& baseCaption, const TableWindow& window,
+                      const QString& setupIni) {
+    const QString name = ReadSettingText(setupIni, QStringLiteral("Standardtabelle"),
+                                         QStringLiteral("FileName"), QStringLiteral("Error"));
+    const QFileInfo file(name);
+    if (name.isEmpty() || !file.exists() || file.isDir())
+        return false;
+    try {
+        store.CloseTable();
+        store.BindTable(name);
+        store.OpenTable();
+        window.setCaption(baseCaption + QStringLiteral(" - ") + tableFileNamePart(name));
+        window.enableTableControls();
+    } catch (...) {
+        // Start-up stays silent whatever the stored name points at.
+        try {
+            if (!store.IsTableOpen())
+                window.disableTableControls();
+            window.setCaption(baseCaption);
+        } catch (...) {
+        }
+    }
+    return store.IsTableOpen();
+}
+
+} // namespace vellumo::data

@@ -1,0 +1,256 @@
+// The default-table dialog through its buttons and keys, and the opening of
+// the stored table at start-up with its silent fallbacks.
+#include "app/addresstable.h"
+#include "data/defaulttable.h"
+#include "data/formstandardtabelle.h"
+#include "database/recordstore.h"
+#include "settings/profile.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <sys/stat.h>
+
+using namespace vellumo;
+using namespace testsupport;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+// An address table with the given surnames, closed again.
+void makeTable(const QString& path, const QStringList& names) {
+    RecordStore store;
+    store.BindTable(path);
+    DeclareAddressTable(store, QFileInfo(path).completeBaseName());
+    store.CreateTableFile();
+    store.OpenTable();
+    for (const QString& name : names) {
+        store.InsertBlankRecord();
+        store.SetFieldText("Name", name);
+        store.SaveRecord();
+    }
+    store.CloseTableAtShutdown();
+}
+
+// What the start-up did to the (pretend) main window.
+struct WindowLog {
+    QString caption = "Vellumo V2.5";
+    int enabled = 0;
+    int disabled = 0;
+    data::TableWindow hooks() {
+        return {[this](const QString& c) { caption = c; }, [this] { ++enabled; },
+                [this] { ++disabled; }};
+    }
+};
+
+} // namespace
+
+class TestStandardtabelle : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Sandbox> sandbox_;
+    std::unique_ptr<QFileDialog> openDialog_;
+    std::unique_ptr<TFormStandardtabelle> form_;
+    QString ini() const { return sandbox_->file("Setup.ini"); }
+    QLineEdit* edit() const { return form_->findChild<QLineEdit*>("Edit1"); }
+    QPushButton* button(const char* name) const { return form_->findChild<QPushButton*>(name); }
+    void showForm() {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+private slots:
+    void init() {
+        sandbox_ = std::make_unique<Sandbox>();
+        resetSettingsLocation();
+        openDialog_ = std::make_unique<QFileDialog>();
+        openDialog_->setOption(QFileDialog::DontUseNativeDialog);
+        openDialog_->setNameFilter("Paradox-Dateien (*.db)");
+        form_ = std::make_unique<TFormStandardtabelle>(*openDialog_);
+    }
+    void cleanup() {
+        form_.reset();
+        openDialog_.reset();
+        ::chmod(QFile::encodeName(ini()).constData(), 0644);
+        sandbox_.reset();
+    }
+
+    void looksAsDesigned() {
+        QCOMPARE(form_->windowTitle(), QString("Standardtabelle auswählen"));
+        QCOMPARE(form_->size(), QSize(418, 119));
+        QCOMPARE(button("OkButton")->text(), QString("&OK"));
+        QCOMPARE(button("LoeschenButton")->text(), QString("&Löschen"));
+        QCOMPARE(button("AbbruchButton")->text(), QString("&Abbruch"));
+        QVERIFY(button("OkButton")->isDefault());
+    }
+
+    void okStoresTheTextAndLeavesOtherSectionsAlone() {
+        writeAll(ini(), "[Colors]\r\nFenster=255\r\n[Standardtabelle]\r\nFileName=/alt.db\r\n");
+        showForm();
+        QCOMPARE(edit()->text(), QString("/alt.db"));
+        edit()->clear();
+        QTest::keyClicks(edit(), "/daten/Kunden.db");
+        QTest::mouseClick(button("OkButton"), Qt::LeftButton);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(
+            readAll(ini()),
+            QByteArray(
+                "[Colors]\r\nFenster=255\r\n[Standardtabelle]\r\nFileName=/daten/Kunden.db\r\n"));
+
+        // Each showing reloads the box from the file, whatever was typed before.
+        writeAll(ini(), "[Standardtabelle]\nFileName=/neu.db\n");
+        showForm();
+        QCOMPARE(edit()->text(), QString("/neu.db"));
+        // An empty box is stored as an empty value.
+        edit()->clear();
+        QTest::keyClick(edit(), Qt::Key_Return);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(readAll(ini()), QByteArray("[Standardtabelle]\nFileName=\n"));
+    }
+
+    void loeschenErasesTheSectionAbbruchAndEscWriteNothing() {
+        const QByteArray before = "[Standardtabelle]\nFileName=/a.db\n\n[Colors]\nText=0\n";
+        writeAll(ini(), before);
+        showForm();
+        QTest::keyClicks(edit(), "xyz");
+        QTest::mouseClick(button("AbbruchButton"), Qt::LeftButton);
+        QVERIFY(!form_->isVisible());
+        showForm();
+        QCOMPARE(edit()->text(), QString("/a.db"));
+        QTest::keyClicks(edit(), "xyz");
+        QTest::keyClick(edit(), Qt::Key_Escape);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(readAll(ini()), before);
+
+        showForm();
+        QTest::mouseClick(button("LoeschenButton"), Qt::LeftButton);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(readAll(ini()), QByteArray("[Colors]\nText=0\n"));
+        showForm();
+        QCOMPARE(edit()->text(), QString());
+    }
+
+    void browseUsesTheOpenDialogWithItsTitle() {
+        makeTable(sandbox_->file("Kunden.db"), {});
+        showForm();
+        QString title;
+        whenModal([&](QWidget* modal) {
+            title = modal->windowTitle();
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            dialog->selectFile(sandbox_->file("Kunden.db"));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        QTest::mouseClick(form_->findChild<QToolButton*>("SpeedButton1"), Qt::LeftButton);
+        QCOMPARE(title, QString("Ausgewählte Datei wird bei Programmstart geöffnet:"));
+        QCOMPARE(edit()->text(), sandbox_->file("Kunden.db"));
+
+        // Browsing again and cancelling changes nothing; "&Abbruch" writes nothing.
+        whenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        QTest::mouseClick(form_->findChild<QToolButton*>("SpeedButton1"), Qt::LeftButton);
+        QCOMPARE(edit()->text(), sandbox_->file("Kunden.db"));
+        QTest::mouseClick(button("AbbruchButton"), Qt::LeftButton);
+        QVERIFY(!QFile::exists(ini()));
+    }
+
+    void aRefusedWriteIsReportedAndStoresNothing() {
+        writeAll(ini(), "[Standardtabelle]\nFileName=/a.db\n");
+        QCOMPARE(::chmod(QFile::encodeName(ini()).constData(), 0444), 0);
+        showForm();
+        QTest::keyClicks(edit(), "x");
+        QString message;
+        whenModal([&](QWidget* modal) {
+            message = messageText(modal);
+            clickButton(modal, "OK");
+        });
+        QTest::mouseClick(button("OkButton"), Qt::LeftButton);
+        QCOMPARE(message, "Kann nicht nach " + ini() + " schreiben.");
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(readAll(ini()), QByteArray("[Standardtabelle]\nFileName=/a.db\n"));
+
+        message.clear();
+        showForm();
+        whenModal([&](QWidget* modal) {
+            message = messageText(modal);
+            clickButton(modal, "OK");
+        });
+        QTest::mouseClick(button("LoeschenButton"), Qt::LeftButton);
+        QCOMPARE(message, "Kann nicht nach " + ini() + " schreiben.");
+        QCOMPARE(readAll(ini()), QByteArray("[Standardtabelle]\nFileName=/a.db\n"));
+    }
+
+    void startUp_data() {
+        QTest::addColumn<QByteArray>("setup"); // "" = no Setup.ini
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("good") << QByteArray("[Standardtabelle]\nFileName=@/Kunden.db\n") << true
+                              << "Vellumo V2.0 - Kunden.db";
+        QTest::newRow("relative, case of section and key")
+            << QByteArray("[STANDARDTABELLE]\nfilename=Kunden.db\n") << true
+            << "Vellumo V2.0 - Kunden.db";
+        QTest::newRow("missing file")
+            << QByteArray("[Standardtabelle]\nFileName=@/Weg.db\n") << false << "Vellumo V2.5";
+        QTest::newRow("empty name")
+            << QByteArray("[Standardtabelle]\nFileName=\n") << false << "Vellumo V2.5";
+        QTest::newRow("no Setup.ini") << QByteArray() << false << "Vellumo V2.5";
+        QTest::newRow("a directory")
+            << QByteArray("[Standardtabelle]\nFileName=@\n") << false << "Vellumo V2.5";
+        QTest::newRow("not a table")
+            << QByteArray("[Standardtabelle]\nFileName=@/Setup.ini\n") << false << "Vellumo V2.0";
+    }
+    void startUp() {
+        QFETCH(QByteArray, setup);
+        QFETCH(bool, opens);
+        QFETCH(QString, caption);
+        makeTable(sandbox_->file("Kunden.db"), {"Meier", "Albers"});
+        if (!setup.isEmpty())
+            writeAll(ini(), setup.replace("@", QFile::encodeName(sandbox_->path())));
+
+        RecordStore store;
+        QString status;
+        store.AfterOpen = [&] {
+            status = QString("%1/%2").arg(store.RecordNumber()).arg(store.CountRecords());
+        };
+        WindowLog window;
+        QCOMPARE(data::OpenDefaultTable(store, "Vellumo V2.0", window.hooks(), setupIniPath()),
+                 opens);
+        QCOMPARE(store.IsTableOpen(), opens);
+        QCOMPARE(window.caption, caption);
+        QCOMPARE(window.enabled, opens ? 1 : 0);
+        QCOMPARE(window.disabled, caption == "Vellumo V2.0" && !opens ? 1 : 0);
+        QCOMPARE(status, opens ? QString("1/2") : QString());
+        QVERIFY(!QApplication::activeModalWidget());
+        if (opens)
+            QCOMPARE(store.fieldText("Name"), QString("Albers"));
+    }
+
+    void startUpTriesAFileNamedError() {
+        // With no stored default the name "Error" is looked for in the working directory.
+        writeAll(sandbox_->file("Error"), "not a table");
+        RecordStore store;
+        WindowLog window;
+        QVERIFY(!data::OpenDefaultTable(store, "Vellumo V2.0", window.hooks(), setupIniPath()));
+        QCOMPARE(window.caption, QString("Vellumo V2.0"));
+        QCOMPARE(window.disabled, 1);
+    }
+};
+
+QTEST_MAIN(TestStandardtabelle)
+#include "tst_standardtabelle.moc"
