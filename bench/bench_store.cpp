@@ -1,0 +1,234 @@
+// bench_store: speed of the shared cursor on a 100,000-record address table.
+//
+//   bench_store [records]
+//
+// The table is built with the engine in a fresh temporary directory (not
+// measured), then opened through RecordStore. Figures are medians of wall-clock
+// times on this machine.
+#include "addressdata.h"
+
+#include "database/recordstore.h"
+#include "paradox/table.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double medianMs(int runs, const std::function<void()>& fn) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        fn();
+        times.push_back(msSince(start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void line(const char* what, double ms, const char* target) {
+    std::printf("  %-52s %9.3f ms  %s\n", what, ms, target);
+}
+
+// Skips syncs while the table is built: building is not what is measured.
+class NoSyncFileSystem : public px::FileSystem {
+public:
+    explicit NoSyncFileSystem(px::FileSystem& inner) : inner_(inner) {}
+    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
+        return std::make_unique<NoSyncFile>(inner_.open(path, mode));
+    }
+    bool exists(const std::string& path) override { return inner_.exists(path); }
+    void rename(const std::string& from, const std::string& to) override {
+        inner_.rename(from, to);
+    }
+    void remove(const std::string& path) override { inner_.remove(path); }
+    void syncDirectory(const std::string&) override {}
+    std::vector<std::string> list(const std::string& directory) override {
+        return inner_.list(directory);
+    }
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
+        return inner_.tryLock(path, kind);
+    }
+    bool isDirectoryWritable(const std::string& directory) override {
+        return inner_.isDirectoryWritable(directory);
+    }
+
+private:
+    class NoSyncFile : public px::File {
+    public:
+        explicit NoSyncFile(std::unique_ptr<px::File> inner) : inner_(std::move(inner)) {}
+        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+            return inner_->read(offset, buffer, n);
+        }
+        void write(std::uint64_t offset, const void* data, std::size_t n) override {
+            inner_->write(offset, data, n);
+        }
+        std::uint64_t size() override { return inner_->size(); }
+        void truncate(std::uint64_t size) override { inner_->truncate(size); }
+        void sync() override {}
+
+    private:
+        std::unique_ptr<px::File> inner_;
+    };
+    px::FileSystem& inner_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
+    std::string dirTemplate = (std::filesystem::temp_directory_path() / "bench_store.XXXXXX");
+    if (!::mkdtemp(dirTemplate.data())) {
+        std::perror("bench_store: mkdtemp");
+        return 2;
+    }
+    const std::string dir = dirTemplate;
+    const std::string path = dir + "/Adressen.db";
+
+    int status = 0;
+    try {
+        std::printf("bench_store: %zu address records in %s\n", count, dir.c_str());
+        bench::AddressGenerator gen;
+        const std::vector<px::Record> records = gen.sortedRecords(count);
+        auto start = Clock::now();
+        px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
+        {
+            NoSyncFileSystem quiet(px::defaultFileSystem());
+            auto table = px::Table::open(path, px::Access::Write, quiet);
+            for (const auto& r : records)
+                table->insert(r);
+        }
+        std::printf("  %-52s %9.1f ms\n", "build the table with the engine (not a target)",
+                    msSince(start));
+
+        vellumo::RecordStore store;
+        store.BindTable(QString::fromStdString(path));
+        line("OpenTable",
+             medianMs(9,
+                      [&] {
+                          store.CloseTableAtShutdown();
+                          store.OpenTable();
+                      }),
+             "");
+
+        const int half = static_cast<int>(count / 2);
+        std::printf("\nfilter off\n");
+        line("GoToLast",
+             medianMs(101,
+                      [&] {
+                          store.GoToFirst();
+                          store.GoToLast();
+                      }),
+             "(GoToFirst + GoToLast; target <= 1 ms)");
+        store.GoToFirst();
+        line("StepBy(+50000), StepBy(-50000)",
+             medianMs(101,
+                      [&] {
+                          store.StepBy(half);
+                          store.StepBy(-half);
+                      }),
+             "(both; target <= 1 ms each)");
+        int sink = 0;
+        line("RecordNumber", medianMs(101, [&] { sink += store.RecordNumber(); }),
+             "(target <= 1 ms)");
+        line("CountRecords", medianMs(101, [&] { sink += store.CountRecords(); }),
+             "(target <= 1 ms)");
+        line("StepBy(+50000) and reading all 20 fields",
+             medianMs(21,
+                      [&] {
+                          store.GoToFirst();
+                          store.StepBy(half);
+                          for (const auto& f : store.fields())
+                              sink += static_cast<int>(store.fieldText(f.name).size());
+                      }),
+             "");
+
+        // A prefix of about one name in twenty: the first two letters of the
+        // name in the middle of the table.
+        store.GoToFirst();
+        store.StepBy(half);
+        const QString prefix = store.fieldText("Name").left(2);
+        const QString expression = "Name = '" + prefix + "*'";
+        std::printf("\nfilter on: %s\n", qPrintable(expression));
+        int matches = 0;
+        line("SetFilterText + SetFilterActive(true) + CountRecords",
+             medianMs(11,
+                      [&] {
+                          store.SetFilterActive(false);
+                          store.SetFilterText(expression);
+                          store.SetFilterActive(true);
+                          matches = store.CountRecords();
+                      }),
+             "(includes one SetFilterActive(false); target <= 150 ms)");
+        std::printf("  %-52s %9d\n", "matches", matches);
+        line("GoToLast",
+             medianMs(101,
+                      [&] {
+                          store.GoToFirst();
+                          store.GoToLast();
+                      }),
+             "(GoToFirst + GoToLast)");
+        line("StepBy(+n/2), StepBy(-n/2) among the matches",
+             medianMs(101,
+                      [&] {
+                          store.StepBy(matches / 2);
+                          store.StepBy(-(matches / 2));
+                      }),
+             "");
+        line("RecordNumber", medianMs(101, [&] { sink += store.RecordNumber(); }), "");
+        const QString exact = "Name = '" + store.fieldText("Name") + "'";
+        line("whole-value filter + CountRecords",
+             medianMs(11,
+                      [&] {
+                          store.SetFilterText(exact);
+                          sink += store.CountRecords();
+                      }),
+             "");
+        store.SetFilterActive(false);
+
+        std::printf("\nsaving (with the engine's syncs)\n");
+        store.GoToFirst();
+        store.StepBy(half);
+        int round = 0;
+        line("BeginEdit + SetFieldText + SaveRecord",
+             medianMs(11,
+                      [&] {
+                          store.BeginEdit();
+                          store.SetFieldText("Ort", QString("Ort %1").arg(++round));
+                          store.SaveRecord();
+                      }),
+             "");
+        line("save with the filter on (rebuilds the matches)",
+             medianMs(11,
+                      [&] {
+                          store.SetFilterText(expression);
+                          store.SetFilterActive(true);
+                          store.BeginEdit();
+                          store.SetFieldText("Ort", QString("Ort %1").arg(++round));
+                          store.SaveRecord();
+                      }),
+             "(includes switching the filter on)");
+        store.CloseTableAtShutdown();
+        if (sink == 42)
+            std::printf(" \n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_store: %s\n", e.what());
+        status = 1;
+    }
+    std::filesystem::remove_all(dir);
+    return status;
+}
