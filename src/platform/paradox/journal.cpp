@@ -640,7 +640,7 @@ std::string Journal::journalPath(const std::string& tablePath) {
     return tablePath + "-journal";
 }
 std::string Journal::lockPath(const std::string& tablePath) {
-    return tablePath + "-lock";
+    return tablePath + ".lck";
 }
 
 std::unique_ptr<Lock> Journal::lockForWriting(FileSystem& fs, const std::string& tablePath) {
@@ -664,8 +664,12 @@ bool Journal::needsRecovery(FileSystem& fs, const std::string& tablePath) {
     return parse(bytes, tablePath, parsed) != ParseResult::Torn;
 }
 
-void Journal::recover(FileSystem& fs, const std::string& tablePath) {
-    const std::string path = journalPath(tablePath);
+namespace {
+
+// callerHoldsLock: the caller has the table's write lock, so any journal is
+// left over. Otherwise a journal is only played back when the lock is free.
+void recoverTable(FileSystem& fs, const std::string& tablePath, bool callerHoldsLock) {
+    const std::string path = Journal::journalPath(tablePath);
     if (!fs.exists(path))
         return;
     const std::string dir = directoryOf(tablePath);
@@ -683,10 +687,11 @@ void Journal::recover(FileSystem& fs, const std::string& tablePath) {
         throw Error(shown + "kann nicht geöffnet werden, weil die Protokolldatei \"" + path +
                     "\" beschädigt ist");
 
-    bool ownLock = false;
-    {
+    const std::string lockPath = Journal::lockPath(tablePath);
+    bool ownLock = callerHoldsLock;
+    if (!ownLock) {
         std::lock_guard guard(heldMutex);
-        ownLock = heldLocks().count(lockPath(tablePath)) > 0;
+        ownLock = heldLocks().count(lockPath) > 0;
     }
     const bool writable = fs.isDirectoryWritable(dir);
     if (result == ParseResult::Torn) {
@@ -698,7 +703,7 @@ void Journal::recover(FileSystem& fs, const std::string& tablePath) {
         try {
             std::unique_ptr<Lock> lock;
             if (!ownLock)
-                lock = fs.tryLock(lockPath(tablePath), LockKind::Exclusive);
+                lock = fs.tryLock(lockPath, LockKind::Exclusive);
             if (ownLock || lock)
                 fs.remove(path);
         } catch (const Error&) {
@@ -711,7 +716,7 @@ void Journal::recover(FileSystem& fs, const std::string& tablePath) {
                     "wiederhergestellt werden, weil das Verzeichnis schreibgeschützt ist");
     std::unique_ptr<Lock> lock;
     if (!ownLock) {
-        lock = fs.tryLock(lockPath(tablePath), LockKind::Exclusive);
+        lock = fs.tryLock(lockPath, LockKind::Exclusive);
         if (!lock)
             return; // the writer is still at work; its journal is not ours to play back
     }
@@ -722,6 +727,16 @@ void Journal::recover(FileSystem& fs, const std::string& tablePath) {
                     "wurde bei einer unterbrochenen Änderung zurückgelassen und kann nicht " +
                     "wiederhergestellt werden: " + e.what());
     }
+}
+
+} // namespace
+
+void Journal::recover(FileSystem& fs, const std::string& tablePath) {
+    recoverTable(fs, tablePath, true);
+}
+
+void Journal::recoverForReading(FileSystem& fs, const std::string& tablePath) {
+    recoverTable(fs, tablePath, false);
 }
 
 void Journal::removeJournal(FileSystem& fs, const std::string& tablePath) {

@@ -4,6 +4,7 @@
 //
 //     auto lock = Journal::lockForWriting(fs, path);   // nullptr: another program writes it
 //     Journal::recover(fs, path);                       // before the first read
+//                                                       // (readers: recoverForReading)
 //     Journal journal(fs, path);
 //     auto db = journal.wrap(fs.open(path, OpenMode::ReadWrite), path);
 //     journal.begin();
@@ -34,7 +35,7 @@ public:
     // The journal's file: "<tablePath>-journal".
     static std::string journalPath(const std::string& tablePath);
     // The file whose OS lock (flock) marks the table as open for writing:
-    // "<tablePath>-lock". It stays beside the table after use; removing it
+    // "<tablePath>.lck". It stays beside the table after use; removing it
     // while another program waits for it would let two writers in.
     static std::string lockPath(const std::string& tablePath);
 
@@ -44,11 +45,14 @@ public:
     // lock file cannot be created (for example a read-only directory).
     static std::unique_ptr<Lock> lockForWriting(FileSystem& fs, const std::string& tablePath);
 
-    // Run before the first read of a table: rolls back a change that a crash
-    // interrupted. Leaves alone a journal whose writer is still running in
-    // another program. Throws px::Error when recovery is needed but impossible
-    // (for example a read-only directory).
+    // Run by a writer, holding the write lock, before the first read: rolls
+    // back a change that a crash or a failed write interrupted. Throws
+    // px::Error when recovery is needed but impossible (for example a
+    // read-only directory); the files are then left as they are.
     static void recover(FileSystem& fs, const std::string& tablePath);
+    // The same for a reader without the lock: a journal whose writer is still
+    // running in another program (it holds the lock) is left alone.
+    static void recoverForReading(FileSystem& fs, const std::string& tablePath);
     // True when a complete journal is left behind (it needs recovery unless
     // its writer is still running).
     static bool needsRecovery(FileSystem& fs, const std::string& tablePath);
