@@ -1,10 +1,530 @@
 #include "app/hauptformular.h"
 
+#include "app/addresstable.h"
+#include "app/windows.h"
+#include "data/defaulttable.h"
+#include "data/navigation.h"
+#include "database/boundcontrols.h"
+#include "find/formsuchen.h"
+#include "find/formtabelle.h"
+#include "settings/profile.h"
+#include "system/system.h"
+#include "ui/messages.h"
+
 #include "ui_hauptformular.h"
 
-THauptformular::THauptformular(QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::THauptformular) {
-    ui->setupUi(this);
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <stdexcept>
+
+using vellumo::guarded;
+
+// The pictures live in the windows library, which is static: register them
+// before the first window needs them.
+static void initialiseResources() {
+    Q_INIT_RESOURCE(resources);
 }
 
-THauptformular::~THauptformular() { delete ui; }
+namespace {
+
+// Colour values are stored with red in the low byte.
+QColor colourFromValue(int value) {
+    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+}
+
+constexpr int DefaultEntryBackground = 8454143; // light yellow
+constexpr int DefaultWindowColour = 12632256;   // silver
+
+const QString ParadoxFilter = QStringLiteral("Paradox-Dateien (*.db *.DB *.Db *.dB)");
+
+} // namespace
+
+THauptformular::THauptformular(QWidget* parent)
+    : QMainWindow(parent), Datenquelle(Datentabelle), ui(new Ui::THauptformular) {
+    initialiseResources();
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("Hauptformular"));
+
+    // A fixed frame: system menu, minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    centralWidget()->setFixedSize(625, 353);
+    setFixedSize(625, menuBar()->sizeHint().height() + 353);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    // The separators carry the names of the menu design; N3 stays disabled.
+    const struct {
+        QMenu* menu;
+        QStringList names;
+    } separators[] = {{ui->Datei1, {"N1", "N2"}},
+                      {ui->Bearbeiten1, {"N3", "N4"}},
+                      {ui->Einstellungen1, {"N7"}},
+                      {ui->Hilfe1, {"N5"}}};
+    for (const auto& entry : separators) {
+        int next = 0;
+        for (QAction* action : entry.menu->actions())
+            if (action->isSeparator() && next < entry.names.size())
+                action->setObjectName(entry.names[next++]);
+    }
+    if (auto* n3 = ui->Bearbeiten1->findChild<QAction*>(QStringLiteral("N3")))
+        n3->setEnabled(false);
+
+    openDialog_ = new QFileDialog(this);
+    openDialog_->setObjectName(QStringLiteral("OpenDialog"));
+    openDialog_->setOption(QFileDialog::DontUseNativeDialog);
+    openDialog_->setOption(QFileDialog::ReadOnly, false);
+    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+    openDialog_->setFileMode(QFileDialog::ExistingFile);
+    openDialog_->setNameFilter(ParadoxFilter);
+    openDialog_->setDefaultSuffix(QStringLiteral("db"));
+    openDialog_->setDirectory(QDir::currentPath());
+    openDialog_->installEventFilter(this);
+    connect(openDialog_, &QFileDialog::fileSelected, this,
+            [this](const QString& file) { lastOpenFile_ = file; });
+
+    Datentabelle.AfterOpen = [this] { DatentabelleAfterOpen(); };
+    Datentabelle.BeforeClose = [this] { DatentabelleBeforeClose(); };
+    Datentabelle.BeforePost = [this] { DatentabelleBeforePost(); };
+
+    bindControls();
+    connectHandlers();
+
+    // The Enter rule sees every key of the window's controls before they do.
+    for (QWidget* child : centralWidget()->findChildren<QWidget*>())
+        child->installEventFilter(this);
+
+    // The tool bar keeps its own colour whatever the window colour is.
+    ui->Panel1->setAutoFillBackground(true);
+    QPalette panel = ui->Panel1->palette();
+    panel.setColor(QPalette::Window, colourFromValue(DefaultWindowColour));
+    ui->Panel1->setPalette(panel);
+    centralWidget()->setAutoFillBackground(true);
+
+    // Group captions sit on the frame line, as the layout's positions assume.
+    groupStyle_.reset(QStyleFactory::create(QStringLiteral("Windows")));
+    if (groupStyle_)
+        for (QGroupBox* group :
+             {ui->AnschriftGroupBox, ui->SonstGroupBox, ui->KommGroupBox, ui->BankGroupBox})
+            group->setStyle(groupStyle_.get());
+
+    FormCreate();
+}
+
+THauptformular::~THauptformular() {
+    // The controls go before the table they show.
+    delete centralWidget();
+    delete ui;
+}
+
+void THauptformular::FormCreate() {
+    BaseCaption = QStringLiteral("Vellumo V2.0");
+    setEntryBackground(colourFromValue(DefaultEntryBackground));
+    setEntryText(colourFromValue(0));
+    setLabelText(colourFromValue(0));
+    setGroupText(colourFromValue(0));
+    setWindowColour(colourFromValue(DefaultWindowColour));
+    vellumo::data::OpenDefaultTable(
+        Datentabelle, BaseCaption,
+        {[this](const QString& caption) { setWindowTitle(caption); },
+         [this] { EnableTableControls(); }, [this] { DisableTableControls(); }},
+        vellumo::setupIniPath());
+}
+
+void THauptformular::bindControls() {
+    const struct {
+        vellumo::DBEdit* edit;
+        const char* field;
+    } edits[] = {
+        {ui->DBEditName, "Name"},       {ui->DBEditVorname, "Vorname"},
+        {ui->DBEditStrasse, "Strasse"}, {ui->DBEditLand, "Land"},
+        {ui->DBEditPLZ, "PLZ"},         {ui->DBEditOrt, "Ort"},
+        {ui->DBEditGeb, "Geburtstag"},  {ui->DBEditRubrik, "Rubrik"},
+        {ui->DBEditTel1, "Telefon1"},   {ui->DBEditTel2, "Telefon2"},
+        {ui->DBEditFax, "Fax"},         {ui->DBEditEmail, "Email"},
+        {ui->DBEditWWW, "WWW"},         {ui->DBEditKto, "KontoNr"},
+        {ui->DBEditBLZ, "BLZ"},         {ui->DBEditInst, "Institut"},
+    };
+    for (const auto& entry : edits) {
+        entry.edit->setDataField(&Datenquelle, QString::fromLatin1(entry.field));
+        vellumo::DBEdit* edit = entry.edit;
+        connect(edit, &vellumo::DBEdit::exited, this,
+                guarded([this, edit] { DBEditNameExit(edit); }));
+    }
+    ui->DBMemoBemerkungen->setDataField(&Datenquelle, QStringLiteral("Memo1"));
+    connect(ui->DBMemoBemerkungen, &vellumo::DBMemo::exited, this,
+            guarded([this] { DBEditNameExit(ui->DBMemoBemerkungen); }));
+    ui->ErstelltDBText->setDataField(&Datenquelle, QStringLiteral("Erstellt"));
+    ui->DatumDBText->setDataField(&Datenquelle, QStringLiteral("Aenderung"));
+}
+
+void THauptformular::connectHandlers() {
+    auto onAction = [this](QAction* action, auto handler) {
+        connect(action, &QAction::triggered, this, guarded(handler));
+    };
+    auto onButton = [this](QAbstractButton* button, auto handler) {
+        connect(button, &QAbstractButton::clicked, this, guarded(handler));
+    };
+    auto notYet = [this] { notAvailable(); };
+
+    onAction(ui->Neu, [this] { NeuClick(); });
+    onButton(ui->ButtonNeu, [this] { NeuClick(); });
+    onAction(ui->Oeffnen, [this] { OeffnenClick(); });
+    onButton(ui->ButtonOeffnen, [this] { OeffnenClick(); });
+    onAction(ui->Schliessen, [this] { SchliessenClick(); });
+    onAction(ui->Ende, [this] { EndeClick(); });
+    onButton(ui->SpeedButton2, [this] { EndeClick(); });
+
+    auto suchenClick = [this] {
+        if (FormSuchen)
+            FormSuchen->exec();
+        else
+            notAvailable();
+    };
+    onAction(ui->Suchen, suchenClick);
+    onButton(ui->ButtonSuchen, suchenClick);
+    onButton(ui->ButtonTabelle, [this] {
+        if (FormTabelle)
+            FormTabelle->exec();
+        else
+            notAvailable();
+    });
+
+    // Features that later work fills in.
+    for (QAction* action :
+         {ui->UmschlagDrucken, ui->ListeDrucken, ui->Ausschneiden, ui->Kopieren, ui->Einfuegen,
+          ui->Loeschen, ui->Feldaus, ui->Feldkopieren, ui->EingabefelderHintergrund,
+          ui->EingabefelderText, ui->Text, ui->Gruppentext, ui->Fenster, ui->Standardeinstellungen1,
+          ui->Standardtabelle, ui->Hilfethemen1, ui->Info1})
+        onAction(action, notYet);
+    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonUmschlag),
+                                    static_cast<QAbstractButton*>(ui->ButtonListe),
+                                    static_cast<QAbstractButton*>(ui->ButtonCutAll),
+                                    static_cast<QAbstractButton*>(ui->ButtonCopyAll),
+                                    static_cast<QAbstractButton*>(ui->ButtonPaste),
+                                    static_cast<QAbstractButton*>(ui->ButtonSeePic),
+                                    static_cast<QAbstractButton*>(ui->ButtonSavePic),
+                                    static_cast<QAbstractButton*>(ui->ButtonGeburtstag)})
+        onButton(button, notYet);
+
+    for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
+                                ui->ButtonAdd, ui->ButtonDelete})
+        onButton(button, [this, button] { ButtonFirstClick(button); });
+}
+
+void THauptformular::notAvailable() {
+    vellumo::showNotAvailable(this);
+}
+
+// ---- Datei -----------------------------------------------------------------
+
+void THauptformular::NeuClick() {
+    QString name = QStringLiteral("Adressen");
+    if (!vellumo::inputQuery(QStringLiteral("Neue Datenbank erzeugen"),
+                             QStringLiteral("Geben Sie den neuen Dateinamen ein"), name, this))
+        return;
+
+    // The file the store will create: a name with an extension of its own is
+    // taken as it is, so the question below also guards that file.
+    const bool hasDbExtension = name.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive);
+    const QString fileName = hasDbExtension ? name : name + QStringLiteral(".db");
+    const bool overwrite = QFileInfo(fileName).isFile();
+    if (overwrite &&
+        !vellumo::confirm(QStringLiteral("Eine Datei mit diesem Namen existiert bereits! Soll sie "
+                                         "überschrieben werden?"),
+                          this))
+        return;
+    repaint();
+
+    Datentabelle.CloseTable();
+    // Deleted only once the open table is closed: it may be this very file.
+    if (overwrite && !QFile::remove(fileName))
+        throw std::runtime_error(
+            QStringLiteral("Die Datei %1 kann nicht gelöscht werden").arg(fileName).toStdString());
+
+    Datentabelle.BindTable(name);
+    vellumo::DeclareAddressTable(Datentabelle, name);
+    Datentabelle.CreateTableFile();
+    Datentabelle.OpenTable();
+    setWindowTitle(QStringLiteral("Vellumo V1.0 - ") + fileName);
+    EnableTableControls();
+    ui->DBEditName->setFocus();
+    Datentabelle.BeginEdit();
+    Datentabelle.SetFieldDate(QStringLiteral("Erstellt"), vellumo::now());
+}
+
+void THauptformular::OeffnenClick() {
+    // The default-table dialog gives the same dialog a title of its own.
+    openDialog_->setWindowTitle(QStringLiteral("Öffnen"));
+    openDialog_->setNameFilter(ParadoxFilter);
+    if (openDialog_->exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = openDialog_->selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    const QString path = chosen.first();
+    repaint();
+
+    Datentabelle.CloseTable();
+    try {
+        Datentabelle.BindTable(path);
+        Datentabelle.OpenTable();
+        setWindowTitle(BaseCaption + QStringLiteral(" - ") + fileNamePart(path));
+        EnableTableControls();
+        ui->DBEditName->setFocus();
+    } catch (const std::exception&) {
+        // A file that is no table (or not ours) is left closed without a word.
+        if (!Datentabelle.IsTableOpen())
+            DisableTableControls();
+        setWindowTitle(BaseCaption);
+    }
+}
+
+void THauptformular::SchliessenClick() {
+    if (Datentabelle.HasUnsavedChanges())
+        Datentabelle.SaveRecord();
+    Datentabelle.CloseTable();
+    DisableTableControls();
+    ui->StatusLabel->clear();
+    setWindowTitle(BaseCaption);
+}
+
+void THauptformular::EndeClick() {
+    close();
+}
+
+QString THauptformular::fileNamePart(const QString& path) {
+    qsizetype cut = -1;
+    for (const QChar separator : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')})
+        cut = std::max(cut, path.lastIndexOf(separator));
+    return path.mid(cut + 1);
+}
+
+// ---- Table events --------------------------------------------------------------
+
+void THauptformular::DatentabelleAfterOpen() {
+    ShowRecordPosition();
+}
+
+void THauptformular::DatentabelleBeforeClose() {
+    Datentabelle.BeginEdit();
+    Datentabelle.SaveRecord();
+}
+
+void THauptformular::DatentabelleBeforePost() {
+    Datentabelle.SetFieldDate(QStringLiteral("Aenderung"), vellumo::now());
+}
+
+void THauptformular::ShowRecordPosition() {
+    ui->StatusLabel->setText(
+        QStringLiteral("%1/%2").arg(Datentabelle.RecordNumber()).arg(Datentabelle.CountRecords()));
+}
+
+// ---- Record bar and entry fields ---------------------------------------------
+
+void THauptformular::DBEditNameExit(QWidget*) { vellumo::data::DBEditNameExit(Datentabelle); }
+
+void THauptformular::ButtonFirstClick(QObject* sender) {
+    vellumo::data::ButtonFirstClick(
+        Datentabelle,
+        vellumo::data::recordButtonOf(sender, {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext,
+                                               ui->ButtonLast, ui->ButtonAdd, ui->ButtonDelete}),
+        {[this](const QString& text) { ui->StatusLabel->setText(text); },
+         [this](const QString& question) { return vellumo::confirm(question, this); }});
+}
+
+// ---- Control states --------------------------------------------------------------
+
+QList<QObject*> THauptformular::tableControls() const {
+    return {ui->ButtonUmschlag,   ui->ButtonListe,      ui->ButtonCutAll,  ui->ButtonCopyAll,
+            ui->ButtonPaste,      ui->ButtonSuchen,     ui->ButtonTabelle, ui->ButtonSeePic,
+            ui->ButtonSavePic,    ui->ButtonGeburtstag, ui->Schliessen,    ui->UmschlagDrucken,
+            ui->ListeDrucken,     ui->Ausschneiden,     ui->Kopieren,      ui->Einfuegen,
+            ui->Loeschen,         ui->Feldaus,          ui->Feldkopieren,  ui->Suchen,
+            ui->DBEditName,       ui->DBEditVorname,    ui->DBEditStrasse, ui->DBEditLand,
+            ui->DBEditPLZ,        ui->DBEditOrt,        ui->DBEditGeb,     ui->DBEditRubrik,
+            ui->DBEditTel1,       ui->DBEditTel2,       ui->DBEditFax,     ui->DBEditEmail,
+            ui->DBEditWWW,        ui->DBEditKto,        ui->DBEditBLZ,     ui->DBEditInst,
+            ui->DBMemoBemerkungen};
+}
+
+namespace {
+void switchControls(const QList<QObject*>& controls, bool enabled) {
+    for (QObject* control : controls) {
+        if (auto* action = qobject_cast<QAction*>(control))
+            action->setEnabled(enabled);
+        else if (auto* widget = qobject_cast<QWidget*>(control))
+            widget->setEnabled(enabled);
+    }
+}
+} // namespace
+
+void THauptformular::EnableTableControls() {
+    switchControls(tableControls(), true);
+}
+void THauptformular::DisableTableControls() {
+    switchControls(tableControls(), false);
+}
+
+// ---- Colours ---------------------------------------------------------------------
+
+QList<QWidget*> THauptformular::entryControls() const {
+    return {ui->DBEditName,        ui->DBEditVorname, ui->DBEditStrasse, ui->DBEditLand,
+            ui->DBEditPLZ,         ui->DBEditOrt,     ui->DBEditGeb,     ui->DBEditRubrik,
+            ui->DBMemoBemerkungen, ui->DBEditTel1,    ui->DBEditTel2,    ui->DBEditFax,
+            ui->DBEditEmail,       ui->DBEditWWW,     ui->DBEditKto,     ui->DBEditBLZ,
+            ui->DBEditInst};
+}
+
+QList<QLabel*> THauptformular::labelControls() const {
+    return {ui->NameLabel,   ui->VornameLabel,  ui->StrasseLabel,   ui->LandLabel,
+            ui->PLZLabel,    ui->OrtLabel,      ui->GebLabel,       ui->RubrikLabel,
+            ui->Tel1Label,   ui->Tel2Label,     ui->FaxLabel,       ui->EmailLabel,
+            ui->WWWLabel,    ui->KtoLabel,      ui->BLZLabel,       ui->InstLabel,
+            ui->StatusLabel, ui->ErstelltLabel, ui->ErstelltDBText, ui->AenderLabel,
+            ui->DatumDBText};
+}
+
+namespace {
+void setRole(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+} // namespace
+
+void THauptformular::setEntryBackground(const QColor& colour) {
+    for (QWidget* control : entryControls())
+        setRole(control, QPalette::Base, colour);
+}
+
+void THauptformular::setEntryText(const QColor& colour) {
+    for (QWidget* control : entryControls()) {
+        QPalette palette = control->palette();
+        palette.setColor(QPalette::Active, QPalette::Text, colour);
+        palette.setColor(QPalette::Inactive, QPalette::Text, colour);
+        control->setPalette(palette);
+    }
+}
+
+void THauptformular::setLabelText(const QColor& colour) {
+    for (QLabel* label : labelControls())
+        setRole(label, QPalette::WindowText, colour);
+}
+
+void THauptformular::setGroupText(const QColor& colour) {
+    for (QGroupBox* group :
+         {ui->AnschriftGroupBox, ui->SonstGroupBox, ui->KommGroupBox, ui->BankGroupBox})
+        setRole(group, QPalette::WindowText, colour);
+}
+
+void THauptformular::setWindowColour(const QColor& colour) {
+    setRole(centralWidget(), QPalette::Window, colour);
+}
+
+// ---- Keys ------------------------------------------------------------------------
+
+bool THauptformular::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == openDialog_) {
+        // The file name field shows the name chosen last time.
+        if (event->type() == QEvent::Show && !lastOpenFile_.isEmpty())
+            openDialog_->selectFile(lastOpenFile_);
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        return FormKeyPress(watched, key->key(), key->modifiers());
+    }
+    return false;
+}
+
+bool THauptformular::FormKeyPress(QObject* watched, int key, Qt::KeyboardModifiers modifiers) {
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    QWidget* memo = ui->DBMemoBemerkungen;
+    if (!widget || widget == memo || memo->isAncestorOf(widget))
+        return false;
+    // Like a dialog's next-control request: done once the key has been handled.
+    const bool forward = !(modifiers & Qt::ShiftModifier);
+    QTimer::singleShot(0, this, [this, forward] { focusNextPrevChild(forward); });
+    return true;
+}
+
+// ---- End of the program ------------------------------------------------------------
+
+bool THauptformular::holdsOnlyCreationStamp() const {
+    for (const vellumo::FieldInfo& field : Datentabelle.fields()) {
+        if (field.name.compare(QStringLiteral("Erstellt"), Qt::CaseInsensitive) == 0)
+            continue;
+        const QVariant value = Datentabelle.fieldValue(field.name);
+        if (value.isNull())
+            continue;
+        if (value.typeId() == QMetaType::QString && value.toString().isEmpty())
+            continue;
+        if (value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty())
+            continue;
+        if (value.typeId() == QMetaType::QDate && !value.toDate().isValid())
+            continue;
+        return false;
+    }
+    return true;
+}
+
+bool THauptformular::settleBeforeEnd() {
+    if (!Datentabelle.IsTableOpen())
+        return true;
+    try {
+        // Asking writes the text still pending in an entry field first.
+        if (!Datentabelle.HasUnsavedChanges())
+            return true;
+        if (Datentabelle.state() == vellumo::StoreState::Inserting && holdsOnlyCreationStamp()) {
+            Datentabelle.DiscardChanges();
+            return true;
+        }
+        Datentabelle.SaveRecord();
+        return true;
+    } catch (const std::exception& error) {
+        vellumo::showError(vellumo::errorText(error), this);
+        return vellumo::confirm(QStringLiteral("Die Änderungen konnten nicht gespeichert werden. "
+                                               "Trotzdem beenden und die Änderungen verwerfen?"),
+                                this);
+    }
+}
+
+void THauptformular::closeEvent(QCloseEvent* event) {
+    if (!settleBeforeEnd()) {
+        event->ignore();
+        return;
+    }
+    try {
+        Datentabelle.CloseTableAtShutdown();
+    } catch (const std::exception&) {
+        // Nothing left to keep: what could be saved was saved above.
+    }
+    event->accept();
+}
+
+// ---- Shared routines -----------------------------------------------------------------
+
+void EnableTableControls() {
+    if (Hauptformular)
+        Hauptformular->EnableTableControls();
+}
+
+void DisableTableControls() {
+    if (Hauptformular)
+        Hauptformular->DisableTableControls();
+}

@@ -1,19 +1,98 @@
 #pragma once
 
+#include "database/datasource.h"
+#include "database/recordstore.h"
+
+#include <QColor>
+#include <QList>
 #include <QMainWindow>
+#include <QString>
+#include <QStyle>
+
+#include <memory>
 
 namespace Ui {
 class THauptformular;
 }
+class QFileDialog;
+class QLabel;
 
 // The main window: menus, tool bar, record bar and the entry fields of the
-// current address.
+// current address. It owns the one address table of the program and its data
+// source; every dialog works on these.
 class THauptformular : public QMainWindow {
     Q_OBJECT
 public:
     explicit THauptformular(QWidget* parent = nullptr);
     ~THauptformular() override;
 
-private:
+    // The address table and the source every bound control of the program
+    // follows. Declared in this order: the source must go first.
+    vellumo::RecordStore Datentabelle;
+    vellumo::DataSource Datenquelle;
+
+    // The controls of the form, for the handlers of the other subsystems.
     Ui::THauptformular* ui;
+
+    // The stem of the caption after an open or a close.
+    QString BaseCaption;
+
+    // Shared with the default-table dialog, which shows it with its own title.
+    QFileDialog& OpenDialog() const { return *openDialog_; }
+
+    // Menu "Datei".
+    void NeuClick();
+    void OeffnenClick();
+    void SchliessenClick();
+    void EndeClick();
+
+    // Events of the address table.
+    void DatentabelleAfterOpen();
+    void DatentabelleBeforeClose();
+    void DatentabelleBeforePost();
+
+    // The 37 controls that only make sense with an open table, switched
+    // together and in this order.
+    QList<QObject*> tableControls() const;
+    void EnableTableControls();
+    void DisableTableControls();
+
+    // Shared exit handler of the 17 entry controls.
+    void DBEditNameExit(QWidget* sender);
+    // Shared click handler of the six record buttons.
+    void ButtonFirstClick(QObject* sender);
+    // "<record number>/<count>".
+    void ShowRecordPosition();
+
+    // The five colours of the main window (default values at start-up).
+    void setEntryBackground(const QColor& colour); // the 17 entry controls
+    void setEntryText(const QColor& colour);       // the 17 entry controls
+    void setLabelText(const QColor& colour);       // field labels, status, dates
+    void setGroupText(const QColor& colour);       // captions of the four groups
+    void setWindowColour(const QColor& colour);    // the window behind it all
+
+    QList<QWidget*> entryControls() const; // the 17, in the order of the colour group
+    QList<QLabel*> labelControls() const;  // the 21 of the label group
+
+    // Caption after opening path: base caption, " - " and the file-name part.
+    static QString fileNamePart(const QString& path);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    bool FormKeyPress(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
+    void connectHandlers();
+    void bindControls();
+    void notAvailable();
+    // End of the program: stores what the person typed; false keeps the
+    // program open.
+    bool settleBeforeEnd();
+    bool holdsOnlyCreationStamp() const;
+
+    QFileDialog* openDialog_;
+    QString lastOpenFile_;
+    std::unique_ptr<QStyle> groupStyle_;
 };

@@ -16,7 +16,9 @@ TSplashScreen::TSplashScreen(int minimumMs, QWidget* parent)
     Timer1.start(minimumMs);
 }
 
-void TSplashScreen::Timer1Timer() { Timer1.stop(); }
+void TSplashScreen::Timer1Timer() {
+    Timer1.stop();
+}
 
 void TSplashScreen::paintEvent(QPaintEvent*) {
     QPainter p(this);

@@ -1,7 +1,20 @@
 #include "app/startup.h"
 
+#include "aids/aboutbox.h"
 #include "app/hauptformular.h"
 #include "app/splashscreen.h"
+#include "app/windows.h"
+#include "data/formstandardtabelle.h"
+#include "find/formpersonauswahl.h"
+#include "find/formsuchen.h"
+#include "find/formtabelle.h"
+#include "pictures/formbild.h"
+#include "pictures/formbildspeichern.h"
+#include "print/formliste.h"
+#include "print/formqr.h"
+#include "print/formqrliste.h"
+#include "print/formumschalg.h"
+#include "settings/profile.h"
 #include "system/system.h"
 #include "ui/messages.h"
 
@@ -13,8 +26,78 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
+
+THauptformular* Hauptformular = nullptr;
+TAboutBox* AboutBox = nullptr;
+TFormUmschalg* FormUmschalg = nullptr;
+TFormBild* FormBild = nullptr;
+TFormBildSpeichern* FormBildSpeichern = nullptr;
+TFormQR* FormQR = nullptr;
+TFormQRListe* FormQRListe = nullptr;
+TFormListe* FormListe = nullptr;
+TFormStandardtabelle* FormStandardtabelle = nullptr;
+TFormSuchen* FormSuchen = nullptr;
+TFormPersonAuswahl* FormPersonAuswahl = nullptr;
+TFormTabelle* FormTabelle = nullptr;
 
 namespace vellumo {
+namespace {
+
+// Owns the twelve windows; destroys them in the reverse order of creation
+// and clears the program-wide pointers with them.
+class Windows {
+public:
+    ~Windows() { destroy(); }
+
+    template <class Window, class... Args> Window* create(Window*& instance, Args&&... args) {
+        auto window = std::make_unique<Window>(std::forward<Args>(args)...);
+        instance = window.get();
+        Window** slot = &instance;
+        owned_.push_back({std::move(window), [slot] { *slot = nullptr; }});
+        return instance;
+    }
+
+    void destroy() {
+        while (!owned_.empty()) {
+            owned_.back().forget();
+            owned_.back().window.reset();
+            owned_.pop_back();
+        }
+    }
+
+private:
+    struct Entry {
+        std::unique_ptr<QWidget> window;
+        std::function<void()> forget;
+    };
+    std::vector<Entry> owned_;
+};
+
+void createWindows(Windows& windows) {
+    THauptformular* main = windows.create(Hauptformular);
+    DataSource& source = main->Datenquelle;
+    windows.create(AboutBox);
+    windows.create(FormUmschalg);
+    windows.create(FormBild);
+    windows.create(FormBildSpeichern);
+    windows.create(FormQR);
+    windows.create(FormQRListe);
+    windows.create(FormListe);
+    windows.create(FormStandardtabelle, main->OpenDialog());
+    // The search dialog hands its matches to the selection list, so the list
+    // has to exist first.
+    TFormPersonAuswahl* personAuswahl = windows.create(FormPersonAuswahl, source);
+    windows.create(FormSuchen, source, *personAuswahl);
+    windows.create(FormTabelle, source);
+
+    // Only closing the main window ends the program, whatever else is open.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != main)
+            window->setAttribute(Qt::WA_QuitOnClose, false);
+}
+
+} // namespace
 
 void initialiseApplication(QApplication& app) {
     app.setApplicationName(QStringLiteral("Vellumo"));
@@ -31,6 +114,8 @@ void initialiseApplication(QApplication& app) {
     if (translator->load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(translator);
+
+    decideSettingsLocation();
 }
 
 int runVellumo(QApplication& app) {
@@ -41,12 +126,13 @@ int runVellumo(QApplication& app) {
 
     initialiseApplication(app);
 
-    std::unique_ptr<THauptformular> Hauptformular;
+    Windows windows;
     try {
-        Hauptformular = std::make_unique<THauptformular>();
+        createWindows(windows);
     } catch (const std::exception& e) {
+        windows.destroy();
         splash.reset();
-        showError(QString::fromUtf8(e.what()));
+        showError(errorText(e));
         return 1;
     }
 
@@ -58,7 +144,9 @@ int runVellumo(QApplication& app) {
     splash.reset();
 
     Hauptformular->show();
-    return app.exec();
+    const int result = app.exec();
+    windows.destroy();
+    return result;
 }
 
 } // namespace vellumo

@@ -1,0 +1,298 @@
+#include "database/boundcontrols.h"
+
+#include "ui/messages.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTimer>
+
+#include <algorithm>
+#include <vector>
+
+namespace vellumo {
+namespace {
+
+// Every live editor, so that the store's settling can write what is still
+// pending in any of them, not only in the focused one: a dialog that moves
+// the cursor has the focus while the main window's field still holds text.
+std::vector<BoundEditor*>& editors() {
+    static std::vector<BoundEditor*> all;
+    return all;
+}
+
+void flushPending(RecordStore* store) {
+    // Copy: writing may refresh controls, never add or remove editors, but
+    // stay safe against it.
+    const std::vector<BoundEditor*> all = editors();
+    for (BoundEditor* editor : all)
+        if (editor->link().store() == store && editor->isPending())
+            editor->writePending();
+}
+
+// Set while the focus is put back into a control whose text was refused, so
+// that the control the focus had gone to is not "left" by that.
+bool refocusing = false;
+
+bool leavesControl(Qt::FocusReason reason) {
+    // A menu, the menu bar or another window (a message box) taking the
+    // focus does not leave the field.
+    return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason &&
+           reason != Qt::MenuBarFocusReason;
+}
+
+} // namespace
+
+// ---- FieldLink -----------------------------------------------------------
+
+FieldLink::FieldLink(QObject* parent) : QObject(parent) {}
+
+FieldLink::~FieldLink() {
+    if (source_ && !field_.isEmpty())
+        source_->unbindField(field_);
+}
+
+void FieldLink::bind(DataSource* source, const QString& field) {
+    for (const auto& connection : std::as_const(connections_))
+        disconnect(connection);
+    connections_.clear();
+    if (source_ && !field_.isEmpty())
+        source_->unbindField(field_);
+    source_ = nullptr;
+    field_.clear();
+
+    if (source && !field.isEmpty()) {
+        source->bindField(field); // may raise: then nothing is bound
+        source_ = source;
+        field_ = field;
+        connections_ << connect(source, &DataSource::stateChanged, this, [this] { fire(); })
+                     << connect(source, &DataSource::currentChanged, this, [this] { fire(); })
+                     << connect(source, &DataSource::dataChanged, this, &FieldLink::onData);
+    }
+    fire();
+}
+
+bool FieldLink::hasRecord() const {
+    const RecordStore* s = store();
+    if (!s || !s->IsTableOpen())
+        return false;
+    return s->state() == StoreState::Inserting || !s->isEmpty();
+}
+
+QString FieldLink::text() const {
+    if (!hasRecord())
+        return QString();
+    try {
+        return store()->fieldText(field_);
+    } catch (const std::exception&) {
+        // Only a table without the field gets here, and such a table is
+        // never opened while the field is bound.
+        return QString();
+    }
+}
+
+int FieldLink::size() const {
+    const RecordStore* s = store();
+    if (!s || !s->IsTableOpen())
+        return 0;
+    const int index = s->fieldIndex(field_);
+    if (index < 0)
+        return 0;
+    const FieldInfo& info = s->fields()[static_cast<size_t>(index)];
+    return info.kind == FieldKind::Text ? info.size : 0;
+}
+
+bool FieldLink::isEditable() const {
+    const RecordStore* s = store();
+    if (!s || !s->IsTableOpen())
+        return true;
+    const int index = s->fieldIndex(field_);
+    if (index < 0)
+        return false;
+    const FieldKind kind = s->fields()[static_cast<size_t>(index)].kind;
+    return kind != FieldKind::Other && kind != FieldKind::Graphic;
+}
+
+void FieldLink::onData(const QString& field) {
+    if (field.isEmpty() || field.compare(field_, Qt::CaseInsensitive) == 0)
+        fire();
+}
+
+void FieldLink::fire() {
+    if (!suppress_ && refresh)
+        refresh();
+}
+
+// ---- BoundEditor ---------------------------------------------------------
+
+BoundEditor::BoundEditor() {
+    editors().push_back(this);
+    link_.refresh = [this] { reload(); };
+}
+
+BoundEditor::~BoundEditor() {
+    auto& all = editors();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
+
+void BoundEditor::registerForFlush() {
+    if (RecordStore* store = link_.store())
+        store->flushPendingInput = [store] { flushPending(store); };
+}
+
+void BoundEditor::writePending() {
+    if (!pending_)
+        return;
+    RecordStore* store = link_.store();
+    if (!store)
+        return;
+    store->SetFieldText(link_.fieldName(), editorText());
+    // The store's change notice normally reloaded the control already.
+    pending_ = false;
+}
+
+void BoundEditor::reload() {
+    loading_ = true;
+    showText(link_.text());
+    loading_ = false;
+    pending_ = false;
+}
+
+void BoundEditor::userChanged() {
+    if (loading_)
+        return;
+    RecordStore* store = link_.store();
+    if (!store)
+        return;
+    if (!pending_) {
+        bool started = false;
+        // The control keeps the typed text while the record goes into editing.
+        link_.setSuppressRefresh(true);
+        runGuarded([&] {
+            store->BeginEdit();
+            started = true;
+        });
+        link_.setSuppressRefresh(false);
+        if (!started) {
+            reload();
+            return;
+        }
+    }
+    pending_ = true;
+}
+
+void BoundEditor::restoreStored() {
+    reload();
+    selectAllText();
+}
+
+void BoundEditor::focusLeft(Qt::FocusReason reason) {
+    if (refocusing || !leavesControl(reason))
+        return;
+    RecordStore* store = link_.store();
+    if (!store || !store->IsTableOpen())
+        return;
+    QWidget* self = widget();
+    const QWidget* now = QApplication::focusWidget();
+    if (now && now->window() != self->window())
+        return;
+    try {
+        writePending();
+    } catch (const std::exception& error) {
+        // Reported once, after the focus change has finished; then the
+        // control gets the focus back with its text selected.
+        const QString text = errorText(error);
+        QPointer<QWidget> control(self);
+        QTimer::singleShot(0, self, [this, control, text] {
+            showError(text, control ? control->window() : nullptr);
+            if (!control)
+                return;
+            refocusing = true;
+            control->setFocus(Qt::OtherFocusReason);
+            refocusing = false;
+            selectAllText();
+        });
+        return;
+    }
+    if (onExit)
+        runGuarded(onExit);
+}
+
+// ---- DBEdit ----------------------------------------------------------------
+
+DBEdit::DBEdit(QWidget* parent) : QLineEdit(parent) {
+    connect(this, &QLineEdit::textEdited, this, [this] { userChanged(); });
+    onExit = [this] { emit exited(); };
+}
+
+void DBEdit::setDataField(DataSource* source, const QString& field) {
+    link().bind(source, field);
+    registerForFlush();
+}
+
+void DBEdit::showText(const QString& text) {
+    const int size = link().size();
+    setMaxLength(size > 0 ? size : 32767);
+    setReadOnly(!link().isEditable());
+    setText(text);
+    setCursorPosition(0);
+}
+
+void DBEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        restoreStored();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void DBEdit::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    focusLeft(event->reason());
+}
+
+// ---- DBMemo ----------------------------------------------------------------
+
+DBMemo::DBMemo(QWidget* parent) : QPlainTextEdit(parent) {
+    // Tab moves on to the next control, as in every other entry field.
+    setTabChangesFocus(true);
+    connect(this, &QPlainTextEdit::textChanged, this, [this] { userChanged(); });
+    onExit = [this] { emit exited(); };
+}
+
+void DBMemo::setDataField(DataSource* source, const QString& field) {
+    link().bind(source, field);
+    registerForFlush();
+}
+
+void DBMemo::showText(const QString& text) {
+    setReadOnly(!link().isEditable());
+    if (toPlainText() != text)
+        setPlainText(text);
+}
+
+void DBMemo::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        restoreStored();
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void DBMemo::focusOutEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusOutEvent(event);
+    focusLeft(event->reason());
+}
+
+// ---- DBText ----------------------------------------------------------------
+
+DBText::DBText(QWidget* parent) : QLabel(parent) {
+    link_.refresh = [this] { setText(link_.text()); };
+}
+
+void DBText::setDataField(DataSource* source, const QString& field) {
+    link_.bind(source, field);
+}
+
+} // namespace vellumo
