@@ -1,0 +1,207 @@
+#include "paradox/blob.h"
+
+#include "paradox/error.h"
+#include "paradox/paradoxtable.h"
+
+#include <algorithm>
+
+namespace px::detail {
+namespace {
+
+constexpr std::uint32_t kUnit = 4096;
+constexpr std::uint32_t kSubAllocLimit = 2048; // larger blobs get blocks of their own
+constexpr int kFirstChunk = 21;                // chunks of 16 bytes; 0..20 hold the slot table
+constexpr int kSlots = 64;
+
+[[noreturn]] void damaged(const std::string& what) {
+    throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle ist beschädigt: " + what + ".");
+}
+
+} // namespace
+
+BlobFile::BlobFile(std::unique_ptr<File> file) : file_(std::move(file)) {
+    size_ = file_->size();
+    std::uint8_t head[5] = {};
+    if (file_->read(0, head, sizeof head) == sizeof head && head[0] == 0)
+        modCount_ = get16(head + 3);
+}
+
+void BlobFile::initialise(File& file) {
+    std::vector<std::uint8_t> head(kUnit, 0);
+    static const std::uint8_t start[] = {0x00, 0x01, 0x00, 0x01, 0x00, 0x82, 0x73,
+                                         0x02, 0x00, 0x29, 0x00, 0x00, 0x10, 0x00,
+                                         0x10, 0x00, 0x10, 0x40, 0x00, 0x00, 0x08};
+    std::copy(std::begin(start), std::end(start), head.begin());
+    put16(&head[0x29], 0x02A1);
+    file.truncate(0);
+    file.write(0, head.data(), head.size());
+}
+
+std::vector<std::uint8_t> BlobFile::readUnit(std::uint64_t offset) {
+    std::vector<std::uint8_t> unit(kUnit, 0);
+    file_->read(offset, unit.data(), unit.size());
+    return unit;
+}
+
+std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
+    const std::uint32_t index = pointer & 0xFF;
+    const std::uint64_t offset = pointer & ~0xFFu;
+    if (offset == 0 || offset % kUnit != 0 || offset + kUnit > size_ + kUnit - 1)
+        damaged("Verweis außerhalb der Datei");
+    if (index == 0xFF) {
+        std::uint8_t head[9];
+        if (file_->read(offset, head, sizeof head) != sizeof head || head[0] != 2)
+            damaged("Blockart stimmt nicht");
+        const std::uint64_t units = get16(head + 1);
+        const std::uint32_t stored = get32(head + 3);
+        if (stored != length || units == 0 ||
+            9 + static_cast<std::uint64_t>(length) > units * kUnit || offset + 9 + length > size_)
+            damaged("Länge stimmt nicht");
+        std::string data(length, '\0');
+        if (file_->read(offset + 9, data.data(), length) != length)
+            damaged("Datei zu kurz");
+        return data;
+    }
+    if (index >= kSlots)
+        damaged("ungültiger Eintrag");
+    const auto unit = readUnit(offset);
+    if (unit[0] != 3)
+        damaged("Blockart stimmt nicht");
+    const std::uint8_t* slot = &unit[12 + 5 * index];
+    const std::uint32_t start = slot[0] * 16u;
+    const std::uint32_t chunks = slot[1];
+    const std::uint32_t last = slot[4];
+    if (last == 0 || last > 16 || chunks == 0 || start < kFirstChunk * 16u ||
+        start + chunks * 16 > kUnit || (chunks - 1) * 16 + last != length)
+        damaged("Länge stimmt nicht");
+    return std::string(reinterpret_cast<const char*>(&unit[start]), length);
+}
+
+std::uint16_t BlobFile::nextModification() {
+    ++modCount_;
+    if (modCount_ == 0)
+        modCount_ = 1;
+    std::uint8_t buf[2];
+    put16(buf, modCount_);
+    file_->write(3, buf, 2);
+    return modCount_;
+}
+
+std::uint64_t BlobFile::allocate(std::uint32_t units) {
+    for (auto it = freeRuns_.begin(); it != freeRuns_.end(); ++it) {
+        if (it->second == units) {
+            const std::uint64_t at = it->first;
+            freeRuns_.erase(it);
+            return at;
+        }
+    }
+    std::uint64_t at = (size_ + kUnit - 1) / kUnit * kUnit;
+    if (at == 0)
+        at = kUnit;
+    size_ = at + static_cast<std::uint64_t>(units) * kUnit;
+    return at;
+}
+
+std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data) {
+    if (size_ < kUnit)
+        damaged("Kopf fehlt");
+    const std::uint16_t mod = nextModification();
+    if (data.size() > kSubAllocLimit) {
+        const std::uint64_t total = data.size() + 9;
+        if (total > 0xFFFFull * kUnit || data.size() > 0xFFFFFFFFull)
+            throw Error("Der Inhalt ist zu groß für die Tabelle.");
+        const auto units = static_cast<std::uint32_t>((total + kUnit - 1) / kUnit);
+        const std::uint64_t at = allocate(units);
+        if (at + static_cast<std::uint64_t>(units) * kUnit > 0xFFFFFF00ull)
+            throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle ist voll.");
+        std::vector<std::uint8_t> buf(static_cast<std::size_t>(units) * kUnit, 0);
+        buf[0] = 2;
+        put16(&buf[1], units);
+        put32(&buf[3], static_cast<std::uint32_t>(data.size()));
+        put16(&buf[7], mod);
+        std::copy(data.begin(), data.end(), buf.begin() + 9);
+        file_->write(at, buf.data(), buf.size());
+        return {static_cast<std::uint32_t>(at) | 0xFF, mod};
+    }
+
+    const std::uint32_t chunks = static_cast<std::uint32_t>((data.size() + 15) / 16);
+    const auto last = static_cast<std::uint8_t>(data.size() - (chunks - 1) * 16);
+    auto tryBlock = [&](std::uint64_t at, std::vector<std::uint8_t>& unit) -> int {
+        if (unit[0] != 3)
+            return -1;
+        std::vector<bool> used(256, false);
+        int freeSlot = -1;
+        for (int i = kSlots - 1; i >= 0; --i) {
+            const std::uint8_t* s = &unit[12 + 5 * i];
+            if (s[4] == 0) {
+                if (freeSlot < 0)
+                    freeSlot = i;
+                continue;
+            }
+            for (int c = s[0]; c < s[0] + s[1] && c < 256; ++c)
+                used[c] = true;
+        }
+        if (freeSlot < 0)
+            return -1;
+        std::uint32_t run = 0;
+        for (int c = kFirstChunk; c < 256; ++c) {
+            run = used[c] ? 0 : run + 1;
+            if (run == chunks) {
+                const int startChunk = c - static_cast<int>(chunks) + 1;
+                std::uint8_t* s = &unit[12 + 5 * freeSlot];
+                s[0] = static_cast<std::uint8_t>(startChunk);
+                s[1] = static_cast<std::uint8_t>(chunks);
+                put16(s + 2, mod);
+                s[4] = last;
+                std::fill(unit.begin() + startChunk * 16, unit.begin() + (startChunk + chunks) * 16,
+                          0);
+                std::copy(data.begin(), data.end(), unit.begin() + startChunk * 16);
+                file_->write(at, unit.data(), unit.size());
+                return freeSlot;
+            }
+        }
+        return -1;
+    };
+    if (subBlock_ != 0 && subBlock_ + kUnit <= size_) {
+        auto unit = readUnit(subBlock_);
+        const int slot = tryBlock(subBlock_, unit);
+        if (slot >= 0)
+            return {static_cast<std::uint32_t>(subBlock_) | static_cast<std::uint32_t>(slot), mod};
+    }
+    const std::uint64_t at = allocate(1);
+    std::vector<std::uint8_t> unit(kUnit, 0);
+    unit[0] = 3;
+    put16(&unit[1], 1);
+    const int slot = tryBlock(at, unit);
+    subBlock_ = at;
+    return {static_cast<std::uint32_t>(at) | static_cast<std::uint32_t>(slot), mod};
+}
+
+void BlobFile::release(std::uint32_t pointer) {
+    const std::uint32_t index = pointer & 0xFF;
+    const std::uint64_t offset = pointer & ~0xFFu;
+    if (offset == 0 || offset % kUnit != 0 || offset + kUnit > size_)
+        return;
+    if (index == 0xFF) {
+        std::uint8_t head[3];
+        if (file_->read(offset, head, 3) != 3 || head[0] != 2)
+            return;
+        const std::uint16_t units = get16(head + 1);
+        if (units == 0 || offset + static_cast<std::uint64_t>(units) * kUnit > size_ + kUnit)
+            return;
+        head[0] = 4;
+        file_->write(offset, head, 3);
+        freeRuns_.emplace_back(offset, units);
+        return;
+    }
+    if (index >= kSlots)
+        return;
+    auto unit = readUnit(offset);
+    if (unit[0] != 3)
+        return;
+    std::uint8_t zero[5] = {};
+    file_->write(offset + 12 + 5 * index, zero, sizeof zero);
+    subBlock_ = offset; // it has room now
+}
+
+} // namespace px::detail

@@ -1,0 +1,42 @@
+// The blob file (.mb) of a table: memo, binary and graphic contents that do
+// not fit their record's leader.
+#pragma once
+
+#include "paradox/io.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace px::detail {
+
+class BlobFile {
+public:
+    explicit BlobFile(std::unique_ptr<File> file);
+
+    // Writes the header block of a new, empty blob file.
+    static void initialise(File& file);
+
+    // Reads the blob named by a record's descriptor (offset field and length).
+    // Throws px::Error when the pointer leads nowhere sensible.
+    std::string read(std::uint32_t pointer, std::uint32_t length);
+    // Stores data (longer than the leader) and returns the descriptor's
+    // pointer and modification number. Never touches other blobs.
+    std::pair<std::uint32_t, std::uint16_t> write(const std::string& data);
+    // Gives the space of a blob back. Unknown pointers are left alone.
+    void release(std::uint32_t pointer);
+
+private:
+    std::vector<std::uint8_t> readUnit(std::uint64_t offset);
+    std::uint16_t nextModification();
+    std::uint64_t allocate(std::uint32_t units);
+
+    std::unique_ptr<File> file_;
+    std::uint64_t size_ = 0;
+    std::uint16_t modCount_ = 0;
+    std::uint64_t subBlock_ = 0; // a type-3 block likely to have room
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> freeRuns_; // offset, units
+};
+
+} // namespace px::detail

@@ -1,0 +1,211 @@
+// Creating a new, empty table.
+#include "paradox/blob.h"
+#include "paradox/paradoxtable.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace px::detail {
+namespace {
+
+// Leader sizes for memo and graphic fields declared without a size; the
+// reasons are in docs/paradox-engine.md.
+constexpr int kDefaultMemoBytes = 10 + 40;
+constexpr int kDefaultGraphicBytes = 10 + 0;
+
+constexpr int kNewVersion = 9; // level 4
+constexpr int kNewCodePage = 1252;
+constexpr int kNewSortOrder = 0x62;
+const char* const kNewSortName = "ANSIINTL";
+constexpr int kNewBlockSize = 4096;
+
+std::string baseOf(const std::string& path) {
+    std::string name = fileNameOf(path);
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return name;
+}
+
+} // namespace
+
+void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
+                               const std::vector<FieldDef>& declared, int keyFields) {
+    if (declared.empty())
+        throw Error("Die Tabelle braucht mindestens ein Feld.");
+    if (declared.size() > 255)
+        throw Error("Eine Tabelle kann höchstens 255 Felder haben.");
+    if (keyFields < 0 || keyFields > static_cast<int>(declared.size()) || keyFields > 16)
+        throw Error("Der Primärschlüssel kann höchstens 16 Felder umfassen.");
+
+    Codec codec(kNewCodePage);
+    std::vector<FieldDef> fields = declared;
+    std::vector<std::string> names;
+    int version = kNewVersion;
+    int recordSize = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        FieldDef& f = fields[i];
+        std::string name, bad;
+        if (f.name.empty() || !codec.encode(f.name, name, bad) || name.size() > 25)
+            throw Error("Der Feldname \"" + f.name + "\" ist ungültig.");
+        for (const auto& other : names)
+            if (lower(other) == lower(name))
+                throw Error("Der Feldname \"" + f.name + "\" kommt doppelt vor.");
+        names.push_back(name);
+        if (!knownFieldType(static_cast<int>(f.type)))
+            throw Error("Das Feld \"" + f.name + "\" hat eine unbekannte Art.");
+        version = std::max(version, minimumLevel(f.type) > 9 ? 11 : kNewVersion);
+        switch (f.type) {
+        case FieldType::Alpha:
+        case FieldType::Bytes:
+            if (f.size < 1 || f.size > 255)
+                throw Error("Das Feld \"" + f.name + "\" muss 1 bis 255 Zeichen groß sein.");
+            break;
+        case FieldType::Memo:
+            if (f.size == 0)
+                f.size = kDefaultMemoBytes;
+            if (f.size < 11 || f.size > 250)
+                throw Error("Die Größe des Memofeldes \"" + f.name + "\" ist ungültig.");
+            break;
+        case FieldType::Graphic:
+        case FieldType::Blob:
+        case FieldType::FmtMemo:
+        case FieldType::OLE:
+            if (f.size == 0)
+                f.size = kDefaultGraphicBytes;
+            if (f.size < 10 || f.size > 250)
+                throw Error("Die Größe des Feldes \"" + f.name + "\" ist ungültig.");
+            break;
+        case FieldType::BCD:
+            if (f.size < 0 || f.size > 32)
+                throw Error("Die Nachkommastellen des Feldes \"" + f.name + "\" sind ungültig.");
+            break;
+        default:
+            f.size = fieldBytes(f.type, 0);
+            break;
+        }
+        if (static_cast<int>(i) < keyFields && isBlobType(f.type))
+            throw Error("Das Feld \"" + f.name + "\" kann nicht zum Schlüssel gehören.");
+        recordSize += fieldBytes(f.type, f.size);
+    }
+    if (recordSize > kNewBlockSize - 6 ||
+        (keyFields > 0 && recordSize * 3 > kNewBlockSize - 6 && recordSize > kNewBlockSize - 6))
+        throw Error("Die Datensätze der Tabelle wären zu lang.");
+    const bool hasBlobs = std::any_of(fields.begin(), fields.end(),
+                                      [](const FieldDef& f) { return isBlobType(f.type); });
+
+    // The header.
+    const int n = static_cast<int>(fields.size());
+    std::vector<std::uint8_t> h(0x78 + 2 * n + 4 + 4 * n + 79, 0);
+    std::uint8_t* p = h.data();
+    put16(p, static_cast<std::uint32_t>(recordSize));
+    p[4] = keyFields > 0 ? 0 : 2;
+    p[5] = kNewBlockSize / 1024;
+    put16(p + 0x12, 12);
+    put16(p + 0x21, static_cast<std::uint32_t>(n));
+    put16(p + 0x23, static_cast<std::uint32_t>(keyFields));
+    put32(p + 0x25, 0xFF00FF00);
+    p[0x29] = kNewSortOrder;
+    p[0x2D] = 2;
+    p[0x2E] = 2;
+    p[0x39] = static_cast<std::uint8_t>(version);
+    p[0x3E] = 0x1F;
+    p[0x3F] = 0x0F;
+    p[0x56] = 0x20;
+    const std::uint32_t versionWord = version >= 12 ? 0x010C : (version >= 10 ? 0x010B : 0x0109);
+    put16(p + 0x58, versionWord);
+    put16(p + 0x5A, versionWord);
+    put32(p + 0x60, static_cast<std::uint32_t>(std::time(nullptr)));
+    put16(p + 0x64, static_cast<std::uint32_t>(n + 1));
+    put16(p + 0x6A, kNewCodePage);
+    p[0x6C] = 1;
+    p[0x6D] = 1;
+    for (int i = 0; i < n; ++i) {
+        p[0x78 + 2 * i] = static_cast<std::uint8_t>(fields[i].type);
+        p[0x78 + 2 * i + 1] = static_cast<std::uint8_t>(fields[i].size);
+    }
+    const std::size_t tableName = 0x78 + 2 * n + 4 + 4 * n;
+    const std::string name = baseOf(path).substr(0, 78);
+    std::string encodedName, bad;
+    if (codec.encode(name, encodedName, bad))
+        std::memcpy(&h[tableName], encodedName.data(),
+                    std::min<std::size_t>(encodedName.size(), 78));
+    for (const auto& fieldName : names) {
+        h.insert(h.end(), fieldName.begin(), fieldName.end());
+        h.push_back(0);
+    }
+    const std::size_t numbers = h.size();
+    for (int i = 0; i < n; ++i) {
+        h.push_back(static_cast<std::uint8_t>(i + 1));
+        h.push_back(0);
+    }
+    const std::size_t sortName = h.size();
+    for (const char* c = kNewSortName; *c; ++c)
+        h.push_back(static_cast<std::uint8_t>(*c));
+    h.push_back(0);
+    const std::size_t used = h.size();
+    const std::size_t headerSize = (used + 0x7FF) / 0x800 * 0x800;
+    if (headerSize > 0xF800)
+        throw Error("Die Feldbeschreibungen der Tabelle sind zu lang.");
+    h.resize(headerSize, 0);
+    p = h.data();
+    put16(p + 2, static_cast<std::uint32_t>(headerSize));
+    put16(p + 0x51, static_cast<std::uint32_t>(used));
+    put16(p + 0x66, static_cast<std::uint32_t>(numbers - 0x58));
+    put16(p + 0x6E, static_cast<std::uint32_t>(sortName - 0x58));
+
+    // Only one writer at a time, also while the table is made.
+    auto lock = fs.tryLock(path + ".lck", LockKind::Exclusive);
+    if (!lock)
+        throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+
+    // Whatever belonged to an earlier table of this name goes: its index, blobs,
+    // secondary indexes and a left-over journal would not fit the new table.
+    const std::string dir = directoryOf(path);
+    const std::string file = lower(fileNameOf(path));
+    const std::string base = lower(baseOf(path));
+    auto inDir = [&](const std::string& entry) {
+        return dir == "." && path.find('/') == std::string::npos ? entry : dir + "/" + entry;
+    };
+    for (const std::string& entry : fs.list(dir)) {
+        const std::string e = lower(entry);
+        if (e == file)
+            continue;
+        bool stale = false;
+        if (e.size() > file.size() && e.compare(0, file.size(), file) == 0 &&
+            e.substr(file.size()) != ".lck")
+            stale = true; // journal files beside the table
+        if (e.size() > base.size() + 1 && e.compare(0, base.size() + 1, base + ".") == 0) {
+            const std::string ext = e.substr(base.size() + 1);
+            if (ext == "px" || ext == "mb" || ext == "val" || ext == "tv" ||
+                (ext.size() == 3 && (ext[0] == 'x' || ext[0] == 'y') &&
+                 std::isxdigit(static_cast<unsigned char>(ext[1])) &&
+                 std::isxdigit(static_cast<unsigned char>(ext[2]))) ||
+                (ext.size() == 3 && (ext.compare(0, 2, "xg") == 0 || ext.compare(0, 2, "yg") == 0)))
+                stale = true;
+        }
+        if (stale)
+            fs.remove(inDir(entry));
+    }
+
+    auto db = fs.open(path, OpenMode::Create);
+    db->write(0, h.data(), h.size());
+    db->sync();
+    const std::string stem = path.substr(0, path.size() - fileNameOf(path).size()) + baseOf(path);
+    if (hasBlobs) {
+        auto mb = fs.open(stem + ".mb", OpenMode::Create);
+        BlobFile::initialise(*mb);
+        mb->sync();
+    }
+    db.reset();
+    if (keyFields > 0) {
+        // Opening for writing lays down a matching, empty index.
+        fs.open(stem + ".px", OpenMode::Create).reset();
+        lock.reset();
+        auto table = std::make_unique<ParadoxTable>(fs, path, Access::Write);
+        table->rebuildIndexNow();
+    }
+    fs.syncDirectory(dir);
+}
+
+} // namespace px::detail

@@ -1,0 +1,575 @@
+// Opening and reading a table.
+#include "paradox/paradoxtable.h"
+
+#include "paradox/blob.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace px {
+namespace detail {
+namespace {
+
+constexpr int kMaxIndexLevels = 8;
+
+std::string lockPathOf(const std::string& path) {
+    return path + ".lck";
+}
+
+double decodeDouble(const std::uint8_t* p) {
+    std::uint8_t b[8];
+    std::copy(p, p + 8, b);
+    if (b[0] & 0x80)
+        b[0] &= 0x7F;
+    else
+        for (auto& x : b)
+            x = static_cast<std::uint8_t>(~x);
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i)
+        bits = (bits << 8) | b[i];
+    double d;
+    std::memcpy(&d, &bits, 8);
+    return d;
+}
+
+std::int64_t decodeInt(const std::uint8_t* p, int n) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    v ^= 1ull << (8 * n - 1);
+    // sign-extend
+    const int shift = 64 - 8 * n;
+    return static_cast<std::int64_t>(v << shift) >> shift;
+}
+
+bool allZero(const std::uint8_t* p, int n) {
+    for (int i = 0; i < n; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+std::string decodeBcd(const std::uint8_t* p, int decimals) {
+    const bool positive = p[0] & 0x80;
+    const int stored = p[0] & 0x3F;
+    if (stored >= 0 && stored <= 32)
+        decimals = stored;
+    std::string digits;
+    for (int i = 1; i < 17; ++i) {
+        int hi = p[i] >> 4, lo = p[i] & 0xF;
+        if (!positive) {
+            hi = 15 - hi;
+            lo = 15 - lo;
+        }
+        digits += static_cast<char>('0' + std::min(hi, 9));
+        digits += static_cast<char>('0' + std::min(lo, 9));
+    }
+    std::string whole = digits.substr(0, 32 - decimals);
+    std::string frac = digits.substr(32 - decimals);
+    const auto nz = whole.find_first_not_of('0');
+    whole = nz == std::string::npos ? "0" : whole.substr(nz);
+    std::string text = whole;
+    if (!frac.empty())
+        text += "." + frac;
+    if (!positive && text.find_first_not_of("0.") != std::string::npos)
+        text = "-" + text;
+    return text;
+}
+
+} // namespace
+
+ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access)
+    : fs_(fs), path_(std::move(path)), access_(access) {
+    if (access_ == Access::Write) {
+        lock_ = fs_.tryLock(lockPathOf(path_), LockKind::Exclusive);
+        if (!lock_)
+            throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+        Journal::recover(fs_, path_);
+        journal_ = std::make_unique<Journal>(fs_, path_);
+        db_ = journal_->wrap(fs_.open(path_, OpenMode::ReadWrite), path_);
+    } else {
+        db_ = fs_.open(path_, OpenMode::ReadOnly);
+    }
+    load();
+}
+
+ParadoxTable::~ParadoxTable() = default;
+
+void ParadoxTable::load() {
+    cacheBlock_ = 0;
+    chain_.clear();
+    prefix_.clear();
+    pxLevels_.clear();
+    pxFree_.clear();
+    pxRebuild_ = false;
+    px_.reset();
+    mb_.reset();
+
+    const std::uint64_t fileSize = db_->size();
+    std::vector<std::uint8_t> head(0x58);
+    if (db_->read(0, head.data(), head.size()) != head.size())
+        throw Error("Die Datei ist keine gültige Paradox-Tabelle (Datei zu kurz).");
+    const int headerSize = get16(&head[2]);
+    if (headerSize > 0x58) {
+        head.resize(headerSize);
+        db_->read(0, head.data(), head.size());
+    }
+    h_ = parseDbHeader(head, fileSize);
+    maxPerBlock_ = (h_.blockSize - 6) / h_.recordSize;
+    blocksInFile_ = static_cast<int>(std::min<std::uint64_t>(
+        (fileSize - h_.headerSize + h_.blockSize - 1) / h_.blockSize, 0xFFFF));
+
+    const int codePage = h_.codePageRaw == 0 ? 437 : h_.codePageRaw;
+    codec_ = std::make_unique<Codec>(codePage);
+    collation_ = std::make_unique<Collation>(h_.sortOrderName, h_.sortOrderId, *codec_);
+    for (auto& f : h_.fields)
+        f.name = codec_->decode(f.name);
+
+    info_ = TableInfo{};
+    info_.fileVersion = h_.fileVersion;
+    info_.levelName = levelName(h_.fileVersion);
+    info_.codePage = codePage;
+    info_.sortOrderId = h_.sortOrderId;
+    info_.sortOrderName = h_.sortOrderName;
+    info_.blockSize = h_.blockSize;
+    info_.keyFieldCount = h_.keyFields;
+    info_.fields = h_.fields;
+    hasBlobs_ = std::any_of(h_.fields.begin(), h_.fields.end(),
+                            [](const FieldDef& f) { return isBlobType(f.type); });
+
+    // Companions. A .px is only a help for finding blocks: when it is missing
+    // or does not match, the chain is walked instead.
+    if (h_.keyFields > 0) {
+        pxPath_ = findCompanion(fs_, path_, ".px");
+        if (pxPath_.empty() && access_ == Access::Write) {
+            std::string base = path_;
+            const auto dot = base.find_last_of('.');
+            if (dot != std::string::npos && base.find('/', dot) == std::string::npos)
+                base.resize(dot);
+            pxPath_ = base + ".px";
+        }
+    }
+    if (hasBlobs_) {
+        mbPath_ = findCompanion(fs_, path_, ".mb");
+        if (mbPath_.empty() && access_ == Access::Write) {
+            std::string base = path_;
+            const auto dot = base.find_last_of('.');
+            if (dot != std::string::npos && base.find('/', dot) == std::string::npos)
+                base.resize(dot);
+            mbPath_ = base + ".mb";
+            auto created = fs_.open(mbPath_, OpenMode::Create);
+            BlobFile::initialise(*created);
+            created->sync();
+        }
+        if (!mbPath_.empty()) {
+            if (access_ == Access::Write)
+                mb_ = std::make_unique<BlobFile>(
+                    journal_->wrap(fs_.open(mbPath_, OpenMode::ReadWrite), mbPath_));
+            else
+                mb_ = std::make_unique<BlobFile>(fs_.open(mbPath_, OpenMode::ReadOnly));
+        }
+    }
+
+    bool fromIndex = false;
+    if (h_.keyFields > 0 && !pxPath_.empty() && fs_.exists(pxPath_)) {
+        try {
+            if (access_ == Access::Write)
+                px_ = journal_->wrap(fs_.open(pxPath_, OpenMode::ReadWrite), pxPath_);
+            else
+                px_ = fs_.open(pxPath_, OpenMode::ReadOnly);
+            loadChainFromIndex();
+            fromIndex = true;
+        } catch (const Error&) {
+            chain_.clear();
+            pxLevels_.clear();
+            if (access_ == Access::Read)
+                px_.reset();
+        }
+    }
+    if (fromIndex && access_ == Access::Write) {
+        // Before changing anything, make sure the index told the truth about
+        // the chain: a wrong neighbour would be linked into the chain for good.
+        std::vector<ChainEntry> fromPx = std::move(chain_);
+        walkChain(false);
+        bool same = fromPx.size() == chain_.size();
+        for (std::size_t i = 0; same && i < chain_.size(); ++i)
+            same = fromPx[i].block == chain_[i].block && fromPx[i].count == chain_[i].count;
+        if (same)
+            chain_ = std::move(fromPx);
+        else
+            fromIndex = false;
+    } else if (!fromIndex) {
+        walkChain(false);
+    }
+    if (h_.keyFields > 0 && access_ == Access::Write) {
+        if (!px_) {
+            px_ = journal_->wrap(fs_.open(pxPath_, OpenMode::Create), pxPath_);
+            fromIndex = false;
+        }
+        if (!fromIndex) {
+            pxLevels_.clear();
+            pxRebuild_ = true;
+        }
+    }
+    info_.indexLevels = static_cast<int>(pxLevels_.size());
+    rebuildPrefix();
+}
+
+void ParadoxTable::rebuildPrefix() {
+    prefix_.assign(chain_.size() + 1, 0);
+    for (std::size_t i = 0; i < chain_.size(); ++i)
+        prefix_[i + 1] = prefix_[i] + chain_[i].count;
+}
+
+int ParadoxTable::blockCount(const std::uint8_t* data, int block) const {
+    const auto last = static_cast<std::int16_t>(get16(data + 4));
+    if (last < 0)
+        return 0;
+    if (last % h_.recordSize != 0 || last / h_.recordSize + 1 > maxPerBlock_)
+        throw Error("Die Tabelle ist beschädigt: Block " + std::to_string(block) +
+                    " hat eine ungültige Satzzahl.");
+    return last / h_.recordSize + 1;
+}
+
+void ParadoxTable::walkChain(bool withKeys) {
+    chain_.clear();
+    if (h_.firstBlock == 0 && h_.numRecords == 0)
+        return;
+    std::vector<bool> seen(static_cast<std::size_t>(blocksInFile_) + 1, false);
+    int block = h_.firstBlock;
+    std::vector<std::uint8_t> buf(6 + (withKeys ? h_.recordSize : 0));
+    while (block != 0) {
+        if (block < 0 || block > blocksInFile_)
+            throw Error("Die Tabelle ist beschädigt: die Blockkette zeigt aus der Datei hinaus.");
+        if (seen[block])
+            throw Error("Die Tabelle ist beschädigt: die Blockkette läuft im Kreis.");
+        seen[block] = true;
+        std::fill(buf.begin(), buf.end(), 0);
+        db_->read(blockOffset(block), buf.data(), buf.size());
+        ChainEntry e;
+        e.block = static_cast<std::uint16_t>(block);
+        e.count = static_cast<std::uint16_t>(blockCount(buf.data(), block));
+        if (withKeys) {
+            e.firstKey.assign(reinterpret_cast<const char*>(&buf[6]), h_.keyBytes);
+            e.keyKnown = true;
+        }
+        // Empty blocks inside a chain are legal for other writers; we skip them.
+        if (e.count > 0)
+            chain_.push_back(std::move(e));
+        block = get16(buf.data());
+    }
+}
+
+void ParadoxTable::loadChainFromIndex() {
+    std::vector<std::uint8_t> head(0x58);
+    if (px_->read(0, head.data(), head.size()) != head.size())
+        throw Error("px");
+    const int recSize = get16(&head[0]);
+    const int headerSize = get16(&head[2]);
+    const int blockSize = head[5] * 1024;
+    const int root = get16(&head[0x1E]);
+    const int levels = head[0x20];
+    if (head[4] != 1 || recSize != h_.keyBytes + 6 || blockSize < 1024 || blockSize > 32768 ||
+        headerSize < 0x58 || recSize > blockSize - 6 || levels < 1 || levels > kMaxIndexLevels)
+        throw Error("px");
+    const std::uint64_t size = px_->size();
+    const int pxBlocks = static_cast<int>(std::min<std::uint64_t>(
+        (size - std::min<std::uint64_t>(size, headerSize) + blockSize - 1) / blockSize, 0xFFFF));
+    if (root < 1 || root > pxBlocks)
+        throw Error("px");
+    pxHeader_.assign(headerSize, 0);
+    px_->read(0, pxHeader_.data(), pxHeader_.size());
+    pxBlockSize_ = blockSize;
+    pxFileBlocks_ = std::max<int>(get16(&head[0x0C]), pxBlocks);
+    const int perBlock = (blockSize - 6) / recSize;
+
+    std::vector<bool> seenPx(pxBlocks + 1, false);
+    std::vector<bool> seenDb(static_cast<std::size_t>(blocksInFile_) + 1, false);
+    pxLevels_.assign(levels, {});
+    std::vector<std::uint8_t> buf(blockSize);
+    std::uint64_t total = 0;
+    // Depth first from the root, so every level lists its nodes in key order.
+    std::function<void(int, int)> visit = [&](int block, int level) {
+        if (block < 1 || block > pxBlocks || seenPx[block])
+            throw Error("px");
+        seenPx[block] = true;
+        std::fill(buf.begin(), buf.end(), 0);
+        px_->read(headerSize + static_cast<std::uint64_t>(block - 1) * blockSize, buf.data(),
+                  buf.size());
+        const auto last = static_cast<std::int16_t>(get16(&buf[4]));
+        const int n = last < 0 ? 0 : last / recSize + 1;
+        if (last >= 0 && (last % recSize != 0 || n > perBlock))
+            throw Error("px");
+        PxNode node;
+        node.block = static_cast<std::uint16_t>(block);
+        node.n = static_cast<std::uint32_t>(n);
+        node.dirty = false;
+        node.writtenNext = get16(&buf[0]);
+        node.writtenPrev = get16(&buf[2]);
+        pxLevels_[level].push_back(node);
+        std::vector<std::uint8_t> entries(buf.begin() + 6, buf.begin() + 6 + n * recSize);
+        for (int i = 0; i < n; ++i) {
+            const std::uint8_t* e = &entries[static_cast<std::size_t>(i) * recSize];
+            const int target = getIndexShort(e + h_.keyBytes);
+            const int count = getIndexShort(e + h_.keyBytes + 2);
+            if (level == 0) {
+                if (target < 1 || target > blocksInFile_ || seenDb[target] || count < 1 ||
+                    count > maxPerBlock_)
+                    throw Error("px");
+                seenDb[target] = true;
+                ChainEntry c;
+                c.block = static_cast<std::uint16_t>(target);
+                c.count = static_cast<std::uint16_t>(count);
+                c.keyKnown = true;
+                c.firstKey.assign(reinterpret_cast<const char*>(e), h_.keyBytes);
+                chain_.push_back(std::move(c));
+                total += count;
+            } else {
+                visit(target, level - 1);
+            }
+        }
+    };
+    visit(root, levels - 1);
+    if (total != h_.numRecords || (chain_.empty() != (h_.numRecords == 0)) ||
+        (!chain_.empty() &&
+         (chain_.front().block != h_.firstBlock || chain_.back().block != h_.lastBlock)))
+        throw Error("px");
+    for (int b = 1; b <= pxBlocks; ++b)
+        if (!seenPx[b])
+            pxFree_.push_back(static_cast<std::uint16_t>(b));
+}
+
+const std::vector<std::uint8_t>& ParadoxTable::readBlock(int block) {
+    if (block == cacheBlock_ && !cache_.empty())
+        return cache_;
+    if (block < 1 || block > blocksInFile_)
+        throw Error("Die Tabelle ist beschädigt: Block " + std::to_string(block) +
+                    " liegt außerhalb der Datei.");
+    cache_.assign(h_.blockSize, 0);
+    cacheBlock_ = 0;
+    db_->read(blockOffset(block), cache_.data(), cache_.size());
+    cacheBlock_ = block;
+    return cache_;
+}
+
+std::pair<std::size_t, std::uint32_t> ParadoxTable::locate(std::uint32_t position) const {
+    if (position >= recordCount())
+        throw Error("Der Datensatz " + std::to_string(position + 1) + " existiert nicht.");
+    const auto it = std::upper_bound(prefix_.begin(), prefix_.end(), position);
+    const auto index = static_cast<std::size_t>(it - prefix_.begin()) - 1;
+    return {index, position - prefix_[index]};
+}
+
+const std::uint8_t* ParadoxTable::recordAt(std::uint32_t position) {
+    const auto [index, within] = locate(position);
+    const auto& data = readBlock(chain_[index].block);
+    if (blockCount(data.data(), chain_[index].block) != chain_[index].count) {
+        cacheBlock_ = 0;
+        throw Error("Die Tabelle ist beschädigt: die Satzzahl von Block " +
+                    std::to_string(chain_[index].block) + " stimmt nicht.");
+    }
+    return data.data() + 6 + static_cast<std::size_t>(within) * h_.recordSize;
+}
+
+const std::string& ParadoxTable::firstKey(std::size_t index) {
+    ChainEntry& e = chain_[index];
+    if (!e.keyKnown) {
+        std::string key(h_.keyBytes, '\0');
+        db_->read(blockOffset(e.block) + 6, key.data(), key.size());
+        e.firstKey = std::move(key);
+        e.keyKnown = true;
+    }
+    return e.firstKey;
+}
+
+int ParadoxTable::compareKeys(const std::uint8_t* a, const std::uint8_t* b) const {
+    for (int f = 0; f < h_.keyFields; ++f) {
+        const int off = h_.offsets[f];
+        const int n = fieldBytes(h_.fields[f].type, h_.fields[f].size);
+        int c;
+        if (h_.fields[f].type == FieldType::Alpha) {
+            const auto* pa = reinterpret_cast<const char*>(a + off);
+            const auto* pb = reinterpret_cast<const char*>(b + off);
+            c = collation_->compare(std::string_view(pa, strnlen(pa, n)),
+                                    std::string_view(pb, strnlen(pb, n)));
+        } else {
+            c = std::memcmp(a + off, b + off, n);
+        }
+        if (c != 0)
+            return c < 0 ? -1 : 1;
+    }
+    return 0;
+}
+
+std::pair<std::size_t, std::uint32_t> ParadoxTable::findKey(const std::uint8_t* key) {
+    if (chain_.empty())
+        return {0, 0};
+    // Last block whose first key is <= key.
+    std::size_t lo = 0, hi = chain_.size();
+    while (hi - lo > 1) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (compareKeys(reinterpret_cast<const std::uint8_t*>(firstKey(mid).data()), key) <= 0)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    const auto& data = readBlock(chain_[lo].block);
+    const int count = chain_[lo].count;
+    int a = 0, b = count;
+    while (a < b) {
+        const int mid = (a + b) / 2;
+        if (compareKeys(data.data() + 6 + static_cast<std::size_t>(mid) * h_.recordSize, key) < 0)
+            a = mid + 1;
+        else
+            b = mid;
+    }
+    return {lo, static_cast<std::uint32_t>(a)};
+}
+
+Value ParadoxTable::decodeField(const std::uint8_t* rec, int field) {
+    const FieldDef& f = h_.fields[field];
+    const std::uint8_t* p = rec + h_.offsets[field];
+    const int n = fieldBytes(f.type, f.size);
+    switch (f.type) {
+    case FieldType::Alpha: {
+        const auto len = strnlen(reinterpret_cast<const char*>(p), n);
+        if (len == 0)
+            return std::monostate{};
+        return codec_->decode(std::string_view(reinterpret_cast<const char*>(p), len));
+    }
+    case FieldType::Date:
+        if (allZero(p, 4))
+            return std::monostate{};
+        return Date{static_cast<std::int32_t>(decodeInt(p, 4))};
+    case FieldType::Short:
+    case FieldType::Long:
+    case FieldType::AutoInc:
+        if (allZero(p, n))
+            return std::monostate{};
+        return decodeInt(p, n);
+    case FieldType::Time:
+        if (allZero(p, 4))
+            return std::monostate{};
+        return TimeOfDay{static_cast<std::int32_t>(decodeInt(p, 4))};
+    case FieldType::Money:
+    case FieldType::Number:
+        if (allZero(p, 8))
+            return std::monostate{};
+        return decodeDouble(p);
+    case FieldType::Timestamp:
+        if (allZero(p, 8))
+            return std::monostate{};
+        return Timestamp{decodeDouble(p)};
+    case FieldType::Logical:
+        if (p[0] == 0)
+            return std::monostate{};
+        return p[0] != 0x80;
+    case FieldType::BCD:
+        if (allZero(p, 17))
+            return std::monostate{};
+        return Decimal{decodeBcd(p, f.size)};
+    case FieldType::Bytes:
+        if (allZero(p, n))
+            return std::monostate{};
+        return Bytes(p, p + n);
+    case FieldType::Memo:
+    case FieldType::Blob:
+    case FieldType::FmtMemo:
+    case FieldType::OLE:
+    case FieldType::Graphic: {
+        const int leader = n - 10;
+        const std::uint8_t* d = p + leader;
+        const std::uint32_t pointer = get32(d);
+        const std::uint32_t length = get32(d + 4);
+        if (length == 0)
+            return std::monostate{};
+        std::string data;
+        if (pointer == 0) {
+            if (length > static_cast<std::uint32_t>(leader))
+                throw Error("Die Tabelle ist beschädigt: ungültiger Verweis im Feld \"" + f.name +
+                            "\".");
+            data.assign(reinterpret_cast<const char*>(p), length);
+        } else {
+            if (!mb_)
+                throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
+            data = mb_->read(pointer, length);
+        }
+        if (f.type == FieldType::Memo) {
+            std::string text = codec_->decode(data);
+            // Lines end in CR LF on disk; the program works with LF.
+            std::string out;
+            out.reserve(text.size());
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                    continue;
+                out += text[i];
+            }
+            return out;
+        }
+        if (f.type == FieldType::Graphic && data.size() >= 8)
+            data.erase(0, 8);
+        return Bytes(data.begin(), data.end());
+    }
+    }
+    return std::monostate{};
+}
+
+Record ParadoxTable::read(std::uint32_t position) {
+    const std::uint8_t* rec = recordAt(position);
+    // Blob reads may reuse the block cache's neighbours: keep a private copy.
+    std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
+    Record r;
+    r.reserve(h_.fields.size());
+    for (std::size_t f = 0; f < h_.fields.size(); ++f)
+        r.push_back(decodeField(copy.data(), static_cast<int>(f)));
+    return r;
+}
+
+Value ParadoxTable::readField(std::uint32_t position, int field) {
+    if (field < 0 || field >= static_cast<int>(h_.fields.size()))
+        throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
+    const std::uint8_t* rec = recordAt(position);
+    std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
+    return decodeField(copy.data(), field);
+}
+
+void ParadoxTable::scanField(int field,
+                             const std::function<bool(std::uint32_t, const Value&)>& visit) {
+    if (field < 0 || field >= static_cast<int>(h_.fields.size()))
+        throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
+    std::vector<std::uint8_t> block;
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+        block = readBlock(chain_[i].block);
+        if (blockCount(block.data(), chain_[i].block) != chain_[i].count)
+            throw Error("Die Tabelle ist beschädigt: die Satzzahl von Block " +
+                        std::to_string(chain_[i].block) + " stimmt nicht.");
+        for (std::uint32_t k = 0; k < chain_[i].count; ++k) {
+            const Value v =
+                decodeField(block.data() + 6 + static_cast<std::size_t>(k) * h_.recordSize, field);
+            if (!visit(prefix_[i] + k, v))
+                return;
+        }
+    }
+}
+
+std::uint32_t ParadoxTable::lowerBound(const Record& key) {
+    if (h_.keyFields == 0 || chain_.empty())
+        return 0;
+    const Encoded e = encode(key, true);
+    const auto [index, within] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
+    return prefix_[index] + within;
+}
+
+} // namespace detail
+
+std::unique_ptr<Table> Table::open(const std::string& path, Access access, FileSystem& fs) {
+    return std::make_unique<detail::ParadoxTable>(fs, path, access);
+}
+
+void Table::create(const std::string& path, const std::vector<FieldDef>& fields, int keyFields,
+                   FileSystem& fs) {
+    detail::ParadoxTable::createTable(fs, path, fields, keyFields);
+}
+
+} // namespace px

@@ -1,0 +1,209 @@
+// The one implementation of px::Table. Internal to the engine.
+//
+// On-disk invariants this code keeps for every table it changes:
+//  - the data blocks of the chain (header 0x0E -> next ...) hold every record
+//    exactly once; each block holds 1..maxPerBlock records back to back, and
+//    the sum over the chain equals the header's record count;
+//  - keyed tables: records ascend by key within each block and along the chain;
+//  - wholly empty blocks leave the chain and go on the free list (header 0x4D);
+//  - the .px holds one leaf entry per chain block (its first key, block number
+//    and record count), in chain order, under upper levels whose entries name
+//    the first key and record total of the node below;
+//  - a blob that is not in its record's leader lives in exactly one .mb
+//    block (type 2) or slot (type 3) that no other record names.
+#pragma once
+
+#include "paradox/codec.h"
+#include "paradox/collation.h"
+#include "paradox/journal.h"
+#include "paradox/table.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace px::detail {
+
+inline std::uint16_t get16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+// A short in index entries: big-endian with the sign bit flipped.
+inline int getIndexShort(const std::uint8_t* p) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(((p[0] << 8) | p[1]) ^ 0x8000));
+}
+inline void putIndexShort(std::uint8_t* p, int v) {
+    const auto u = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v) ^ 0x8000);
+    p[0] = static_cast<std::uint8_t>(u >> 8);
+    p[1] = static_cast<std::uint8_t>(u);
+}
+
+int fieldBytes(FieldType type, int size); // bytes a field occupies in a record
+bool isBlobType(FieldType type);
+bool knownFieldType(int code);
+int minimumLevel(FieldType type); // file version byte that first holds the kind
+std::string levelName(int fileVersion);
+std::string lower(std::string s);
+
+// Parsed .db header; raw keeps every byte so that rewriting it loses nothing.
+struct DbHeader {
+    std::vector<std::uint8_t> raw;
+    int recordSize = 0;
+    int headerSize = 0;
+    int fileType = 0;
+    int blockSize = 0;
+    std::uint32_t numRecords = 0;
+    int fileBlocks = 0;
+    int firstBlock = 0;
+    int lastBlock = 0;
+    int keyFields = 0;
+    int fileVersion = 0;
+    int sortOrderId = 0;
+    std::string sortOrderName;
+    int codePageRaw = 0;
+    int freeBlock = 0;
+    std::uint32_t autoInc = 0;
+    std::vector<FieldDef> fields;
+    std::vector<int> offsets; // of each field in a record
+    int keyBytes = 0;         // bytes of the key fields at the start of a record
+};
+
+// Parses and validates a .db header (throws px::Error in German).
+DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileSize);
+
+class BlobFile;
+
+struct ChainEntry {
+    std::uint16_t block = 0;
+    std::uint16_t count = 0;
+    bool keyKnown = false;
+    std::string firstKey; // raw key bytes of the block's first record
+};
+
+struct PxNode {
+    std::uint16_t block = 0;
+    std::uint32_t n = 0; // entries: chain blocks (level 0) or nodes of the level below
+    bool dirty = true;
+    std::uint16_t writtenNext = 0xFFFF, writtenPrev = 0xFFFF;
+};
+
+class ParadoxTable final : public Table {
+public:
+    ParadoxTable(FileSystem& fs, std::string path, Access access);
+    ~ParadoxTable() override;
+
+    const TableInfo& info() const override { return info_; }
+    std::uint32_t recordCount() const override { return prefix_.empty() ? 0 : prefix_.back(); }
+    Record read(std::uint32_t position) override;
+    Value readField(std::uint32_t position, int field) override;
+    void scanField(int field,
+                   const std::function<bool(std::uint32_t, const Value&)>& visit) override;
+    std::uint32_t insert(const Record& record) override;
+    std::uint32_t update(std::uint32_t position, const Record& record) override;
+    void remove(std::uint32_t position) override;
+    std::uint32_t lowerBound(const Record& key) override;
+    CheckResult check() override;
+
+    static void createTable(FileSystem& fs, const std::string& path,
+                            const std::vector<FieldDef>& fields, int keyFields);
+
+private:
+    struct Encoded {
+        std::string bytes;                             // the record, blob descriptors still empty
+        std::vector<std::optional<std::string>> blobs; // per field: data to store (null: NULL)
+    };
+
+    void load();
+    void loadChainFromIndex();
+    void walkChain(bool withKeys);
+    void rebuildPrefix();
+    std::uint64_t blockOffset(int block) const {
+        return static_cast<std::uint64_t>(h_.headerSize) +
+               static_cast<std::uint64_t>(block - 1) * h_.blockSize;
+    }
+    const std::vector<std::uint8_t>& readBlock(int block);
+    int blockCount(const std::uint8_t* blockData, int block) const;
+    std::pair<std::size_t, std::uint32_t> locate(std::uint32_t position) const;
+    const std::uint8_t* recordAt(std::uint32_t position);
+    const std::string& firstKey(std::size_t chainIndex);
+    Value decodeField(const std::uint8_t* rec, int field);
+    int compareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
+    // Lower bound of key among the records: (chain index, index in block).
+    std::pair<std::size_t, std::uint32_t> findKey(const std::uint8_t* key);
+
+    Encoded encode(const Record& record, bool forKeyOnly = false);
+    void requireWritable();
+    void rebuildIndexNow(); // writes a fresh .px in one change
+    template <class F> auto change(F&& body) -> decltype(body());
+    void storeBlobs(Encoded& e, const std::uint8_t* oldRecord);
+    void freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep);
+    std::uint32_t insertBytes(const std::string& rec);
+    void removeAt(std::uint32_t position, bool freeBlobFields);
+    void writeBlock(int block, const std::vector<std::uint8_t>& data);
+    void writeLink(int block, int next, int prev, bool setNext, bool setPrev);
+    int allocateBlock();
+    void releaseBlock(int block);
+    void writeHeader();
+
+    // Primary index upkeep.
+    void pxInsert(int level, std::size_t index);
+    void pxErase(int level, std::size_t index);
+    void pxTouchEntry(int level, std::size_t index);
+    int pxCapacity() const;
+    void pxWriteHeader();
+    std::pair<std::size_t, std::size_t> pxNodeOf(int level, std::size_t index) const;
+    void pxFixRoot();
+    std::uint16_t pxAllocate();
+    void pxBuildFresh();
+    void pxFlush();
+
+    FileSystem& fs_;
+    std::string path_;
+    Access access_;
+    std::unique_ptr<Lock> lock_;
+    std::unique_ptr<Journal> journal_;
+    std::unique_ptr<File> db_;
+    std::unique_ptr<File> px_;
+    std::string pxPath_;
+    std::unique_ptr<BlobFile> mb_;
+    std::string mbPath_;
+
+    DbHeader h_;
+    TableInfo info_;
+    std::unique_ptr<Codec> codec_;
+    std::unique_ptr<Collation> collation_;
+    int maxPerBlock_ = 0;
+    int blocksInFile_ = 0; // what the file size allows (short last block included)
+    bool hasBlobs_ = false;
+
+    std::vector<ChainEntry> chain_;
+    std::vector<std::uint32_t> prefix_; // records before chain_[i]; back() = total
+
+    int cacheBlock_ = 0;
+    std::vector<std::uint8_t> cache_;
+
+    // .px
+    std::vector<std::uint8_t> pxHeader_;
+    int pxBlockSize_ = 0;
+    int pxFileBlocks_ = 0;
+    std::vector<std::vector<PxNode>> pxLevels_;
+    std::vector<std::uint16_t> pxFree_;
+    bool pxRebuild_ = false;
+    bool pxHeaderDirty_ = false;
+};
+
+} // namespace px::detail

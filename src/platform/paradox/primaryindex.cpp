@@ -1,0 +1,268 @@
+// Upkeep of the primary index (.px): a tree of blocks over the data blocks.
+//
+// Level 0 holds one entry per chain block; each upper level one entry per node
+// of the level below. A change marks the nodes on the path to the root dirty
+// and only those blocks are written, so a change costs a few .px blocks
+// whatever the table's size. Nodes split when full and go when empty; the
+// blocks of all levels form one chain, leaves first, root last.
+#include "paradox/paradoxtable.h"
+
+#include <algorithm>
+
+namespace px::detail {
+
+int ParadoxTable::pxCapacity() const {
+    return (pxBlockSize_ - 6) / (h_.keyBytes + 6);
+}
+
+std::pair<std::size_t, std::size_t> ParadoxTable::pxNodeOf(int level, std::size_t index) const {
+    const auto& nodes = pxLevels_[level];
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        if (index < start + nodes[i].n || i + 1 == nodes.size())
+            return {i, start};
+        start += nodes[i].n;
+    }
+    return {0, 0};
+}
+
+void ParadoxTable::pxTouchEntry(int level, std::size_t index) {
+    if (pxRebuild_ || level >= static_cast<int>(pxLevels_.size()))
+        return;
+    const auto [node, start] = pxNodeOf(level, index);
+    (void)start;
+    pxLevels_[level][node].dirty = true;
+    pxTouchEntry(level + 1, node);
+}
+
+std::uint16_t ParadoxTable::pxAllocate() {
+    if (!pxFree_.empty()) {
+        const std::uint16_t b = pxFree_.back();
+        pxFree_.pop_back();
+        return b;
+    }
+    if (pxFileBlocks_ >= 0xFFFF)
+        throw Error("Der Primärindex der Tabelle ist voll.");
+    return static_cast<std::uint16_t>(++pxFileBlocks_);
+}
+
+void ParadoxTable::pxInsert(int level, std::size_t index) {
+    if (pxRebuild_ || !px_)
+        return;
+    if (level >= static_cast<int>(pxLevels_.size()))
+        return;
+    auto& nodes = pxLevels_[level];
+    const auto [i, start] = pxNodeOf(level, index);
+    (void)start;
+    nodes[i].n++;
+    nodes[i].dirty = true;
+    if (nodes[i].n > static_cast<std::uint32_t>(pxCapacity())) {
+        PxNode fresh;
+        fresh.block = pxAllocate();
+        fresh.n = nodes[i].n / 2;
+        nodes[i].n -= fresh.n;
+        nodes.insert(nodes.begin() + i + 1, fresh);
+        if (level + 1 < static_cast<int>(pxLevels_.size())) {
+            pxInsert(level + 1, i + 1);
+            pxTouchEntry(level + 1, i);
+        } else {
+            PxNode root;
+            root.block = pxAllocate();
+            root.n = 2;
+            pxLevels_.push_back({root});
+        }
+    } else {
+        pxTouchEntry(level + 1, i);
+    }
+}
+
+void ParadoxTable::pxErase(int level, std::size_t index) {
+    if (pxRebuild_ || !px_)
+        return;
+    if (level >= static_cast<int>(pxLevels_.size()))
+        return;
+    auto& nodes = pxLevels_[level];
+    const auto [i, start] = pxNodeOf(level, index);
+    (void)start;
+    nodes[i].n--;
+    nodes[i].dirty = true;
+    if (nodes[i].n == 0 && nodes.size() > 1) {
+        pxFree_.push_back(nodes[i].block);
+        nodes.erase(nodes.begin() + i);
+        pxErase(level + 1, i);
+    } else {
+        pxTouchEntry(level + 1, i);
+    }
+    // A root with a single entry is dropped: its child becomes the root.
+    while (pxLevels_.size() > 1 && pxLevels_.back().size() == 1 && pxLevels_.back()[0].n == 1) {
+        pxFree_.push_back(pxLevels_.back()[0].block);
+        pxLevels_.pop_back();
+        for (auto& n : pxLevels_.back())
+            n.dirty = true;
+    }
+}
+
+void ParadoxTable::pxBuildFresh() {
+    const int cap = pxCapacity();
+    pxLevels_.clear();
+    pxFree_.clear();
+    pxFileBlocks_ = 0;
+    std::size_t entries = chain_.size();
+    do {
+        std::vector<PxNode> level;
+        for (std::size_t k = 0; k < entries || level.empty(); k += cap) {
+            PxNode n;
+            n.block = static_cast<std::uint16_t>(++pxFileBlocks_);
+            n.n = static_cast<std::uint32_t>(
+                std::min<std::size_t>(cap, entries - std::min(k, entries)));
+            level.push_back(n);
+            if (entries == 0)
+                break;
+        }
+        entries = level.size();
+        pxLevels_.push_back(std::move(level));
+    } while (entries > 1);
+}
+
+void ParadoxTable::pxWriteHeader() {
+    // A fresh header in the layout Paradox uses for a primary index.
+    const int keys = h_.keyFields;
+    const int nameLen = h_.fileVersion >= 12 ? 261 : 79;
+    const std::size_t used = 0x58 + 2 * keys + 4 + nameLen;
+    const int headerSize = static_cast<int>((used + 0x7FF) / 0x800 * 0x800);
+    pxHeader_.assign(headerSize, 0);
+    std::uint8_t* p = pxHeader_.data();
+    put16(p, static_cast<std::uint32_t>(h_.keyBytes + 6));
+    put16(p + 2, static_cast<std::uint32_t>(headerSize));
+    p[4] = 1;
+    p[5] = static_cast<std::uint8_t>(pxBlockSize_ / 1024);
+    put16(p + 0x12, (get16(h_.raw.data() + 0x12) + 1) & 0xFFFF);
+    put16(p + 0x21, static_cast<std::uint32_t>(keys));
+    p[0x29] = static_cast<std::uint8_t>(h_.sortOrderId);
+    p[0x2C] = h_.raw[0x2D];
+    p[0x2D] = h_.raw[0x2D];
+    p[0x39] = static_cast<std::uint8_t>(h_.fileVersion);
+    std::size_t pos = 0x58;
+    for (int i = 0; i < keys; ++i) {
+        p[pos++] = static_cast<std::uint8_t>(h_.fields[i].type);
+        p[pos++] = h_.raw[(h_.fileVersion >= 5 ? 0x78 : 0x58) + 2 * i + 1];
+    }
+    pos += 4;
+    std::string name = fileNameOf(pxPath_);
+    name = name.substr(0, nameLen - 1);
+    std::memcpy(p + pos, name.data(), name.size());
+    put16(p + 0x51, static_cast<std::uint32_t>(used));
+}
+
+void ParadoxTable::pxFlush() {
+    if (h_.keyFields == 0 || !px_)
+        return;
+    bool all = false;
+    if (pxRebuild_) {
+        pxBlockSize_ = 1024;
+        while (pxBlockSize_ < 32768 && (pxBlockSize_ - 6) / (h_.keyBytes + 6) < 3)
+            pxBlockSize_ *= 2;
+        if (pxBlockSize_ < 4096 && h_.blockSize >= 4096)
+            pxBlockSize_ = 4096;
+        else if (pxBlockSize_ < h_.blockSize)
+            pxBlockSize_ = h_.blockSize;
+        pxWriteHeader();
+        pxBuildFresh();
+        pxRebuild_ = false;
+        all = true;
+        px_->truncate(0);
+    }
+    const int headerSize = static_cast<int>(pxHeader_.size());
+    const int rs = h_.keyBytes + 6;
+
+    // First chain entry and end (exclusive) below every node.
+    std::vector<std::vector<std::size_t>> first(pxLevels_.size()), last(pxLevels_.size());
+    for (std::size_t L = 0; L < pxLevels_.size(); ++L) {
+        std::size_t start = 0;
+        for (const auto& node : pxLevels_[L]) {
+            if (L == 0) {
+                first[L].push_back(start);
+                last[L].push_back(start + node.n);
+            } else {
+                first[L].push_back(first[L - 1][start]);
+                last[L].push_back(last[L - 1][start + node.n - 1]);
+            }
+            start += node.n;
+        }
+    }
+    // The one chain over all levels.
+    std::vector<PxNode*> order;
+    for (auto& level : pxLevels_)
+        for (auto& node : level)
+            order.push_back(&node);
+    std::uint32_t entries = 0;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::uint16_t next = k + 1 < order.size() ? order[k + 1]->block : 0;
+        const std::uint16_t prev = k > 0 ? order[k - 1]->block : 0;
+        if (next != order[k]->writtenNext || prev != order[k]->writtenPrev)
+            order[k]->dirty = true;
+        entries += order[k]->n;
+    }
+    std::vector<std::uint8_t> buf(pxBlockSize_);
+    std::size_t flat = 0;
+    for (std::size_t L = 0; L < pxLevels_.size(); ++L) {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < pxLevels_[L].size(); ++i, ++flat) {
+            PxNode& node = pxLevels_[L][i];
+            const std::size_t s = start;
+            start += node.n;
+            if (!node.dirty && !all)
+                continue;
+            std::fill(buf.begin(), buf.end(), 0);
+            const std::uint16_t next = flat + 1 < order.size() ? order[flat + 1]->block : 0;
+            const std::uint16_t prev = flat > 0 ? order[flat - 1]->block : 0;
+            put16(&buf[0], next);
+            put16(&buf[2], prev);
+            put16(&buf[4], static_cast<std::uint32_t>(static_cast<int>(node.n) * rs - rs) & 0xFFFF);
+            for (std::uint32_t k = 0; k < node.n; ++k) {
+                std::uint8_t* e = &buf[6 + k * rs];
+                const std::size_t entry = s + k;
+                std::size_t chainIndex;
+                int target, count;
+                if (L == 0) {
+                    chainIndex = entry;
+                    target = chain_[entry].block;
+                    count = chain_[entry].count;
+                } else {
+                    chainIndex = first[L - 1][entry];
+                    target = pxLevels_[L - 1][entry].block;
+                    const std::uint32_t total = prefix_[last[L - 1][entry]] - prefix_[chainIndex];
+                    count = static_cast<int>(std::min<std::uint32_t>(total, 32767));
+                }
+                const std::string& key = firstKey(chainIndex);
+                std::memcpy(e, key.data(), h_.keyBytes);
+                putIndexShort(e + h_.keyBytes, target);
+                putIndexShort(e + h_.keyBytes + 2, count);
+                putIndexShort(e + h_.keyBytes + 4, 0);
+            }
+            px_->write(headerSize + static_cast<std::uint64_t>(node.block - 1) * pxBlockSize_,
+                       buf.data(), buf.size());
+            node.dirty = false;
+            node.writtenNext = next;
+            node.writtenPrev = prev;
+        }
+    }
+    std::uint8_t* p = pxHeader_.data();
+    std::vector<std::uint8_t> before(p, p + 0x58);
+    put32(p + 0x06, entries);
+    put16(p + 0x0A, static_cast<std::uint32_t>(pxFileBlocks_));
+    put16(p + 0x0C, static_cast<std::uint32_t>(pxFileBlocks_));
+    put16(p + 0x0E, order.front()->block);
+    put16(p + 0x10, order.back()->block);
+    put16(p + 0x1E, order.back()->block);
+    p[0x20] = static_cast<std::uint8_t>(pxLevels_.size());
+    p[0x2C] = h_.raw[0x2D];
+    put16(p + 0x3A, static_cast<std::uint32_t>(pxFileBlocks_));
+    if (all)
+        px_->write(0, p, pxHeader_.size());
+    else if (!std::equal(before.begin(), before.end(), p))
+        px_->write(0, p, 0x58);
+    info_.indexLevels = static_cast<int>(pxLevels_.size());
+}
+
+} // namespace px::detail

@@ -1,0 +1,651 @@
+// Changing a table in place: records, blocks, blobs and the header.
+#include "paradox/blob.h"
+#include "paradox/paradoxtable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <type_traits>
+
+namespace px::detail {
+namespace {
+
+[[noreturn]] void wrongKind(const FieldDef& f) {
+    throw Error("Der Wert für das Feld \"" + f.name + "\" hat nicht die passende Art.");
+}
+
+void putInt(std::uint8_t* p, std::int64_t v, int n) {
+    std::uint64_t u = static_cast<std::uint64_t>(v) ^ (1ull << (8 * n - 1));
+    for (int i = n - 1; i >= 0; --i) {
+        p[i] = static_cast<std::uint8_t>(u);
+        u >>= 8;
+    }
+}
+
+void putDouble(std::uint8_t* p, double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    for (int i = 7; i >= 0; --i) {
+        p[i] = static_cast<std::uint8_t>(bits);
+        bits >>= 8;
+    }
+    if (p[0] & 0x80)
+        for (int i = 0; i < 8; ++i)
+            p[i] = static_cast<std::uint8_t>(~p[i]);
+    else
+        p[0] |= 0x80;
+}
+
+bool putBcd(std::uint8_t* p, const std::string& text, int decimals) {
+    std::string s = text;
+    bool negative = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        negative = s[0] == '-';
+        s.erase(0, 1);
+    }
+    const auto dot = s.find_first_of(".,");
+    std::string whole = dot == std::string::npos ? s : s.substr(0, dot);
+    std::string frac = dot == std::string::npos ? "" : s.substr(dot + 1);
+    if (whole.empty() && frac.empty())
+        return false;
+    for (char c : whole + frac)
+        if (c < '0' || c > '9')
+            return false;
+    while (frac.size() > static_cast<std::size_t>(decimals) && frac.back() == '0')
+        frac.pop_back();
+    if (frac.size() > static_cast<std::size_t>(decimals))
+        return false;
+    frac.append(decimals - frac.size(), '0');
+    const auto nz = whole.find_first_not_of('0');
+    whole = nz == std::string::npos ? "" : whole.substr(nz);
+    if (whole.size() + decimals > 32)
+        return false;
+    const std::string digits = std::string(32 - decimals - whole.size(), '0') + whole + frac;
+    if (digits.find_first_not_of('0') == std::string::npos)
+        negative = false;
+    p[0] = static_cast<std::uint8_t>((negative ? 0 : 0x80) | 0x40 | decimals);
+    for (int i = 0; i < 16; ++i) {
+        int hi = digits[2 * i] - '0', lo = digits[2 * i + 1] - '0';
+        if (negative) {
+            hi = 15 - hi;
+            lo = 15 - lo;
+        }
+        p[1 + i] = static_cast<std::uint8_t>((hi << 4) | lo);
+    }
+    return true;
+}
+
+std::string shortened(const std::string& text) {
+    if (text.size() <= 60)
+        return text;
+    std::string s = text.substr(0, 57);
+    while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) == 0x80)
+        s.pop_back();
+    if (!s.empty() && static_cast<unsigned char>(s.back()) >= 0xC0)
+        s.pop_back();
+    return s + "…";
+}
+
+} // namespace
+
+ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly) {
+    if (record.size() > h_.fields.size())
+        throw Error("Der Datensatz hat mehr Felder als die Tabelle.");
+    Encoded e;
+    e.bytes.assign(h_.recordSize, '\0');
+    e.blobs.resize(h_.fields.size());
+    const std::size_t count =
+        forKeyOnly ? std::min<std::size_t>(h_.keyFields, record.size()) : h_.fields.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const FieldDef& f = h_.fields[i];
+        const Value& v = i < record.size() ? record[i] : Value{};
+        auto* p = reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i];
+        const int n = fieldBytes(f.type, f.size);
+        if (std::holds_alternative<std::monostate>(v)) {
+            if (f.type == FieldType::AutoInc && !forKeyOnly) {
+                // A new number is drawn only when the record is stored.
+            }
+            continue;
+        }
+        switch (f.type) {
+        case FieldType::Alpha:
+        case FieldType::Memo: {
+            const auto* text = std::get_if<std::string>(&v);
+            if (!text)
+                wrongKind(f);
+            if (text->empty())
+                break;
+            std::string source = *text;
+            if (f.type == FieldType::Memo) {
+                std::string crlf;
+                crlf.reserve(source.size() + 16);
+                for (std::size_t k = 0; k < source.size(); ++k) {
+                    if (source[k] == '\n' && (k == 0 || source[k - 1] != '\r'))
+                        crlf += '\r';
+                    crlf += source[k];
+                }
+                source.swap(crlf);
+            }
+            std::string out, bad;
+            if (!codec_->encode(source, out, bad))
+                throw Error("Das Zeichen \"" + bad + "\" im Feld \"" + f.name +
+                            "\" kann im Zeichensatz der Tabelle (Codepage " +
+                            std::to_string(codec_->codePage()) + ") nicht gespeichert werden.");
+            if (f.type == FieldType::Memo) {
+                e.blobs[i] = std::move(out);
+                break;
+            }
+            if (out.size() > static_cast<std::size_t>(n))
+                throw Error("Der Text \"" + shortened(*text) + "\" ist zu lang für das Feld \"" +
+                            f.name + "\" (höchstens " + std::to_string(n) + " Zeichen).");
+            std::memcpy(p, out.data(), out.size());
+            break;
+        }
+        case FieldType::Date: {
+            const auto* d = std::get_if<Date>(&v);
+            if (!d)
+                wrongKind(f);
+            if (d->day < 1 || d->day > 3652059)
+                throw Error("Das Datum im Feld \"" + f.name +
+                            "\" liegt außerhalb des gültigen Bereichs.");
+            putInt(p, d->day, 4);
+            break;
+        }
+        case FieldType::Short:
+        case FieldType::Long:
+        case FieldType::AutoInc: {
+            std::int64_t x;
+            if (const auto* i64 = std::get_if<std::int64_t>(&v))
+                x = *i64;
+            else
+                wrongKind(f);
+            const std::int64_t limit = n == 2 ? 32767 : 2147483647;
+            if (x < -limit || x > limit)
+                throw Error("Die Zahl im Feld \"" + f.name + "\" ist zu groß.");
+            putInt(p, x, n);
+            break;
+        }
+        case FieldType::Time: {
+            const auto* t = std::get_if<TimeOfDay>(&v);
+            if (!t)
+                wrongKind(f);
+            if (t->ms < 0 || t->ms >= 86'400'000)
+                throw Error("Die Uhrzeit im Feld \"" + f.name + "\" ist ungültig.");
+            putInt(p, t->ms, 4);
+            break;
+        }
+        case FieldType::Money:
+        case FieldType::Number:
+        case FieldType::Timestamp: {
+            double d;
+            if (const auto* x = std::get_if<double>(&v))
+                d = *x;
+            else if (const auto* i64 = std::get_if<std::int64_t>(&v))
+                d = static_cast<double>(*i64);
+            else if (const auto* ts = std::get_if<Timestamp>(&v);
+                     ts && f.type == FieldType::Timestamp)
+                d = ts->ms;
+            else
+                wrongKind(f);
+            if (!std::isfinite(d))
+                throw Error("Die Zahl im Feld \"" + f.name + "\" ist ungültig.");
+            putDouble(p, d);
+            break;
+        }
+        case FieldType::Logical: {
+            const auto* b = std::get_if<bool>(&v);
+            if (!b)
+                wrongKind(f);
+            p[0] = *b ? 0x81 : 0x80;
+            break;
+        }
+        case FieldType::BCD: {
+            const auto* d = std::get_if<Decimal>(&v);
+            if (!d)
+                wrongKind(f);
+            if (!putBcd(p, d->text, f.size))
+                throw Error("Die Zahl \"" + d->text + "\" passt nicht in das Feld \"" + f.name +
+                            "\".");
+            break;
+        }
+        case FieldType::Bytes: {
+            const auto* b = std::get_if<Bytes>(&v);
+            if (!b)
+                wrongKind(f);
+            if (b->size() > static_cast<std::size_t>(n))
+                throw Error("Der Inhalt ist zu lang für das Feld \"" + f.name + "\" (höchstens " +
+                            std::to_string(n) + " Bytes).");
+            std::copy(b->begin(), b->end(), p);
+            break;
+        }
+        case FieldType::Blob:
+        case FieldType::FmtMemo:
+        case FieldType::OLE:
+        case FieldType::Graphic: {
+            const auto* b = std::get_if<Bytes>(&v);
+            if (!b)
+                wrongKind(f);
+            if (b->empty())
+                break;
+            std::string data;
+            if (f.type == FieldType::Graphic) {
+                data.assign("\x01\x00\x00\x01", 4);
+                std::uint8_t len[4];
+                put32(len, static_cast<std::uint32_t>(b->size()));
+                data.append(reinterpret_cast<const char*>(len), 4);
+            }
+            data.append(b->begin(), b->end());
+            e.blobs[i] = std::move(data);
+            break;
+        }
+        }
+    }
+    return e;
+}
+
+namespace {
+
+// The stored bytes of a blob field exactly as they are on disk.
+std::string rawBlob(const std::uint8_t* field, int bytes, BlobFile* mb) {
+    const int leader = bytes - 10;
+    const std::uint32_t pointer = get32(field + leader);
+    const std::uint32_t length = get32(field + leader + 4);
+    if (length == 0)
+        return {};
+    if (pointer == 0)
+        return std::string(reinterpret_cast<const char*>(field),
+                           std::min<std::uint32_t>(length, leader));
+    if (!mb)
+        throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
+    return mb->read(pointer, length);
+}
+
+} // namespace
+
+void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
+    for (std::size_t i = 0; i < h_.fields.size(); ++i) {
+        const FieldDef& f = h_.fields[i];
+        if (!isBlobType(f.type))
+            continue;
+        const int n = f.size;
+        const int leader = n - 10;
+        auto* p = reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i];
+        std::fill(p, p + n, 0);
+        const auto& data = e.blobs[i];
+        if (!data)
+            continue;
+        if (oldRecord) {
+            const std::uint8_t* old = oldRecord + h_.offsets[i];
+            if (get32(old + leader + 4) == data->size()) {
+                bool same = false;
+                try {
+                    same = rawBlob(old, n, mb_.get()) == *data;
+                } catch (const Error&) {
+                }
+                if (same) {
+                    std::memcpy(p, old, n);
+                    continue;
+                }
+            }
+        }
+        const bool inLeader = data->size() <= static_cast<std::size_t>(leader) &&
+                              f.type != FieldType::Graphic && f.type != FieldType::OLE;
+        if (inLeader) {
+            std::memcpy(p, data->data(), data->size());
+            put32(p + leader + 4, static_cast<std::uint32_t>(data->size()));
+            continue;
+        }
+        if (!mb_)
+            throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
+        if (data->size() > 0xFFFFFFFFull)
+            throw Error("Der Inhalt des Feldes \"" + f.name + "\" ist zu groß.");
+        const auto [pointer, mod] = mb_->write(*data);
+        // The leader repeats the start of the data (of a picture: after its prefix).
+        const std::size_t skip =
+            (f.type == FieldType::Graphic || f.type == FieldType::OLE) && data->size() >= 8 ? 8 : 0;
+        const std::size_t copy = std::min<std::size_t>(leader, data->size() - skip);
+        std::memcpy(p, data->data() + skip, copy);
+        put32(p + leader, pointer);
+        put32(p + leader + 4, static_cast<std::uint32_t>(data->size()));
+        put16(p + leader + 8, mod);
+    }
+}
+
+void ParadoxTable::freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep) {
+    if (!mb_)
+        return;
+    for (std::size_t i = 0; i < h_.fields.size(); ++i) {
+        const FieldDef& f = h_.fields[i];
+        if (!isBlobType(f.type))
+            continue;
+        const int leader = f.size - 10;
+        const std::uint8_t* d = rec + h_.offsets[i] + leader;
+        const std::uint32_t pointer = get32(d);
+        if (pointer == 0)
+            continue;
+        if (keep && std::memcmp(d, keep + h_.offsets[i] + leader, 10) == 0)
+            continue;
+        mb_->release(pointer);
+    }
+}
+
+void ParadoxTable::requireWritable() {
+    if (access_ != Access::Write)
+        throw Error("Die Tabelle ist nur zum Lesen geöffnet.");
+    if (journal_->isBroken())
+        throw Error("Nach einem Schreibfehler nimmt die Tabelle keine Änderungen mehr an. Bitte "
+                    "schließen Sie die Tabelle und öffnen Sie sie erneut.");
+}
+
+template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
+    requireWritable();
+    journal_->begin();
+    try {
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            pxFlush();
+            writeHeader();
+            journal_->commit();
+        } else {
+            auto result = body();
+            pxFlush();
+            writeHeader();
+            journal_->commit();
+            return result;
+        }
+    } catch (...) {
+        try {
+            journal_->rollback();
+        } catch (...) {
+        }
+        try {
+            load(); // what is on disk again
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void ParadoxTable::writeBlock(int block, const std::vector<std::uint8_t>& data) {
+    db_->write(blockOffset(block), data.data(), data.size());
+    if (block == cacheBlock_)
+        cache_ = data;
+}
+
+void ParadoxTable::writeLink(int block, int next, int prev, bool setNext, bool setPrev) {
+    std::uint8_t buf[2];
+    if (setNext) {
+        put16(buf, static_cast<std::uint32_t>(next));
+        db_->write(blockOffset(block), buf, 2);
+    }
+    if (setPrev) {
+        put16(buf, static_cast<std::uint32_t>(prev));
+        db_->write(blockOffset(block) + 2, buf, 2);
+    }
+    if (block == cacheBlock_)
+        cacheBlock_ = 0;
+}
+
+int ParadoxTable::allocateBlock() {
+    while (h_.freeBlock != 0) {
+        const int b = h_.freeBlock;
+        bool ok = b >= 1 && b <= blocksInFile_;
+        for (std::size_t i = 0; ok && i < chain_.size(); ++i)
+            ok = chain_[i].block != b;
+        std::uint8_t head[6] = {};
+        if (ok) {
+            db_->read(blockOffset(b), head, 6);
+            ok = static_cast<std::int16_t>(get16(head + 4)) < 0;
+        }
+        if (!ok) {
+            h_.freeBlock = 0; // a damaged free list is dropped, never trusted
+            break;
+        }
+        const int next = get16(head);
+        h_.freeBlock = next >= 1 && next <= blocksInFile_ && next != b ? next : 0;
+        return b;
+    }
+    const int b = std::max(h_.fileBlocks, blocksInFile_) + 1;
+    if (b > 0xFFFF)
+        throw Error("Die Tabelle ist voll: sie kann nicht mehr als 65535 Blöcke haben.");
+    h_.fileBlocks = b;
+    blocksInFile_ = b;
+    return b;
+}
+
+void ParadoxTable::releaseBlock(int block) {
+    std::vector<std::uint8_t> data(h_.blockSize, 0);
+    put16(&data[0], static_cast<std::uint32_t>(h_.freeBlock));
+    put16(&data[4], static_cast<std::uint32_t>(-h_.recordSize) & 0xFFFF);
+    writeBlock(block, data);
+    h_.freeBlock = block;
+}
+
+void ParadoxTable::writeHeader() {
+    std::uint8_t* p = h_.raw.data();
+    std::vector<std::uint8_t> before(p, p + 0x58);
+    put32(p + 0x06, recordCount());
+    put16(p + 0x0A, static_cast<std::uint32_t>(h_.fileBlocks));
+    put16(p + 0x0C, static_cast<std::uint32_t>(h_.fileBlocks));
+    put16(p + 0x0E, static_cast<std::uint32_t>(chain_.empty() ? 0 : chain_.front().block));
+    put16(p + 0x10, static_cast<std::uint32_t>(chain_.empty() ? 0 : chain_.back().block));
+    put16(p + 0x3A, static_cast<std::uint32_t>(h_.fileBlocks));
+    put32(p + 0x49, h_.autoInc);
+    put16(p + 0x4D, static_cast<std::uint32_t>(h_.freeBlock));
+    h_.numRecords = recordCount();
+    h_.firstBlock = chain_.empty() ? 0 : chain_.front().block;
+    h_.lastBlock = chain_.empty() ? 0 : chain_.back().block;
+    if (!std::equal(before.begin(), before.end(), p))
+        db_->write(0, p, 0x58);
+}
+
+std::uint32_t ParadoxTable::insertBytes(const std::string& rec) {
+    const auto* key = reinterpret_cast<const std::uint8_t*>(rec.data());
+    const std::string keyBytes = rec.substr(0, h_.keyBytes);
+    if (chain_.empty()) {
+        const int b = allocateBlock();
+        std::vector<std::uint8_t> data(h_.blockSize, 0);
+        std::memcpy(&data[6], rec.data(), rec.size());
+        writeBlock(b, data);
+        ChainEntry e;
+        e.block = static_cast<std::uint16_t>(b);
+        e.count = 1;
+        e.keyKnown = true;
+        e.firstKey = keyBytes;
+        chain_.push_back(e);
+        rebuildPrefix();
+        pxInsert(0, 0);
+        return 0;
+    }
+    std::size_t ci;
+    std::uint32_t j;
+    if (h_.keyFields > 0) {
+        std::tie(ci, j) = findKey(key);
+    } else {
+        ci = chain_.size() - 1;
+        j = chain_[ci].count;
+    }
+    std::vector<std::uint8_t> data = readBlock(chain_[ci].block);
+    const int count = chain_[ci].count;
+    const int rs = h_.recordSize;
+    if (count < maxPerBlock_) {
+        std::uint8_t* base = &data[6];
+        std::memmove(base + (j + 1) * rs, base + j * rs, static_cast<std::size_t>(count - j) * rs);
+        std::memcpy(base + j * rs, rec.data(), rs);
+        put16(&data[4], static_cast<std::uint32_t>(count * rs));
+        writeBlock(chain_[ci].block, data);
+        chain_[ci].count = static_cast<std::uint16_t>(count + 1);
+        if (j == 0) {
+            chain_[ci].firstKey = keyBytes;
+            chain_[ci].keyKnown = true;
+        }
+        for (std::size_t k = ci + 1; k < prefix_.size(); ++k)
+            ++prefix_[k];
+        pxTouchEntry(0, ci);
+        return prefix_[ci] + j;
+    }
+    // Full: split. Appending after the last record of the table starts a new
+    // block instead, so that filling a table in key order packs its blocks.
+    std::vector<std::string> recs;
+    recs.reserve(count + 1);
+    for (int k = 0; k < count; ++k)
+        recs.emplace_back(reinterpret_cast<const char*>(&data[6 + k * rs]), rs);
+    recs.insert(recs.begin() + j, rec);
+    const int keepLeft =
+        (ci + 1 == chain_.size() && static_cast<int>(j) == count) ? count : (count + 1) / 2;
+    const int oldBlock = chain_[ci].block;
+    const int oldNext = get16(&data[0]);
+    const int nb = allocateBlock();
+    std::vector<std::uint8_t> left(h_.blockSize, 0), right(h_.blockSize, 0);
+    put16(&left[0], static_cast<std::uint32_t>(nb));
+    std::memcpy(&left[2], &data[2], 2);
+    put16(&left[4], static_cast<std::uint32_t>((keepLeft - 1) * rs));
+    for (int k = 0; k < keepLeft; ++k)
+        std::memcpy(&left[6 + k * rs], recs[k].data(), rs);
+    const int rightCount = count + 1 - keepLeft;
+    put16(&right[0], static_cast<std::uint32_t>(oldNext));
+    put16(&right[2], static_cast<std::uint32_t>(oldBlock));
+    put16(&right[4], static_cast<std::uint32_t>((rightCount - 1) * rs));
+    for (int k = 0; k < rightCount; ++k)
+        std::memcpy(&right[6 + k * rs], recs[keepLeft + k].data(), rs);
+    writeBlock(nb, right);
+    writeBlock(oldBlock, left);
+    if (oldNext != 0)
+        writeLink(oldNext, 0, nb, false, true);
+    chain_[ci].count = static_cast<std::uint16_t>(keepLeft);
+    chain_[ci].firstKey = recs[0].substr(0, h_.keyBytes);
+    chain_[ci].keyKnown = true;
+    ChainEntry e;
+    e.block = static_cast<std::uint16_t>(nb);
+    e.count = static_cast<std::uint16_t>(rightCount);
+    e.keyKnown = true;
+    e.firstKey = recs[keepLeft].substr(0, h_.keyBytes);
+    chain_.insert(chain_.begin() + ci + 1, std::move(e));
+    rebuildPrefix();
+    pxTouchEntry(0, ci);
+    pxInsert(0, ci + 1);
+    if (static_cast<int>(j) < keepLeft)
+        return prefix_[ci] + j;
+    return prefix_[ci + 1] + (j - keepLeft);
+}
+
+void ParadoxTable::removeAt(std::uint32_t position, bool freeBlobFields) {
+    const auto [ci, j] = locate(position);
+    std::vector<std::uint8_t> data = readBlock(chain_[ci].block);
+    const int count = chain_[ci].count;
+    const int rs = h_.recordSize;
+    if (blockCount(data.data(), chain_[ci].block) != count)
+        throw Error("Die Tabelle ist beschädigt: die Satzzahl von Block " +
+                    std::to_string(chain_[ci].block) + " stimmt nicht.");
+    if (freeBlobFields)
+        freeBlobs(&data[6 + j * rs], nullptr);
+    if (count == 1) {
+        const int b = chain_[ci].block;
+        const int prev = ci > 0 ? chain_[ci - 1].block : 0;
+        const int next = ci + 1 < chain_.size() ? chain_[ci + 1].block : 0;
+        if (prev)
+            writeLink(prev, next, 0, true, false);
+        if (next)
+            writeLink(next, 0, prev, false, true);
+        chain_.erase(chain_.begin() + ci);
+        releaseBlock(b);
+        rebuildPrefix();
+        pxErase(0, ci);
+        return;
+    }
+    std::uint8_t* base = &data[6];
+    std::memmove(base + j * rs, base + (j + 1) * rs, static_cast<std::size_t>(count - 1 - j) * rs);
+    std::memset(base + (count - 1) * rs, 0, rs); // no trace of the deleted record
+    put16(&data[4], static_cast<std::uint32_t>((count - 2) * rs));
+    writeBlock(chain_[ci].block, data);
+    chain_[ci].count = static_cast<std::uint16_t>(count - 1);
+    if (j == 0) {
+        chain_[ci].firstKey.assign(reinterpret_cast<const char*>(base), h_.keyBytes);
+        chain_[ci].keyKnown = true;
+    }
+    for (std::size_t k = ci + 1; k < prefix_.size(); ++k)
+        --prefix_[k];
+    pxTouchEntry(0, ci);
+}
+
+std::uint32_t ParadoxTable::insert(const Record& record) {
+    requireWritable();
+    Encoded e = encode(record);
+    if (h_.keyFields > 0 && !chain_.empty()) {
+        const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
+        if (j < chain_[ci].count) {
+            const auto& data = readBlock(chain_[ci].block);
+            if (std::memcmp(&data[6 + j * h_.recordSize], e.bytes.data(), h_.keyBytes) == 0)
+                throw KeyViolation();
+        }
+    }
+    return change([&] {
+        for (std::size_t i = 0; i < h_.fields.size(); ++i) {
+            if (h_.fields[i].type == FieldType::AutoInc &&
+                (i >= record.size() || std::holds_alternative<std::monostate>(record[i]))) {
+                ++h_.autoInc;
+                putInt(reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i], h_.autoInc,
+                       4);
+            } else if (h_.fields[i].type == FieldType::AutoInc) {
+                const auto v = std::get<std::int64_t>(record[i]);
+                if (v > static_cast<std::int64_t>(h_.autoInc))
+                    h_.autoInc = static_cast<std::uint32_t>(v);
+            }
+        }
+        storeBlobs(e, nullptr);
+        return insertBytes(e.bytes);
+    });
+}
+
+std::uint32_t ParadoxTable::update(std::uint32_t position, const Record& record) {
+    requireWritable();
+    Encoded e = encode(record);
+    const std::uint8_t* current = recordAt(position);
+    const std::vector<std::uint8_t> old(current, current + h_.recordSize);
+    // An unchanged autoincrement field keeps its number.
+    for (std::size_t i = 0; i < h_.fields.size(); ++i)
+        if (h_.fields[i].type == FieldType::AutoInc &&
+            (i >= record.size() || std::holds_alternative<std::monostate>(record[i])))
+            std::memcpy(e.bytes.data() + h_.offsets[i], &old[h_.offsets[i]], 4);
+    const bool keyChanged =
+        h_.keyFields > 0 && std::memcmp(old.data(), e.bytes.data(), h_.keyBytes) != 0;
+    if (keyChanged) {
+        const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
+        if (j < chain_[ci].count) {
+            const auto& data = readBlock(chain_[ci].block);
+            if (std::memcmp(&data[6 + j * h_.recordSize], e.bytes.data(), h_.keyBytes) == 0)
+                throw KeyViolation();
+        }
+    }
+    return change([&] {
+        storeBlobs(e, old.data());
+        if (!keyChanged) {
+            const auto [ci, j] = locate(position);
+            std::vector<std::uint8_t> data = readBlock(chain_[ci].block);
+            std::memcpy(&data[6 + j * h_.recordSize], e.bytes.data(), h_.recordSize);
+            writeBlock(chain_[ci].block, data);
+            freeBlobs(old.data(), reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
+            if (j == 0)
+                pxTouchEntry(0, ci);
+            return position;
+        }
+        removeAt(position, false);
+        freeBlobs(old.data(), reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
+        return insertBytes(e.bytes);
+    });
+}
+
+void ParadoxTable::remove(std::uint32_t position) {
+    requireWritable();
+    locate(position);
+    change([&] { removeAt(position, true); });
+}
+
+} // namespace px::detail
+
+namespace px::detail {
+
+void ParadoxTable::rebuildIndexNow() {
+    change([&] { pxRebuild_ = true; });
+}
+
+} // namespace px::detail
