@@ -162,7 +162,7 @@ inline Table readAll(const std::string& dbPath, const std::string& blobFile = ""
 }
 
 // UTF-8 text of the Latin-1 range and the euro sign to Windows-1252 bytes
-// (pxlib stores memo text as it is given).
+// (pxlib stores memo text as it is given): Latin-1, the euro sign and the en dash.
 inline std::string toCp1252(const std::string& utf8) {
     std::string out;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
@@ -173,6 +173,9 @@ inline std::string toCp1252(const std::string& utf8) {
             out += static_cast<char>(((c & 0x1F) << 6) | (utf8[++i] & 0x3F));
         } else if (utf8.compare(i, 3, "\u20ac") == 0) {
             out += '\x80';
+            i += 2;
+        } else if (utf8.compare(i, 3, "\u2013") == 0) {
+            out += '\x96';
             i += 2;
         } else {
             throw std::runtime_error("toCp1252: character outside the test's range");
@@ -186,7 +189,7 @@ inline std::string toCp1252(const std::string& utf8) {
 // Alpha text is recoded from UTF-8, memo text converted to Windows-1252.
 inline void writeTable(const std::string& dbPath, const std::vector<px::FieldDef>& fields,
                        int keyFields, const std::vector<px::Record>& records,
-                       const std::string& mbPath = "") {
+                       const std::string& mbPath = "", const std::string& pxPath = "") {
     Doc doc;
     pxdoc_t* d = doc.get();
     auto* defs =
@@ -284,6 +287,19 @@ inline void writeTable(const std::string& dbPath, const std::vector<px::FieldDef
         }
         if (PX_put_record(d, data.data()) < 0)
             throw std::runtime_error("pxlib cannot write a record: " + doc.lastError());
+    }
+    if (!pxPath.empty() && keyFields > 0) {
+        Doc index;
+        pxdoc_t* x = index.get();
+        auto* keys = static_cast<pxfield_t*>(x->malloc(x, sizeof(pxfield_t) * keyFields, "keys"));
+        for (int i = 0; i < keyFields; ++i) {
+            keys[i] = defs[i];
+            keys[i].px_fname = PX_strdup(x, defs[i].px_fname);
+        }
+        if (PX_create_file(x, keys, keyFields, pxPath.c_str(), pxfFileTypPrimIndex) < 0 ||
+            PX_write_primary_index(d, x) < 0)
+            throw std::runtime_error("pxlib cannot write the index " + pxPath + ": " +
+                                     index.lastError() + doc.lastError());
     }
 }
 
