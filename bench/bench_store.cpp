@@ -41,7 +41,7 @@ double medianMs(int runs, const std::function<void()>& fn) {
 }
 
 void line(const char* what, double ms, const char* target) {
-    std::printf("  %-52s %9.3f ms  %s\n", what, ms, target);
+    std::printf("  %-52s %10.4f ms  %s\n", what, ms, target);
 }
 
 // Skips syncs while the table is built: building is not what is measured.
