@@ -952,8 +952,10 @@ QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
     const std::int64_t position = d->positionOf(visibleRow);
     if (position < 0)
         return QVariant();
-    if (position == d->current && d->state != StoreState::Inserting)
-        return variantOf(d->kindOf(i), *d->currentValue(i));
+    if (position == d->current && d->state != StoreState::Inserting) {
+        const px::Value* value = d->currentValue(i);
+        return value ? variantOf(d->kindOf(i), *value) : QVariant();
+    }
     return variantOf(d->kindOf(i), Impl::engine([&] {
                          return d->table->readField(static_cast<std::uint32_t>(position), i);
                      }));
@@ -966,8 +968,10 @@ QString RecordStore::textAt(int visibleRow, const QString& field) const {
     const std::int64_t position = d->positionOf(visibleRow);
     if (position < 0)
         return QString();
-    if (position == d->current && d->state != StoreState::Inserting)
-        return textOf(d->kindOf(i), *d->currentValue(i));
+    if (position == d->current && d->state != StoreState::Inserting) {
+        const px::Value* value = d->currentValue(i);
+        return value ? textOf(d->kindOf(i), *value) : QString();
+    }
     return textOf(d->kindOf(i), Impl::engine([&] {
                       return d->table->readField(static_cast<std::uint32_t>(position), i);
                   }));

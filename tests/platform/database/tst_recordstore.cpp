@@ -5,6 +5,8 @@
 #include "system/system.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -585,6 +587,67 @@ private slots:
                      QString("'%1' ist kein gültiges Datum").arg(bad));
         QCOMPARE(vellumo::formatGermanDate(QDate(987, 6, 5)), QString("05.06.0987"));
         QCOMPARE(vellumo::formatGermanDate(QDate()), QString());
+    }
+
+    // Tables made by other programs: whatever they hold, the store either
+    // opens them and reads every value, or refuses them with a message.
+    void foreignTablesOpenOrAreRefused() {
+        const QString shared = testsupport::sharedDir();
+        if (shared.isEmpty() || !QDir(shared + "/paradox-samples").exists())
+            QSKIP("no sample tables beside the project");
+        int opened = 0;
+        int refused = 0;
+        QDirIterator it(shared + "/paradox-samples", {"*.db", "*.DB"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo table(it.next());
+            // A private copy with its companions: opening for writing may
+            // recover or lock the files.
+            const QString copy =
+                box->file(QString::number(opened) + "_" + table.completeBaseName());
+            for (const QFileInfo& companion :
+                 table.dir().entryInfoList({table.completeBaseName() + ".*"}, QDir::Files))
+                QVERIFY(QFile::copy(companion.filePath(), copy + "." + companion.suffix()));
+            RecordStore foreign;
+            foreign.BindTable(copy + "." + table.suffix());
+            try {
+                foreign.OpenTable();
+            } catch (const StoreError& e) {
+                QVERIFY2(!e.text().isEmpty(), qPrintable(table.filePath()));
+                ++refused;
+                continue;
+            }
+            ++opened;
+            const int n = foreign.CountRecords();
+            try {
+                for (int i = 0; i < n; ++i) {
+                    QCOMPARE(foreign.RecordNumber(), i + 1);
+                    for (const auto& f : foreign.fields()) {
+                        foreign.fieldText(f.name);
+                        foreign.fieldValue(f.name);
+                    }
+                    foreign.StepForward();
+                }
+                const auto& fields = foreign.fields();
+                auto text = std::find_if(fields.begin(), fields.end(),
+                                         [](const auto& f) { return f.kind == FieldKind::Text; });
+                if (text != fields.end()) {
+                    foreign.GoToFirst();
+                    const QString value = foreign.fieldText(text->name).replace("'", "''");
+                    foreign.SetFilterText(text->name + " = '" + value + "'");
+                    foreign.SetFilterActive(true);
+                    QVERIFY(n == 0 || foreign.CountRecords() >= 1);
+                    foreign.SetFilterActive(false);
+                    QCOMPARE(foreign.CountRecords(), n);
+                }
+            } catch (const StoreError& e) {
+                // A damaged record may be refused, but only with a message.
+                QVERIFY2(!e.text().isEmpty(), qPrintable(table.filePath()));
+            }
+            foreign.CloseTableAtShutdown();
+        }
+        qInfo("%d sample tables opened, %d refused", opened, refused);
+        QVERIFY(opened > 0);
     }
 
     void dataSourceFollowsEveryChange() {
