@@ -568,6 +568,15 @@ private slots:
         QVERIFY(store->fieldValue("Geburtstag").isNull());
         QVERIFY(store->HasUnsavedChanges());
 
+        // Text longer than the field is cut at its size; a character the
+        // table cannot hold is refused on saving and the record stays editing.
+        store->SetFieldText("PLZ", "123456789");
+        QCOMPARE(store->fieldText("PLZ"), QString("12345"));
+        store->SetFieldText("Ort", QString::fromUtf8("Łódź ☃"));
+        const QString refused = errorOf([&] { store->SaveRecord(); });
+        QVERIFY2(refused != "<no error>" && !refused.isEmpty(), qPrintable(refused));
+        QCOMPARE(store->state(), StoreState::Editing);
+
         // Writing needs editing.
         store->DiscardChanges();
         QVERIFY(errorOf([&] { store->SetFieldText("Name", "x"); }).contains("Editier"));
