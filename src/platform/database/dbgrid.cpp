@@ -115,6 +115,10 @@ void DBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previ
         store->moveToVisible(current.row());
     } catch (const std::exception& e) {
         reportError(errorText(e));
+        // The click or key that chose the row is still being handled and
+        // would select it after us; put the selection back once it is done.
+        QMetaObject::invokeMethod(
+            this, [this] { model_->refresh(); }, Qt::QueuedConnection);
     }
     // Whatever the store made of the move, show where the cursor really is.
     model_->refresh();
