@@ -1,8 +1,9 @@
 // Tells every bound control, grid and report when the shared cursor moved,
 // when a value of the current record changed and when the table changed state.
 //
-// One DataSource belongs to one RecordStore for the whole run. Bound controls
-// connect to its signals and call the store for values and edits.
+// One DataSource belongs to one RecordStore for the whole run (the store must
+// outlive it). Bound controls connect to its signals and call the store for
+// values and edits.
 #pragma once
 
 #include "database/recordstore.h"

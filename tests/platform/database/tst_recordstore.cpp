@@ -260,6 +260,12 @@ private slots:
         QCOMPARE(numberAtOpen, 1);
         QCOMPARE(store->CountRecords(), 1);
         QCOMPARE(store->fieldValue("Aenderung").toDate(), kToday);
+        // Every close by the user stamps the current record, changed or not.
+        clock->set(QDateTime(kToday.addDays(1), QTime(7, 0)));
+        store->CloseTable();
+        store->OpenTable();
+        QCOMPARE(store->fieldValue("Aenderung").toDate(), kToday.addDays(1));
+        QCOMPARE(store->CountRecords(), 1);
 
         // An error in BeforeClose keeps the table open.
         store->BeforeClose = [] { throw StoreError("nein"); };
