@@ -2,6 +2,7 @@
 // of its header, reads every record, and the values we know come out exactly.
 #include "paradox/table.h"
 #include "testutil_samples.h"
+#include "testutil_tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -433,5 +434,23 @@ TEST(Samples, ToolDumpsAndChecksEveryTable) {
     EXPECT_EQ(runTool("dump", samplePath("leonhad-paradoxdriver/fields/graphic240.db")).out,
               "Id,Graph\n1,20078\n");
     EXPECT_EQ(runTool("dump", "/nonexistent/table.db").status, 2);
+}
+
+TEST(Samples, ToolCheckListsTheProblemsOfADamagedTable) {
+    SKIP_WITHOUT_SAMPLES();
+    testutil::TempDir dir;
+    for (const char* ext : {".DB", ".PX"}) {
+        auto bytes = testutil::readBytes(samplePath("leonhad-paradoxdriver/db/ORDERS") + ext);
+        if (std::string(ext) == ".DB")
+            bytes[6] += 5; // the header claims five records more than the blocks hold
+        std::FILE* f = std::fopen(dir.file(std::string("ORDERS") + ext).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    const ToolRun check = runTool("check", dir.file("ORDERS.DB"));
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("Fehler: "), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("224"), std::string::npos) << check.out;
 }
 #endif
