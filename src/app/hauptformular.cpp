@@ -334,7 +334,9 @@ void THauptformular::ShowRecordPosition() {
 
 // ---- Record bar and entry fields ---------------------------------------------
 
-void THauptformular::DBEditNameExit(QWidget*) { vellumo::data::DBEditNameExit(Datentabelle); }
+void THauptformular::DBEditNameExit(QWidget* sender) {
+    vellumo::data::DBEditNameExit(Datentabelle, sender);
+}
 
 void THauptformular::ButtonFirstClick(QObject* sender) {
     vellumo::data::ButtonFirstClick(

@@ -3,6 +3,10 @@
 #include "database/recordstore.h"
 #include "system/system.h"
 
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
 namespace vellumo::data {
 
 RecordButton recordButtonOf(const QObject* sender, std::initializer_list<const QObject*> buttons) {
@@ -50,9 +54,28 @@ void ButtonFirstClick(RecordStore& store, RecordButton button, const RecordWindo
         window.setStatusText(recordPosition(store));
 }
 
-void DBEditNameExit(RecordStore& store) {
-    if (store.HasUnsavedChanges())
-        store.SaveRecord();
+namespace {
+bool returningFocus = false;
+} // namespace
+
+void DBEditNameExit(RecordStore& store, QWidget* control) {
+    if (returningFocus)
+        return;
+    try {
+        if (store.HasUnsavedChanges())
+            store.SaveRecord();
+    } catch (...) {
+        if (control) {
+            QTimer::singleShot(0, control, [control = QPointer<QWidget>(control)] {
+                if (!control || !control->isEnabled() || !control->isVisible())
+                    return;
+                returningFocus = true;
+                control->setFocus(Qt::OtherFocusReason);
+                returningFocus = false;
+            });
+        }
+        throw;
+    }
 }
 
 } // namespace vellumo::data

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QObject;
+class QWidget;
 
 namespace vellumo {
 class RecordStore;
@@ -40,7 +41,10 @@ QString recordPosition(const RecordStore& store);
 void ButtonFirstClick(RecordStore& store, RecordButton button, const RecordWindow& window);
 
 // A bound entry control was left (its text is already in the record): save
-// the record when it has unsaved changes.
-void DBEditNameExit(RecordStore& store);
+// the record when it has unsaved changes. When the save fails (a duplicate
+// key), the error goes to the caller and, once it has been shown, the focus
+// returns to control so the person can correct the field; the exits this
+// return causes do not try the save again.
+void DBEditNameExit(RecordStore& store, QWidget* control = nullptr);
 
 } // namespace vellumo::data
