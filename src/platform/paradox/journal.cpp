@@ -300,6 +300,7 @@ private:
 struct FileState {
     std::string path;
     std::unique_ptr<File> file; // null while the file does not exist on disk
+    bool writable = true;       // false: file was opened for reading only
     bool touched = false;       // changed in the current transaction
     // As on disk when the transaction touched it:
     bool existed = false;
@@ -318,6 +319,14 @@ struct FileState {
         exists = existed;
         size = lowWater = originalSize;
         touched = true;
+    }
+
+    // A file opened for reading (or for removal) and then changed after all.
+    void makeWritable(FileSystem& fs) {
+        if (file && !writable) {
+            file = fs.open(path, OpenMode::ReadWrite);
+            writable = true;
+        }
     }
 
     void discard() {
@@ -574,6 +583,7 @@ void JournaledFile::write(std::uint64_t offset, const void* data, std::size_t n)
     journal_->requireWritable();
     journal_->touch(state_);
     FileState& f = *state_;
+    f.makeWritable(journal_->fs);
     if (!f.exists) {
         f.exists = true;
         f.size = f.lowWater = 0;
@@ -603,6 +613,7 @@ void JournaledFile::truncate(std::uint64_t size) {
     journal_->requireWritable();
     journal_->touch(state_);
     FileState& f = *state_;
+    f.makeWritable(journal_->fs);
     if (!f.exists) {
         f.exists = true;
         f.size = f.lowWater = 0;
@@ -784,9 +795,10 @@ std::unique_ptr<File> Journal::open(const std::string& path, OpenMode mode) {
     d->checkPath(path);
     auto state = d->find(path);
     if (mode != OpenMode::Create) {
-        if (!state || (!state->touched && !state->file))
+        if (!state || (!state->touched && !state->file)) {
             state = d->add(path, d->fs.open(path, mode));
-        else if (state->touched && !state->exists)
+            state->writable = mode == OpenMode::ReadWrite;
+        } else if (state->touched && !state->exists)
             throw Error("Die Datei kann nicht geöffnet werden: \"" + path +
                         "\": Die Datei existiert nicht");
         return std::make_unique<JournaledFile>(d, state);
@@ -795,6 +807,7 @@ std::unique_ptr<File> Journal::open(const std::string& path, OpenMode mode) {
     if (!state)
         state = d->add(path, d->fs.exists(path) ? d->fs.open(path, OpenMode::ReadWrite) : nullptr);
     d->touch(state);
+    state->makeWritable(d->fs);
     state->exists = true;
     state->size = state->lowWater = 0;
     state->dirty.clear();
@@ -808,7 +821,13 @@ void Journal::remove(const std::string& path) {
     if (!state) {
         if (!d->fs.exists(path))
             return;
-        state = d->add(path, d->fs.open(path, OpenMode::ReadOnly));
+        // Reading is all a removal needs; a read-only file can still go.
+        try {
+            state = d->add(path, d->fs.open(path, OpenMode::ReadWrite));
+        } catch (const Error&) {
+            state = d->add(path, d->fs.open(path, OpenMode::ReadOnly));
+            state->writable = false;
+        }
     }
     d->touch(state);
     state->exists = false;

@@ -28,9 +28,9 @@ public:
         fs_.beforeChange(path_, size > file_->size());
         file_->truncate(size);
     }
+    // Durability is modelled here; the disk's own sync would only cost time.
     void sync() override {
         fs_.beforeChange(path_);
-        file_->sync();
         if (inode_ >= 0)
             fs_.synced(inode_);
     }
@@ -42,7 +42,8 @@ private:
     int inode_;
 };
 
-FaultFileSystem::FaultFileSystem(px::FileSystem& real) : real_(real) {}
+FaultFileSystem::FaultFileSystem(px::FileSystem& real, bool modelDurability)
+    : real_(real), modelling_(modelDurability) {}
 FaultFileSystem::~FaultFileSystem() = default;
 
 void FaultFileSystem::failAt(int n) {
@@ -90,7 +91,7 @@ void FaultFileSystem::writeReal(const std::string& path, const Bytes& bytes) {
 
 // The first time a path is changed, what is on disk counts as durable.
 void FaultFileSystem::track(const std::string& path) {
-    if (current_.count(path))
+    if (!modelling_ || current_.count(path))
         return;
     int inode = -1;
     if (real_.exists(path)) {
@@ -101,6 +102,8 @@ void FaultFileSystem::track(const std::string& path) {
 }
 
 void FaultFileSystem::synced(int inode) {
+    if (!modelling_)
+        return;
     for (const auto& [path, id] : current_)
         if (id == inode) {
             durableContent_[static_cast<std::size_t>(inode)] = readReal(path);
@@ -114,6 +117,11 @@ std::unique_ptr<px::File> FaultFileSystem::open(const std::string& path, px::Ope
         const auto it = current_.find(path);
         return std::make_unique<FaultFile>(*this, real_.open(path, mode), path,
                                            it == current_.end() ? -1 : it->second);
+    }
+    if (!modelling_) {
+        if (mode == px::OpenMode::Create)
+            beforeChange(path, !real_.exists(path));
+        return std::make_unique<FaultFile>(*this, real_.open(path, mode), path, -1);
     }
     track(path);
     if (mode == px::OpenMode::Create) {
@@ -141,8 +149,10 @@ void FaultFileSystem::rename(const std::string& from, const std::string& to) {
     track(to);
     beforeChange(from);
     real_.rename(from, to);
-    current_[to] = current_[from];
-    current_[from] = -1;
+    if (modelling_) {
+        current_[to] = current_[from];
+        current_[from] = -1;
+    }
 }
 
 void FaultFileSystem::remove(const std::string& path) {
@@ -150,12 +160,12 @@ void FaultFileSystem::remove(const std::string& path) {
     track(path);
     beforeChange(path);
     real_.remove(path);
-    current_[path] = -1;
+    if (modelling_)
+        current_[path] = -1;
 }
 
 void FaultFileSystem::syncDirectory(const std::string& directory) {
     beforeChange(directory);
-    real_.syncDirectory(directory);
     for (const auto& [path, inode] : current_)
         if (px::directoryOf(path) == directory)
             durable_[path] = inode;

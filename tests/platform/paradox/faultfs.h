@@ -35,7 +35,10 @@ enum class AfterCrash {
 
 class FaultFileSystem final : public px::FileSystem {
 public:
-    explicit FaultFileSystem(px::FileSystem& real = px::defaultFileSystem());
+    // modelDurability false: only skips the syncs (for fast set-up of tests);
+    // powerLoss() then has nothing to go back to.
+    explicit FaultFileSystem(px::FileSystem& real = px::defaultFileSystem(),
+                             bool modelDurability = true);
     ~FaultFileSystem() override;
 
     // The n-th counted operation from now on (1-based) throws px::Error as
@@ -82,6 +85,7 @@ private:
     int crashAt_ = 0;
     bool crashed_ = false;
     bool directoriesWritable_ = true;
+    bool modelling_ = true;
 
     std::vector<Bytes> durableContent_;  // by inode
     std::map<std::string, int> current_; // path -> inode, -1 when absent

@@ -74,15 +74,17 @@ std::string describe(const Snapshot& s) {
     return out;
 }
 
-// The starting table: a .db over several pages, a .px, a .val; no .mb.
+// The starting table: a .db over several pages, a .px, a .mb, a .val.
 Snapshot initialTable() {
     return {{"T.DB", randomBytes(14000, 1)},
             {"T.PX", randomBytes(9000, 2)},
+            {"T.MB", randomBytes(5000, 4)},
             {"T.VAL", randomBytes(100, 3)}};
 }
 
 // One change touching everything the journal handles: overwrites within and
-// across pages, growth, a shrink followed by growth, a new file, a removed file.
+// across pages, growth, a shrink followed by growth, a file removed and made
+// anew (as replacing a table does), a removed file.
 void change(px::FileSystem& fsys, Journal& journal, const TempDir& dir) {
     auto db = journal.wrap(fsys.open(dir.file("T.DB"), OpenMode::ReadWrite), dir.file("T.DB"));
     auto px = journal.wrap(fsys.open(dir.file("T.PX"), OpenMode::ReadWrite), dir.file("T.PX"));
@@ -93,6 +95,7 @@ void change(px::FileSystem& fsys, Journal& journal, const TempDir& dir) {
     db->write(14000, a.data(), a.size());
     px->truncate(5000);
     px->write(6000, a.data(), 10);
+    journal.remove(dir.file("T.MB"));
     auto mb = journal.open(dir.file("T.MB"), OpenMode::Create);
     mb->write(0, a.data() + 100, 3000);
     journal.remove(dir.file("T.VAL"));
