@@ -3,6 +3,7 @@
 #include "app/addresstable.h"
 #include "app/windows.h"
 #include "data/defaulttable.h"
+#include "data/formstandardtabelle.h"
 #include "data/navigation.h"
 #include "database/boundcontrols.h"
 #include "find/formsuchen.h"
@@ -202,12 +203,19 @@ void THauptformular::connectHandlers() {
             notAvailable();
     });
 
+    onAction(ui->Standardtabelle, [this] {
+        if (FormStandardtabelle)
+            FormStandardtabelle->exec();
+        else
+            notAvailable();
+    });
+
     // Features that later work fills in.
     for (QAction* action :
          {ui->UmschlagDrucken, ui->ListeDrucken, ui->Ausschneiden, ui->Kopieren, ui->Einfuegen,
           ui->Loeschen, ui->Feldaus, ui->Feldkopieren, ui->EingabefelderHintergrund,
           ui->EingabefelderText, ui->Text, ui->Gruppentext, ui->Fenster, ui->Standardeinstellungen1,
-          ui->Standardtabelle, ui->Hilfethemen1, ui->Info1})
+          ui->Hilfethemen1, ui->Info1})
         onAction(action, notYet);
     for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonUmschlag),
                                     static_cast<QAbstractButton*>(ui->ButtonListe),
