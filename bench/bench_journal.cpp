@@ -1,0 +1,227 @@
+// bench_journal: what durability costs. Saves, inserts and deletes on a
+// 100,000-record address table, once with every sync the journal makes and
+// once through a file system that skips them (same journal, same writes).
+//
+//   bench_journal [records] [--keep]
+//
+// The table lives in a fresh directory under $TMPDIR (or /tmp): point TMPDIR
+// at the disk you care about, a tmpfs makes syncs free.
+#include "addressdata.h"
+
+#include "paradox/table.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Counts syncs and bytes written; with syncs off it skips the syncs.
+class SyncCountingFileSystem final : public px::FileSystem {
+public:
+    SyncCountingFileSystem(px::FileSystem& inner, bool syncs) : inner_(inner), syncs_(syncs) {}
+    std::uint64_t fileSyncs = 0, directorySyncs = 0, bytesWritten = 0, journalBytes = 0;
+
+    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
+        return std::make_unique<CountingFile>(inner_.open(path, mode), *this,
+                                              path.ends_with("-journal"));
+    }
+    bool exists(const std::string& path) override { return inner_.exists(path); }
+    void rename(const std::string& from, const std::string& to) override {
+        inner_.rename(from, to);
+    }
+    void remove(const std::string& path) override { inner_.remove(path); }
+    void syncDirectory(const std::string& directory) override {
+        ++directorySyncs;
+        if (syncs_)
+            inner_.syncDirectory(directory);
+    }
+    std::vector<std::string> list(const std::string& directory) override {
+        return inner_.list(directory);
+    }
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
+        return inner_.tryLock(path, kind);
+    }
+    bool isDirectoryWritable(const std::string& directory) override {
+        return inner_.isDirectoryWritable(directory);
+    }
+
+private:
+    class CountingFile final : public px::File {
+    public:
+        CountingFile(std::unique_ptr<px::File> inner, SyncCountingFileSystem& fs, bool journal)
+            : inner_(std::move(inner)), fs_(fs), journal_(journal) {}
+        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+            return inner_->read(offset, buffer, n);
+        }
+        void write(std::uint64_t offset, const void* data, std::size_t n) override {
+            (journal_ ? fs_.journalBytes : fs_.bytesWritten) += n;
+            inner_->write(offset, data, n);
+        }
+        std::uint64_t size() override { return inner_->size(); }
+        void truncate(std::uint64_t size) override { inner_->truncate(size); }
+        void sync() override {
+            ++fs_.fileSyncs;
+            if (fs_.syncs_)
+                inner_->sync();
+        }
+
+    private:
+        std::unique_ptr<px::File> inner_;
+        SyncCountingFileSystem& fs_;
+        bool journal_;
+    };
+
+    px::FileSystem& inner_;
+    bool syncs_;
+};
+
+struct Figures {
+    double medianMs = 0, meanMs = 0, maxMs = 0;
+    double fileSyncs = 0, directorySyncs = 0, bytes = 0, journalBytes = 0;
+};
+
+Figures measure(SyncCountingFileSystem& fs, int runs, const std::function<bool()>& step) {
+    std::vector<double> times;
+    Figures f;
+    for (int i = 0; i < runs; ++i) {
+        fs.fileSyncs = fs.directorySyncs = fs.bytesWritten = fs.journalBytes = 0;
+        const auto t0 = Clock::now();
+        if (!step())
+            continue;
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        f.fileSyncs += static_cast<double>(fs.fileSyncs);
+        f.directorySyncs += static_cast<double>(fs.directorySyncs);
+        f.bytes += static_cast<double>(fs.bytesWritten);
+        f.journalBytes += static_cast<double>(fs.journalBytes);
+    }
+    if (times.empty())
+        return f;
+    std::sort(times.begin(), times.end());
+    const double n = static_cast<double>(times.size());
+    f.medianMs = times[times.size() / 2];
+    for (double t : times)
+        f.meanMs += t / n;
+    f.maxMs = times.back();
+    f.fileSyncs /= n;
+    f.directorySyncs /= n;
+    f.bytes /= n;
+    f.journalBytes /= n;
+    return f;
+}
+
+void report(const char* what, const Figures& with, const Figures& without) {
+    std::printf("  %-22s %9.3f %9.3f %9.3f   %9.3f %9.3f   %4.1f + %3.1f   %8.0f %8.0f\n", what,
+                with.medianMs, with.meanMs, with.maxMs, without.medianMs, without.meanMs,
+                with.fileSyncs, with.directorySyncs, with.bytes, with.journalBytes);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::size_t count = 100'000;
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else
+            count = static_cast<std::size_t>(std::strtoul(argv[i], nullptr, 10));
+    }
+    if (count < 1000) {
+        std::fprintf(stderr, "bench_journal: at least 1000 records\n");
+        return 2;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dirTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellumo-journal-XXXXXX";
+    if (!::mkdtemp(dirTemplate.data())) {
+        std::perror("bench_journal: mkdtemp");
+        return 2;
+    }
+    const std::string dir = dirTemplate;
+    const std::string path = dir + "/Adressen.db";
+    auto& real = px::defaultFileSystem();
+    try {
+        std::printf("bench_journal: %zu address records in %s\n", count, dir.c_str());
+        bench::AddressGenerator gen;
+        const std::vector<px::Record> records = gen.sortedRecords(count);
+        SyncCountingFileSystem quiet(real, false);
+        SyncCountingFileSystem durable(real, true);
+        px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields, quiet);
+        {
+            auto table = px::Table::open(path, px::Access::Write, quiet);
+            for (const auto& r : records)
+                table->insert(r);
+        }
+        real.syncDirectory(dir);
+
+        struct Run {
+            Figures update, insert, remove;
+        };
+        auto runAll = [&](SyncCountingFileSystem& fs, int runs, std::uint64_t seed) {
+            auto table = px::Table::open(path, px::Access::Write, fs);
+            bench::AddressGenerator changes(seed);
+            Run r;
+            r.update = measure(fs, runs, [&] {
+                const std::uint32_t pos = changes.next() % table->recordCount();
+                px::Record rec = table->read(pos);
+                rec[6] = std::string("0221 ") + std::to_string(1000000 + changes.next() % 8999999);
+                table->update(pos, rec);
+                return true;
+            });
+            r.insert = measure(fs, runs, [&] {
+                try {
+                    table->insert(changes.record());
+                    return true;
+                } catch (const px::KeyViolation&) {
+                    return false;
+                }
+            });
+            r.remove = measure(fs, runs, [&] {
+                table->remove(changes.next() % table->recordCount());
+                return true;
+            });
+            const auto check = table->check();
+            if (!check.problems.empty())
+                throw px::Error("check: " + check.problems.front());
+            return r;
+        };
+        const Run with = runAll(durable, 100, 11);
+        const Run without = runAll(quiet, 300, 12);
+
+        std::printf("\n  %-22s %29s   %19s   %9s   %17s\n", "", "with syncs (ms)",
+                    "without syncs (ms)", "syncs", "bytes written");
+        std::printf("  %-22s %9s %9s %9s   %9s %9s   %9s   %8s %8s\n", "change", "median", "mean",
+                    "max", "median", "mean", "file+dir", "table", "journal");
+        report("save a changed record", with.update, without.update);
+        report("insert", with.insert, without.insert);
+        report("delete", with.remove, without.remove);
+        // The disk's own price of one sync, for comparison.
+        const Figures oneSync = measure(durable, 50, [&] {
+            auto probe = durable.open(dir + "/probe", px::OpenMode::Create);
+            const std::vector<char> page(4096, 'x');
+            probe->write(0, page.data(), page.size());
+            probe->sync();
+            return true;
+        });
+        std::printf("\n  one 4 KiB write + fsync on this disk: median %.3f ms\n", oneSync.medianMs);
+        std::printf("  syncs and bytes are per change.\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_journal: %s\n", e.what());
+        if (!keep)
+            std::filesystem::remove_all(dir);
+        return 1;
+    }
+    if (!keep)
+        std::filesystem::remove_all(dir);
+    else
+        std::printf("\ntable kept in %s\n", dir.c_str());
+    return 0;
+}
