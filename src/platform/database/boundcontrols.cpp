@@ -207,6 +207,7 @@ void BoundEditor::focusLeft(Qt::FocusReason reason) {
             if (!control)
                 return;
             refocusing = true;
+            control->window()->activateWindow();
             control->setFocus(Qt::OtherFocusReason);
             refocusing = false;
             selectAllText();

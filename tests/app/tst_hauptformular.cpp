@@ -1,0 +1,508 @@
+#include "testsupport.h"
+
+#include "app/addresstable.h"
+#include "app/hauptformular.h"
+#include "database/boundcontrols.h"
+#include "database/recordstore.h"
+#include "system/system.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using testsupport::clickButton;
+using testsupport::messageText;
+using testsupport::typeText;
+using testsupport::whenModal;
+
+namespace {
+
+const QDate Today(2024, 5, 17);
+
+struct Address {
+    QString name, vorname, ort;
+};
+
+// A table made the way "&Neu" makes one, holding the given addresses.
+void makeTable(const QString& path, const QList<Address>& addresses) {
+    vellumo::RecordStore store;
+    store.BindTable(path);
+    vellumo::DeclareAddressTable(store, QFileInfo(path).completeBaseName());
+    store.CreateTableFile();
+    store.OpenTable();
+    for (const Address& a : addresses) {
+        store.InsertBlankRecord();
+        store.SetFieldText("Name", a.name);
+        store.SetFieldText("Vorname", a.vorname);
+        store.SetFieldText("Ort", a.ort);
+        store.SetFieldDate("Erstellt", QDateTime(QDate(2020, 1, 2), QTime(8, 0)));
+        store.SaveRecord();
+    }
+    store.CloseTableAtShutdown();
+}
+
+// Every record of a table as "Name|Vorname|Ort|Erstellt|Aenderung", in key order.
+QStringList readTable(const QString& path) {
+    vellumo::RecordStore store;
+    store.BindTable(path);
+    store.OpenTable();
+    QStringList rows;
+    for (int row = 0; row < store.visibleCount(); ++row) {
+        QStringList values;
+        for (const char* field : {"Name", "Vorname", "Ort", "Erstellt", "Aenderung"})
+            values << store.textAt(row, QString::fromLatin1(field));
+        rows << values.join('|');
+    }
+    store.CloseTableAtShutdown();
+    return rows;
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Everything of the window that can be switched on or off, by name.
+QMap<QString, bool> enabledStates(const THauptformular& window) {
+    QMap<QString, bool> states;
+    for (const QWidget* widget : window.findChildren<QWidget*>())
+        if (!widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_"))
+            states[widget->objectName()] = widget->isEnabled();
+    for (const QAction* action : window.findChildren<QAction*>())
+        if (!action->objectName().isEmpty())
+            states["action " + action->objectName()] = action->isEnabled();
+    return states;
+}
+
+QString nameOf(const QObject* object) {
+    return qobject_cast<const QAction*>(object) ? "action " + object->objectName()
+                                                : object->objectName();
+}
+
+} // namespace
+
+class TestHauptformular : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::Sandbox> sandbox;
+    std::unique_ptr<testsupport::FixedClock> clock;
+    std::unique_ptr<THauptformular> window;
+
+    // The window's controls by their names.
+    template <class T> T* control(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    vellumo::DBEdit* edit(const char* name) const { return control<vellumo::DBEdit>(name); }
+    vellumo::DBMemo* memo() const { return control<vellumo::DBMemo>("DBMemoBemerkungen"); }
+    QLabel* label(const char* name) const { return control<QLabel>(name); }
+    QWidget* widget(const char* name) const { return control<QWidget>(name); }
+    QAction* action(const char* name) const { return control<QAction>(name); }
+
+    void showWindow() {
+        window = std::make_unique<THauptformular>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    // "&Öffnen" by its shortcut, the path typed into the dialog's name field.
+    void openByDialog(const QString& path) {
+        bool answered = false;
+        whenModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            // Set rather than typed: the completer's list would take the Enter.
+            name->setText(path);
+            QTest::keyClick(name, Qt::Key_Return);
+            answered = true;
+        });
+        QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(answered);
+        reactivate();
+    }
+
+    // The offscreen platform does not give the focus back after a dialog.
+    void reactivate() {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    // A menu item through the keyboard: Alt + the menu's letter, then the item's.
+    void chooseFromMenu(Qt::Key menuKey, Qt::Key itemKey) {
+        QTest::keyClick(window.get(), menuKey, Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(QApplication::activePopupWidget(), itemKey);
+    }
+
+private slots:
+    void init() {
+        sandbox = std::make_unique<testsupport::Sandbox>();
+        clock = std::make_unique<testsupport::FixedClock>(QDateTime(Today, QTime(10, 30)));
+    }
+    void cleanup() {
+        if (window) {
+            // Skip the end-of-program save: each test checks its own files.
+            window->Datentabelle.CloseTableAtShutdown();
+            window.reset();
+        }
+        clock.reset();
+        sandbox.reset();
+    }
+
+    void startsWithoutTable() {
+        showWindow();
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.5"));
+        QCOMPARE(window->centralWidget()->size(), QSize(625, 353));
+        QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(label("StatusLabel")->text(), QString());
+
+        const QList<QObject*> controls = window->tableControls();
+        QCOMPARE(controls.size(), 37);
+        QCOMPARE(QSet<QObject*>(controls.begin(), controls.end()).size(), 37);
+        for (QObject* control : controls)
+            QVERIFY2(!enabledStates(*window)[nameOf(control)], qPrintable(nameOf(control)));
+        for (QWidget* usable :
+             {widget("ButtonFirst"), widget("ButtonPrior"), widget("ButtonNext"),
+              widget("ButtonLast"), widget("ButtonAdd"), widget("ButtonDelete"),
+              widget("ButtonNeu"), widget("ButtonOeffnen"), widget("SpeedButton2")})
+            QVERIFY2(usable->isEnabled(), qPrintable(usable->objectName()));
+        for (QAction* usable :
+             {action("Neu"), action("Oeffnen"), action("Ende"), action("Standardtabelle"),
+              action("Standardeinstellungen1"), action("Hilfethemen1"), action("Info1")})
+            QVERIFY2(usable->isEnabled(), qPrintable(usable->objectName()));
+    }
+
+    // The two routines switch the 37 table controls and not one thing more.
+    void tableControlsSwitchExactlyTheSet() {
+        showWindow();
+        const QMap<QString, bool> before = enabledStates(*window);
+        window->EnableTableControls();
+        const QMap<QString, bool> after = enabledStates(*window);
+        QStringList changed;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            if (after.value(it.key()) != it.value())
+                changed << it.key();
+        QStringList expected;
+        for (QObject* control : window->tableControls())
+            expected << nameOf(control);
+        changed.sort();
+        expected.sort();
+        QCOMPARE(changed, expected);
+
+        window->EnableTableControls(); // idempotent
+        QCOMPARE(enabledStates(*window), after);
+        window->DisableTableControls();
+        QCOMPARE(enabledStates(*window), before);
+        QVERIFY(!window->findChild<QAction*>("N3")->isEnabled());
+    }
+
+    void unfinishedFeaturesSaySo() {
+        showWindow();
+        QString title, text;
+        whenModal([&](QWidget* modal) {
+            title = modal->windowTitle();
+            text = messageText(modal);
+            clickButton(modal, "OK");
+        });
+        chooseFromMenu(Qt::Key_H, Qt::Key_I); // "&Hilfe" / "&Info ..."
+        QTRY_COMPARE(text, QStringLiteral("Diese Funktion ist noch nicht verfügbar."));
+        QCOMPARE(title, QStringLiteral("Information"));
+    }
+
+    void openingGoodAndBadFiles() {
+        makeTable(sandbox->file("Kunden.db"),
+                  {{"Meier", "Anna", "Bonn"}, {"Zander", "Kurt", "Köln"}});
+        QFile junk(sandbox->file("kaputt.db"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(3000, 'x'));
+        junk.close();
+        showWindow();
+
+        openByDialog(sandbox->file("Kunden.db"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0 - Kunden.db"));
+        QCOMPARE(label("StatusLabel")->text(), QStringLiteral("1/2"));
+        QCOMPARE(edit("DBEditName")->text(), QStringLiteral("Meier"));
+        QCOMPARE(label("ErstelltDBText")->text(), QStringLiteral("02.01.2020"));
+        for (QObject* control : window->tableControls())
+            QVERIFY2(enabledStates(*window)[nameOf(control)], qPrintable(nameOf(control)));
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditName"));
+
+        // The bound fields follow the cursor, whoever moves it.
+        window->Datentabelle.StepForward();
+        QCOMPARE(edit("DBEditName")->text(), QStringLiteral("Zander"));
+        QCOMPARE(edit("DBEditOrt")->text(), QStringLiteral("Köln"));
+
+        // A file that is no table: no message, the earlier table closed,
+        // everything off, the base caption; the status label keeps its text.
+        int boxes = 0;
+        whenModal(
+            [&](QWidget* modal) {
+                if (qobject_cast<QMessageBox*>(modal)) {
+                    ++boxes;
+                    modal->close();
+                }
+            },
+            1500);
+        openByDialog(sandbox->file("kaputt.db"));
+        QTest::qWait(100);
+        QCOMPARE(boxes, 0);
+        QVERIFY(!window->Datentabelle.IsTableOpen());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0"));
+        for (QObject* control : window->tableControls())
+            QVERIFY2(!enabledStates(*window)[nameOf(control)], qPrintable(nameOf(control)));
+        QCOMPARE(edit("DBEditName")->text(), QString());
+
+        // The dialog proposes the file chosen last time.
+        QString proposed;
+        whenModal([&](QWidget* modal) {
+            proposed = modal->findChild<QLineEdit*>("fileNameEdit")->text();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(proposed, QStringLiteral("kaputt.db"));
+    }
+
+    void fileNamePart() {
+        QCOMPARE(THauptformular::fileNamePart("/home/anna/Kunden.db"), QStringLiteral("Kunden.db"));
+        QCOMPARE(THauptformular::fileNamePart("C:\\Daten\\Kunden.db"), QStringLiteral("Kunden.db"));
+        QCOMPARE(THauptformular::fileNamePart("C:Kunden.db"), QStringLiteral("Kunden.db"));
+        QCOMPARE(THauptformular::fileNamePart("Kunden.db"), QStringLiteral("Kunden.db"));
+    }
+
+    void enterMovesLikeTab() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        showWindow();
+        openByDialog(sandbox->file("Kunden.db"));
+        edit("DBEditName")->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditName"));
+
+        QTest::keyClick(edit("DBEditName"), Qt::Key_Return);
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditVorname"));
+        QTest::keyClick(edit("DBEditVorname"), Qt::Key_Return, Qt::ShiftModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditName"));
+
+        // From the last field of "Anschrift" on to the first of "Sonstiges".
+        edit("DBEditOrt")->setFocus();
+        QTest::keyClick(edit("DBEditOrt"), Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditGeb"));
+
+        // The memo keeps Enter as a line break.
+        memo()->setFocus();
+        QTest::keyClicks(memo(), "eins");
+        QTest::keyClick(memo(), Qt::Key_Return);
+        QTest::keyClicks(memo(), "zwei");
+        QTest::qWait(20);
+        QCOMPARE(QApplication::focusWidget(), memo());
+        QCOMPARE(memo()->toPlainText(), QStringLiteral("eins\nzwei"));
+    }
+
+    void newTable() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        showWindow();
+        openByDialog(sandbox->file("Kunden.db"));
+
+        // Cancelled: nothing changes.
+        whenModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+        QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+        reactivate();
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0 - Kunden.db"));
+        QVERIFY(window->Datentabelle.IsTableOpen());
+        QVERIFY(!QFile::exists(sandbox->file("Adressen.db")));
+
+        // "&Nein" to overwriting an existing file: that file stays as it was.
+        const QByteArray before = fileBytes(sandbox->file("Kunden.db"));
+        QString question;
+        whenModal([&](QWidget* modal) {
+            auto* edit = modal->findChild<QLineEdit*>("Edit");
+            edit->clear();
+            typeText(edit, "Kunden");
+            whenModal([&](QWidget* box) {
+                question = messageText(box);
+                clickButton(box, "&Nein");
+            });
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+        reactivate();
+        QCOMPARE(
+            question,
+            QStringLiteral("Eine Datei mit diesem Namen existiert bereits! Soll sie überschrieben "
+                           "werden?"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0 - Kunden.db"));
+        QVERIFY(window->Datentabelle.IsTableOpen());
+        QCOMPARE(fileBytes(sandbox->file("Kunden.db")), before);
+
+        // Through to a new table under the proposed name.
+        whenModal([](QWidget* modal) { clickButton(modal, "OK"); });
+        QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+        reactivate();
+        QVERIFY(QFile::exists(sandbox->file("Adressen.db")));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V1.0 - Adressen.db"));
+        QCOMPARE(label("StatusLabel")->text(), QStringLiteral("0/0"));
+        QCOMPARE(window->Datentabelle.state(), vellumo::StoreState::Inserting);
+        QCOMPARE(label("ErstelltDBText")->text(), QStringLiteral("17.05.2024"));
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditName"));
+        QVERIFY(edit("DBEditName")->isEnabled());
+        // The table that was open got its BeforeClose save.
+        QCOMPARE(readTable(sandbox->file("Kunden.db")),
+                 QStringList{"Meier|Anna|Bonn|02.01.2020|17.05.2024"});
+
+        // Typing the first address and leaving the field stores it.
+        typeText(edit("DBEditName"), "Müller");
+        QTest::keyClick(edit("DBEditName"), Qt::Key_Tab);
+        QTRY_COMPARE(window->Datentabelle.state(), vellumo::StoreState::Browsing);
+        window->Datentabelle.CloseTableAtShutdown();
+        QCOMPARE(readTable(sandbox->file("Adressen.db")),
+                 QStringList{"Müller|||17.05.2024|17.05.2024"});
+    }
+
+    void closingStoresTheCurrentRecord() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        showWindow();
+        openByDialog(sandbox->file("Kunden.db"));
+        edit("DBEditOrt")->setFocus();
+        edit("DBEditOrt")->selectAll();
+        typeText(edit("DBEditOrt"), "Köln"); // not left: still pending in the field
+
+        chooseFromMenu(Qt::Key_D, Qt::Key_S); // "&Datei" / "&Schließen"
+        QTRY_VERIFY(!window->Datentabelle.IsTableOpen());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0"));
+        QCOMPARE(label("StatusLabel")->text(), QString());
+        QVERIFY(!edit("DBEditOrt")->isEnabled());
+        QCOMPARE(readTable(sandbox->file("Kunden.db")),
+                 QStringList{"Meier|Anna|Köln|02.01.2020|17.05.2024"});
+    }
+
+    void editingRules() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        showWindow();
+        openByDialog(sandbox->file("Kunden.db"));
+        vellumo::RecordStore& store = window->Datentabelle;
+
+        // Input stops at the field's size.
+        edit("DBEditPLZ")->setFocus();
+        QTest::keyClicks(edit("DBEditPLZ"), "1234567");
+        QCOMPARE(edit("DBEditPLZ")->text(), QStringLiteral("12345"));
+        QCOMPARE(store.state(), vellumo::StoreState::Editing);
+
+        // Esc puts the stored value back.
+        QTest::keyClick(edit("DBEditPLZ"), Qt::Key_Escape);
+        QCOMPARE(edit("DBEditPLZ")->text(), QString());
+
+        // Leaving without a change saves nothing.
+        QTest::keyClick(edit("DBEditPLZ"), Qt::Key_Tab);
+        QTRY_COMPARE(window->focusWidget(), edit("DBEditOrt"));
+        QCOMPARE(label("DatumDBText")->text(), QString());
+
+        // A bad date: reported once, selected, the focus back in the field,
+        // nothing saved.
+        edit("DBEditGeb")->setFocus();
+        QTest::keyClicks(edit("DBEditGeb"), "31.02.2020");
+        QStringList shown;
+        auto answer = [&](QWidget* modal) {
+            shown << messageText(modal);
+            clickButton(modal, "OK");
+        };
+        whenModal(answer);
+        QTest::keyClick(edit("DBEditGeb"), Qt::Key_Tab);
+        QTRY_COMPARE(shown.size(), 1);
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditGeb"));
+        QTest::qWait(100);
+        QCOMPARE(shown, QStringList{"'31.02.2020' ist kein gültiges Datum."});
+        QCOMPARE(edit("DBEditGeb")->selectedText(), QStringLiteral("31.02.2020"));
+        QCOMPARE(store.fieldText("Aenderung"), QString());
+
+        // Corrected, the same Tab saves and stamps the change.
+        QTest::keyClicks(edit("DBEditGeb"), "29.2.24");
+        QTest::keyClick(edit("DBEditGeb"), Qt::Key_Tab);
+        QTRY_COMPARE(store.state(), vellumo::StoreState::Browsing);
+        QCOMPARE(edit("DBEditGeb")->text(), QStringLiteral("29.02.2024"));
+        QCOMPARE(label("DatumDBText")->text(), QStringLiteral("17.05.2024"));
+    }
+
+    // Ending the program saves what was typed, but no record that holds only
+    // its automatic creation date, and asks when the save fails.
+    void endOfProgram() {
+        const QString table = sandbox->file("Kunden.db");
+        makeTable(
+            table,
+            {{"Meier", "Anna", "Bonn"}, {"Zander", "Anna", "Bonn"}, {"Zander", "Kurt", "Köln"}});
+        const QStringList untouched = readTable(table);
+
+        // Unchanged: nothing stamped.
+        showWindow();
+        openByDialog(table);
+        QVERIFY(window->close());
+        QCOMPARE(readTable(table), untouched);
+
+        // Typed text still in the field is kept.
+        showWindow();
+        openByDialog(table);
+        window->Datentabelle.GoToLast();
+        edit("DBEditOrt")->setFocus();
+        edit("DBEditOrt")->selectAll();
+        typeText(edit("DBEditOrt"), "Kiel");
+        QVERIFY(window->close());
+        const QStringList kept{"Meier|Anna|Bonn|02.01.2020|", "Zander|Anna|Bonn|02.01.2020|",
+                               "Zander|Kurt|Kiel|02.01.2020|17.05.2024"};
+        QCOMPARE(readTable(table), kept);
+
+        // A blank new record is not stored.
+        showWindow();
+        openByDialog(table);
+        window->Datentabelle.InsertBlankRecord();
+        window->Datentabelle.SetFieldDate("Erstellt", vellumo::now());
+        QVERIFY(window->close());
+        QCOMPARE(readTable(table), kept);
+
+        // A key violation: the error, then the question; "&Nein" keeps the
+        // program open with the typed text, "&Ja" ends without it.
+        showWindow();
+        openByDialog(table);
+        window->Datentabelle.StepForward();
+        edit("DBEditName")->setFocus();
+        edit("DBEditName")->selectAll();
+        typeText(edit("DBEditName"), "Meier");
+        QStringList texts;
+        auto answerWith = [&](const QString& button) {
+            whenModal([&, button](QWidget* error) {
+                texts << messageText(error);
+                whenModal([&, button](QWidget* question) {
+                    texts << messageText(question);
+                    clickButton(question, button);
+                });
+                clickButton(error, "OK");
+            });
+        };
+        answerWith("&Nein");
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[1],
+                 QStringLiteral("Die Änderungen konnten nicht gespeichert werden. Trotzdem "
+                                "beenden und die Änderungen verwerfen?"));
+        QCOMPARE(edit("DBEditName")->text(), QStringLiteral("Meier"));
+
+        texts.clear();
+        answerWith("&Ja");
+        QVERIFY(window->close());
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(readTable(table), kept);
+    }
+};
+
+QTEST_MAIN(TestHauptformular)
+#include "tst_hauptformular.moc"
