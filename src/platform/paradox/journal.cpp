@@ -35,6 +35,19 @@
 //  8. The journal only ever names files of its own table (same base name, no
 //     directory part), so a damaged or foreign journal cannot reach other
 //     files.
+//  9. One writer per table: a writer holds an exclusive flock on
+//     "<table>.lck" for as long as the table is open for writing (a lock
+//     file of its own, so reading or replacing the table files never touches
+//     it, and a reader needs no lock). A journal is only played back by the
+//     lock's holder, or by a reader that could take the lock, so a running
+//     writer's journal is never mistaken for a left-over one.
+//
+// The journal file, little-endian: "VLMJRNL\x1a", version (u32, 1), page size
+// (u32, 4096), file count (u32), range count (u32), length of what follows
+// the header (u64), checksum (u64, FNV-1a over the header before it and all
+// that follows); then per file: name length (u16), name, existed (u8),
+// original size (u64); then per range: file number (u32), offset (u64),
+// length (u32), the original bytes.
 //
 // The cost of a change: one journal write and sync, one directory sync, the
 // page writes and one sync per changed file, the journal removal and one
