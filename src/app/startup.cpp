@@ -42,62 +42,50 @@ TFormPersonAuswahl* FormPersonAuswahl = nullptr;
 TFormTabelle* FormTabelle = nullptr;
 
 namespace vellumo {
-namespace {
 
-// Owns the twelve windows; destroys them in the reverse order of creation
-// and clears the program-wide pointers with them.
-class Windows {
-public:
-    ~Windows() { destroy(); }
-
-    template <class Window, class... Args> Window* create(Window*& instance, Args&&... args) {
-        auto window = std::make_unique<Window>(std::forward<Args>(args)...);
-        instance = window.get();
-        Window** slot = &instance;
-        owned_.push_back({std::move(window), [slot] { *slot = nullptr; }});
-        return instance;
-    }
-
-    void destroy() {
-        while (!owned_.empty()) {
-            owned_.back().forget();
-            owned_.back().window.reset();
-            owned_.pop_back();
-        }
-    }
-
-private:
-    struct Entry {
-        std::unique_ptr<QWidget> window;
-        std::function<void()> forget;
-    };
-    std::vector<Entry> owned_;
-};
-
-void createWindows(Windows& windows) {
-    THauptformular* main = windows.create(Hauptformular);
-    DataSource& source = main->Datenquelle;
-    windows.create(AboutBox);
-    windows.create(FormUmschalg);
-    windows.create(FormBild);
-    windows.create(FormBildSpeichern);
-    windows.create(FormQR);
-    windows.create(FormQRListe);
-    windows.create(FormListe);
-    windows.create(FormStandardtabelle, main->OpenDialog());
-    // The search dialog hands its matches to the selection list, so the list
-    // has to exist first.
-    TFormPersonAuswahl* personAuswahl = windows.create(FormPersonAuswahl, source);
-    windows.create(FormSuchen, source, *personAuswahl);
-    windows.create(FormTabelle, source);
-
-    // Only closing the main window ends the program, whatever else is open.
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (window != main)
-            window->setAttribute(Qt::WA_QuitOnClose, false);
+ProgramWindows::~ProgramWindows() {
+    destroy();
 }
 
-} // namespace
+template <class Window, class... Args>
+Window* ProgramWindows::create(Window*& instance, Args&&... args) {
+    auto window = std::make_unique<Window>(std::forward<Args>(args)...);
+    instance = window.get();
+    Window** slot = &instance;
+    owned_.push_back({std::move(window), [slot] { *slot = nullptr; }});
+    return instance;
+}
+
+void ProgramWindows::destroy() {
+    while (!owned_.empty()) {
+        owned_.back().forget();
+        owned_.back().window.reset();
+        owned_.pop_back();
+    }
+}
+
+void ProgramWindows::createAll() {
+    THauptformular* main = create(Hauptformular);
+    DataSource& source = main->Datenquelle;
+    create(AboutBox);
+    create(FormUmschalg);
+    create(FormBild);
+    create(FormBildSpeichern);
+    create(FormQR);
+    create(FormQRListe);
+    create(FormListe);
+    create(FormStandardtabelle, main->OpenDialog());
+    // The search dialog hands its matches to the selection list, so the list
+    // has to exist first.
+    TFormPersonAuswahl* personAuswahl = create(FormPersonAuswahl, source);
+    create(FormSuchen, source, *personAuswahl);
+    create(FormTabelle, source);
+
+    // Only closing the main window ends the program, whatever else is open.
+    for (const Entry& entry : owned_)
+        if (entry.window.get() != main)
+            entry.window->setAttribute(Qt::WA_QuitOnClose, false);
+}
 
 void initialiseApplication(QApplication& app) {
     app.setApplicationName(QStringLiteral("Vellumo"));
@@ -126,9 +114,9 @@ int runVellumo(QApplication& app) {
 
     initialiseApplication(app);
 
-    Windows windows;
+    ProgramWindows windows;
     try {
-        createWindows(windows);
+        windows.createAll();
     } catch (const std::exception& e) {
         windows.destroy();
         splash.reset();
