@@ -122,6 +122,7 @@ std::uint64_t fileBytes(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures appear as they are measured
     std::size_t count = 100'000;
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
