@@ -88,8 +88,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
             throw Error("Das Feld \"" + f.name + "\" kann nicht zum Schlüssel gehören.");
         recordSize += fieldBytes(f.type, f.size);
     }
-    if (recordSize > kNewBlockSize - 6 ||
-        (keyFields > 0 && recordSize * 3 > kNewBlockSize - 6 && recordSize > kNewBlockSize - 6))
+    if (recordSize > kNewBlockSize - 6)
         throw Error("Die Datensätze der Tabelle wären zu lang.");
     const bool hasBlobs = std::any_of(fields.begin(), fields.end(),
                                       [](const FieldDef& f) { return isBlobType(f.type); });
@@ -155,57 +154,42 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     put16(p + 0x6E, static_cast<std::uint32_t>(sortName - 0x58));
 
     // Only one writer at a time, also while the table is made.
-    auto lock = fs.tryLock(path + ".lck", LockKind::Exclusive);
+    auto lock = Journal::lockForWriting(fs, path);
     if (!lock)
         throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
 
-    // Whatever belonged to an earlier table of this name goes: its index, blobs,
-    // secondary indexes and a left-over journal would not fit the new table.
-    const std::string dir = directoryOf(path);
-    const std::string file = lower(fileNameOf(path));
-    const std::string base = lower(baseOf(path));
-    auto inDir = [&](const std::string& entry) {
-        return dir == "." && path.find('/') == std::string::npos ? entry : dir + "/" + entry;
-    };
-    for (const std::string& entry : fs.list(dir)) {
-        const std::string e = lower(entry);
-        if (e == file)
-            continue;
-        bool stale = false;
-        if (e.size() > file.size() && e.compare(0, file.size(), file) == 0 &&
-            e.substr(file.size()) != ".lck")
-            stale = true; // journal files beside the table
-        if (e.size() > base.size() + 1 && e.compare(0, base.size() + 1, base + ".") == 0) {
-            const std::string ext = e.substr(base.size() + 1);
-            if (ext == "px" || ext == "mb" || ext == "val" || ext == "tv" ||
-                (ext.size() == 3 && (ext[0] == 'x' || ext[0] == 'y') &&
-                 std::isxdigit(static_cast<unsigned char>(ext[1])) &&
-                 std::isxdigit(static_cast<unsigned char>(ext[2]))) ||
-                (ext.size() == 3 && (ext.compare(0, 2, "xg") == 0 || ext.compare(0, 2, "yg") == 0)))
-                stale = true;
+    // One transaction: whatever belonged to an earlier table of this name
+    // (index, blobs, secondary indexes, validity checks) goes, and until the
+    // commit the old table stays restorable.
+    Journal::removeJournal(fs, path);
+    Journal journal(fs, path);
+    journal.begin();
+    try {
+        for (const std::string& stale : Journal::companionFiles(fs, path))
+            journal.remove(stale);
+        const std::string stem =
+            path.substr(0, path.size() - fileNameOf(path).size()) + baseOf(path);
+        auto db = journal.open(path, OpenMode::Create);
+        db->write(0, h.data(), h.size());
+        if (hasBlobs) {
+            auto mb = journal.open(stem + ".mb", OpenMode::Create);
+            BlobFile::initialise(*mb);
         }
-        if (stale)
-            fs.remove(inDir(entry));
+        if (keyFields > 0) {
+            const DbHeader parsed = parseDbHeader(h, h.size());
+            const std::string pxPath = stem + ".px";
+            const auto index = makeEmptyIndex(parsed, fileNameOf(pxPath));
+            auto px = journal.open(pxPath, OpenMode::Create);
+            px->write(0, index.data(), index.size());
+        }
+        journal.commit();
+    } catch (...) {
+        try {
+            journal.rollback();
+        } catch (...) {
+        }
+        throw;
     }
-
-    auto db = fs.open(path, OpenMode::Create);
-    db->write(0, h.data(), h.size());
-    db->sync();
-    const std::string stem = path.substr(0, path.size() - fileNameOf(path).size()) + baseOf(path);
-    if (hasBlobs) {
-        auto mb = fs.open(stem + ".mb", OpenMode::Create);
-        BlobFile::initialise(*mb);
-        mb->sync();
-    }
-    db.reset();
-    if (keyFields > 0) {
-        // Opening for writing lays down a matching, empty index.
-        fs.open(stem + ".px", OpenMode::Create).reset();
-        lock.reset();
-        auto table = std::make_unique<ParadoxTable>(fs, path, Access::Write);
-        table->rebuildIndexNow();
-    }
-    fs.syncDirectory(dir);
 }
 
 } // namespace px::detail

@@ -13,10 +13,6 @@ namespace {
 
 constexpr int kMaxIndexLevels = 8;
 
-std::string lockPathOf(const std::string& path) {
-    return path + ".lck";
-}
-
 double decodeDouble(const std::uint8_t* p) {
     std::uint8_t b[8];
     std::copy(p, p + 8, b);
@@ -82,13 +78,14 @@ std::string decodeBcd(const std::uint8_t* p, int decimals) {
 ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access)
     : fs_(fs), path_(std::move(path)), access_(access) {
     if (access_ == Access::Write) {
-        lock_ = fs_.tryLock(lockPathOf(path_), LockKind::Exclusive);
+        lock_ = Journal::lockForWriting(fs_, path_);
         if (!lock_)
             throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
         Journal::recover(fs_, path_);
         journal_ = std::make_unique<Journal>(fs_, path_);
         db_ = journal_->wrap(fs_.open(path_, OpenMode::ReadWrite), path_);
     } else {
+        Journal::recoverForReading(fs_, path_);
         db_ = fs_.open(path_, OpenMode::ReadOnly);
     }
     load();
@@ -102,6 +99,7 @@ void ParadoxTable::load() {
     prefix_.clear();
     pxLevels_.clear();
     pxFree_.clear();
+    pxCleared_.clear();
     pxRebuild_ = false;
     px_.reset();
     mb_.reset();

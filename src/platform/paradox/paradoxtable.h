@@ -84,6 +84,11 @@ struct DbHeader {
 
 // Parses and validates a .db header (throws px::Error in German).
 DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileSize);
+// .px of a table: block size, header, and a whole empty index file.
+int indexBlockSize(const DbHeader& h);
+std::vector<std::uint8_t> makeIndexHeader(const DbHeader& h, const std::string& indexName,
+                                          int blockSize);
+std::vector<std::uint8_t> makeEmptyIndex(const DbHeader& h, const std::string& indexName);
 
 class BlobFile;
 
@@ -147,7 +152,6 @@ private:
 
     Encoded encode(const Record& record, bool forKeyOnly = false);
     void requireWritable();
-    void rebuildIndexNow(); // writes a fresh .px in one change
     template <class F> auto change(F&& body) -> decltype(body());
     void storeBlobs(Encoded& e, const std::uint8_t* oldRecord);
     void freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep);
@@ -164,7 +168,6 @@ private:
     void pxErase(int level, std::size_t index);
     void pxTouchEntry(int level, std::size_t index);
     int pxCapacity() const;
-    void pxWriteHeader();
     std::pair<std::size_t, std::size_t> pxNodeOf(int level, std::size_t index) const;
     void pxFixRoot();
     std::uint16_t pxAllocate();
@@ -202,6 +205,7 @@ private:
     int pxFileBlocks_ = 0;
     std::vector<std::vector<PxNode>> pxLevels_;
     std::vector<std::uint16_t> pxFree_;
+    std::vector<std::uint16_t> pxCleared_; // freed since the last flush
     bool pxRebuild_ = false;
     bool pxHeaderDirty_ = false;
 };

@@ -88,6 +88,7 @@ void ParadoxTable::pxErase(int level, std::size_t index) {
     nodes[i].dirty = true;
     if (nodes[i].n == 0 && nodes.size() > 1) {
         pxFree_.push_back(nodes[i].block);
+        pxCleared_.push_back(nodes[i].block);
         nodes.erase(nodes.begin() + i);
         pxErase(level + 1, i);
     } else {
@@ -96,6 +97,7 @@ void ParadoxTable::pxErase(int level, std::size_t index) {
     // A root with a single entry is dropped: its child becomes the root.
     while (pxLevels_.size() > 1 && pxLevels_.back().size() == 1 && pxLevels_.back()[0].n == 1) {
         pxFree_.push_back(pxLevels_.back()[0].block);
+        pxCleared_.push_back(pxLevels_.back()[0].block);
         pxLevels_.pop_back();
         for (auto& n : pxLevels_.back())
             n.dirty = true;
@@ -124,34 +126,64 @@ void ParadoxTable::pxBuildFresh() {
     } while (entries > 1);
 }
 
-void ParadoxTable::pxWriteHeader() {
-    // A fresh header in the layout Paradox uses for a primary index.
-    const int keys = h_.keyFields;
-    const int nameLen = h_.fileVersion >= 12 ? 261 : 79;
+std::vector<std::uint8_t> makeIndexHeader(const DbHeader& h, const std::string& indexName,
+                                          int blockSize) {
+    // The layout Paradox uses for a primary index.
+    const int keys = h.keyFields;
+    const int nameLen = h.fileVersion >= 12 ? 261 : 79;
     const std::size_t used = 0x58 + 2 * keys + 4 + nameLen;
     const int headerSize = static_cast<int>((used + 0x7FF) / 0x800 * 0x800);
-    pxHeader_.assign(headerSize, 0);
-    std::uint8_t* p = pxHeader_.data();
-    put16(p, static_cast<std::uint32_t>(h_.keyBytes + 6));
+    std::vector<std::uint8_t> header(headerSize, 0);
+    std::uint8_t* p = header.data();
+    put16(p, static_cast<std::uint32_t>(h.keyBytes + 6));
     put16(p + 2, static_cast<std::uint32_t>(headerSize));
     p[4] = 1;
-    p[5] = static_cast<std::uint8_t>(pxBlockSize_ / 1024);
-    put16(p + 0x12, (get16(h_.raw.data() + 0x12) + 1) & 0xFFFF);
+    p[5] = static_cast<std::uint8_t>(blockSize / 1024);
+    put16(p + 0x12, (get16(h.raw.data() + 0x12) + 1) & 0xFFFF);
     put16(p + 0x21, static_cast<std::uint32_t>(keys));
-    p[0x29] = static_cast<std::uint8_t>(h_.sortOrderId);
-    p[0x2C] = h_.raw[0x2D];
-    p[0x2D] = h_.raw[0x2D];
-    p[0x39] = static_cast<std::uint8_t>(h_.fileVersion);
+    p[0x29] = static_cast<std::uint8_t>(h.sortOrderId);
+    p[0x2C] = h.raw[0x2D];
+    p[0x2D] = h.raw[0x2D];
+    p[0x39] = static_cast<std::uint8_t>(h.fileVersion);
     std::size_t pos = 0x58;
     for (int i = 0; i < keys; ++i) {
-        p[pos++] = static_cast<std::uint8_t>(h_.fields[i].type);
-        p[pos++] = h_.raw[(h_.fileVersion >= 5 ? 0x78 : 0x58) + 2 * i + 1];
+        p[pos++] = static_cast<std::uint8_t>(h.fields[i].type);
+        p[pos++] = h.raw[(h.fileVersion >= 5 ? 0x78 : 0x58) + 2 * i + 1];
     }
     pos += 4;
-    std::string name = fileNameOf(pxPath_);
-    name = name.substr(0, nameLen - 1);
+    const std::string name = indexName.substr(0, nameLen - 1);
     std::memcpy(p + pos, name.data(), name.size());
     put16(p + 0x51, static_cast<std::uint32_t>(used));
+    return header;
+}
+
+std::vector<std::uint8_t> makeEmptyIndex(const DbHeader& h, const std::string& indexName) {
+    const int blockSize = indexBlockSize(h);
+    std::vector<std::uint8_t> file = makeIndexHeader(h, indexName, blockSize);
+    const std::size_t headerSize = file.size();
+    file.resize(headerSize + blockSize, 0);
+    std::uint8_t* p = file.data();
+    put16(p + 0x0A, 1);
+    put16(p + 0x0C, 1);
+    put16(p + 0x0E, 1);
+    put16(p + 0x10, 1);
+    put16(p + 0x1E, 1);
+    p[0x20] = 1;
+    put16(p + 0x3A, 1);
+    put16(p + headerSize + 4, static_cast<std::uint32_t>(-(h.keyBytes + 6)) & 0xFFFF);
+    return file;
+}
+
+int indexBlockSize(const DbHeader& h) {
+    // Room for at least three entries, so that splitting a node always helps.
+    int size = 1024;
+    while (size < 32768 && (size - 6) / (h.keyBytes + 6) < 3)
+        size *= 2;
+    if (size < 4096 && h.blockSize >= 4096)
+        size = 4096;
+    else if (size < h.blockSize)
+        size = h.blockSize;
+    return size;
 }
 
 void ParadoxTable::pxFlush() {
@@ -159,14 +191,8 @@ void ParadoxTable::pxFlush() {
         return;
     bool all = false;
     if (pxRebuild_) {
-        pxBlockSize_ = 1024;
-        while (pxBlockSize_ < 32768 && (pxBlockSize_ - 6) / (h_.keyBytes + 6) < 3)
-            pxBlockSize_ *= 2;
-        if (pxBlockSize_ < 4096 && h_.blockSize >= 4096)
-            pxBlockSize_ = 4096;
-        else if (pxBlockSize_ < h_.blockSize)
-            pxBlockSize_ = h_.blockSize;
-        pxWriteHeader();
+        pxBlockSize_ = indexBlockSize(h_);
+        pxHeader_ = makeIndexHeader(h_, fileNameOf(pxPath_), pxBlockSize_);
         pxBuildFresh();
         pxRebuild_ = false;
         all = true;
@@ -174,6 +200,33 @@ void ParadoxTable::pxFlush() {
     }
     const int headerSize = static_cast<int>(pxHeader_.size());
     const int rs = h_.keyBytes + 6;
+
+    // The root lives in block 1: pxlib, for one, takes the first block for it.
+    PxNode& root = pxLevels_.back().front();
+    if (root.block != 1) {
+        const auto freeOne = std::find(pxFree_.begin(), pxFree_.end(), 1);
+        if (freeOne != pxFree_.end()) {
+            *freeOne = root.block;
+            pxCleared_.push_back(root.block);
+        } else {
+            for (std::size_t L = 0; L < pxLevels_.size(); ++L)
+                for (std::size_t i = 0; i < pxLevels_[L].size(); ++i)
+                    if (pxLevels_[L][i].block == 1) {
+                        pxLevels_[L][i].block = root.block;
+                        pxLevels_[L][i].dirty = true;
+                        pxTouchEntry(static_cast<int>(L) + 1, i);
+                    }
+        }
+        root.block = 1;
+        root.dirty = true;
+    }
+    if (pxLevels_.size() == 1 && pxFileBlocks_ > 1) {
+        // A lone root: readers take an index of several blocks for a two-level one.
+        px_->truncate(static_cast<std::uint64_t>(headerSize) + pxBlockSize_);
+        pxFileBlocks_ = 1;
+        pxFree_.clear();
+        pxCleared_.clear();
+    }
 
     // First chain entry and end (exclusive) below every node.
     std::vector<std::vector<std::size_t>> first(pxLevels_.size()), last(pxLevels_.size());
@@ -190,10 +243,11 @@ void ParadoxTable::pxFlush() {
             start += node.n;
         }
     }
-    // The one chain over all levels.
+    // The one chain over all levels, root first: pxlib counts the entries of
+    // the chain's first block as the upper level.
     std::vector<PxNode*> order;
-    for (auto& level : pxLevels_)
-        for (auto& node : level)
+    for (auto level = pxLevels_.rbegin(); level != pxLevels_.rend(); ++level)
+        for (auto& node : *level)
             order.push_back(&node);
     std::uint32_t entries = 0;
     for (std::size_t k = 0; k < order.size(); ++k) {
@@ -204,10 +258,15 @@ void ParadoxTable::pxFlush() {
         entries += order[k]->n;
     }
     std::vector<std::uint8_t> buf(pxBlockSize_);
-    std::size_t flat = 0;
+    std::vector<std::size_t> levelBase(pxLevels_.size(), 0); // place of a level in order
+    for (std::size_t L = pxLevels_.size(), at = 0; L-- > 0;) {
+        levelBase[L] = at;
+        at += pxLevels_[L].size();
+    }
     for (std::size_t L = 0; L < pxLevels_.size(); ++L) {
         std::size_t start = 0;
-        for (std::size_t i = 0; i < pxLevels_[L].size(); ++i, ++flat) {
+        for (std::size_t i = 0; i < pxLevels_[L].size(); ++i) {
+            const std::size_t flat = levelBase[L] + i;
             PxNode& node = pxLevels_[L][i];
             const std::size_t s = start;
             start += node.n;
@@ -247,6 +306,17 @@ void ParadoxTable::pxFlush() {
             node.writtenPrev = prev;
         }
     }
+    // Unused blocks are emptied: readers that go through the file block by
+    // block must not find stale entries in them.
+    for (const std::uint16_t block : pxCleared_) {
+        if (std::find(pxFree_.begin(), pxFree_.end(), block) == pxFree_.end())
+            continue;
+        std::fill(buf.begin(), buf.end(), 0);
+        put16(&buf[4], static_cast<std::uint32_t>(-rs) & 0xFFFF);
+        px_->write(headerSize + static_cast<std::uint64_t>(block - 1) * pxBlockSize_, buf.data(),
+                   buf.size());
+    }
+    pxCleared_.clear();
     std::uint8_t* p = pxHeader_.data();
     std::vector<std::uint8_t> before(p, p + 0x58);
     put32(p + 0x06, entries);
@@ -254,7 +324,7 @@ void ParadoxTable::pxFlush() {
     put16(p + 0x0C, static_cast<std::uint32_t>(pxFileBlocks_));
     put16(p + 0x0E, order.front()->block);
     put16(p + 0x10, order.back()->block);
-    put16(p + 0x1E, order.back()->block);
+    put16(p + 0x1E, order.front()->block);
     p[0x20] = static_cast<std::uint8_t>(pxLevels_.size());
     p[0x2C] = h_.raw[0x2D];
     put16(p + 0x3A, static_cast<std::uint32_t>(pxFileBlocks_));

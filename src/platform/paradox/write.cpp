@@ -641,11 +641,3 @@ void ParadoxTable::remove(std::uint32_t position) {
 }
 
 } // namespace px::detail
-
-namespace px::detail {
-
-void ParadoxTable::rebuildIndexNow() {
-    change([&] { pxRebuild_ = true; });
-}
-
-} // namespace px::detail
