@@ -137,11 +137,11 @@ void THauptformular::FormCreate() {
     setLabelText(colourFromValue(0));
     setGroupText(colourFromValue(0));
     setWindowColour(colourFromValue(DefaultWindowColour));
-    vellumo::data::OpenDefaultTable(
-        Datentabelle, BaseCaption,
-        {[this](const QString& caption) { setWindowTitle(caption); },
-         [this] { EnableTableControls(); }, [this] { DisableTableControls(); }},
-        vellumo::setupIniPath());
+    vellumo::data::OpenDefaultTable(Datentabelle, BaseCaption,
+                                    {[this](const QString& caption) { setWindowTitle(caption); },
+                                     [this] { EnableTableControls(); },
+                                     [this] { DisableTableControls(); }},
+                                    vellumo::setupIniPath());
 }
 
 void THauptformular::bindControls() {
@@ -245,9 +245,10 @@ void THauptformular::NeuClick() {
         return;
 
     // The file the store will create: a name with an extension of its own is
-    // taken as it is, so the question below also guards that file.
-    const bool hasDbExtension = name.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive);
-    const QString fileName = hasDbExtension ? name : name + QStringLiteral(".db");
+    // taken as it is (the store adds ".db" only to a bare name), so the
+    // question below guards whatever file would be replaced.
+    const QString fileName =
+        QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".db") : name;
     const bool overwrite = QFileInfo(fileName).isFile();
     if (overwrite &&
         !vellumo::confirm(QStringLiteral("Eine Datei mit diesem Namen existiert bereits! Soll sie "

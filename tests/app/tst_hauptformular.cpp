@@ -7,6 +7,7 @@
 #include "system/system.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -367,6 +368,41 @@ private slots:
         window->Datentabelle.CloseTableAtShutdown();
         QCOMPARE(readTable(sandbox->file("Adressen.db")),
                  QStringList{"Müller|||17.05.2024|17.05.2024"});
+    }
+
+    // Whatever name is typed, the file it would replace is asked about; a
+    // name with a directory is used as typed.
+    void newTableNames() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        const QByteArray before = fileBytes(sandbox->file("Kunden.db"));
+        showWindow();
+        auto typeName = [&](const QString& name, QString* question) {
+            whenModal([=](QWidget* modal) {
+                auto* edit = modal->findChild<QLineEdit*>("Edit");
+                edit->clear();
+                typeText(edit, name);
+                if (question)
+                    whenModal([=](QWidget* box) {
+                        *question = messageText(box);
+                        clickButton(box, "&Nein");
+                    });
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+            reactivate();
+        };
+
+        QString question;
+        typeName("Kunden.db", &question);
+        QVERIFY(question.startsWith("Eine Datei mit diesem Namen existiert bereits!"));
+        QCOMPARE(fileBytes(sandbox->file("Kunden.db")), before);
+        QVERIFY(!window->Datentabelle.IsTableOpen());
+
+        QVERIFY(QDir(sandbox->path()).mkdir("Daten"));
+        typeName("Daten/Firma", nullptr);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V1.0 - Daten/Firma.db"));
+        QVERIFY(QFile::exists(sandbox->file("Daten/Firma.db")));
+        QVERIFY(window->Datentabelle.IsTableOpen());
     }
 
     void closingStoresTheCurrentRecord() {
