@@ -1,0 +1,252 @@
+// Creating and changing tables: values survive a round trip, keys keep
+// German dictionary order, refusals change nothing, and the files stay sound.
+#include "testutil_tempdir.h"
+
+#include "paradox/table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+using px::Access;
+using px::Bytes;
+using px::Date;
+using px::FieldDef;
+using px::FieldType;
+using px::Record;
+using px::Table;
+using px::Value;
+
+namespace {
+
+std::vector<FieldDef> addressFields() {
+    return {{"Name", FieldType::Alpha, 30}, {"Vorname", FieldType::Alpha, 30},
+            {"PLZ", FieldType::Alpha, 5},   {"Geburtstag", FieldType::Date, 0},
+            {"Memo1", FieldType::Memo, 0},  {"Grafik", FieldType::Graphic, 0}};
+}
+
+Value text(const std::string& s) {
+    return s;
+}
+
+Bytes picture(std::size_t size, std::uint8_t seed) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 131 + seed) ^ (i >> 8));
+    return b;
+}
+
+std::string memoText(std::size_t size) {
+    const std::string line = "Grüße aus Köln – 5 € für Straße und Maß\n";
+    std::string s;
+    while (s.size() < size)
+        s += line;
+    return s;
+}
+
+std::string name(const Record& r) {
+    return std::holds_alternative<std::string>(r[0]) ? std::get<std::string>(r[0]) : "";
+}
+
+void expectSound(Table& t) {
+    const auto result = t.check();
+    for (const auto& p : result.problems)
+        ADD_FAILURE() << p;
+    EXPECT_TRUE(result.warnings.empty());
+}
+
+} // namespace
+
+TEST(EngineTables, ValuesOfTheAddressKindsSurviveARoundTrip) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("Adressen.db");
+    Table::create(path, addressFields(), 2);
+
+    const std::vector<std::size_t> sizes = {100, 3000, 1 << 20};
+    std::vector<Record> written;
+    {
+        auto t = Table::open(path, Access::Write);
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            Record r = {text("Müller-Lüdenscheidt " + std::to_string(i)),
+                        text("Jörg €"),
+                        text("50667"),
+                        Date{728783 + static_cast<int>(i)},
+                        memoText(sizes[i]),
+                        picture(sizes[i], static_cast<std::uint8_t>(i))};
+            written.push_back(r);
+            t->insert(r);
+        }
+        // Empty fields are NULL; a short memo stays in its record.
+        written.push_back({text("Zander"), {}, {}, {}, text("kurz"), {}});
+        t->insert(written.back());
+        expectSound(*t);
+    }
+    auto t = Table::open(path, Access::Read);
+    ASSERT_EQ(t->recordCount(), written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const Record r = t->read(static_cast<std::uint32_t>(i));
+        ASSERT_EQ(r.size(), written[i].size());
+        for (std::size_t f = 0; f < r.size(); ++f)
+            EXPECT_TRUE(r[f] == written[i][f]) << "record " << i << " field " << f;
+    }
+    EXPECT_EQ(t->info().fileVersion, 9);
+    EXPECT_EQ(t->info().codePage, 1252);
+    EXPECT_EQ(t->info().sortOrderId, 0x62);
+    EXPECT_EQ(t->info().blockSize, 4096);
+    expectSound(*t);
+}
+
+TEST(EngineTables, ReplacingAndDeletingBlobsKeepsTheOthers) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("b.db");
+    Table::create(path, addressFields(), 1);
+    auto t = Table::open(path, Access::Write);
+    for (int i = 0; i < 6; ++i)
+        t->insert({text("N" + std::to_string(i)),
+                   {},
+                   {},
+                   {},
+                   memoText(500 + 900 * i),
+                   picture(1000 + 2500 * i, static_cast<std::uint8_t>(i))});
+    const auto mbSize = std::filesystem::file_size(dir.file("b.mb"));
+    // Replace each blob many times: freed space is reused, the file does not
+    // grow without bound, and the neighbours stay intact.
+    for (int round = 0; round < 5; ++round)
+        for (int i = 0; i < 6; i += 2)
+            t->update(static_cast<std::uint32_t>(i),
+                      {text("N" + std::to_string(i)),
+                       {},
+                       {},
+                       {},
+                       memoText(400 + 900 * i + round),
+                       picture(1000 + 2500 * i, static_cast<std::uint8_t>(round + 10))});
+    t->remove(1);
+    for (int i = 0; i < 5; ++i) {
+        const Record r = t->read(static_cast<std::uint32_t>(i));
+        const int n = std::stoi(name(r).substr(1));
+        const bool changed = n % 2 == 0;
+        EXPECT_EQ(std::get<std::string>(r[4]),
+                  memoText(changed ? 400 + 900 * n + 4 : 500 + 900 * n));
+        EXPECT_EQ(std::get<Bytes>(r[5]),
+                  picture(1000 + 2500 * n, static_cast<std::uint8_t>(changed ? 14 : n)));
+    }
+    EXPECT_LT(std::filesystem::file_size(dir.file("b.mb")), mbSize * 3);
+    expectSound(*t);
+}
+
+TEST(EngineTables, GermanDictionaryOrderWithExactKeys) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("o.db");
+    Table::create(path, {{"Name", FieldType::Alpha, 30}}, 1);
+    auto t = Table::open(path, Access::Write);
+    for (const char* n : {"Adam", "Müller", "Abel", "Mueller", "meier", "Äbel", "Meier", "Muller",
+                          "Straße", "Strasse", "Zorn", "öder", "Ode"})
+        t->insert({text(n)});
+    std::vector<std::string> order;
+    for (std::uint32_t i = 0; i < t->recordCount(); ++i)
+        order.push_back(name(t->read(i)));
+    const std::vector<std::string> expected = {"Abel",    "Äbel",   "Adam",   "Meier", "meier",
+                                               "Mueller", "Muller", "Müller", "Ode",   "öder",
+                                               "Strasse", "Straße", "Zorn"};
+    EXPECT_EQ(order, expected);
+    // Same letters, other spelling: distinct keys. Exactly equal: refused.
+    EXPECT_THROW(t->insert({text("Müller")}), px::KeyViolation);
+    EXPECT_EQ(t->lowerBound({text("Äbel")}), 1u);
+    EXPECT_EQ(t->lowerBound({text("B")}), 3u);
+    expectSound(*t);
+}
+
+TEST(EngineTables, RefusalsLeaveTheTableUnchanged) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("r.db");
+    Table::create(path, addressFields(), 2);
+    auto t = Table::open(path, Access::Write);
+    t->insert({text("Abel"), text("Eva")});
+    try {
+        t->insert({text("Abel"), text("Eva"), text("12345")});
+        FAIL() << "key violation expected";
+    } catch (const px::KeyViolation& e) {
+        EXPECT_STREQ(e.what(), "Schlüsselverletzung.");
+    }
+    try {
+        t->insert({text(std::string(31, 'x'))});
+        FAIL() << "too long";
+    } catch (const px::Error& e) {
+        EXPECT_NE(
+            std::string(e.what()).find("ist zu lang für das Feld \"Name\" (höchstens 30 Zeichen)"),
+            std::string::npos)
+            << e.what();
+    }
+    // 30 umlauts fit: the limit counts characters of the code page, not UTF-8 bytes.
+    std::string umlauts;
+    for (int i = 0; i < 30; ++i)
+        umlauts += "ä";
+    EXPECT_NO_THROW(t->insert({text(umlauts)}));
+    EXPECT_THROW(t->insert({text("東京")}), px::Error);
+    EXPECT_THROW(t->insert({text("Ok"), {}, {}, {}, text("Ω im Memo")}), px::Error);
+    EXPECT_THROW(t->insert({text("Ok"), {}, {}, text("kein Datum")}), px::Error);
+    // A key change onto an existing key is refused as well; the record stays.
+    t->insert({text("Zorn"), text("Eva")});
+    EXPECT_THROW(t->update(2, {text("Abel"), text("Eva")}), px::KeyViolation);
+    EXPECT_EQ(t->recordCount(), 3u);
+    EXPECT_EQ(name(t->read(2)), "Zorn");
+    expectSound(*t);
+}
+
+TEST(EngineTables, WriteAccessIsExclusiveAndReadersCannotChange) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("l.db");
+    Table::create(path, addressFields(), 2);
+    auto writer = Table::open(path, Access::Write);
+    try {
+        Table::open(path, Access::Write);
+        FAIL() << "second writer let in";
+    } catch (const px::Error& e) {
+        EXPECT_STREQ(e.what(), "Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+    }
+    EXPECT_THROW(Table::create(path, addressFields(), 2), px::Error);
+    auto reader = Table::open(path, Access::Read);
+    EXPECT_THROW(reader->insert({text("X")}), px::Error);
+}
+
+TEST(EngineTables, CreateReplacesTheOldTableAndItsCompanions) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("Kunden.db");
+    Table::create(path, addressFields(), 2);
+    {
+        auto t = Table::open(path, Access::Write);
+        t->insert({text("Alt"), {}, {}, {}, memoText(5000)});
+    }
+    // Companions with other cases of the extension, as other programs write them.
+    std::filesystem::rename(dir.file("Kunden.px"), dir.file("Kunden.PX"));
+    std::ofstream(dir.file("Kunden.X02")) << "stale";
+    Table::create(path, {{"Nummer", FieldType::Alpha, 10}}, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Kunden.PX")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Kunden.mb")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Kunden.X02")));
+    auto t = Table::open(path, Access::Write);
+    EXPECT_EQ(t->recordCount(), 0u);
+    EXPECT_EQ(t->info().fields.size(), 1u);
+    EXPECT_EQ(t->info().keyFieldCount, 0);
+    // An unkeyed table keeps the order of insertion.
+    for (int i = 9; i >= 0; --i)
+        EXPECT_EQ(t->insert({text(std::to_string(i))}), static_cast<std::uint32_t>(9 - i));
+    EXPECT_EQ(name(t->read(0)), "9");
+    t->remove(0);
+    EXPECT_EQ(t->update(3, {text("x")}), 3u);
+    EXPECT_EQ(name(t->read(3)), "x");
+    expectSound(*t);
+}
+
+TEST(EngineTables, BadDeclarationsAreRefused) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("d.db");
+    EXPECT_THROW(Table::create(path, {}, 0), px::Error);
+    EXPECT_THROW(Table::create(path, {{"A", FieldType::Alpha, 0}}, 1), px::Error);
+    EXPECT_THROW(Table::create(path, {{"A", FieldType::Alpha, 10}, {"a", FieldType::Alpha, 5}}, 1),
+                 px::Error);
+    EXPECT_THROW(Table::create(path, {{"M", FieldType::Memo, 0}}, 1), px::Error);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
