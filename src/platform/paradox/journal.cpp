@@ -767,8 +767,17 @@ void Journal::removeJournal(FileSystem& fs, const std::string& tablePath) {
     const std::string path = journalPath(tablePath);
     if (!fs.exists(path))
         return;
-    fs.remove(path);
-    fs.syncDirectory(directoryOf(tablePath));
+    // Put the old table right first: should the replacement that follows be
+    // interrupted, the old table must be whole, not half-changed.
+    try {
+        recoverTable(fs, tablePath, true);
+    } catch (const Error&) {
+        // A damaged journal cannot be played back; the table is replaced anyway.
+    }
+    if (fs.exists(path)) {
+        fs.remove(path);
+        fs.syncDirectory(directoryOf(tablePath));
+    }
 }
 
 std::vector<std::string> Journal::companionFiles(FileSystem& fs, const std::string& tablePath) {

@@ -56,7 +56,9 @@ public:
     // True when a complete journal is left behind (it needs recovery unless
     // its writer is still running).
     static bool needsRecovery(FileSystem& fs, const std::string& tablePath);
-    // Deletes the journal without rolling back: only for replacing a table.
+    // Before a table is replaced (caller holds the write lock): plays a
+    // left-over journal back when it can, so the old table is whole should
+    // the replacement be interrupted, and deletes it in any case.
     static void removeJournal(FileSystem& fs, const std::string& tablePath);
     // The files beside a table that belong to it and must not meet a new table
     // of the same name: primary index, blobs, validity checks, secondary

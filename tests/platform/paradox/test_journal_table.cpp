@@ -278,29 +278,48 @@ TEST(JournalTable, SecondWriterIsRefusedReaderIsNot) {
     EXPECT_NO_THROW(Table::open(f.path, Access::Write));
 }
 
+namespace {
+
+// The files a crash of the change leaves at its last moment before the
+// commit point: every table file already new, the journal still there.
+Files leaveJournalBehind(Fixture& f, const Change& change) {
+    Files hot;
+    for (int n = 1;; ++n) {
+        restoreFiles(f.dir, f.before);
+        FaultFileSystem faulty;
+        faulty.crashAt(n);
+        try {
+            change(faulty, f.path);
+        } catch (const faultfs::Crash&) {
+        }
+        if (!faulty.crashed())
+            break;
+        faulty.powerLoss(AfterCrash::KeepWritten);
+        if (Journal::needsRecovery(px::defaultFileSystem(), f.path))
+            hot = saveFiles(f.dir);
+    }
+    EXPECT_FALSE(hot.empty()) << "no crash point left a journal behind";
+    EXPECT_NE(hot.at("ADRESSEN.DB"), f.before.at("ADRESSEN.DB"));
+    return hot;
+}
+
+} // namespace
+
+// "&Neu" over a table that a crash left half-changed: the old table is
+// put right first, so an interrupted replacement still leaves it whole.
+TEST(JournalTable, CrashDuringCreationOverAHalfChangedTable) {
+    Fixture f;
+    f.before = leaveJournalBehind(f, replacePicture);
+    f.crashEverywhere(createOver, "creation over a half-changed table");
+}
+
 // A change interrupted after its first table write leaves a journal; a
 // reader recovers it before reading, unless the directory cannot be written:
 // then the table is refused rather than shown half-changed.
 TEST(JournalTable, ReaderRecoversOrRefusesALeftOverChange) {
     Fixture f;
-    Files hot;
-    for (int n = 1; hot.empty(); ++n) {
-        restoreFiles(f.dir, f.before);
-        FaultFileSystem faulty;
-        faulty.crashAt(n);
-        try {
-            replacePicture(faulty, f.path);
-        } catch (const faultfs::Crash&) {
-        }
-        ASSERT_TRUE(faulty.crashed()) << "no crash point left a journal behind";
-        faulty.powerLoss(AfterCrash::KeepWritten);
-        const Files now = saveFiles(f.dir);
-        if (now.count("ADRESSEN.DB-journal") && now != f.before &&
-            Journal::needsRecovery(px::defaultFileSystem(), f.path) &&
-            (now.at("ADRESSEN.DB") != f.before.at("ADRESSEN.DB") ||
-             now.at("ADRESSEN.mb") != f.before.at("ADRESSEN.mb")))
-            hot = now;
-    }
+    const Files hot = leaveJournalBehind(f, replacePicture);
+    restoreFiles(f.dir, hot);
 
     FaultFileSystem readOnly;
     readOnly.setDirectoriesWritable(false);
