@@ -13,6 +13,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using faultfs::AfterCrash;
@@ -266,16 +268,62 @@ TEST(JournalTable, DiskFullRefusesTheChangeAndKeepsTheTable) {
     }
 }
 
-// While one program writes a table, a second cannot open it for writing but
-// can read it.
-TEST(JournalTable, SecondWriterIsRefusedReaderIsNot) {
+// While one program writes a table, a second program cannot open it for
+// writing but can read it; once the first closes it, the second may write.
+TEST(JournalTable, SecondProgramIsRefusedWritingNotReading) {
     Fixture f;
+    // The child is forked before the table is opened: a forked child would
+    // share the parent's lock.
+    int go[2], done[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char c = 0;
+        int code = 0;
+        if (read(go[0], &c, 1) != 1)
+            _exit(64);
+        try {
+            Table::open(f.path, Access::Write);
+            code |= 1;
+        } catch (const px::Error& e) {
+            if (std::string(e.what()).empty())
+                code |= 2;
+        }
+        try {
+            auto reader = Table::open(f.path, Access::Read);
+            if (reader->recordCount() != f.old.records.size() + 1)
+                code |= 4;
+        } catch (...) {
+            code |= 8;
+        }
+        if (write(done[1], &c, 1) != 1 || read(go[0], &c, 1) != 1)
+            _exit(64);
+        try {
+            Table::open(f.path, Access::Write)->insert(address(3000));
+        } catch (...) {
+            code |= 16;
+        }
+        _exit(code);
+    }
     auto writer = Table::open(f.path, Access::Write);
-    EXPECT_THROW(Table::open(f.path, Access::Write), px::Error);
-    auto reader = Table::open(f.path, Access::Read);
-    EXPECT_EQ(reader->recordCount(), f.old.records.size());
+    writer->insert(address(2000));
+    EXPECT_THROW(Table::open(f.path, Access::Write), px::Error) << "a second open in this program";
+    char c = 'x';
+    ASSERT_EQ(write(go[1], &c, 1), 1);
+    ASSERT_EQ(read(done[0], &c, 1), 1);
     writer.reset();
-    EXPECT_NO_THROW(Table::open(f.path, Access::Write));
+    ASSERT_EQ(write(go[1], &c, 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: second writer let in, 2: no message, 4: reader saw the wrong count, 8: reading "
+           "failed, 16: writing after the first let go failed, 64: pipe";
+    EXPECT_EQ(reopen(f.path).records.size(), f.old.records.size() + 2);
+    for (int fd : {go[0], go[1], done[0], done[1]})
+        close(fd);
 }
 
 namespace {
