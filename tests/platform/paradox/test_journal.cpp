@@ -33,7 +33,8 @@ struct TempDir {
         path = mkdtemp(tmpl.data());
     }
     ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
+    bool bare = false; // names without a directory, relative to the working directory
+    std::string file(const std::string& name) const { return bare ? name : (path / name).string(); }
 };
 
 Bytes randomBytes(std::size_t n, unsigned seed) {
@@ -514,4 +515,36 @@ TEST(Journal, SecondProgramCannotWriteButCanRead) {
            "failed, 8: exception, 16: pipe, 32: lock not free after the writer let go";
     for (int fd : {go[0], go[1], done[0], done[1]})
         close(fd);
+}
+
+// A table named without a directory, as a user may type it: the journal and
+// its recovery work relative to the working directory.
+TEST(Journal, TableNamedWithoutDirectory) {
+    Scenario s;
+    const fs::path previous = fs::current_path();
+    fs::current_path(s.dir.path);
+    s.dir.bare = true;
+    ASSERT_EQ(s.table(), "T.DB");
+    for (AfterCrash model : {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced}) {
+        for (int n = 1;; ++n) {
+            restore(s.dir, s.before);
+            FaultFileSystem faulty;
+            faulty.crashAt(n);
+            {
+                Journal journal(faulty, s.table());
+                try {
+                    change(faulty, journal, s.dir);
+                } catch (const faultfs::Crash&) {
+                }
+            }
+            const bool crashed = faulty.crashed();
+            faulty.powerLoss(model, 0);
+            Journal::recover(px::defaultFileSystem(), s.table());
+            const Snapshot now = snapshot(s.dir);
+            EXPECT_TRUE(now == s.before || now == s.after) << "crash at " << n;
+            if (!crashed)
+                break;
+        }
+    }
+    fs::current_path(previous);
 }
