@@ -26,6 +26,9 @@ TFormSuchen::TFormSuchen(vellumo::DataSource& source, TFormPersonAuswahl& person
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setFixedSize(271, 126);
     ui->ComboBox1->addItems(vellumo::searchFieldCaptions());
+    // The typed field caption is taken as typed: completing "name" to "Name"
+    // would search a field the user did not name.
+    ui->ComboBox1->setCompleter(nullptr);
     ui->ButtonSuchen->setIcon(QIcon(QStringLiteral(":/icons/suchen.png")));
     if (ui->ButtonSuchen->icon().isNull())
         ui->ButtonSuchen->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
@@ -104,7 +107,7 @@ void TFormSuchen::EditSuchenTextKeyUp(int key) {
     // pressed before the dialog opened) must not search a second time.
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
         return;
-    if (!enterPending_)
+    if (!enterPending_ || !isVisible())
         return;
     enterPending_ = false;
     runSearch();
