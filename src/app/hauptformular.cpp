@@ -86,7 +86,6 @@ THauptformular::THauptformular(QWidget* parent)
     openDialog_ = new QFileDialog(this);
     openDialog_->setObjectName(QStringLiteral("OpenDialog"));
     openDialog_->setOption(QFileDialog::DontUseNativeDialog);
-    openDialog_->setOption(QFileDialog::ReadOnly, false);
     openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
     openDialog_->setFileMode(QFileDialog::ExistingFile);
     openDialog_->setNameFilter(ParadoxFilter);
