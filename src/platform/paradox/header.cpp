@@ -147,6 +147,8 @@ DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileS
         notATable("Dateikopf zu kurz");
 
     const bool dataHeader = h.fileVersion >= 5;
+    if (dataHeader && h.headerSize < 0x78) // the data header runs to 0x78
+        notATable("Dateikopf zu kurz");
     const bool encrypted = dataHeader ? get32(p + 0x5C) != 0 : get32(p + 0x25) != 0;
     if (encrypted)
         throw Error("Die Tabelle ist mit einem Kennwort geschützt und kann nicht geöffnet werden.");
