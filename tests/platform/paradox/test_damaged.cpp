@@ -357,3 +357,22 @@ TEST(Damaged, GarbageAndFilesThatAreNoTables) {
         }
     }
 }
+
+// Inputs the fuzzer found, cut down to what still triggered the fault.
+TEST(Damaged, FuzzFindings) {
+    // A level-5 header that ends at 0x58, before its data header (read past the
+    // end of the header buffer while looking for the password checksum at 0x5C).
+    Bytes shortDataHeader(0x58, 0);
+    put16(shortDataHeader, 0x00, 2);    // record size
+    put16(shortDataHeader, 0x02, 0x58); // header size
+    shortDataHeader[0x04] = 2;          // unkeyed table
+    shortDataHeader[0x05] = 1;          // 1 KiB blocks
+    put16(shortDataHeader, 0x21, 1);    // one field
+    shortDataHeader[0x39] = 12;         // level 7
+    Pieces p;
+    p.db = shortDataHeader;
+    EXPECT_TRUE(survive(p, "data header cut short").failed);
+    p.db.resize(0x77, 0);
+    put16(p.db, 0x02, 0x77);
+    EXPECT_TRUE(survive(p, "data header one byte short").failed);
+}
