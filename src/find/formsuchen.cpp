@@ -10,6 +10,7 @@
 #include "ui/messages.h"
 #include "ui_formsuchen.h"
 
+#include <QFile>
 #include <QKeyEvent>
 #include <QStyle>
 
@@ -29,9 +30,11 @@ TFormSuchen::TFormSuchen(vellumo::DataSource& source, TFormPersonAuswahl& person
     // The typed field caption is taken as typed: completing "name" to "Name"
     // would search a field the user did not name.
     ui->ComboBox1->setCompleter(nullptr);
-    ui->ButtonSuchen->setIcon(QIcon(QStringLiteral(":/icons/suchen.png")));
-    if (ui->ButtonSuchen->icon().isNull())
-        ui->ButtonSuchen->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    // The tool bar's magnifier when the program carries it.
+    const QString magnifier = QStringLiteral(":/icons/suchen.png");
+    ui->ButtonSuchen->setIcon(QFile::exists(magnifier)
+                                  ? QIcon(magnifier)
+                                  : style()->standardIcon(QStyle::SP_DialogOkButton));
     ui->HilfeButton->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
     ui->AbbruchButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 

@@ -12,8 +12,7 @@ TFormTabelle::TFormTabelle(vellumo::DataSource& source, QWidget* parent)
     : QDialog(parent), ui(new Ui::TFormTabelle), source_(source) {
     ui->setupUi(this);
     resize(603, 397);
-    QIcon back(QStringLiteral(":/icons/zurueck.png"));
-    ui->ButtonExit->setIcon(back.isNull() ? style()->standardIcon(QStyle::SP_ArrowBack) : back);
+    ui->ButtonExit->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
     ui->DBGrid1->setColumns({
         {QStringLiteral("Name"), QStringLiteral("Name"), 150},
         {QStringLiteral("Vorname"), QStringLiteral("Vorname"), 150},
