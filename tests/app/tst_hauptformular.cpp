@@ -308,6 +308,12 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(QApplication::focusWidget(), memo());
         QCOMPARE(memo()->toPlainText(), QStringLiteral("eins\nzwei"));
+
+        // Tab leaves the memo like any field, and its text is saved.
+        QTest::keyClick(memo(), Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditTel1"));
+        QCOMPARE(window->Datentabelle.state(), vellumo::StoreState::Browsing);
+        QCOMPARE(window->Datentabelle.fieldText("Memo1"), QStringLiteral("eins\nzwei"));
     }
 
     void newTable() {
