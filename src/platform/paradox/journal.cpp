@@ -67,6 +67,7 @@ namespace px {
 namespace {
 
 constexpr std::uint64_t kPage = 4096;
+constexpr std::uint64_t kMaxRange = 1 << 20; // bytes per saved range in the journal
 constexpr char kMagic[8] = {'V', 'L', 'M', 'J', 'R', 'N', 'L', 0x1A};
 constexpr std::uint32_t kVersion = 1;
 // magic, version, page size, file count, range count, body length, checksum
@@ -321,8 +322,18 @@ struct FileState {
     // As the transaction sees it:
     bool exists = true;
     std::uint64_t size = 0;
-    std::uint64_t lowWater = 0;           // bytes from here up read as zero unless dirty
-    std::map<std::uint64_t, Bytes> dirty; // page number -> whole page
+    std::uint64_t lowWater = 0; // bytes from here up read as zero unless dirty
+    // A page as the transaction sees it, and the span of it that was written
+    // (only that span reaches the disk and needs saving in the journal).
+    struct Page {
+        Bytes bytes;
+        std::size_t lo = kPage, hi = 0;
+        void mark(std::size_t from, std::size_t to) {
+            lo = std::min(lo, from);
+            hi = std::max(hi, to);
+        }
+    };
+    std::map<std::uint64_t, Page> dirty; // by page number
 
     void touch() {
         if (touched)
@@ -353,17 +364,18 @@ struct FileState {
     }
 
     // Bytes of the page as the transaction sees it before this write.
-    Bytes& page(std::uint64_t number) {
+    Page& page(std::uint64_t number) {
         auto it = dirty.find(number);
         if (it != dirty.end())
             return it->second;
-        Bytes bytes(kPage, 0);
+        Page page;
+        page.bytes.assign(kPage, 0);
         const std::uint64_t start = number * kPage;
         if (file && start < lowWater) {
             const auto n = static_cast<std::size_t>(std::min(kPage, lowWater - start));
-            file->read(start, bytes.data(), n);
+            file->read(start, page.bytes.data(), n);
         }
-        return dirty.emplace(number, std::move(bytes)).first->second;
+        return dirty.emplace(number, std::move(page)).first->second;
     }
 };
 
@@ -445,25 +457,30 @@ Bytes Core::buildJournal(const std::vector<FileState*>& changed) const {
         if (!f.existed)
             continue;
         // Everything from the lowest size the file reached (all of it when it
-        // goes away) plus every overwritten page below that.
+        // goes away) plus every span below that which will be overwritten.
         const std::uint64_t keepFrom = f.exists ? f.lowWater : 0;
-        auto save = [&](std::uint64_t start) {
-            const auto n = static_cast<std::size_t>(std::min(kPage, f.originalSize - start));
-            put32(out, i);
-            put64(out, start);
-            put32(out, static_cast<std::uint32_t>(n));
-            const std::size_t at = out.size();
-            out.resize(at + n);
-            if (f.file->read(start, out.data() + at, n) != n)
-                throw Error("Lesefehler in \"" + f.path + "\": Die Datei ist kürzer als erwartet");
-            ++rangeCount;
+        const std::uint64_t below = std::min(keepFrom, f.originalSize);
+        auto save = [&](std::uint64_t from, std::uint64_t to) {
+            for (; from < to; from += kMaxRange) {
+                const auto n = static_cast<std::size_t>(std::min(kMaxRange, to - from));
+                put32(out, i);
+                put64(out, from);
+                put32(out, static_cast<std::uint32_t>(n));
+                const std::size_t at = out.size();
+                out.resize(at + n);
+                if (f.file->read(from, out.data() + at, n) != n)
+                    throw Error("Lesefehler in \"" + f.path +
+                                "\": Die Datei ist kürzer als erwartet");
+                ++rangeCount;
+            }
         };
-        const std::uint64_t tailPage = keepFrom / kPage;
-        for (const auto& [number, bytes] : f.dirty)
-            if (number < tailPage && number * kPage < f.originalSize)
-                save(number * kPage);
-        for (std::uint64_t start = tailPage * kPage; start < f.originalSize; start += kPage)
-            save(start);
+        for (const auto& [number, page] : f.dirty) {
+            const std::uint64_t start = number * kPage;
+            if (page.lo < page.hi && start + page.lo < below)
+                save(start + page.lo, std::min(start + page.hi, below));
+        }
+        if (keepFrom < f.originalSize)
+            save(keepFrom, f.originalSize);
     }
     std::size_t at = sizeof kMagic;
     auto set32 = [&](std::uint32_t v) {
@@ -500,13 +517,13 @@ void Core::apply(const std::vector<FileState*>& changed) {
             f->file->truncate(f->lowWater);
             diskSize = f->lowWater;
         }
-        for (const auto& [number, bytes] : f->dirty) {
-            const std::uint64_t start = number * kPage;
-            if (start >= f->size)
+        for (const auto& [number, page] : f->dirty) {
+            const std::uint64_t from = number * kPage + page.lo;
+            const std::uint64_t to = std::min(number * kPage + page.hi, f->size);
+            if (from >= to)
                 continue;
-            const auto n = static_cast<std::size_t>(std::min(kPage, f->size - start));
-            f->file->write(start, bytes.data(), n);
-            diskSize = std::max(diskSize, start + n);
+            f->file->write(from, page.bytes.data() + page.lo, static_cast<std::size_t>(to - from));
+            diskSize = std::max(diskSize, to);
         }
         if (diskSize != f->size)
             f->file->truncate(f->size);
@@ -578,7 +595,7 @@ std::size_t JournaledFile::read(std::uint64_t offset, void* buffer, std::size_t 
         const std::size_t chunk = std::min<std::size_t>(n - done, kPage - inPage);
         auto it = f.dirty.find(number);
         if (it != f.dirty.end()) {
-            std::memcpy(out + done, it->second.data() + inPage, chunk);
+            std::memcpy(out + done, it->second.bytes.data() + inPage, chunk);
         } else {
             std::size_t fromDisk = 0;
             if (f.file && at < f.lowWater)
@@ -608,8 +625,9 @@ void JournaledFile::write(std::uint64_t offset, const void* data, std::size_t n)
         const std::uint64_t at = offset + done;
         const auto inPage = static_cast<std::size_t>(at % kPage);
         const std::size_t chunk = std::min<std::size_t>(n - done, kPage - inPage);
-        Bytes& page = f.page(at / kPage);
-        std::memcpy(page.data() + inPage, in + done, chunk);
+        FileState::Page& page = f.page(at / kPage);
+        std::memcpy(page.bytes.data() + inPage, in + done, chunk);
+        page.mark(inPage, inPage + chunk);
         done += chunk;
     }
     f.size = std::max(f.size, offset + n);
@@ -637,9 +655,12 @@ void JournaledFile::truncate(std::uint64_t size) {
         f.dirty.erase(f.dirty.lower_bound(keepPages), f.dirty.end());
         if (size % kPage != 0) {
             auto it = f.dirty.find(size / kPage);
-            if (it != f.dirty.end())
-                std::fill(it->second.begin() + static_cast<std::ptrdiff_t>(size % kPage),
-                          it->second.end(), 0);
+            if (it != f.dirty.end()) {
+                FileState::Page& page = it->second;
+                std::fill(page.bytes.begin() + static_cast<std::ptrdiff_t>(size % kPage),
+                          page.bytes.end(), 0);
+                page.hi = std::min<std::size_t>(page.hi, size % kPage);
+            }
         }
         f.lowWater = std::min(f.lowWater, size);
     }
