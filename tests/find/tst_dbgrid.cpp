@@ -201,6 +201,37 @@ private slots:
         QCOMPARE(f.grid.currentIndex().row(), 1);
     }
 
+    void leavingTheGridDropsAnUntouchedNewRecordOnly() {
+        testsupport::Sandbox sandbox;
+        RecordStore store;
+        DataSource source(store);
+        findtest::makeAddressTable(store, sandbox.file("Adressen"), fiveAddresses());
+        QWidget window;
+        auto* grid = new DBGrid(&window);
+        auto* other = new QLineEdit(&window);
+        grid->setGeometry(0, 0, 300, 200);
+        other->setGeometry(0, 210, 300, 20);
+        grid->setColumns(kColumns);
+        grid->setDataSource(&source);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        grid->setFocus(Qt::TabFocusReason);
+        store.InsertBlankRecord();
+        other->setFocus(Qt::TabFocusReason);
+        QCOMPARE(store.state(), StoreState::Browsing);
+        QCOMPARE(store.CountRecords(), 5);
+
+        grid->setFocus(Qt::TabFocusReason);
+        store.InsertBlankRecord();
+        store.SetFieldText("Name", "Neu");
+        other->setFocus(Qt::TabFocusReason);
+        QCOMPARE(store.state(), StoreState::Inserting);
+        store.SaveRecord();
+        QCOMPARE(store.CountRecords(), 6);
+        QCOMPARE(grid->model()->rowCount(), 6);
+    }
+
     void emptyTableShowsNoRowsAndDeletesNothing() {
         Fixture f(QList<Address>{});
         QCOMPARE(f.grid.model()->rowCount(), 0);
