@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -274,6 +275,33 @@ private slots:
         });
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(proposed, QStringLiteral("kaputt.db"));
+    }
+
+    // Paradox tables are listed whatever the case of their extension.
+    void openDialogListsTablesInAnyCase() {
+        for (const char* name : {"klein.db", "GROSS.DB", "Mixed.Db", "notiz.txt"}) {
+            QFile file(sandbox->file(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        showWindow();
+        QStringList listed;
+        whenModal([&](QWidget* modal) {
+            auto* view = modal->findChild<QListView*>("listView");
+            QVERIFY(view);
+            auto listedNames = [&] {
+                QStringList names;
+                const QModelIndex root = view->rootIndex();
+                for (int row = 0; row < view->model()->rowCount(root); ++row)
+                    names << view->model()->index(row, 0, root).data().toString();
+                names.sort();
+                return names;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(listedNames().size(), 3, 3000);
+            listed = listedNames();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(listed, (QStringList{"GROSS.DB", "Mixed.Db", "klein.db"}));
     }
 
     void fileNamePart() {
