@@ -11,12 +11,14 @@
 #include "paradox/table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,11 +52,16 @@ class CountingFileSystem : public px::FileSystem {
 public:
     explicit CountingFileSystem(px::FileSystem& inner) : inner_(inner) {}
     std::uint64_t bytesWritten = 0;
+    std::map<std::string, std::uint64_t> bytesByKind; // by file extension, e.g. ".db"
     std::uint64_t writes = 0;
     std::uint64_t syncs = 0;
 
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
-        return std::make_unique<CountingFile>(inner_.open(path, mode), *this);
+        const auto dot = path.find_last_of("./");
+        std::string kind = dot != std::string::npos && path[dot] == '.' ? path.substr(dot) : "?";
+        for (char& c : kind)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return std::make_unique<CountingFile>(inner_.open(path, mode), *this, kind);
     }
     bool exists(const std::string& path) override { return inner_.exists(path); }
     void rename(const std::string& from, const std::string& to) override {
@@ -75,13 +82,14 @@ public:
 private:
     class CountingFile : public px::File {
     public:
-        CountingFile(std::unique_ptr<px::File> inner, CountingFileSystem& fs)
-            : inner_(std::move(inner)), fs_(fs) {}
+        CountingFile(std::unique_ptr<px::File> inner, CountingFileSystem& fs, std::string kind)
+            : inner_(std::move(inner)), fs_(fs), kind_(std::move(kind)) {}
         std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
             return inner_->read(offset, buffer, n);
         }
         void write(std::uint64_t offset, const void* data, std::size_t n) override {
             fs_.bytesWritten += n;
+            fs_.bytesByKind[kind_] += n;
             ++fs_.writes;
             inner_->write(offset, data, n);
         }
@@ -92,6 +100,7 @@ private:
     private:
         std::unique_ptr<px::File> inner_;
         CountingFileSystem& fs_;
+        std::string kind_;
     };
     px::FileSystem& inner_;
 };
@@ -100,6 +109,7 @@ struct ChangeFigures {
     double avgMs = 0, maxMs = 0;
     double avgBytes = 0;
     std::uint64_t maxBytes = 0;
+    std::map<std::string, std::uint64_t> bytesByKind; // summed over all changes
     int done = 0;
 };
 
@@ -109,8 +119,11 @@ void line(const char* what, double value, const char* unit, const char* target =
 
 void change(const char* what, const ChangeFigures& f, const char* target) {
     std::printf("  %-44s %10.3f ms    (max %.3f ms) %s\n", what, f.avgMs, f.maxMs, target);
-    std::printf("  %-44s %10.0f bytes (max %llu)\n", "  bytes written per change", f.avgBytes,
+    std::printf("  %-44s %10.0f bytes (max %llu)", "  bytes written per change", f.avgBytes,
                 static_cast<unsigned long long>(f.maxBytes));
+    for (const auto& [kind, bytes] : f.bytesByKind)
+        std::printf(" %s %.0f", kind.c_str(), f.done ? static_cast<double>(bytes) / f.done : 0.0);
+    std::printf("\n");
 }
 
 std::uint64_t fileBytes(const std::string& path) {
@@ -210,6 +223,7 @@ int main(int argc, char** argv) {
             std::vector<double> times;
             for (int i = 0; i < 200; ++i) {
                 counting.bytesWritten = 0;
+                counting.bytesByKind.clear();
                 const auto t0 = Clock::now();
                 if (!step())
                     continue;
@@ -218,6 +232,8 @@ int main(int argc, char** argv) {
                 f.maxMs = std::max(f.maxMs, ms);
                 f.avgBytes += static_cast<double>(counting.bytesWritten);
                 f.maxBytes = std::max(f.maxBytes, counting.bytesWritten);
+                for (const auto& [kind, bytes] : counting.bytesByKind)
+                    f.bytesByKind[kind] += bytes;
                 ++f.done;
             }
             if (f.done) {
