@@ -37,10 +37,35 @@ void BlobFile::initialise(File& file) {
     file.write(0, head.data(), head.size());
 }
 
-std::vector<std::uint8_t> BlobFile::readUnit(std::uint64_t offset) {
-    std::vector<std::uint8_t> unit(kUnit, 0);
-    file_->read(offset, unit.data(), unit.size());
-    return unit;
+const std::vector<std::uint8_t>& BlobFile::readUnit(std::uint64_t offset) {
+    // Neighbouring records often share a sub-allocated block: keep the last one.
+    if (offset != unitOffset_ || unit_.size() != kUnit) {
+        unit_.assign(kUnit, 0);
+        unitOffset_ = 0;
+        file_->read(offset, unit_.data(), unit_.size());
+        unitOffset_ = offset;
+    }
+    return unit_;
+}
+
+void BlobFile::forget() {
+    unitOffset_ = 0;
+    size_ = file_->size();
+    std::uint8_t head[5] = {};
+    if (file_->read(0, head, sizeof head) == sizeof head && head[0] == 0)
+        modCount_ = get16(head + 3);
+    modDirty_ = false;
+    freeRuns_.clear();
+    subBlock_ = 0;
+}
+
+void BlobFile::flush() {
+    if (!modDirty_)
+        return;
+    std::uint8_t buf[2];
+    put16(buf, modCount_);
+    file_->write(3, buf, 2);
+    modDirty_ = false;
 }
 
 std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
@@ -64,7 +89,7 @@ std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
     }
     if (index >= kSlots)
         damaged("ungültiger Eintrag");
-    const auto unit = readUnit(offset);
+    const auto& unit = readUnit(offset);
     if (unit[0] != 3)
         damaged("Blockart stimmt nicht");
     const std::uint8_t* slot = &unit[12 + 5 * index];
@@ -81,9 +106,7 @@ std::uint16_t BlobFile::nextModification() {
     ++modCount_;
     if (modCount_ == 0)
         modCount_ = 1;
-    std::uint8_t buf[2];
-    put16(buf, modCount_);
-    file_->write(3, buf, 2);
+    modDirty_ = true;
     return modCount_;
 }
 
@@ -121,12 +144,14 @@ std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data)
         put16(&buf[7], mod);
         std::copy(data.begin(), data.end(), buf.begin() + 9);
         file_->write(at, buf.data(), buf.size());
+        if (unitOffset_ >= at && unitOffset_ < at + buf.size())
+            unitOffset_ = 0;
         return {static_cast<std::uint32_t>(at) | 0xFF, mod};
     }
 
     const std::uint32_t chunks = static_cast<std::uint32_t>((data.size() + 15) / 16);
     const auto last = static_cast<std::uint8_t>(data.size() - (chunks - 1) * 16);
-    auto tryBlock = [&](std::uint64_t at, std::vector<std::uint8_t>& unit) -> int {
+    auto tryBlock = [&](std::uint64_t at, std::vector<std::uint8_t>& unit, bool fresh) -> int {
         if (unit[0] != 3)
             return -1;
         std::vector<bool> used(256, false);
@@ -156,7 +181,14 @@ std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data)
                 std::fill(unit.begin() + startChunk * 16, unit.begin() + (startChunk + chunks) * 16,
                           0);
                 std::copy(data.begin(), data.end(), unit.begin() + startChunk * 16);
-                file_->write(at, unit.data(), unit.size());
+                if (fresh) {
+                    file_->write(at, unit.data(), unit.size());
+                } else {
+                    file_->write(at + 12 + 5 * freeSlot, s, 5);
+                    file_->write(at + startChunk * 16, &unit[startChunk * 16], chunks * 16);
+                }
+                unit_ = unit;
+                unitOffset_ = at;
                 return freeSlot;
             }
         }
@@ -164,15 +196,17 @@ std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data)
     };
     if (subBlock_ != 0 && subBlock_ + kUnit <= size_) {
         auto unit = readUnit(subBlock_);
-        const int slot = tryBlock(subBlock_, unit);
+        const int slot = tryBlock(subBlock_, unit, false);
         if (slot >= 0)
             return {static_cast<std::uint32_t>(subBlock_) | static_cast<std::uint32_t>(slot), mod};
     }
     const std::uint64_t at = allocate(1);
+    if (unitOffset_ == at)
+        unitOffset_ = 0;
     std::vector<std::uint8_t> unit(kUnit, 0);
     unit[0] = 3;
     put16(&unit[1], 1);
-    const int slot = tryBlock(at, unit);
+    const int slot = tryBlock(at, unit, true);
     subBlock_ = at;
     return {static_cast<std::uint32_t>(at) | static_cast<std::uint32_t>(slot), mod};
 }
@@ -191,16 +225,18 @@ void BlobFile::release(std::uint32_t pointer) {
             return;
         head[0] = 4;
         file_->write(offset, head, 3);
+        if (unitOffset_ == offset)
+            unitOffset_ = 0;
         freeRuns_.emplace_back(offset, units);
         return;
     }
     if (index >= kSlots)
         return;
-    auto unit = readUnit(offset);
-    if (unit[0] != 3)
+    if (readUnit(offset)[0] != 3)
         return;
     std::uint8_t zero[5] = {};
     file_->write(offset + 12 + 5 * index, zero, sizeof zero);
+    std::fill(unit_.begin() + 12 + 5 * index, unit_.begin() + 17 + 5 * index, 0);
     subBlock_ = offset; // it has room now
 }
 

@@ -26,15 +26,22 @@ public:
     std::pair<std::uint32_t, std::uint16_t> write(const std::string& data);
     // Gives the space of a blob back. Unknown pointers are left alone.
     void release(std::uint32_t pointer);
+    // Writes what is kept back until the end of a change (the modification count).
+    void flush();
+    // Forgets what was read, after a change was rolled back.
+    void forget();
 
 private:
-    std::vector<std::uint8_t> readUnit(std::uint64_t offset);
+    const std::vector<std::uint8_t>& readUnit(std::uint64_t offset);
     std::uint16_t nextModification();
     std::uint64_t allocate(std::uint32_t units);
 
     std::unique_ptr<File> file_;
     std::uint64_t size_ = 0;
     std::uint16_t modCount_ = 0;
+    bool modDirty_ = false;
+    std::uint64_t unitOffset_ = 0; // the unit in unit_, 0 for none
+    std::vector<std::uint8_t> unit_;
     std::uint64_t subBlock_ = 0; // a type-3 block likely to have room
     std::vector<std::pair<std::uint64_t, std::uint32_t>> freeRuns_; // offset, units
 };

@@ -149,6 +149,7 @@ Table::CheckResult ParadoxTable::check() {
             auto saveLevels = pxLevels_;
             auto saveFree = pxFree_;
             auto saveHeader = pxHeader_;
+            auto saveImage = pxImage_;
             const int saveBlockSize = pxBlockSize_, saveFileBlocks = pxFileBlocks_;
             std::unique_ptr<File> savePx = std::move(px_);
             try {
@@ -176,6 +177,7 @@ Table::CheckResult ParadoxTable::check() {
             pxLevels_ = std::move(saveLevels);
             pxFree_ = std::move(saveFree);
             pxHeader_ = std::move(saveHeader);
+            pxImage_ = std::move(saveImage);
             pxBlockSize_ = saveBlockSize;
             pxFileBlocks_ = saveFileBlocks;
             px_ = std::move(savePx);

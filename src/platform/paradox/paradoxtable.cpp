@@ -100,6 +100,7 @@ void ParadoxTable::load() {
     pxLevels_.clear();
     pxFree_.clear();
     pxCleared_.clear();
+    pxImage_.clear();
     pxRebuild_ = false;
     px_.reset();
     mb_.reset();
@@ -306,6 +307,7 @@ void ParadoxTable::loadChainFromIndex() {
         node.writtenNext = get16(&buf[0]);
         node.writtenPrev = get16(&buf[2]);
         pxLevels_[level].push_back(node);
+        pxImage_[node.block] = buf;
         std::vector<std::uint8_t> entries(buf.begin() + 6, buf.begin() + 6 + n * recSize);
         for (int i = 0; i < n; ++i) {
             const std::uint8_t* e = &entries[static_cast<std::size_t>(i) * recSize];

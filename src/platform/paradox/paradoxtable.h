@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace px::detail {
@@ -206,6 +207,8 @@ private:
     std::vector<std::vector<PxNode>> pxLevels_;
     std::vector<std::uint16_t> pxFree_;
     std::vector<std::uint16_t> pxCleared_; // freed since the last flush
+    std::unordered_map<std::uint16_t, std::vector<std::uint8_t>> pxImage_; // as on disk
+    void pxWriteNode(std::uint16_t block, const std::vector<std::uint8_t>& bytes);
     bool pxRebuild_ = false;
     bool pxHeaderDirty_ = false;
 };

@@ -53,13 +53,15 @@ void ParadoxTable::pxInsert(int level, std::size_t index) {
         return;
     auto& nodes = pxLevels_[level];
     const auto [i, start] = pxNodeOf(level, index);
-    (void)start;
+    // Appending after the last entry of a level leaves the full node full, so
+    // that a table filled in key order gets a compact index.
+    const bool atEnd = i + 1 == nodes.size() && index == start + nodes[i].n;
     nodes[i].n++;
     nodes[i].dirty = true;
     if (nodes[i].n > static_cast<std::uint32_t>(pxCapacity())) {
         PxNode fresh;
         fresh.block = pxAllocate();
-        fresh.n = nodes[i].n / 2;
+        fresh.n = atEnd ? 1 : nodes[i].n / 2;
         nodes[i].n -= fresh.n;
         nodes.insert(nodes.begin() + i + 1, fresh);
         if (level + 1 < static_cast<int>(pxLevels_.size())) {
@@ -104,8 +106,29 @@ void ParadoxTable::pxErase(int level, std::size_t index) {
     }
 }
 
+void ParadoxTable::pxWriteNode(std::uint16_t block, const std::vector<std::uint8_t>& bytes) {
+    const std::uint64_t at =
+        pxHeader_.size() + static_cast<std::uint64_t>(block - 1) * pxBlockSize_;
+    auto image = pxImage_.find(block);
+    if (image != pxImage_.end() && image->second.size() == bytes.size()) {
+        const auto& old = image->second;
+        std::size_t lo = 0, hi = bytes.size();
+        while (lo < hi && bytes[lo] == old[lo])
+            ++lo;
+        while (hi > lo && bytes[hi - 1] == old[hi - 1])
+            --hi;
+        if (lo < hi)
+            px_->write(at + lo, bytes.data() + lo, hi - lo);
+        image->second = bytes;
+        return;
+    }
+    px_->write(at, bytes.data(), bytes.size());
+    pxImage_[block] = bytes;
+}
+
 void ParadoxTable::pxBuildFresh() {
     const int cap = pxCapacity();
+    pxImage_.clear();
     pxLevels_.clear();
     pxFree_.clear();
     pxFileBlocks_ = 0;
@@ -226,6 +249,8 @@ void ParadoxTable::pxFlush() {
         pxFileBlocks_ = 1;
         pxFree_.clear();
         pxCleared_.clear();
+        for (auto it = pxImage_.begin(); it != pxImage_.end();)
+            it = it->first == 1 ? std::next(it) : pxImage_.erase(it);
     }
 
     // First chain entry and end (exclusive) below every node.
@@ -299,8 +324,7 @@ void ParadoxTable::pxFlush() {
                 putIndexShort(e + h_.keyBytes + 2, count);
                 putIndexShort(e + h_.keyBytes + 4, 0);
             }
-            px_->write(headerSize + static_cast<std::uint64_t>(node.block - 1) * pxBlockSize_,
-                       buf.data(), buf.size());
+            pxWriteNode(node.block, buf);
             node.dirty = false;
             node.writtenNext = next;
             node.writtenPrev = prev;
@@ -313,8 +337,7 @@ void ParadoxTable::pxFlush() {
             continue;
         std::fill(buf.begin(), buf.end(), 0);
         put16(&buf[4], static_cast<std::uint32_t>(-rs) & 0xFFFF);
-        px_->write(headerSize + static_cast<std::uint64_t>(block - 1) * pxBlockSize_, buf.data(),
-                   buf.size());
+        pxWriteNode(block, buf);
     }
     pxCleared_.clear();
     std::uint8_t* p = pxHeader_.data();

@@ -343,11 +343,15 @@ template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
         if constexpr (std::is_void_v<decltype(body())>) {
             body();
             pxFlush();
+            if (mb_)
+                mb_->flush();
             writeHeader();
             journal_->commit();
         } else {
             auto result = body();
             pxFlush();
+            if (mb_)
+                mb_->flush();
             writeHeader();
             journal_->commit();
             return result;
@@ -366,9 +370,21 @@ template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
 }
 
 void ParadoxTable::writeBlock(int block, const std::vector<std::uint8_t>& data) {
-    db_->write(blockOffset(block), data.data(), data.size());
-    if (block == cacheBlock_)
-        cache_ = data;
+    // Only the bytes that changed go out: a change then touches as few pages
+    // of the journal as it can.
+    if (block == cacheBlock_ && cache_.size() == data.size()) {
+        std::size_t lo = 0, hi = data.size();
+        while (lo < hi && data[lo] == cache_[lo])
+            ++lo;
+        while (hi > lo && data[hi - 1] == cache_[hi - 1])
+            --hi;
+        if (lo < hi)
+            db_->write(blockOffset(block) + lo, data.data() + lo, hi - lo);
+    } else {
+        db_->write(blockOffset(block), data.data(), data.size());
+    }
+    cache_ = data;
+    cacheBlock_ = block;
 }
 
 void ParadoxTable::writeLink(int block, int next, int prev, bool setNext, bool setPrev) {
@@ -507,8 +523,8 @@ std::uint32_t ParadoxTable::insertBytes(const std::string& rec) {
     put16(&right[4], static_cast<std::uint32_t>((rightCount - 1) * rs));
     for (int k = 0; k < rightCount; ++k)
         std::memcpy(&right[6 + k * rs], recs[keepLeft + k].data(), rs);
-    writeBlock(nb, right);
     writeBlock(oldBlock, left);
+    writeBlock(nb, right);
     if (oldNext != 0)
         writeLink(oldNext, 0, nb, false, true);
     chain_[ci].count = static_cast<std::uint16_t>(keepLeft);
