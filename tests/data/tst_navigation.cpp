@@ -347,6 +347,8 @@ private slots:
                                << "Vellumo V2.5";
         QTest::newRow("nothing stored") << "-"
                                         << "Vellumo V2.5";
+        QTest::newRow("a directory") << "@"
+                                     << "Vellumo V2.5";
         QTest::newRow("not a table") << "@/Setup.ini"
                                      << "Vellumo V2.0";
     }
