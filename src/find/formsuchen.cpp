@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QKeyEvent>
+#include <QMetaMethod>
 #include <QStyle>
 
 namespace {
@@ -121,6 +122,11 @@ void TFormSuchen::AbbruchButtonClick() {
 }
 
 void TFormSuchen::HilfeButtonClick() {
+    // Until the program's help is connected, say so instead of doing nothing.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&TFormSuchen::helpRequested))) {
+        vellumo::showNotAvailable(this);
+        return;
+    }
     emit helpRequested(HelpContext);
 }
 

@@ -112,17 +112,8 @@ class tst_FormSuchen : public QObject {
     };
 
 private slots:
-    void dialogLooksAsDesigned() {
+    void inputControlsArePaleYellowWithoutStoredColour() {
         Fixture f;
-        QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Suchen"));
-        QCOMPARE(f.dialog->size(), QSize(271, 126));
-        QCOMPARE(f.combo()->count(), 12);
-        QCOMPARE(f.combo()->itemText(4), QStringLiteral("Postleitzahl"));
-        QVERIFY(f.combo()->isEditable());
-        QVERIFY(f.button("ButtonSuchen")->isDefault());
-        QCOMPARE(f.button("HilfeButton")->text(), QStringLiteral("Hilfe"));
-        QCOMPARE(f.button("AbbruchButton")->text(), QStringLiteral("Abbruch"));
-        // No colour stored: the pale yellow 85FAFA behind both input controls.
         QCOMPARE(f.edit()->palette().color(QPalette::Base), QColor(250, 250, 133));
         QCOMPARE(f.combo()->palette().color(QPalette::Base), QColor(250, 250, 133));
     }

@@ -8,7 +8,6 @@
 #include "find/formtabelle.h"
 
 #include <QFrame>
-#include <QHeaderView>
 #include <QTest>
 #include <QToolButton>
 
@@ -39,22 +38,6 @@ class tst_FormTabelle : public QObject {
     };
 
 private slots:
-    void tenColumnsWithTheirTitlesAndWidths() {
-        Fixture f;
-        const QStringList titles{"Name",    "Vorname",  "Land",     "PLZ", "Ort",
-                                 "Strasse", "Telefon1", "Telefon2", "Fax", "Email"};
-        const QList<int> widths{150, 150, 30, 40, 150, 150, 140, 140, 140, 160};
-        QAbstractItemModel* model = f.grid()->model();
-        QCOMPARE(model->columnCount(), 10);
-        for (int i = 0; i < 10; ++i) {
-            QCOMPARE(model->headerData(i, Qt::Horizontal).toString(), titles.at(i));
-            QCOMPARE(f.grid()->columnWidth(i), widths.at(i));
-        }
-        QCOMPARE(f.view.windowTitle(), QStringLiteral("FormTabelle"));
-        QCOMPARE(f.view.findChild<QToolButton*>("ButtonExit")->toolTip(), QStringLiteral("Zurück"));
-        QVERIFY(f.grid()->horizontalHeader()->sectionsMovable());
-    }
-
     void listsAllRowsWithTheCurrentOneSelectedAndEnterChoosesTheTwelfth() {
         Fixture f;
         f.store.StepBy(20);
