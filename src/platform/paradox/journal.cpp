@@ -9,9 +9,10 @@
 //  2. commit() writes the journal "<table>-journal" in one piece: a header
 //     with a checksum over the whole file, the list of the changed files
 //     (name, whether it existed, original size) and the original content of
-//     every page that will be overwritten or cut off. The journal is synced,
-//     then the directory (the journal's entry must survive a power cut too),
-//     and only then does the first byte of a table file change.
+//     every span that will be overwritten or cut off. The journal is synced,
+//     then - when the journal file was only just created - the directory (the
+//     journal's entry must survive a power cut too), and only then does the
+//     first byte of a table file change.
 //  3. So a journal whose checksum fails was never a precondition of a table
 //     write: it is torn, the table files are untouched, and it is discarded.
 //     A journal whose checksum holds contains every original byte the
@@ -19,9 +20,11 @@
 //  4. Then the changed pages are written, sizes set, new files created and
 //     removed files deleted; every changed file is synced (and the directory
 //     when files came or went).
-//  5. The commit point is the removal of the journal, made durable by a sync
-//     of the directory. Before it, recovery restores the old state; after it,
-//     the new state stands.
+//  5. The commit point is the truncation of the journal to length 0, made
+//     durable by its sync. Before it, recovery restores the old state; after
+//     it, the new state stands. The empty journal file stays open for the
+//     next change (so its directory entry needs no further sync) and is
+//     removed when the table is closed; an empty journal needs no recovery.
 //  6. Recovery (on every open, before the first read, when a journal exists
 //     and no running writer holds the table's lock): a valid journal is played
 //     back - saved pages written, original sizes restored, files the change
@@ -38,9 +41,9 @@
 //  9. One writer per table: a writer holds an exclusive flock on
 //     "<table>.lck" for as long as the table is open for writing (a lock
 //     file of its own, so reading or replacing the table files never touches
-//     it, and a reader needs no lock). A journal is only played back by the
-//     lock's holder, or by a reader that could take the lock, so a running
-//     writer's journal is never mistaken for a left-over one.
+//     it, and a reader needs no lock). A journal is only played back or
+//     removed by the lock's holder, or by a reader that could take the lock,
+//     so a running writer's journal is never mistaken for a left-over one.
 //
 // The journal file, little-endian: "VLMJRNL\x1a", version (u32, 1), page size
 // (u32, 4096), file count (u32), range count (u32), length of what follows
@@ -49,9 +52,9 @@
 // original size (u64); then per range: file number (u32), offset (u64),
 // length (u32), the original bytes.
 //
-// The cost of a change: one journal write and sync, one directory sync, the
-// page writes and one sync per changed file, the journal removal and one
-// more directory sync.
+// The cost of a change: one journal write and sync, the span writes and one
+// sync per changed file, the journal's truncation and sync; a directory sync
+// more for the first change after opening and when files come or go.
 #include "paradox/journal.h"
 
 #include "paradox/error.h"
@@ -388,6 +391,9 @@ struct Core {
     bool diskDamaged = false; // broken and the old state could not be put back
     std::map<std::string, std::weak_ptr<FileState>> files;
     std::vector<std::shared_ptr<FileState>> touched;
+    // The journal file, kept open and empty between transactions once made:
+    // its directory entry is then already durable.
+    std::unique_ptr<File> journalFile;
 
     Core(FileSystem& f, std::string p) : fs(f), tablePath(std::move(p)) {}
 
@@ -679,6 +685,16 @@ Journal::Journal(FileSystem& fs, std::string tablePath)
 Journal::~Journal() {
     if (d->inTransaction)
         d->endTransaction();
+    if (d->journalFile) {
+        d->journalFile.reset();
+        // Empty unless a failure left it for recovery.
+        if (!d->broken) {
+            try {
+                d->fs.remove(journalPath(d->tablePath));
+            } catch (...) {
+            }
+        }
+    }
 }
 
 std::string Journal::journalPath(const std::string& tablePath) {
@@ -734,9 +750,21 @@ void recoverTable(FileSystem& fs, const std::string& tablePath, bool callerHolds
 
     const std::string lockPath = Journal::lockPath(tablePath);
     bool ownLock = callerHoldsLock;
-    if (!ownLock) {
-        std::lock_guard guard(heldMutex);
-        ownLock = heldLocks().count(lockPath) > 0;
+    if (!callerHoldsLock) {
+        bool writerHere = false;
+        {
+            std::lock_guard guard(heldMutex);
+            writerHere = heldLocks().count(lockPath) > 0;
+        }
+        // A writer of this program keeps its (empty) journal open, and one
+        // with a complete journal failed to put its change back: neither may
+        // be touched, and the half-changed files must not be read.
+        if (writerHere) {
+            if (result == ParseResult::Valid)
+                throw Error(shown + "wurde bei einer fehlgeschlagenen Änderung zurückgelassen. " +
+                            "Bitte schließen Sie die Tabelle und öffnen Sie sie erneut");
+            return;
+        }
     }
     const bool writable = fs.isDirectoryWritable(dir);
     if (result == ParseResult::Torn) {
@@ -909,18 +937,20 @@ void Journal::commit() {
     bool journalDurable = false;
     try {
         journal = d->buildJournal(changed);
-        {
-            auto file = fs.open(path, OpenMode::Create);
-            file->write(0, journal.data(), journal.size());
-            file->sync();
-        }
-        fs.syncDirectory(dir);
+        const bool created = !d->journalFile;
+        if (created)
+            d->journalFile = fs.open(path, OpenMode::Create);
+        d->journalFile->write(0, journal.data(), journal.size());
+        d->journalFile->sync();
+        if (created)
+            fs.syncDirectory(dir);
         journalDurable = true;
         d->apply(changed);
-        fs.remove(path);       // the commit point ...
-        fs.syncDirectory(dir); // ... made durable
+        d->journalFile->truncate(0); // the commit point ...
+        d->journalFile->sync();      // ... made durable
     } catch (...) {
         d->broken = true;
+        d->journalFile.reset();
         try {
             if (journalDurable) {
                 d->restoreAfterFailure(journal, changed);

@@ -32,7 +32,8 @@ public:
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // The journal's file: "<tablePath>-journal".
+    // The journal's file: "<tablePath>-journal". It exists (empty) while a
+    // Journal that has committed a change lives.
     static std::string journalPath(const std::string& tablePath);
     // The file whose OS lock (flock) marks the table as open for writing:
     // "<tablePath>.lck". It stays beside the table after use; removing it

@@ -45,12 +45,13 @@ Bytes randomBytes(std::size_t n, unsigned seed) {
     return b;
 }
 
-// Every file of the directory but the lock file, which outlives tables by design.
+// Every file of the directory but the lock file, which outlives tables by
+// design, and an empty journal, which a writer keeps while the table is open.
 Snapshot snapshot(const TempDir& dir) {
     Snapshot s;
     for (const auto& entry : fs::directory_iterator(dir.path)) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".lck"))
+        if (name.ends_with(".lck") || (name.ends_with("-journal") && fs::file_size(entry) == 0))
             continue;
         std::ifstream in(entry.path(), std::ios::binary);
         s[name] = Bytes(std::istreambuf_iterator<char>(in), {});
@@ -109,8 +110,10 @@ struct Scenario {
     Snapshot after;
     Scenario() {
         restore(dir, before);
-        Journal journal(px::defaultFileSystem(), dir.file("T.DB"));
-        change(px::defaultFileSystem(), journal, dir);
+        {
+            Journal journal(px::defaultFileSystem(), dir.file("T.DB"));
+            change(px::defaultFileSystem(), journal, dir);
+        }
         after = snapshot(dir);
         restore(dir, before);
     }
@@ -134,6 +137,17 @@ TEST(Journal, ChangeBehavesLikePlainFileOperations) {
     const Snapshot expected = {
         {"T.DB", db}, {"T.PX", px}, {"T.MB", Bytes(a.begin() + 100, a.begin() + 3100)}};
     EXPECT_EQ(s.after, expected) << describe(s.after);
+
+    // The writer keeps an empty journal while open and removes it on closing.
+    auto& real = px::defaultFileSystem();
+    const std::string journalFile = Journal::journalPath(s.table());
+    {
+        Journal journal(real, s.table());
+        change(real, journal, s.dir);
+        EXPECT_TRUE(fs::exists(journalFile));
+        EXPECT_EQ(fs::file_size(journalFile), 0u);
+    }
+    EXPECT_FALSE(fs::exists(journalFile));
 }
 
 // Random writes and truncations through the journal must read back exactly as
@@ -177,8 +191,13 @@ TEST(Journal, ReadsOwnChangesAndRollbackLeavesDiskAlone) {
             committed = model;
         }
         ASSERT_EQ(snapshot(dir).at("T.DB"), committed) << "round " << round;
-        ASSERT_FALSE(fs::exists(Journal::journalPath(dir.file("T.DB"))));
+        ASSERT_FALSE(Journal::needsRecovery(real, dir.file("T.DB")));
     }
+    // A reader in the same program leaves the writer's journal file alone.
+    ASSERT_TRUE(fs::exists(Journal::journalPath(dir.file("T.DB"))));
+    auto lock = Journal::lockForWriting(real, dir.file("T.DB"));
+    Journal::recoverForReading(real, dir.file("T.DB"));
+    EXPECT_TRUE(fs::exists(Journal::journalPath(dir.file("T.DB"))));
 }
 
 TEST(Journal, WritingOutsideATransactionIsRefused) {
@@ -547,4 +566,50 @@ TEST(Journal, TableNamedWithoutDirectory) {
         }
     }
     fs::current_path(previous);
+}
+
+// Two changes while the table stays open: the second reuses the journal file
+// the first left empty. A crash anywhere gives one of the three states.
+TEST(Journal, SecondChangeOfAnOpeningIsAsSafeAsTheFirst) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    auto secondChange = [&](px::FileSystem& fsys, Journal& journal) {
+        auto db =
+            journal.wrap(fsys.open(s.dir.file("T.DB"), OpenMode::ReadWrite), s.dir.file("T.DB"));
+        journal.begin();
+        const Bytes b = randomBytes(9000, 20);
+        db->write(2000, b.data(), b.size());
+        db->truncate(15000);
+        journal.commit();
+    };
+    auto both = [&](px::FileSystem& fsys) {
+        Journal journal(fsys, s.table());
+        change(fsys, journal, s.dir);
+        secondChange(fsys, journal);
+    };
+    restore(s.dir, s.before);
+    both(real);
+    const Snapshot last = snapshot(s.dir);
+    for (AfterCrash model :
+         {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced, AfterCrash::Scramble}) {
+        for (int n = 1;; ++n) {
+            restore(s.dir, s.before);
+            FaultFileSystem faulty;
+            faulty.crashAt(n);
+            try {
+                both(faulty);
+            } catch (const faultfs::Crash&) {
+            }
+            const bool crashed = faulty.crashed();
+            faulty.powerLoss(model, static_cast<unsigned>(n));
+            Journal::recover(real, s.table());
+            const Snapshot now = snapshot(s.dir);
+            ASSERT_TRUE(now == s.before || now == s.after || now == last)
+                << "model " << int(model) << " crash at " << n << ": " << describe(now);
+            if (!crashed) {
+                EXPECT_EQ(now, last);
+                break;
+            }
+        }
+    }
 }
