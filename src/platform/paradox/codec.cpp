@@ -129,6 +129,10 @@ Codec::Codec(int codePage) : codePage_(codePage) {
             const std::u32string cp = utf8To32(out);
             decodeTable_[b] = out;
             decodeTable32_[b] = cp.empty() ? U'\uFFFD' : cp[0];
+            if (out.size() <= 3) {
+                std::copy(out.begin(), out.end(), fastUtf8_[b].begin());
+                fastUtf8_[b][3] = static_cast<char>(out.size());
+            }
             if (cp.size() == 1 && !encodeTable_.count(cp[0]))
                 encodeTable_[cp[0]] = static_cast<unsigned char>(b);
         } else {
@@ -136,6 +140,7 @@ Codec::Codec(int codePage) : codePage_(codePage) {
                 singleByte_ = false; // a lead byte of a multi-byte code page
             decodeTable_[b] = "\xEF\xBF\xBD";
             decodeTable32_[b] = U'\uFFFD';
+            fastUtf8_[b] = {'\xEF', '\xBF', '\xBD', 3};
         }
     }
 }
@@ -156,9 +161,20 @@ std::string Codec::decode(std::string_view bytes) const {
     if (ascii)
         return std::string(bytes);
     if (singleByte_) {
-        out.reserve(bytes.size() + 8);
-        for (char c : bytes)
-            out += decodeTable_[static_cast<unsigned char>(c)];
+        out.resize(bytes.size() * 3);
+        std::size_t n = 0;
+        for (char c : bytes) {
+            const auto& u = fastUtf8_[static_cast<unsigned char>(c)];
+            const int len = u[3];
+            out[n] = u[0];
+            if (len > 1) {
+                out[n + 1] = u[1];
+                if (len > 2)
+                    out[n + 2] = u[2];
+            }
+            n += static_cast<std::size_t>(len);
+        }
+        out.resize(n);
         return out;
     }
     if (convert(toUtf8_, bytes, out))

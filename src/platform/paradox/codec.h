@@ -34,6 +34,7 @@ private:
     void* toUtf8_ = nullptr;   // iconv_t
     void* fromUtf8_ = nullptr; // iconv_t
     std::array<std::string, 256> decodeTable_;
+    std::array<std::array<char, 4>, 256> fastUtf8_{}; // UTF-8 of each byte, [3] = length
     std::array<char32_t, 256> decodeTable32_{};
     std::unordered_map<char32_t, unsigned char> encodeTable_;
 };

@@ -498,14 +498,15 @@ Value ParadoxTable::decodeField(const std::uint8_t* rec, int field) {
         if (f.type == FieldType::Memo) {
             std::string text = codec_->decode(data);
             // Lines end in CR LF on disk; the program works with LF.
-            std::string out;
-            out.reserve(text.size());
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                    continue;
-                out += text[i];
-            }
-            return out;
+            std::size_t cr = text.find("\r\n");
+            if (cr == std::string::npos)
+                return text;
+            std::size_t out = cr;
+            for (std::size_t i = cr; i < text.size(); ++i)
+                if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+                    text[out++] = text[i];
+            text.resize(out);
+            return text;
         }
         if (f.type == FieldType::Graphic && data.size() >= 8)
             data.erase(0, 8);
