@@ -1,6 +1,7 @@
 // Thousands of random inserts, updates (key changes included) and deletes,
 // checked after each step against a plain ordered map: positions, counts,
 // contents, and a sound table with a matching .px and .mb.
+#include "testutil_nosync.h"
 #include "testutil_tempdir.h"
 
 #include "paradox/table.h"
@@ -17,6 +18,8 @@ using px::Record;
 using px::Table;
 
 namespace {
+
+testutil::NoSyncFileSystem fast;
 
 struct Row {
     std::string text;
@@ -73,8 +76,8 @@ TEST(EngineRandom, ChangesAgreeWithAnOrderedMap) {
         {"Fuell1", FieldType::Alpha, 255},     {"Fuell2", FieldType::Alpha, 255},
         {"Fuell3", FieldType::Alpha, 255},     {"Fuell4", FieldType::Alpha, 255},
         {"Memo1", FieldType::Memo, 0}};
-    Table::create(path, fields, 1);
-    auto t = Table::open(path, Access::Write);
+    Table::create(path, fields, 1, fast);
+    auto t = Table::open(path, Access::Write, fast);
     std::map<std::string, Row> model;
     std::mt19937 rng(20240607);
     auto keyOf = [&](int n) { return "K" + std::to_string(100000 + n); };
@@ -134,11 +137,11 @@ TEST(EngineRandom, ChangesAgreeWithAnOrderedMap) {
         if (step % 700 == 0) {
             // The table as another program finds it: index read from disk.
             t.reset();
-            auto reader = Table::open(path, Access::Read);
+            auto reader = Table::open(path, Access::Read, fast);
             expectMatches(*reader, model);
             EXPECT_GE(reader->info().indexLevels, 1);
             reader.reset();
-            t = Table::open(path, Access::Write);
+            t = Table::open(path, Access::Write, fast);
         }
     }
     expectMatches(*t, model);
@@ -150,8 +153,9 @@ TEST(EngineRandom, ChangesAgreeWithAnOrderedMap) {
 TEST(EngineRandom, UnkeyedPositionsFollowAVector) {
     testutil::TempDir dir;
     const std::string path = dir.file("liste.db");
-    Table::create(path, {{"Wert", FieldType::Alpha, 255}, {"Mehr", FieldType::Alpha, 255}}, 0);
-    auto t = Table::open(path, Access::Write);
+    Table::create(path, {{"Wert", FieldType::Alpha, 255}, {"Mehr", FieldType::Alpha, 255}}, 0,
+                  fast);
+    auto t = Table::open(path, Access::Write, fast);
     std::vector<std::string> model;
     std::mt19937 rng(7);
     for (int step = 0; step < 2000; ++step) {
