@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +37,32 @@ QString profileErrorOf(const std::function<void()>& action) {
         return e.text();
     }
     return QString();
+}
+
+QList<QByteArray> linesOf(QByteArray bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QList<QByteArray> lines = bytes.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// How many of wanted are missing from a greedy in-order match against have.
+int missingInOrder(const QList<QByteArray>& wanted, const QList<QByteArray>& have) {
+    int missing = 0;
+    qsizetype at = 0;
+    for (const QByteArray& line : wanted) {
+        qsizetype found = have.indexOf(line, at);
+        if (found < 0)
+            ++missing;
+        else
+            at = found + 1;
+    }
+    return missing;
 }
 
 } // namespace
@@ -297,6 +324,111 @@ private slots:
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
+    }
+
+    // Random hand-made files: whatever is changed, every other entry reads as
+    // before and the lines outside the change stay, in order.
+    void randomFilesKeepWhatIsNotTouched() {
+        QRandomGenerator rng(20240615);
+        const QStringList sections{"A", "b", "Colors", "Standardtabelle"};
+        const QStringList keys{"x", "Y", "FileName", "Text"};
+        auto oddCase = [&](QString name) {
+            for (QChar& c : name)
+                if (rng.bounded(2))
+                    c = c.isUpper() ? c.toLower() : c.toUpper();
+            return name;
+        };
+        const QString ini = path("random.ini");
+        for (int round = 0; round < 400; ++round) {
+            const QByteArray nl = rng.bounded(2) ? "\r\n" : "\n";
+            QByteArray content = rng.bounded(5) == 0 ? "\xEF\xBB\xBF" : "";
+            const int count = rng.bounded(14);
+            for (int i = 0; i < count; ++i) {
+                const QByteArray key = oddCase(keys[rng.bounded(keys.size())]).toUtf8();
+                const QByteArray value =
+                    "v" + QByteArray::number(round) + "_" + QByteArray::number(i);
+                switch (rng.bounded(7)) {
+                case 0:
+                case 1:
+                    content += "[" + oddCase(sections[rng.bounded(sections.size())]).toUtf8() + "]";
+                    break;
+                case 2:
+                    content += key + "=" + value;
+                    break;
+                case 3:
+                    content += "  " + key + " = " + value + " ";
+                    break;
+                case 4:
+                    content += "; comment " + value;
+                    break;
+                case 5:
+                    break; // blank line
+                default:
+                    content += "M\xFCll " + value; // no "=", and not UTF-8
+                }
+                if (i + 1 < count || rng.bounded(2))
+                    content += nl;
+            }
+            writeAll(ini, content);
+
+            auto snapshot = [&] {
+                QStringList values;
+                for (const QString& section : sections)
+                    for (const QString& key : keys)
+                        values << GetPrivateProfileString(section, key, "<none>", ini);
+                return values;
+            };
+            const QStringList before = snapshot();
+            const int si = rng.bounded(sections.size());
+            const int ki = rng.bounded(keys.size());
+            const QString section = oddCase(sections[si]);
+            const QString key = oddCase(keys[ki]);
+            const int op = rng.bounded(3);
+            const QString written = "neu" + QString::number(round);
+            if (op == 0)
+                WritePrivateProfileString(section, key, written, ini);
+            else if (op == 1)
+                ErasePrivateProfileSection(section, ini);
+            else
+                DeletePrivateProfileKey(section, key, ini);
+            const QStringList after = snapshot();
+            const QByteArray result = readAll(ini);
+            const QByteArray where = "round " + QByteArray::number(round) + ", op " +
+                                     QByteArray::number(op) + ", file:\n" + content;
+
+            for (int i = 0; i < sections.size(); ++i) {
+                for (int j = 0; j < keys.size(); ++j) {
+                    const qsizetype at = i * keys.size() + j;
+                    if (i == si && (op == 1 || j == ki))
+                        continue;
+                    QVERIFY2(after[at] == before[at], where.constData());
+                }
+            }
+            if (op == 0) {
+                QVERIFY2(after[si * keys.size() + ki] == written, where.constData());
+                QVERIFY2(missingInOrder(linesOf(content), linesOf(result)) <= 1, where.constData());
+            } else if (op == 1) {
+                for (int j = 0; j < keys.size(); ++j)
+                    QVERIFY2(after[si * keys.size() + j] == "<none>", where.constData());
+                // Every line outside the erased sections is still there, in order.
+                QList<QByteArray> outside;
+                bool inErased = false;
+                for (const QByteArray& line : linesOf(content)) {
+                    const QByteArray t = line.trimmed();
+                    if (t.startsWith('['))
+                        inErased = t.mid(1, t.indexOf(']') - 1).trimmed().toLower() ==
+                                   sections[si].toLower().toUtf8();
+                    if (!inErased)
+                        outside << line;
+                }
+                QVERIFY2(missingInOrder(outside, linesOf(result)) == 0, where.constData());
+            } else {
+                QVERIFY2(missingInOrder(linesOf(content), linesOf(result)) <= 1, where.constData());
+            }
+            // The encoding the file was read in is the one it is written in.
+            QVERIFY2(result.contains("M\xFCll") == content.contains("M\xFCll") || op == 1,
+                     where.constData());
+        }
     }
 
     void setupIniLocation() {
