@@ -6,6 +6,7 @@
 
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QStyle>
 
 namespace {
@@ -44,8 +45,11 @@ TFormStandardtabelle::~TFormStandardtabelle() {
 
 void TFormStandardtabelle::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormActivate();
+    if (event->spontaneous())
+        return;
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormActivate();
 }
 
 void TFormStandardtabelle::keyPressEvent(QKeyEvent* event) {
