@@ -92,15 +92,6 @@ private slots:
         sandbox_.reset();
     }
 
-    void looksAsDesigned() {
-        QCOMPARE(form_->windowTitle(), QString("Standardtabelle auswählen"));
-        QCOMPARE(form_->size(), QSize(418, 119));
-        QCOMPARE(button("OkButton")->text(), QString("&OK"));
-        QCOMPARE(button("LoeschenButton")->text(), QString("&Löschen"));
-        QCOMPARE(button("AbbruchButton")->text(), QString("&Abbruch"));
-        QVERIFY(button("OkButton")->isDefault());
-    }
-
     void okStoresTheTextAndLeavesOtherSectionsAlone() {
         writeAll(ini(), "[Colors]\r\nFenster=255\r\n[Standardtabelle]\r\nFileName=/alt.db\r\n");
         showForm();
