@@ -212,6 +212,7 @@ void ParadoxTable::load() {
         }
     }
     info_.indexLevels = static_cast<int>(pxLevels_.size());
+    chainFromIndex_ = fromIndex;
     rebuildPrefix();
 }
 
@@ -361,15 +362,44 @@ std::pair<std::size_t, std::uint32_t> ParadoxTable::locate(std::uint32_t positio
     return {index, position - prefix_[index]};
 }
 
+bool ParadoxTable::blockMatches(std::size_t index, const std::uint8_t* data) const {
+    const auto last = static_cast<std::int16_t>(get16(data + 4));
+    if (last < 0 || last % h_.recordSize != 0 || last / h_.recordSize + 1 != chain_[index].count)
+        return false;
+    if (!chainFromIndex_)
+        return true;
+    // Counts taken from the index: the block's links must agree with its place too.
+    const int prev = index > 0 ? chain_[index - 1].block : 0;
+    const int next = index + 1 < chain_.size() ? chain_[index + 1].block : 0;
+    return get16(data) == next && get16(data + 2) == prev;
+}
+
+void ParadoxTable::fallBackToChain() {
+    // The index did not tell the truth about a block: go by the chain itself.
+    cacheBlock_ = 0;
+    walkChain(false);
+    rebuildPrefix();
+    chainFromIndex_ = false;
+    if (access_ == Access::Write && h_.keyFields > 0) {
+        pxLevels_.clear();
+        pxRebuild_ = true;
+    }
+}
+
 const std::uint8_t* ParadoxTable::recordAt(std::uint32_t position) {
-    const auto [index, within] = locate(position);
-    const auto& data = readBlock(chain_[index].block);
-    if (blockCount(data.data(), chain_[index].block) != chain_[index].count) {
+    for (;;) {
+        const auto [index, within] = locate(position);
+        const auto& data = readBlock(chain_[index].block);
+        if (blockMatches(index, data.data()))
+            return data.data() + 6 + static_cast<std::size_t>(within) * h_.recordSize;
+        if (chainFromIndex_) {
+            fallBackToChain();
+            continue;
+        }
         cacheBlock_ = 0;
         throw Error("Die Tabelle ist beschädigt: die Satzzahl von Block " +
                     std::to_string(chain_[index].block) + " stimmt nicht.");
     }
-    return data.data() + 6 + static_cast<std::size_t>(within) * h_.recordSize;
 }
 
 const std::string& ParadoxTable::firstKey(std::size_t index) {
@@ -540,15 +570,22 @@ void ParadoxTable::scanField(int field,
     if (field < 0 || field >= static_cast<int>(h_.fields.size()))
         throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
     std::vector<std::uint8_t> block;
-    for (std::size_t i = 0; i < chain_.size(); ++i) {
+    std::uint32_t position = 0;
+    while (position < recordCount()) {
+        const auto [i, within] = locate(position);
         block = readBlock(chain_[i].block);
-        if (blockCount(block.data(), chain_[i].block) != chain_[i].count)
+        if (!blockMatches(i, block.data())) {
+            if (chainFromIndex_) {
+                fallBackToChain();
+                continue;
+            }
             throw Error("Die Tabelle ist beschädigt: die Satzzahl von Block " +
                         std::to_string(chain_[i].block) + " stimmt nicht.");
-        for (std::uint32_t k = 0; k < chain_[i].count; ++k) {
+        }
+        for (std::uint32_t k = within; k < chain_[i].count; ++k) {
             const Value v =
                 decodeField(block.data() + 6 + static_cast<std::size_t>(k) * h_.recordSize, field);
-            if (!visit(prefix_[i] + k, v))
+            if (!visit(position++, v))
                 return;
         }
     }

@@ -145,6 +145,8 @@ private:
     int blockCount(const std::uint8_t* blockData, int block) const;
     std::pair<std::size_t, std::uint32_t> locate(std::uint32_t position) const;
     const std::uint8_t* recordAt(std::uint32_t position);
+    bool blockMatches(std::size_t index, const std::uint8_t* blockData) const;
+    void fallBackToChain();
     const std::string& firstKey(std::size_t chainIndex);
     Value decodeField(const std::uint8_t* rec, int field);
     int compareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
@@ -193,6 +195,7 @@ private:
     int maxPerBlock_ = 0;
     int blocksInFile_ = 0; // what the file size allows (short last block included)
     bool hasBlobs_ = false;
+    bool chainFromIndex_ = false; // block list taken from the .px, links not yet seen
 
     std::vector<ChainEntry> chain_;
     std::vector<std::uint32_t> prefix_; // records before chain_[i]; back() = total
