@@ -236,38 +236,64 @@ ParseResult parse(const Bytes& bytes, const std::string& tablePath, Parsed& out)
     return ParseResult::Valid;
 }
 
+// True when the saved ranges of a file hold every byte of [from, to).
+bool covers(const Parsed& journal, std::uint32_t file, std::uint64_t from, std::uint64_t to) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    for (const SavedRange& s : journal.ranges)
+        if (s.file == file)
+            spans.emplace_back(s.offset, s.offset + s.length);
+    std::sort(spans.begin(), spans.end());
+    std::uint64_t reached = from;
+    for (const auto& [start, end] : spans)
+        if (start <= reached)
+            reached = std::max(reached, end);
+    return reached >= to;
+}
+
 // Puts back the state a journal describes; see invariant 6.
 void playBack(FileSystem& fs, const std::string& tablePath, const Parsed& journal) {
     const std::string dir = directoryOf(tablePath);
+    // First make sure the journal fits the files: a change never left a file
+    // shorter than where its saved tail begins, so any byte between the
+    // file's end and its original size must be in the journal. Nothing is
+    // written unless the whole journal fits.
+    enum class Action { Remove, Restore, Recreate, Skip };
+    std::vector<Action> actions;
+    for (std::uint32_t i = 0; i < journal.files.size(); ++i) {
+        const SavedFile& saved = journal.files[i];
+        const std::string path = inDirectory(dir, saved.name);
+        const bool present = fs.exists(path);
+        if (!saved.existed) {
+            actions.push_back(present ? Action::Remove : Action::Skip);
+        } else if (!present) {
+            // Only recreate a file the journal holds completely.
+            actions.push_back(covers(journal, i, 0, saved.originalSize) ? Action::Recreate
+                                                                        : Action::Skip);
+        } else {
+            const std::uint64_t size = fs.open(path, OpenMode::ReadOnly)->size();
+            if (size < saved.originalSize && !covers(journal, i, size, saved.originalSize))
+                throw Error("Die Protokolldatei \"" + Journal::journalPath(tablePath) +
+                            "\" passt nicht zu \"" + path + "\"");
+            actions.push_back(Action::Restore);
+        }
+    }
     bool entriesChanged = false;
     for (std::uint32_t i = 0; i < journal.files.size(); ++i) {
         const SavedFile& saved = journal.files[i];
         const std::string path = inDirectory(dir, saved.name);
-        if (!saved.existed) {
-            if (fs.exists(path)) {
-                fs.remove(path);
-                entriesChanged = true;
-            }
+        if (actions[i] == Action::Skip)
+            continue;
+        if (actions[i] == Action::Remove) {
+            fs.remove(path);
+            entriesChanged = true;
             continue;
         }
         std::unique_ptr<File> file;
-        if (fs.exists(path)) {
-            file = fs.open(path, OpenMode::ReadWrite);
-        } else {
-            // Only recreate a file the journal holds completely.
-            std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
-            for (const SavedRange& s : journal.ranges)
-                if (s.file == i)
-                    spans.emplace_back(s.offset, s.offset + s.length);
-            std::sort(spans.begin(), spans.end());
-            std::uint64_t covered = 0;
-            for (const auto& [from, to] : spans)
-                if (from <= covered)
-                    covered = std::max(covered, to);
-            if (covered < saved.originalSize)
-                continue;
+        if (actions[i] == Action::Recreate) {
             file = fs.open(path, OpenMode::Create);
             entriesChanged = true;
+        } else {
+            file = fs.open(path, OpenMode::ReadWrite);
         }
         for (const SavedRange& s : journal.ranges)
             if (s.file == i)

@@ -409,11 +409,24 @@ TEST(Journal, UnrecoverableJournalInReadOnlyDirectoryIsRefused) {
     EXPECT_EQ(snapshot(s.dir), s.before);
 }
 
-// A journal cut short was never relied on; one that is whole but names a file
-// outside its table is refused rather than played back.
-TEST(Journal, TornJournalIsDiscardedAndForeignOneRefused) {
-    Scenario s;
-    auto& real = px::defaultFileSystem();
+// Sets a journal's checksum to match its (altered) content.
+void sealJournal(Bytes& journal) {
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&](auto first, auto last) {
+        for (; first != last; ++first) {
+            h ^= *first;
+            h *= 1099511628211ull;
+        }
+    };
+    mix(journal.begin(), journal.begin() + 32);
+    mix(journal.begin() + 40, journal.end());
+    for (int i = 0; i < 8; ++i)
+        journal[32 + i] = static_cast<std::uint8_t>(h >> (8 * i));
+}
+
+// A complete journal of the change: the files a crash before the commit point
+// leaves behind.
+Bytes completeJournal(Scenario& s) {
     Bytes journalBytes;
     for (int n = 1; journalBytes.empty(); ++n) {
         restore(s.dir, s.before);
@@ -428,9 +441,18 @@ TEST(Journal, TornJournalIsDiscardedAndForeignOneRefused) {
         }
         faulty.powerLoss(AfterCrash::KeepWritten);
         const Snapshot now = snapshot(s.dir);
-        if (now.count("T.DB-journal") && Journal::needsRecovery(real, s.table()))
+        if (now.count("T.DB-journal") && Journal::needsRecovery(px::defaultFileSystem(), s.table()))
             journalBytes = now.at("T.DB-journal");
     }
+    return journalBytes;
+}
+
+// A journal cut short was never relied on; one that is whole but names a file
+// outside its table is refused rather than played back.
+TEST(Journal, TornJournalIsDiscardedAndForeignOneRefused) {
+    Scenario s;
+    auto& real = px::defaultFileSystem();
+    const Bytes journalBytes = completeJournal(s);
     for (std::size_t cut :
          {std::size_t(0), std::size_t(10), journalBytes.size() / 2, journalBytes.size() - 1}) {
         Snapshot torn = s.before;
@@ -447,17 +469,7 @@ TEST(Journal, TornJournalIsDiscardedAndForeignOneRefused) {
     auto it = std::search(foreign.begin() + 40, foreign.end(), from.begin(), from.end());
     ASSERT_NE(it, foreign.end());
     std::copy(to.begin(), to.end(), it);
-    std::uint64_t h = 14695981039346656037ull;
-    auto mix = [&](auto first, auto last) {
-        for (; first != last; ++first) {
-            h ^= *first;
-            h *= 1099511628211ull;
-        }
-    };
-    mix(foreign.begin(), foreign.begin() + 32);
-    mix(foreign.begin() + 40, foreign.end());
-    for (int i = 0; i < 8; ++i)
-        foreign[32 + i] = static_cast<std::uint8_t>(h >> (8 * i));
+    sealJournal(foreign);
     Snapshot withForeign = s.before;
     withForeign["T.DB-journal"] = foreign;
     restore(s.dir, withForeign);
@@ -611,5 +623,41 @@ TEST(Journal, SecondChangeOfAnOpeningIsAsSafeAsTheFirst) {
                 break;
             }
         }
+    }
+}
+
+// Journals altered anywhere but sealed with a fitting checksum (only a
+// deliberate change can do that): recovery refuses or plays them back, never
+// crashes, and never touches a file of another table.
+TEST(Journal, AlteredJournalsStayWithinTheirTable) {
+    Scenario s;
+    const Bytes journalBytes = completeJournal(s);
+    std::mt19937 random(99);
+    const Bytes other = randomBytes(3000, 77);
+    FaultFileSystem quiet(px::defaultFileSystem(), false); // no syncs: only speed
+    for (int round = 0; round < 300; ++round) {
+        Bytes altered = journalBytes;
+        for (int k = 0, n = 1 + static_cast<int>(random() % 4); k < n; ++k) {
+            std::size_t at = random() % altered.size();
+            if (at >= 32 && at < 40)
+                at = 8 + random() % 24; // the header fields, not the checksum
+            if (round % 3 == 0)
+                at = 8 + random() % std::min<std::size_t>(altered.size() - 8, 120);
+            altered[at] = static_cast<std::uint8_t>(random());
+        }
+        sealJournal(altered);
+        Snapshot files = s.before;
+        files["T.DB-journal"] = altered;
+        files["U.DB"] = other;
+        restore(s.dir, files);
+        try {
+            Journal::recover(quiet, s.table());
+        } catch (const px::Error&) {
+        }
+        const Snapshot now = snapshot(s.dir);
+        ASSERT_EQ(now.count("U.DB"), 1u);
+        ASSERT_EQ(now.at("U.DB"), other) << "round " << round;
+        for (const auto& [name, bytes] : now)
+            ASSERT_TRUE(name.starts_with("T.") || name == "U.DB") << name;
     }
 }
