@@ -160,6 +160,7 @@ private:
     void freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep);
     std::uint32_t insertBytes(const std::string& rec);
     void removeAt(std::uint32_t position, bool freeBlobFields);
+    void mergeWithNext(std::size_t chainIndex);
     void writeBlock(int block, const std::vector<std::uint8_t>& data);
     void writeLink(int block, int next, int prev, bool setNext, bool setPrev);
     int allocateBlock();

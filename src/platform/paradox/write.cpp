@@ -581,6 +581,37 @@ void ParadoxTable::removeAt(std::uint32_t position, bool freeBlobFields) {
     for (std::size_t k = ci + 1; k < prefix_.size(); ++k)
         --prefix_[k];
     pxTouchEntry(0, ci);
+    mergeWithNext(ci);
+}
+
+void ParadoxTable::mergeWithNext(std::size_t ci) {
+    // Two neighbours that together fill at most half a block become one, so
+    // deleting many records does not leave a file of nearly empty blocks;
+    // the half keeps room for inserts before the next split.
+    if (ci + 1 >= chain_.size() ||
+        chain_[ci].count + chain_[ci + 1].count > static_cast<unsigned>(maxPerBlock_ / 2))
+        return;
+    const int rs = h_.recordSize;
+    const int nextBlock = chain_[ci + 1].block;
+    const std::vector<std::uint8_t> next = readBlock(nextBlock);
+    if (blockCount(next.data(), nextBlock) != chain_[ci + 1].count)
+        return; // leave a doubtful block alone
+    std::vector<std::uint8_t> data = readBlock(chain_[ci].block);
+    const int count = chain_[ci].count;
+    const int moved = chain_[ci + 1].count;
+    std::memcpy(&data[6 + count * rs], &next[6], static_cast<std::size_t>(moved) * rs);
+    put16(&data[4], static_cast<std::uint32_t>((count + moved - 1) * rs));
+    const int after = ci + 2 < chain_.size() ? chain_[ci + 2].block : 0;
+    put16(&data[0], static_cast<std::uint32_t>(after));
+    writeBlock(chain_[ci].block, data);
+    if (after)
+        writeLink(after, 0, chain_[ci].block, false, true);
+    chain_[ci].count = static_cast<std::uint16_t>(count + moved);
+    chain_.erase(chain_.begin() + ci + 1);
+    releaseBlock(nextBlock);
+    rebuildPrefix();
+    pxTouchEntry(0, ci);
+    pxErase(0, ci + 1);
 }
 
 std::uint32_t ParadoxTable::insert(const Record& record) {
