@@ -617,6 +617,21 @@ void ParadoxTable::mergeWithNext(std::size_t ci) {
 std::uint32_t ParadoxTable::insert(const Record& record) {
     requireWritable();
     Encoded e = encode(record);
+    // Autoincrement fields left empty draw the next number; it is part of the
+    // key check below, and of the header only once the change is made.
+    std::uint32_t autoInc = h_.autoInc;
+    for (std::size_t i = 0; i < h_.fields.size(); ++i) {
+        if (h_.fields[i].type != FieldType::AutoInc)
+            continue;
+        if (i >= record.size() || std::holds_alternative<std::monostate>(record[i])) {
+            ++autoInc;
+            putInt(reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i], autoInc, 4);
+        } else {
+            const auto v = std::get<std::int64_t>(record[i]);
+            if (v > static_cast<std::int64_t>(autoInc))
+                autoInc = static_cast<std::uint32_t>(v);
+        }
+    }
     if (h_.keyFields > 0 && !chain_.empty()) {
         const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
         if (j < chain_[ci].count) {
@@ -626,18 +641,7 @@ std::uint32_t ParadoxTable::insert(const Record& record) {
         }
     }
     return change([&] {
-        for (std::size_t i = 0; i < h_.fields.size(); ++i) {
-            if (h_.fields[i].type == FieldType::AutoInc &&
-                (i >= record.size() || std::holds_alternative<std::monostate>(record[i]))) {
-                ++h_.autoInc;
-                putInt(reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i], h_.autoInc,
-                       4);
-            } else if (h_.fields[i].type == FieldType::AutoInc) {
-                const auto v = std::get<std::int64_t>(record[i]);
-                if (v > static_cast<std::int64_t>(h_.autoInc))
-                    h_.autoInc = static_cast<std::uint32_t>(v);
-            }
-        }
+        h_.autoInc = autoInc;
         storeBlobs(e, nullptr);
         return insertBytes(e.bytes);
     });

@@ -313,3 +313,27 @@ TEST(EngineTables, EveryOtherFieldKindSurvivesARoundTrip) {
             EXPECT_TRUE(r[f] == rows[i][f]) << "record " << i << " field " << f;
     }
 }
+
+TEST(EngineTables, AutoincrementKeysNeverRepeat) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("auto.db");
+    Table::create(path, {{"Nr", FieldType::AutoInc, 0}, {"Name", FieldType::Alpha, 20}}, 1);
+    {
+        auto t = Table::open(path, Access::Write);
+        t->insert({std::int64_t{5}, text("fünf")});
+        t->insert({{}, text("sechs")});
+        EXPECT_EQ(std::get<std::int64_t>(t->readField(1, 0)), 6);
+    }
+    // Another program left the counter behind the highest number: the number
+    // drawn collides and the insert is refused instead of doubling a key.
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(0x49);
+        const char five[4] = {5, 0, 0, 0};
+        f.write(five, 4);
+    }
+    auto t = Table::open(path, Access::Write);
+    EXPECT_THROW(t->insert({{}, text("doppelt")}), px::KeyViolation);
+    EXPECT_EQ(t->recordCount(), 2u);
+    expectSound(*t);
+}
