@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sys/wait.h>
@@ -120,6 +121,58 @@ struct Scenario {
     std::string table() const { return dir.file("T.DB"); }
 };
 
+using Body = std::function<void(px::FileSystem&)>;
+
+// The change with a journal of its own, as one opening of the table does it.
+Body theChange(Scenario& s) {
+    return [&s](px::FileSystem& fsys) {
+        Journal journal(fsys, s.table());
+        change(fsys, journal, s.dir);
+    };
+}
+
+// Runs body from the start files on a file system that crashes at its n-th
+// counted operation, then cuts the power; true when the crash came.
+bool crashAndCut(const Scenario& s, const Snapshot& start, const Body& body, int n,
+                 AfterCrash model, unsigned seed = 0) {
+    restore(s.dir, start);
+    FaultFileSystem faulty;
+    faulty.crashAt(n);
+    try {
+        body(faulty);
+    } catch (const faultfs::Crash&) {
+    }
+    const bool crashed = faulty.crashed();
+    faulty.powerLoss(model, seed);
+    return crashed;
+}
+
+// The files a crash leaves at the change's last moment before the commit
+// point: every table file new, the journal complete.
+Snapshot journalLeftBehind(Scenario& s) {
+    Snapshot hot;
+    for (int n = 1; crashAndCut(s, s.before, theChange(s), n, AfterCrash::KeepWritten); ++n)
+        if (Journal::needsRecovery(px::defaultFileSystem(), s.table()))
+            hot = snapshot(s.dir);
+    EXPECT_FALSE(hot.empty()) << "no crash point left a journal behind";
+    return hot;
+}
+
+// Sets a journal's checksum to match its (altered) content.
+void sealJournal(Bytes& journal) {
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&](auto first, auto last) {
+        for (; first != last; ++first) {
+            h ^= *first;
+            h *= 1099511628211ull;
+        }
+    };
+    mix(journal.begin(), journal.begin() + 32);
+    mix(journal.begin() + 40, journal.end());
+    for (int i = 0; i < 8; ++i)
+        journal[32 + i] = static_cast<std::uint8_t>(h >> (8 * i));
+}
+
 } // namespace
 
 TEST(Journal, ChangeBehavesLikePlainFileOperations) {
@@ -227,26 +280,14 @@ TEST(Journal, CrashAtEveryOperationLeavesOldOrNewState) {
     for (const auto& [model, seed] : models) {
         int olds = 0, news = 0;
         for (int n = 1;; ++n) {
-            restore(s.dir, s.before);
-            FaultFileSystem faulty;
-            faulty.crashAt(n);
-            {
-                Journal journal(faulty, s.table());
-                try {
-                    change(faulty, journal, s.dir);
-                } catch (const faultfs::Crash&) {
-                }
-            }
-            if (!faulty.crashed()) {
-                // Once commit() has returned, even a power cut keeps the change.
-                faulty.powerLoss(model, seed);
-                Journal::recover(real, s.table());
-                EXPECT_EQ(snapshot(s.dir), s.after);
-                break;
-            }
-            faulty.powerLoss(model, seed * 1000 + static_cast<unsigned>(n));
+            const bool crashed = crashAndCut(s, s.before, theChange(s), n, model,
+                                             seed * 1000 + static_cast<unsigned>(n));
             Journal::recover(real, s.table());
             const Snapshot now = snapshot(s.dir);
+            if (!crashed) {
+                EXPECT_EQ(now, s.after) << "a power cut after commit() lost the change";
+                break;
+            }
             ASSERT_TRUE(now == s.before || now == s.after)
                 << "model " << int(model) << " seed " << seed << " crash at " << n << ": "
                 << describe(now);
@@ -264,38 +305,13 @@ TEST(Journal, CrashAtEveryOperationLeavesOldOrNewState) {
 TEST(Journal, CrashDuringRecoveryIsRecoveredAgain) {
     Scenario s;
     auto& real = px::defaultFileSystem();
-    // Leave a journal behind with half the new pages written: find the
-    // latest crash point of the change that still needs recovery.
-    Snapshot hot;
-    for (int n = 1; hot.empty(); ++n) {
-        restore(s.dir, s.before);
-        FaultFileSystem faulty;
-        faulty.crashAt(n);
-        {
-            Journal journal(faulty, s.table());
-            try {
-                change(faulty, journal, s.dir);
-            } catch (const faultfs::Crash&) {
-            }
-        }
-        ASSERT_TRUE(faulty.crashed()) << "no crash point left a journal";
-        faulty.powerLoss(AfterCrash::KeepWritten);
-        const Snapshot now = snapshot(s.dir);
-        if (Journal::needsRecovery(real, s.table()) && now.at("T.DB") != s.before.at("T.DB"))
-            hot = now;
-    }
+    const Snapshot hot = journalLeftBehind(s);
     for (AfterCrash model :
          {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced, AfterCrash::Scramble}) {
         for (int n = 1;; ++n) {
-            restore(s.dir, hot);
-            FaultFileSystem faulty;
-            faulty.crashAt(n);
-            try {
-                Journal::recover(faulty, s.table());
-            } catch (const faultfs::Crash&) {
-            }
-            const bool crashed = faulty.crashed();
-            faulty.powerLoss(model, static_cast<unsigned>(n));
+            const bool crashed = crashAndCut(
+                s, hot, [&](px::FileSystem& fsys) { Journal::recover(fsys, s.table()); }, n, model,
+                static_cast<unsigned>(n));
             Journal::recover(real, s.table());
             ASSERT_EQ(snapshot(s.dir), s.before) << "recovery crashed at " << n;
             if (!crashed)
@@ -374,24 +390,8 @@ TEST(Journal, DiskFullAtAnyPointKeepsTheLastCommittedState) {
 TEST(Journal, UnrecoverableJournalInReadOnlyDirectoryIsRefused) {
     Scenario s;
     auto& real = px::defaultFileSystem();
-    // A crash after the first table page was written leaves a journal that matters.
-    Snapshot hot;
-    for (int n = 1; hot.empty(); ++n) {
-        restore(s.dir, s.before);
-        FaultFileSystem faulty;
-        faulty.crashAt(n);
-        {
-            Journal journal(faulty, s.table());
-            try {
-                change(faulty, journal, s.dir);
-            } catch (const faultfs::Crash&) {
-            }
-        }
-        ASSERT_TRUE(faulty.crashed());
-        faulty.powerLoss(AfterCrash::KeepWritten);
-        if (snapshot(s.dir).at("T.DB") != s.before.at("T.DB"))
-            hot = snapshot(s.dir);
-    }
+    const Snapshot hot = journalLeftBehind(s);
+    restore(s.dir, hot);
     FaultFileSystem readOnly;
     readOnly.setDirectoriesWritable(false);
     EXPECT_TRUE(Journal::needsRecovery(readOnly, s.table()));
@@ -409,50 +409,12 @@ TEST(Journal, UnrecoverableJournalInReadOnlyDirectoryIsRefused) {
     EXPECT_EQ(snapshot(s.dir), s.before);
 }
 
-// Sets a journal's checksum to match its (altered) content.
-void sealJournal(Bytes& journal) {
-    std::uint64_t h = 14695981039346656037ull;
-    auto mix = [&](auto first, auto last) {
-        for (; first != last; ++first) {
-            h ^= *first;
-            h *= 1099511628211ull;
-        }
-    };
-    mix(journal.begin(), journal.begin() + 32);
-    mix(journal.begin() + 40, journal.end());
-    for (int i = 0; i < 8; ++i)
-        journal[32 + i] = static_cast<std::uint8_t>(h >> (8 * i));
-}
-
-// A complete journal of the change: the files a crash before the commit point
-// leaves behind.
-Bytes completeJournal(Scenario& s) {
-    Bytes journalBytes;
-    for (int n = 1; journalBytes.empty(); ++n) {
-        restore(s.dir, s.before);
-        FaultFileSystem faulty;
-        faulty.crashAt(n);
-        {
-            Journal journal(faulty, s.table());
-            try {
-                change(faulty, journal, s.dir);
-            } catch (const faultfs::Crash&) {
-            }
-        }
-        faulty.powerLoss(AfterCrash::KeepWritten);
-        const Snapshot now = snapshot(s.dir);
-        if (now.count("T.DB-journal") && Journal::needsRecovery(px::defaultFileSystem(), s.table()))
-            journalBytes = now.at("T.DB-journal");
-    }
-    return journalBytes;
-}
-
 // A journal cut short was never relied on; one that is whole but names a file
 // outside its table is refused rather than played back.
 TEST(Journal, TornJournalIsDiscardedAndForeignOneRefused) {
     Scenario s;
     auto& real = px::defaultFileSystem();
-    const Bytes journalBytes = completeJournal(s);
+    const Bytes journalBytes = journalLeftBehind(s).at("T.DB-journal");
     for (std::size_t cut :
          {std::size_t(0), std::size_t(10), journalBytes.size() / 2, journalBytes.size() - 1}) {
         Snapshot torn = s.before;
@@ -558,18 +520,7 @@ TEST(Journal, TableNamedWithoutDirectory) {
     ASSERT_EQ(s.table(), "T.DB");
     for (AfterCrash model : {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced}) {
         for (int n = 1;; ++n) {
-            restore(s.dir, s.before);
-            FaultFileSystem faulty;
-            faulty.crashAt(n);
-            {
-                Journal journal(faulty, s.table());
-                try {
-                    change(faulty, journal, s.dir);
-                } catch (const faultfs::Crash&) {
-                }
-            }
-            const bool crashed = faulty.crashed();
-            faulty.powerLoss(model, 0);
+            const bool crashed = crashAndCut(s, s.before, theChange(s), n, model);
             Journal::recover(px::defaultFileSystem(), s.table());
             const Snapshot now = snapshot(s.dir);
             EXPECT_TRUE(now == s.before || now == s.after) << "crash at " << n;
@@ -605,15 +556,7 @@ TEST(Journal, SecondChangeOfAnOpeningIsAsSafeAsTheFirst) {
     for (AfterCrash model :
          {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced, AfterCrash::Scramble}) {
         for (int n = 1;; ++n) {
-            restore(s.dir, s.before);
-            FaultFileSystem faulty;
-            faulty.crashAt(n);
-            try {
-                both(faulty);
-            } catch (const faultfs::Crash&) {
-            }
-            const bool crashed = faulty.crashed();
-            faulty.powerLoss(model, static_cast<unsigned>(n));
+            const bool crashed = crashAndCut(s, s.before, both, n, model, static_cast<unsigned>(n));
             Journal::recover(real, s.table());
             const Snapshot now = snapshot(s.dir);
             ASSERT_TRUE(now == s.before || now == s.after || now == last)
@@ -631,7 +574,7 @@ TEST(Journal, SecondChangeOfAnOpeningIsAsSafeAsTheFirst) {
 // crashes, and never touches a file of another table.
 TEST(Journal, AlteredJournalsStayWithinTheirTable) {
     Scenario s;
-    const Bytes journalBytes = completeJournal(s);
+    const Bytes journalBytes = journalLeftBehind(s).at("T.DB-journal");
     std::mt19937 random(99);
     const Bytes other = randomBytes(3000, 77);
     FaultFileSystem quiet(px::defaultFileSystem(), false); // no syncs: only speed
