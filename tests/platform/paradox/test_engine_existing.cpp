@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using px::Access;
 using px::Record;
@@ -159,4 +161,48 @@ TEST(EngineExisting, StaleOrMissingIndexIsNotTrusted) {
         expectSound(*t);
     }
     EXPECT_TRUE(readAll().problems.empty());
+}
+
+namespace {
+
+// Replaces the first occurrence of from by to (same length) in a file.
+void patchFile(const std::string& path, const std::string& from, const std::string& to) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const auto at = bytes.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(to.data(), static_cast<std::streamsize>(to.size()));
+}
+
+} // namespace
+
+// A key order that is right under another program's collation is a warning;
+// one that is right under none is a problem.
+TEST(EngineExisting, CheckTellsCollationFromDisorder) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("sort.db");
+    Table::create(path, {{"Name", px::FieldType::Alpha, 20}}, 1, fast);
+    // Written under a byte-order sort order, then declared ANSI INTL again.
+    patchFile(path, "ANSIINTL", "DBWINUS0");
+    {
+        auto t = Table::open(path, Access::Write, fast);
+        for (const char* n : {"Zorn", "Äbel", "Abel", "Adam"})
+            t->insert({std::string(n)});
+        EXPECT_EQ(std::get<std::string>(t->readField(3, 0)), "Äbel");
+        EXPECT_TRUE(t->check().warnings.empty());
+    }
+    patchFile(path, "DBWINUS0", "ANSIINTL");
+    {
+        auto t = Table::open(path, Access::Read, fast);
+        const auto result = t->check();
+        EXPECT_TRUE(result.problems.empty());
+        EXPECT_FALSE(result.warnings.empty());
+    }
+    // "Adam" and "Zorn" swapped on disk: wrong in every order.
+    patchFile(path, std::string("Adam\0", 5), std::string("Zorq\0", 5));
+    patchFile(path, std::string("Zorn\0", 5), std::string("Adam\0", 5));
+    patchFile(path, std::string("Zorq\0", 5), std::string("Zorn\0", 5));
+    auto t = Table::open(path, Access::Read, fast);
+    EXPECT_FALSE(t->check().problems.empty());
 }
