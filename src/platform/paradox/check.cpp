@@ -53,17 +53,14 @@ Table::CheckResult ParadoxTable::check() {
     if (total != h_.numRecords)
         problem("Der Dateikopf nennt " + std::to_string(h_.numRecords) +
                 " Datensätze, die Blöcke enthalten " + std::to_string(total) + ".");
-    bool chainMatches = walked.size() == chain_.size() || true;
-    {
-        std::vector<ChainEntry> nonEmpty;
-        for (const auto& c : walked)
-            if (c.count > 0)
-                nonEmpty.push_back(c);
-        chainMatches = nonEmpty.size() == chain_.size();
-        for (std::size_t i = 0; chainMatches && i < chain_.size(); ++i)
-            chainMatches =
-                nonEmpty[i].block == chain_[i].block && nonEmpty[i].count == chain_[i].count;
-    }
+    // The chain on disk must be the one this table object works with.
+    std::vector<ChainEntry> nonEmpty;
+    for (const auto& c : walked)
+        if (c.count > 0)
+            nonEmpty.push_back(c);
+    bool chainMatches = nonEmpty.size() == chain_.size();
+    for (std::size_t i = 0; chainMatches && i < chain_.size(); ++i)
+        chainMatches = nonEmpty[i].block == chain_[i].block && nonEmpty[i].count == chain_[i].count;
     if (!result.problems.empty() || !chainMatches) {
         if (!chainMatches && result.problems.empty())
             problem("Die geöffnete Tabelle wurde inzwischen verändert.");
@@ -71,7 +68,6 @@ Table::CheckResult ParadoxTable::check() {
     }
 
     // Records: key order and blobs.
-    Collation other(h_.sortOrderName, h_.sortOrderId, *codec_);
     const bool dictionary = collation_->dictionary();
     std::string previous;
     std::uint32_t position = 0;

@@ -100,12 +100,8 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
         const Value& v = i < record.size() ? record[i] : Value{};
         auto* p = reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i];
         const int n = fieldBytes(f.type, f.size);
-        if (std::holds_alternative<std::monostate>(v)) {
-            if (f.type == FieldType::AutoInc && !forKeyOnly) {
-                // A new number is drawn only when the record is stored.
-            }
-            continue;
-        }
+        if (std::holds_alternative<std::monostate>(v))
+            continue; // NULL: all bytes zero (autoincrement numbers are drawn by insert)
         switch (f.type) {
         case FieldType::Alpha:
         case FieldType::Memo: {
