@@ -56,6 +56,7 @@ void BlobFile::forget() {
         modCount_ = get16(head + 3);
     modDirty_ = false;
     freeRuns_.clear();
+    scanned_ = false;
     subBlock_ = 0;
 }
 
@@ -110,13 +111,57 @@ std::uint16_t BlobFile::nextModification() {
     return modCount_;
 }
 
-std::uint64_t BlobFile::allocate(std::uint32_t units) {
-    for (auto it = freeRuns_.begin(); it != freeRuns_.end(); ++it) {
-        if (it->second == units) {
-            const std::uint64_t at = it->first;
-            freeRuns_.erase(it);
-            return at;
+void BlobFile::scanFreeSpace() {
+    // Once per session, before the first allocation: free runs (type 4) left
+    // by earlier sessions, so that replacing pictures does not grow the file
+    // for ever. The walk stops at the first block it does not understand.
+    scanned_ = true;
+    std::uint64_t at = kUnit;
+    while (at + kUnit <= size_) {
+        std::uint8_t head[3];
+        if (file_->read(at, head, 3) != 3)
+            break;
+        std::uint64_t units = get16(head + 1);
+        if (head[0] == 3)
+            units = 1;
+        if ((head[0] != 2 && head[0] != 3 && head[0] != 4) || units == 0 ||
+            at + units * kUnit > size_)
+            break;
+        if (head[0] == 4) {
+            if (!freeRuns_.empty() &&
+                freeRuns_.back().first + freeRuns_.back().second * std::uint64_t{kUnit} == at &&
+                freeRuns_.back().second + units <= 0xFFFF)
+                freeRuns_.back().second += static_cast<std::uint32_t>(units);
+            else
+                freeRuns_.emplace_back(at, static_cast<std::uint32_t>(units));
         }
+        at += units * kUnit;
+    }
+}
+
+std::uint64_t BlobFile::allocate(std::uint32_t units) {
+    if (!scanned_)
+        scanFreeSpace();
+    // Best fit among the free runs; what is left of a larger run stays a free
+    // run with a header of its own.
+    auto best = freeRuns_.end();
+    for (auto it = freeRuns_.begin(); it != freeRuns_.end(); ++it)
+        if (it->second >= units && (best == freeRuns_.end() || it->second < best->second))
+            best = it;
+    if (best != freeRuns_.end()) {
+        const std::uint64_t at = best->first;
+        if (best->second == units) {
+            freeRuns_.erase(best);
+        } else {
+            best->first += static_cast<std::uint64_t>(units) * kUnit;
+            best->second -= units;
+            std::uint8_t head[3] = {4, 0, 0};
+            put16(head + 1, best->second);
+            file_->write(best->first, head, 3);
+            if (unitOffset_ == best->first)
+                unitOffset_ = 0;
+        }
+        return at;
     }
     std::uint64_t at = (size_ + kUnit - 1) / kUnit * kUnit;
     if (at == 0)
@@ -227,7 +272,8 @@ void BlobFile::release(std::uint32_t pointer) {
         file_->write(offset, head, 3);
         if (unitOffset_ == offset)
             unitOffset_ = 0;
-        freeRuns_.emplace_back(offset, units);
+        if (scanned_) // otherwise the scan finds it
+            freeRuns_.emplace_back(offset, units);
         return;
     }
     if (index >= kSlots)

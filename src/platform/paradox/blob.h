@@ -35,6 +35,7 @@ private:
     const std::vector<std::uint8_t>& readUnit(std::uint64_t offset);
     std::uint16_t nextModification();
     std::uint64_t allocate(std::uint32_t units);
+    void scanFreeSpace();
 
     std::unique_ptr<File> file_;
     std::uint64_t size_ = 0;
@@ -44,6 +45,7 @@ private:
     std::vector<std::uint8_t> unit_;
     std::uint64_t subBlock_ = 0; // a type-3 block likely to have room
     std::vector<std::pair<std::uint64_t, std::uint32_t>> freeRuns_; // offset, units
+    bool scanned_ = false;
 };
 
 } // namespace px::detail

@@ -134,6 +134,19 @@ TEST(EngineTables, ReplacingAndDeletingBlobsKeepsTheOthers) {
     }
     EXPECT_LT(std::filesystem::file_size(dir.file("b.mb")), mbSize * 3);
     expectSound(*t);
+    // Space freed in an earlier session is found again.
+    t.reset();
+    const auto grown = std::filesystem::file_size(dir.file("b.mb"));
+    for (int round = 0; round < 3; ++round) {
+        auto again = Table::open(path, Access::Write);
+        for (std::uint32_t i = 0; i < 5; ++i) {
+            Record r = again->read(i);
+            r[5] = picture(std::get<Bytes>(r[5]).size(), static_cast<std::uint8_t>(50 + round));
+            again->update(i, r);
+        }
+        expectSound(*again);
+    }
+    EXPECT_LE(std::filesystem::file_size(dir.file("b.mb")), grown + 16 * 4096);
 }
 
 TEST(EngineTables, GermanDictionaryOrderWithExactKeys) {
