@@ -124,7 +124,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
         p[0x78 + 2 * i + 1] = static_cast<std::uint8_t>(fields[i].size);
     }
     const std::size_t tableName = 0x78 + 2 * n + 4 + 4 * n;
-    const std::string name = baseOf(path).substr(0, 78);
+    const std::string name = fileNameOf(path).substr(0, 78); // as Paradox writes it
     std::string encodedName, bad;
     if (codec.encode(name, encodedName, bad))
         std::memcpy(&h[tableName], encodedName.data(),
