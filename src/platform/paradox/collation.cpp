@@ -129,7 +129,11 @@ int Collation::compare(std::string_view a, std::string_view b) const {
     }
     if (a == b)
         return 0;
-    return compareGerman(codec_.decode32(a), codec_.decode32(b));
+    const int c = compareGerman(codec_.decode32(a), codec_.decode32(b));
+    if (c != 0)
+        return c;
+    // Bytes the code page does not define decode alike: only equal bytes are equal.
+    return a < b ? -1 : 1;
 }
 
 } // namespace px
