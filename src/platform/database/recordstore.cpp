@@ -471,10 +471,12 @@ struct RecordStore::Impl {
             QString text = value.typeId() == QMetaType::QDateTime ? dateTimeText(value.toDateTime())
                            : value.typeId() == QMetaType::QDate   ? formatGermanDate(value.toDate())
                                                                   : value.toString();
-            // A bound entry already stops at the field size; longer text from
-            // elsewhere is cut there, as the field cannot hold more.
+            // A bound entry already stops at the field size. Longer text from
+            // elsewhere is refused rather than cut: nothing is stored shortened.
             if (info.kind == FieldKind::Text && info.size > 0 && text.size() > info.size)
-                text.truncate(info.size);
+                throw StoreError(tr("Der Text ist zu lang für das Feld '%1' (höchstens %2 Zeichen)")
+                                     .arg(info.name)
+                                     .arg(info.size));
             if (info.kind == FieldKind::Memo) {
                 text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
                 text.replace(u'\n', QStringLiteral("\r\n"));

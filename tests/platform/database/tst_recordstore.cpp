@@ -574,9 +574,12 @@ private slots:
         QVERIFY(store->fieldValue("Geburtstag").isNull());
         QVERIFY(store->HasUnsavedChanges());
 
-        // Text longer than the field is cut at its size; a character the
-        // table cannot hold is refused on saving and the record stays editing.
-        store->SetFieldText("PLZ", "123456789");
+        // Text longer than the field is refused and the field keeps its value;
+        // a character the table cannot hold is refused on saving and the
+        // record stays editing.
+        store->SetFieldText("PLZ", "12345");
+        QCOMPARE(errorOf([&] { store->SetFieldText("PLZ", "123456789"); }),
+                 QString("Der Text ist zu lang für das Feld 'PLZ' (höchstens 5 Zeichen)"));
         QCOMPARE(store->fieldText("PLZ"), QString("12345"));
         store->SetFieldText("Ort", QString::fromUtf8("Łódź ☃"));
         const QString refused = errorOf([&] { store->SaveRecord(); });
