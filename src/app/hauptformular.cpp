@@ -1,6 +1,6 @@
 #include "app/hauptformular.h"
 
-#include "app/addresstable.h"
+#include "data/addresstable.h"
 #include "app/windows.h"
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"

@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "app/addresstable.h"
+#include "data/addresstable.h"
 #include "app/hauptformular.h"
 #include "database/boundcontrols.h"
 #include "database/recordstore.h"

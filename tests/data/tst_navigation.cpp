@@ -1,6 +1,6 @@
 // Moving, adding, changing and deleting records through the main window's
 // record buttons and entry fields, with real clicks and keys.
-#include "app/addresstable.h"
+#include "data/addresstable.h"
 #include "app/hauptformular.h"
 #include "database/boundcontrols.h"
 #include "database/recordstore.h"

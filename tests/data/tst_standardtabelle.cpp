@@ -1,6 +1,6 @@
 // The default-table dialog through its buttons and keys, and the opening of
 // the stored table at start-up with its silent fallbacks.
-#include "app/addresstable.h"
+#include "data/addresstable.h"
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "database/recordstore.h"

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -22,32 +23,51 @@ Sandbox::~Sandbox() {
     vellumo::setProgramDirectory(QString());
 }
 
-QString Sandbox::path() const { return dir_.path(); }
-QString Sandbox::file(const QString& name) const { return dir_.filePath(name); }
+QString Sandbox::path() const {
+    return dir_.path();
+}
+QString Sandbox::file(const QString& name) const {
+    return dir_.filePath(name);
+}
 
 FixedClock::FixedClock(const QDateTime& at) : at_(at) {
     vellumo::setClock([this] { return at_; });
 }
-FixedClock::~FixedClock() { vellumo::setClock({}); }
-void FixedClock::set(const QDateTime& at) { at_ = at; }
+FixedClock::~FixedClock() {
+    vellumo::setClock({});
+}
+void FixedClock::set(const QDateTime& at) {
+    at_ = at;
+}
+
+namespace {
+// Which test (function and data row) is running. An answer registered by one
+// test must never answer, or touch the captured locals of, a dialog of the next.
+QByteArray currentTest() {
+    QByteArray name = QTest::currentTestFunction() ? QTest::currentTestFunction() : "";
+    if (QTest::currentDataTag())
+        name += QByteArray("/") + QTest::currentDataTag();
+    return name;
+}
+} // namespace
 
 void whenModal(std::function<void(QWidget*)> answer, int timeoutMs) {
     auto* timer = new QTimer(qApp);
-    auto elapsed = std::make_shared<int>(0);
-    QWidget* before = QApplication::activeModalWidget();
-    QPointer<QWidget> previous(before);
-    QObject::connect(timer, &QTimer::timeout, timer, [=]() mutable {
-        *elapsed += 10;
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    const QByteArray test = currentTest();
+    QPointer<QWidget> previous(QApplication::activeModalWidget());
+    QObject::connect(timer, &QTimer::timeout, timer, [=]() {
+        if (currentTest() != test || clock->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            return;
+        }
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal != previous.data() && modal->isVisible()) {
             timer->stop();
             timer->deleteLater();
             answer(modal);
-            return;
-        }
-        if (*elapsed > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
         }
     });
     timer->start(10);
@@ -75,8 +95,7 @@ void typeText(QWidget* widget, const QString& text) {
         if (ch.unicode() < 0x80 && ch.isPrint())
             QTest::keyClick(widget, ch.toLatin1());
         else
-            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch),
-                                Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "app/addresstable.h"
+#include "data/addresstable.h"
 
 #include "database/recordstore.h"
 
