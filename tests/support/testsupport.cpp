@@ -4,12 +4,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 namespace testsupport {
 
@@ -51,26 +54,90 @@ QByteArray currentTest() {
 }
 } // namespace
 
-void whenModal(std::function<void(QWidget*)> answer, int timeoutMs) {
+struct ModalWatch::State {
+    bool cancelled = false;
+    bool answered = false;
+};
+
+void ModalWatch::cancel() {
+    state_->cancelled = true;
+}
+
+bool ModalWatch::answered() const {
+    return state_->answered;
+}
+
+namespace {
+// A modal that is shown but not yet active still has its activation queued;
+// answering it now would let that activation arrive after it has closed and
+// leave a hidden window active. Offscreen activates every shown window, so
+// this wait is short; the grace keeps a platform that never does from hanging.
+constexpr qint64 ActivationGraceMs = 2000;
+
+bool readyToAnswer(QWidget* modal, QElapsedTimer& seen) {
+    if (QApplication::activeWindow() == modal && modal->windowHandle() &&
+        QGuiApplication::focusWindow() == modal->windowHandle())
+        return true;
+    if (!seen.isValid())
+        seen.start();
+    return seen.elapsed() > ActivationGraceMs;
+}
+} // namespace
+
+ModalWatch whenModal(std::function<void(QWidget*)> answer, int timeoutMs) {
+    auto state = std::make_shared<ModalWatch::State>();
     auto* timer = new QTimer(qApp);
     auto clock = std::make_shared<QElapsedTimer>();
+    auto seen = std::make_shared<QElapsedTimer>();
     clock->start();
     const QByteArray test = currentTest();
     QPointer<QWidget> previous(QApplication::activeModalWidget());
     QObject::connect(timer, &QTimer::timeout, timer, [=]() {
-        if (currentTest() != test || clock->elapsed() > timeoutMs) {
+        if (state->cancelled || currentTest() != test || clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
             return;
         }
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal != previous.data() && modal->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            answer(modal);
+        if (!modal || modal == previous.data() || !modal->isVisible()) {
+            seen->invalidate();
+            return;
+        }
+        if (!readyToAnswer(modal, *seen))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        state->answered = true;
+        QPointer<QWidget> guard(modal);
+        answer(modal);
+        if (QTest::currentTestFailed() && guard && guard->isVisible()) {
+            if (auto* dialog = qobject_cast<QDialog*>(guard.data()))
+                dialog->reject();
+            else
+                guard->close();
         }
     });
     timer->start(10);
+    return ModalWatch(state);
+}
+
+bool activate(QWidget* window, int timeoutMs) {
+    QWidget* top = window->window();
+    auto isActive = [top] {
+        return QApplication::activeWindow() == top && top->windowHandle() &&
+               QGuiApplication::focusWindow() == top->windowHandle();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!isActive()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        // Asked again each round: an activation of some other window that was
+        // still queued may be delivered after the first request.
+        top->activateWindow();
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 QString messageText(QWidget* modal) {

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -38,9 +39,34 @@ private:
     QDateTime at_;
 };
 
+// What whenModal returns: lets a helper whose answer captures its own locals
+// withdraw the answer before it returns, so that a dialog opening later can
+// never reach those locals.
+class ModalWatch {
+public:
+    struct State;
+    explicit ModalWatch(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    void cancel();
+    bool answered() const;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
 // Calls answer with the next modal widget that opens (polled every 10 ms, for
-// at most timeoutMs). Call before the code that opens the dialog.
-void whenModal(std::function<void(QWidget*)> answer, int timeoutMs = 5000);
+// at most timeoutMs of wall-clock time), once the window system has made it
+// the active window. Call before the code that opens the dialog. Only the
+// running test function (and data row) is answered. When an assertion inside
+// answer fails and leaves the dialog open, the dialog is closed so that the
+// test ends instead of hanging.
+ModalWatch whenModal(std::function<void(QWidget*)> answer, int timeoutMs = 15000);
+
+// Makes window the active window and waits (wall clock) until the window system
+// agrees. Needed after a dialog has closed: the offscreen platform hands the
+// activation back to nobody, and a still-pending activation of the closed
+// dialog would otherwise take the keyboard away from window later. Returns
+// false on timeout.
+[[nodiscard]] bool activate(QWidget* window, int timeoutMs = 15000);
 
 // Text of a modal QMessageBox, and a click on the button with the given text
 // ("&Ja", "OK", …).
