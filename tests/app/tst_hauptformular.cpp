@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
-#include "data/addresstable.h"
 #include "app/hauptformular.h"
+#include "data/addresstable.h"
 #include "database/boundcontrols.h"
 #include "database/recordstore.h"
 #include "system/system.h"
@@ -115,13 +115,13 @@ class TestHauptformular : public QObject {
     void showWindow() {
         window = std::make_unique<THauptformular>();
         window->show();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QVERIFY(testsupport::activate(window.get()));
     }
 
     // "&Öffnen" by its shortcut, the path typed into the dialog's name field.
     void openByDialog(const QString& path) {
         bool answered = false;
-        whenModal([&](QWidget* modal) {
+        auto watch = whenModal([&](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
             QVERIFY(dialog);
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -132,18 +132,20 @@ class TestHauptformular : public QObject {
             answered = true;
         });
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+        // The answer uses this function's locals: it must not outlive it.
+        watch.cancel();
         QVERIFY(answered);
         reactivate();
     }
 
     // The offscreen platform does not give the focus back after a dialog.
-    void reactivate() {
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    }
+    // QTest::qWaitForWindowActive would not do here: it also counts the
+    // window as active while the closed dialog still holds the focus.
+    void reactivate() { QVERIFY(testsupport::activate(window.get())); }
 
     // A menu item through the keyboard: Alt + the menu's letter, then the item's.
     void chooseFromMenu(Qt::Key menuKey, Qt::Key itemKey) {
+        reactivate(); // the menu bar only listens to the active window
         QTest::keyClick(window.get(), menuKey, Qt::AltModifier);
         QTRY_VERIFY(QApplication::activePopupWidget());
         QTest::keyClick(QApplication::activePopupWidget(), itemKey);
