@@ -1,7 +1,7 @@
 // Moving, adding, changing and deleting records through the main window's
 // record buttons and entry fields, with real clicks and keys.
-#include "data/addresstable.h"
 #include "app/hauptformular.h"
+#include "data/addresstable.h"
 #include "database/boundcontrols.h"
 #include "database/recordstore.h"
 #include "settings/profile.h"
@@ -55,7 +55,7 @@ void storeDefault(const QString& value) {
 // answer), or "" when none opened.
 QString boxAfter(const std::function<void()>& click, const QString& answer = "OK") {
     QString text;
-    whenModal(
+    auto watch = whenModal(
         [&](QWidget* modal) {
             text = messageText(modal);
             clickButton(modal, answer);
@@ -63,6 +63,8 @@ QString boxAfter(const std::function<void()>& click, const QString& answer = "OK
         2000);
     click();
     QTest::qWait(20);
+    // A box opening after this would write to text, which is gone by then.
+    watch.cancel();
     return text;
 }
 
@@ -97,8 +99,7 @@ private:
         }
         window_ = std::make_unique<THauptformular>();
         window_->show();
-        QApplication::setActiveWindow(window_.get());
-        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        QVERIFY(activate(window_.get()));
     }
     void click(QToolButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     QToolButton* first() const { return child<QToolButton>("ButtonFirst"); }
@@ -111,7 +112,7 @@ private:
     // Focuses edit and types text at its end.
     void typeInto(QWidget* edit, const QString& text) {
         // A message box that just closed may have left the window inactive.
-        QApplication::setActiveWindow(window_.get());
+        QVERIFY(activate(window_.get()));
         QTest::mouseClick(edit, Qt::LeftButton);
         QTRY_VERIFY(edit->hasFocus());
         QTest::keyClick(edit, Qt::Key_End);
@@ -324,7 +325,7 @@ private slots:
         QCOMPARE(store().state(), StoreState::Editing);
         QCOMPARE(store().CountRecords(), 2);
         // The focus is back in the field to correct, and was not bounced around.
-        QApplication::setActiveWindow(window_.get());
+        QVERIFY(activate(window_.get()));
         QTRY_VERIFY(edit("DBEditName")->hasFocus());
 
         // Correcting the key field saves.
