@@ -233,9 +233,13 @@ int ParadoxTable::blockCount(const std::uint8_t* data, int block) const {
 }
 
 void ParadoxTable::walkChain(bool withKeys) {
-    chain_.clear();
-    if (h_.firstBlock == 0 && h_.numRecords == 0)
+    // Built aside and taken over only when complete: a damaged chain found on
+    // the way must not leave a half-walked chain behind the record counts.
+    std::vector<ChainEntry> chain;
+    if (h_.firstBlock == 0 && h_.numRecords == 0) {
+        chain_.clear();
         return;
+    }
     std::vector<bool> seen(static_cast<std::size_t>(blocksInFile_) + 1, false);
     int block = h_.firstBlock;
     std::vector<std::uint8_t> buf(6 + (withKeys ? h_.recordSize : 0));
@@ -256,9 +260,10 @@ void ParadoxTable::walkChain(bool withKeys) {
         }
         // Empty blocks inside a chain are legal for other writers; we skip them.
         if (e.count > 0)
-            chain_.push_back(std::move(e));
+            chain.push_back(std::move(e));
         block = get16(buf.data());
     }
+    chain_ = std::move(chain);
 }
 
 void ParadoxTable::loadChainFromIndex() {
