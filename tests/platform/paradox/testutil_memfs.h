@@ -30,6 +30,8 @@ public:
         auto it = files_.find(path);
         return it == files_.end() ? nullptr : it->second.get();
     }
+    // The bytes of an existing file, to damage them in place.
+    Bytes& bytes(const std::string& path) { return *files_.at(path); }
     void clear() { files_.clear(); }
 
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
