@@ -2,6 +2,7 @@
 
 #include "system/system.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -43,6 +44,27 @@ private slots:
         box.exec();
         QCOMPARE(seen, QStringLiteral("Wirklich?"));
         QVERIFY(box.clickedButton() == no);
+    }
+    // A withdrawn answer stays silent, and the window that owned a closed box
+    // really has the keyboard again (not only its closed box's transient parent).
+    void withdrawnAnswerAndActivationAfterABox() {
+        QWidget window;
+        window.show();
+        QVERIFY(testsupport::activate(&window));
+        bool withdrawnRan = false;
+        auto withdrawn = testsupport::whenModal([&](QWidget*) { withdrawnRan = true; });
+        withdrawn.cancel();
+        auto watch = testsupport::whenModal(
+            [](QWidget* modal) { testsupport::clickButton(modal, QStringLiteral("OK")); });
+        QMessageBox box(QMessageBox::Information, "Information", "Fertig.", QMessageBox::NoButton,
+                        &window);
+        box.addButton("OK", QMessageBox::AcceptRole);
+        box.exec();
+        QVERIFY(watch.answered());
+        QVERIFY(!withdrawn.answered());
+        QVERIFY(!withdrawnRan);
+        QVERIFY(testsupport::activate(&window));
+        QCOMPARE(QApplication::activeWindow(), &window);
     }
 };
 
