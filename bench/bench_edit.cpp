@@ -9,6 +9,7 @@
 // record is written with its "Aenderung" stamp); and the same change left by
 // "einen Datensatz weiter" instead. Medians and maxima of wall-clock times.
 #include "addressdata.h"
+#include "benchutil.h"
 
 #include "app/hauptformular.h"
 #include "database/recordstore.h"
@@ -33,11 +34,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::msSince;
+using bench::NoSyncFileSystem;
 
 // The first run pays for opening the write path (lock, journal, cold blocks);
 // the median is what a person meets afterwards.
@@ -47,49 +46,6 @@ void report(const char* what, std::vector<double> times) {
     std::printf("  %-48s first %8.3f ms   median %8.3f ms   max %8.3f ms\n", what, first,
                 times[times.size() / 2], times.back());
 }
-
-// Skips syncs while the table is built: building is not what is measured.
-class NoSyncFileSystem : public px::FileSystem {
-public:
-    explicit NoSyncFileSystem(px::FileSystem& inner) : inner_(inner) {}
-    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
-        return std::make_unique<NoSyncFile>(inner_.open(path, mode));
-    }
-    bool exists(const std::string& path) override { return inner_.exists(path); }
-    void rename(const std::string& from, const std::string& to) override {
-        inner_.rename(from, to);
-    }
-    void remove(const std::string& path) override { inner_.remove(path); }
-    void syncDirectory(const std::string&) override {}
-    std::vector<std::string> list(const std::string& directory) override {
-        return inner_.list(directory);
-    }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
-        return inner_.tryLock(path, kind);
-    }
-    bool isDirectoryWritable(const std::string& directory) override {
-        return inner_.isDirectoryWritable(directory);
-    }
-
-private:
-    class NoSyncFile : public px::File {
-    public:
-        explicit NoSyncFile(std::unique_ptr<px::File> inner) : inner_(std::move(inner)) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return inner_->read(offset, buffer, n);
-        }
-        void write(std::uint64_t offset, const void* data, std::size_t n) override {
-            inner_->write(offset, data, n);
-        }
-        std::uint64_t size() override { return inner_->size(); }
-        void truncate(std::uint64_t size) override { inner_->truncate(size); }
-        void sync() override {}
-
-    private:
-        std::unique_ptr<px::File> inner_;
-    };
-    px::FileSystem& inner_;
-};
 
 void sendKey(QWidget* target, int key, const QString& text = QString()) {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -124,7 +80,7 @@ int main(int argc, char** argv) {
             bench::AddressGenerator gen;
             const std::vector<px::Record> records = gen.sortedRecords(count);
             px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
-            NoSyncFileSystem quiet(px::defaultFileSystem());
+            NoSyncFileSystem quiet;
             auto table = px::Table::open(path, px::Access::Write, quiet);
             for (const auto& r : records)
                 table->insert(r);

@@ -7,6 +7,7 @@
 // measured). Each figure runs from the user's action to the window painted
 // with its rows; medians of wall-clock times on this machine.
 #include "addressdata.h"
+#include "benchutil.h"
 
 #include "database/datasource.h"
 #include "database/dbgrid.h"
@@ -33,63 +34,15 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::msSince;
+using bench::NoSyncFileSystem;
 
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
+using bench::median;
 
 void line(const char* what, double ms, const char* target) {
     std::printf("  %-56s %9.3f ms  %s\n", what, ms, target);
 }
-
-// Skips syncs while the table is built: building is not what is measured.
-class NoSyncFileSystem : public px::FileSystem {
-public:
-    explicit NoSyncFileSystem(px::FileSystem& inner) : inner_(inner) {}
-    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
-        return std::make_unique<NoSyncFile>(inner_.open(path, mode));
-    }
-    bool exists(const std::string& path) override { return inner_.exists(path); }
-    void rename(const std::string& from, const std::string& to) override {
-        inner_.rename(from, to);
-    }
-    void remove(const std::string& path) override { inner_.remove(path); }
-    void syncDirectory(const std::string&) override {}
-    std::vector<std::string> list(const std::string& directory) override {
-        return inner_.list(directory);
-    }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
-        return inner_.tryLock(path, kind);
-    }
-    bool isDirectoryWritable(const std::string& directory) override {
-        return inner_.isDirectoryWritable(directory);
-    }
-
-private:
-    class NoSyncFile : public px::File {
-    public:
-        explicit NoSyncFile(std::unique_ptr<px::File> inner) : inner_(std::move(inner)) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return inner_->read(offset, buffer, n);
-        }
-        void write(std::uint64_t offset, const void* data, std::size_t n) override {
-            inner_->write(offset, data, n);
-        }
-        std::uint64_t size() override { return inner_->size(); }
-        void truncate(std::uint64_t size) override { inner_->truncate(size); }
-        void sync() override {}
-
-    private:
-        std::unique_ptr<px::File> inner_;
-    };
-    px::FileSystem& inner_;
-};
 
 // Runs when dialog has been shown and its event loop runs: paints it at once
 // (so the rows are read), notes the time, then lets act close it.
@@ -121,7 +74,7 @@ int main(int argc, char** argv) {
             bench::AddressGenerator gen;
             const std::vector<px::Record> records = gen.sortedRecords(count);
             px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
-            NoSyncFileSystem quiet(px::defaultFileSystem());
+            NoSyncFileSystem quiet;
             auto table = px::Table::open(path, px::Access::Write, quiet);
             for (const auto& r : records)
                 table->insert(r);
