@@ -1,5 +1,6 @@
 #include "paradox/error.h"
 #include "paradox/io.h"
+#include "testutil_tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +12,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "vellumo-io-XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
+using testutil::TempDir;
 
-void touch(const std::string& path) { std::ofstream(path) << "x"; }
+void touch(const std::string& path) {
+    std::ofstream(path) << "x";
+}
 
 } // namespace
 
@@ -54,7 +49,7 @@ TEST(Io, ReadWriteTruncateAndErrors) {
         EXPECT_EQ(f->size(), 4u);
     }
     EXPECT_THROW(fs.open(dir.file("missing.db"), px::OpenMode::ReadOnly), px::Error);
-    EXPECT_THROW(fs.open(dir.path.string(), px::OpenMode::ReadOnly), px::Error);
+    EXPECT_THROW(fs.open(dir.path(), px::OpenMode::ReadOnly), px::Error);
     fs.remove(dir.file("missing.db")); // no error for a missing file
 }
 

@@ -1,6 +1,7 @@
 // The journal on plain files: crash, failure and disk-full at every counted
 // operation of a change across several files, recovery, locking.
 #include "faultfs.h"
+#include "testutil_tempdir.h"
 
 #include "paradox/error.h"
 #include "paradox/journal.h"
@@ -25,17 +26,13 @@ using px::OpenMode;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Snapshot = std::map<std::string, Bytes>;
+using Snapshot = testutil::Files;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "vellumo-journal-XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : testutil::TempDir {
     bool bare = false; // names without a directory, relative to the working directory
-    std::string file(const std::string& name) const { return bare ? name : (path / name).string(); }
+    std::string file(const std::string& name) const {
+        return bare ? name : testutil::TempDir::file(name);
+    }
 };
 
 Bytes randomBytes(std::size_t n, unsigned seed) {
@@ -49,25 +46,15 @@ Bytes randomBytes(std::size_t n, unsigned seed) {
 // Every file of the directory but the lock file, which outlives tables by
 // design, and an empty journal, which a writer keeps while the table is open.
 Snapshot snapshot(const TempDir& dir) {
-    Snapshot s;
-    for (const auto& entry : fs::directory_iterator(dir.path)) {
+    return testutil::readFiles(dir.path(), [](const fs::directory_entry& entry) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".lck") || (name.ends_with("-journal") && fs::file_size(entry) == 0))
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        s[name] = Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    return s;
+        return !name.ends_with(".lck") &&
+               !(name.ends_with("-journal") && fs::file_size(entry) == 0);
+    });
 }
 
 void restore(const TempDir& dir, const Snapshot& s) {
-    for (const auto& entry : fs::directory_iterator(dir.path))
-        fs::remove(entry.path());
-    for (const auto& [name, bytes] : s) {
-        std::ofstream out(dir.file(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    }
+    testutil::writeFiles(dir.path(), s);
 }
 
 std::string describe(const Snapshot& s) {
@@ -515,7 +502,7 @@ TEST(Journal, SecondProgramCannotWriteButCanRead) {
 TEST(Journal, TableNamedWithoutDirectory) {
     Scenario s;
     const fs::path previous = fs::current_path();
-    fs::current_path(s.dir.path);
+    fs::current_path(s.dir.path());
     s.dir.bare = true;
     ASSERT_EQ(s.table(), "T.DB");
     for (AfterCrash model : {AfterCrash::KeepWritten, AfterCrash::LoseUnsynced}) {

@@ -2,6 +2,7 @@
 // an insert, a key change, a delete, a blob replacement or the creation of a
 // table, the next open sees the old or the new table, sound and complete.
 #include "faultfs.h"
+#include "testutil_tempdir.h"
 
 #include "paradox/journal.h"
 #include "paradox/table.h"
@@ -26,35 +27,16 @@ using px::Table;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Files = std::map<std::string, Bytes>;
+using Files = testutil::Files;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "vellumo-jtable-XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
+using testutil::TempDir;
 
 Files saveFiles(const TempDir& dir) {
-    Files files;
-    for (const auto& entry : fs::directory_iterator(dir.path)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files[entry.path().filename().string()] = Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    return files;
+    return testutil::readFiles(dir.path());
 }
 
 void restoreFiles(const TempDir& dir, const Files& files) {
-    for (const auto& entry : fs::directory_iterator(dir.path))
-        fs::remove(entry.path());
-    for (const auto& [name, bytes] : files) {
-        std::ofstream out(dir.file(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    }
+    testutil::writeFiles(dir.path(), files);
 }
 
 std::vector<px::FieldDef> fields() {

@@ -1,10 +1,16 @@
 // A private temporary directory, removed with everything in it at the end.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -29,5 +35,34 @@ public:
 private:
     std::string path_;
 };
+
+// The files of a directory by name, to put a table back exactly as it was
+// between runs of a crash test.
+using Files = std::map<std::string, std::vector<std::uint8_t>>;
+
+inline Files
+readFiles(const std::string& directory,
+          const std::function<bool(const std::filesystem::directory_entry&)>& keep = nullptr) {
+    Files files;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        if (keep && !keep(entry))
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[entry.path().filename().string()] =
+            std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+    return files;
+}
+
+// Empties the directory, then writes files into it.
+inline void writeFiles(const std::string& directory, const Files& files) {
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        std::filesystem::remove(entry.path());
+    for (const auto& [name, bytes] : files) {
+        std::ofstream out(directory + "/" + name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+}
 
 } // namespace testutil
