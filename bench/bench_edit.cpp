@@ -36,7 +36,6 @@ namespace {
 
 using bench::Clock;
 using bench::msSince;
-using bench::NoSyncFileSystem;
 
 // The first run pays for opening the write path (lock, journal, cold blocks);
 // the median is what a person meets afterwards.
@@ -76,15 +75,7 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::printf("bench_edit: %zu address records in %s\n", count, dir.c_str());
-        {
-            bench::AddressGenerator gen;
-            const std::vector<px::Record> records = gen.sortedRecords(count);
-            px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
-            NoSyncFileSystem quiet;
-            auto table = px::Table::open(path, px::Access::Write, quiet);
-            for (const auto& r : records)
-                table->insert(r);
-        }
+        bench::buildAddressTable(path, count);
         // The built table reaches the disk now, not inside the first measured save.
         ::sync();
 

@@ -36,7 +36,6 @@ namespace {
 
 using bench::Clock;
 using bench::msSince;
-using bench::NoSyncFileSystem;
 
 using bench::median;
 
@@ -70,15 +69,7 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::printf("bench_find: %zu address records in %s\n", count, dir.c_str());
-        {
-            bench::AddressGenerator gen;
-            const std::vector<px::Record> records = gen.sortedRecords(count);
-            px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
-            NoSyncFileSystem quiet;
-            auto table = px::Table::open(path, px::Access::Write, quiet);
-            for (const auto& r : records)
-                table->insert(r);
-        }
+        bench::buildAddressTable(path, count);
 
         vellumo::RecordStore store;
         vellumo::DataSource source(store);

@@ -26,7 +26,6 @@ namespace {
 
 using bench::Clock;
 using bench::msSince;
-using bench::NoSyncFileSystem;
 
 using bench::medianMs;
 
@@ -49,16 +48,8 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::printf("bench_store: %zu address records in %s\n", count, dir.c_str());
-        bench::AddressGenerator gen;
-        const std::vector<px::Record> records = gen.sortedRecords(count);
         auto start = Clock::now();
-        px::Table::create(path, bench::addressFields(), bench::kAddressKeyFields);
-        {
-            NoSyncFileSystem quiet;
-            auto table = px::Table::open(path, px::Access::Write, quiet);
-            for (const auto& r : records)
-                table->insert(r);
-        }
+        bench::buildAddressTable(path, count);
         std::printf("  %-52s %9.1f ms\n", "build the table with the engine (not a target)",
                     msSince(start));
 

@@ -2,11 +2,16 @@
 // that skips syncs while a table is built (building is not what is measured).
 #pragma once
 
+#include "addressdata.h"
 #include "testutil_nosync.h"
+
+#include "paradox/table.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -32,6 +37,18 @@ inline double medianMs(int runs, const std::function<void()>& fn) {
         times.push_back(msSince(start));
     }
     return median(std::move(times));
+}
+
+// Builds a table of count address records at path, in key order and without
+// syncs: building is not what is measured.
+inline void buildAddressTable(const std::string& path, std::size_t count) {
+    AddressGenerator gen;
+    const std::vector<px::Record> records = gen.sortedRecords(count);
+    px::Table::create(path, addressFields(), kAddressKeyFields);
+    NoSyncFileSystem quiet;
+    auto table = px::Table::open(path, px::Access::Write, quiet);
+    for (const auto& r : records)
+        table->insert(r);
 }
 
 } // namespace bench
