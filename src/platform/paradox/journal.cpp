@@ -604,9 +604,26 @@ public:
     void sync() override {} // commit() syncs
 
 private:
+    // What every change of the file starts with: the file joins the
+    // transaction, and a file that did not exist comes into being empty.
+    FileState& startChange();
+
     std::shared_ptr<Core> journal_;
     std::shared_ptr<FileState> state_;
 };
+
+FileState& JournaledFile::startChange() {
+    journal_->requireWritable();
+    journal_->touch(state_);
+    FileState& f = *state_;
+    f.makeWritable(journal_->fs);
+    if (!f.exists) {
+        f.exists = true;
+        f.size = f.lowWater = 0;
+        f.dirty.clear();
+    }
+    return f;
+}
 
 std::size_t JournaledFile::read(std::uint64_t offset, void* buffer, std::size_t n) {
     if (journal_->diskDamaged)
@@ -642,15 +659,7 @@ std::size_t JournaledFile::read(std::uint64_t offset, void* buffer, std::size_t 
 }
 
 void JournaledFile::write(std::uint64_t offset, const void* data, std::size_t n) {
-    journal_->requireWritable();
-    journal_->touch(state_);
-    FileState& f = *state_;
-    f.makeWritable(journal_->fs);
-    if (!f.exists) {
-        f.exists = true;
-        f.size = f.lowWater = 0;
-        f.dirty.clear();
-    }
+    FileState& f = startChange();
     const auto* in = static_cast<const std::uint8_t*>(data);
     std::size_t done = 0;
     while (done < n) {
@@ -673,15 +682,7 @@ std::uint64_t JournaledFile::size() {
 }
 
 void JournaledFile::truncate(std::uint64_t size) {
-    journal_->requireWritable();
-    journal_->touch(state_);
-    FileState& f = *state_;
-    f.makeWritable(journal_->fs);
-    if (!f.exists) {
-        f.exists = true;
-        f.size = f.lowWater = 0;
-        f.dirty.clear();
-    }
+    FileState& f = startChange();
     if (size < f.size) {
         const std::uint64_t keepPages = (size + kPage - 1) / kPage;
         f.dirty.erase(f.dirty.lower_bound(keepPages), f.dirty.end());
