@@ -13,8 +13,18 @@ packages=(
     fonts-liberation fonts-liberation2
     # tests and benchmarks: GoogleTest for the engine, pxlib as an independent reader
     libgtest-dev libbenchmark-dev pxlib-dev
-    # a display for looking at the program on a machine without one
-    xvfb xauth
+    # pictures: GraphicsMagick++ decodes BMP, WMF, GIF, PCX, JPEG and TGA
+    libgraphicsmagick++1-dev
+    # printing to the system's printer; a PDF queue for the printer test
+    cups printer-driver-cups-pdf poppler-utils
+    # help: Qt Help and qhelpgenerator
+    qt6-tools-dev qt6-tools-dev-tools qt6-documentation-tools
+    # vCard cross-check with an independent parser
+    python3 python3-vobject
+    # a display, a window manager and X tools for looking at the program
+    xvfb xauth openbox x11-utils xclip imagemagick
+    # shared compiler cache for the several build trees
+    ccache
 )
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)

@@ -8,6 +8,7 @@
 #include "database/boundcontrols.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
+#include "settings/colourvalue.h"
 #include "settings/profile.h"
 #include "system/system.h"
 #include "ui/messages.h"
@@ -38,11 +39,6 @@ static void initialiseResources() {
 }
 
 namespace {
-
-// Colour values are stored with red in the low byte.
-QColor colourFromValue(int value) {
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
 
 constexpr int DefaultEntryBackground = 8454143; // light yellow
 constexpr int DefaultWindowColour = 12632256;   // silver
@@ -109,7 +105,7 @@ THauptformular::THauptformular(QWidget* parent)
     // The tool bar keeps its own colour whatever the window colour is.
     ui->Panel1->setAutoFillBackground(true);
     QPalette panel = ui->Panel1->palette();
-    panel.setColor(QPalette::Window, colourFromValue(DefaultWindowColour));
+    panel.setColor(QPalette::Window, vellumo::colourFromValue(DefaultWindowColour));
     ui->Panel1->setPalette(panel);
     centralWidget()->setAutoFillBackground(true);
 
@@ -131,11 +127,11 @@ THauptformular::~THauptformular() {
 
 void THauptformular::FormCreate() {
     BaseCaption = QStringLiteral("Vellumo V2.0");
-    setEntryBackground(colourFromValue(DefaultEntryBackground));
-    setEntryText(colourFromValue(0));
-    setLabelText(colourFromValue(0));
-    setGroupText(colourFromValue(0));
-    setWindowColour(colourFromValue(DefaultWindowColour));
+    setEntryBackground(vellumo::colourFromValue(DefaultEntryBackground));
+    setEntryText(vellumo::colourFromValue(0));
+    setLabelText(vellumo::colourFromValue(0));
+    setGroupText(vellumo::colourFromValue(0));
+    setWindowColour(vellumo::colourFromValue(DefaultWindowColour));
     vellumo::data::OpenDefaultTable(Datentabelle, BaseCaption,
                                     {[this](const QString& caption) { setWindowTitle(caption); },
                                      [this] { EnableTableControls(); },

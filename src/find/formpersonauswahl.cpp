@@ -3,7 +3,7 @@
 #include "database/datasource.h"
 #include "database/dbgrid.h"
 #include "database/recordstore.h"
-#include "find/keypreview.h"
+#include "ui/keypreview.h"
 #include "ui/messages.h"
 #include "ui_formpersonauswahl.h"
 

@@ -2,9 +2,9 @@
 
 #include "database/datasource.h"
 #include "database/recordstore.h"
-#include "find/colourvalue.h"
+#include "settings/colourvalue.h"
 #include "find/formpersonauswahl.h"
-#include "find/keypreview.h"
+#include "ui/keypreview.h"
 #include "find/searchrules.h"
 #include "settings/profile.h"
 #include "ui/messages.h"

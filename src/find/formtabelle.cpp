@@ -2,7 +2,7 @@
 
 #include "database/datasource.h"
 #include "database/dbgrid.h"
-#include "find/keypreview.h"
+#include "ui/keypreview.h"
 #include "ui_formtabelle.h"
 
 #include <QResizeEvent>

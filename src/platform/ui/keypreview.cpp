@@ -1,4 +1,4 @@
-#include "find/keypreview.h"
+#include "ui/keypreview.h"
 
 #include <QKeyEvent>
 #include <QWidget>
