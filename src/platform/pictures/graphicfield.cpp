@@ -1,0 +1,150 @@
+#include "pictures/graphicfield.h"
+
+#include <QPainter>
+
+#include <cstring>
+
+namespace vellumo::pictures {
+
+namespace {
+
+void put16(QByteArray& out, int at, quint16 v) {
+    out[at] = char(v & 0xFF);
+    out[at + 1] = char(v >> 8);
+}
+
+void put32(QByteArray& out, int at, quint32 v) {
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+quint32 get32(const QByteArray& in, int at) {
+    quint32 v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | quint8(in[at + i]);
+    return v;
+}
+
+constexpr int kFileHeader = 14;
+constexpr int kInfoHeader = 40;
+
+// Pictures with few colours keep their palette: an 8-bit bitmap is a third
+// of the 24-bit one, and the other tools' own pictures are mostly of that kind.
+bool keepsPalette(const QImage& image) {
+    return (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono ||
+            image.format() == QImage::Format_MonoLSB) &&
+           image.colorCount() > 0 && image.colorCount() <= 256 && !image.hasAlphaChannel();
+}
+
+} // namespace
+
+QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
+    if (error)
+        error->clear();
+    if (image.isNull())
+        return {};
+
+    const bool indexed = keepsPalette(image);
+    const qint64 width = image.width();
+    const qint64 height = image.height();
+    const qint64 rowBytes = indexed ? (width + 3) / 4 * 4 : (width * 3 + 3) / 4 * 4;
+    const int paletteBytes = indexed ? 256 * 4 : 0;
+    const qint64 total = kFileHeader + kInfoHeader + paletteBytes + rowBytes * height;
+    // Checked before anything is allocated: a huge picture must not cost its bitmap first.
+    if (total + kGraphicPrefixSize > kLargestGraphicBlob) {
+        if (error)
+            *error = QStringLiteral("Das Bild ist zu groß für die Tabelle: als Bitmap bräuchte es "
+                                    "%1 MB, ein Grafikfeld fasst höchstens %2 MB.")
+                         .arg((total + (1 << 20) - 1) >> 20)
+                         .arg(kLargestGraphicBlob >> 20);
+        return {};
+    }
+
+    QImage source;
+    if (indexed) {
+        source = image.convertToFormat(QImage::Format_Indexed8);
+    } else if (image.hasAlphaChannel()) {
+        source = QImage(image.size(), QImage::Format_RGB32);
+        source.fill(Qt::white);
+        QPainter painter(&source);
+        painter.drawImage(0, 0, image);
+    } else {
+        source = image.convertToFormat(QImage::Format_RGB32);
+    }
+
+    QByteArray out(static_cast<qsizetype>(total), '\0');
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out, 2, quint32(total));
+    put32(out, 10, quint32(kFileHeader + kInfoHeader + paletteBytes));
+    put32(out, 14, kInfoHeader);
+    put32(out, 18, quint32(width));
+    put32(out, 22, quint32(height)); // positive: rows bottom-up, as every reader expects
+    put16(out, 26, 1);
+    put16(out, 28, indexed ? 8 : 24);
+    put32(out, 30, 0); // uncompressed
+    put32(out, 34, quint32(rowBytes * height));
+    const int dpmX = source.dotsPerMeterX() > 0 ? source.dotsPerMeterX() : 3780;
+    const int dpmY = source.dotsPerMeterY() > 0 ? source.dotsPerMeterY() : 3780;
+    put32(out, 38, quint32(dpmX));
+    put32(out, 42, quint32(dpmY));
+    put32(out, 46, indexed ? 256 : 0);
+    put32(out, 50, 0);
+
+    char* data = out.data();
+    int at = kFileHeader + kInfoHeader;
+    if (indexed) {
+        const QVector<QRgb> colours = source.colorTable();
+        for (int i = 0; i < 256; ++i, at += 4) {
+            const QRgb c = i < colours.size() ? colours[i] : qRgb(0, 0, 0);
+            data[at] = char(qBlue(c));
+            data[at + 1] = char(qGreen(c));
+            data[at + 2] = char(qRed(c));
+        }
+    }
+    for (qint64 y = 0; y < height; ++y) {
+        char* row = data + at + (height - 1 - y) * rowBytes;
+        const uchar* line = source.constScanLine(int(y));
+        if (indexed) {
+            std::memcpy(row, line, size_t(width));
+        } else {
+            const auto* px = reinterpret_cast<const QRgb*>(line);
+            for (qint64 x = 0; x < width; ++x) {
+                row[3 * x] = char(qBlue(px[x]));
+                row[3 * x + 1] = char(qGreen(px[x]));
+                row[3 * x + 2] = char(qRed(px[x]));
+            }
+        }
+    }
+    return out;
+}
+
+QImage imageFromGraphicField(const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        return {};
+    QByteArray bitmap = bytes;
+    if (bytes.size() >= kGraphicPrefixSize + 2 &&
+        bytes.startsWith(QByteArray("\x01\x00\x00\x01", 4))) {
+        const quint32 length = get32(bytes, 4);
+        bitmap = bytes.mid(kGraphicPrefixSize);
+        // Some tools round the blob up; the prefix knows the bitmap's own length.
+        if (length > 0 && length < quint32(bitmap.size()))
+            bitmap.truncate(qsizetype(length));
+    }
+    QImage image;
+    if (bitmap.startsWith("BM"))
+        image.loadFromData(bitmap, "BMP");
+    else
+        image.loadFromData(bitmap);
+    return image;
+}
+
+QByteArray withGraphicPrefix(const QByteArray& bitmap) {
+    QByteArray out(kGraphicPrefixSize, '\0');
+    out[0] = '\x01';
+    out[3] = '\x01';
+    put32(out, 4, quint32(bitmap.size()));
+    return out + bitmap;
+}
+
+} // namespace vellumo::pictures
