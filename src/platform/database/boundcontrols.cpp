@@ -6,28 +6,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-#include <algorithm>
-#include <vector>
-
 namespace vellumo {
 namespace {
-
-// Every live editor, so that the store's settling can write what is still
-// pending in any of them, not only in the focused one: a dialog that moves
-// the cursor has the focus while the main window's field still holds text.
-std::vector<BoundEditor*>& editors() {
-    static std::vector<BoundEditor*> all;
-    return all;
-}
-
-void flushPending(RecordStore* store) {
-    // Copy: writing may refresh controls, never add or remove editors, but
-    // stay safe against it.
-    const std::vector<BoundEditor*> all = editors();
-    for (BoundEditor* editor : all)
-        if (editor->link().store() == store && editor->isPending())
-            editor->writePending();
-}
 
 // Set while the focus is put back into a control whose text was refused, so
 // that the control the focus had gone to is not "left" by that.
@@ -125,18 +105,17 @@ void FieldLink::fire() {
 // ---- BoundEditor ---------------------------------------------------------
 
 BoundEditor::BoundEditor() {
-    editors().push_back(this);
     link_.refresh = [this] { reload(); };
 }
 
-BoundEditor::~BoundEditor() {
-    auto& all = editors();
-    all.erase(std::remove(all.begin(), all.end(), this), all.end());
-}
+BoundEditor::~BoundEditor() = default;
 
 void BoundEditor::registerForFlush() {
+    // Every editor, not only the focused one: a dialog that moves the cursor
+    // has the focus while the main window's field still holds typed text.
+    pendingWriter_.reset();
     if (RecordStore* store = link_.store())
-        store->flushPendingInput = [store] { flushPending(store); };
+        pendingWriter_ = store->subscribePendingInput([this] { writePending(); });
 }
 
 void BoundEditor::writePending() {

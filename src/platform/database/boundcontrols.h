@@ -93,6 +93,7 @@ protected:
 
 private:
     FieldLink link_;
+    Subscription pendingWriter_;
     bool pending_ = false;
     bool loading_ = false;
     friend class DBEdit;

@@ -2,12 +2,13 @@
 
 namespace vellumo {
 
-DataSource::DataSource(RecordStore& store, QObject* parent) : QObject(parent), store_(store) {
-    store_.notify = [this](unsigned changes, const QString& field) { deliver(changes, field); };
-}
+DataSource::DataSource(RecordStore& store, QObject* parent)
+    : QObject(parent), store_(store),
+      changes_(store.subscribeChanges(
+          [this](unsigned changes, const QString& field) { deliver(changes, field); })) {}
 
 DataSource::~DataSource() {
-    store_.notify = nullptr;
+    changes_.reset();
     for (auto it = boundFields_.cbegin(); it != boundFields_.cend(); ++it)
         for (int i = 0; i < it.value(); ++i)
             store_.releaseField(it.key());

@@ -2,8 +2,9 @@
 // when a value of the current record changed and when the table changed state.
 //
 // One DataSource belongs to one RecordStore for the whole run (the store must
-// outlive it). Bound controls connect to its signals and call the store for
-// values and edits.
+// outlive it); a store may have several, each told of every change. Bound
+// controls connect to its signals and call the store for values and edits.
+// Qt Core only: reports and other models without widgets listen here too.
 #pragma once
 
 #include "database/recordstore.h"
@@ -46,6 +47,7 @@ private:
     void deliver(unsigned changes, const QString& field);
 
     RecordStore& store_;
+    Subscription changes_;
     QHash<QString, int> boundFields_; // lower-case name -> number of controls
 };
 

@@ -193,6 +193,8 @@ struct RecordStore::Impl {
     bool pendingFieldMixed = false;
     bool flushing = false;
     RecordStore* owner = nullptr;
+    Listeners<unsigned, const QString&> changeListeners;
+    Listeners<> pendingInputWriters;
 
     // --- notifications -------------------------------------------------
 
@@ -214,8 +216,7 @@ struct RecordStore::Impl {
         pending = 0;
         pendingField.clear();
         pendingFieldMixed = false;
-        if (owner->notify)
-            owner->notify(changes, field);
+        changeListeners.callAll(changes, field);
     }
 
     // Every public operation holds one: notifications go out once, when the
@@ -391,11 +392,11 @@ struct RecordStore::Impl {
     // --- editing -----------------------------------------------------------
 
     void flush() {
-        if (!owner->flushPendingInput || flushing || !isOpen())
+        if (pendingInputWriters.empty() || flushing || !isOpen())
             return;
         flushing = true;
         try {
-            owner->flushPendingInput();
+            pendingInputWriters.callEach();
         } catch (...) {
             flushing = false;
             throw;
@@ -549,6 +550,15 @@ RecordStore::RecordStore(px::FileSystem& fs) : d(std::make_unique<Impl>(fs)) {
 }
 
 RecordStore::~RecordStore() = default;
+
+Subscription RecordStore::subscribePendingInput(std::function<void()> write) {
+    return d->pendingInputWriters.add(std::move(write));
+}
+
+Subscription RecordStore::subscribeChanges(
+    std::function<void(unsigned changes, const QString& field)> listener) {
+    return d->changeListeners.add(std::move(listener));
+}
 
 // --- declarations ------------------------------------------------------------
 

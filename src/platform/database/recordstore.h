@@ -6,10 +6,12 @@
 //
 // Settling: every move, InsertBlankRecord, SetFilterText and SetFilterActive
 // first write the text still pending in the focused bound control into the
-// record (flushPendingInput), then save the record when it has unsaved
+// record (the pending-input writers), then save the record when it has unsaved
 // changes (BeforePost runs) or else drop the editing or insertion.
 // docs/recordstore.md describes the states and this rule in full.
 #pragma once
+
+#include "database/listeners.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -154,12 +156,17 @@ public:
     std::function<void()> AfterOpen;
     std::function<void()> BeforeClose;
     std::function<void()> BeforePost;
-    // Writes the text still pending in the focused bound control into the record.
-    std::function<void()> flushPendingInput;
+
+    // Observers: any number may listen; each listens while its Subscription
+    // lives. A writer of pending input puts the text still pending in its
+    // bound control into the record; writers run before every settling, in
+    // the order they came, and the first error stops the operation.
+    [[nodiscard]] Subscription subscribePendingInput(std::function<void()> write);
     // Called once at the end of every operation that changed something, with
     // the StoreChange bits; field names the one changed field of a DataChange
-    // (empty when more may have changed). The DataSource sets this.
-    std::function<void(unsigned changes, const QString& field)> notify;
+    // (empty when more may have changed). Every DataSource listens here.
+    [[nodiscard]] Subscription
+    subscribeChanges(std::function<void(unsigned changes, const QString& field)> listener);
 
 private:
     struct Impl;

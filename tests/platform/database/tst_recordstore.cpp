@@ -145,13 +145,13 @@ private slots:
         // Text still pending in a bound control is written first: by moves,
         // by SaveRecord and by HasUnsavedChanges.
         QString pending = "Celle";
-        store->flushPendingInput = [&] {
+        auto writer = store->subscribePendingInput([&] {
             if (pending.isEmpty())
                 return;
             store->BeginEdit();
             store->SetFieldText("Ort", pending);
             pending.clear();
-        };
+        });
         store->GoToFirst();
         QCOMPARE(store->fieldText("Name"), QString("Albers"));
         store->GoToLast();
@@ -166,10 +166,10 @@ private slots:
         QCOMPARE(store->state(), StoreState::Browsing);
 
         // A pending text that is no date stops the move; nothing is saved.
-        store->flushPendingInput = [&] {
+        writer = store->subscribePendingInput([&] {
             store->BeginEdit();
             store->SetFieldText("Geburtstag", "31.02.2020");
-        };
+        });
         QCOMPARE(errorOf([&] { store->GoToFirst(); }),
                  QString("'31.02.2020' ist kein gültiges Datum"));
         QCOMPARE(store->RecordNumber(), 2);
@@ -710,6 +710,57 @@ private slots:
         source.bindField("Name");
         QCOMPARE(errorOf([&] { source.bindField("Nirgends"); }),
                  QString("Feld 'Nirgends' nicht gefunden"));
+    }
+
+    // The main window's controls, a dialog and a report all follow the one
+    // store: a second listener must never unhook the first.
+    void severalObserversListenTogether() {
+        createAndOpen(*store);
+        add(*store, "A");
+        add(*store, "B");
+        vellumo::DataSource first(*store);
+        QSignalSpy firstMoves(&first, &vellumo::DataSource::currentChanged);
+        int secondMoves = 0;
+        auto second = std::make_unique<vellumo::DataSource>(*store);
+        connect(second.get(), &vellumo::DataSource::currentChanged, [&] { ++secondMoves; });
+        store->GoToFirst();
+        QCOMPARE(firstMoves.count(), 1);
+        QCOMPARE(secondMoves, 1);
+        // One that goes away while the others are being told.
+        connect(&first, &vellumo::DataSource::currentChanged, [&] { second.reset(); });
+        store->GoToLast();
+        QCOMPARE(firstMoves.count(), 2);
+        QCOMPARE(secondMoves, 1);
+        QVERIFY(!second);
+        store->GoToFirst();
+        QCOMPARE(firstMoves.count(), 3);
+        QCOMPARE(secondMoves, 1);
+
+        // Every writer of pending input is asked before a settle, and the
+        // first refusal stops the move before later writers run.
+        QStringList asked;
+        auto name = store->subscribePendingInput([&] {
+            asked << "Name";
+            store->BeginEdit();
+            store->SetFieldText("Ort", "Ulm");
+        });
+        auto date = store->subscribePendingInput([&] { asked << "Geburtstag"; });
+        store->StepForward();
+        QCOMPARE(asked, (QStringList{"Name", "Geburtstag"}));
+        store->GoToFirst();
+        QCOMPARE(store->fieldText("Ort"), QString("Ulm"));
+        name = store->subscribePendingInput([&] {
+            asked << "kaputt";
+            throw StoreError("'x' ist kein gültiges Datum");
+        });
+        asked.clear();
+        QCOMPARE(errorOf([&] { store->StepForward(); }), QString("'x' ist kein gültiges Datum"));
+        QCOMPARE(asked, (QStringList{"Geburtstag", "kaputt"}));
+        QCOMPARE(store->RecordNumber(), 1);
+        date.reset();
+        name.reset();
+        store->StepForward();
+        QCOMPARE(store->RecordNumber(), 2);
     }
 };
 
