@@ -1,0 +1,469 @@
+#include "report/report.h"
+
+#include "ui/messages.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProgressDialog>
+#include <QRegularExpression>
+#include <QToolBar>
+#include <QtMath>
+
+namespace vellumo::report {
+
+namespace {
+
+// Text metrics of the last font asked for: the list asks thousands of times
+// in a row for the same few fonts.
+const QFontMetricsF& metricsOf(const QFont& font) {
+    thread_local QFont cachedFont;
+    thread_local std::unique_ptr<QFontMetricsF> cached;
+    if (!cached || !(cachedFont == font)) {
+        cachedFont = font;
+        cached = std::make_unique<QFontMetricsF>(font);
+    }
+    return *cached;
+}
+
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+
+} // namespace
+
+QFont reportFont(const QString& family, int pixels, bool bold, bool underline) {
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    font.setUnderline(underline);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+QFont reportFontFrom(const QFont& widgetFont) {
+    QFont font(widgetFont);
+    if (widgetFont.pixelSize() <= 0)
+        font.setPixelSize(qMax(1, qRound(widgetFont.pointSizeF() * UnitsPerInch / 72.0)));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+int lineHeight(const QFont& font) {
+    const QFontMetricsF& metrics = metricsOf(font);
+    return qCeil(metrics.ascent() + metrics.descent() - 1e-6);
+}
+
+QStringList wrapLine(const QString& text, const QFont& font, double width) {
+    const QFontMetricsF& metrics = metricsOf(font);
+    QStringList pieces;
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    if (n == 0)
+        return {QString()};
+    while (start < n) {
+        if (metrics.horizontalAdvance(text.mid(start)) <= width) {
+            pieces << text.mid(start);
+            break;
+        }
+        // fit: the longest run from start that stays within width.
+        qsizetype fit = start;
+        while (fit < n && metrics.horizontalAdvance(text.mid(start, fit + 1 - start)) <= width)
+            ++fit;
+        qsizetype end = -1;
+        qsizetype next = -1;
+        if (isBlank(text[fit])) {
+            end = fit;
+        } else {
+            for (qsizetype k = fit; k > start; --k)
+                if (isBlank(text[k - 1])) {
+                    end = k - 1;
+                    break;
+                }
+        }
+        if (end >= start) {
+            // Blanks at the break belong to neither line.
+            qsizetype cut = end;
+            while (cut > start && isBlank(text[cut - 1]))
+                --cut;
+            next = end;
+            while (next < n && isBlank(text[next]))
+                ++next;
+            end = cut;
+        } else {
+            // One word wider than the box: break it between characters.
+            end = qMax(fit, start + 1);
+            next = end;
+        }
+        pieces << text.mid(start, end - start);
+        start = next;
+    }
+    return pieces;
+}
+
+// ---- Elements ---------------------------------------------------------------
+
+void TQRTextElement::printText(Page& page, int bandTop, const QString& text) const {
+    const QFontMetricsF& metrics = metricsOf(Font);
+    const double advance = metrics.horizontalAdvance(text);
+    const double top = bandTop + Top;
+    double left = Left;
+    if (Alignment == taCenter)
+        left = Left + (Width - advance) / 2.0;
+    TextItem item;
+    item.text = text;
+    item.font = Font;
+    item.color = Color;
+    item.origin = QPointF(left, top + metrics.ascent());
+    item.extent = QRectF(left, top, advance, metrics.ascent() + metrics.descent());
+    if (advance > Width)
+        item.clip = QRectF(Left, top, Width, Height);
+    page.texts.push_back(std::move(item));
+}
+
+void TQRLabel::print(Page& page, int bandTop, const RowSource*) const {
+    printText(page, bandTop, Caption);
+}
+
+void TQRDBText::print(Page& page, int bandTop, const RowSource* rows) const {
+    printText(page, bandTop, rows ? rows->FieldText(DataField) : QString());
+}
+
+void TQRShape::print(Page& page, int bandTop, const RowSource*) const {
+    LineItem item;
+    const double top = bandTop + Top;
+    if (Shape == qrsVertLine)
+        item.line = QLineF(Left, top, Left, top + Height);
+    else
+        item.line = QLineF(Left, top, Left + Width, top);
+    item.width = PenWidth;
+    item.style = PenStyle == psDot ? Qt::DotLine : Qt::SolidLine;
+    item.color = Color;
+    page.lines.push_back(item);
+}
+
+void TQRMemo::print(Page& page, int bandTop, const RowSource*) const {
+    const QFontMetricsF& metrics = metricsOf(Font);
+    const double ascent = metrics.ascent();
+    const double descent = metrics.descent();
+    const int pitch = lineHeight(Font);
+    int row = 0;
+    for (const QString& line : Lines) {
+        const QStringList pieces = wrapLine(line, Font, Width);
+        for (const QString& piece : pieces) {
+            if ((row + 1) * pitch > Height)
+                return;
+            const double top = bandTop + Top + row * pitch;
+            if (!piece.isEmpty()) {
+                TextItem item;
+                item.text = piece;
+                item.font = Font;
+                item.color = Color;
+                item.origin = QPointF(Left, top + ascent);
+                item.extent = QRectF(Left, top, metrics.horizontalAdvance(piece), ascent + descent);
+                page.texts.push_back(std::move(item));
+            }
+            ++row;
+        }
+    }
+}
+
+void TQRBand::print(Page& page, int top, const RowSource* rows) const {
+    for (const auto& element : elements_)
+        if (element->Enabled)
+            element->print(page, top, rows);
+}
+
+// ---- Report -----------------------------------------------------------------
+
+TQRBand* TQuickReport::addBand(const QString& name, TQRBandType type, int height) {
+    bands_.push_back(std::make_unique<TQRBand>(name, type, height));
+    return bands_.back().get();
+}
+
+QPageSize TQuickReport::paperSize() const {
+    if (PaperSize == qrpDefault) {
+        const QPrinterInfo printer = QPrinterInfo::defaultPrinter();
+        if (!printer.isNull() && printer.defaultPageSize().isValid())
+            return printer.defaultPageSize();
+    }
+    return QPageSize(QPageSize::A4);
+}
+
+Document TQuickReport::layout(const std::function<bool(int)>& progress) const {
+    return layout(paperSize(), progress);
+}
+
+Document TQuickReport::layout(const QPageSize& paper, const std::function<bool(int)>& progress) const {
+    Document document;
+    document.title = ReportTitle;
+    document.pageSize = paper;
+    const double pageHeight = paper.size(QPageSize::Inch).height() * UnitsPerInch;
+
+    std::vector<const TQRBand*> titles, headers, details;
+    for (const auto& band : bands_) {
+        if (band->BandType == rbTitle)
+            titles.push_back(band.get());
+        else if (band->BandType == rbPageHeader)
+            headers.push_back(band.get());
+        else
+            details.push_back(band.get());
+    }
+
+    const RowSource* rows = DataSource;
+    double y = 0;
+    double pageStart = 0; // where the first band after the headers stands
+    auto put = [&](const TQRBand* band) {
+        band->print(document.pages.back(), qRound(y), rows);
+        y += band->Height;
+    };
+    auto startPage = [&](bool first) {
+        document.pages.emplace_back();
+        y = 0;
+        if (progress && !progress(static_cast<int>(document.pages.size())))
+            document.cancelled = true;
+        if (first && TitleBeforeHeader)
+            for (const TQRBand* band : titles)
+                put(band);
+        for (const TQRBand* band : headers)
+            put(band);
+        if (first && !TitleBeforeHeader)
+            for (const TQRBand* band : titles)
+                put(band);
+        pageStart = y;
+    };
+    auto putDetails = [&] {
+        for (const TQRBand* band : details) {
+            // A band taller than a whole page still goes on a page of its own.
+            if (y + band->Height > pageHeight && y > pageStart)
+                startPage(false);
+            put(band);
+        }
+    };
+
+    startPage(true);
+    if (!DataSource) {
+        putDetails();
+    } else if (DataSource->First()) {
+        do {
+            putDetails();
+            if (document.cancelled)
+                break;
+        } while (DataSource->Next());
+    }
+    return document;
+}
+
+void paintPage(QPainter& painter, const Page& page, double dpiX, double dpiY) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.scale(dpiX / UnitsPerInch, dpiY / UnitsPerInch);
+    for (const LineItem& line : page.lines) {
+        QPen pen(line.color, line.width, line.style, Qt::FlatCap);
+        painter.setPen(pen);
+        painter.drawLine(line.line);
+    }
+    QFont current;
+    bool haveFont = false;
+    for (const TextItem& text : page.texts) {
+        if (!haveFont || !(current == text.font)) {
+            painter.setFont(text.font);
+            current = text.font;
+            haveFont = true;
+        }
+        painter.setPen(text.color);
+        if (!text.clip.isNull()) {
+            painter.setClipRect(text.clip);
+            painter.drawText(text.origin, text.text);
+            painter.setClipping(false);
+        } else {
+            painter.drawText(text.origin, text.text);
+        }
+    }
+    painter.restore();
+}
+
+namespace {
+
+void paintDocument(QPainter& painter, QPagedPaintDevice& device, const Document& document,
+                   double dpiX, double dpiY, const std::function<bool(int)>& progress = {}) {
+    for (std::size_t i = 0; i < document.pages.size(); ++i) {
+        if (i > 0 && !device.newPage())
+            throw ReportError(QStringLiteral("Die Seite %1 kann nicht begonnen werden").arg(i + 1));
+        paintPage(painter, document.pages[i], dpiX, dpiY);
+        if (progress && !progress(static_cast<int>(i + 1)))
+            return;
+    }
+}
+
+// The progress window of a run: title of the report and the pages so far.
+class RunProgress {
+public:
+    RunProgress(const QString& title, const QString& action, QWidget* parent)
+        : dialog_(parent), title_(title), action_(action) {
+        dialog_.setWindowTitle(QStringLiteral("Vellumo"));
+        dialog_.setCancelButtonText(QStringLiteral("Abbrechen"));
+        dialog_.setRange(0, 0);
+        dialog_.setMinimumDuration(0);
+        dialog_.setWindowModality(Qt::ApplicationModal);
+        dialog_.setAutoClose(false);
+        dialog_.setAutoReset(false);
+        report(0);
+        dialog_.show();
+        QCoreApplication::processEvents();
+    }
+    bool report(int pages) {
+        dialog_.setLabelText(
+            QStringLiteral("%1\n%2 … Seite %3").arg(title_, action_).arg(qMax(pages, 1)));
+        QCoreApplication::processEvents();
+        return !dialog_.wasCanceled();
+    }
+    void setAction(const QString& action) { action_ = action; }
+    QProgressDialog& dialog() { return dialog_; }
+
+private:
+    QProgressDialog dialog_;
+    QString title_;
+    QString action_;
+};
+
+QString pdfFileName(QString name) {
+    if (!name.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        name += QStringLiteral(".pdf");
+    return name;
+}
+
+} // namespace
+
+void writePdf(const Document& document, const QString& fileName) {
+    const QString failure =
+        QStringLiteral("Kann nicht nach %1 schreiben").arg(QDir::toNativeSeparators(fileName));
+    QPdfWriter writer(fileName);
+    writer.setPageSize(document.pageSize);
+    writer.setPageOrientation(QPageLayout::Portrait);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setResolution(1200);
+    writer.setTitle(document.title);
+    writer.setCreator(QStringLiteral("Vellumo"));
+    QPainter painter;
+    if (!painter.begin(&writer))
+        throw ReportError(failure);
+    paintDocument(painter, writer, document, writer.resolution(), writer.resolution());
+    if (!painter.end())
+        throw ReportError(failure);
+}
+
+bool savePdfAs(const Document& document, QWidget* parent) {
+    QFileDialog dialog(parent, QStringLiteral("Als PDF speichern"), QDir::currentPath(),
+                       QStringLiteral("PDF-Dateien (*.pdf)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    QString suggestion = document.title;
+    suggestion.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
+    dialog.selectFile(pdfFileName(suggestion));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    writePdf(document, pdfFileName(dialog.selectedFiles().constFirst()));
+    return true;
+}
+
+void TQuickReport::Print(QWidget* parent) const {
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull()) {
+        // Qt would silently write nowhere; say so and offer the PDF instead.
+        if (!confirm(QStringLiteral("Es ist kein Drucker eingerichtet. Möchten Sie stattdessen "
+                                    "eine PDF-Datei speichern?"),
+                     parent))
+            return;
+        const Document document = layout(paperSize());
+        savePdfAs(document, parent);
+        return;
+    }
+
+    QPrinter printer(info, QPrinter::HighResolution);
+    printer.setFullPage(true);
+    printer.setDocName(ReportTitle);
+    printer.setCreator(QStringLiteral("Vellumo"));
+    const QPageSize paper = PaperSize == qrpA4 ? QPageSize(QPageSize::A4)
+                                               : (info.defaultPageSize().isValid()
+                                                      ? info.defaultPageSize()
+                                                      : QPageSize(QPageSize::A4));
+    printer.setPageSize(paper);
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0));
+
+    RunProgress progress(ReportTitle, QStringLiteral("Seiten werden aufbereitet"), parent);
+    const Document document = layout(paper, [&](int pages) { return progress.report(pages); });
+    if (document.cancelled)
+        return;
+
+    const QString failure =
+        QStringLiteral("Der Drucker \"%1\" kann den Auftrag nicht annehmen").arg(info.printerName());
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw ReportError(failure);
+    progress.setAction(QStringLiteral("Seiten werden gedruckt"));
+    bool cancelled = false;
+    paintDocument(painter, printer, document, printer.resolution(), printer.resolution(),
+                  [&](int page) {
+                      cancelled = !progress.report(page);
+                      return !cancelled;
+                  });
+    if (cancelled) {
+        printer.abort();
+        painter.end();
+        return;
+    }
+    if (!painter.end() || printer.printerState() == QPrinter::Error)
+        throw ReportError(failure);
+}
+
+void TQuickReport::Preview(QWidget* parent) const {
+    QPageSize paper = paperSize();
+    Document document;
+    {
+        RunProgress progress(ReportTitle, QStringLiteral("Seiten werden aufbereitet"), parent);
+        document = layout(paper, [&](int pages) { return progress.report(pages); });
+        if (document.cancelled)
+            return;
+    }
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setFullPage(true);
+    printer.setDocName(ReportTitle);
+    printer.setPageSize(paper);
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0));
+
+    QPrintPreviewDialog dialog(&printer, parent);
+    dialog.setWindowTitle(QStringLiteral("Druckvorschau – %1").arg(ReportTitle));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                     [&document](QPrinter* target) {
+                         runGuarded([&] {
+                             QPainter painter;
+                             if (!painter.begin(target))
+                                 return;
+                             paintDocument(painter, *target, document, target->resolution(),
+                                           target->resolution());
+                         });
+                     });
+    if (QToolBar* bar = dialog.findChild<QToolBar*>()) {
+        bar->addSeparator();
+        QAction* pdf = bar->addAction(QStringLiteral("Als PDF speichern …"));
+        pdf->setObjectName(QStringLiteral("AlsPdfSpeichern"));
+        pdf->setToolTip(QStringLiteral("Als PDF speichern …"));
+        QObject::connect(pdf, &QAction::triggered, &dialog,
+                         [&document, &dialog] { runGuarded([&] { savePdfAs(document, &dialog); }); });
+    }
+    dialog.exec();
+}
+
+} // namespace vellumo::report
