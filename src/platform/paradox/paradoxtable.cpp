@@ -317,7 +317,7 @@ void ParadoxTable::loadChainFromIndex() {
         std::vector<std::uint8_t> entries(buf.begin() + 6, buf.begin() + 6 + n * recSize);
         for (int i = 0; i < n; ++i) {
             const std::uint8_t* e = &entries[static_cast<std::size_t>(i) * recSize];
-            const int target = getIndexShort(e + h_.keyBytes);
+            const int target = getIndexBlock(e + h_.keyBytes);
             const int count = getIndexShort(e + h_.keyBytes + 2);
             if (level == 0) {
                 if (target < 1 || target > blocksInFile_ || seenDb[target] || count < 1 ||

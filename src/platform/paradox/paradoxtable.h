@@ -43,10 +43,16 @@ inline void put32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-// A short in index entries: big-endian with the sign bit flipped.
+// The shorts of index entries: big-endian with the top bit flipped. A record
+// count is signed; a block number is not (a table has up to 65,535 blocks, so
+// reading one as signed turns every block from 32,768 on negative).
 inline int getIndexShort(const std::uint8_t* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(((p[0] << 8) | p[1]) ^ 0x8000));
 }
+inline int getIndexBlock(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(((p[0] << 8) | p[1]) ^ 0x8000);
+}
+// v: a count in -32768..32767 or a block number in 0..65535.
 inline void putIndexShort(std::uint8_t* p, int v) {
     const auto u = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v) ^ 0x8000);
     p[0] = static_cast<std::uint8_t>(u >> 8);
@@ -114,6 +120,7 @@ public:
 
     const TableInfo& info() const override { return info_; }
     std::uint32_t recordCount() const override { return prefix_.empty() ? 0 : prefix_.back(); }
+    bool isUsable() const override { return !reloadFailed_; }
     Record read(std::uint32_t position) override;
     Value readField(std::uint32_t position, int field) override;
     void scanField(int field,
@@ -155,6 +162,7 @@ private:
 
     Encoded encode(const Record& record, bool forKeyOnly = false);
     void requireWritable();
+    bool reloadFailed_ = false; // a failed change could not read the files back
     template <class F> auto change(F&& body) -> decltype(body());
     void storeBlobs(Encoded& e, const std::uint8_t* oldRecord);
     void freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep);

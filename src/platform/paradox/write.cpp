@@ -327,7 +327,7 @@ void ParadoxTable::freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep) 
 void ParadoxTable::requireWritable() {
     if (access_ != Access::Write)
         throw Error("Die Tabelle ist nur zum Lesen geöffnet.");
-    if (journal_->isBroken())
+    if (journal_->isBroken() || reloadFailed_)
         throw Error("Nach einem Schreibfehler nimmt die Tabelle keine Änderungen mehr an. Bitte "
                     "schließen Sie die Tabelle und öffnen Sie sie erneut.");
 }
@@ -360,6 +360,7 @@ template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
         try {
             load(); // what is on disk again
         } catch (...) {
+            reloadFailed_ = true;
         }
         throw;
     }
@@ -532,7 +533,11 @@ std::uint32_t ParadoxTable::insertBytes(const std::string& rec) {
     e.keyKnown = true;
     e.firstKey = recs[keepLeft].substr(0, h_.keyBytes);
     chain_.insert(chain_.begin() + ci + 1, std::move(e));
-    rebuildPrefix();
+    // Only the blocks behind the split move on by one record; a table filled
+    // in key order splits at its end, where this costs nothing.
+    prefix_.insert(prefix_.begin() + static_cast<std::ptrdiff_t>(ci) + 1, prefix_[ci] + keepLeft);
+    for (std::size_t k = ci + 2; k < prefix_.size(); ++k)
+        ++prefix_[k];
     pxTouchEntry(0, ci);
     pxInsert(0, ci + 1);
     if (static_cast<int>(j) < keepLeft)
