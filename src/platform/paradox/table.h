@@ -129,6 +129,11 @@ public:
         std::vector<std::string> warnings;
     };
     virtual CheckResult check() = 0;
+
+    // False once a failed change could not even read the table back: nothing
+    // the table says then is true any more, and every change is refused until
+    // it is opened again.
+    virtual bool isUsable() const { return true; }
 };
 
 } // namespace px
