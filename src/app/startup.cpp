@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "aids/aboutbox.h"
+#include "aids/colours.h"
 #include "app/hauptformular.h"
 #include "app/splashscreen.h"
 #include "app/windows.h"
@@ -69,8 +70,8 @@ void ProgramWindows::createAll() {
     DataSource& source = main->Datenquelle;
     create(AboutBox);
     create(FormUmschalg);
-    create(FormBild);
-    create(FormBildSpeichern);
+    TFormBild* bild = create(FormBild, &source);
+    create(FormBildSpeichern, &source, &bild->DBImage1);
     create(FormQR);
     create(FormQRListe);
     create(FormListe);
@@ -78,7 +79,12 @@ void ProgramWindows::createAll() {
     // The search dialog hands its matches to the selection list, so the list
     // has to exist first.
     TFormPersonAuswahl* personAuswahl = create(FormPersonAuswahl, source);
-    create(FormSuchen, source, *personAuswahl);
+    TFormSuchen* suchen = create(FormSuchen, source, *personAuswahl);
+    // From now on the search dialog's input controls follow the entry fields.
+    QObject::connect(&main->colours(), &aids::ColourSettings::entryBackgroundSet, suchen,
+                     &TFormSuchen::setInputBackground);
+    QObject::connect(&main->colours(), &aids::ColourSettings::entryTextSet, suchen,
+                     &TFormSuchen::setInputTextColor);
     create(FormTabelle, source);
 
     // Only closing the main window ends the program, whatever else is open.
@@ -87,9 +93,16 @@ void ProgramWindows::createAll() {
             entry.window->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
-void initialiseApplication(QApplication& app) {
+void nameApplication(QApplication& app) {
     app.setApplicationName(QStringLiteral("Vellumo"));
-    app.setApplicationDisplayName(QStringLiteral("Vellumo"));
+    // No display name: Qt would append it to every title under X11, and the
+    // window manager shows a window's caption exactly as the window gives it.
+    // The desktop still knows the program as "Vellumo" by its class and entry.
+    app.setDesktopFileName(QStringLiteral("vellumo"));
+}
+
+void initialiseApplication(QApplication& app) {
+    nameApplication(app);
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/vellumo.png")));
     // The layouts were drawn for these fonts; Liberation Sans has the same metrics.
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
@@ -107,6 +120,8 @@ void initialiseApplication(QApplication& app) {
 }
 
 int runVellumo(QApplication& app) {
+    // Before the splash: the window class is fixed with the first window.
+    nameApplication(app);
     auto splash = std::make_unique<TSplashScreen>(splashMinimumMs());
     splash->show();
     splash->repaint();

@@ -42,6 +42,10 @@ private:
     std::vector<Entry> owned_;
 };
 
+// The program's name for the desktop (application name, window class, desktop
+// entry); every window's title is its caption alone.
+void nameApplication(QApplication& app);
+
 // Prepares the application (title, fonts, German translations of Qt's own dialogs).
 void initialiseApplication(QApplication& app);
 
