@@ -44,7 +44,8 @@ public:
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
         while (done < n) {
-            const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+            const ssize_t got =
+                ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
@@ -61,7 +62,8 @@ public:
         const auto* in = static_cast<const char*>(data);
         std::size_t done = 0;
         while (done < n) {
-            const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+            const ssize_t put =
+                ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
@@ -95,11 +97,30 @@ private:
 
 class PosixLock final : public Lock {
 public:
-    explicit PosixLock(int fd) : fd_(fd) {}
-    ~PosixLock() override { ::close(fd_); } // closing releases the lock
+    // removeFile: the lock file goes with the lock (exclusive locks only: a
+    // shared one may have other holders).
+    PosixLock(int fd, std::string path, bool removeFile)
+        : fd_(fd), path_(std::move(path)), removeFile_(removeFile) {}
+    ~PosixLock() override {
+        // Removed while still locked: anyone who opened it meanwhile finds
+        // it gone once they get the lock, and takes the new one.
+        if (removeFile_)
+            ::unlink(path_.c_str());
+        ::close(fd_); // closing releases the lock
+    }
+
 private:
     int fd_;
+    std::string path_;
+    bool removeFile_;
 };
+
+bool sameFile(int fd, const std::string& path) {
+    struct stat held {
+    }, onDisk{};
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &onDisk) == 0 &&
+           held.st_dev == onDisk.st_dev && held.st_ino == onDisk.st_ino;
+}
 
 class PosixFileSystem final : public FileSystem {
 public:
@@ -122,7 +143,8 @@ public:
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
-            throw Error("Die Datei kann nicht geöffnet werden: \"" + path + "\" ist ein Verzeichnis");
+            throw Error("Die Datei kann nicht geöffnet werden: \"" + path +
+                        "\" ist ein Verzeichnis");
         }
         return std::make_unique<PosixFile>(fd, path);
     }
@@ -171,14 +193,22 @@ public:
     std::unique_ptr<Lock> tryLock(const std::string& path, LockKind kind) override {
         // A lock on a file of its own, so that neither reading nor replacing the
         // table's files ever touches the lock.
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0)
-            fail("Die Sperrdatei kann nicht angelegt werden:", path);
-        if (::flock(fd, (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        const bool exclusive = kind == LockKind::Exclusive;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (fd < 0)
+                fail("Die Sperrdatei kann nicht angelegt werden:", path);
+            if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+                ::close(fd);
+                return nullptr;
+            }
+            // Its last holder may have removed the file between our open and
+            // our lock: a lock on that orphan would keep nobody out.
+            if (sameFile(fd, path))
+                return std::make_unique<PosixLock>(fd, path, exclusive);
             ::close(fd);
-            return nullptr;
         }
-        return std::make_unique<PosixLock>(fd);
+        return nullptr;
     }
 
     bool isDirectoryWritable(const std::string& directory) override {

@@ -50,6 +50,8 @@ public:
     // Names (without directory) of the entries of a directory.
     virtual std::vector<std::string> list(const std::string& directory) = 0;
     // Returns nullptr, without waiting, when another process holds a conflicting lock.
+    // An exclusive lock's file exists only while it is held: it is created
+    // here and removed when the lock goes.
     virtual std::unique_ptr<Lock> tryLock(const std::string& path, LockKind kind) = 0;
     // True when new files can be created in the directory.
     virtual bool isDirectoryWritable(const std::string& directory) = 0;
@@ -59,7 +61,7 @@ public:
 FileSystem& defaultFileSystem();
 
 // Path helpers shared by the engine.
-std::string directoryOf(const std::string& path);  // "." when the path has none
+std::string directoryOf(const std::string& path); // "." when the path has none
 std::string fileNameOf(const std::string& path);
 // Finds "base + ext" in the directory of base whatever the case of ext
 // (".px" finds "NAME.PX"); returns the path as it exists, or "" when missing.

@@ -41,7 +41,10 @@
 //  9. One writer per table: a writer holds an exclusive flock on
 //     "<table>.lck" for as long as the table is open for writing (a lock
 //     file of its own, so reading or replacing the table files never touches
-//     it, and a reader needs no lock). A journal is only played back or
+//     it, and a reader needs no lock). The holder removes the lock file
+//     before it lets go; whoever then finds the file it locked gone from the
+//     directory locks the new one instead, so two writers never hold locks
+//     on two different files of one name. A journal is only played back or
 //     removed by the lock's holder, or by a reader that could take the lock,
 //     so a running writer's journal is never mistaken for a left-over one.
 //

@@ -36,8 +36,9 @@ public:
     // Journal that has committed a change lives.
     static std::string journalPath(const std::string& tablePath);
     // The file whose OS lock (flock) marks the table as open for writing:
-    // "<tablePath>.lck". It stays beside the table after use; removing it
-    // while another program waits for it would let two writers in.
+    // "<tablePath>.lck". It exists only while the lock is held: its holder
+    // removes it before letting go, and a program that locked a file removed
+    // so under its feet locks the one on disk instead (FileSystem::tryLock).
     static std::string lockPath(const std::string& tablePath);
 
     // Takes the table's write lock for as long as the returned object lives;

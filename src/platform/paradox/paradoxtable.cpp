@@ -73,11 +73,28 @@ std::string decodeBcd(const std::uint8_t* p, int decimals) {
     return text;
 }
 
+DbHeader readHeader(File& file) {
+    const std::uint64_t fileSize = file.size();
+    std::vector<std::uint8_t> head(0x58);
+    if (file.read(0, head.data(), head.size()) != head.size())
+        throw Error("Die Datei ist keine gültige Paradox-Tabelle (Datei zu kurz).");
+    const int headerSize = get16(&head[2]);
+    if (headerSize > 0x58) {
+        head.resize(headerSize);
+        file.read(0, head.data(), head.size());
+    }
+    return parseDbHeader(head, fileSize);
+}
+
 } // namespace
 
 ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access)
     : fs_(fs), path_(std::move(path)), access_(access) {
     if (access_ == Access::Write) {
+        // No lock file beside a file that is missing or no table (unless a
+        // journal left behind is to make it whole again first).
+        if (!Journal::needsRecovery(fs_, path_))
+            readHeader(*fs_.open(path_, OpenMode::ReadOnly));
         lock_ = Journal::lockForWriting(fs_, path_);
         if (!lock_)
             throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
@@ -106,15 +123,7 @@ void ParadoxTable::load() {
     mb_.reset();
 
     const std::uint64_t fileSize = db_->size();
-    std::vector<std::uint8_t> head(0x58);
-    if (db_->read(0, head.data(), head.size()) != head.size())
-        throw Error("Die Datei ist keine gültige Paradox-Tabelle (Datei zu kurz).");
-    const int headerSize = get16(&head[2]);
-    if (headerSize > 0x58) {
-        head.resize(headerSize);
-        db_->read(0, head.data(), head.size());
-    }
-    h_ = parseDbHeader(head, fileSize);
+    h_ = readHeader(*db_);
     maxPerBlock_ = (h_.blockSize - 6) / h_.recordSize;
     blocksInFile_ = static_cast<int>(std::min<std::uint64_t>(
         (fileSize - h_.headerSize + h_.blockSize - 1) / h_.blockSize, 0xFFFF));
@@ -613,6 +622,15 @@ std::unique_ptr<Table> Table::open(const std::string& path, Access access, FileS
 void Table::create(const std::string& path, const std::vector<FieldDef>& fields, int keyFields,
                    FileSystem& fs) {
     detail::ParadoxTable::createTable(fs, path, fields, keyFields);
+}
+
+void Table::deleteFile(const std::string& path, FileSystem& fs) {
+    // The lock first: a table another program is writing must lose nothing.
+    auto lock = Journal::lockForWriting(fs, path);
+    if (!lock)
+        throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+    Journal::removeJournal(fs, path);
+    fs.remove(path);
 }
 
 } // namespace px

@@ -66,19 +66,19 @@ using Bytes = std::vector<std::uint8_t>;
 // One field value. monostate is NULL (for alpha fields: the empty text).
 // Alpha and memo values are UTF-8 text; formatted memo, binary, OLE, graphic
 // and bytes fields are Bytes (graphic: the image without the 8-byte prefix).
-using Value = std::variant<std::monostate, std::string, std::int64_t, double, bool, Date,
-                           TimeOfDay, Timestamp, Decimal, Bytes>;
+using Value = std::variant<std::monostate, std::string, std::int64_t, double, bool, Date, TimeOfDay,
+                           Timestamp, Decimal, Bytes>;
 using Record = std::vector<Value>;
 
 struct TableInfo {
-    int fileVersion = 0;    // header byte 0x39 (3..12)
-    std::string levelName;  // "3.0", "3.5", "4", "5", "7"
-    int codePage = 0;       // as used for decoding (437 when the header has none)
-    int sortOrderId = 0;    // header byte 0x29
+    int fileVersion = 0;   // header byte 0x39 (3..12)
+    std::string levelName; // "3.0", "3.5", "4", "5", "7"
+    int codePage = 0;      // as used for decoding (437 when the header has none)
+    int sortOrderId = 0;   // header byte 0x29
     std::string sortOrderName;
-    int blockSize = 0;      // bytes
-    int keyFieldCount = 0;  // 0 for unkeyed tables
-    int indexLevels = 0;    // of the .px, 0 without one
+    int blockSize = 0;     // bytes
+    int keyFieldCount = 0; // 0 for unkeyed tables
+    int indexLevels = 0;   // of the .px, 0 without one
     std::vector<FieldDef> fields;
 };
 
@@ -94,8 +94,15 @@ public:
     // Creates a new, empty table (level 4, 4 KiB blocks, code page 1252, sort
     // order ANSI INTL), replacing the table and all its companions and journal
     // at that path. keyFields: the first n fields form the primary key.
-    static void create(const std::string& path, const std::vector<FieldDef>& fields,
-                       int keyFields, FileSystem& fs = defaultFileSystem());
+    static void create(const std::string& path, const std::vector<FieldDef>& fields, int keyFields,
+                       FileSystem& fs = defaultFileSystem());
+
+    // Deletes a table's file (and a journal left beside it) while holding
+    // the table's write lock, so a table another program has open for writing
+    // is never deleted: that refusal is px::Error "Die Tabelle wird bereits
+    // von einem anderen Programm bearbeitet.". No error when the file is
+    // missing. Its companions stay for create() to replace.
+    static void deleteFile(const std::string& path, FileSystem& fs = defaultFileSystem());
 
     virtual ~Table() = default;
 

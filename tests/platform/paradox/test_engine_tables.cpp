@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using px::Access;
 using px::Bytes;
@@ -222,6 +226,101 @@ TEST(EngineTables, WriteAccessIsExclusiveAndReadersCannotChange) {
     EXPECT_THROW(Table::create(path, addressFields(), 2), px::Error);
     auto reader = Table::open(path, Access::Read);
     EXPECT_THROW(reader->insert({text("X")}), px::Error);
+}
+
+TEST(EngineTables, ATableAnotherProcessWritesIsNeitherDeletedNorReplaced) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("Adressen.db");
+    Table::create(path, addressFields(), 2);
+    {
+        auto t = Table::open(path, Access::Write);
+        t->insert({text("Abel"), text("Eva"), {}, {}, memoText(3000)});
+        t->insert({text("Zorn"), text("Ida")});
+    }
+    auto tableFiles = [&] {
+        return testutil::readFiles(dir.path(), [](const std::filesystem::directory_entry& e) {
+            return e.path().extension() != ".lck";
+        });
+    };
+    const testutil::Files before = tableFiles();
+
+    // The other program: holds the table open for writing until told to go on.
+    int ready[2], goOn[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(goOn), 0);
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        ::close(ready[0]);
+        ::close(goOn[1]);
+        int rc = 1;
+        try {
+            auto t = Table::open(path, Access::Write);
+            char c = 'r';
+            if (::write(ready[1], &c, 1) == 1 && ::read(goOn[0], &c, 1) == 0) {
+                t->insert({text("Meier"), text("Jan")});
+                rc = 0;
+            }
+        } catch (...) {
+        }
+        ::_exit(rc);
+    }
+    ::close(ready[1]);
+    ::close(goOn[0]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+
+    const std::string busy = "Die Tabelle wird bereits von einem anderen Programm bearbeitet.";
+    for (const auto& attempt : std::vector<std::function<void()>>{
+             [&] { Table::deleteFile(path); }, [&] { Table::create(path, addressFields(), 2); },
+             [&] { Table::open(path, Access::Write); }}) {
+        try {
+            attempt();
+            ADD_FAILURE() << "went ahead while another process writes the table";
+        } catch (const px::Error& e) {
+            EXPECT_EQ(e.what(), busy);
+        }
+    }
+    EXPECT_EQ(tableFiles(), before);
+    EXPECT_EQ(Table::open(path, Access::Read)->recordCount(), 2u);
+
+    ::close(goOn[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    {
+        auto t = Table::open(path, Access::Write);
+        EXPECT_EQ(t->recordCount(), 3u); // the other program's table is whole
+        expectSound(*t);
+    }
+    // Nobody holds it now: it goes, and no lock file stays behind.
+    Table::deleteFile(path);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(path + ".lck"));
+    EXPECT_NO_THROW(Table::deleteFile(path)); // missing is fine
+}
+
+TEST(EngineTables, LockFilesOnlyBesideTablesAndOnlyWhileOpen) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("t.db");
+    Table::create(path, addressFields(), 2);
+    EXPECT_FALSE(std::filesystem::exists(path + ".lck"));
+    {
+        auto t = Table::open(path, Access::Write);
+        EXPECT_TRUE(std::filesystem::exists(path + ".lck"));
+        auto reader = Table::open(path, Access::Read);
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + ".lck"));
+    std::ofstream(dir.file("x.db")) << "Name;Ort\r\nMeier;Köln\r\n";
+    for (const char* name : {"x.db", "missing.db"}) {
+        EXPECT_THROW(Table::open(dir.file(name), Access::Write), px::Error);
+        EXPECT_FALSE(std::filesystem::exists(dir.file(std::string(name) + ".lck"))) << name;
+    }
+    // A lock taken after its file went under the first holder still keeps others out.
+    auto first = Table::open(path, Access::Write);
+    first.reset();
+    auto second = Table::open(path, Access::Write);
+    EXPECT_THROW(Table::open(path, Access::Write), px::Error);
 }
 
 TEST(EngineTables, CreateReplacesTheOldTableAndItsCompanions) {
