@@ -1,0 +1,312 @@
+#include "aids/helpwindow.h"
+
+#include "help_location.h"
+#include "system/system.h"
+#include "ui/messages.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHelpContentWidget>
+#include <QHelpEngine>
+#include <QHelpIndexWidget>
+#include <QHelpLink>
+#include <QHelpSearchEngine>
+#include <QHelpSearchQueryWidget>
+#include <QHelpSearchResultWidget>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPointer>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTranslator>
+#include <QVBoxLayout>
+
+namespace vellumo::aids {
+
+namespace {
+
+const QString CollectionName = QStringLiteral("vellumo.qhc");
+const QString HelpNamespace = QStringLiteral("org.vellumo.help");
+const QString HelpFolder = QStringLiteral("handbuch");
+const QString StartPage = QStringLiteral("index.html");
+
+QString& overridePath() {
+    static QString path;
+    return path;
+}
+
+QPointer<THelpWindow>& theWindow() {
+    static QPointer<THelpWindow> window;
+    return window;
+}
+
+// Qt's own help widgets ("Suchen nach:", …) speak German like the rest.
+void installHelpTranslation() {
+    static bool done = false;
+    if (done || !qApp)
+        return;
+    done = true;
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::German), QStringLiteral("qt_help"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+// The full-text index is kept beside the collection. An installed collection
+// usually lies where the user cannot write, so it is read from a copy in the
+// user's cache, renewed whenever the installed files change.
+QString writableCollection(const QString& collection) {
+    const QFileInfo info(collection);
+    if (QFileInfo(info.absolutePath()).isWritable())
+        return collection;
+    const QString cache =
+        QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help");
+    if (!QDir().mkpath(cache))
+        return collection;
+    const QDir source = info.absoluteDir();
+    QStringList files = source.entryList({QStringLiteral("*.qch")}, QDir::Files);
+    files << info.fileName();
+    for (const QString& name : files) {
+        const QFileInfo from(source.filePath(name));
+        const QFileInfo to(cache + QLatin1Char('/') + name);
+        if (to.exists() && to.size() == from.size() && to.lastModified() >= from.lastModified())
+            continue;
+        QFile::remove(to.filePath());
+        if (!QFile::copy(from.filePath(), to.filePath()))
+            return collection;
+        QFile(to.filePath())
+            .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                            QFile::ReadOther);
+    }
+    return cache + QLatin1Char('/') + info.fileName();
+}
+
+// Shows the handbook's pages, which live inside the help collection.
+class HelpBrowser : public QTextBrowser {
+public:
+    HelpBrowser(QHelpEngine& engine, QWidget* parent) : QTextBrowser(parent), engine_(engine) {
+        setOpenLinks(true);
+        setOpenExternalLinks(false);
+    }
+    QVariant loadResource(int type, const QUrl& name) override {
+        if (name.scheme() == QLatin1String("qthelp"))
+            return engine_.fileData(name);
+        return QTextBrowser::loadResource(type, name);
+    }
+
+private:
+    QHelpEngine& engine_;
+};
+
+THelpWindow* windowFor(QWidget* owner) {
+    QPointer<THelpWindow>& window = theWindow();
+    if (window)
+        return window;
+    const QString collection = findHelpCollection();
+    if (collection.isEmpty()) {
+        showErrorMessage(QStringLiteral("Die Hilfedatei wurde nicht gefunden. Erwartet wird sie "
+                                        "hier:\n%1")
+                             .arg(QDir::toNativeSeparators(expectedHelpCollection())),
+                         owner);
+        return nullptr;
+    }
+    auto* created = new THelpWindow(collection, owner);
+    if (!created->isReady()) {
+        const QString error = created->errorText();
+        delete created;
+        showErrorMessage(QStringLiteral("Die Hilfedatei %1 kann nicht gelesen werden: %2")
+                             .arg(QDir::toNativeSeparators(collection), error),
+                         owner);
+        return nullptr;
+    }
+    window = created;
+    return window;
+}
+
+void bringToFront(THelpWindow* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+QString helpPageForContext(int context) {
+    switch (context) {
+    case HelpContextSearch:
+        return QStringLiteral("suchen.html");
+    default:
+        return {};
+    }
+}
+
+QUrl helpPageUrl(const QString& page) {
+    return QUrl(QStringLiteral("qthelp://%1/%2/%3").arg(HelpNamespace, HelpFolder, page));
+}
+
+QStringList helpCollectionCandidates() {
+    if (!overridePath().isEmpty())
+        return {overridePath()};
+    const QString program = programDirectory();
+    return {QDir::cleanPath(program + QStringLiteral("help/") + CollectionName),
+            QDir::cleanPath(program + QStringLiteral("../share/vellumo/help/") + CollectionName),
+            QDir::cleanPath(QStringLiteral(VELLUMO_BUILD_HELP_DIR "/") + CollectionName)};
+}
+
+QString findHelpCollection() {
+    for (const QString& candidate : helpCollectionCandidates())
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    return {};
+}
+
+QString expectedHelpCollection() {
+    const QStringList candidates = helpCollectionCandidates();
+    // An installed program lies in a "bin" directory; its help in "share".
+    if (candidates.size() > 1 && QDir(programDirectory()).dirName() == QLatin1String("bin"))
+        return candidates[1];
+    return candidates.first();
+}
+
+void setHelpCollection(const QString& path) {
+    overridePath() = path;
+}
+
+THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
+    : QMainWindow(owner, Qt::Window) {
+    installHelpTranslation();
+    setObjectName(QStringLiteral("HelpWindow"));
+    setWindowTitle(QStringLiteral("Vellumo-Hilfe"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    resize(780, 540);
+
+    engine_ = new QHelpEngine(writableCollection(collection), this);
+    ready_ = engine_->setupData() && engine_->registeredDocumentations().contains(HelpNamespace);
+    error_ =
+        engine_->error().isEmpty() ? QStringLiteral("Das Handbuch fehlt darin.") : engine_->error();
+
+    auto* splitter = new QSplitter(this);
+    tabs_ = new QTabWidget(splitter);
+    browser_ = new HelpBrowser(*engine_, splitter);
+    browser_->setObjectName(QStringLiteral("HelpBrowser"));
+    splitter->addWidget(tabs_);
+    splitter->addWidget(browser_);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({230, 550});
+    setCentralWidget(splitter);
+
+    QHelpContentWidget* contents = engine_->contentWidget();
+    tabs_->addTab(contents, QStringLiteral("Inhalt"));
+    connect(contents, &QHelpContentWidget::linkActivated, this, &THelpWindow::showPage);
+
+    auto* indexPage = new QWidget(tabs_);
+    auto* indexLayout = new QVBoxLayout(indexPage);
+    auto* lookFor = new QLineEdit(indexPage);
+    lookFor->setObjectName(QStringLiteral("IndexFilter"));
+    lookFor->setPlaceholderText(QStringLiteral("Stichwort eingeben"));
+    QHelpIndexWidget* index = engine_->indexWidget();
+    indexLayout->addWidget(new QLabel(QStringLiteral("&Stichwort:"), indexPage));
+    static_cast<QLabel*>(indexLayout->itemAt(0)->widget())->setBuddy(lookFor);
+    indexLayout->addWidget(lookFor);
+    indexLayout->addWidget(index);
+    tabs_->addTab(indexPage, QStringLiteral("Index"));
+    connect(lookFor, &QLineEdit::textChanged, index,
+            [index](const QString& text) { index->filterIndices(text); });
+    connect(lookFor, &QLineEdit::returnPressed, index, &QHelpIndexWidget::activateCurrentItem);
+    connect(index, &QHelpIndexWidget::documentActivated, this,
+            [this](const QHelpLink& link, const QString&) { showPage(link.url); });
+    connect(index, &QHelpIndexWidget::documentsActivated, this,
+            [this](const QList<QHelpLink>& links, const QString&) {
+                if (!links.isEmpty())
+                    showPage(links.first().url);
+            });
+
+    QHelpSearchEngine* search = engine_->searchEngine();
+    auto* searchPage = new QWidget(tabs_);
+    auto* searchLayout = new QVBoxLayout(searchPage);
+    searchLayout->addWidget(search->queryWidget());
+    searchLayout->addWidget(search->resultWidget(), 1);
+    tabs_->addTab(searchPage, QStringLiteral("Suche"));
+    connect(search->queryWidget(), &QHelpSearchQueryWidget::search, search,
+            [search] { search->search(search->queryWidget()->searchInput()); });
+    connect(search->resultWidget(), &QHelpSearchResultWidget::requestShowLink, this,
+            &THelpWindow::showPage);
+    if (ready_)
+        search->reindexDocumentation();
+}
+
+THelpWindow::~THelpWindow() = default;
+
+void THelpWindow::showPage(const QUrl& url) {
+    browser_->setSource(url);
+    const QModelIndex entry = engine_->contentWidget()->indexOf(url);
+    if (entry.isValid())
+        engine_->contentWidget()->setCurrentIndex(entry);
+}
+
+QUrl THelpWindow::currentPage() const {
+    return browser_->source();
+}
+
+QString THelpWindow::currentTitle() const {
+    return browser_->documentTitle();
+}
+
+THelpWindow* helpWindow() {
+    return theWindow();
+}
+
+void Hilfethemen1Click(QWidget* owner) {
+    THelpWindow* window = windowFor(owner);
+    if (!window)
+        return;
+    window->showPage(helpPageUrl(StartPage));
+    bringToFront(window);
+}
+
+void showHelpContext(QWidget* owner, int context, QWidget* requester) {
+    THelpWindow* window = windowFor(owner);
+    if (!window)
+        return;
+    QString page = helpPageForContext(context);
+    window->showPage(helpPageUrl(page.isEmpty() ? StartPage : page));
+
+    // A modal dialog blocks every window that is not its own. Lend the help
+    // window to the dialog while it runs; it goes back to its owner after.
+    auto* dialog = qobject_cast<QDialog*>(requester);
+    if (dialog && dialog->isVisible() && QApplication::activeModalWidget() == dialog &&
+        window->parentWidget() != dialog) {
+        const QRect where = window->geometry();
+        const bool wasShown = window->isVisible();
+        window->setParent(dialog, window->windowFlags());
+        if (wasShown)
+            window->setGeometry(where);
+        QPointer<THelpWindow> lent = window;
+        QPointer<QWidget> home = owner;
+        QObject::connect(
+            dialog, &QDialog::finished, window,
+            [lent, home] {
+                if (!lent)
+                    return;
+                const bool shown = lent->isVisible();
+                const QRect at = lent->geometry();
+                lent->setParent(home, lent->windowFlags());
+                lent->setGeometry(at);
+                if (shown)
+                    lent->show();
+            },
+            Qt::SingleShotConnection);
+    }
+    bringToFront(window);
+}
+
+} // namespace vellumo::aids

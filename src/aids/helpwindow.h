@@ -1,0 +1,71 @@
+// The program's help: a handbook in Qt Help's format, shown in a window of
+// its own with contents, index and full-text search. One window for the whole
+// run, owned by the main window and not modal.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QHelpEngine;
+class QTabWidget;
+class QTextBrowser;
+
+namespace vellumo::aids {
+
+// The context numbers the dialogs' help buttons ask for.
+inline constexpr int HelpContextSearch = 3;
+
+// The page of the handbook for a context number; empty for an unknown one.
+QString helpPageForContext(int context);
+// The address of a page of the handbook ("suchen.html").
+QUrl helpPageUrl(const QString& page);
+
+// Where the help collection is looked for, in this order: beside the program,
+// in the share directory of an installed program, in the build tree.
+QStringList helpCollectionCandidates();
+// The first candidate that exists, or "".
+QString findHelpCollection();
+// The path a person is told about when no candidate exists.
+QString expectedHelpCollection();
+// Tests point the help elsewhere (also at a file that is not there); "" goes
+// back to looking for it.
+void setHelpCollection(const QString& path);
+
+class THelpWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // collection is the .qhc file; when it cannot be read, isReady() is false
+    // and errorText() says why.
+    THelpWindow(const QString& collection, QWidget* owner);
+    ~THelpWindow() override;
+
+    bool isReady() const { return ready_; }
+    QString errorText() const { return error_; }
+    QHelpEngine& engine() const { return *engine_; }
+
+    void showPage(const QUrl& url);
+    QUrl currentPage() const;
+    QString currentTitle() const;
+
+private:
+    QHelpEngine* engine_;
+    QTextBrowser* browser_;
+    QTabWidget* tabs_;
+    bool ready_ = false;
+    QString error_;
+};
+
+// The help window of the run, or null before the first use.
+THelpWindow* helpWindow();
+
+// "&Hilfethemen": the help window with its contents on the start page.
+void Hilfethemen1Click(QWidget* owner);
+
+// A dialog's help button: the page of context in the help window. requester
+// is the dialog that asks; while it runs modally the help window goes along
+// with it, so that the help can be read and used before the dialog closes.
+void showHelpContext(QWidget* owner, int context, QWidget* requester = nullptr);
+
+} // namespace vellumo::aids
