@@ -16,33 +16,6 @@
 
 namespace testsupport {
 
-Sandbox::Sandbox() : previousWorkingDir_(QDir::currentPath()) {
-    QDir::setCurrent(dir_.path());
-    vellumo::setProgramDirectory(dir_.path());
-}
-
-Sandbox::~Sandbox() {
-    QDir::setCurrent(previousWorkingDir_);
-    vellumo::setProgramDirectory(QString());
-}
-
-QString Sandbox::path() const {
-    return dir_.path();
-}
-QString Sandbox::file(const QString& name) const {
-    return dir_.filePath(name);
-}
-
-FixedClock::FixedClock(const QDateTime& at) : at_(at) {
-    vellumo::setClock([this] { return at_; });
-}
-FixedClock::~FixedClock() {
-    vellumo::setClock({});
-}
-void FixedClock::set(const QDateTime& at) {
-    at_ = at;
-}
-
 namespace {
 // Which test (function and data row) is running. An answer registered by one
 // test must never answer, or touch the captured locals of, a dialog of the next.
@@ -164,13 +137,6 @@ void typeText(QWidget* widget, const QString& text) {
         else
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
-}
-
-QString sharedDir() {
-    QString dir = qEnvironmentVariable("VELLUMO_SHARED_DIR");
-    if (dir.isEmpty())
-        dir = QStringLiteral(VELLUMO_SHARED_DIR_DEFAULT);
-    return QDir(dir).exists(QStringLiteral("paradox-samples")) ? dir : QString();
 }
 
 } // namespace testsupport

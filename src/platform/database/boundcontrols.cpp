@@ -22,6 +22,18 @@ bool leavesControl(Qt::FocusReason reason) {
 
 } // namespace
 
+QString unreadableText() {
+    return QStringLiteral("(nicht lesbar)");
+}
+
+void reportReadFailure(RecordStore& store, const QString& text, QWidget* near) {
+    if (!store.claimFailureReport(text))
+        return;
+    // Never from inside a refresh or a paint: the box runs its own event loop.
+    QPointer<QWidget> window(near ? near->window() : nullptr);
+    QTimer::singleShot(0, qApp, [window, text] { showError(text, window); });
+}
+
 // ---- FieldLink -----------------------------------------------------------
 
 FieldLink::FieldLink(QObject* parent) : QObject(parent) {}
@@ -55,17 +67,20 @@ bool FieldLink::hasRecord() const {
     const RecordStore* s = store();
     if (!s || !s->IsTableOpen())
         return false;
-    return s->state() == StoreState::Inserting || !s->isEmpty();
+    return s->state() == StoreState::Inserting || !s->isEmpty() || s->isBroken();
 }
 
 QString FieldLink::text() const {
+    unreadable_ = false;
     if (!hasRecord())
         return QString();
     try {
         return store()->fieldText(field_);
-    } catch (const std::exception&) {
-        // Only a table without the field gets here, and such a table is
-        // never opened while the field is bound.
+    } catch (const StoreError& error) {
+        // A table without the field is never opened while the field is bound,
+        // so this is a record that cannot be read: say so, never show it empty.
+        unreadable_ = true;
+        reportReadFailure(*store(), error.text(), reportTo_);
         return QString();
     }
 }
@@ -205,6 +220,7 @@ DBEdit::DBEdit(QWidget* parent) : QLineEdit(parent) {
 }
 
 void DBEdit::setDataField(DataSource* source, const QString& field) {
+    link().setReportTo(this);
     link().bind(source, field);
     registerForFlush();
 }
@@ -212,7 +228,8 @@ void DBEdit::setDataField(DataSource* source, const QString& field) {
 void DBEdit::showText(const QString& text) {
     const int size = link().size();
     setMaxLength(size > 0 ? size : 32767);
-    setReadOnly(!link().isEditable());
+    setReadOnly(!link().isEditable() || link().isUnreadable());
+    setPlaceholderText(link().isUnreadable() ? unreadableText() : QString());
     setText(text);
     setCursorPosition(0);
 }
@@ -241,12 +258,14 @@ DBMemo::DBMemo(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 void DBMemo::setDataField(DataSource* source, const QString& field) {
+    link().setReportTo(this);
     link().bind(source, field);
     registerForFlush();
 }
 
 void DBMemo::showText(const QString& text) {
-    setReadOnly(!link().isEditable());
+    setReadOnly(!link().isEditable() || link().isUnreadable());
+    setPlaceholderText(link().isUnreadable() ? unreadableText() : QString());
     if (toPlainText() != text)
         setPlainText(text);
 }
@@ -268,10 +287,14 @@ void DBMemo::focusOutEvent(QFocusEvent* event) {
 // ---- DBText ----------------------------------------------------------------
 
 DBText::DBText(QWidget* parent) : QLabel(parent) {
-    link_.refresh = [this] { setText(link_.text()); };
+    link_.refresh = [this] {
+        const QString text = link_.text();
+        setText(link_.isUnreadable() ? unreadableText() : text);
+    };
 }
 
 void DBText::setDataField(DataSource* source, const QString& field) {
+    link_.setReportTo(this);
     link_.bind(source, field);
 }
 

@@ -40,10 +40,16 @@ public:
     RecordStore* store() const { return source_ ? &source_->store() : nullptr; }
     const QString& fieldName() const { return field_; }
 
-    // True while the table is open and has a record to show (also a new one).
+    // True while the table is open and has a record to show (also a new one,
+    // and a broken table, whose record cannot be read).
     bool hasRecord() const;
-    // Text of the field in the current record; "" without a record.
+    // Text of the field in the current record; "" without a record. When the
+    // record cannot be read (a damaged block or blob), "" too, isUnreadable()
+    // turns true and the error is reported once (after the current event, in
+    // a box over reportTo's window) however many controls meet it.
     QString text() const;
+    bool isUnreadable() const { return unreadable_; }
+    void setReportTo(QWidget* widget) { reportTo_ = widget; }
     // The field's declared size in characters (0: no limit) and whether the
     // program can change the field at all.
     int size() const;
@@ -60,11 +66,20 @@ private:
 
     QPointer<DataSource> source_;
     QString field_;
+    QPointer<QWidget> reportTo_;
+    mutable bool unreadable_ = false;
     bool suppress_ = false;
     QList<QMetaObject::Connection> connections_;
 };
 
 // What DBEdit and DBMemo share: the pending text and how it reaches the record.
+// What a control shows in place of a value that cannot be read.
+QString unreadableText();
+
+// Reports a failure to read the table through the standard error display,
+// once per text while the table stays open, after the current event.
+void reportReadFailure(RecordStore& store, const QString& text, QWidget* near);
+
 class BoundEditor {
 public:
     virtual ~BoundEditor();

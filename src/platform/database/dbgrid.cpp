@@ -1,5 +1,6 @@
 #include "database/dbgrid.h"
 
+#include "database/boundcontrols.h"
 #include "database/datasource.h"
 #include "database/recordstore.h"
 #include "ui/messages.h"
@@ -51,6 +52,10 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new GridModel(this)
     indicator->setHighlightSections(false);
 
     connect(model_, &GridModel::currentRowChanged, this, [this] { showCurrentRow(); });
+    connect(model_, &GridModel::readFailed, this, [this](const QString& text) {
+        if (RecordStore* s = model_->store())
+            reportReadFailure(*s, text, this);
+    });
 }
 
 void DBGrid::setDataSource(DataSource* source) {

@@ -1,5 +1,6 @@
 #include "database/gridmodel.h"
 
+#include "database/boundcontrols.h"
 #include "database/recordstore.h"
 
 #include <QDate>
@@ -73,6 +74,14 @@ void GridModel::refresh() {
     int count = 0;
     int current = -1;
     if (store_ && store_->IsTableOpen()) {
+        if (store_->isBroken()) {
+            // No rows to show, but never an empty table that looks sound.
+            try {
+                store_->CountRecords();
+            } catch (const StoreError& error) {
+                emit readFailed(error.text());
+            }
+        }
         count = store_->visibleCount();
         current = count > 0 ? store_->visiblePosition() : -1;
         if (current >= count)
@@ -124,8 +133,12 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     QVariant value;
     try {
         value = store_->valueAt(index.row(), field);
+    } catch (const StoreError& error) {
+        // A record that cannot be read (a damaged block or blob): the cell
+        // says so, and the error is reported (once, by the grid).
+        emit const_cast<GridModel*>(this)->readFailed(error.text());
+        return unreadableText();
     } catch (const std::exception&) {
-        // The store changed under the view; the refresh that follows repaints.
         return QVariant();
     }
     switch (value.typeId()) {

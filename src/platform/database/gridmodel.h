@@ -47,6 +47,9 @@ public:
 signals:
     // The current record moved to another row (or the rows changed under it).
     void currentRowChanged(int row);
+    // A cell's record could not be read, or the table is broken; text is the
+    // store's error.
+    void readFailed(const QString& text);
 
 private:
     void resolveFields();

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -23,6 +24,8 @@ const char* const kClosed = "Operation bei geschlossener Datenmenge nicht ausfü
 const char* const kOpen = "Operation bei geöffneter Datenmenge nicht ausführbar";
 const char* const kEmpty = "Operation bei leerer Datenmenge nicht ausführbar";
 const char* const kNotEditing = "Datenmenge befindet sich nicht im Editier- oder Einfügemodus";
+const char* const kBroken = "Die Tabelle ist nach einem Schreibfehler nicht mehr lesbar. Bitte "
+                            "schließen Sie die Tabelle und öffnen Sie sie erneut.";
 
 // Day 1 of the engine is 1 January 0001; Qt counts Julian days.
 constexpr qint64 kJulianDayOfDayZero = 1721425;
@@ -173,8 +176,11 @@ struct RecordStore::Impl {
     // dropping the new record returns there.
     std::int64_t current = -1;
     mutable std::optional<px::Record> cached; // the stored current record
+    mutable std::optional<px::Value> single;  // one field of it, when it cannot be read whole
     px::Record buffer;                        // while editing or inserting
     bool modified = false;
+    bool broken = false;            // see change()
+    QSet<QString> reportedFailures; // claimFailureReport, while this table is open
 
     QString filterText;
     std::optional<FilterExpression> filter;
@@ -264,12 +270,42 @@ struct RecordStore::Impl {
     void requireOpen() const {
         if (!isOpen())
             throw StoreError(tr(kClosed));
+        requireUsable();
+    }
+
+    void requireUsable() const {
+        if (broken)
+            throw StoreError(tr(kBroken));
+    }
+
+    // A change of the engine. When the change failed and the engine could not
+    // even read its files back, nothing it says is true any more (it would
+    // report an empty table): from here on every operation is refused until
+    // the table is closed and opened again.
+    template <class F> auto change(F&& f) -> decltype(f()) {
+        try {
+            return engine(std::forward<F>(f));
+        } catch (...) {
+            if (table && !table->isUsable())
+                breakDown();
+            throw;
+        }
+    }
+
+    void breakDown() {
+        broken = true;
+        state = StoreState::Browsing;
+        buffer.clear();
+        modified = false;
+        cached.reset();
+        passing.clear();
+        mark(StateChange | CurrentChange | DataChange | RecordsChange);
     }
 
     std::uint32_t tableCount() const { return table ? table->recordCount() : 0; }
 
     std::int64_t count() const {
-        if (!isOpen())
+        if (!isOpen() || broken)
             return 0;
         return filterActive ? static_cast<std::int64_t>(passing.size()) : tableCount();
     }
@@ -327,10 +363,20 @@ struct RecordStore::Impl {
             return &buffer[static_cast<std::size_t>(field)];
         if (!isOpen() || current < 0)
             return nullptr;
-        const px::Record& record = storedCurrent();
-        if (field >= static_cast<int>(record.size()))
+        const px::Record* record = nullptr;
+        try {
+            record = &storedCurrent();
+        } catch (const StoreError&) {
+            // One damaged memo or picture must not hide the rest of the
+            // address: the other fields are read one by one, and only the
+            // damaged one raises.
+            single = engine(
+                [&] { return table->readField(static_cast<std::uint32_t>(current), field); });
+            return &*single;
+        }
+        if (field >= static_cast<int>(record->size()))
             return nullptr;
-        return &record[static_cast<std::size_t>(field)];
+        return &(*record)[static_cast<std::size_t>(field)];
     }
 
     FieldKind kindOf(int field) const { return fields[static_cast<std::size_t>(field)].kind; }
@@ -425,7 +471,7 @@ struct RecordStore::Impl {
         if (!isEditing())
             return;
         const bool inserting = state == StoreState::Inserting;
-        const std::uint32_t position = engine([&] {
+        const std::uint32_t position = change([&] {
             return inserting ? table->insert(buffer)
                              : table->update(static_cast<std::uint32_t>(current), buffer);
         });
@@ -532,6 +578,8 @@ struct RecordStore::Impl {
         table.reset();
         fields.clear();
         state = StoreState::Closed;
+        broken = false;
+        reportedFailures.clear();
         current = -1;
         cached.reset();
         buffer.clear();
@@ -676,6 +724,19 @@ void RecordStore::CreateTableFile() {
     Impl::engine([&] { px::Table::create(encodePath(d->path), defs, keyFields, d->fs); });
 }
 
+void RecordStore::DeleteTableFile(const QString& fileName) {
+    if (d->isOpen())
+        throw StoreError(tr(kOpen));
+    const QString path = QDir::current().absoluteFilePath(fileName);
+    try {
+        px::Table::deleteFile(encodePath(path), d->fs);
+    } catch (const px::TableInUse& e) {
+        throw StoreError(QString::fromUtf8(e.what()));
+    } catch (const px::Error&) {
+        throw StoreError(tr("Die Datei %1 kann nicht gelöscht werden").arg(fileName));
+    }
+}
+
 void RecordStore::OpenTable() {
     Impl::Op op(*d);
     if (d->isOpen())
@@ -705,6 +766,8 @@ void RecordStore::OpenTable() {
     d->table = std::move(table);
     d->fields = std::move(fields);
     d->state = StoreState::Browsing;
+    d->broken = false;
+    d->reportedFailures.clear();
     d->filterActive = false;
     d->passing.clear();
     d->modified = false;
@@ -722,7 +785,8 @@ void RecordStore::CloseTable() {
     Impl::Op op(*d);
     if (!d->isOpen())
         return;
-    if (BeforeClose)
+    // A broken table can store nothing, so it must at least let itself be closed.
+    if (BeforeClose && !d->broken)
         BeforeClose();
     d->closeNow();
 }
@@ -770,12 +834,16 @@ void RecordStore::StepBy(int count) {
 }
 
 int RecordStore::RecordNumber() const {
+    if (d->isOpen())
+        d->requireUsable();
     if (!d->isOpen() || d->state == StoreState::Inserting || d->current < 0)
         return 0;
     return static_cast<int>(d->current + 1);
 }
 
 int RecordStore::CountRecords() const {
+    if (d->isOpen())
+        d->requireUsable();
     return static_cast<int>(d->count());
 }
 
@@ -816,13 +884,15 @@ void RecordStore::SaveRecord() {
     Impl::Op op(*d);
     if (!d->isOpen())
         return;
+    d->requireUsable();
     d->flush();
     d->save();
 }
 
 bool RecordStore::HasUnsavedChanges() {
     Impl::Op op(*d);
-    if (!d->isOpen())
+    // A broken table holds nothing that could still be saved; closing it must not fail here.
+    if (!d->isOpen() || d->broken)
         return false;
     d->flush();
     return d->isEditing() && d->modified;
@@ -830,6 +900,8 @@ bool RecordStore::HasUnsavedChanges() {
 
 void RecordStore::DiscardChanges() {
     Impl::Op op(*d);
+    if (d->isOpen())
+        d->requireUsable();
     d->discard();
 }
 
@@ -844,7 +916,7 @@ void RecordStore::RemoveRecord() {
         throw StoreError(tr(kEmpty));
     d->discard();
     const std::int64_t removed = d->current;
-    Impl::engine([&] { d->table->remove(static_cast<std::uint32_t>(removed)); });
+    d->change([&] { d->table->remove(static_cast<std::uint32_t>(removed)); });
     d->cached.reset();
     d->mark(CurrentChange | DataChange | RecordsChange);
     d->rebuildPassing();
@@ -932,6 +1004,7 @@ FieldInfo RecordStore::field(const QString& name) const {
 QString RecordStore::fieldText(const QString& field) const {
     if (!d->isOpen())
         return QString();
+    d->requireUsable();
     const int i = d->requireIndex(field);
     const px::Value* value = d->currentValue(i);
     return value ? textOf(d->kindOf(i), *value) : QString();
@@ -940,17 +1013,18 @@ QString RecordStore::fieldText(const QString& field) const {
 QVariant RecordStore::fieldValue(const QString& field) const {
     if (!d->isOpen())
         return QVariant();
+    d->requireUsable();
     const int i = d->requireIndex(field);
     const px::Value* value = d->currentValue(i);
     return value ? variantOf(d->kindOf(i), *value) : QVariant();
 }
 
 int RecordStore::visibleCount() const {
-    return CountRecords();
+    return static_cast<int>(d->count());
 }
 
 int RecordStore::visiblePosition() const {
-    if (!d->isOpen())
+    if (!d->isOpen() || d->broken)
         return -1;
     if (d->state == StoreState::Inserting)
         return d->current < 0 ? 0 : static_cast<int>(d->visibleOf(d->current));
@@ -960,6 +1034,7 @@ int RecordStore::visiblePosition() const {
 QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
     if (!d->isOpen())
         return QVariant();
+    d->requireUsable();
     const int i = d->requireIndex(field);
     const std::int64_t position = d->positionOf(visibleRow);
     if (position < 0)
@@ -976,6 +1051,7 @@ QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
 QString RecordStore::textAt(int visibleRow, const QString& field) const {
     if (!d->isOpen())
         return QString();
+    d->requireUsable();
     const int i = d->requireIndex(field);
     const std::int64_t position = d->positionOf(visibleRow);
     if (position < 0)
@@ -987,6 +1063,17 @@ QString RecordStore::textAt(int visibleRow, const QString& field) const {
     return textOf(d->kindOf(i), Impl::engine([&] {
                       return d->table->readField(static_cast<std::uint32_t>(position), i);
                   }));
+}
+
+bool RecordStore::isBroken() const {
+    return d->broken;
+}
+
+bool RecordStore::claimFailureReport(const QString& text) {
+    if (!d->isOpen() || d->reportedFailures.contains(text))
+        return false;
+    d->reportedFailures.insert(text);
+    return true;
 }
 
 QString RecordStore::tableFileName() const {

@@ -84,6 +84,12 @@ public:
     // from the working directory when the table is opened or created.
     void BindTable(const QString& fileName);
     void CreateTableFile();
+    // Deletes a table file before it is replaced, but never one another
+    // program has open for writing: that raises "Die Tabelle wird bereits
+    // von einem anderen Programm bearbeitet." and deletes nothing. Any other
+    // failure raises "Die Datei %1 kann nicht gelöscht werden". The table
+    // must be closed; a relative name is taken from the working directory.
+    void DeleteTableFile(const QString& fileName);
     // Makes the first record current, then fires AfterOpen. On failure the
     // table stays closed. Does nothing when already open.
     void OpenTable();
@@ -136,7 +142,7 @@ public:
     FieldInfo field(const QString& name) const;      // raises "Feld '%s' nicht gefunden"
     QString fieldText(const QString& field) const;   // of the current record (dates dd.MM.yyyy)
     QVariant fieldValue(const QString& field) const; // QString, QDate, QByteArray or null
-    int visibleCount() const;                        // = CountRecords
+    int visibleCount() const; // = CountRecords, but 0 on a broken table instead of raising
     // 0-based among visible records, -1 when none. While inserting: the row
     // at which the new record stands (the rows from there on move down one).
     int visiblePosition() const;
@@ -145,7 +151,17 @@ public:
     QVariant valueAt(int visibleRow, const QString& field) const;
     QString textAt(int visibleRow, const QString& field) const;
     void moveToVisible(int visibleRow); // settles first, like every move
-    QString tableFileName() const;      // full path of the open (or bound) table
+    // Values that cannot be read (a damaged block or blob of the table) raise
+    // StoreError like every other failure; grids and controls show that the
+    // value cannot be read and report the error once: claimFailureReport is
+    // true only the first time a text is claimed while the table is open.
+    bool claimFailureReport(const QString& text);
+    // True after a failed change whose engine could not read the table back:
+    // every operation then raises "Die Tabelle ist nach einem Schreibfehler
+    // nicht mehr lesbar. ...", HasUnsavedChanges is false and CloseTable
+    // closes without BeforeClose. Counts of the read-only access are 0.
+    bool isBroken() const;
+    QString tableFileName() const; // full path of the open (or bound) table
 
     // Bound controls announce their fields here (DataSource::bindField); a
     // table lacking one of them is not opened ("Feld '%s' nicht gefunden").

@@ -2,6 +2,8 @@
 // events wired the way the main window wires them.
 #include "database/datasource.h"
 #include "database/recordstore.h"
+#include "faultfs.h"
+#include "paradox/io.h"
 #include "system/system.h"
 #include "testsupport.h"
 
@@ -79,6 +81,13 @@ QString errorOf(const std::function<void()>& f) {
         return e.text();
     }
     return QStringLiteral("<no error>");
+}
+
+void damageFile(const QString& path, qint64 offset) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.seek(offset));
+    QVERIFY(file.write("\x07", 1) == 1);
 }
 
 QStringList visibleNames(RecordStore& store) {
@@ -710,6 +719,105 @@ private slots:
         source.bindField("Name");
         QCOMPARE(errorOf([&] { source.bindField("Nirgends"); }),
                  QString("Feld 'Nirgends' nicht gefunden"));
+    }
+
+    // A damaged memo makes only that field unreadable; it is never read as
+    // empty, and the record cannot be changed (saving would lose the memo).
+    void damagedMemoIsAnErrorNotAnEmptyValue() {
+        createAndOpen(*store);
+        const QString memo = "Eine Bemerkung, die nicht in den Satz passt";
+        add(*store, "Meier");
+        store->BeginEdit();
+        store->SetFieldText("Memo1", memo);
+        store->SaveRecord();
+        add(*store, "Schulz");
+        store->CloseTableAtShutdown();
+        damageFile(box->file("Adressen.mb"), 4096); // the block holding the memo
+
+        store->OpenTable();
+        QCOMPARE(store->CountRecords(), 2);
+        QCOMPARE(store->fieldText("Name"), QString("Meier"));
+        QCOMPARE(store->textAt(1, "Name"), QString("Schulz"));
+        const QString failure = errorOf([&] { store->fieldText("Memo1"); });
+        QVERIFY2(failure.contains("beschädigt"), qPrintable(failure));
+        QCOMPARE(errorOf([&] { store->fieldValue("Memo1"); }), failure);
+        QCOMPARE(errorOf([&] { store->textAt(0, "Memo1"); }), failure);
+        QCOMPARE(errorOf([&] { store->BeginEdit(); }), failure);
+        QCOMPARE(store->state(), StoreState::Browsing);
+        // Reported once however many controls meet it, again after reopening.
+        QVERIFY(store->claimFailureReport(failure));
+        QVERIFY(!store->claimFailureReport(failure));
+        store->StepForward();
+        QCOMPARE(store->fieldText("Memo1"), QString());
+        store->CloseTableAtShutdown();
+        store->OpenTable();
+        QVERIFY(store->claimFailureReport(failure));
+    }
+
+    // A change that fails at any write, with the files dying with it: either
+    // the table is as before the change, or, when the engine could not read
+    // it back, it refuses everything instead of posing as an empty table.
+    void failedChangeThatCannotReadBackRefusesEverything() {
+        const QString broken = "Die Tabelle ist nach einem Schreibfehler nicht mehr lesbar. "
+                               "Bitte schließen Sie die Tabelle und öffnen Sie sie erneut.";
+        int brokenRuns = 0;
+        for (int failAt = 1; failAt < 60; ++failAt) {
+            faultfs::FaultFileSystem fs(px::defaultFileSystem(), false);
+            const QString name = QString("F%1").arg(failAt);
+            {
+                RecordStore faulty(fs);
+                wireEvents(faulty);
+                createAndOpen(faulty, name);
+                add(faulty, "Albers");
+                add(faulty, "Berger");
+                faulty.GoToLast();
+                faulty.InsertBlankRecord();
+                faulty.SetFieldText("Name", "Claasen");
+                fs.crashAt(failAt);
+                try {
+                    faulty.SaveRecord();
+                } catch (const StoreError&) {
+                }
+                if (!fs.crashed()) {
+                    QCOMPARE(faulty.CountRecords(), 3);
+                    break; // the change needs fewer writes: every point was tried
+                }
+                if (!faulty.isBroken()) {
+                    // Nothing changed, and the table says so truthfully.
+                    QCOMPARE(faulty.CountRecords(), 2);
+                    QCOMPARE(faulty.state(), StoreState::Inserting);
+                    faulty.CloseTableAtShutdown();
+                    fs.powerLoss(faultfs::AfterCrash::KeepWritten);
+                    continue;
+                }
+                ++brokenRuns;
+                QVERIFY(faulty.IsTableOpen());
+                QCOMPARE(faulty.state(), StoreState::Browsing);
+                for (auto op : std::vector<std::function<void()>>{
+                         [&] { faulty.CountRecords(); }, [&] { faulty.RecordNumber(); },
+                         [&] { faulty.GoToFirst(); }, [&] { faulty.StepForward(); },
+                         [&] { faulty.BeginEdit(); }, [&] { faulty.InsertBlankRecord(); },
+                         [&] { faulty.SaveRecord(); }, [&] { faulty.RemoveRecord(); },
+                         [&] { faulty.DiscardChanges(); }, [&] { faulty.fieldText("Name"); },
+                         [&] { faulty.textAt(0, "Name"); }, [&] { faulty.SetFilterActive(true); }})
+                    QCOMPARE(errorOf(op), broken);
+                // Nothing can be saved, and closing works (without BeforeClose).
+                QVERIFY(!faulty.HasUnsavedChanges());
+                QCOMPARE(faulty.visibleCount(), 0);
+                faulty.CloseTable();
+                QVERIFY(!faulty.IsTableOpen());
+            }
+            fs.powerLoss(faultfs::AfterCrash::KeepWritten);
+            RecordStore again;
+            again.BindTable(name);
+            again.OpenTable();
+            // A failure after the commit point has kept the new record.
+            const QStringList names = visibleNames(again);
+            QVERIFY2(names == (QStringList{"Albers", "Berger"}) ||
+                         names == (QStringList{"Albers", "Berger", "Claasen"}),
+                     qPrintable(names.join(',')));
+        }
+        QVERIFY(brokenRuns > 0);
     }
 
     // The main window's controls, a dialog and a report all follow the one
