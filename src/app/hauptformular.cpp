@@ -1,5 +1,8 @@
 #include "app/hauptformular.h"
 
+#include "aids/aboutbox.h"
+#include "aids/formkalender.h"
+#include "aids/helpwindow.h"
 #include "data/addresstable.h"
 #include "app/windows.h"
 #include "data/defaulttable.h"
@@ -95,6 +98,7 @@ THauptformular::THauptformular(QWidget* parent)
     Datentabelle.BeforeClose = [this] { DatentabelleBeforeClose(); };
     Datentabelle.BeforePost = [this] { DatentabelleBeforePost(); };
 
+    Kalender = new TKalDlg(this);
     bindControls();
     connectHandlers();
 
@@ -205,12 +209,17 @@ void THauptformular::connectHandlers() {
             notAvailable();
     });
 
+    onButton(ui->ButtonGeburtstag, [this] {
+        vellumo::aids::ButtonGeburtstagClick(*Kalender, ui->ButtonGeburtstag, Datentabelle);
+    });
+    onAction(ui->Hilfethemen1, [this] { vellumo::aids::Hilfethemen1Click(this); });
+    onAction(ui->Info1, [] { vellumo::aids::Info1Click(AboutBox); });
+
     // Features that later work fills in.
     for (QAction* action :
          {ui->UmschlagDrucken, ui->ListeDrucken, ui->Ausschneiden, ui->Kopieren, ui->Einfuegen,
           ui->Loeschen, ui->Feldaus, ui->Feldkopieren, ui->EingabefelderHintergrund,
-          ui->EingabefelderText, ui->Text, ui->Gruppentext, ui->Fenster, ui->Standardeinstellungen1,
-          ui->Hilfethemen1, ui->Info1})
+          ui->EingabefelderText, ui->Text, ui->Gruppentext, ui->Fenster, ui->Standardeinstellungen1})
         onAction(action, notYet);
     for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonUmschlag),
                                     static_cast<QAbstractButton*>(ui->ButtonListe),
@@ -218,8 +227,7 @@ void THauptformular::connectHandlers() {
                                     static_cast<QAbstractButton*>(ui->ButtonCopyAll),
                                     static_cast<QAbstractButton*>(ui->ButtonPaste),
                                     static_cast<QAbstractButton*>(ui->ButtonSeePic),
-                                    static_cast<QAbstractButton*>(ui->ButtonSavePic),
-                                    static_cast<QAbstractButton*>(ui->ButtonGeburtstag)})
+                                    static_cast<QAbstractButton*>(ui->ButtonSavePic)})
         onButton(button, notYet);
 
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,

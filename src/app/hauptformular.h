@@ -16,6 +16,7 @@ class THauptformular;
 }
 class QFileDialog;
 class QLabel;
+class TKalDlg;
 
 // The main window: menus, tool bar, record bar and the entry fields of the
 // current address. It owns the one address table of the program and its data
@@ -33,6 +34,9 @@ public:
 
     // The controls of the form, for the handlers of the other subsystems.
     Ui::THauptformular* ui;
+
+    // The birthday calendar beside "Geburtstag".
+    TKalDlg* Kalender = nullptr;
 
     // The stem of the caption after an open or a close.
     QString BaseCaption;

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "aids/aboutbox.h"
+#include "aids/helpwindow.h"
 #include "aids/colours.h"
 #include "app/hauptformular.h"
 #include "app/splashscreen.h"
@@ -86,6 +87,10 @@ void ProgramWindows::createAll() {
     QObject::connect(&main->colours(), &aids::ColourSettings::entryTextSet, suchen,
                      &TFormSuchen::setInputTextColor);
     create(FormTabelle, source);
+    // The search dialog's help button opens its page of the handbook.
+    QObject::connect(FormSuchen, &TFormSuchen::helpRequested, main, [main](int context) {
+        aids::showHelpContext(main, context, FormSuchen);
+    });
 
     // Only closing the main window ends the program, whatever else is open.
     for (const Entry& entry : owned_)
