@@ -156,7 +156,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     // Only one writer at a time, also while the table is made.
     auto lock = Journal::lockForWriting(fs, path);
     if (!lock)
-        throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+        throw TableInUse();
 
     // One transaction: whatever belonged to an earlier table of this name
     // (index, blobs, secondary indexes, validity checks) goes, and until the

@@ -17,4 +17,10 @@ public:
     KeyViolation() : Error("Schlüsselverletzung.") {}
 };
 
+// The table is open for writing in another program (or another table object).
+class TableInUse : public Error {
+public:
+    TableInUse() : Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.") {}
+};
+
 } // namespace px

@@ -97,7 +97,7 @@ ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access)
             readHeader(*fs_.open(path_, OpenMode::ReadOnly));
         lock_ = Journal::lockForWriting(fs_, path_);
         if (!lock_)
-            throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+            throw TableInUse();
         Journal::recover(fs_, path_);
         journal_ = std::make_unique<Journal>(fs_, path_);
         db_ = journal_->wrap(fs_.open(path_, OpenMode::ReadWrite), path_);
@@ -628,7 +628,7 @@ void Table::deleteFile(const std::string& path, FileSystem& fs) {
     // The lock first: a table another program is writing must lose nothing.
     auto lock = Journal::lockForWriting(fs, path);
     if (!lock)
-        throw Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.");
+        throw TableInUse();
     Journal::removeJournal(fs, path);
     fs.remove(path);
 }

@@ -99,9 +99,8 @@ public:
 
     // Deletes a table's file (and a journal left beside it) while holding
     // the table's write lock, so a table another program has open for writing
-    // is never deleted: that refusal is px::Error "Die Tabelle wird bereits
-    // von einem anderen Programm bearbeitet.". No error when the file is
-    // missing. Its companions stay for create() to replace.
+    // is never deleted: that refusal is px::TableInUse. No error when the
+    // file is missing. Its companions stay for create() to replace.
     static void deleteFile(const std::string& path, FileSystem& fs = defaultFileSystem());
 
     virtual ~Table() = default;
