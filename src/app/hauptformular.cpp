@@ -11,6 +11,8 @@
 #include "database/boundcontrols.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
+#include "print/formliste.h"
+#include "print/formumschalg.h"
 #include "settings/colourvalue.h"
 #include "settings/profile.h"
 #include "system/system.h"
@@ -215,15 +217,17 @@ void THauptformular::connectHandlers() {
     onAction(ui->Hilfethemen1, [this] { vellumo::aids::Hilfethemen1Click(this); });
     onAction(ui->Info1, [] { vellumo::aids::Info1Click(AboutBox); });
 
+    onAction(ui->UmschlagDrucken, [this] { UmschlagDruckenClick(); });
+    onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
+    onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
+    onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
     // Features that later work fills in.
     for (QAction* action :
-         {ui->UmschlagDrucken, ui->ListeDrucken, ui->Ausschneiden, ui->Kopieren, ui->Einfuegen,
+         {ui->Ausschneiden, ui->Kopieren, ui->Einfuegen,
           ui->Loeschen, ui->Feldaus, ui->Feldkopieren, ui->EingabefelderHintergrund,
           ui->EingabefelderText, ui->Text, ui->Gruppentext, ui->Fenster, ui->Standardeinstellungen1})
         onAction(action, notYet);
-    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonUmschlag),
-                                    static_cast<QAbstractButton*>(ui->ButtonListe),
-                                    static_cast<QAbstractButton*>(ui->ButtonCutAll),
+    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonCutAll),
                                     static_cast<QAbstractButton*>(ui->ButtonCopyAll),
                                     static_cast<QAbstractButton*>(ui->ButtonPaste),
                                     static_cast<QAbstractButton*>(ui->ButtonSeePic),
@@ -233,6 +237,18 @@ void THauptformular::connectHandlers() {
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
                                 ui->ButtonAdd, ui->ButtonDelete})
         onButton(button, [this, button] { ButtonFirstClick(button); });
+}
+
+void THauptformular::UmschlagDruckenClick() {
+    if (FormUmschalg)
+        FormUmschalg->ShowFor(ui->DBEditVorname->text(), ui->DBEditName->text(),
+                              ui->DBEditStrasse->text(), ui->DBEditPLZ->text(),
+                              ui->DBEditOrt->text());
+}
+
+void THauptformular::ListeDruckenClick() {
+    if (FormListe)
+        FormListe->exec();
 }
 
 void THauptformular::notAvailable() {

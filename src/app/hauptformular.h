@@ -68,6 +68,10 @@ public:
     // "<record number>/<count>".
     void ShowRecordPosition();
 
+    // Printing: the envelope of the current address, the list of all.
+    void UmschlagDruckenClick();
+    void ListeDruckenClick();
+
     // The five colours of the main window (default values at start-up).
     void setEntryBackground(const QColor& colour); // the 17 entry controls
     void setEntryText(const QColor& colour);       // the 17 entry controls

@@ -73,9 +73,9 @@ void ProgramWindows::createAll() {
     create(FormUmschalg);
     TFormBild* bild = create(FormBild, &source);
     create(FormBildSpeichern, &source, &bild->DBImage1);
-    create(FormQR);
-    create(FormQRListe);
-    create(FormListe);
+    FormUmschalg->setReportLayout(create(FormQR));
+    TFormQRListe* listLayout = create(FormQRListe, source);
+    create(FormListe)->setReportLayout(listLayout);
     create(FormStandardtabelle, main->OpenDialog());
     // The search dialog hands its matches to the selection list, so the list
     // has to exist first.

@@ -1,13 +1,31 @@
-// The address list printing dialog.
-// Only the frame so far: the program creates it at start-up like every window.
+// The list dialog: heading and grid lines of the address list, printed or
+// previewed through the list report layout.
 #pragma once
 
 #include <QDialog>
 
+namespace Ui {
+class TFormListe;
+}
+class TFormQRListe;
+
 class TFormListe : public QDialog {
+    Q_OBJECT
 public:
-    explicit TFormListe(QWidget* parent = nullptr) : QDialog(parent) {
-        setObjectName(QStringLiteral("FormListe"));
-        setWindowTitle(QStringLiteral("Liste drucken"));
-    }
+    explicit TFormListe(QWidget* parent = nullptr);
+    ~TFormListe() override;
+
+    // The list layout run by the buttons (the program-wide FormQRListe when not set).
+    void setReportLayout(TFormQRListe* layout) { layout_ = layout; }
+
+    // Shared by "Drucken" and "Vorschau": sets the heading and the grid
+    // lines, prints or previews, then closes. An error keeps the dialog open.
+    void DruckenButtonClick(QObject* sender);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Ui::TFormListe* ui;
+    TFormQRListe* layout_ = nullptr;
 };

@@ -1,13 +1,17 @@
-// The envelope report layout; never shown as a window.
-// Only the frame so far: the program creates it at start-up like every window.
+// The envelope report layout: one A4 page holding a page-header band with
+// the sender block and the recipient block. Never shown as a window.
 #pragma once
+
+#include "report/report.h"
 
 #include <QWidget>
 
 class TFormQR : public QWidget {
 public:
-    explicit TFormQR(QWidget* parent = nullptr) : QWidget(parent) {
-        setObjectName(QStringLiteral("FormQR"));
-        setWindowTitle(QStringLiteral("FormQR"));
-    }
+    explicit TFormQR(QWidget* parent = nullptr);
+
+    vellumo::report::TQuickReport QuickReport;
+    vellumo::report::TQRBand* QRBand1;
+    vellumo::report::TQRMemo* QRMemo1; // sender
+    vellumo::report::TQRMemo* QRMemo2; // recipient
 };

@@ -1,13 +1,28 @@
-// The address list report layout; never shown as a window.
-// Only the frame so far: the program creates it at start-up like every window.
+// The address list report layout: title band with the heading, page-header
+// band with the column labels and rules, one detail band per record. Never
+// shown as a window.
 #pragma once
+
+#include "print/printrules.h"
+#include "report/report.h"
 
 #include <QWidget>
 
+namespace vellumo {
+class DataSource;
+}
+
 class TFormQRListe : public QWidget {
 public:
-    explicit TFormQRListe(QWidget* parent = nullptr) : QWidget(parent) {
-        setObjectName(QStringLiteral("FormQRListe"));
-        setWindowTitle(QStringLiteral("FormQRListe"));
-    }
+    explicit TFormQRListe(vellumo::DataSource& source, QWidget* parent = nullptr);
+
+    vellumo::report::TQuickReport QuickReport;
+    vellumo::report::TQRBand* QRBand1; // title
+    vellumo::report::TQRBand* QRBand2; // page header
+    vellumo::report::TQRBand* QRBand3; // detail
+    vellumo::report::TQRLabel* QRLabel1;
+    vellumo::report::TQRShape* Punktlinie;
+
+private:
+    vellumo::print::StoreRows rows_;
 };

@@ -1,13 +1,53 @@
-// The envelope printing dialog.
-// Only the frame so far: the program creates it at start-up like every window.
+// The envelope dialog: format, recipient and sender text, their fonts, and
+// printing the envelope through the envelope report layout.
 #pragma once
 
 #include <QDialog>
+#include <QFont>
+#include <QStringList>
+
+namespace Ui {
+class TFormUmschalg;
+}
+class TFormQR;
+class QFontDialog;
+class QPlainTextEdit;
 
 class TFormUmschalg : public QDialog {
+    Q_OBJECT
 public:
-    explicit TFormUmschalg(QWidget* parent = nullptr) : QDialog(parent) {
-        setObjectName(QStringLiteral("FormUmschalg"));
-        setWindowTitle(QStringLiteral("Umschlag drucken"));
-    }
+    explicit TFormUmschalg(QWidget* parent = nullptr);
+    ~TFormUmschalg() override;
+
+    // The envelope layout printed to (the program-wide FormQR when not set).
+    void setReportLayout(TFormQR* layout) { layout_ = layout; }
+
+    // Fills the recipient lines from the texts of the main window's entry
+    // fields and shows the dialog modally.
+    int ShowFor(const QString& vorname, const QString& name, const QString& strasse,
+                const QString& plz, const QString& ort);
+
+    // Shared by both font buttons; opens with the font it last returned.
+    QFontDialog* FontDialog;
+
+    // Prints the envelope from the dialog's state (also the default button).
+    void DruckenButtonClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void done(int result) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void ComboBox1DblClick();
+    void AbsCheckBoxClick(QObject* sender);
+    void ButtonFontEmpfaengerClick(QObject* sender);
+    void FormClose();
+    TFormQR* reportLayout() const;
+
+    Ui::TFormUmschalg* ui;
+    TFormQR* layout_ = nullptr;
+    QFont lastFont_;
 };

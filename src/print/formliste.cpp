@@ -1,0 +1,56 @@
+#include "print/formliste.h"
+
+#include "app/windows.h"
+#include "print/formqrliste.h"
+#include "ui/keypreview.h"
+#include "ui/messages.h"
+#include "ui_formliste.h"
+
+#include <QStyle>
+
+using namespace vellumo;
+
+TFormListe::TFormListe(QWidget* parent) : QDialog(parent), ui(new Ui::TFormListe) {
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("FormListe"));
+    setFixedSize(427, 157);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    ui->DruckenButton->setIcon(QIcon::fromTheme(QStringLiteral("document-print"),
+                                                QIcon(QStringLiteral(":/icons/liste.png"))));
+    ui->VorschauButton->setIcon(
+        QIcon::fromTheme(QStringLiteral("document-print-preview"),
+                         style()->standardIcon(QStyle::SP_FileDialogContentsView)));
+    ui->AbbruchButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+
+    connect(ui->DruckenButton, &QPushButton::clicked, this,
+            guarded([this] { DruckenButtonClick(ui->DruckenButton); }));
+    connect(ui->VorschauButton, &QPushButton::clicked, this,
+            guarded([this] { DruckenButtonClick(ui->VorschauButton); }));
+    connect(ui->AbbruchButton, &QPushButton::clicked, this, [this] { reject(); });
+    installKeyPreview(this);
+}
+
+TFormListe::~TFormListe() {
+    delete ui;
+}
+
+void TFormListe::DruckenButtonClick(QObject* sender) {
+    TFormQRListe* layout = layout_ ? layout_ : FormQRListe;
+    if (!layout)
+        return;
+    layout->Punktlinie->Enabled = ui->CheckBoxGitternetz->isChecked();
+    layout->QRLabel1->Caption = ui->UeberschriftEdit->text();
+    if (sender == ui->VorschauButton)
+        layout->QuickReport.Preview(this);
+    else
+        layout->QuickReport.Print(this);
+    accept();
+}
+
+bool TFormListe::eventFilter(QObject* watched, QEvent* event) {
+    if (previewedKey(watched, event) == 27) {
+        reject();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,89 @@
+#include "print/printrules.h"
+
+#include "database/recordstore.h"
+#include "settings/profile.h"
+
+#include <QDir>
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
+
+namespace vellumo::print {
+
+namespace {
+const QString kSection = QStringLiteral("Absender");
+const QString kPrint = QStringLiteral("Drucken");
+} // namespace
+
+QStringList recipientLines(const QString& vorname, const QString& name, const QString& strasse,
+                           const QString& plz, const QString& ort) {
+    return {vorname + u' ' + name, strasse, plz + u' ' + ort};
+}
+
+QString senderIniPath(const QString& workingDirectory) {
+    // QDir joins with one separator, also after a root directory.
+    const QDir dir(workingDirectory.isEmpty() ? QDir::currentPath() : workingDirectory);
+    return dir.filePath(QStringLiteral("ABSENDER.INI"));
+}
+
+SenderSettings loadSenderSettings(const QString& iniPath) {
+    SenderSettings settings;
+    for (int i = 0; i < 5; ++i)
+        settings.lines << GetPrivateProfileString(kSection, QString::number(i), QString(), iniPath);
+    settings.print =
+        GetPrivateProfileString(kSection, kPrint, QStringLiteral("1"), iniPath) != u"0";
+    return settings;
+}
+
+void saveSenderSettings(const QString& iniPath, const QStringList& lines, bool print) {
+    for (int i = 0; i < 5; ++i)
+        WritePrivateProfileString(kSection, QString::number(i), lines.value(i), iniPath);
+    WritePrivateProfileString(kSection, kPrint, print ? QStringLiteral("1") : QStringLiteral("0"),
+                              iniPath);
+}
+
+QStringList displayedLines(QPlainTextEdit* edit) {
+    QStringList lines;
+    QTextDocument* document = edit->document();
+    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(document->documentLayout());
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        if (layout)
+            layout->ensureBlockLayout(block);
+        const QTextLayout* lineLayout = block.layout();
+        if (!lineLayout || lineLayout->lineCount() <= 1) {
+            lines << text;
+            continue;
+        }
+        for (int i = 0; i < lineLayout->lineCount(); ++i) {
+            const QTextLine line = lineLayout->lineAt(i);
+            QString piece = text.mid(line.textStart(), line.textLength());
+            // The blank at a soft break belongs to neither line.
+            if (i + 1 < lineLayout->lineCount())
+                while (piece.endsWith(u' '))
+                    piece.chop(1);
+            lines << piece;
+        }
+    }
+    return lines;
+}
+
+bool StoreRows::First() {
+    store_.GoToFirst();
+    return store_.IsTableOpen() && !store_.isEmpty();
+}
+
+bool StoreRows::Next() {
+    const int position = store_.visiblePosition();
+    if (position < 0 || position + 1 >= store_.visibleCount())
+        return false;
+    store_.StepForward();
+    return true;
+}
+
+QString StoreRows::FieldText(const QString& field) const {
+    return store_.fieldText(field);
+}
+
+} // namespace vellumo::print
