@@ -508,6 +508,88 @@ private slots:
         QCOMPARE(label("DatumDBText")->text(), QStringLiteral("17.05.2024"));
     }
 
+    // "&Neu" that fails after closing the table that was open, and "&Öffnen"
+    // of a file that is no table: the window says the table is closed.
+    void failedNewOrOpenShowsTheClosedTable() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        QFile junk(sandbox->file("kaputt.db"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(3000, 'x'));
+        junk.close();
+        showWindow();
+        auto expectClosed = [&](const char* step) {
+            QVERIFY2(!window->Datentabelle.IsTableOpen(), step);
+            QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0"));
+            QCOMPARE(label("StatusLabel")->text(), QString());
+            for (const QObject* control : window->tableControls()) {
+                const auto* action = qobject_cast<const QAction*>(control);
+                const auto* widget = qobject_cast<const QWidget*>(control);
+                QVERIFY2(action ? !action->isEnabled() : !widget->isEnabled(),
+                         qPrintable(control->objectName()));
+            }
+        };
+        auto newTableFails = [&](const QString& name) {
+            QString error;
+            whenModal([&, name](QWidget* modal) {
+                auto* edit = modal->findChild<QLineEdit*>("Edit");
+                edit->setText(name);
+                whenModal([&](QWidget* box) {
+                    error = messageText(box);
+                    clickButton(box, "OK");
+                });
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+            reactivate();
+            return error.remove(QChar(0x200B));
+        };
+
+        openByDialog(sandbox->file("Kunden.db"));
+        QCOMPARE(label("StatusLabel")->text(), QStringLiteral("1/1"));
+        QString error = newTableFails("Fehlt/Adressen");
+        QVERIFY2(error.endsWith("Das Verzeichnis existiert nicht."), qPrintable(error));
+        expectClosed("missing directory");
+        // Typing in a field of the closed window starts nothing.
+        QVERIFY(!edit("DBEditName")->isEnabled());
+
+        openByDialog(sandbox->file("Kunden.db"));
+        error = newTableFails(QString(255, 'n'));
+        QVERIFY2(error.endsWith("Der Dateiname ist zu lang."), qPrintable(error));
+        expectClosed("name too long");
+
+        openByDialog(sandbox->file("Kunden.db"));
+        QCOMPARE(label("StatusLabel")->text(), QStringLiteral("1/1"));
+        openByDialog(sandbox->file("kaputt.db"));
+        expectClosed("no table");
+        QCOMPARE(readTable(sandbox->file("Kunden.db")).size(), 1);
+    }
+
+    // The question after a failed save at the end takes Enter as "&Nein":
+    // pressing Enter twice keeps the program and the typed text.
+    void exitQuestionDefaultsToNo() {
+        const QString table = sandbox->file("Kunden.db");
+        makeTable(table, {{"Meier", "Anna", "Bonn"}, {"Zander", "Anna", "Bonn"}});
+        showWindow();
+        openByDialog(table);
+        window->Datentabelle.StepForward();
+        edit("DBEditName")->setFocus();
+        edit("DBEditName")->selectAll();
+        typeText(edit("DBEditName"), "Meier");
+        QString question;
+        whenModal([&](QWidget* error) {
+            whenModal([&](QWidget* box) {
+                question = messageText(box);
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            QTest::keyClick(error, Qt::Key_Return);
+        });
+        QVERIFY(!window->close());
+        QVERIFY(question.startsWith("Die Änderungen konnten nicht gespeichert werden."));
+        QVERIFY(window->isVisible());
+        QCOMPARE(edit("DBEditName")->text(), QStringLiteral("Meier"));
+        QVERIFY(window->Datentabelle.HasUnsavedChanges());
+    }
+
     // Ending the program saves what was typed, but no record that holds only
     // its automatic creation date, and asks when the save fails.
     void endOfProgram() {
