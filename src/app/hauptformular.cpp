@@ -8,6 +8,7 @@
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
+#include "data/tablefile.h"
 #include "database/boundcontrols.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
@@ -48,8 +49,6 @@ namespace {
 constexpr int DefaultEntryBackground = 8454143; // light yellow
 constexpr int DefaultWindowColour = 12632256;   // silver
 
-const QString ParadoxFilter = QStringLiteral("Paradox-Dateien (*.db *.DB *.Db *.dB)");
-
 } // namespace
 
 THauptformular::THauptformular(QWidget* parent)
@@ -89,7 +88,7 @@ THauptformular::THauptformular(QWidget* parent)
     openDialog_->setOption(QFileDialog::DontUseNativeDialog);
     openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
     openDialog_->setFileMode(QFileDialog::ExistingFile);
-    openDialog_->setNameFilter(ParadoxFilter);
+    openDialog_->setNameFilter(QString::fromLatin1(vellumo::data::ParadoxFilter));
     openDialog_->setDefaultSuffix(QStringLiteral("db"));
     openDialog_->setDirectory(QDir::currentPath());
     openDialog_->installEventFilter(this);
@@ -258,75 +257,15 @@ void THauptformular::notAvailable() {
 // ---- Datei -----------------------------------------------------------------
 
 void THauptformular::NeuClick() {
-    QString name = QStringLiteral("Adressen");
-    if (!vellumo::inputQuery(QStringLiteral("Neue Datenbank erzeugen"),
-                             QStringLiteral("Geben Sie den neuen Dateinamen ein"), name, this))
-        return;
-
-    // The file the store will create: a name with an extension of its own is
-    // taken as it is (the store adds ".db" only to a bare name), so the
-    // question below guards whatever file would be replaced.
-    const QString fileName =
-        QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".db") : name;
-    const bool overwrite = QFileInfo(fileName).isFile();
-    if (overwrite &&
-        !vellumo::confirm(QStringLiteral("Eine Datei mit diesem Namen existiert bereits! Soll sie "
-                                         "überschrieben werden?"),
-                          this))
-        return;
-    repaint();
-
-    Datentabelle.CloseTable();
-    // Deleted only once the open table is closed: it may be this very file.
-    if (overwrite && !QFile::remove(fileName))
-        throw std::runtime_error(
-            QStringLiteral("Die Datei %1 kann nicht gelöscht werden").arg(fileName).toStdString());
-
-    Datentabelle.BindTable(name);
-    vellumo::DeclareAddressTable(Datentabelle, name);
-    Datentabelle.CreateTableFile();
-    Datentabelle.OpenTable();
-    setWindowTitle(QStringLiteral("Vellumo V1.0 - ") + fileName);
-    EnableTableControls();
-    ui->DBEditName->setFocus();
-    Datentabelle.BeginEdit();
-    Datentabelle.SetFieldDate(QStringLiteral("Erstellt"), vellumo::now());
+    vellumo::data::NeuClick(Datentabelle, BaseCaption, fileWindow());
 }
 
 void THauptformular::OeffnenClick() {
-    // The default-table dialog gives the same dialog a title of its own.
-    openDialog_->setWindowTitle(QStringLiteral("Öffnen"));
-    openDialog_->setNameFilter(ParadoxFilter);
-    if (openDialog_->exec() != QDialog::Accepted)
-        return;
-    const QStringList chosen = openDialog_->selectedFiles();
-    if (chosen.isEmpty())
-        return;
-    const QString path = chosen.first();
-    repaint();
-
-    Datentabelle.CloseTable();
-    try {
-        Datentabelle.BindTable(path);
-        Datentabelle.OpenTable();
-        setWindowTitle(BaseCaption + QStringLiteral(" - ") + fileNamePart(path));
-        EnableTableControls();
-        ui->DBEditName->setFocus();
-    } catch (const std::exception&) {
-        // A file that is no table (or not ours) is left closed without a word.
-        if (!Datentabelle.IsTableOpen())
-            DisableTableControls();
-        setWindowTitle(BaseCaption);
-    }
+    vellumo::data::OeffnenClick(Datentabelle, *openDialog_, BaseCaption, fileWindow());
 }
 
 void THauptformular::SchliessenClick() {
-    if (Datentabelle.HasUnsavedChanges())
-        Datentabelle.SaveRecord();
-    Datentabelle.CloseTable();
-    DisableTableControls();
-    ui->StatusLabel->clear();
-    setWindowTitle(BaseCaption);
+    vellumo::data::SchliessenClick(Datentabelle, BaseCaption, fileWindow());
 }
 
 void THauptformular::EndeClick() {
@@ -334,10 +273,15 @@ void THauptformular::EndeClick() {
 }
 
 QString THauptformular::fileNamePart(const QString& path) {
-    qsizetype cut = -1;
-    for (const QChar separator : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')})
-        cut = std::max(cut, path.lastIndexOf(separator));
-    return path.mid(cut + 1);
+    return vellumo::data::fileNamePart(path);
+}
+
+vellumo::data::FileWindow THauptformular::fileWindow() {
+    return {{[this](const QString& caption) { setWindowTitle(caption); },
+             [this] { EnableTableControls(); }, [this] { DisableTableControls(); }},
+            [this](const QString& text) { ui->StatusLabel->setText(text); },
+            [this] { ui->DBEditName->setFocus(); },
+            this};
 }
 
 // ---- Table events --------------------------------------------------------------
@@ -356,8 +300,7 @@ void THauptformular::DatentabelleBeforePost() {
 }
 
 void THauptformular::ShowRecordPosition() {
-    ui->StatusLabel->setText(
-        QStringLiteral("%1/%2").arg(Datentabelle.RecordNumber()).arg(Datentabelle.CountRecords()));
+    ui->StatusLabel->setText(vellumo::data::recordPosition(Datentabelle));
 }
 
 // ---- Record bar and entry fields ---------------------------------------------
@@ -495,47 +438,8 @@ bool THauptformular::FormKeyPress(QObject* watched, int key, Qt::KeyboardModifie
 
 // ---- End of the program ------------------------------------------------------------
 
-bool THauptformular::holdsOnlyCreationStamp() const {
-    for (const vellumo::FieldInfo& field : Datentabelle.fields()) {
-        if (field.name.compare(QStringLiteral("Erstellt"), Qt::CaseInsensitive) == 0)
-            continue;
-        const QVariant value = Datentabelle.fieldValue(field.name);
-        if (value.isNull())
-            continue;
-        if (value.typeId() == QMetaType::QString && value.toString().isEmpty())
-            continue;
-        if (value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty())
-            continue;
-        if (value.typeId() == QMetaType::QDate && !value.toDate().isValid())
-            continue;
-        return false;
-    }
-    return true;
-}
-
-bool THauptformular::settleBeforeEnd() {
-    if (!Datentabelle.IsTableOpen())
-        return true;
-    try {
-        // Asking writes the text still pending in an entry field first.
-        if (!Datentabelle.HasUnsavedChanges())
-            return true;
-        if (Datentabelle.state() == vellumo::StoreState::Inserting && holdsOnlyCreationStamp()) {
-            Datentabelle.DiscardChanges();
-            return true;
-        }
-        Datentabelle.SaveRecord();
-        return true;
-    } catch (const std::exception& error) {
-        vellumo::showError(vellumo::errorText(error), this);
-        return vellumo::confirm(QStringLiteral("Die Änderungen konnten nicht gespeichert werden. "
-                                               "Trotzdem beenden und die Änderungen verwerfen?"),
-                                this);
-    }
-}
-
 void THauptformular::closeEvent(QCloseEvent* event) {
-    if (!settleBeforeEnd()) {
+    if (!vellumo::data::settleBeforeEnd(Datentabelle, this)) {
         event->ignore();
         return;
     }

@@ -11,6 +11,9 @@
 
 #include <memory>
 
+namespace vellumo::data {
+struct FileWindow;
+}
 namespace Ui {
 class THauptformular;
 }
@@ -95,10 +98,7 @@ private:
     void connectHandlers();
     void bindControls();
     void notAvailable();
-    // End of the program: stores what the person typed; false keeps the
-    // program open.
-    bool settleBeforeEnd();
-    bool holdsOnlyCreationStamp() const;
+    vellumo::data::FileWindow fileWindow();
 
     QFileDialog* openDialog_;
     QString lastOpenFile_;
