@@ -1,5 +1,7 @@
 #include "data/defaulttable.h"
 
+#include "data/tablefile.h"
+
 #include "database/recordstore.h"
 #include "settings/profile.h"
 
@@ -8,11 +10,6 @@
 #include <exception>
 
 namespace vellumo::data {
-
-QString tableFileNamePart(const QString& name) {
-    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
-    return name.mid(slash + 1);
-}
 
 bool OpenDefaultTable(RecordStore& store, const QString& baseCaption, const TableWindow& window,
                       const QString& setupIni) {
@@ -25,7 +22,7 @@ bool OpenDefaultTable(RecordStore& store, const QString& baseCaption, const Tabl
         store.CloseTable();
         store.BindTable(name);
         store.OpenTable();
-        window.setCaption(baseCaption + QStringLiteral(" - ") + tableFileNamePart(name));
+        window.setCaption(tableCaption(baseCaption, name));
         window.enableTableControls();
     } catch (...) {
         // Start-up stays silent whatever the stored name points at.

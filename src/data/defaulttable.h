@@ -18,9 +18,6 @@ struct TableWindow {
     std::function<void()> disableTableControls;
 };
 
-// The text after the last directory separator: the caption shows only this.
-QString tableFileNamePart(const QString& name);
-
 // Reads "FileName" of section "Standardtabelle" from setupIni (default
 // "Error"). When no file of that name exists (a relative name is looked up in
 // the working directory) nothing happens: no table, the designed caption.

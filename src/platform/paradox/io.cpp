@@ -13,21 +13,48 @@
 namespace px {
 namespace {
 
+// Whether the directory a path names its file in is missing (ENOENT says
+// only that some part of the path is).
+bool directoryMissing(const std::string& path) {
+    const std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    struct stat info {};
+    return ::stat(path.substr(0, slash).c_str(), &info) != 0 || !S_ISDIR(info.st_mode);
+}
+
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
     const int err = errno;
     std::string reason;
+    // The system's own texts are English; these are the ones a user meets.
     switch (err) {
     case ENOENT:
-        reason = "Die Datei existiert nicht";
+        reason = directoryMissing(path) ? "Das Verzeichnis existiert nicht"
+                                        : "Die Datei existiert nicht";
+        break;
+    case ENOTDIR:
+        reason = "Das Verzeichnis existiert nicht";
         break;
     case EACCES:
     case EPERM:
-    case EROFS:
         reason = "Zugriff verweigert";
+        break;
+    case EROFS:
+        reason = "Der Datenträger ist schreibgeschützt";
         break;
     case ENOSPC:
     case EDQUOT:
         reason = "Der Datenträger ist voll";
+        break;
+    case ENAMETOOLONG:
+        reason = "Der Dateiname ist zu lang";
+        break;
+    case EMFILE:
+    case ENFILE:
+        reason = "Zu viele Dateien geöffnet";
+        break;
+    case EIO:
+        reason = "Ein-/Ausgabefehler des Datenträgers";
         break;
     default:
         reason = std::strerror(err);

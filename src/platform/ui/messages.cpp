@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,8 +17,43 @@ QWidget* ownerOr(QWidget* parent) {
     return parent ? parent : QApplication::activeWindow();
 }
 
+// A path has no blank to wrap at, so the box would grow as wide as the screen
+// and the window manager would cut it. Words wider than a box should be get
+// invisible break opportunities after their separators.
+QString wrappable(const QString& text, const QFont& font) {
+    constexpr int widestWord = 360;
+    const QFontMetrics metrics(font);
+    QString result;
+    result.reserve(text.size());
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && !text.at(end).isSpace())
+            ++end;
+        const QString word = text.mid(start, end - start);
+        if (metrics.horizontalAdvance(word) <= widestWord) {
+            result += word;
+        } else {
+            int run = 0;
+            for (const QChar c : word) {
+                result += c;
+                ++run;
+                if (c == QLatin1Char('/') || c == QLatin1Char('\\') || run >= 40) {
+                    result += QChar(0x200B);
+                    run = 0;
+                }
+            }
+        }
+        while (end < text.size() && text.at(end).isSpace())
+            result += text.at(end++);
+        start = end;
+    }
+    return result;
+}
+
 void showBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* parent) {
-    QMessageBox box(icon, title, text, QMessageBox::NoButton, ownerOr(parent));
+    QMessageBox box(icon, title, QString(), QMessageBox::NoButton, ownerOr(parent));
+    box.setText(wrappable(text, box.font()));
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
@@ -41,15 +77,26 @@ void showErrorMessage(const QString& text, QWidget* parent) {
     showBox(QMessageBox::Critical, QStringLiteral("Fehler"), text, parent);
 }
 
-bool confirm(const QString& text, QWidget* parent) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigen"), text,
+namespace {
+bool ask(const QString& text, QWidget* parent, bool yesIsDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigen"), QString(),
                     QMessageBox::NoButton, ownerOr(parent));
+    box.setText(wrappable(text, box.font()));
     QPushButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
+    box.setDefaultButton(yesIsDefault ? yes : no);
     box.setEscapeButton(no);
     box.exec();
     return box.clickedButton() == yes;
+}
+} // namespace
+
+bool confirm(const QString& text, QWidget* parent) {
+    return ask(text, parent, true);
+}
+
+bool confirmDefaultNo(const QString& text, QWidget* parent) {
+    return ask(text, parent, false);
 }
 
 void showNotAvailable(QWidget* parent) {

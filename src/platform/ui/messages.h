@@ -22,6 +22,9 @@ void showErrorMessage(const QString& text, QWidget* parent = nullptr); // "Fehle
 // "Bestätigen" with "&Ja" (default) and "&Nein" (also Esc and the close box);
 // true only for "&Ja".
 bool confirm(const QString& text, QWidget* parent = nullptr);
+// The same box with "&Nein" as default, for a question whose "&Ja" throws
+// something away: Enter pressed once too often keeps it.
+bool confirmDefaultNo(const QString& text, QWidget* parent = nullptr);
 
 // The box shown by menu items and buttons whose feature is not there yet.
 void showNotAvailable(QWidget* parent = nullptr);

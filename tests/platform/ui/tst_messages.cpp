@@ -107,6 +107,36 @@ private slots:
         QVERIFY(vellumo::confirm("Wirklich?"));
         whenModal([](QWidget* modal) { modal->close(); });
         QVERIFY(!vellumo::confirm("Wirklich?"));
+
+        // A question whose "&Ja" throws something away: Enter keeps it.
+        whenModal([&](QWidget* modal) {
+            seen = describe(modal);
+            QTest::keyClick(modal, Qt::Key_Return);
+        });
+        QVERIFY(!vellumo::confirmDefaultNo("Verwerfen?"));
+        QCOMPARE(seen.buttons, (QStringList{"&Ja", "&Nein"}));
+        whenModal([](QWidget* modal) { clickButton(modal, "&Ja"); });
+        QVERIFY(vellumo::confirmDefaultNo("Verwerfen?"));
+    }
+
+    // A path longer than the screen is wide wraps inside the box, which stays
+    // on the screen, and every character of it is still shown.
+    void longPathsWrap() {
+        const QString path = "/home/anna/" + QString(12, 'x') + "/" +
+                             QStringList(QList<QString>(30, "Verzeichnis")).join('/') +
+                             "/Adressen.db";
+        const QString text =
+            "Die Datei kann nicht geöffnet werden: \"" + path + "\": Der Dateiname ist zu lang.";
+        QString shown;
+        int width = 0;
+        whenModal([&](QWidget* modal) {
+            shown = messageText(modal);
+            width = modal->width();
+            clickButton(modal, "OK");
+        });
+        vellumo::showError(text);
+        QVERIFY2(width < 800, qPrintable(QString::number(width)));
+        QCOMPARE(shown.remove(QChar(0x200B)), text);
     }
 
     void inputBox() {

@@ -1,0 +1,166 @@
+#include "data/tablefile.h"
+
+#include "data/addresstable.h"
+#include "database/recordstore.h"
+#include "system/system.h"
+#include "ui/messages.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QWidget>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace vellumo::data {
+
+namespace {
+void call(const std::function<void()>& step) {
+    if (step)
+        step();
+}
+template <class Arg> void call(const std::function<void(Arg)>& step, const QString& value) {
+    if (step)
+        step(value);
+}
+} // namespace
+
+QString fileNamePart(const QString& path) {
+    qsizetype cut = -1;
+    for (const QChar separator : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')})
+        cut = std::max(cut, path.lastIndexOf(separator));
+    return path.mid(cut + 1);
+}
+
+QString tableCaption(const QString& baseCaption, const QString& path) {
+    return baseCaption + QStringLiteral(" - ") + fileNamePart(path);
+}
+
+void showClosedTable(const FileWindow& window, const QString& baseCaption) {
+    call(window.table.disableTableControls);
+    call(window.setStatusText, QString());
+    call(window.table.setCaption, baseCaption);
+}
+
+void NeuClick(RecordStore& store, const QString& baseCaption, const FileWindow& window) {
+    QString name = QStringLiteral("Adressen");
+    if (!inputQuery(QStringLiteral("Neue Datenbank erzeugen"),
+                    QStringLiteral("Geben Sie den neuen Dateinamen ein"), name, window.owner))
+        return;
+
+    // The file the store will create: a name with an extension of its own is
+    // taken as it is (the store adds ".db" only to a bare name), so the
+    // question below guards whatever file would be replaced.
+    const QString fileName =
+        QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".db") : name;
+    const bool overwrite = QFileInfo(fileName).isFile();
+    if (overwrite && !confirm(QStringLiteral("Eine Datei mit diesem Namen existiert bereits! "
+                                             "Soll sie überschrieben werden?"),
+                              window.owner))
+        return;
+    if (window.owner)
+        window.owner->repaint();
+
+    store.CloseTable();
+    try {
+        // Deleted only once the open table is closed: it may be this very file.
+        // Never while another program writes it (the store takes its lock first).
+        if (overwrite)
+            store.DeleteTableFile(fileName);
+
+        store.BindTable(name);
+        DeclareAddressTable(store, name);
+        store.CreateTableFile();
+        store.OpenTable();
+        call(window.table.setCaption, QString::fromUtf8(NewCaption) + fileName);
+        call(window.table.enableTableControls);
+        call(window.focusFirstField);
+        store.BeginEdit();
+        store.SetFieldDate(QStringLiteral("Erstellt"), now());
+    } catch (...) {
+        // The old table is gone: the window must not go on showing it.
+        if (!store.IsTableOpen())
+            showClosedTable(window, baseCaption);
+        throw;
+    }
+}
+
+void OeffnenClick(RecordStore& store, QFileDialog& openDialog, const QString& baseCaption,
+                  const FileWindow& window) {
+    // The default-table dialog gives the same dialog a title of its own.
+    openDialog.setWindowTitle(QStringLiteral("Öffnen"));
+    openDialog.setNameFilter(QString::fromLatin1(ParadoxFilter));
+    if (openDialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = openDialog.selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    const QString path = chosen.first();
+    if (window.owner)
+        window.owner->repaint();
+
+    store.CloseTable();
+    try {
+        store.BindTable(path);
+        store.OpenTable();
+        call(window.table.setCaption, tableCaption(baseCaption, path));
+        call(window.table.enableTableControls);
+        call(window.focusFirstField);
+    } catch (const std::exception&) {
+        // A file that is no table (or not ours) is left closed without a word.
+        if (!store.IsTableOpen())
+            showClosedTable(window, baseCaption);
+        else
+            call(window.table.setCaption, baseCaption);
+    }
+}
+
+void SchliessenClick(RecordStore& store, const QString& baseCaption, const FileWindow& window) {
+    if (store.HasUnsavedChanges())
+        store.SaveRecord();
+    store.CloseTable();
+    showClosedTable(window, baseCaption);
+}
+
+bool holdsOnlyCreationStamp(const RecordStore& store) {
+    for (const FieldInfo& field : store.fields()) {
+        if (field.name.compare(QStringLiteral("Erstellt"), Qt::CaseInsensitive) == 0)
+            continue;
+        const QVariant value = store.fieldValue(field.name);
+        if (value.isNull())
+            continue;
+        if (value.typeId() == QMetaType::QString && value.toString().isEmpty())
+            continue;
+        if (value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty())
+            continue;
+        if (value.typeId() == QMetaType::QDate && !value.toDate().isValid())
+            continue;
+        return false;
+    }
+    return true;
+}
+
+bool settleBeforeEnd(RecordStore& store, QWidget* owner) {
+    if (!store.IsTableOpen())
+        return true;
+    try {
+        // Asking writes the text still pending in an entry field first.
+        if (!store.HasUnsavedChanges())
+            return true;
+        if (store.state() == StoreState::Inserting && holdsOnlyCreationStamp(store)) {
+            store.DiscardChanges();
+            return true;
+        }
+        store.SaveRecord();
+        return true;
+    } catch (const std::exception& error) {
+        showError(errorText(error), owner);
+        // Enter pressed once too often must not throw the edit away.
+        return confirmDefaultNo(QStringLiteral("Die Änderungen konnten nicht gespeichert werden. "
+                                               "Trotzdem beenden und die Änderungen verwerfen?"),
+                                owner);
+    }
+}
+
+} // namespace vellumo::data
