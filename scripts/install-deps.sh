@@ -22,7 +22,7 @@ packages=(
     # vCard cross-check with an independent parser
     python3 python3-vobject
     # a display, a window manager and X tools for looking at the program
-    xvfb xauth openbox x11-utils xclip imagemagick
+    xvfb xauth openbox x11-utils xclip imagemagick xdotool
     # shared compiler cache for the several build trees
     ccache
 )
