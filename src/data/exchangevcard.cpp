@@ -308,7 +308,9 @@ public:
             address_.problem = d.problem;
             return;
         }
-        const QString& v = d.text;
+        // Line breaks inside values are LF here, as in the table's memo.
+        QString v = d.text;
+        v.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         if (p.name == "N") {
             const QStringList n = components(v, u';');
             set("Name", component(n, 0));

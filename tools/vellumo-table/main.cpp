@@ -3,10 +3,15 @@
 //   vellumo-table info FILE    header facts and the fields
 //   vellumo-table dump FILE    every record in key order as CSV (UTF-8)
 //   vellumo-table check FILE   exit 0 when sound, 1 with the list of problems
+//   vellumo-table export --vcard|--csv TABLE [FILE]   addresses out (stdout without FILE)
+//   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were refused
 //
-// The table is only ever opened for reading. Errors go to standard error with
-// exit code 2.
+// Only import changes a table; the other commands open it for reading. Errors
+// go to standard error with exit code 2.
 #include "format.h"
+#ifdef VELLUMO_TABLE_EXCHANGE
+#include "exchangecommands.h"
+#endif
 
 #include "paradox/table.h"
 
@@ -97,12 +102,20 @@ int check(px::Table& table) {
 
 int usage() {
     std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n");
+#ifdef VELLUMO_TABLE_EXCHANGE
+    std::fprintf(stderr, "        vellumo-table export --vcard|--csv TABELLE [DATEI]\n"
+                         "        vellumo-table import TABELLE DATEI\n");
+#endif
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef VELLUMO_TABLE_EXCHANGE
+    if (argc >= 2 && vtable::isExchangeCommand(argv[1]))
+        return vtable::exchangeCommand(argc, argv);
+#endif
     if (argc != 3)
         return usage();
     const std::string command = argv[1];

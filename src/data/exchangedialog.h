@@ -1,0 +1,20 @@
+// The main window's "&Exportieren …" and "&Importieren …".
+#pragma once
+
+class QWidget;
+
+namespace vellumo {
+class RecordStore;
+}
+
+namespace vellumo::data {
+
+// Writes the visible records (the filter respected) to a vCard or CSV file
+// chosen in a save dialog, after storing a record still being edited.
+void ExportierenClick(RecordStore& store, QWidget* parent);
+
+// Reads a chosen .vcf or .csv file into the open table, with a progress
+// window that can be cancelled, and ends with one summary box.
+void ImportierenClick(RecordStore& store, QWidget* parent);
+
+} // namespace vellumo::data
