@@ -1,10 +1,13 @@
 #include "app/hauptformular.h"
 
 #include "aids/aboutbox.h"
+#include "aids/clipboard.h"
+#include "aids/colours.h"
+#include "aids/fieldtips.h"
 #include "aids/formkalender.h"
 #include "aids/helpwindow.h"
-#include "data/addresstable.h"
 #include "app/windows.h"
+#include "data/addresstable.h"
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
@@ -46,8 +49,7 @@ static void initialiseResources() {
 
 namespace {
 
-constexpr int DefaultEntryBackground = 8454143; // light yellow
-constexpr int DefaultWindowColour = 12632256;   // silver
+constexpr int DefaultWindowColour = 12632256; // silver
 
 } // namespace
 
@@ -99,6 +101,11 @@ THauptformular::THauptformular(QWidget* parent)
     Datentabelle.BeforeClose = [this] { DatentabelleBeforeClose(); };
     Datentabelle.BeforePost = [this] { DatentabelleBeforePost(); };
 
+    colours_ = new vellumo::aids::ColourSettings(
+        this,
+        [this](vellumo::aids::ColourKey key, const QColor& colour) { applyColour(key, colour); });
+    new vellumo::aids::FieldTip(ui->DBEditEmail);
+    new vellumo::aids::FieldTip(ui->DBEditWWW);
     Kalender = new TKalDlg(this);
     bindControls();
     connectHandlers();
@@ -132,11 +139,7 @@ THauptformular::~THauptformular() {
 
 void THauptformular::FormCreate() {
     BaseCaption = QStringLiteral("Vellumo V2.0");
-    setEntryBackground(vellumo::colourFromValue(DefaultEntryBackground));
-    setEntryText(vellumo::colourFromValue(0));
-    setLabelText(vellumo::colourFromValue(0));
-    setGroupText(vellumo::colourFromValue(0));
-    setWindowColour(vellumo::colourFromValue(DefaultWindowColour));
+    colours_->load();
     vellumo::data::OpenDefaultTable(Datentabelle, BaseCaption,
                                     {[this](const QString& caption) { setWindowTitle(caption); },
                                      [this] { EnableTableControls(); },
@@ -210,6 +213,29 @@ void THauptformular::connectHandlers() {
             notAvailable();
     });
 
+    onAction(ui->Ausschneiden, [this] { AusschneidenClick(); });
+    onButton(ui->ButtonCutAll, [this] { AusschneidenClick(); });
+    onAction(ui->Kopieren, [this] { KopierenClick(); });
+    onButton(ui->ButtonCopyAll, [this] { KopierenClick(); });
+    onAction(ui->Einfuegen, [this] { EinfuegenClick(); });
+    onButton(ui->ButtonPaste, [this] { EinfuegenClick(); });
+    onAction(ui->Loeschen, [this] { LoeschenClick(); });
+    onAction(ui->Feldaus, [this] { FeldausClick(); });
+    onAction(ui->Feldkopieren, [this] { FeldkopierenClick(); });
+    vellumo::aids::onMouseUp(ui->ButtonCutAll, [this](Qt::MouseButton button) {
+        vellumo::runGuarded([&] { ButtonCutAllMouseUp(button); });
+    });
+    vellumo::aids::onMouseUp(ui->ButtonCopyAll, [this](Qt::MouseButton button) {
+        vellumo::runGuarded([&] { ButtonCopyAllMouseUp(button); });
+    });
+
+    onAction(ui->EingabefelderHintergrund, [this] { EingabefelderHintergrundClick(); });
+    onAction(ui->EingabefelderText, [this] { EingabefelderTextClick(); });
+    onAction(ui->Text, [this] { TextClick(); });
+    onAction(ui->Gruppentext, [this] { GruppentextClick(); });
+    onAction(ui->Fenster, [this] { FensterClick(); });
+    onAction(ui->Standardeinstellungen1, [this] { Standardeinstellungen1Click(); });
+
     onButton(ui->ButtonGeburtstag, [this] {
         vellumo::aids::ButtonGeburtstagClick(*Kalender, ui->ButtonGeburtstag, Datentabelle);
     });
@@ -221,15 +247,7 @@ void THauptformular::connectHandlers() {
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
     // Features that later work fills in.
-    for (QAction* action :
-         {ui->Ausschneiden, ui->Kopieren, ui->Einfuegen,
-          ui->Loeschen, ui->Feldaus, ui->Feldkopieren, ui->EingabefelderHintergrund,
-          ui->EingabefelderText, ui->Text, ui->Gruppentext, ui->Fenster, ui->Standardeinstellungen1})
-        onAction(action, notYet);
-    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonCutAll),
-                                    static_cast<QAbstractButton*>(ui->ButtonCopyAll),
-                                    static_cast<QAbstractButton*>(ui->ButtonPaste),
-                                    static_cast<QAbstractButton*>(ui->ButtonSeePic),
+    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonSeePic),
                                     static_cast<QAbstractButton*>(ui->ButtonSavePic)})
         onButton(button, notYet);
 
@@ -318,6 +336,39 @@ void THauptformular::ButtonFirstClick(QObject* sender) {
          [this](const QString& question) { return vellumo::confirm(question, this); }});
 }
 
+// ---- Clipboard -------------------------------------------------------------------
+// Menu items and tool buttons never take the focus: the focus widget is the
+// field the user was typing in.
+
+void THauptformular::AusschneidenClick() {
+    vellumo::aids::cutSelection(focusWidget());
+}
+void THauptformular::KopierenClick() {
+    vellumo::aids::copySelection(focusWidget());
+}
+void THauptformular::EinfuegenClick() {
+    vellumo::aids::pasteClipboard(focusWidget());
+}
+void THauptformular::LoeschenClick() {
+    vellumo::aids::clearField(focusWidget());
+}
+void THauptformular::FeldausClick() {
+    vellumo::aids::cutWholeField(focusWidget());
+}
+void THauptformular::FeldkopierenClick() {
+    vellumo::aids::copyWholeField(focusWidget());
+}
+
+void THauptformular::ButtonCutAllMouseUp(Qt::MouseButton button) {
+    if (button == Qt::RightButton)
+        vellumo::aids::cutWholeField(focusWidget());
+}
+
+void THauptformular::ButtonCopyAllMouseUp(Qt::MouseButton button) {
+    if (button == Qt::RightButton)
+        vellumo::aids::copyWholeField(focusWidget());
+}
+
 // ---- Control states --------------------------------------------------------------
 
 QList<QObject*> THauptformular::tableControls() const {
@@ -352,6 +403,42 @@ void THauptformular::DisableTableControls() {
 }
 
 // ---- Colours ---------------------------------------------------------------------
+
+using vellumo::aids::ColourKey;
+
+void THauptformular::EingabefelderHintergrundClick() {
+    colours_->choose(ColourKey::Eingabe);
+}
+void THauptformular::EingabefelderTextClick() {
+    colours_->choose(ColourKey::EingabeText);
+}
+void THauptformular::TextClick() {
+    colours_->choose(ColourKey::Text);
+}
+void THauptformular::GruppentextClick() {
+    colours_->choose(ColourKey::Gruppentext);
+}
+void THauptformular::FensterClick() {
+    colours_->choose(ColourKey::Fenster);
+}
+void THauptformular::Standardeinstellungen1Click() {
+    colours_->setStandardColours();
+}
+
+void THauptformular::applyColour(ColourKey key, const QColor& colour) {
+    switch (key) {
+    case ColourKey::Eingabe:
+        return setEntryBackground(colour);
+    case ColourKey::EingabeText:
+        return setEntryText(colour);
+    case ColourKey::Text:
+        return setLabelText(colour);
+    case ColourKey::Gruppentext:
+        return setGroupText(colour);
+    case ColourKey::Fenster:
+        return setWindowColour(colour);
+    }
+}
 
 QList<QWidget*> THauptformular::entryControls() const {
     return {ui->DBEditName,        ui->DBEditVorname, ui->DBEditStrasse, ui->DBEditLand,
@@ -416,6 +503,8 @@ bool THauptformular::eventFilter(QObject* watched, QEvent* event) {
             openDialog_->selectFile(lastOpenFile_);
         return false;
     }
+    if (vellumo::aids::leaveClipboardKeysToMenu(watched, event))
+        return true;
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         return FormKeyPress(watched, key->key(), key->modifiers());

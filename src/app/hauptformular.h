@@ -20,6 +20,10 @@ class THauptformular;
 class QFileDialog;
 class QLabel;
 class TKalDlg;
+namespace vellumo::aids {
+enum class ColourKey;
+class ColourSettings;
+} // namespace vellumo::aids
 
 // The main window: menus, tool bar, record bar and the entry fields of the
 // current address. It owns the one address table of the program and its data
@@ -75,6 +79,27 @@ public:
     void UmschlagDruckenClick();
     void ListeDruckenClick();
 
+    // Menu "Bearbeiten" and the clipboard buttons, on the field that has the
+    // focus; the buttons' right click works on the whole field.
+    void AusschneidenClick();
+    void KopierenClick();
+    void EinfuegenClick();
+    void LoeschenClick();
+    void FeldausClick();
+    void FeldkopierenClick();
+    void ButtonCutAllMouseUp(Qt::MouseButton button);
+    void ButtonCopyAllMouseUp(Qt::MouseButton button);
+
+    // Menu "Einstellungen": the five colours and the standard set.
+    void EingabefelderHintergrundClick();
+    void EingabefelderTextClick();
+    void TextClick();
+    void GruppentextClick();
+    void FensterClick();
+    void Standardeinstellungen1Click();
+    // The colour dialog and what the other windows follow.
+    vellumo::aids::ColourSettings& colours() const { return *colours_; }
+
     // The five colours of the main window (default values at start-up).
     void setEntryBackground(const QColor& colour); // the 17 entry controls
     void setEntryText(const QColor& colour);       // the 17 entry controls
@@ -100,7 +125,10 @@ private:
     void notAvailable();
     vellumo::data::FileWindow fileWindow();
 
+    void applyColour(vellumo::aids::ColourKey key, const QColor& colour);
+
     QFileDialog* openDialog_;
+    vellumo::aids::ColourSettings* colours_;
     QString lastOpenFile_;
     std::unique_ptr<QStyle> groupStyle_;
 };

@@ -1,0 +1,96 @@
+#include "aids/colours.h"
+
+#include "settings/colourvalue.h"
+#include "settings/profile.h"
+
+#include <QColorDialog>
+#include <QDialog>
+
+#include <utility>
+
+namespace vellumo::aids {
+namespace {
+
+const QString Section = QStringLiteral("Colors");
+
+struct KeyInfo {
+    const char* name;
+    int start;
+    int standard;
+};
+
+// Light yellow entry fields and a silver window unless the file says
+// otherwise; the standard set has white entry fields.
+KeyInfo info(ColourKey key) {
+    switch (key) {
+    case ColourKey::Eingabe:
+        return {"Eingabe", 8454143, 16777215};
+    case ColourKey::EingabeText:
+        return {"EingabeText", 0, 0};
+    case ColourKey::Text:
+        return {"Text", 0, 0};
+    case ColourKey::Gruppentext:
+        return {"Gruppentext", 0, 0};
+    case ColourKey::Fenster:
+        break;
+    }
+    return {"Fenster", 12632256, 12632256};
+}
+
+} // namespace
+
+QString colourKeyName(ColourKey key) {
+    return QString::fromLatin1(info(key).name);
+}
+int startColourValue(ColourKey key) {
+    return info(key).start;
+}
+int standardColourValue(ColourKey key) {
+    return info(key).standard;
+}
+
+ColourSettings::ColourSettings(QWidget* owner, Apply apply)
+    : QObject(owner), owner_(owner), apply_(std::move(apply)) {}
+
+void ColourSettings::load() {
+    const QString file = setupIniPath();
+    for (ColourKey key : AllColourKeys)
+        apply_(key, colourFromValue(ReadSettingNumber(file, Section, colourKeyName(key),
+                                                      startColourValue(key))));
+}
+
+void ColourSettings::set(ColourKey key, const QColor& colour) {
+    apply_(key, colour);
+    if (key == ColourKey::Eingabe)
+        emit entryBackgroundSet(colour);
+    else if (key == ColourKey::EingabeText)
+        emit entryTextSet(colour);
+    // A file that cannot be written keeps its old value; the colour stays.
+    WriteSettingNumber(setupIniPath(), Section, colourKeyName(key), colourToValue(colour));
+}
+
+void ColourSettings::choose(ColourKey key) {
+    QColorDialog& chooser = dialog();
+    chooser.setCurrentColor(lastChosen_);
+    if (chooser.exec() != QDialog::Accepted)
+        return;
+    lastChosen_ = chooser.selectedColor();
+    set(key, lastChosen_);
+}
+
+void ColourSettings::setStandardColours() {
+    for (ColourKey key : AllColourKeys)
+        set(key, colourFromValue(standardColourValue(key)));
+}
+
+QColorDialog& ColourSettings::dialog() {
+    if (!dialog_) {
+        dialog_ = new QColorDialog(owner_);
+        dialog_->setObjectName(QStringLiteral("ColorDialog"));
+        // Qt's own dialog: it speaks German with the program's translation.
+        dialog_->setOption(QColorDialog::DontUseNativeDialog);
+    }
+    return *dialog_;
+}
+
+} // namespace vellumo::aids

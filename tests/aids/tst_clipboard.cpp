@@ -1,0 +1,185 @@
+// Cut, copy, paste and clear on the main window's fields, from the menu, the
+// function keys and the tool buttons.
+#include "addresstable.h"
+#include "testsupport.h"
+
+#include "app/hauptformular.h"
+#include "database/boundcontrols.h"
+#include "database/recordstore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+class tst_Clipboard : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        testsupport::Sandbox sandbox;
+        THauptformular main;
+        Fixture() {
+            findtest::makeAddressTable(
+                main.Datentabelle, sandbox.file("Adressen"),
+                {{{"Name", "Adler"}, {"Ort", "Mönchengladbach"}, {"Memo1", "Erste Zeile\nZweite"}},
+                 {{"Name", "Berger"}, {"Ort", "Köln"}}});
+            main.EnableTableControls();
+            main.show();
+            QVERIFY(testsupport::activate(&main));
+        }
+        ~Fixture() { main.Datentabelle.CloseTableAtShutdown(); }
+        template <class T> T* get(const char* name) {
+            T* found = main.findChild<T*>(QString::fromLatin1(name));
+            if (!found)
+                qFatal("no control %s", name);
+            return found;
+        }
+        vellumo::DBEdit* edit(const char* name) { return get<vellumo::DBEdit>(name); }
+        vellumo::DBMemo* memo() { return get<vellumo::DBMemo>("DBMemoBemerkungen"); }
+        QToolButton* button(const char* name) { return get<QToolButton>(name); }
+        vellumo::StoreState state() const { return main.Datentabelle.state(); }
+        QString stored(const char* field) const {
+            return main.Datentabelle.fieldText(QString::fromLatin1(field));
+        }
+        // Left for the next field, as a person leaves it: the change is saved.
+        void leave(QWidget* field) {
+            QTest::keyClick(field, Qt::Key_Tab);
+            QTRY_VERIFY(!field->hasFocus());
+        }
+    };
+
+    static QString clipboard() { return QApplication::clipboard()->text(); }
+    static void setClipboard(const QString& text) { QApplication::clipboard()->setText(text); }
+
+private slots:
+    void keysOnAnEntryField() {
+        Fixture f;
+        vellumo::DBEdit* ort = f.edit("DBEditOrt");
+        ort->setFocus();
+        QTRY_VERIFY(ort->hasFocus());
+        ort->setSelection(0, 3);
+
+        // F12: the whole place, not only the selected part, and it stays selected.
+        setClipboard("vorher");
+        QTest::keyClick(ort, Qt::Key_F12);
+        QCOMPARE(clipboard(), QStringLiteral("Mönchengladbach"));
+        QCOMPARE(ort->selectedText(), QStringLiteral("Mönchengladbach"));
+        QCOMPARE(f.state(), vellumo::StoreState::Browsing);
+
+        // Ctrl+X and Ctrl+V go through the menu's handlers and act as the
+        // field's own keys would; the record goes into editing.
+        QSignalSpy cut(f.get<QAction>("Ausschneiden"), &QAction::triggered);
+        QSignalSpy paste(f.get<QAction>("Einfuegen"), &QAction::triggered);
+        ort->setSelection(0, 7); // "Mönchen"
+        QTest::keyClick(ort, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(cut.count(), 1);
+        QCOMPARE(clipboard(), QStringLiteral("Mönchen"));
+        QCOMPARE(ort->text(), QStringLiteral("gladbach"));
+        QCOMPARE(f.state(), vellumo::StoreState::Editing);
+        ort->setCursorPosition(ort->text().size());
+        QTest::keyClick(ort, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(paste.count(), 1);
+        QCOMPARE(ort->text(), QStringLiteral("gladbachMönchen"));
+        f.leave(ort);
+        QCOMPARE(f.stored("Ort"), QStringLiteral("gladbachMönchen"));
+
+        // F11 cuts the whole field; it is stored empty when left.
+        ort->setFocus();
+        QTRY_VERIFY(ort->hasFocus());
+        QTest::keyClick(ort, Qt::Key_F11);
+        QCOMPARE(clipboard(), QStringLiteral("gladbachMönchen"));
+        QCOMPARE(ort->text(), QString());
+        f.leave(ort);
+        QCOMPARE(f.stored("Ort"), QString());
+    }
+
+    void toolButtonsOnTheNotes() {
+        Fixture f;
+        vellumo::DBMemo* memo = f.memo();
+        memo->setFocus();
+        QTRY_VERIFY(memo->hasFocus());
+        QTextCursor cursor = memo->textCursor();
+        cursor.setPosition(0);
+        cursor.setPosition(5, QTextCursor::KeepAnchor); // "Erste"
+        memo->setTextCursor(cursor);
+
+        // A left click cuts only the selection, a right click all of the notes.
+        QTest::mouseClick(f.button("ButtonCutAll"), Qt::LeftButton);
+        QCOMPARE(clipboard(), QStringLiteral("Erste"));
+        QCOMPARE(memo->toPlainText(), QStringLiteral(" Zeile\nZweite"));
+        QVERIFY(memo->hasFocus());
+        QTest::mouseClick(f.button("ButtonCutAll"), Qt::RightButton);
+        QCOMPARE(clipboard(), QStringLiteral(" Zeile\nZweite"));
+        QCOMPARE(memo->toPlainText(), QString());
+
+        // The copy button: left the selection, right the whole text.
+        QTest::mouseClick(f.button("ButtonPaste"), Qt::LeftButton);
+        QCOMPARE(memo->toPlainText(), QStringLiteral(" Zeile\nZweite"));
+        cursor = memo->textCursor();
+        cursor.setPosition(1);
+        cursor.setPosition(6, QTextCursor::KeepAnchor);
+        memo->setTextCursor(cursor);
+        QTest::mouseClick(f.button("ButtonCopyAll"), Qt::LeftButton);
+        QCOMPARE(clipboard(), QStringLiteral("Zeile"));
+        QTest::mouseClick(f.button("ButtonCopyAll"), Qt::RightButton);
+        QCOMPARE(clipboard(), QStringLiteral(" Zeile\nZweite"));
+        QVERIFY(memo->hasFocus());
+
+        f.leave(memo);
+        QCOMPARE(f.stored("Memo1"), QStringLiteral(" Zeile\nZweite"));
+    }
+
+    // "Feld Löschen" on a record that is only being looked at: the record
+    // goes into editing, so the emptied field is stored when it is left.
+    void clearingAFieldIsStored() {
+        Fixture f;
+        vellumo::DBEdit* name = f.edit("DBEditName");
+        name->setFocus();
+        QTRY_VERIFY(name->hasFocus());
+        QCOMPARE(f.state(), vellumo::StoreState::Browsing);
+        setClipboard("bleibt");
+        f.get<QAction>("Loeschen")->trigger();
+        QCOMPARE(name->text(), QString());
+        QCOMPARE(clipboard(), QStringLiteral("bleibt"));
+        QCOMPARE(f.state(), vellumo::StoreState::Editing);
+        f.leave(name);
+        QCOMPARE(f.state(), vellumo::StoreState::Browsing);
+        QCOMPARE(f.stored("Name"), QString());
+        QCOMPARE(f.stored("Ort"), QStringLiteral("Mönchengladbach"));
+
+        vellumo::DBMemo* memo = f.memo();
+        memo->setFocus();
+        QTRY_VERIFY(memo->hasFocus());
+        f.get<QAction>("Loeschen")->trigger();
+        QCOMPARE(memo->toPlainText(), QString());
+        f.leave(memo);
+        QCOMPARE(f.stored("Memo1"), QString());
+    }
+
+    void nothingHappensOnTheBirthdayButton() {
+        Fixture f;
+        auto* birthday = f.get<QPushButton>("ButtonGeburtstag");
+        birthday->setFocus();
+        QTRY_VERIFY(birthday->hasFocus());
+        setClipboard("unverändert");
+        for (const char* item :
+             {"Ausschneiden", "Kopieren", "Einfuegen", "Loeschen", "Feldaus", "Feldkopieren"})
+            f.get<QAction>(item)->trigger();
+        for (const char* name : {"ButtonCutAll", "ButtonCopyAll", "ButtonPaste"})
+            for (Qt::MouseButton mouse : {Qt::LeftButton, Qt::RightButton})
+                QTest::mouseClick(f.button(name), mouse);
+        QTest::keyClick(birthday, Qt::Key_F11);
+        QTest::keyClick(birthday, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(clipboard(), QStringLiteral("unverändert"));
+        QCOMPARE(f.state(), vellumo::StoreState::Browsing);
+        QCOMPARE(f.edit("DBEditName")->text(), QStringLiteral("Adler"));
+        QCOMPARE(f.memo()->toPlainText(), QStringLiteral("Erste Zeile\nZweite"));
+        QVERIFY(birthday->hasFocus());
+    }
+};
+
+QTEST_MAIN(tst_Clipboard)
+#include "tst_clipboard.moc"
