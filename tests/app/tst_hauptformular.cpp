@@ -85,10 +85,19 @@ QMap<QString, bool> enabledStates(const THauptformular& window) {
     return states;
 }
 
-QString nameOf(const QObject* object) {
-    return qobject_cast<const QAction*>(object) ? "action " + object->objectName()
-                                                : object->objectName();
-}
+// The controls that only make sense with a table open, as enabledStates
+// names them: 10 buttons, 10 menu items, 17 bound entry controls.
+const QStringList kTableControls{
+    "ButtonUmschlag",      "ButtonListe",         "ButtonCutAll",        "ButtonCopyAll",
+    "ButtonPaste",         "ButtonSuchen",        "ButtonTabelle",       "ButtonSeePic",
+    "ButtonSavePic",       "ButtonGeburtstag",    "action Schliessen",   "action UmschlagDrucken",
+    "action ListeDrucken", "action Ausschneiden", "action Kopieren",     "action Einfuegen",
+    "action Loeschen",     "action Feldaus",      "action Feldkopieren", "action Suchen",
+    "DBEditName",          "DBEditVorname",       "DBEditStrasse",       "DBEditLand",
+    "DBEditPLZ",           "DBEditOrt",           "DBEditGeb",           "DBEditRubrik",
+    "DBEditTel1",          "DBEditTel2",          "DBEditFax",           "DBEditEmail",
+    "DBEditWWW",           "DBEditKto",           "DBEditBLZ",           "DBEditInst",
+    "DBMemoBemerkungen"};
 
 } // namespace
 
@@ -173,11 +182,12 @@ private slots:
         QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(label("StatusLabel")->text(), QString());
 
-        const QList<QObject*> controls = window->tableControls();
-        QCOMPARE(controls.size(), 37);
-        QCOMPARE(QSet<QObject*>(controls.begin(), controls.end()).size(), 37);
-        for (QObject* control : controls)
-            QVERIFY2(!enabledStates(*window)[nameOf(control)], qPrintable(nameOf(control)));
+        QCOMPARE(kTableControls.size(), 37);
+        const QMap<QString, bool> states = enabledStates(*window);
+        for (const QString& control : kTableControls) {
+            QVERIFY2(states.contains(control), qPrintable(control));
+            QVERIFY2(!states[control], qPrintable(control));
+        }
         for (QWidget* usable :
              {widget("ButtonFirst"), widget("ButtonPrior"), widget("ButtonNext"),
               widget("ButtonLast"), widget("ButtonAdd"), widget("ButtonDelete"),
@@ -199,9 +209,7 @@ private slots:
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             if (after.value(it.key()) != it.value())
                 changed << it.key();
-        QStringList expected;
-        for (QObject* control : window->tableControls())
-            expected << nameOf(control);
+        QStringList expected = kTableControls;
         changed.sort();
         expected.sort();
         QCOMPARE(changed, expected);
@@ -240,8 +248,9 @@ private slots:
         QCOMPARE(label("StatusLabel")->text(), QStringLiteral("1/2"));
         QCOMPARE(edit("DBEditName")->text(), QStringLiteral("Meier"));
         QCOMPARE(label("ErstelltDBText")->text(), QStringLiteral("02.01.2020"));
-        for (QObject* control : window->tableControls())
-            QVERIFY2(enabledStates(*window)[nameOf(control)], qPrintable(nameOf(control)));
+        const QMap<QString, bool> open = enabledStates(*window);
+        for (const QString& control : kTableControls)
+            QVERIFY2(open.value(control), qPrintable(control));
         QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditName"));
 
         // The bound fields follow the cursor, whoever moves it.
@@ -268,8 +277,9 @@ private slots:
         QCOMPARE(boxes, 0);
         QVERIFY(!window->Datentabelle.IsTableOpen());
         QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0"));
-        for (QObject* control : window->tableControls())
-            QVERIFY2(!enabledStates(*window)[nameOf(control)], qPrintable(nameOf(control)));
+        const QMap<QString, bool> failed = enabledStates(*window);
+        for (const QString& control : kTableControls)
+            QVERIFY2(!failed.value(control, true), qPrintable(control));
         QCOMPARE(edit("DBEditName")->text(), QString());
 
         // The dialog proposes the file chosen last time.

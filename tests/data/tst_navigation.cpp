@@ -62,7 +62,10 @@ QString boxAfter(const std::function<void()>& click, const QString& answer = "OK
         },
         2000);
     click();
-    QTest::qWait(20);
+    // The box may open only once the click's event has been handled (an
+    // error of a field that was left is shown after the focus moved).
+    if (!QTest::qWaitFor([&] { return watch.answered(); }, 2000))
+        qWarning("no box opened within 2 s");
     // A box opening after this would write to text, which is gone by then.
     watch.cancel();
     return text;
