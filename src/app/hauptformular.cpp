@@ -15,6 +15,7 @@
 #include "database/boundcontrols.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
+#include "pictures/picturebuttons.h"
 #include "print/formliste.h"
 #include "print/formumschalg.h"
 #include "settings/colourvalue.h"
@@ -181,7 +182,6 @@ void THauptformular::connectHandlers() {
     auto onButton = [this](QAbstractButton* button, auto handler) {
         connect(button, &QAbstractButton::clicked, this, guarded(handler));
     };
-    auto notYet = [this] { notAvailable(); };
 
     onAction(ui->Neu, [this] { NeuClick(); });
     onButton(ui->ButtonNeu, [this] { NeuClick(); });
@@ -199,6 +199,8 @@ void THauptformular::connectHandlers() {
     };
     onAction(ui->Suchen, suchenClick);
     onButton(ui->ButtonSuchen, suchenClick);
+    onButton(ui->ButtonSeePic, [] { vellumo::pictures::ButtonSeePicClick(); });
+    onButton(ui->ButtonSavePic, [] { vellumo::pictures::ButtonSavePicClick(); });
     onButton(ui->ButtonTabelle, [this] {
         if (FormTabelle)
             FormTabelle->exec();
@@ -246,10 +248,6 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
-    // Features that later work fills in.
-    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui->ButtonSeePic),
-                                    static_cast<QAbstractButton*>(ui->ButtonSavePic)})
-        onButton(button, notYet);
 
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
                                 ui->ButtonAdd, ui->ButtonDelete})

@@ -64,15 +64,25 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
     if (indexed) {
         source = image.convertToFormat(QImage::Format_Indexed8);
     } else if (image.hasAlphaChannel()) {
-        source = QImage(image.size(), QImage::Format_RGB32);
-        source.fill(Qt::white);
-        QPainter painter(&source);
+        QImage white(image.size(), QImage::Format_RGB32);
+        white.fill(Qt::white);
+        QPainter painter(&white);
         painter.drawImage(0, 0, image);
+        painter.end();
+        source = white.convertToFormat(QImage::Format_BGR888);
     } else {
-        source = image.convertToFormat(QImage::Format_RGB32);
+        // Qt's own conversion is vectorised; the rows then go over as they are.
+        source = image.convertToFormat(QImage::Format_BGR888);
+    }
+    if (source.isNull()) {
+        if (error)
+            *error = QStringLiteral("Für das Bild ist nicht genug Speicher frei.");
+        return {};
     }
 
-    QByteArray out(static_cast<qsizetype>(total), '\0');
+    QByteArray out(static_cast<qsizetype>(total), Qt::Uninitialized);
+    char* data = out.data();
+    std::memset(data, 0, kFileHeader + kInfoHeader + paletteBytes);
     out[0] = 'B';
     out[1] = 'M';
     put32(out, 2, quint32(total));
@@ -84,17 +94,16 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
     put16(out, 28, indexed ? 8 : 24);
     put32(out, 30, 0); // uncompressed
     put32(out, 34, quint32(rowBytes * height));
-    const int dpmX = source.dotsPerMeterX() > 0 ? source.dotsPerMeterX() : 3780;
-    const int dpmY = source.dotsPerMeterY() > 0 ? source.dotsPerMeterY() : 3780;
+    const int dpmX = image.dotsPerMeterX() > 0 ? image.dotsPerMeterX() : 3780;
+    const int dpmY = image.dotsPerMeterY() > 0 ? image.dotsPerMeterY() : 3780;
     put32(out, 38, quint32(dpmX));
     put32(out, 42, quint32(dpmY));
     put32(out, 46, indexed ? 256 : 0);
     put32(out, 50, 0);
 
-    char* data = out.data();
     int at = kFileHeader + kInfoHeader;
     if (indexed) {
-        const QVector<QRgb> colours = source.colorTable();
+        const QList<QRgb> colours = source.colorTable();
         for (int i = 0; i < 256; ++i, at += 4) {
             const QRgb c = i < colours.size() ? colours[i] : qRgb(0, 0, 0);
             data[at] = char(qBlue(c));
@@ -102,19 +111,11 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
             data[at + 2] = char(qRed(c));
         }
     }
+    const qint64 used = indexed ? width : width * 3;
     for (qint64 y = 0; y < height; ++y) {
         char* row = data + at + (height - 1 - y) * rowBytes;
-        const uchar* line = source.constScanLine(int(y));
-        if (indexed) {
-            std::memcpy(row, line, size_t(width));
-        } else {
-            const auto* px = reinterpret_cast<const QRgb*>(line);
-            for (qint64 x = 0; x < width; ++x) {
-                row[3 * x] = char(qBlue(px[x]));
-                row[3 * x + 1] = char(qGreen(px[x]));
-                row[3 * x + 2] = char(qRed(px[x]));
-            }
-        }
+        std::memcpy(row, source.constScanLine(int(y)), size_t(used));
+        std::memset(row + used, 0, size_t(rowBytes - used));
     }
     return out;
 }

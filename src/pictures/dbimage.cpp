@@ -1,0 +1,131 @@
+#include "pictures/dbimage.h"
+
+#include "pictures/graphicfield.h"
+#include "ui/messages.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
+namespace vellumo::pictures {
+
+DBImage::DBImage(QObject* parent) : QObject(parent) {
+    link_.refresh = [this] { follow(); };
+}
+
+void DBImage::bind(DataSource* source, const QString& field) {
+    link_.bind(source, field);
+    follow();
+}
+
+QImage DBImage::picture() const {
+    if (!decoded_) {
+        picture_ = imageFromGraphicField(bytes_);
+        decoded_ = true;
+    }
+    return picture_;
+}
+
+// Runs on moves, state changes and changes of the field, never for typing in
+// another field. Only the bytes are fetched; equal bytes cost no decoding.
+void DBImage::follow() {
+    if (writing_)
+        return;
+    RecordStore* store = link_.store();
+    const StoreState state = store ? store->state() : StoreState::Closed;
+    if (state != StoreState::Editing && state != StoreState::Inserting)
+        modified_ = false;
+    QByteArray bytes;
+    if (store && link_.hasRecord() && !store->isBroken()) {
+        try {
+            bytes = store->fieldValue(link_.fieldName()).toByteArray();
+        } catch (const StoreError& e) {
+            // A damaged blob: no picture, and the error is told once.
+            reportReadFailure(*store, e.text(), reportTo_);
+        }
+    }
+    if (bytes.size() == bytes_.size() && bytes == bytes_)
+        return;
+    take(bytes, QImage());
+    decoded_ = bytes_.isEmpty();
+    emit pictureChanged();
+}
+
+void DBImage::take(const QByteArray& bytes, const QImage& picture) {
+    bytes_ = bytes;
+    picture_ = picture;
+    decoded_ = true;
+}
+
+bool DBImage::beginEdit() {
+    RecordStore* store = link_.store();
+    if (!store || !store->IsTableOpen() || store->isBroken())
+        return false;
+    // Only a real graphic field takes a picture (not a field of another kind by that name).
+    const int index = store->fieldIndex(link_.fieldName());
+    if (index < 0 || store->fields()[size_t(index)].kind != FieldKind::Graphic)
+        return false;
+    if (store->state() == StoreState::Editing || store->state() == StoreState::Inserting)
+        return true;
+    try {
+        store->BeginEdit();
+    } catch (const StoreError&) {
+        return false; // a record that cannot be edited keeps its picture
+    }
+    return store->state() == StoreState::Editing || store->state() == StoreState::Inserting;
+}
+
+bool DBImage::cutToClipboard() {
+    if (!hasPicture() || !beginEdit())
+        return false;
+    const QImage image = picture();
+    QGuiApplication::clipboard()->setImage(image);
+    writing_ = true;
+    try {
+        link_.store()->setFieldValue(link_.fieldName(), QVariant());
+    } catch (...) {
+        writing_ = false;
+        throw;
+    }
+    writing_ = false;
+    take({}, {});
+    modified_ = true;
+    emit pictureChanged();
+    return true;
+}
+
+bool DBImage::pasteFromClipboard() {
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    if (!mime || !mime->hasImage())
+        return false;
+    const QImage image = QGuiApplication::clipboard()->image();
+    if (image.isNull())
+        return false;
+    // Encoded first: a picture the table cannot hold changes nothing at all.
+    QString error;
+    const QByteArray bytes = graphicFieldFromImage(image, &error);
+    if (bytes.isEmpty()) {
+        showErrorMessage(error.isEmpty() ? QStringLiteral("Das Bild kann nicht gespeichert werden.")
+                                         : error,
+                         reportTo_);
+        return false;
+    }
+    if (!beginEdit())
+        return false;
+    writing_ = true;
+    try {
+        link_.store()->setFieldValue(link_.fieldName(), bytes);
+    } catch (...) {
+        writing_ = false;
+        throw;
+    }
+    writing_ = false;
+    // What the holder shows is what the table will hold (transparency laid over white).
+    take(bytes, QImage());
+    decoded_ = false;
+    modified_ = true;
+    emit pictureChanged();
+    return true;
+}
+
+} // namespace vellumo::pictures

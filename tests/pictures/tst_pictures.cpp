@@ -1,0 +1,348 @@
+// The picture viewer, the picture file chooser and the record's picture
+// holder on a real address table.
+#include "fixtures.h"
+#include "testsupport.h"
+
+#include "data/addresstable.h"
+#include "database/datasource.h"
+#include "database/recordstore.h"
+#include "pictures/formbild.h"
+#include "pictures/formbildspeichern.h"
+#include "pictures/graphicfield.h"
+#include "pictures/previewimage.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using namespace vellumo;
+
+namespace {
+
+const QDateTime kToday(QDate(2026, 3, 14), QTime(9, 30));
+
+QImage solid(int w, int h, QRgb colour) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+bool clipboardEmpty() {
+    const QMimeData* mime = QApplication::clipboard()->mimeData();
+    return !mime || mime->formats().isEmpty();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class tst_Pictures : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        testsupport::Sandbox sandbox;
+        testsupport::FixedClock clock{kToday};
+        RecordStore store;
+        DataSource source{store};
+        TFormBild viewer{&source};
+        TFormBildSpeichern chooser{&source, &viewer.DBImage1};
+
+        // names: one record each, in key order; pictures: the picture of each (null: none).
+        explicit Fixture(const QStringList& names = {}, const QList<QImage>& pictures = {}) {
+            viewer.setChooser(&chooser);
+            store.BindTable(sandbox.file("Adressen"));
+            DeclareAddressTable(store, QStringLiteral("Adressen"));
+            store.CreateTableFile();
+            store.OpenTable();
+            for (int i = 0; i < names.size(); ++i) {
+                store.InsertBlankRecord();
+                store.SetFieldText("Name", names[i]);
+                if (i < pictures.size() && !pictures[i].isNull())
+                    store.setFieldValue("Grafik",
+                                        pictures::graphicFieldFromImage(pictures[i], nullptr));
+                store.SaveRecord();
+            }
+            store.BeforePost = [this] { store.SetFieldDate("Aenderung", kToday); };
+            store.GoToFirst();
+        }
+        QByteArray grafik() const { return store.fieldValue("Grafik").toByteArray(); }
+        QImage storedPicture() const { return pictures::imageFromGraphicField(grafik()); }
+        // Shows the viewer the way the main window's button does; act runs while it is open.
+        void view(const std::function<void(TFormBild&)>& act) {
+            testsupport::whenModal([this, act](QWidget*) { act(viewer); });
+            viewer.ButtonSeePicClick();
+        }
+        QToolButton* button(const char* name) { return viewer.findChild<QToolButton*>(name); }
+    };
+
+private slots:
+
+    void viewerSizesItselfToThePicture() {
+        QCOMPARE(TFormBild::frameFor({50, 40}, {1024, 768}).size(), QSize(97, 93));
+        QCOMPARE(TFormBild::frameFor({96, 10}, {1024, 768}).size(), QSize(97, 63));
+        QCOMPARE(TFormBild::frameFor({97, 10}, {1024, 768}).size(), QSize(97, 63));
+        QCOMPARE(TFormBild::frameFor({800, 600}, {640, 480}), QRect(-80, -86, 800, 653));
+
+        Fixture f({"Anders", "Berger", "Conrad"},
+                  {QImage(), solid(50, 40, qRgb(200, 0, 0)), QImage()});
+        QSize size;
+        QPoint at;
+        auto look = [&](TFormBild& v) {
+            size = v.frameGeometry().size();
+            at = v.frameGeometry().topLeft();
+        };
+        // No picture yet: the image area keeps its first size, 105 x 105.
+        f.view([&](TFormBild& v) {
+            look(v);
+            QTest::keyClick(v.image(), Qt::Key_Escape);
+        });
+        QCOMPARE(size, QSize(105, 158));
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        QCOMPARE(at, QPoint((screen.width() - 105) / 2, (screen.height() - 158) / 2));
+        QVERIFY(!f.viewer.isVisible());
+
+        f.store.StepForward();
+        f.view([&](TFormBild& v) {
+            look(v);
+            QCOMPARE(v.image()->size(), QSize(50, 40));
+            QCOMPARE(v.image()->pixmap().toImage().pixel(10, 10), qRgb(200, 0, 0));
+            QTest::mouseClick(v.image(), Qt::LeftButton, {}, QPoint(5, 5));
+        });
+        QCOMPARE(size, QSize(97, 93));
+        QVERIFY(!f.viewer.isVisible());
+
+        // A record without a picture after one with: blank, at the other picture's size.
+        f.store.StepForward();
+        f.view([&](TFormBild& v) {
+            look(v);
+            QVERIFY(v.image()->pixmap().isNull());
+            f.button("SpeedButton1")->click();
+        });
+        QCOMPARE(size, QSize(97, 93));
+        QCOMPARE(f.store.state(), StoreState::Browsing);
+        QCOMPARE(f.store.fieldText("Aenderung"), QString());
+    }
+
+    void deleteEmptiesTheFieldStampsTheDateAndEmptiesTheClipboard() {
+        Fixture f({"Anders", "Berger"}, {solid(60, 30, qRgb(0, 150, 0)), QImage()});
+        QApplication::clipboard()->setText("vorher");
+        bool openAfterDelete = false;
+        QSize areaAfterDelete;
+        f.view([&](TFormBild& v) {
+            f.button("LoeschenButton")->click();
+            openAfterDelete = v.isVisible();
+            areaAfterDelete = v.image()->size();
+            QVERIFY(v.image()->pixmap().isNull());
+            QTest::keyClick(&v, Qt::Key_Escape);
+        });
+        QVERIFY(openAfterDelete);
+        QCOMPARE(areaAfterDelete, QSize(60, 30));
+        QCOMPARE(f.store.state(), StoreState::Browsing);
+        QVERIFY(f.grafik().isEmpty());
+        QCOMPARE(f.store.fieldText("Aenderung"), QStringLiteral("14.03.2026"));
+        QVERIFY(clipboardEmpty());
+
+        // On a record without a picture nothing changes but the clipboard.
+        f.store.StepForward();
+        QApplication::clipboard()->setText("vorher");
+        f.view([&](TFormBild&) {
+            f.button("LoeschenButton")->click();
+            f.button("SpeedButton1")->click();
+        });
+        QCOMPARE(f.store.fieldText("Aenderung"), QString());
+        QCOMPARE(f.store.state(), StoreState::Browsing);
+        QVERIFY(clipboardEmpty());
+    }
+
+    void holderFollowsTheRecordAndDropsACancelledChange() {
+        Fixture f({"Anders", "Berger"}, {solid(20, 10, qRgb(0, 0, 255)), QImage()});
+        pictures::DBImage& holder = f.viewer.DBImage1;
+        QCOMPARE(holder.picture().size(), QSize(20, 10));
+        f.store.StepForward();
+        QVERIFY(!holder.hasPicture());
+
+        QApplication::clipboard()->setImage(solid(7, 5, qRgb(1, 2, 3)));
+        QVERIFY(holder.pasteFromClipboard());
+        QCOMPARE(f.store.state(), StoreState::Editing);
+        QVERIFY(holder.isModified());
+        QCOMPARE(holder.picture().size(), QSize(7, 5));
+        f.store.DiscardChanges();
+        QVERIFY(!holder.hasPicture());
+        QVERIFY(!holder.isModified());
+        QVERIFY(f.grafik().isEmpty());
+
+        // Typing in another field keeps the picture without fetching it anew;
+        // saving writes nothing new into "Grafik".
+        f.store.GoToFirst();
+        const QByteArray before = f.grafik();
+        f.store.BeginEdit();
+        f.store.SetFieldText("Ort", "Bonn");
+        f.store.SaveRecord();
+        QCOMPARE(f.grafik(), before);
+        QCOMPARE(holder.picture().size(), QSize(20, 10));
+
+        // Too large for the table: refused with a message, nothing changes.
+        QImage huge(17000, 17000, QImage::Format_Mono);
+        huge.setColorCount(2);
+        huge.setColor(0, qRgb(0, 0, 0));
+        huge.setColor(1, qRgb(255, 255, 255));
+        huge.fill(1);
+        QApplication::clipboard()->setImage(huge);
+        QString message;
+        testsupport::whenModal([&](QWidget* box) {
+            message = testsupport::messageText(box);
+            testsupport::clickButton(box, "OK");
+        });
+        QVERIFY(!holder.pasteFromClipboard());
+        QVERIFY2(message.startsWith(QStringLiteral("Das Bild ist zu groß für die Tabelle")),
+                 qPrintable(message));
+        QCOMPARE(f.store.state(), StoreState::Browsing);
+        QCOMPARE(f.grafik(), before);
+    }
+
+    void chooserListsPictureFilesAndPreviewsTheSelection() {
+        Fixture f({"Anders"});
+        const QString dir = f.sandbox.file("bilder");
+        QVERIFY(QDir().mkpath(dir + "/unten"));
+        writeFile(dir + "/FOTO.BMP", fixtures::bmp());
+        writeFile(dir + "/a.jpg", fixtures::jpeg());
+        writeFile(dir + "/b.bmp", fixtures::bmp());
+        writeFile(dir + "/c.jpeg", fixtures::jpeg());
+        writeFile(dir + "/d.tga", fixtures::tga(true, true, false));
+        writeFile(dir + "/notiz.txt", "x");
+        QVERIFY(QDir().mkpath(dir + "/ordner.bmp"));
+        TFormBildSpeichern& c = f.chooser;
+        QVERIFY(c.setDirectory(dir));
+        QCOMPARE(QDir::currentPath(), QFileInfo(dir).canonicalFilePath());
+        QStringList listed;
+        for (int i = 0; i < c.fileList()->count(); ++i)
+            listed << c.fileList()->item(i)->text();
+        QCOMPARE(listed, QStringList({"b.bmp", "c.jpeg", "d.tga", "FOTO.BMP"}));
+        QVERIFY(c.preview()->picture().isNull());
+
+        c.fileList()->setCurrentRow(2);
+        QCOMPARE(c.preview()->picture().size(), QSize(fixtures::kWidth, fixtures::kHeight));
+        QCOMPARE(c.preview()->picture().pixel(2, 2), fixtures::kRed);
+        c.stretchBox()->click();
+        QVERIFY(c.preview()->stretch());
+        QCOMPARE(c.preview()->size(), QSize(173, 173));
+
+        // Into the subdirectory: nothing selected, the preview empty, the working directory along.
+        QListWidget* dirs = c.directoryList();
+        QListWidgetItem* sub = nullptr;
+        for (int i = 0; i < dirs->count(); ++i)
+            if (dirs->item(i)->text().trimmed() == QLatin1String("unten"))
+                sub = dirs->item(i);
+        QVERIFY(sub);
+        emit dirs->itemActivated(sub);
+        QCOMPARE(c.directory(), QFileInfo(dir + "/unten").canonicalFilePath());
+        QCOMPARE(QDir::currentPath(), c.directory());
+        QCOMPARE(c.fileList()->count(), 0);
+        QVERIFY(c.preview()->picture().isNull());
+        QVERIFY(c.stretchBox()->isChecked());
+    }
+
+    void okStoresThePreviewOrSavesWithoutChangingThePicture() {
+        Fixture f({"Anders"}, {solid(30, 20, qRgb(9, 9, 9))});
+        const QByteArray before = f.grafik();
+        QApplication::clipboard()->setText("vorher");
+        // Empty preview: saved (date stamped), picture unchanged, clipboard empty.
+        testsupport::whenModal(
+            [](QWidget* w) { static_cast<TFormBildSpeichern*>(w)->okButton()->click(); });
+        f.chooser.showModal();
+        QVERIFY(!f.chooser.isVisible());
+        QCOMPARE(f.store.state(), StoreState::Browsing);
+        QCOMPARE(f.grafik(), before);
+        QCOMPARE(f.store.fieldText("Aenderung"), QStringLiteral("14.03.2026"));
+        QVERIFY(clipboardEmpty());
+
+        // With a picture the natural size is stored, stretched preview or not.
+        writeFile(f.sandbox.file("neu.gif"), fixtures::gif());
+        QVERIFY(f.chooser.setDirectory(f.sandbox.path()));
+        f.chooser.fileList()->setCurrentRow(0);
+        f.chooser.stretchBox()->setChecked(true);
+        testsupport::whenModal([](QWidget* w) {
+            QTest::keyClick(static_cast<TFormBildSpeichern*>(w)->fileList(), Qt::Key_Escape);
+        });
+        f.chooser.showModal();
+        QCOMPARE(f.grafik(), before); // Esc changed nothing
+        testsupport::whenModal(
+            [](QWidget* w) { static_cast<TFormBildSpeichern*>(w)->okButton()->click(); });
+        f.chooser.showModal();
+        QCOMPARE(f.storedPicture().size(), QSize(fixtures::kWidth, fixtures::kHeight));
+        QVERIFY(f.grafik().startsWith("BM"));
+        QVERIFY(clipboardEmpty());
+    }
+
+    void okOnAnEmptyTableStartsARecord() {
+        Fixture f;
+        writeFile(f.sandbox.file("x.bmp"), fixtures::bmp());
+        QVERIFY(f.chooser.setDirectory(f.sandbox.path()));
+        f.chooser.fileList()->setCurrentRow(0);
+        testsupport::whenModal(
+            [](QWidget* w) { static_cast<TFormBildSpeichern*>(w)->okButton()->click(); });
+        f.chooser.showModal();
+        QCOMPARE(f.store.CountRecords(), 1);
+        QCOMPARE(f.store.fieldText("Name"), QString());
+        QCOMPARE(f.store.fieldText("Aenderung"), QStringLiteral("14.03.2026"));
+        QCOMPARE(f.storedPicture().pixel(2, 2), fixtures::kRed);
+    }
+
+    void chooserFromTheViewerIsModelessAndStoresIntoTheRecordCurrentAtOk() {
+        Fixture f({"Anders", "Berger"});
+        writeFile(f.sandbox.file("x.pcx"), fixtures::pcx());
+        QVERIFY(f.chooser.setDirectory(f.sandbox.path()));
+        f.view([&](TFormBild&) { f.button("LadenButton")->click(); });
+        QVERIFY(!f.viewer.isVisible());
+        QVERIFY(f.chooser.isVisible());
+        QVERIFY(!f.chooser.isModal());
+        // The preview and the directory are still those of before.
+        QCOMPARE(f.chooser.directory(), QFileInfo(f.sandbox.path()).canonicalFilePath());
+        f.chooser.fileList()->setCurrentRow(0);
+        f.store.StepForward();
+        f.chooser.okButton()->click();
+        QVERIFY(!f.chooser.isVisible());
+        QCOMPARE(f.store.fieldText("Name"), QStringLiteral("Berger"));
+        QCOMPARE(f.storedPicture().size(), QSize(fixtures::kWidth, fixtures::kHeight));
+        f.store.GoToFirst();
+        QVERIFY(f.grafik().isEmpty());
+    }
+
+    void aDriveThatCannotBeReadIsReportedAndTheListStays() {
+        Fixture f;
+        const QString here = f.chooser.directory();
+        auto drives = f.chooser.drives();
+        drives.append({f.sandbox.file("kein-datentraeger"), "leer"});
+        f.chooser.setDrives(drives);
+        QString title, text;
+        testsupport::whenModal([&](QWidget* box) {
+            title = box->windowTitle();
+            text = testsupport::messageText(box);
+            QCOMPARE(static_cast<QMessageBox*>(box)->icon(), QMessageBox::Critical);
+            testsupport::clickButton(box, "OK");
+        });
+        f.chooser.driveBox()->setCurrentIndex(drives.size() - 1);
+        f.chooser.DriveComboBox1Change();
+        QCOMPARE(title, QStringLiteral("Fehler"));
+        QCOMPARE(text, QStringLiteral("Kann auf Laufwerk nicht zugreifen. Eventuell ist kein "
+                                      "Datenträger eingelegt."));
+        QCOMPARE(f.chooser.directory(), here);
+        QVERIFY(f.chooser.driveBox()->currentIndex() != drives.size() - 1);
+    }
+};
+
+QTEST_MAIN(tst_Pictures)
+#include "tst_pictures.moc"
