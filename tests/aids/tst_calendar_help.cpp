@@ -1,0 +1,225 @@
+// Birthday calendar, help window and about box, driven through the main window.
+#include "addresstable.h"
+#include "testsupport.h"
+
+#include "aids/aboutbox.h"
+#include "aids/calendarrules.h"
+#include "aids/formkalender.h"
+#include "aids/helpwindow.h"
+#include "aids/tcalendar.h"
+#include "app/hauptformular.h"
+#include "app/startup.h"
+#include "app/windows.h"
+#include "find/formsuchen.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QHelpContentModel>
+#include <QHelpEngine>
+#include <QHelpLink>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+using namespace vellumo::aids;
+
+namespace {
+QAction* action(QWidget* window, const char* name) {
+    auto* found = window->findChild<QAction*>(name);
+    if (!found)
+        qFatal("no action %s", name);
+    return found;
+}
+} // namespace
+
+class TestCalendarHelp : public QObject {
+    Q_OBJECT
+private slots:
+    // Day clamping and the year-1 floor of the step buttons.
+    void yearAndMonthSteps() {
+        QCOMPARE(stepYear(QDate(1996, 2, 29), -1), QDate(1995, 2, 28));
+        QCOMPARE(stepYear(QDate(1996, 2, 29), 1), QDate(1997, 2, 28));
+        QCOMPARE(stepMonth(QDate(1997, 3, 31), -1), QDate(1997, 2, 28));
+        QCOMPARE(stepMonth(QDate(1996, 1, 31), 1), QDate(1996, 2, 29));
+        QCOMPARE(stepMonth(QDate(1997, 1, 15), -1), QDate(1996, 12, 15));
+        QCOMPARE(stepMonth(QDate(1996, 12, 31), 1), QDate(1997, 1, 31));
+        // Below year 1 (and beyond what dd.MM.yyyy holds) nothing changes.
+        QCOMPARE(stepYear(QDate(1, 6, 1), -1), QDate(1, 6, 1));
+        QCOMPARE(stepMonth(QDate(1, 1, 20), -1), QDate(1, 1, 20));
+        QCOMPARE(stepYear(QDate(9999, 6, 1), 1), QDate(9999, 6, 1));
+        QCOMPARE(stepMonth(QDate(9999, 12, 5), 1), QDate(9999, 12, 5));
+    }
+
+    // 1 March 1997 is a Saturday: day 1 in the last column of the first week,
+    // the 31st in the sixth week row; blank cells cannot be chosen.
+    void monthStartingOnSaturday() {
+        TCalendar grid;
+        grid.resize(171, 115);
+        grid.setDate(QDate(1997, 3, 10));
+        QStringList header;
+        for (int column = 0; column < 7; ++column)
+            header << grid.cellText(0, column);
+        QCOMPARE(header, (QStringList{"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"}));
+        QCOMPARE(grid.cellText(1, 6), QStringLiteral("1"));
+        QCOMPARE(grid.cellText(1, 5), QString());
+        QCOMPARE(grid.cellText(6, 1), QStringLiteral("31"));
+        QCOMPARE(grid.cellText(6, 2), QString());
+        QCOMPARE(grid.selectedCell(), QPoint(1, 3)); // the 10th, a Monday
+
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(1, 0).center());
+        QCOMPARE(grid.date(), QDate(1997, 3, 10));
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(0, 3).center());
+        QCOMPARE(grid.date(), QDate(1997, 3, 10));
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(6, 1).center());
+        QCOMPARE(grid.date(), QDate(1997, 3, 31));
+        QCOMPARE(grid.selectedCell(), QPoint(1, 6));
+    }
+
+    void screenEdgeRules() {
+        const QRect screen(0, 0, 640, 480);
+        QCOMPARE(calendarPosition({500, 100}, screen), QPoint(288, 100));
+        QCOMPARE(calendarPosition({445, 100}, screen), QPoint(445, 100));
+        QCOMPARE(calendarPosition({100, 300}, screen), QPoint(100, 92));
+        QCOMPARE(calendarPosition({100, 267}, screen), QPoint(100, 267));
+    }
+
+    // The "..." button on a table without records: the calendar opens on today
+    // beside the button, a month back reads "Dezember" 1996, Esc keeps the
+    // date, and a new record being inserted holds it.
+    void pickOnEmptyTableStartsRecord() {
+        testsupport::Sandbox sandbox;
+        testsupport::FixedClock clock(QDateTime(QDate(1997, 1, 15), QTime(10, 0)));
+        THauptformular main;
+        findtest::makeAddressTable(main.Datentabelle, sandbox.file("Leer"), {});
+        main.EnableTableControls();
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QVERIFY(testsupport::activate(&main));
+        auto* button = main.findChild<QPushButton*>("ButtonGeburtstag");
+        QVERIFY(button && button->isEnabled());
+
+        QString opened, stepped;
+        QRect where;
+        bool frameless = false;
+        testsupport::whenModal([&](QWidget* modal) {
+            auto* form = qobject_cast<TFormKalender*>(modal);
+            QVERIFY(form);
+            where = form->geometry();
+            frameless = form->windowFlags().testFlag(Qt::FramelessWindowHint);
+            opened = form->shownMonth() + " " + form->shownYear() + " " +
+                     form->date().toString("dd.MM.yyyy");
+            form->findChild<QAbstractButton*>("MonatMinusButton")->click();
+            stepped = form->shownMonth() + " " + form->shownYear();
+            QTest::keyClick(form->calendar(), Qt::Key_Escape);
+        });
+        button->click();
+
+        QCOMPARE(opened, QStringLiteral("Januar 1997 15.01.1997"));
+        QCOMPARE(stepped, QStringLiteral("Dezember 1996"));
+        QVERIFY(frameless);
+        QCOMPARE(where.size(), QSize(187, 186));
+        const QPoint anchor = button->mapToGlobal(QPoint(button->width(), 0));
+        QCOMPARE(where.topLeft(), calendarPosition(anchor, button->screen()->geometry()));
+        QCOMPARE(main.Datentabelle.state(), vellumo::StoreState::Inserting);
+        QCOMPARE(main.Datentabelle.fieldText("Geburtstag"), QStringLiteral("15.12.1996"));
+        QCOMPARE(main.findChild<QLineEdit*>("DBEditGeb")->text(), QStringLiteral("15.12.1996"));
+    }
+
+    // "&Hilfethemen" opens one help window on the start page; the search
+    // dialog's help button shows the search page in it, usable while the
+    // dialog is open, and the window goes back to the main window after.
+    void helpWindowAndSearchTopic() {
+        testsupport::Sandbox sandbox;
+        QCOMPARE(helpPageForContext(TFormSuchen::HelpContext), QStringLiteral("suchen.html"));
+        QVERIFY2(!findHelpCollection().isEmpty(), qPrintable(expectedHelpCollection()));
+        vellumo::ProgramWindows windows;
+        windows.createAll();
+        findtest::makeAddressTable(Hauptformular->Datentabelle, sandbox.file("Adressen"),
+                                   findtest::numberedAddresses(3));
+        Hauptformular->EnableTableControls();
+        Hauptformular->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Hauptformular));
+
+        action(Hauptformular, "Hilfethemen1")->trigger();
+        THelpWindow* help = helpWindow();
+        QVERIFY(help && help->isVisible());
+        QCOMPARE(help->parentWidget(), static_cast<QWidget*>(Hauptformular));
+        QCOMPARE(help->currentPage(), helpPageUrl("index.html"));
+        QCOMPARE(help->currentTitle(), QStringLiteral("Vellumo-Handbuch"));
+        action(Hauptformular, "Hilfethemen1")->trigger();
+        QCOMPARE(helpWindow(), help);
+        QCOMPARE(Hauptformular->findChildren<THelpWindow*>().size(), 1);
+        // Contents and index come from the collection.
+        QVERIFY(help->engine().contentModel()->rowCount() > 0 ||
+                QTest::qWaitFor([&] { return help->engine().contentModel()->rowCount() > 0; }));
+        QVERIFY(!help->engine().documentsForIdentifier("suchen").isEmpty() ||
+                !help->engine().documentsForKeyword("Suchen").isEmpty());
+
+        QUrl shown;
+        QWidget* parentWhileOpen = nullptr;
+        testsupport::whenModal([&](QWidget* modal) {
+            QCOMPARE(modal, static_cast<QWidget*>(FormSuchen));
+            FormSuchen->findChild<QPushButton*>("HilfeButton")->click();
+            shown = help->currentPage();
+            parentWhileOpen = help->parentWidget();
+            QTest::keyClick(FormSuchen, Qt::Key_Escape);
+        });
+        action(Hauptformular, "Suchen")->trigger();
+        QCOMPARE(shown, helpPageUrl("suchen.html"));
+        QCOMPARE(parentWhileOpen, static_cast<QWidget*>(FormSuchen));
+        QCOMPARE(help->currentTitle(), QStringLiteral("Suchen"));
+        QCOMPARE(help->parentWidget(), static_cast<QWidget*>(Hauptformular));
+        QVERIFY(help->isVisible());
+    }
+
+    // Without a help file a German box names where it was expected.
+    void missingHelpFileNamesThePath() {
+        testsupport::Sandbox sandbox;
+        const QString missing = sandbox.file("nirgends/vellumo.qhc");
+        setHelpCollection(missing);
+        THauptformular main;
+        main.show();
+        QString text;
+        testsupport::whenModal([&](QWidget* modal) {
+            text = testsupport::messageText(modal);
+            testsupport::clickButton(modal, "OK");
+        });
+        action(&main, "Hilfethemen1")->trigger();
+        setHelpCollection({});
+        QVERIFY2(text.contains(missing), qPrintable(text));
+        QVERIFY2(text.startsWith("Die Hilfedatei wurde nicht gefunden"), qPrintable(text));
+        QVERIFY(!helpWindow());
+    }
+
+    // "&Info ..." twice leaves one box, not modal; Esc and Enter close it.
+    void aboutBoxOnceAndModeless() {
+        testsupport::Sandbox sandbox;
+        THauptformular main;
+        TAboutBox box;
+        AboutBox = &box;
+        main.show();
+        action(&main, "Info1")->trigger();
+        action(&main, "Info1")->trigger();
+        QVERIFY(box.isVisible());
+        QVERIFY(!QApplication::activeModalWidget());
+        int boxes = 0;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            boxes += window->isVisible() && qobject_cast<TAboutBox*>(window) ? 1 : 0;
+        QCOMPARE(boxes, 1);
+        QCOMPARE(box.windowTitle(), QStringLiteral("Info"));
+        QCOMPARE(box.size(), QSize(318, 181));
+        QVERIFY(testsupport::activate(&box));
+        QTest::keyClick(&box, Qt::Key_Escape);
+        QVERIFY(!box.isVisible());
+        action(&main, "Info1")->trigger();
+        QVERIFY(testsupport::activate(&box));
+        QTest::keyClick(box.focusWidget() ? box.focusWidget() : &box, Qt::Key_Return);
+        QVERIFY(!box.isVisible());
+        AboutBox = nullptr;
+    }
+};
+
+QTEST_MAIN(TestCalendarHelp)
+#include "tst_calendar_help.moc"
