@@ -36,6 +36,22 @@ bool keepsPalette(const QImage& image) {
            image.colorCount() > 0 && image.colorCount() <= 256 && !image.hasAlphaChannel();
 }
 
+// Qt shows a bitmap cut short with its missing rows black; a damaged field
+// should show nothing instead. Only uncompressed bitmaps know their length.
+bool completeBitmap(const QByteArray& bmp) {
+    if (bmp.size() < kFileHeader + kInfoHeader)
+        return false;
+    const qint64 offset = get32(bmp, 10);
+    const qint64 width = qint32(get32(bmp, 18));
+    const qint64 height = qint32(get32(bmp, 22));
+    const int bits = quint8(bmp[28]) | (quint8(bmp[29]) << 8);
+    const quint32 compression = get32(bmp, 30);
+    if (get32(bmp, 14) < 40 || (compression != 0 && compression != 3))
+        return true; // old or compressed headers: left to the decoder
+    const qint64 rowBytes = (qAbs(width) * bits + 31) / 32 * 4;
+    return offset + rowBytes * qAbs(height) <= bmp.size();
+}
+
 } // namespace
 
 QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
@@ -133,9 +149,10 @@ QImage imageFromGraphicField(const QByteArray& bytes) {
             bitmap.truncate(qsizetype(length));
     }
     QImage image;
-    if (bitmap.startsWith("BM"))
-        image.loadFromData(bitmap, "BMP");
-    else
+    if (bitmap.startsWith("BM")) {
+        if (completeBitmap(bitmap))
+            image.loadFromData(bitmap, "BMP");
+    } else
         image.loadFromData(bitmap);
     return image;
 }
