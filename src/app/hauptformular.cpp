@@ -9,6 +9,7 @@
 #include "app/windows.h"
 #include "data/addresstable.h"
 #include "data/defaulttable.h"
+#include "data/exchangedialog.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
 #include "data/tablefile.h"
@@ -248,6 +249,17 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
+    onAction(ui->Exportieren, [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
+    onAction(ui->Importieren, [this] {
+        vellumo::data::ImportierenClick(Datentabelle, this);
+        ShowRecordPosition();
+    });
+    // Export and import follow the table controls; they take their state when
+    // the menu opens, so the shared switch keeps its 37 controls.
+    connect(ui->Datei1, &QMenu::aboutToShow, this, [this] {
+        for (QAction* action : {ui->Exportieren, ui->Importieren})
+            action->setEnabled(ui->ListeDrucken->isEnabled());
+    });
 
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
                                 ui->ButtonAdd, ui->ButtonDelete})
