@@ -6,6 +6,7 @@
 #include "data/exchange.h"
 #include "database/recordstore.h"
 #include "pictures/graphicfield.h"
+#include "settings/profile.h"
 #include "system/system.h"
 #include "testsupport.h"
 
@@ -434,6 +435,98 @@ print(json.dumps(cards))
         QCOMPARE(tool.exitCode(), 0);
         QCOMPARE(ex::readCsv(readFile(sandbox->file("aus.csv"))).front().text("Institut"),
                  "Sparkasse KölnBonn");
+    }
+
+    // The main window's two menu items, end to end: where they stand, that
+    // they follow the table, an import with its summary, a filtered export.
+    void mainWindowMenuItems() {
+        resetSettingsLocation();
+        makeTable(sandbox->file("Kunden.db"));
+        {
+            OpenTable table(sandbox->file("Kunden.db"));
+            addRecord(table.store, {{"Name", "Meier"}, {"Vorname", "Anna"}, {"Ort", "Bonn"}});
+        }
+        writeFile(
+            sandbox->file("neu.vcf"),
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Meier;Anna;;;\r\nADR:;;;Bonn;;;\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Zander;Kurt;;;\r\nADR:;;;Köln;;;\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ohm;Udo;;;\r\nADR:;;;Bonn;;;\r\nEND:VCARD\r\n");
+        WritePrivateProfileString("Standardtabelle", "FileName", sandbox->file("Kunden.db"),
+                                  setupIniPath());
+        THauptformular window;
+        window.show();
+        QVERIFY(activate(&window));
+
+        auto* datei = window.findChild<QMenu*>("Datei1");
+        QStringList items;
+        for (QAction* action : datei->actions())
+            items << action->text();
+        const qsizetype list = items.indexOf("&Liste drucken");
+        QCOMPARE(items.mid(list, 3),
+                 QStringList({"&Liste drucken", "&Exportieren …", "&Importieren …"}));
+        auto* exportItem = window.findChild<QAction*>("Exportieren");
+        auto* importItem = window.findChild<QAction*>("Importieren");
+
+        auto openMenu = [&] {
+            QVERIFY(activate(&window));
+            QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+            QTRY_VERIFY(QApplication::activePopupWidget() == datei);
+        };
+        auto fileAnswer = [](const QString& path) {
+            return [path](QWidget* modal) {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                QVERIFY(dialog);
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                QVERIFY(name);
+                name->setText(path);
+                QTest::keyClick(name, Qt::Key_Return);
+            };
+        };
+        QString summary;
+        auto answerFileThenBox = [&](const QString& path) {
+            summary.clear();
+            return whenModal([&, path, answer = fileAnswer(path)](QWidget* modal) {
+                whenModal([&](QWidget* box) {
+                    summary = messageText(box);
+                    clickButton(box, "OK");
+                });
+                answer(modal);
+            });
+        };
+
+        window.DisableTableControls();
+        openMenu();
+        QVERIFY(!exportItem->isEnabled() && !importItem->isEnabled());
+        QTest::keyClick(datei, Qt::Key_Escape);
+        window.EnableTableControls();
+
+        auto importWatch = answerFileThenBox(sandbox->file("neu.vcf"));
+        openMenu();
+        QVERIFY(exportItem->isEnabled() && importItem->isEnabled());
+        QTest::keyClick(datei, Qt::Key_I);
+        QTRY_VERIFY(!summary.isEmpty());
+        QCOMPARE(summary, "Der Import ist beendet.\n2 Adressen hinzugefügt, 1 übersprungen "
+                          "(schon vorhanden), 0 abgewiesen.\n\nKarte 1: schon vorhanden (gleicher "
+                          "Name, Vorname, Straße, PLZ und Ort), übersprungen");
+        QCOMPARE(window.Datentabelle.CountRecords(), 3);
+        QTRY_VERIFY(window.findChild<QLabel*>("StatusLabel")->text().endsWith("/3"));
+
+        // Only the records the filter lets through go out. "E" is also the
+        // letter of "&Ende": the first press only selects.
+        window.Datentabelle.SetFilterText("Ort = 'Bonn'");
+        window.Datentabelle.SetFilterActive(true);
+        auto exportWatch = answerFileThenBox(sandbox->file("aus.vcf"));
+        openMenu();
+        QTest::keyClick(datei, Qt::Key_E);
+        QCOMPARE(datei->activeAction(), exportItem);
+        QTest::keyClick(datei, Qt::Key_Return);
+        QTRY_COMPARE(summary, "2 Adressen wurden in aus.vcf gespeichert.");
+        const std::vector<ex::Address> out = ex::readVCards(readFile(sandbox->file("aus.vcf")));
+        QCOMPARE(out.size(), std::size_t(2));
+        QCOMPARE(out[0].text("Name"), "Meier");
+        QCOMPARE(out[1].text("Name"), "Ohm");
+        importWatch.cancel();
+        exportWatch.cancel();
     }
 };
 
