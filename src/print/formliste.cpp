@@ -38,13 +38,19 @@ void TFormListe::DruckenButtonClick(QObject* sender) {
     TFormQRListe* layout = layout_ ? layout_ : FormQRListe;
     if (!layout)
         return;
-    layout->Punktlinie->Enabled = ui->CheckBoxGitternetz->isChecked();
-    layout->QRLabel1->Caption = ui->UeberschriftEdit->text();
+    PrepareList();
     if (sender == ui->VorschauButton)
         layout->QuickReport.Preview(this);
     else
         layout->QuickReport.Print(this);
     accept();
+}
+
+void TFormListe::PrepareList() {
+    if (TFormQRListe* layout = layout_ ? layout_ : FormQRListe) {
+        layout->Punktlinie->Enabled = ui->CheckBoxGitternetz->isChecked();
+        layout->QRLabel1->Caption = ui->UeberschriftEdit->text();
+    }
 }
 
 bool TFormListe::eventFilter(QObject* watched, QEvent* event) {

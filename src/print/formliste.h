@@ -21,6 +21,8 @@ public:
     // Shared by "Drucken" and "Vorschau": sets the heading and the grid
     // lines, prints or previews, then closes. An error keeps the dialog open.
     void DruckenButtonClick(QObject* sender);
+    // Puts the heading and the grid-line choice on the list layout.
+    void PrepareList();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

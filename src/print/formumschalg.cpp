@@ -118,6 +118,12 @@ void TFormUmschalg::ButtonFontEmpfaengerClick(QObject* sender) {
 }
 
 void TFormUmschalg::DruckenButtonClick() {
+    PrepareEnvelope();
+    if (TFormQR* layout = reportLayout())
+        layout->QuickReport.Print(this);
+}
+
+void TFormUmschalg::PrepareEnvelope() {
     TFormQR* layout = reportLayout();
     if (!layout)
         return;
@@ -139,7 +145,6 @@ void TFormUmschalg::DruckenButtonClick() {
         layout->QRMemo2->Color = ui->Memo->palette().color(QPalette::Text);
         layout->QRMemo2->Lines = print::displayedLines(ui->Memo);
     }
-    layout->QuickReport.Print(this);
 }
 
 bool TFormUmschalg::eventFilter(QObject* watched, QEvent* event) {

@@ -32,6 +32,8 @@ public:
 
     // Prints the envelope from the dialog's state (also the default button).
     void DruckenButtonClick();
+    // Puts the dialog's state on the envelope layout (format, lines, fonts).
+    void PrepareEnvelope();
 
 protected:
     void showEvent(QShowEvent* event) override;
