@@ -10,6 +10,9 @@ bash scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+# A real default printer (cups-pdf) for the printing tests; they skip without.
+bash scripts/print-queue.sh
+
 cmake --preset default
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
