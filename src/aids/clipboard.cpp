@@ -4,9 +4,12 @@
 #include "database/recordstore.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTextCursor>
 
 #include <utility>
@@ -50,9 +53,17 @@ void run(QWidget* active, Operation operation) {
         case Operation::Copy:
             edit->copy();
             break;
-        case Operation::Paste:
-            edit->paste();
+        case Operation::Paste: {
+            // A one-line field takes the first line, as the system's own
+            // one-line fields do; a line break would end up in the table.
+            QString text = QGuiApplication::clipboard()->text();
+            const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\\r\\n]")));
+            if (end >= 0)
+                text.truncate(end);
+            if (!text.isEmpty() || edit->hasSelectedText())
+                edit->insert(text);
             break;
+        }
         case Operation::Clear:
             // Deleted as the user would delete it, so the field counts the
             // emptied text as typed and stores it when it is left.

@@ -99,7 +99,8 @@ private slots:
 
     void storedValuesAndStandardColours() {
         testsupport::Sandbox sandbox;
-        vellumo::WritePrivateProfileString("Colors", "Eingabe", "0x0000FF", vellumo::setupIniPath());
+        vellumo::WritePrivateProfileString("Colors", "Eingabe", "0x0000FF",
+                                           vellumo::setupIniPath());
         vellumo::WritePrivateProfileString("Colors", "Fenster", "grün", vellumo::setupIniPath());
         vellumo::ProgramWindows windows;
         windows.createAll();
