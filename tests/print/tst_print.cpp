@@ -58,6 +58,14 @@ QList<findtest::Address> listAddresses(int n) {
     return addresses;
 }
 
+// VELLUMO_SAMPLES_DIR set: the documents of the tests are kept there as PDF
+// (docs/samples is made this way).
+void keepSample(const Document& document, const char* name) {
+    const QString dir = qEnvironmentVariable("VELLUMO_SAMPLES_DIR");
+    if (!dir.isEmpty())
+        writePdf(document, dir + u'/' + QString::fromUtf8(name));
+}
+
 } // namespace
 
 class TestPrint : public QObject {
@@ -184,6 +192,7 @@ private slots:
 
         Document document = layout.QuickReport.layout(QPageSize(QPageSize::A4));
         QCOMPARE(int(document.pages.size()), 3);
+        keepSample(document, "liste.pdf");
         QCOMPARE(store.RecordNumber(), 100);
         const Page& first = document.pages[0];
         const TextItem* heading = findText(first, "Überschrift");
@@ -248,12 +257,15 @@ private slots:
         TFormUmschalg dialog;
         dialog.setReportLayout(&layout);
         dialog.show();
-        child<QPlainTextEdit>(&dialog, "Memo")->setPlainText("Max Mustermann\nHauptstr. 1");
-        child<QPlainTextEdit>(&dialog, "AbsenderMemo")->setPlainText("Erika Musterfrau");
+        child<QPlainTextEdit>(&dialog, "Memo")
+            ->setPlainText("Max Mustermann\nHauptstr. 1\n10115 Berlin");
+        child<QPlainTextEdit>(&dialog, "AbsenderMemo")
+            ->setPlainText("Erika Musterfrau\nHeidestraße 17\n51147 Köln");
         dialog.PrepareEnvelope();
         dialog.reject();
         const QString pdf = sandbox.file("umschlag.pdf");
         writePdf(layout.QuickReport.layout(), pdf);
+        keepSample(layout.QuickReport.layout(), "umschlag-c6.pdf");
         QProcess run;
         run.start("pdftotext", {"-bbox", pdf, sandbox.file("words.html")});
         QVERIFY(run.waitForFinished(20000) && run.exitCode() == 0);

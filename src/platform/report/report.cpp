@@ -110,7 +110,7 @@ QStringList wrapLine(const QString& text, const QFont& font, double width) {
 
 // ---- Elements ---------------------------------------------------------------
 
-void TQRTextElement::printText(Page& page, int bandTop, const QString& text) const {
+void TQRTextElement::printText(Page& page, int bandTop, const QString& text, bool clip) const {
     const QFontMetricsF& metrics = metricsOf(Font);
     const double advance = metrics.horizontalAdvance(text);
     const double top = bandTop + Top;
@@ -123,17 +123,17 @@ void TQRTextElement::printText(Page& page, int bandTop, const QString& text) con
     item.color = Color;
     item.origin = QPointF(left, top + metrics.ascent());
     item.extent = QRectF(left, top, advance, metrics.ascent() + metrics.descent());
-    if (advance > Width)
+    if (clip && advance > Width)
         item.clip = QRectF(Left, top, Width, Height);
     page.texts.push_back(std::move(item));
 }
 
 void TQRLabel::print(Page& page, int bandTop, const RowSource*) const {
-    printText(page, bandTop, Caption);
+    printText(page, bandTop, Caption, false);
 }
 
 void TQRDBText::print(Page& page, int bandTop, const RowSource* rows) const {
-    printText(page, bandTop, rows ? rows->FieldText(DataField) : QString());
+    printText(page, bandTop, rows ? rows->FieldText(DataField) : QString(), true);
 }
 
 void TQRShape::print(Page& page, int bandTop, const RowSource*) const {
@@ -201,7 +201,8 @@ Document TQuickReport::layout(const std::function<bool(int)>& progress) const {
     return layout(paperSize(), progress);
 }
 
-Document TQuickReport::layout(const QPageSize& paper, const std::function<bool(int)>& progress) const {
+Document TQuickReport::layout(const QPageSize& paper,
+                              const std::function<bool(int)>& progress) const {
     Document document;
     document.title = ReportTitle;
     document.pageSize = paper;
@@ -392,10 +393,10 @@ void TQuickReport::Print(QWidget* parent) const {
     printer.setFullPage(true);
     printer.setDocName(ReportTitle);
     printer.setCreator(QStringLiteral("Vellumo"));
-    const QPageSize paper = PaperSize == qrpA4 ? QPageSize(QPageSize::A4)
-                                               : (info.defaultPageSize().isValid()
-                                                      ? info.defaultPageSize()
-                                                      : QPageSize(QPageSize::A4));
+    const QPageSize paper = PaperSize == qrpA4
+                                ? QPageSize(QPageSize::A4)
+                                : (info.defaultPageSize().isValid() ? info.defaultPageSize()
+                                                                    : QPageSize(QPageSize::A4));
     printer.setPageSize(paper);
     printer.setPageOrientation(QPageLayout::Portrait);
     printer.setPageMargins(QMarginsF(0, 0, 0, 0));
@@ -405,8 +406,8 @@ void TQuickReport::Print(QWidget* parent) const {
     if (document.cancelled)
         return;
 
-    const QString failure =
-        QStringLiteral("Der Drucker \"%1\" kann den Auftrag nicht annehmen").arg(info.printerName());
+    const QString failure = QStringLiteral("Der Drucker \"%1\" kann den Auftrag nicht annehmen")
+                                .arg(info.printerName());
     QPainter painter;
     if (!painter.begin(&printer))
         throw ReportError(failure);
@@ -460,8 +461,9 @@ void TQuickReport::Preview(QWidget* parent) const {
         QAction* pdf = bar->addAction(QStringLiteral("Als PDF speichern …"));
         pdf->setObjectName(QStringLiteral("AlsPdfSpeichern"));
         pdf->setToolTip(QStringLiteral("Als PDF speichern …"));
-        QObject::connect(pdf, &QAction::triggered, &dialog,
-                         [&document, &dialog] { runGuarded([&] { savePdfAs(document, &dialog); }); });
+        QObject::connect(pdf, &QAction::triggered, &dialog, [&document, &dialog] {
+            runGuarded([&] { savePdfAs(document, &dialog); });
+        });
     }
     dialog.exec();
 }

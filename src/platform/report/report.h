@@ -116,7 +116,7 @@ public:
 };
 
 // Text placed in a box: left-aligned from its left edge or centred in its
-// width; cut at the box when wider.
+// width.
 class TQRTextElement : public TQRPrintable {
 public:
     using TQRPrintable::TQRPrintable;
@@ -125,9 +125,11 @@ public:
     TAlignment Alignment = taLeftJustify;
 
 protected:
-    void printText(Page& page, int bandTop, const QString& text) const;
+    // clip: a text wider than the box is cut at its edge.
+    void printText(Page& page, int bandTop, const QString& text, bool clip) const;
 };
 
+// A caption is never cut: it runs on past its box, as an auto-sized label does.
 class TQRLabel : public TQRTextElement {
 public:
     using TQRTextElement::TQRTextElement;
@@ -135,6 +137,7 @@ public:
     QString Caption;
 };
 
+// A field text is cut at its box, which never stretches.
 class TQRDBText : public TQRTextElement {
 public:
     using TQRTextElement::TQRTextElement;
