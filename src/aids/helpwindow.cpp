@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHelpContentModel>
 #include <QHelpContentWidget>
 #include <QHelpEngine>
 #include <QHelpIndexWidget>
@@ -207,6 +208,9 @@ THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
     QHelpContentWidget* contents = engine_->contentWidget();
     tabs_->addTab(contents, QStringLiteral("Inhalt"));
     connect(contents, &QHelpContentWidget::linkActivated, this, &THelpWindow::showPage);
+    // The handbook is small: all its chapters in view at once.
+    connect(engine_->contentModel(), &QHelpContentModel::contentsCreated, contents,
+            &QTreeView::expandAll);
 
     auto* indexPage = new QWidget(tabs_);
     auto* indexLayout = new QVBoxLayout(indexPage);
