@@ -9,12 +9,34 @@
 
 namespace vellumo::pictures {
 
-DBImage::DBImage(QObject* parent) : QObject(parent) {
-    link_.refresh = [this] { follow(); };
-}
+DBImage::DBImage(QObject* parent) : QObject(parent) {}
 
 void DBImage::bind(DataSource* source, const QString& field) {
+    changes_.reset();
     link_.bind(source, field);
+    // The store's own notice carries what changed, which tells a save of the
+    // holder's change (the field then holds what the holder has) from the rest.
+    if (source)
+        changes_ = source->store().subscribeChanges(
+            [this](unsigned changes, const QString& name) { onChanges(changes, name); });
+    follow();
+}
+
+void DBImage::onChanges(unsigned changes, const QString& field) {
+    if (writing_)
+        return;
+    const bool mine = field.isEmpty() || field.compare(link_.fieldName(), Qt::CaseInsensitive) == 0;
+    if (!(changes & (StateChange | CurrentChange | RecordsChange)) &&
+        !((changes & DataChange) && mine))
+        return;
+    RecordStore* store = link_.store();
+    // Saved where it stands: reading 36 MB back to find the same bytes is what
+    // made storing a large photograph slow.
+    if (modified_ && store && (changes & RecordsChange) && !(changes & CurrentChange) &&
+        store->state() == StoreState::Browsing && !store->isBroken()) {
+        modified_ = false;
+        return;
+    }
     follow();
 }
 

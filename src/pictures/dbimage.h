@@ -49,10 +49,12 @@ signals:
 
 private:
     void follow();
+    void onChanges(unsigned changes, const QString& field);
     bool beginEdit();
     void take(const QByteArray& bytes, const QImage& picture);
 
     FieldLink link_;
+    Subscription changes_;
     QPointer<QWidget> reportTo_;
     QByteArray bytes_;            // the field value the picture stands for
     mutable QImage picture_;      // decoded from bytes_ on demand

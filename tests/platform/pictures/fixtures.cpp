@@ -160,11 +160,18 @@ QByteArray wmf() {
 }
 
 QByteArray bigJpeg(int width, int height) {
+    // Gradients with grain, so the file is as large and as slow to decode as a photograph's.
     QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 12345;
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = qRgb((x * 255) / width, (y * 255) / height, ((x + y) / 7) & 0xFF);
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 27) - 16;
+            line[x] =
+                qRgb(qBound(0, (x * 255) / width + grain, 255),
+                     qBound(0, (y * 255) / height - grain, 255), ((x + y) / 7 + grain) & 0xFF);
+        }
     }
     return qtWrite(image, "JPEG", 90);
 }
