@@ -123,7 +123,9 @@ int main(int argc, char** argv) {
     if (command != "info" && command != "dump" && command != "check")
         return usage();
     try {
-        auto table = px::Table::open(path, px::Access::Read);
+        // check lists what is wrong with a table the others refuse as damaged.
+        auto table = command == "check" ? px::Table::openForCheck(path)
+                                        : px::Table::open(path, px::Access::Read);
         int rc = 0;
         if (command == "info")
             rc = info(*table, path);

@@ -16,6 +16,7 @@ Table::CheckResult ParadoxTable::check() {
     std::uint64_t total = 0;
     int block = h_.firstBlock, prev = 0;
     std::vector<std::uint8_t> head(6);
+    const std::uint64_t fileSize = db_->size();
     while (block != 0) {
         if (block < 0 || block > blocksInFile_) {
             problem("Die Blockkette zeigt auf Block " + std::to_string(block) +
@@ -38,6 +39,8 @@ Table::CheckResult ParadoxTable::check() {
         } catch (const Error& e) {
             problem(e.what());
         }
+        if (blockOffset(block) + 6 + static_cast<std::uint64_t>(count) * h_.recordSize > fileSize)
+            problem("Die Datei endet in den Datensätzen von Block " + std::to_string(block) + ".");
         ChainEntry c;
         c.block = static_cast<std::uint16_t>(block);
         c.count = static_cast<std::uint16_t>(count);

@@ -88,8 +88,8 @@ DbHeader readHeader(File& file) {
 
 } // namespace
 
-ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access)
-    : fs_(fs), path_(std::move(path)), access_(access) {
+ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access, bool examine)
+    : fs_(fs), path_(std::move(path)), access_(examine ? Access::Read : access), examine_(examine) {
     if (access_ == Access::Write) {
         // No lock file beside a file that is missing or no table (unless a
         // journal left behind is to make it whole again first).
@@ -127,6 +127,10 @@ void ParadoxTable::load() {
     maxPerBlock_ = (h_.blockSize - 6) / h_.recordSize;
     blocksInFile_ = static_cast<int>(std::min<std::uint64_t>(
         (fileSize - h_.headerSize + h_.blockSize - 1) / h_.blockSize, 0xFFFF));
+    // A block count beyond the file's real size says nothing: new blocks
+    // follow the last one there is (and the header says so at the next change).
+    if (h_.fileBlocks > blocksInFile_)
+        h_.fileBlocks = blocksInFile_;
 
     const int codePage = h_.codePageRaw == 0 ? 437 : h_.codePageRaw;
     codec_ = std::make_unique<Codec>(codePage);
@@ -195,6 +199,18 @@ void ParadoxTable::load() {
                 px_.reset();
         }
     }
+    // Every record the chain claims must lie inside the file: a table cut
+    // short must not read as blank records (and be written to). The index
+    // counts do for this check without reading a block; should they not fit,
+    // the chain itself decides.
+    fileSize_ = fileSize;
+    if (fromIndex && !recordsInFile(chain_)) {
+        chain_.clear();
+        pxLevels_.clear();
+        fromIndex = false;
+        if (access_ == Access::Read)
+            px_.reset();
+    }
     if (fromIndex && access_ == Access::Write) {
         // Before changing anything, make sure the index told the truth about
         // the chain: a wrong neighbour would be linked into the chain for good.
@@ -210,6 +226,8 @@ void ParadoxTable::load() {
     } else if (!fromIndex) {
         walkChain(false);
     }
+    if (!examine_ && !recordsInFile(chain_))
+        throw Error("Die Tabelle ist beschädigt: die Datei ist kürzer, als ihre Blöcke angeben.");
     if (h_.keyFields > 0 && access_ == Access::Write) {
         if (!px_) {
             px_ = journal_->wrap(fs_.open(pxPath_, OpenMode::Create), pxPath_);
@@ -223,6 +241,14 @@ void ParadoxTable::load() {
     info_.indexLevels = static_cast<int>(pxLevels_.size());
     chainFromIndex_ = fromIndex;
     rebuildPrefix();
+}
+
+bool ParadoxTable::recordsInFile(const std::vector<ChainEntry>& chain) const {
+    for (const ChainEntry& e : chain)
+        if (blockOffset(e.block) + 6 + static_cast<std::uint64_t>(e.count) * h_.recordSize >
+            fileSize_)
+            return false;
+    return true;
 }
 
 void ParadoxTable::rebuildPrefix() {
@@ -250,19 +276,38 @@ void ParadoxTable::walkChain(bool withKeys) {
         return;
     }
     std::vector<bool> seen(static_cast<std::size_t>(blocksInFile_) + 1, false);
-    int block = h_.firstBlock;
+    int block = h_.firstBlock, prev = 0;
+    std::uint64_t total = 0;
     std::vector<std::uint8_t> buf(6 + (withKeys ? h_.recordSize : 0));
     while (block != 0) {
-        if (block < 0 || block > blocksInFile_)
+        // Examined tables keep the chain up to the damage; check() names it.
+        if (block < 0 || block > blocksInFile_) {
+            if (examine_)
+                break;
             throw Error("Die Tabelle ist beschädigt: die Blockkette zeigt aus der Datei hinaus.");
-        if (seen[block])
+        }
+        if (seen[block]) {
+            if (examine_)
+                break;
             throw Error("Die Tabelle ist beschädigt: die Blockkette läuft im Kreis.");
+        }
         seen[block] = true;
         std::fill(buf.begin(), buf.end(), 0);
         db_->read(blockOffset(block), buf.data(), buf.size());
+        // What check() would find on the way is found here too.
+        if (get16(&buf[2]) != prev && !examine_)
+            throw Error("Die Tabelle ist beschädigt: Block " + std::to_string(block) +
+                        " verweist nicht auf seinen Vorgänger.");
         ChainEntry e;
         e.block = static_cast<std::uint16_t>(block);
-        e.count = static_cast<std::uint16_t>(blockCount(buf.data(), block));
+        try {
+            e.count = static_cast<std::uint16_t>(blockCount(buf.data(), block));
+        } catch (const Error&) {
+            if (examine_)
+                break;
+            throw;
+        }
+        total += e.count;
         if (withKeys) {
             e.firstKey.assign(reinterpret_cast<const char*>(&buf[6]), h_.keyBytes);
             e.keyKnown = true;
@@ -270,8 +315,13 @@ void ParadoxTable::walkChain(bool withKeys) {
         // Empty blocks inside a chain are legal for other writers; we skip them.
         if (e.count > 0)
             chain.push_back(std::move(e));
+        prev = block;
         block = get16(buf.data());
     }
+    if (total != h_.numRecords && !examine_)
+        throw Error("Die Tabelle ist beschädigt: der Dateikopf nennt " +
+                    std::to_string(h_.numRecords) + " Datensätze, die Blöcke enthalten " +
+                    std::to_string(total) + ".");
     chain_ = std::move(chain);
 }
 
@@ -295,7 +345,7 @@ void ParadoxTable::loadChainFromIndex() {
     pxHeader_.assign(headerSize, 0);
     px_->read(0, pxHeader_.data(), pxHeader_.size());
     pxBlockSize_ = blockSize;
-    pxFileBlocks_ = std::max<int>(get16(&head[0x0C]), pxBlocks);
+    pxFileBlocks_ = pxBlocks; // what the header claims beyond the file's size counts for nothing
     const int perBlock = (blockSize - 6) / recSize;
 
     std::vector<bool> seenPx(pxBlocks + 1, false);
@@ -617,6 +667,10 @@ std::uint32_t ParadoxTable::lowerBound(const Record& key) {
 
 std::unique_ptr<Table> Table::open(const std::string& path, Access access, FileSystem& fs) {
     return std::make_unique<detail::ParadoxTable>(fs, path, access);
+}
+
+std::unique_ptr<Table> Table::openForCheck(const std::string& path, FileSystem& fs) {
+    return std::make_unique<detail::ParadoxTable>(fs, path, Access::Read, true);
 }
 
 void Table::create(const std::string& path, const std::vector<FieldDef>& fields, int keyFields,

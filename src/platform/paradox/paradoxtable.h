@@ -115,7 +115,9 @@ struct PxNode {
 
 class ParadoxTable final : public Table {
 public:
-    ParadoxTable(FileSystem& fs, std::string path, Access access);
+    // examine: read-only, and a damaged chain or a file cut short is opened
+    // all the same, for check() to list what is wrong.
+    ParadoxTable(FileSystem& fs, std::string path, Access access, bool examine = false);
     ~ParadoxTable() override;
 
     const TableInfo& info() const override { return info_; }
@@ -144,6 +146,7 @@ private:
     void loadChainFromIndex();
     void walkChain(bool withKeys);
     void rebuildPrefix();
+    bool recordsInFile(const std::vector<ChainEntry>& chain) const;
     std::uint64_t blockOffset(int block) const {
         return static_cast<std::uint64_t>(h_.headerSize) +
                static_cast<std::uint64_t>(block - 1) * h_.blockSize;
@@ -202,9 +205,11 @@ private:
     std::unique_ptr<Codec> codec_;
     std::unique_ptr<Collation> collation_;
     int maxPerBlock_ = 0;
-    int blocksInFile_ = 0; // what the file size allows (short last block included)
+    int blocksInFile_ = 0;       // what the file size allows (short last block included)
+    std::uint64_t fileSize_ = 0; // of the .db when opened
     bool hasBlobs_ = false;
     bool chainFromIndex_ = false; // block list taken from the .px, links not yet seen
+    bool examine_ = false;
 
     std::vector<ChainEntry> chain_;
     std::vector<std::uint32_t> prefix_; // records before chain_[i]; back() = total

@@ -88,8 +88,18 @@ class Table {
 public:
     // Opens a table. Access::Write takes the table's write lock, runs recovery
     // of a left-over journal first and refuses a table another program writes.
+    // A damaged table is refused (px::Error) when what opening touches shows
+    // it: a file shorter than its blocks say, a chain whose links or record
+    // total disagree with the header. Opening through the index reads no
+    // data block; damage found later makes reading and changing fail.
     static std::unique_ptr<Table> open(const std::string& path, Access access,
                                        FileSystem& fs = defaultFileSystem());
+
+    // Opens a table for reading, also when open() refuses it as damaged (its
+    // file cut short, its chain not matching its header), so that check()
+    // can list what is wrong. Reading it may then fail or give blank values.
+    static std::unique_ptr<Table> openForCheck(const std::string& path,
+                                               FileSystem& fs = defaultFileSystem());
 
     // Creates a new, empty table (level 4, 4 KiB blocks, code page 1252, sort
     // order ANSI INTL), replacing the table and all its companions and journal

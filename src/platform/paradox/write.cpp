@@ -417,7 +417,8 @@ int ParadoxTable::allocateBlock() {
         h_.freeBlock = next >= 1 && next <= blocksInFile_ && next != b ? next : 0;
         return b;
     }
-    const int b = std::max(h_.fileBlocks, blocksInFile_) + 1;
+    // The file's real size decides, never the header's count (see load()).
+    const int b = blocksInFile_ + 1;
     if (b > 0xFFFF)
         throw Error("Die Tabelle ist voll: sie kann nicht mehr als 65535 Blöcke haben.");
     h_.fileBlocks = b;

@@ -2,6 +2,7 @@
 // with px::Error (or reads what is there), never with a crash, a hang, another
 // kind of exception or a huge allocation.
 #include "paradox/table.h"
+#include "testutil_counting.h"
 #include "testutil_memfs.h"
 #include "testutil_samples.h"
 
@@ -42,14 +43,51 @@ struct Outcome {
     bool problems = false; // check() reported problems
 };
 
-// Opens the table and does everything a reader does; only px::Error may come out.
-Outcome exercise(const Pieces& p) {
-    MemoryFileSystem fs;
+void putPieces(MemoryFileSystem& fs, const Pieces& p) {
     fs.put("/d/t.db", p.db);
     if (!p.px.empty())
         fs.put("/d/t.px", p.px);
     if (!p.mb.empty())
         fs.put("/d/t.mb", p.mb);
+}
+
+// A copy opened for writing takes an insert and a delete: nothing the files
+// claim may make that crash, hang or grow the file without bound, and a table
+// that was sound stays sound.
+void writeStep(const Pieces& p, const Outcome& read) {
+    MemoryFileSystem fs;
+    putPieces(fs, p);
+    std::unique_ptr<px::Table> t;
+    try {
+        t = px::Table::open("/d/t.db", px::Access::Write, fs);
+    } catch (const px::Error&) {
+        EXPECT_TRUE(read.failed || read.problems || !read.opened)
+            << "a sound table refused a writer";
+        return;
+    }
+    const std::size_t before = p.db.size();
+    try {
+        t->insert(px::Record{});
+    } catch (const px::Error&) {
+    }
+    try {
+        if (t->recordCount() > 0)
+            t->remove(t->recordCount() / 2);
+    } catch (const px::Error&) {
+    }
+    EXPECT_LE(fs.get("/d/t.db")->size(), before + 2 * 32768u)
+        << "the file grew by far more than a block";
+    const auto result = t->check();
+    if (read.opened && !read.failed && !read.problems) {
+        EXPECT_TRUE(result.problems.empty()) << "damaged by a change: " << result.problems.front();
+    }
+}
+
+// Opens the table and does everything a reader does, then what a writer
+// does; only px::Error may come out.
+Outcome exercise(const Pieces& p) {
+    MemoryFileSystem fs;
+    putPieces(fs, p);
     Outcome o;
     std::unique_ptr<px::Table> t;
     try {
@@ -57,6 +95,7 @@ Outcome exercise(const Pieces& p) {
     } catch (const px::Error& e) {
         EXPECT_GT(std::strlen(e.what()), 0u);
         o.failed = true;
+        writeStep(p, o);
         return o;
     }
     o.opened = true;
@@ -81,6 +120,8 @@ Outcome exercise(const Pieces& p) {
     } catch (const px::Error&) {
         o.failed = true;
     }
+    t.reset();
+    writeStep(p, o);
     return o;
 }
 
@@ -356,6 +397,126 @@ TEST(Damaged, GarbageAndFilesThatAreNoTables) {
             survive(s, std::string(rel) + " sprinkled " + std::to_string(i));
         }
     }
+}
+
+// A table the engine makes itself, so these run without the sample tables:
+// keyed (through its index) or not (through its chain), several full blocks.
+Pieces madeTable(bool keyed, int records) {
+    MemoryFileSystem fs;
+    px::Table::create("/m/t.db",
+                      {{"Name", px::FieldType::Alpha, 40}, {"Ort", px::FieldType::Alpha, 200}},
+                      keyed ? 1 : 0, fs);
+    {
+        auto t = px::Table::open("/m/t.db", px::Access::Write, fs);
+        for (int i = 0; i < records; ++i)
+            t->insert({"n" + std::to_string(100000 + i), std::string("Köln")});
+    }
+    Pieces p;
+    p.db = *fs.get("/m/t.db");
+    if (keyed)
+        p.px = *fs.get("/m/t.px");
+    return p;
+}
+
+TEST(Damaged, ATableCutShortStaysClosedAndASoundOneOpensWithoutReadingItsBlocks) {
+    // Opening a sound table reads its header, not its blocks, whatever its size.
+    std::vector<int> reads;
+    for (int records : {300, 3000}) {
+        MemoryFileSystem mem;
+        putPieces(mem, madeTable(true, records));
+        testutil::CountingFileSystem counting(mem);
+        auto t = px::Table::open("/d/t.db", px::Access::Read, counting);
+        EXPECT_EQ(t->recordCount(), static_cast<std::uint32_t>(records));
+        reads.push_back(counting.reads["/d/t.db"]);
+    }
+    EXPECT_EQ(reads[0], reads[1]);
+    EXPECT_LE(reads[1], 3);
+
+    auto expectRefused = [](const Pieces& p, const std::string& what) {
+        MemoryFileSystem fs;
+        putPieces(fs, p);
+        for (px::Access access : {px::Access::Read, px::Access::Write})
+            EXPECT_THROW(px::Table::open("/d/t.db", access, fs), px::Error) << what;
+        EXPECT_EQ(*fs.get("/d/t.db"), p.db) << what << ": written to";
+        // check still gets to see it, and says what is wrong.
+        EXPECT_FALSE(px::Table::openForCheck("/d/t.db", fs)->check().problems.empty()) << what;
+    };
+    for (bool keyed : {true, false}) {
+        SCOPED_TRACE(keyed ? "keyed" : "unkeyed");
+        const Pieces whole = madeTable(keyed, 300);
+        const Layout l = layoutOf(whole.db);
+        ASSERT_GE(l.blocks, 5u);
+        // Cuts through the records of the last block, and whole blocks off the end.
+        const unsigned last = get16(whole.db, 0x10);
+        const std::size_t lastStart = l.headerSize + (last - 1) * l.blockSize;
+        const unsigned inLast = get16(whole.db, lastStart + 4) / l.recordSize + 1;
+        for (std::size_t cut :
+             {lastStart + 6 + l.recordSize * inLast / 2, lastStart + 6 + 1, lastStart,
+              lastStart - l.blockSize / 2, std::size_t{l.headerSize} + l.blockSize + 100}) {
+            Pieces p = whole;
+            p.db.resize(cut);
+            expectRefused(p, "cut at " + std::to_string(cut));
+        }
+        // What the chain shows on the way: a wrong back link, a record total
+        // the blocks do not hold.
+        Pieces link = whole;
+        const unsigned second = get16(whole.db, l.headerSize + (l.firstBlock - 1) * l.blockSize);
+        put16(link.db, l.headerSize + (second - 1) * l.blockSize + 2, second);
+        if (!keyed) // a keyed table reads its chain only when changed
+            expectRefused(link, "back link");
+        Pieces total = whole;
+        total.db[6] += 5;
+        expectRefused(total, "record total");
+    }
+
+    // A real table cut as a user met it: 3,000 of its 6,144 bytes.
+    if (testutil::samplesDir().empty())
+        return;
+    Pieces hercules = loadSample("leonhad-paradoxdriver/db/HERCULES.DB");
+    ASSERT_EQ(hercules.db.size(), 6144u);
+    hercules.db.resize(3000);
+    expectRefused(hercules, "HERCULES.DB cut at 3000");
+}
+
+TEST(Damaged, BlockCountsBeyondTheFileSteerNoWrite) {
+    const Pieces whole = madeTable(true, 300);
+    const Layout l = layoutOf(whole.db);
+    const Layout x = layoutOf(whole.px);
+    auto insertAndCheck = [&](const Pieces& p, const std::string& what) {
+        SCOPED_TRACE(what);
+        MemoryFileSystem fs;
+        putPieces(fs, p);
+        auto t = px::Table::open("/d/t.db", px::Access::Write, fs);
+        // Enough records for new data blocks and new index blocks.
+        for (int i = 0; i < 400; ++i)
+            t->insert({"m" + std::to_string(100000 + i), std::string("Bonn")});
+        t->remove(3);
+        EXPECT_EQ(t->recordCount(), 699u);
+        const auto result = t->check();
+        EXPECT_TRUE(result.problems.empty()) << result.problems.front();
+        EXPECT_LE(fs.get("/d/t.db")->size(), std::size_t{l.headerSize} + 100u * l.blockSize);
+        EXPECT_LE(fs.get("/d/t.px")->size(), std::size_t{x.headerSize} + 8u * x.blockSize);
+        t.reset();
+        EXPECT_GE(px::Table::open("/d/t.db", px::Access::Read, fs)->info().indexLevels, 1);
+    };
+    for (unsigned claimed : {0xFFFFu, 40000u}) {
+        Pieces p = whole;
+        put16(p.db, 0x0A, claimed);
+        put16(p.db, 0x0C, claimed);
+        put16(p.db, 0x3A, claimed);
+        insertAndCheck(p, ".db claims " + std::to_string(claimed) + " blocks");
+        Pieces q = whole;
+        put16(q.px, 0x0A, claimed);
+        put16(q.px, 0x0C, claimed);
+        insertAndCheck(q, ".px claims " + std::to_string(claimed) + " blocks");
+    }
+    // An index that cannot be the table's is rebuilt by the first change.
+    Pieces wrong = whole;
+    put16(wrong.px, 0x1E, 0x7FFF); // root outside the file
+    insertAndCheck(wrong, "index root outside");
+    Pieces levels = whole;
+    levels.px[0x20] = 5;
+    insertAndCheck(levels, "index levels");
 }
 
 // Inputs the fuzzer found, cut down to what still triggered the fault.

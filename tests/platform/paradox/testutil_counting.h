@@ -1,0 +1,60 @@
+// A file system that counts the reads of every file on its way to another
+// one: tests see what opening or reading a table touches.
+#pragma once
+
+#include "paradox/io.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// Counts the reads of every file, to see what opening a table touches.
+class CountingFileSystem final : public px::FileSystem {
+public:
+    explicit CountingFileSystem(px::FileSystem& inner) : inner_(inner) {}
+    std::map<std::string, int> reads;
+
+    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
+        return std::make_unique<CountingFile>(inner_.open(path, mode), reads[path]);
+    }
+    bool exists(const std::string& path) override { return inner_.exists(path); }
+    void rename(const std::string& from, const std::string& to) override {
+        inner_.rename(from, to);
+    }
+    void remove(const std::string& path) override { inner_.remove(path); }
+    void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
+    std::vector<std::string> list(const std::string& d) override { return inner_.list(d); }
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
+        return inner_.tryLock(path, kind);
+    }
+    bool isDirectoryWritable(const std::string& d) override {
+        return inner_.isDirectoryWritable(d);
+    }
+
+private:
+    class CountingFile final : public px::File {
+    public:
+        CountingFile(std::unique_ptr<px::File> file, int& reads)
+            : file_(std::move(file)), reads_(reads) {}
+        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+            ++reads_;
+            return file_->read(offset, buffer, n);
+        }
+        void write(std::uint64_t offset, const void* data, std::size_t n) override {
+            file_->write(offset, data, n);
+        }
+        std::uint64_t size() override { return file_->size(); }
+        void truncate(std::uint64_t size) override { file_->truncate(size); }
+        void sync() override {}
+
+    private:
+        std::unique_ptr<px::File> file_;
+        int& reads_;
+    };
+    px::FileSystem& inner_;
+};
+
+} // namespace testutil
