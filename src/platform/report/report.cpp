@@ -14,6 +14,7 @@
 #include <QPrinterInfo>
 #include <QProgressDialog>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QToolBar>
 #include <QtMath>
 
@@ -464,6 +465,11 @@ void TQuickReport::Preview(QWidget* parent) const {
         QObject::connect(pdf, &QAction::triggered, &dialog, [&document, &dialog] {
             runGuarded([&] { savePdfAs(document, &dialog); });
         });
+    }
+    // Wide enough for every tool button, "Als PDF speichern …" included.
+    if (const QScreen* screen = dialog.screen()) {
+        const QRect room = screen->availableGeometry();
+        dialog.resize(qMin(1000, room.width() - 20), qMin(800, room.height() - 40));
     }
     dialog.exec();
 }
