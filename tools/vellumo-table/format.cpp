@@ -134,6 +134,10 @@ std::string csvCell(std::string_view text) {
 }
 
 std::string csvLine(const std::vector<std::string>& cells) {
+    // A lone empty cell would make an empty line, which CSV readers skip:
+    // the record would vanish.
+    if (cells.size() == 1 && cells[0].empty())
+        return "\"\"";
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         if (i)

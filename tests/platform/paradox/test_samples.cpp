@@ -436,6 +436,36 @@ TEST(Samples, ToolDumpsAndChecksEveryTable) {
     EXPECT_EQ(runTool("dump", "/nonexistent/table.db").status, 2);
 }
 
+TEST(Samples, ToolOnTablesTheEngineMade) {
+    testutil::TempDir dir;
+    // One column: an empty value still makes a line a CSV reader keeps.
+    const std::string one = dir.file("eins.db");
+    px::Table::create(one, {{"Name", px::FieldType::Alpha, 20}}, 0);
+    {
+        auto t = px::Table::open(one, px::Access::Write);
+        t->insert({std::string("Abel")});
+        t->insert({px::Value{}});
+        t->insert({std::string("Zorn")});
+    }
+    EXPECT_EQ(runTool("dump", one).out, "Name\nAbel\n\"\"\nZorn\n");
+
+    // Cut short: refused for dump, examined by check.
+    const std::string cut = dir.file("kurz.db");
+    px::Table::create(cut, {{"Name", px::FieldType::Alpha, 200}}, 0);
+    {
+        auto t = px::Table::open(cut, px::Access::Write);
+        for (int i = 0; i < 30; ++i)
+            t->insert({std::string("Name ") + std::to_string(i)});
+    }
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 3000);
+    const ToolRun dump = runTool("dump", cut);
+    EXPECT_EQ(dump.status, 2);
+    EXPECT_EQ(dump.out, "");
+    const ToolRun check = runTool("check", cut);
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("Fehler: "), std::string::npos) << check.out;
+}
+
 TEST(Samples, ToolCheckListsTheProblemsOfADamagedTable) {
     SKIP_WITHOUT_SAMPLES();
     testutil::TempDir dir;
