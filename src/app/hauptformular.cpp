@@ -23,6 +23,7 @@
 #include "settings/profile.h"
 #include "system/system.h"
 #include "ui/messages.h"
+#include "ui/placement.h"
 
 #include "ui_hauptformular.h"
 
@@ -67,8 +68,7 @@ THauptformular::THauptformular(QWidget* parent)
                    Qt::WindowCloseButtonHint);
     centralWidget()->setFixedSize(625, 353);
     setFixedSize(625, menuBar()->sizeHint().height() + 353);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    vellumo::centreWhenShown(this);
 
     // The separators carry the names of the menu design; N3 stays disabled.
     const struct {
@@ -87,14 +87,7 @@ THauptformular::THauptformular(QWidget* parent)
     if (auto* n3 = ui->Bearbeiten1->findChild<QAction*>(QStringLiteral("N3")))
         n3->setEnabled(false);
 
-    openDialog_ = new QFileDialog(this);
-    openDialog_->setObjectName(QStringLiteral("OpenDialog"));
-    openDialog_->setOption(QFileDialog::DontUseNativeDialog);
-    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
-    openDialog_->setFileMode(QFileDialog::ExistingFile);
-    openDialog_->setNameFilter(QString::fromLatin1(vellumo::data::ParadoxFilter));
-    openDialog_->setDefaultSuffix(QStringLiteral("db"));
-    openDialog_->setDirectory(QDir::currentPath());
+    openDialog_ = vellumo::data::createOpenDialog(this);
     openDialog_->installEventFilter(this);
     connect(openDialog_, &QFileDialog::fileSelected, this,
             [this](const QString& file) { lastOpenFile_ = file; });

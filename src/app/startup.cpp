@@ -116,6 +116,9 @@ void initialiseApplication(QApplication& app) {
     font.setPointSize(8);
     app.setFont(font);
 
+    // Qt's own dialogs (file list dates, types, buttons) speak German like
+    // the rest of the program, whatever the system's locale.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     auto* translator = new QTranslator(&app);
     if (translator->load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -1,12 +1,13 @@
 #include "data/formstandardtabelle.h"
 
 #include "settings/profile.h"
+#include "ui/keypreview.h"
 #include "ui/messages.h"
+#include "ui/placement.h"
 #include "ui_formstandardtabelle.h"
 
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QStyle>
 
 namespace {
@@ -37,6 +38,8 @@ TFormStandardtabelle::TFormStandardtabelle(QFileDialog& openDialog, QWidget* par
         reject();
     });
     connect(ui->AbbruchButton, &QPushButton::clicked, this, [this] { AbbruchButtonClick(); });
+    vellumo::installKeyPreview(this);
+    vellumo::centreWhenShown(this);
 }
 
 TFormStandardtabelle::~TFormStandardtabelle() {
@@ -47,17 +50,15 @@ void TFormStandardtabelle::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
     FormActivate();
 }
 
-void TFormStandardtabelle::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) {
+bool TFormStandardtabelle::eventFilter(QObject* watched, QEvent* event) {
+    if (vellumo::previewedKey(watched, event) == 27) {
         FormKeyPress(QChar(27));
-        return;
+        return true;
     }
-    QDialog::keyPressEvent(event);
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFormStandardtabelle::FormActivate() {

@@ -5,9 +5,19 @@
 #include "system/system.h"
 #include "ui/messages.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QSplitter>
+#include <QTreeView>
 #include <QWidget>
 
 #include <algorithm>
@@ -16,6 +26,27 @@
 namespace vellumo::data {
 
 namespace {
+
+// Qt's file list writes sizes and dates in the system's locale; the program
+// writes them in German whatever that is.
+class GermanFileList : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role == Qt::DisplayRole && files && index.isValid()) {
+            const QLocale german(QLocale::German, QLocale::Germany);
+            const QModelIndex source = mapToSource(index);
+            if (index.column() == 1 && !files->isDir(source))
+                return german.formattedDataSize(files->size(source));
+            if (index.column() == 3)
+                return german.toString(files->lastModified(source),
+                                       QStringLiteral("dd.MM.yyyy hh:mm"));
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
 void call(const std::function<void()>& step) {
     if (step)
         step();
@@ -25,6 +56,42 @@ template <class Arg> void call(const std::function<void(Arg)>& step, const QStri
         step(value);
 }
 } // namespace
+
+QFileDialog* createOpenDialog(QWidget* parent) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(QStringLiteral("OpenDialog"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilter(QString::fromLatin1(ParadoxFilter));
+    dialog->setDefaultSuffix(QStringLiteral("db"));
+    dialog->setProxyModel(new GermanFileList(dialog));
+    dialog->setDirectory(QDir::currentPath());
+
+    // Size, type and date would otherwise be cut to a few characters.
+    auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    if (list && model) {
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, list, [list] {
+            for (int column = 0; column < list->header()->count(); ++column)
+                list->resizeColumnToContents(column);
+        });
+    }
+
+    if (auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({110, 500});
+
+    // Enter in the file name takes the name and closes the dialog, but the
+    // completion list would stay floating over the main window.
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        QObject::connect(dialog, &QDialog::finished, name, [name] {
+            if (QCompleter* completer = name->completer())
+                if (QAbstractItemView* popup = completer->popup())
+                    popup->hide();
+        });
+    }
+    return dialog;
+}
 
 QString fileNamePart(const QString& path) {
     qsizetype cut = -1;

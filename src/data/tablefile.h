@@ -27,6 +27,11 @@ inline constexpr const char* NewCaption = "Vellumo V1.0 - ";
 // The open dialog lists tables whatever the case of their extension.
 inline constexpr const char* ParadoxFilter = "Paradox-Dateien (*.db *.DB *.Db *.dB)";
 
+// The main window's open dialog (Qt's own, so it looks the same everywhere):
+// existing Paradox files, the list's columns as wide as their content, and
+// the file name's completion list closed with the dialog.
+QFileDialog* createOpenDialog(QWidget* parent);
+
 // The text after the last "/", "\" or ":": what a caption shows of a path.
 QString fileNamePart(const QString& path);
 // baseCaption + " - " + the file-name part of path.

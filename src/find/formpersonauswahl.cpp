@@ -5,6 +5,7 @@
 #include "database/recordstore.h"
 #include "ui/keypreview.h"
 #include "ui/messages.h"
+#include "ui/placement.h"
 #include "ui_formpersonauswahl.h"
 
 #include <QStyle>
@@ -25,6 +26,7 @@ TFormPersonAuswahl::TFormPersonAuswahl(vellumo::DataSource& source, QWidget* par
     ui->DBGrid1->setDataSource(&source_);
     connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     vellumo::installKeyPreview(this);
+    vellumo::centreWhenShown(this);
 }
 
 TFormPersonAuswahl::~TFormPersonAuswahl() {

@@ -2,12 +2,13 @@
 
 #include "database/datasource.h"
 #include "database/recordstore.h"
-#include "settings/colourvalue.h"
 #include "find/formpersonauswahl.h"
-#include "ui/keypreview.h"
 #include "find/searchrules.h"
+#include "settings/colourvalue.h"
 #include "settings/profile.h"
+#include "ui/keypreview.h"
 #include "ui/messages.h"
+#include "ui/placement.h"
 #include "ui_formsuchen.h"
 
 #include <QFile>
@@ -43,6 +44,7 @@ TFormSuchen::TFormSuchen(vellumo::DataSource& source, TFormPersonAuswahl& person
     connect(ui->HilfeButton, &QPushButton::clicked, this, [this] { HilfeButtonClick(); });
     connect(ui->AbbruchButton, &QPushButton::clicked, this, [this] { AbbruchButtonClick(); });
     vellumo::installKeyPreview(this);
+    vellumo::centreWhenShown(this);
     FormCreate();
 }
 

@@ -3,6 +3,7 @@
 #include "database/datasource.h"
 #include "database/dbgrid.h"
 #include "ui/keypreview.h"
+#include "ui/placement.h"
 #include "ui_formtabelle.h"
 
 #include <QResizeEvent>
@@ -28,6 +29,7 @@ TFormTabelle::TFormTabelle(vellumo::DataSource& source, QWidget* parent)
     ui->DBGrid1->setDataSource(&source_);
     connect(ui->ButtonExit, &QToolButton::clicked, this, [this] { ButtonExitClick(); });
     vellumo::installKeyPreview(this);
+    vellumo::centreWhenShown(this);
 }
 
 TFormTabelle::~TFormTabelle() {

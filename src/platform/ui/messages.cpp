@@ -1,5 +1,7 @@
 #include "ui/messages.h"
 
+#include "ui/placement.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFontMetrics>
@@ -134,8 +136,7 @@ bool inputQuery(const QString& title, const QString& prompt, QString& value, QWi
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
 
     dialog.setFixedSize(width, buttonTop + 25 + 10);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+    centreWhenShown(&dialog);
     edit->setFocus();
 
     if (dialog.exec() != QDialog::Accepted)
