@@ -209,8 +209,10 @@ THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
     tabs_->addTab(contents, QStringLiteral("Inhalt"));
     connect(contents, &QHelpContentWidget::linkActivated, this, &THelpWindow::showPage);
     // The handbook is small: all its chapters in view at once.
-    connect(engine_->contentModel(), &QHelpContentModel::contentsCreated, contents,
-            &QTreeView::expandAll);
+    connect(engine_->contentModel(), &QHelpContentModel::contentsCreated, this, [this, contents] {
+        contents->expandAll();
+        markInContents(currentPage());
+    });
 
     auto* indexPage = new QWidget(tabs_);
     auto* indexLayout = new QVBoxLayout(indexPage);
@@ -252,6 +254,10 @@ THelpWindow::~THelpWindow() = default;
 
 void THelpWindow::showPage(const QUrl& url) {
     browser_->setSource(url);
+    markInContents(url);
+}
+
+void THelpWindow::markInContents(const QUrl& url) {
     const QModelIndex entry = engine_->contentWidget()->indexOf(url);
     if (entry.isValid())
         engine_->contentWidget()->setCurrentIndex(entry);

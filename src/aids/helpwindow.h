@@ -50,6 +50,9 @@ public:
     QString currentTitle() const;
 
 private:
+    // The entry of the page shown, once the contents are there.
+    void markInContents(const QUrl& url);
+
     QHelpEngine* engine_;
     QTextBrowser* browser_;
     QTabWidget* tabs_;

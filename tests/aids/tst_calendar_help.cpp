@@ -127,6 +127,38 @@ private slots:
         QCOMPARE(main.findChild<QLineEdit*>("DBEditGeb")->text(), QStringLiteral("15.12.1996"));
     }
 
+    // From 29 February a year forward and back gives 28 February; "Ok" writes
+    // that over the stored birthday, and the record stays in editing until a
+    // move stores it.
+    void okWritesShownDateOverStoredBirthday() {
+        testsupport::Sandbox sandbox;
+        testsupport::FixedClock clock(QDateTime(QDate(2024, 2, 29), QTime(9, 0)));
+        THauptformular main;
+        findtest::makeAddressTable(
+            main.Datentabelle, sandbox.file("Adressen"),
+            {{{"Name", "Alt"}, {"Geburtstag", "07.05.1961"}}, {{"Name", "Berg"}}});
+        main.EnableTableControls();
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QString years;
+        testsupport::whenModal([&](QWidget* modal) {
+            auto* form = qobject_cast<TFormKalender*>(modal);
+            QVERIFY(form);
+            form->findChild<QAbstractButton*>("JahrPlusButton")->click();
+            years = form->shownYear() + " " + form->date().toString("dd.MM.yyyy");
+            form->findChild<QAbstractButton*>("JahrMinusButton")->click();
+            form->findChild<QAbstractButton*>("OkButton")->click();
+        });
+        main.findChild<QPushButton*>("ButtonGeburtstag")->click();
+        QCOMPARE(years, QStringLiteral("2025 28.02.2025"));
+        QCOMPARE(main.Datentabelle.state(), vellumo::StoreState::Editing);
+        QCOMPARE(main.Datentabelle.fieldText("Geburtstag"), QStringLiteral("28.02.2024"));
+        main.Datentabelle.StepForward();
+        main.Datentabelle.GoToFirst();
+        QCOMPARE(main.Datentabelle.fieldText("Name"), QStringLiteral("Alt"));
+        QCOMPARE(main.Datentabelle.fieldText("Geburtstag"), QStringLiteral("28.02.2024"));
+    }
+
     // "&Hilfethemen" opens one help window on the start page; the search
     // dialog's help button shows the search page in it, usable while the
     // dialog is open, and the window goes back to the main window after.
