@@ -30,7 +30,6 @@ CivilDate civilFromDays(long long z) {
 
 // Day number 1 is 0001-01-01; 1970-01-01 is day 719163.
 constexpr long long kUnixEpochDay = 719163;
-constexpr double kMsPerDay = 86'400'000.0;
 
 std::string dateText(long long dayNumber) {
     const CivilDate c = civilFromDays(dayNumber - kUnixEpochDay);
@@ -63,17 +62,13 @@ std::string formatTime(std::int32_t ms) {
 std::string formatTimestamp(double ms) {
     // Beyond about ±5.8 million years the day number leaves 32 bits: not a real
     // timestamp, so show the raw number instead of a made-up date.
-    if (!std::isfinite(ms) || std::fabs(ms) > 2147483647.0 * kMsPerDay)
+    const auto parts = px::splitTimestamp(px::Timestamp{ms});
+    if (!parts)
         return formatNumber(ms);
-    const double day = std::floor(ms / kMsPerDay);
-    long long rest = static_cast<long long>(std::floor(ms - day * kMsPerDay)) / 1000;
-    if (rest < 0)
-        rest = 0;
-    if (rest >= 86'400)
-        rest = 86'399;
+    const long long rest = parts->ms / 1000;
     char buf[32];
     std::snprintf(buf, sizeof buf, " %02lld:%02lld:%02lld", rest / 3600, rest / 60 % 60, rest % 60);
-    return dateText(static_cast<long long>(day)) + buf;
+    return dateText(parts->day) + buf;
 }
 
 std::string formatNumber(double value) {

@@ -89,10 +89,12 @@ QString textOf(const px::Value& value) {
             else if constexpr (std::is_same_v<T, px::TimeOfDay>)
                 return QTime::fromMSecsSinceStartOfDay(v.ms).toString(u"hh:mm:ss");
             else if constexpr (std::is_same_v<T, px::Timestamp>) {
-                const auto day = static_cast<std::int32_t>(v.ms / 86'400'000.0);
-                const auto ms = static_cast<int>(v.ms - day * 86'400'000.0);
-                return dateTimeText(
-                    QDateTime(fromEngineDate(px::Date{day}), QTime::fromMSecsSinceStartOfDay(ms)));
+                // A damaged field may hold any double: no date then, the number.
+                const auto parts = px::splitTimestamp(v);
+                if (!parts)
+                    return QString::number(v.ms).replace(u'.', u',');
+                return dateTimeText(QDateTime(fromEngineDate(px::Date{parts->day}),
+                                              QTime::fromMSecsSinceStartOfDay(parts->ms)));
             } else if constexpr (std::is_same_v<T, px::Decimal>)
                 return QString::fromStdString(v.text).replace(u'.', u',');
             else

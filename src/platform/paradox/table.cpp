@@ -1,6 +1,18 @@
 #include "paradox/table.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace px {
+
+std::optional<DayAndTime> splitTimestamp(Timestamp t) {
+    constexpr double kMsPerDay = 86'400'000.0;
+    if (!std::isfinite(t.ms) || std::fabs(t.ms) > 2147483647.0 * kMsPerDay)
+        return std::nullopt;
+    const double day = std::floor(t.ms / kMsPerDay);
+    const double rest = std::clamp(std::floor(t.ms - day * kMsPerDay), 0.0, kMsPerDay - 1);
+    return DayAndTime{static_cast<std::int32_t>(day), static_cast<std::int32_t>(rest)};
+}
 
 int Table::fieldIndex(const std::string& name) const {
     auto lower = [](std::string s) {

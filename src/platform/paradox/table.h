@@ -57,6 +57,15 @@ struct Timestamp {
     double ms = 0; // day number * 86'400'000 + milliseconds of the day
     friend bool operator==(Timestamp, Timestamp) = default;
 };
+// A timestamp as its day number and the milliseconds of that day. Nothing when
+// the value can be no timestamp (not finite, or a day number beyond 32 bits),
+// as a damaged field may hold: callers show such a value as a plain number.
+struct DayAndTime {
+    std::int32_t day = 0;
+    std::int32_t ms = 0; // 0..86'399'999
+};
+std::optional<DayAndTime> splitTimestamp(Timestamp t);
+
 struct Decimal {
     std::string text; // BCD value as plain decimal text, e.g. "-1.23"
     friend bool operator==(const Decimal&, const Decimal&) = default;
