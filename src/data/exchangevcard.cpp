@@ -20,21 +20,24 @@ namespace {
 constexpr int kFoldAt = 75; // octets per line, line break not counted
 
 QByteArray escaped(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
+    QByteArray utf8 = text.toUtf8();
+    qsizetype special = 0;
+    for (const char c : utf8)
+        special += (c == '\\' || c == ',' || c == ';' || c == '\n' || c == '\r');
+    if (special == 0)
+        return utf8; // most values: nothing to escape
+    QByteArray out;
+    out.reserve(utf8.size() + special);
+    for (const char c : utf8) {
+        switch (c) {
         case '\\':
-            out += QStringLiteral("\\\\");
-            break;
         case ',':
-            out += QStringLiteral("\\,");
-            break;
         case ';':
-            out += QStringLiteral("\\;");
+            out += '\\';
+            out += c;
             break;
         case '\n':
-            out += QStringLiteral("\\n");
+            out += "\\n";
             break;
         case '\r':
             break;
@@ -42,7 +45,7 @@ QByteArray escaped(const QString& text) {
             out += c;
         }
     }
-    return out.toUtf8();
+    return out;
 }
 
 // Appends one content line, folded so that no line exceeds 75 octets; a
@@ -79,7 +82,8 @@ QByteArray pngOf(const QByteArray& graphicField) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
+    // Fast compression: the picture is small next to the time zlib's best takes.
+    if (!image.save(&buffer, "PNG", 80))
         return {};
     return png;
 }
