@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test: the whole
-# program, then the table engine again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# program, then the table engine and the Qt Core libraries with their tests
+# again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
