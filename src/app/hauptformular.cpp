@@ -443,6 +443,11 @@ void THauptformular::applyColour(ColourKey key, const QColor& colour) {
     }
 }
 
+vellumo::data::ShownAddress THauptformular::currentAddress() const {
+    return {ui->DBEditVorname->text(), ui->DBEditName->text(), ui->DBEditStrasse->text(),
+            ui->DBEditPLZ->text(),     ui->DBEditOrt->text(),  ui->DBEditLand->text()};
+}
+
 QList<QWidget*> THauptformular::entryControls() const {
     return {ui->DBEditName,        ui->DBEditVorname, ui->DBEditStrasse, ui->DBEditLand,
             ui->DBEditPLZ,         ui->DBEditOrt,     ui->DBEditGeb,     ui->DBEditRubrik,

@@ -2,6 +2,7 @@
 
 #include "database/datasource.h"
 #include "database/recordstore.h"
+#include "data/shownaddress.h"
 
 #include <QColor>
 #include <QList>
@@ -38,9 +39,6 @@ public:
     // follows. Declared in this order: the source must go first.
     vellumo::RecordStore Datentabelle;
     vellumo::DataSource Datenquelle;
-
-    // The controls of the form, for the handlers of the other subsystems.
-    Ui::THauptformular* ui;
 
     // The birthday calendar beside "Geburtstag".
     TKalDlg* Kalender = nullptr;
@@ -107,6 +105,9 @@ public:
     void setGroupText(const QColor& colour);       // captions of the four groups
     void setWindowColour(const QColor& colour);    // the window behind it all
 
+    // What the other subsystems see of the form: the address as shown, the
+    // entry controls and labels (the colour groups), the colour setters above.
+    vellumo::data::ShownAddress currentAddress() const;
     QList<QWidget*> entryControls() const; // the 17, in the order of the colour group
     QList<QLabel*> labelControls() const;  // the 21 of the label group
 
@@ -118,6 +119,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    Ui::THauptformular* ui;
+
     void FormCreate();
     bool FormKeyPress(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
     void connectHandlers();
