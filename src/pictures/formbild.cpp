@@ -96,11 +96,14 @@ void TFormBild::placeFrame() {
 
 void TFormBild::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    QTimer::singleShot(0, this, [this] {
-        if (isVisible() && outer_.isValid() && windowHandle() &&
-            windowHandle()->frameMargins() != placedWith_)
-            placeFrame();
-    });
+    // The window manager tells its frame a moment after mapping; look again a few times.
+    for (int ms : {0, 50, 200, 500}) {
+        QTimer::singleShot(ms, this, [this] {
+            if (isVisible() && outer_.isValid() && windowHandle() &&
+                windowHandle()->frameMargins() != placedWith_)
+                placeFrame();
+        });
+    }
 }
 
 void TFormBild::LadenButtonClick() {

@@ -74,8 +74,8 @@ TFormBildSpeichern::TFormBildSpeichern(vellumo::DataSource* source,
     : QDialog(parent), ui(new Ui::TFormBildSpeichern), source_(source), holder_(holder) {
     ui->setupUi(this);
     setObjectName(QStringLiteral("FormBildSpeichern"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(494, 237);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
