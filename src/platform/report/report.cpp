@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -207,6 +208,15 @@ Document TQuickReport::layout(const QPageSize& paper,
     Document document;
     document.title = ReportTitle;
     document.pageSize = paper;
+    document.cancelled = !run(paper, [&](Page&& page, int number) {
+        document.pages.push_back(std::move(page));
+        return !progress || progress(number);
+    });
+    return document;
+}
+
+bool TQuickReport::run(const QPageSize& paper,
+                       const std::function<bool(Page&&, int)>& pageDone) const {
     const double pageHeight = paper.size(QPageSize::Inch).height() * UnitsPerInch;
 
     std::vector<const TQRBand*> titles, headers, details;
@@ -220,17 +230,24 @@ Document TQuickReport::layout(const QPageSize& paper,
     }
 
     const RowSource* rows = DataSource;
+    Page page;
+    int number = 0;
+    bool stopped = false;
     double y = 0;
     double pageStart = 0; // where the first band after the headers stands
     auto put = [&](const TQRBand* band) {
-        band->print(document.pages.back(), qRound(y), rows);
+        band->print(page, qRound(y), rows);
         y += band->Height;
     };
+    auto finishPage = [&] {
+        if (!pageDone(std::move(page), ++number))
+            stopped = true;
+        page = Page();
+    };
     auto startPage = [&](bool first) {
-        document.pages.emplace_back();
+        if (!first)
+            finishPage();
         y = 0;
-        if (progress && !progress(static_cast<int>(document.pages.size())))
-            document.cancelled = true;
         if (first && TitleBeforeHeader)
             for (const TQRBand* band : titles)
                 put(band);
@@ -256,11 +273,12 @@ Document TQuickReport::layout(const QPageSize& paper,
     } else if (DataSource->First()) {
         do {
             putDetails();
-            if (document.cancelled)
-                break;
+            if (stopped)
+                return false;
         } while (DataSource->Next());
     }
-    return document;
+    finishPage();
+    return !stopped;
 }
 
 void paintPage(QPainter& painter, const Page& page, double dpiX, double dpiY) {
@@ -295,14 +313,25 @@ void paintPage(QPainter& painter, const Page& page, double dpiX, double dpiY) {
 namespace {
 
 void paintDocument(QPainter& painter, QPagedPaintDevice& device, const Document& document,
-                   double dpiX, double dpiY, const std::function<bool(int)>& progress = {}) {
+                   double dpi) {
     for (std::size_t i = 0; i < document.pages.size(); ++i) {
         if (i > 0 && !device.newPage())
             throw ReportError(QStringLiteral("Die Seite %1 kann nicht begonnen werden").arg(i + 1));
-        paintPage(painter, document.pages[i], dpiX, dpiY);
-        if (progress && !progress(static_cast<int>(i + 1)))
-            return;
+        paintPage(painter, document.pages[i], dpi, dpi);
     }
+}
+
+// Paints each page of a run on device as soon as it is laid out, so that no
+// run holds more than one page.
+bool paintRun(const TQuickReport& report, const QPageSize& paper, QPainter& painter,
+              QPagedPaintDevice& device, double dpi, const std::function<bool(int)>& progress) {
+    return report.run(paper, [&](Page&& page, int number) {
+        if (number > 1 && !device.newPage())
+            throw ReportError(
+                QStringLiteral("Die Seite %1 kann nicht begonnen werden").arg(number));
+        paintPage(painter, page, dpi, dpi);
+        return !progress || progress(number);
+    });
 }
 
 // The progress window of a run: title of the report and the pages so far.
@@ -344,49 +373,75 @@ QString pdfFileName(QString name) {
 
 } // namespace
 
-void writePdf(const Document& document, const QString& fileName) {
-    const QString failure =
-        QStringLiteral("Kann nicht nach %1 schreiben").arg(QDir::toNativeSeparators(fileName));
-    QPdfWriter writer(fileName);
-    writer.setPageSize(document.pageSize);
-    writer.setPageOrientation(QPageLayout::Portrait);
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    writer.setResolution(1200);
-    writer.setTitle(document.title);
-    writer.setCreator(QStringLiteral("Vellumo"));
+namespace {
+
+// A PDF writer on fileName with the paper's origin at the page's corner.
+class PdfTarget {
+public:
+    PdfTarget(const QString& fileName, const QPageSize& paper, const QString& title)
+        : writer(fileName), failure(QStringLiteral("Kann nicht nach %1 schreiben")
+                                        .arg(QDir::toNativeSeparators(fileName))) {
+        writer.setPageSize(paper);
+        writer.setPageOrientation(QPageLayout::Portrait);
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(1200);
+        writer.setTitle(title);
+        writer.setCreator(QStringLiteral("Vellumo"));
+        if (!painter.begin(&writer))
+            throw ReportError(failure);
+    }
+    void finish() {
+        if (!painter.end())
+            throw ReportError(failure);
+    }
+    QPdfWriter writer;
     QPainter painter;
-    if (!painter.begin(&writer))
-        throw ReportError(failure);
-    paintDocument(painter, writer, document, writer.resolution(), writer.resolution());
-    if (!painter.end())
-        throw ReportError(failure);
+    QString failure;
+};
+
+} // namespace
+
+void writePdf(const Document& document, const QString& fileName) {
+    PdfTarget target(fileName, document.pageSize, document.title);
+    paintDocument(target.painter, target.writer, document, target.writer.resolution());
+    target.finish();
 }
 
-bool savePdfAs(const Document& document, QWidget* parent) {
+bool TQuickReport::writePdf(const QString& fileName, QWidget* parent) const {
+    const QPageSize paper = paperSize();
+    RunProgress progress(ReportTitle, QStringLiteral("PDF-Datei wird geschrieben"), parent);
+    PdfTarget target(fileName, paper, ReportTitle);
+    const bool complete =
+        paintRun(*this, paper, target.painter, target.writer, target.writer.resolution(),
+                 [&](int page) { return progress.report(page); });
+    target.finish();
+    if (!complete)
+        QFile::remove(fileName); // cancelled: no half a list behind
+    return complete;
+}
+
+bool TQuickReport::savePdfAs(QWidget* parent) const {
     QFileDialog dialog(parent, QStringLiteral("Als PDF speichern"), QDir::currentPath(),
                        QStringLiteral("PDF-Dateien (*.pdf)"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    QString suggestion = document.title;
+    QString suggestion = ReportTitle;
     suggestion.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
     dialog.selectFile(pdfFileName(suggestion));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    writePdf(document, pdfFileName(dialog.selectedFiles().constFirst()));
-    return true;
+    return writePdf(pdfFileName(dialog.selectedFiles().constFirst()), parent);
 }
 
 void TQuickReport::Print(QWidget* parent) const {
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (info.isNull()) {
         // Qt would silently write nowhere; say so and offer the PDF instead.
-        if (!confirm(QStringLiteral("Es ist kein Drucker eingerichtet. Möchten Sie stattdessen "
-                                    "eine PDF-Datei speichern?"),
-                     parent))
-            return;
-        const Document document = layout(paperSize());
-        savePdfAs(document, parent);
+        if (confirm(QStringLiteral("Es ist kein Drucker eingerichtet. Möchten Sie stattdessen "
+                                   "eine PDF-Datei speichern?"),
+                    parent))
+            savePdfAs(parent);
         return;
     }
 
@@ -394,32 +449,20 @@ void TQuickReport::Print(QWidget* parent) const {
     printer.setFullPage(true);
     printer.setDocName(ReportTitle);
     printer.setCreator(QStringLiteral("Vellumo"));
-    const QPageSize paper = PaperSize == qrpA4
-                                ? QPageSize(QPageSize::A4)
-                                : (info.defaultPageSize().isValid() ? info.defaultPageSize()
-                                                                    : QPageSize(QPageSize::A4));
+    const QPageSize paper = paperSize();
     printer.setPageSize(paper);
     printer.setPageOrientation(QPageLayout::Portrait);
     printer.setPageMargins(QMarginsF(0, 0, 0, 0));
 
-    RunProgress progress(ReportTitle, QStringLiteral("Seiten werden aufbereitet"), parent);
-    const Document document = layout(paper, [&](int pages) { return progress.report(pages); });
-    if (document.cancelled)
-        return;
-
     const QString failure = QStringLiteral("Der Drucker \"%1\" kann den Auftrag nicht annehmen")
                                 .arg(info.printerName());
+    RunProgress progress(ReportTitle, QStringLiteral("Seiten werden gedruckt"), parent);
     QPainter painter;
     if (!painter.begin(&printer))
         throw ReportError(failure);
-    progress.setAction(QStringLiteral("Seiten werden gedruckt"));
-    bool cancelled = false;
-    paintDocument(painter, printer, document, printer.resolution(), printer.resolution(),
-                  [&](int page) {
-                      cancelled = !progress.report(page);
-                      return !cancelled;
-                  });
-    if (cancelled) {
+    const bool complete = paintRun(*this, paper, painter, printer, printer.resolution(),
+                                   [&](int page) { return progress.report(page); });
+    if (!complete) {
         printer.abort();
         painter.end();
         return;
@@ -429,15 +472,7 @@ void TQuickReport::Print(QWidget* parent) const {
 }
 
 void TQuickReport::Preview(QWidget* parent) const {
-    QPageSize paper = paperSize();
-    Document document;
-    {
-        RunProgress progress(ReportTitle, QStringLiteral("Seiten werden aufbereitet"), parent);
-        document = layout(paper, [&](int pages) { return progress.report(pages); });
-        if (document.cancelled)
-            return;
-    }
-
+    const QPageSize paper = paperSize();
     QPrinter printer(QPrinter::HighResolution);
     printer.setFullPage(true);
     printer.setDocName(ReportTitle);
@@ -447,14 +482,19 @@ void TQuickReport::Preview(QWidget* parent) const {
 
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setWindowTitle(QStringLiteral("Druckvorschau – %1").arg(ReportTitle));
+    // The pages are laid out while the preview asks for them, and dropped as
+    // soon as they are drawn: a long list never stands twice in memory.
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-                     [&document](QPrinter* target) {
+                     [this, &dialog, paper](QPrinter* target) {
                          runGuarded([&] {
+                             RunProgress progress(ReportTitle,
+                                                  QStringLiteral("Seiten werden aufbereitet"),
+                                                  dialog.isVisible() ? &dialog : nullptr);
                              QPainter painter;
                              if (!painter.begin(target))
                                  return;
-                             paintDocument(painter, *target, document, target->resolution(),
-                                           target->resolution());
+                             paintRun(*this, paper, painter, *target, target->resolution(),
+                                      [&](int page) { return progress.report(page); });
                          });
                      });
     if (QToolBar* bar = dialog.findChild<QToolBar*>()) {
@@ -462,9 +502,8 @@ void TQuickReport::Preview(QWidget* parent) const {
         QAction* pdf = bar->addAction(QStringLiteral("Als PDF speichern …"));
         pdf->setObjectName(QStringLiteral("AlsPdfSpeichern"));
         pdf->setToolTip(QStringLiteral("Als PDF speichern …"));
-        QObject::connect(pdf, &QAction::triggered, &dialog, [&document, &dialog] {
-            runGuarded([&] { savePdfAs(document, &dialog); });
-        });
+        QObject::connect(pdf, &QAction::triggered, &dialog,
+                         [this, &dialog] { runGuarded([&] { savePdfAs(&dialog); }); });
     }
     // Wide enough for every tool button, "Als PDF speichern …" included.
     if (const QScreen* screen = dialog.screen()) {

@@ -212,6 +212,9 @@ public:
     // row and leaves the source on the last row it printed.
     Document layout(const std::function<bool(int)>& progress = {}) const;
     Document layout(const QPageSize& paper, const std::function<bool(int)>& progress = {}) const;
+    // The same run page by page: pageDone hears each finished page and its
+    // number (from 1) and returns false to stop there. False when stopped.
+    bool run(const QPageSize& paper, const std::function<bool(Page&&, int)>& pageDone) const;
 
     // Lays out and sends the pages straight to the system's default printer,
     // with a progress window that can cancel. Without a printer the user may
@@ -221,6 +224,13 @@ public:
     // Lays out and shows the pages in a modal preview, from which they can
     // also be printed or saved as PDF. Returns when the preview closes.
     void Preview(QWidget* parent = nullptr) const;
+    // Runs the report into a PDF file, with the progress window; false when
+    // the user cancelled (no file is left then). Raises ReportError "Kann
+    // nicht nach %s schreiben" when the file cannot be written.
+    bool writePdf(const QString& fileName, QWidget* parent = nullptr) const;
+    // Asks for a PDF file name (German save dialog, "*.pdf", the title as
+    // suggestion) and writes the report there; false when cancelled.
+    bool savePdfAs(QWidget* parent = nullptr) const;
 
     QString ReportTitle;
     TQRPaperSize PaperSize = qrpA4;
@@ -235,11 +245,8 @@ private:
 // Paints one page on painter, whose device has dpi dots per inch and whose
 // origin is the paper's top-left corner.
 void paintPage(QPainter& painter, const Page& page, double dpiX, double dpiY);
-// Writes the pages to a PDF file; raises ReportError "Kann nicht nach %s
-// schreiben" when the file cannot be written.
+// Writes laid-out pages to a PDF file; raises ReportError "Kann nicht nach
+// %s schreiben" when the file cannot be written.
 void writePdf(const Document& document, const QString& fileName);
-// Asks for a PDF file name (German save dialog, "*.pdf") and writes the pages
-// there; false when the user cancelled.
-bool savePdfAs(const Document& document, QWidget* parent);
 
 } // namespace vellumo::report
