@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The layering rules of docs/ARCHITECTURE.md, checked on every #include:
+# no subsystem includes the main window (app/; only app/windows.h, the
+# registry of the program-wide window pointers, is shared), nothing in
+# platform/ includes a subsystem, and the table engine includes nothing of Qt.
+# Prints every offending line; fails if there is one.
+set -uo pipefail
+src="${1:-$(dirname "$0")/../src}"
+cd "$src" || exit 2
+
+found=0
+offend() {
+    echo "$1: $2"
+    found=1
+}
+
+include_re='^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)"'
+while IFS= read -r -d '' file; do
+    folder=${file%%/*}
+    lineno=0
+    while IFS= read -r line; do
+        lineno=$((lineno + 1))
+        [[ $line =~ $include_re ]] || continue
+        target=${BASH_REMATCH[1]}
+        where="$file:$lineno"
+        case $folder in
+        data | find | print | pictures | aids)
+            if [[ $target == app/* && $target != app/windows.h ]] ||
+                [[ $target == ui_hauptformular.h ]]; then
+                offend "$where" "a subsystem includes the main window ($target)"
+            fi
+            ;;
+        platform)
+            # platform/ names its own headers below src/platform ("ui/…",
+            # "pictures/…"); only a name found there alone is a subsystem's.
+            top=${target%%/*}
+            if [[ $target == */* && ! -e platform/$target ]] &&
+                [[ $top =~ ^(app|data|find|print|pictures|aids)$ ]]; then
+                offend "$where" "platform/ includes a subsystem ($target)"
+            fi
+            ;;
+        esac
+    done <"$file"
+done < <(find data find print pictures aids platform -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null)
+
+if grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]Q' \
+    platform/paradox; then
+    offend "platform/paradox" "the table engine includes Qt (lines above)"
+fi
+
+[[ $found -eq 0 ]] || exit 1
+echo "include rules hold"
