@@ -153,7 +153,9 @@ bool TFormUmschalg::eventFilter(QObject* watched, QEvent* event) {
         runGuarded([this] { ComboBox1DblClick(); });
         return true;
     }
-    if (previewedKey(watched, event) == 27) {
+    // The font dialog is a child too; its keys are its own.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == this && previewedKey(watched, event) == 27) {
         done(QDialog::Rejected);
         return true;
     }

@@ -10,15 +10,18 @@
 #include "print/printrules.h"
 #include "settings/profile.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinterInfo>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -172,6 +175,46 @@ private slots:
         const Document blank = layout.QuickReport.layout();
         QCOMPARE(int(blank.pages.size()), 1);
         QVERIFY(blank.pages[0].texts.empty());
+        dialog.reject();
+    }
+
+    // The one font dialog opens with the font it last returned, not with the
+    // memo's; what it returns goes into the memo of the button pressed and
+    // into the print. Escape cancels the font dialog alone.
+    void fontDialogOpensWithWhatItLastReturned() {
+        testsupport::Sandbox sandbox;
+        TFormQR layout;
+        TFormUmschalg dialog;
+        dialog.setReportLayout(&layout);
+        dialog.show();
+        QVERIFY(testsupport::activate(&dialog));
+        auto* memo = child<QPlainTextEdit>(&dialog, "Memo");
+        auto* sender = child<QPlainTextEdit>(&dialog, "AbsenderMemo");
+        const QFont senderFont = sender->font();
+        int openedWith = 0;
+        testsupport::whenModal([&](QWidget* modal) {
+            QCOMPARE(modal, static_cast<QWidget*>(dialog.FontDialog));
+            openedWith = dialog.FontDialog->currentFont().pointSize();
+            QFont big(QStringLiteral("Liberation Serif"));
+            big.setPointSize(20);
+            dialog.FontDialog->setCurrentFont(big);
+            dialog.FontDialog->accept();
+        });
+        QTest::mouseClick(child<QPushButton>(&dialog, "ButtonFontEmpfaenger"), Qt::LeftButton);
+        QCOMPARE(openedWith, 8);
+        QCOMPARE(memo->font().pointSize(), 20);
+        memo->setPlainText("Zeile");
+        dialog.PrepareEnvelope();
+        QCOMPARE(layout.QRMemo2->Font.pixelSize(), 27); // 20 pt at 96 dpi
+
+        testsupport::whenModal([&](QWidget*) {
+            openedWith = dialog.FontDialog->currentFont().pointSize();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        });
+        QTest::mouseClick(child<QPushButton>(&dialog, "ButtonFontAbsender"), Qt::LeftButton);
+        QCOMPARE(openedWith, 20);
+        QCOMPARE(sender->font(), senderFont);
+        QVERIFY(dialog.isVisible());
         dialog.reject();
     }
 
