@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetricsF>
@@ -240,9 +241,13 @@ bool TQuickReport::run(const QPageSize& paper,
         y += band->Height;
     };
     auto finishPage = [&] {
+        const std::size_t texts = page.texts.size();
+        const std::size_t lines = page.lines.size();
         if (!pageDone(std::move(page), ++number))
             stopped = true;
         page = Page();
+        page.texts.reserve(texts);
+        page.lines.reserve(lines);
     };
     auto startPage = [&](bool first) {
         if (!first)
@@ -349,11 +354,17 @@ public:
         report(0);
         dialog_.show();
         QCoreApplication::processEvents();
+        shown_.start();
     }
+    // Drawing the window for every page would cost more than the pages;
+    // ten times a second is enough to read and to cancel.
     bool report(int pages) {
+        if (shown_.isValid() && shown_.elapsed() < 100)
+            return !dialog_.wasCanceled();
         dialog_.setLabelText(
             QStringLiteral("%1\n%2 … Seite %3").arg(title_, action_).arg(qMax(pages, 1)));
         QCoreApplication::processEvents();
+        shown_.start();
         return !dialog_.wasCanceled();
     }
     void setAction(const QString& action) { action_ = action; }
@@ -361,6 +372,7 @@ public:
 
 private:
     QProgressDialog dialog_;
+    QElapsedTimer shown_;
     QString title_;
     QString action_;
 };
