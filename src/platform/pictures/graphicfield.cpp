@@ -76,8 +76,6 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
         return {};
     }
 
-    // Converted a strip of rows at a time: one more picture-sized buffer
-    // costs a photograph of 36 MB a good share of the time it takes to store.
     QImage flat;
     if (indexed) {
         flat = image.convertToFormat(QImage::Format_Indexed8);
@@ -88,8 +86,10 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
             QPainter painter(&flat);
             painter.drawImage(0, 0, image);
         }
-    } else {
+    } else if (image.format() == QImage::Format_RGB32) {
         flat = image;
+    } else {
+        flat = image.convertToFormat(QImage::Format_RGB32);
     }
     if (flat.isNull()) {
         if (error)
@@ -129,18 +129,22 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
         }
     }
     const qint64 used = indexed ? width : width * 3;
-    const int strip = indexed ? int(height) : int(qMax<qint64>(1, (1 << 20) / (width * 4)));
-    for (int top = 0; top < height; top += strip) {
-        const int rows = int(qMin<qint64>(strip, height - top));
-        const QImage part =
-            indexed ? flat
-                    : flat.copy(0, top, int(width), rows).convertToFormat(QImage::Format_BGR888);
-        for (int r = 0; r < rows; ++r) {
-            const qint64 y = top + r;
-            char* row = data + at + (height - 1 - y) * rowBytes;
-            std::memcpy(row, part.constScanLine(indexed ? int(y) : r), size_t(used));
-            std::memset(row + used, 0, size_t(rowBytes - used));
+    for (qint64 y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<uchar*>(data + at + (height - 1 - y) * rowBytes);
+        const uchar* line = flat.constScanLine(int(y));
+        if (indexed) {
+            std::memcpy(row, line, size_t(width));
+        } else {
+            // One pass straight into the bitmap: no picture-sized buffer in between.
+            const auto* px = reinterpret_cast<const QRgb*>(line);
+            for (qint64 x = 0; x < width; ++x) {
+                const QRgb p = px[x];
+                row[3 * x] = uchar(p);
+                row[3 * x + 1] = uchar(p >> 8);
+                row[3 * x + 2] = uchar(p >> 16);
+            }
         }
+        std::memset(row + used, 0, size_t(rowBytes - used));
     }
     return out;
 }
