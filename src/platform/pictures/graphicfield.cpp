@@ -161,6 +161,20 @@ QImage imageFromGraphicField(const QByteArray& bytes) {
         if (length > 0 && length < quint32(bitmap.size()))
             bitmap.truncate(qsizetype(length));
     }
+    // A tool that stored the bitmap without the prefix has had its first 8
+    // bytes taken for one on reading: "BM", the file size and a reserved word,
+    // all of which follow from the rest. What is left starts with the second
+    // reserved word (0) and then the pixel offset and the header's size.
+    if (!bitmap.startsWith("BM") && bitmap.size() >= 12 && bitmap[0] == 0 && bitmap[1] == 0) {
+        const quint32 header = get32(bitmap, 6);
+        if (header == 12 || header == 40 || header == 52 || header == 56 || header == 108 ||
+            header == 124) {
+            QByteArray whole("BM");
+            whole.append(QByteArray(6, '\0'));
+            put32(whole, 2, quint32(bitmap.size() + 8));
+            bitmap = whole + bitmap;
+        }
+    }
     QImage image;
     if (bitmap.startsWith("BM")) {
         if (completeBitmap(bitmap))

@@ -30,8 +30,9 @@ constexpr qint64 kLargestGraphicBlob = 0xFFFFll * 4096 - 9;
 // *error is emptied otherwise. error may be null.
 QByteArray graphicFieldFromImage(const QImage& image, QString* error);
 
-// The picture of a field value, with or without the prefix; a null image for
-// an empty, broken or unknown value.
+// The picture of a field value, with or without the prefix (a bitmap stored
+// without one has lost its first 8 bytes to the engine; they are put back); a
+// null image for an empty, broken or unknown value.
 QImage imageFromGraphicField(const QByteArray& bytes);
 
 // The 8-byte prefix followed by the bitmap: the blob exactly as the .mb holds it.

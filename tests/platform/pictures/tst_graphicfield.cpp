@@ -21,7 +21,9 @@ private slots:
         QVERIFY(rgb.startsWith("BM"));
         // 24 bit, rows padded to four bytes: 54 + 48 * 192.
         QCOMPARE(rgb.size(), 54 + fixtures::kHeight * fixtures::kWidth * 3);
-        for (const QByteArray& field : {rgb, withGraphicPrefix(rgb)}) {
+        // The field value, with the prefix, and a bitmap stored without one
+        // whose first 8 bytes were taken for a prefix.
+        for (const QByteArray& field : {rgb, withGraphicPrefix(rgb), rgb.mid(8)}) {
             const QImage back = imageFromGraphicField(field);
             QCOMPARE(back.size(), QSize(fixtures::kWidth, fixtures::kHeight));
             QCOMPARE(back.pixel(2, 2), fixtures::kRed);
