@@ -369,7 +369,10 @@ template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
 void ParadoxTable::writeBlock(int block, const std::vector<std::uint8_t>& data) {
     // Only the bytes that changed go out: a change then touches as few pages
     // of the journal as it can.
-    if (block == cacheBlock_ && cache_.size() == data.size()) {
+    // A block the file ends inside (short last blocks exist) is written whole:
+    // bytes equal to the zeros read past the end would otherwise stay missing.
+    if (block == cacheBlock_ && cache_.size() == data.size() &&
+        db_->size() >= blockOffset(block) + data.size()) {
         std::size_t lo = 0, hi = data.size();
         while (lo < hi && data[lo] == cache_[lo])
             ++lo;

@@ -128,6 +128,7 @@ Outcome exercise(const Pieces& p) {
 // Runs exercise and turns anything but px::Error into a test failure with the
 // damage named, so one bad case does not stop the rest.
 Outcome survive(const Pieces& p, const std::string& what) {
+    SCOPED_TRACE(what);
     try {
         return exercise(p);
     } catch (const std::exception& e) {
@@ -172,13 +173,69 @@ const char* const kSmallTables[] = {
     "leonhad-paradoxdriver/db/ORDERS.DB",         "leonhad-paradoxdriver/db/ROMAN8.db",
 };
 
+// A table the engine makes itself, so these run without the sample tables:
+// keyed (through its index) or not (through its chain), several full blocks.
+Pieces madeTable(bool keyed, int records) {
+    MemoryFileSystem fs;
+    px::Table::create("/m/t.db",
+                      {{"Name", px::FieldType::Alpha, 40}, {"Ort", px::FieldType::Alpha, 200}},
+                      keyed ? 1 : 0, fs);
+    {
+        auto t = px::Table::open("/m/t.db", px::Access::Write, fs);
+        for (int i = 0; i < records; ++i)
+            t->insert({"n" + std::to_string(100000 + i), std::string("Köln")});
+    }
+    Pieces p;
+    p.db = *fs.get("/m/t.db");
+    if (keyed)
+        p.px = *fs.get("/m/t.px");
+    return p;
+}
+
+// One with memos in all three places: the leader, a shared .mb block, a
+// block of its own.
+Pieces madeMemoTable() {
+    MemoryFileSystem fs;
+    px::Table::create("/m/t.db",
+                      {{"Name", px::FieldType::Alpha, 20},
+                       {"Memo1", px::FieldType::Memo, 0},
+                       {"Grafik", px::FieldType::Graphic, 0}},
+                      1, fs);
+    {
+        auto t = px::Table::open("/m/t.db", px::Access::Write, fs);
+        for (int i = 0; i < 40; ++i)
+            t->insert({"n" + std::to_string(100 + i),
+                       std::string(i % 3 == 0   ? 10
+                                   : i % 3 == 1 ? 1000
+                                                : 5000,
+                                   'a' + i % 26),
+                       i % 4 == 0 ? px::Value{px::Bytes(3000, 0x42)} : px::Value{}});
+    }
+    return {*fs.get("/m/t.db"), *fs.get("/m/t.px"), *fs.get("/m/t.mb")};
+}
+
+// What a damage test works on: tables the engine made, so it runs in any
+// clone, and the named samples when they are beside the project.
+std::vector<std::pair<std::string, Pieces>> tablesToDamage(std::vector<const char*> samples,
+                                                           bool blobsOnly = false) {
+    std::vector<std::pair<std::string, Pieces>> tables;
+    tables.emplace_back("made: memos", madeMemoTable());
+    if (!blobsOnly) {
+        tables.emplace_back("made: keyed", madeTable(true, 300));
+        tables.emplace_back("made: unkeyed", madeTable(false, 300));
+    }
+    if (!testutil::samplesDir().empty())
+        for (const char* rel : samples)
+            tables.emplace_back(rel, loadSample(rel));
+    return tables;
+}
+
 } // namespace
 
 TEST(Damaged, TruncatedAtManyLengths) {
-    SKIP_WITHOUT_SAMPLES();
-    for (const char* rel : kSmallTables) {
+    for (const auto& [rel, whole] : tablesToDamage(
+             std::vector<const char*>(std::begin(kSmallTables), std::end(kSmallTables)))) {
         SCOPED_TRACE(rel);
-        const Pieces whole = loadSample(rel);
         const Layout l = layoutOf(whole.db);
         std::vector<std::size_t> cuts = {0, 1, 2, 5, 6, 0x20, 0x57, 0x58, 0x77, 0x78, 0x79};
         for (std::size_t c = l.headerSize - 8; c <= l.headerSize + 8; ++c)
@@ -211,10 +268,9 @@ TEST(Damaged, TruncatedAtManyLengths) {
 }
 
 TEST(Damaged, HeaderBytesChanged) {
-    SKIP_WITHOUT_SAMPLES();
-    for (const char* rel : kSmallTables) {
+    for (const auto& [rel, whole] : tablesToDamage(
+             std::vector<const char*>(std::begin(kSmallTables), std::end(kSmallTables)))) {
         SCOPED_TRACE(rel);
-        const Pieces whole = loadSample(rel);
         const std::size_t end = std::min<std::size_t>(layoutOf(whole.db).headerSize, 0x300);
         for (std::size_t at = 0; at < end; ++at)
             for (std::uint8_t value :
@@ -235,12 +291,11 @@ TEST(Damaged, HeaderBytesChanged) {
 }
 
 TEST(Damaged, BlockChainsThatLoopOrLeaveTheFile) {
-    SKIP_WITHOUT_SAMPLES();
-    for (const char* rel :
-         {"leonhad-paradoxdriver/db/ORDERS.DB", "leonhad-paradoxdriver/db/AREACODE.DB",
-          "leonhad-paradoxdriver/areas/ZIPCODES.DB", "teverett-paradoxReader/PCLDATA/PCL.DB"}) {
+    for (const auto& [rel, whole] : tablesToDamage({"leonhad-paradoxdriver/db/ORDERS.DB",
+                                                    "leonhad-paradoxdriver/db/AREACODE.DB",
+                                                    "leonhad-paradoxdriver/areas/ZIPCODES.DB",
+                                                    "teverett-paradoxReader/PCLDATA/PCL.DB"})) {
         SCOPED_TRACE(rel);
-        const Pieces whole = loadSample(rel);
         const Layout l = layoutOf(whole.db);
         const std::size_t first = l.headerSize + (l.firstBlock - 1) * l.blockSize;
         auto expectNoticed = [&](const Pieces& p, const std::string& what) {
@@ -303,16 +358,15 @@ TEST(Damaged, BlockChainsThatLoopOrLeaveTheFile) {
 }
 
 TEST(Damaged, BlobPointersIntoNowhere) {
-    SKIP_WITHOUT_SAMPLES();
     const std::uint32_t offsets[] = {0x1000,     0x10FF,     0x103F, 0x7FFFF000,
                                      0xFFFFFFFF, 0x00000040, 0x2000, 0x1001};
     const std::uint32_t lengths[] = {0, 1, 17, 2049, 100000, 0x7FFFFFFF, 0xFFFFFFFF};
-    for (const char* rel :
-         {"leonhad-paradoxdriver/db/CUSTOMER.DB", "leonhad-paradoxdriver/db/HERCULES.DB",
-          "leonhad-paradoxdriver/fields/memo.db", "leonhad-paradoxdriver/fields/fmemo.db",
-          "leonhad-paradoxdriver/fields/graphic240.db"}) {
+    for (const auto& [rel, whole] : tablesToDamage(
+             {"leonhad-paradoxdriver/db/CUSTOMER.DB", "leonhad-paradoxdriver/db/HERCULES.DB",
+              "leonhad-paradoxdriver/fields/memo.db", "leonhad-paradoxdriver/fields/fmemo.db",
+              "leonhad-paradoxdriver/fields/graphic240.db"},
+             true)) {
         SCOPED_TRACE(rel);
-        const Pieces whole = loadSample(rel);
         const Layout l = layoutOf(whole.db);
         std::size_t fieldAt = 0;
         int blobSize = 0;
@@ -397,25 +451,6 @@ TEST(Damaged, GarbageAndFilesThatAreNoTables) {
             survive(s, std::string(rel) + " sprinkled " + std::to_string(i));
         }
     }
-}
-
-// A table the engine makes itself, so these run without the sample tables:
-// keyed (through its index) or not (through its chain), several full blocks.
-Pieces madeTable(bool keyed, int records) {
-    MemoryFileSystem fs;
-    px::Table::create("/m/t.db",
-                      {{"Name", px::FieldType::Alpha, 40}, {"Ort", px::FieldType::Alpha, 200}},
-                      keyed ? 1 : 0, fs);
-    {
-        auto t = px::Table::open("/m/t.db", px::Access::Write, fs);
-        for (int i = 0; i < records; ++i)
-            t->insert({"n" + std::to_string(100000 + i), std::string("Köln")});
-    }
-    Pieces p;
-    p.db = *fs.get("/m/t.db");
-    if (keyed)
-        p.px = *fs.get("/m/t.px");
-    return p;
 }
 
 TEST(Damaged, ATableCutShortStaysClosedAndASoundOneOpensWithoutReadingItsBlocks) {
