@@ -1,0 +1,103 @@
+// The main window's two printing handlers, end to end.
+#include "../find/addresstable.h"
+#include "testsupport.h"
+
+#include "app/hauptformular.h"
+#include "app/windows.h"
+#include "print/formliste.h"
+#include "print/formqr.h"
+#include "print/formqrliste.h"
+#include "print/formumschalg.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPrintPreviewDialog>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+class TestMainWindowPrint : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        testsupport::Sandbox sandbox;
+        THauptformular main;
+        TFormQR envelopeLayout;
+        TFormUmschalg envelope;
+        TFormQRListe listLayout{main.Datenquelle};
+        TFormListe list;
+        Fixture() {
+            envelope.setReportLayout(&envelopeLayout);
+            list.setReportLayout(&listLayout);
+            FormUmschalg = &envelope;
+            FormListe = &list;
+            QList<findtest::Address> rows;
+            for (const char* name : {"Albers", "Berger", "Claasen"})
+                rows << findtest::Address{{"Name", name},       {"Vorname", "Eva"},
+                                          {"Strasse", "Weg 1"}, {"PLZ", "12345"},
+                                          {"Ort", "Bonn"},      {"Telefon1", "0228"}};
+            findtest::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), rows);
+            main.EnableTableControls();
+            main.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&main));
+            QVERIFY(testsupport::activate(&main));
+        }
+        ~Fixture() {
+            FormUmschalg = nullptr;
+            FormListe = nullptr;
+        }
+        QLineEdit* edit(const char* name) { return main.findChild<QLineEdit*>(name); }
+    };
+
+private slots:
+    // The recipient lines are the entry fields as shown, unsaved typing and
+    // blanks included; Escape closes the dialog and writes ABSENDER.INI; the
+    // record stays current and unchanged.
+    void envelopeTakesTheEntryFieldsAsShown() {
+        Fixture f;
+        QLineEdit* vorname = f.edit("DBEditVorname");
+        vorname->setFocus();
+        vorname->selectAll();
+        testsupport::typeText(vorname, "  Jörg");
+        QString recipient;
+        testsupport::whenModal([&](QWidget* modal) {
+            QCOMPARE(modal, static_cast<QWidget*>(&f.envelope));
+            recipient = modal->findChild<QPlainTextEdit*>("Memo")->toPlainText();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        f.main.findChild<QToolButton*>("ButtonUmschlag")->click();
+        QCOMPARE(recipient, QStringLiteral("  Jörg Albers\nWeg 1\n12345 Bonn"));
+        QVERIFY(QFile::exists(f.sandbox.file("ABSENDER.INI")));
+        QCOMPARE(f.main.Datentabelle.RecordNumber(), 1);
+    }
+
+    // A preview of the list ends the dialog; the run saved the pending edit
+    // with its first move and leaves the last record current.
+    void listPreviewSettlesTheEditAndEndsOnTheLastRecord() {
+        Fixture f;
+        QLineEdit* ort = f.edit("DBEditOrt");
+        ort->setFocus();
+        ort->selectAll();
+        testsupport::typeText(ort, "Köln");
+        bool previewed = false;
+        testsupport::whenModal([&](QWidget* modal) {
+            QCOMPARE(modal, static_cast<QWidget*>(&f.list));
+            testsupport::whenModal([&](QWidget* preview) {
+                previewed = qobject_cast<QPrintPreviewDialog*>(preview) != nullptr;
+                static_cast<QDialog*>(preview)->reject();
+            });
+            modal->findChild<QPushButton*>("VorschauButton")->click();
+        });
+        f.main.findChild<QToolButton*>("ButtonListe")->click();
+        QVERIFY(previewed);
+        QVERIFY(!f.list.isVisible());
+        QCOMPARE(f.main.Datentabelle.RecordNumber(), 3);
+        QCOMPARE(f.edit("DBEditName")->text(), QStringLiteral("Claasen"));
+        f.main.Datentabelle.GoToFirst();
+        QCOMPARE(f.main.Datentabelle.fieldText("Ort"), QStringLiteral("Köln"));
+    }
+};
+
+QTEST_MAIN(TestMainWindowPrint)
+#include "tst_mainwindow_print.moc"
