@@ -9,6 +9,7 @@
 #include "system/system.h"
 
 #include <QApplication>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -18,8 +19,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <memory>
 
@@ -319,6 +322,48 @@ private slots:
         });
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(listed, (QStringList{"GROSS.DB", "Mixed.Db", "klein.db"}));
+    }
+
+    // The open dialog writes sizes and dates in German whatever the system
+    // locale, and its completion list goes with it when Enter takes a name.
+    void openDialogSpeaksGermanAndTakesItsListAlong() {
+        makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
+        showWindow();
+        QString size, date;
+        QWidget* popup = nullptr;
+        bool popupShown = false;
+        auto watch = whenModal([&](QWidget* modal) {
+            auto* view = modal->findChild<QTreeView*>("treeView");
+            QVERIFY(view);
+            auto cell = [&](int column) {
+                const QModelIndex root = view->rootIndex();
+                return view->model()->rowCount(root) == 0
+                           ? QString()
+                           : view->model()->index(0, column, root).data().toString();
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(cell(0), QStringLiteral("Kunden.db"), 3000);
+            size = cell(1);
+            date = cell(3);
+            auto* name = modal->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name && name->completer());
+            popup = name->completer()->popup();
+            // As the completer opens it after typing (which it does a little
+            // later, once it has listed the folder).
+            popup->show();
+            QTRY_VERIFY(popup->isVisible());
+            popupShown = true;
+            name->setText(sandbox->file("Kunden.db"));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+        watch.cancel();
+        QVERIFY(popupShown);
+        QVERIFY(!popup->isVisible());
+        QVERIFY(window->Datentabelle.IsTableOpen());
+        QVERIFY2(
+            QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$").match(date).hasMatch(),
+            qPrintable(date));
+        QVERIFY2(size.contains(',') && size.endsWith("KiB"), qPrintable(size));
     }
 
     void fileNamePart() {
