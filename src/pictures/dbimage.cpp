@@ -30,6 +30,10 @@ void DBImage::onChanges(unsigned changes, const QString& field) {
         !((changes & DataChange) && mine))
         return;
     RecordStore* store = link_.store();
+    // Editing a record starts with the values it has: the first key typed in
+    // any field must not cost fetching a large picture again.
+    if (changes == StateChange && store && store->state() == StoreState::Editing)
+        return;
     // Saved where it stands: reading 36 MB back to find the same bytes is what
     // made storing a large photograph slow.
     if (modified_ && store && (changes & RecordsChange) && !(changes & CurrentChange) &&
