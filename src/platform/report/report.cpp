@@ -422,11 +422,20 @@ void writePdf(const Document& document, const QString& fileName) {
 bool TQuickReport::writePdf(const QString& fileName, QWidget* parent) const {
     const QPageSize paper = paperSize();
     RunProgress progress(ReportTitle, QStringLiteral("PDF-Datei wird geschrieben"), parent);
-    PdfTarget target(fileName, paper, ReportTitle);
-    const bool complete =
-        paintRun(*this, paper, target.painter, target.writer, target.writer.resolution(),
-                 [&](int page) { return progress.report(page); });
-    target.finish();
+    bool complete = false;
+    {
+        PdfTarget target(fileName, paper, ReportTitle);
+        try {
+            complete =
+                paintRun(*this, paper, target.painter, target.writer, target.writer.resolution(),
+                         [&](int page) { return progress.report(page); });
+        } catch (...) {
+            target.painter.end();
+            QFile::remove(fileName); // no half a list behind
+            throw;
+        }
+        target.finish();
+    }
     if (!complete)
         QFile::remove(fileName); // cancelled: no half a list behind
     return complete;
@@ -472,8 +481,16 @@ void TQuickReport::Print(QWidget* parent) const {
     QPainter painter;
     if (!painter.begin(&printer))
         throw ReportError(failure);
-    const bool complete = paintRun(*this, paper, painter, printer, printer.resolution(),
-                                   [&](int page) { return progress.report(page); });
+    bool complete = false;
+    try {
+        complete = paintRun(*this, paper, painter, printer, printer.resolution(),
+                            [&](int page) { return progress.report(page); });
+    } catch (...) {
+        // A run that failed half way (a record that cannot be read) sends nothing.
+        printer.abort();
+        painter.end();
+        throw;
+    }
     if (!complete) {
         printer.abort();
         painter.end();
