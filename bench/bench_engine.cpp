@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -32,6 +33,12 @@ using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double cpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 // The median of runs of fn, in milliseconds.
@@ -183,6 +190,16 @@ int main(int argc, char** argv) {
         std::printf("\nreading\n");
         const double openMs = medianMs(21, [&] { px::Table::open(path, px::Access::Read); });
         line("open", openMs, "ms", "(target <= 20 ms)");
+        // The same in processor time: on a machine busy with other work the
+        // wall clock mostly shows the wait for a core.
+        std::vector<double> cpu;
+        for (int i = 0; i < 21; ++i) {
+            const double t0 = cpuMs();
+            px::Table::open(path, px::Access::Read);
+            cpu.push_back(cpuMs() - t0);
+        }
+        std::sort(cpu.begin(), cpu.end());
+        line("open (processor time)", cpu[cpu.size() / 2], "ms");
 
         auto table = px::Table::open(path, px::Access::Read);
         const std::uint32_t n = table->recordCount();
