@@ -221,8 +221,8 @@ std::vector<std::pair<std::string, Pieces>> tablesToDamage(std::vector<const cha
     std::vector<std::pair<std::string, Pieces>> tables;
     tables.emplace_back("made: memos", madeMemoTable());
     if (!blobsOnly) {
-        tables.emplace_back("made: keyed", madeTable(true, 300));
-        tables.emplace_back("made: unkeyed", madeTable(false, 300));
+        tables.emplace_back("made: keyed", madeTable(true, 100));
+        tables.emplace_back("made: unkeyed", madeTable(false, 100));
     }
     if (!testutil::samplesDir().empty())
         for (const char* rel : samples)
