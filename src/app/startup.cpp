@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include "aids/aboutbox.h"
-#include "aids/helpwindow.h"
 #include "aids/colours.h"
+#include "aids/helpwindow.h"
 #include "app/hauptformular.h"
 #include "app/splashscreen.h"
 #include "app/windows.h"
