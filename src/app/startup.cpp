@@ -88,9 +88,8 @@ void ProgramWindows::createAll() {
                      &TFormSuchen::setInputTextColor);
     create(FormTabelle, source);
     // The search dialog's help button opens its page of the handbook.
-    QObject::connect(FormSuchen, &TFormSuchen::helpRequested, main, [main](int context) {
-        aids::showHelpContext(main, context, FormSuchen);
-    });
+    QObject::connect(FormSuchen, &TFormSuchen::helpRequested, main,
+                     [main](int context) { aids::showHelpContext(main, context, FormSuchen); });
 
     // Only closing the main window ends the program, whatever else is open.
     for (const Entry& entry : owned_)
