@@ -305,8 +305,8 @@ int main(int argc, char** argv) {
                 throw std::runtime_error("pxlib cannot open the table: " + doc.lastError());
             PX_set_targetencoding(doc.get(), "UTF-8");
             const int fields = PX_get_num_fields(doc.get());
-            const int records = PX_get_num_records(doc.get());
-            for (int r = 0; r < records; ++r) {
+            const int pxRecords = PX_get_num_records(doc.get());
+            for (int r = 0; r < pxRecords; ++r) {
                 pxval_t** values = PX_retrieve_record(doc.get(), r);
                 sink += values != nullptr;
                 testutil::pxl::freeRecord(doc.get(), values, fields);

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
         });
         const double layoutMs = msSince(start);
         std::printf("  list: %d pages\n", pages);
-        line("list layout", count / (layoutMs / 1000.0), "records/s", "(>= 20000)");
+        line("list layout", static_cast<double>(count) / (layoutMs / 1000.0), "records/s",
+             "(>= 20000)");
 
         double previewMs = 0;
         start = Clock::now();
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
         start = Clock::now();
         list.QuickReport.writePdf(QString::fromStdString(dir + "/liste.pdf"));
         line("list as PDF (layout and writing)", msSince(start) / 1000.0, "s", "(<= 10)");
-        std::printf("  list PDF: %.1f MB\n", std::filesystem::file_size(dir + "/liste.pdf") / 1e6);
+        std::printf("  list PDF: %.1f MB\n",
+                    static_cast<double>(std::filesystem::file_size(dir + "/liste.pdf")) / 1e6);
 
         TFormQR envelope;
         envelope.QRMemo1->Lines =
@@ -106,7 +108,8 @@ int main(int argc, char** argv) {
 
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
-        line("peak memory of the process", usage.ru_maxrss / 1024.0, "MB", "(< 400)");
+        line("peak memory of the process", static_cast<double>(usage.ru_maxrss) / 1024.0, "MB",
+             "(< 400)");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_report: %s\n", e.what());
         status = 1;

@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(clipboard(), QStringLiteral("Mönchen"));
         QCOMPARE(ort->text(), QStringLiteral("gladbach"));
         QCOMPARE(f.state(), vellumo::StoreState::Editing);
-        ort->setCursorPosition(ort->text().size());
+        ort->setCursorPosition(static_cast<int>(ort->text().size()));
         QTest::keyClick(ort, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(paste.count(), 1);
         QCOMPARE(ort->text(), QStringLiteral("gladbachMönchen"));

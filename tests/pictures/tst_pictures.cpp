@@ -415,7 +415,7 @@ private slots:
             QCOMPARE(::pclose(pipe), 0);
             const QList<QByteArray> lines = dump.trimmed().split('\n');
             QCOMPARE(lines.size(), 2);
-            const int column = lines[0].split(',').indexOf("Grafik");
+            const int column = static_cast<int>(lines[0].split(',').indexOf("Grafik"));
             QVERIFY(column >= 0);
             QCOMPARE(lines[1].split(',').value(column), QByteArray::number(bitmap.size()));
         }
@@ -434,7 +434,7 @@ private slots:
             QCOMPARE(static_cast<QMessageBox*>(box)->icon(), QMessageBox::Critical);
             testsupport::clickButton(box, "OK");
         });
-        f.chooser.driveBox()->setCurrentIndex(drives.size() - 1);
+        f.chooser.driveBox()->setCurrentIndex(static_cast<int>(drives.size()) - 1);
         f.chooser.DriveComboBox1Change();
         QCOMPARE(title, QStringLiteral("Fehler"));
         QCOMPARE(text, QStringLiteral("Kann auf Laufwerk nicht zugreifen. Eventuell ist kein "

@@ -208,7 +208,7 @@ Pieces madeMemoTable() {
                        std::string(i % 3 == 0   ? 10
                                    : i % 3 == 1 ? 1000
                                                 : 5000,
-                                   'a' + i % 26),
+                                   static_cast<char>('a' + i % 26)),
                        i % 4 == 0 ? px::Value{px::Bytes(3000, 0x42)} : px::Value{}});
     }
     return {*fs.get("/m/t.db"), *fs.get("/m/t.px"), *fs.get("/m/t.mb")};
@@ -340,7 +340,7 @@ TEST(Damaged, BlockChainsThatLoopOrLeaveTheFile) {
                 put16(p.px, 0x1E, root);
                 survive(p, "index root " + std::to_string(root));
             }
-            for (std::uint8_t levels : {0, 3, 0xFF}) {
+            for (std::uint8_t levels : {std::uint8_t{0}, std::uint8_t{3}, std::uint8_t{0xFF}}) {
                 Pieces p = whole;
                 p.px[0x20] = levels;
                 survive(p, "index levels " + std::to_string(levels));
@@ -395,7 +395,8 @@ TEST(Damaged, BlobPointersIntoNowhere) {
             for (std::size_t at :
                  {block, block + 1, block + 2, block + 3, block + 7, block + 12,
                   block + 12 + 5 * 63, block + 12 + 5 * 63 + 1, block + 12 + 5 * 63 + 4}) {
-                for (std::uint8_t v : {0x00, 0x02, 0x03, 0x04, 0xFF}) {
+                for (std::uint8_t v :
+                     std::initializer_list<std::uint8_t>{0x00, 0x02, 0x03, 0x04, 0xFF}) {
                     Pieces p = whole;
                     p.mb[at] = v;
                     survive(p, "mb byte " + std::to_string(at) + " = " + std::to_string(v));

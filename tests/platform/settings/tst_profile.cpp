@@ -379,8 +379,8 @@ private slots:
                 return values;
             };
             const QStringList before = snapshot();
-            const int si = rng.bounded(sections.size());
-            const int ki = rng.bounded(keys.size());
+            const int si = rng.bounded(static_cast<int>(sections.size()));
+            const int ki = rng.bounded(static_cast<int>(keys.size()));
             const QString section = oddCase(sections[si]);
             const QString key = oddCase(keys[ki]);
             const int op = rng.bounded(3);
