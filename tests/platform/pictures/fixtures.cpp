@@ -68,7 +68,7 @@ QByteArray tga(bool bottomUp, bool rle, bool footer) {
     b.append(char(0));             // no id
     b.append(char(0));             // no colour map
     b.append(char(rle ? 10 : 2));  // true colour
-    b.append(QByteArray(5, '\0')); // colour map spec
+    b.append(QByteArray(5, '\0')); // colour map: first entry, length, entry size
     add16(b, 0);                   // x origin
     add16(b, 0);                   // y origin
     add16(b, kWidth);
