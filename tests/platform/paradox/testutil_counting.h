@@ -3,6 +3,7 @@
 #pragma once
 
 #include "paradox/io.h"
+#include "testutil_nosync.h"
 
 #include <map>
 #include <memory>
@@ -18,7 +19,7 @@ public:
     std::map<std::string, int> reads;
 
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
-        return std::make_unique<CountingFile>(inner_.open(path, mode), reads[path]);
+        return std::make_unique<NoSyncFile>(inner_.open(path, mode), &reads[path]);
     }
     bool exists(const std::string& path) override { return inner_.exists(path); }
     void rename(const std::string& from, const std::string& to) override {
@@ -35,25 +36,6 @@ public:
     }
 
 private:
-    class CountingFile final : public px::File {
-    public:
-        CountingFile(std::unique_ptr<px::File> file, int& reads)
-            : file_(std::move(file)), reads_(reads) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            ++reads_;
-            return file_->read(offset, buffer, n);
-        }
-        void write(std::uint64_t offset, const void* data, std::size_t n) override {
-            file_->write(offset, data, n);
-        }
-        std::uint64_t size() override { return file_->size(); }
-        void truncate(std::uint64_t size) override { file_->truncate(size); }
-        void sync() override {}
-
-    private:
-        std::unique_ptr<px::File> file_;
-        int& reads_;
-    };
     px::FileSystem& inner_;
 };
 

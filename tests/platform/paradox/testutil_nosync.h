@@ -10,6 +10,29 @@
 
 namespace testutil {
 
+// A file passed through unchanged except that syncs are skipped; reads are
+// counted when the caller gives a counter.
+class NoSyncFile final : public px::File {
+public:
+    explicit NoSyncFile(std::unique_ptr<px::File> file, int* reads = nullptr)
+        : file_(std::move(file)), reads_(reads) {}
+    std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+        if (reads_)
+            ++*reads_;
+        return file_->read(offset, buffer, n);
+    }
+    void write(std::uint64_t offset, const void* data, std::size_t n) override {
+        file_->write(offset, data, n);
+    }
+    std::uint64_t size() override { return file_->size(); }
+    void truncate(std::uint64_t size) override { file_->truncate(size); }
+    void sync() override {}
+
+private:
+    std::unique_ptr<px::File> file_;
+    int* reads_;
+};
+
 class NoSyncFileSystem final : public px::FileSystem {
 public:
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
@@ -32,22 +55,6 @@ public:
     }
 
 private:
-    class NoSyncFile final : public px::File {
-    public:
-        explicit NoSyncFile(std::unique_ptr<px::File> file) : file_(std::move(file)) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return file_->read(offset, buffer, n);
-        }
-        void write(std::uint64_t offset, const void* data, std::size_t n) override {
-            file_->write(offset, data, n);
-        }
-        std::uint64_t size() override { return file_->size(); }
-        void truncate(std::uint64_t size) override { file_->truncate(size); }
-        void sync() override {}
-
-    private:
-        std::unique_ptr<px::File> file_;
-    };
     static px::FileSystem& inner() { return px::defaultFileSystem(); }
 };
 
