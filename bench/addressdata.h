@@ -2,7 +2,7 @@
 // address table, unique keys, returned in German dictionary order of the key.
 #pragma once
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <cstdint>
 #include <vector>

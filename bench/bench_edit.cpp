@@ -12,9 +12,9 @@
 #include "benchutil.h"
 
 #include "app/hauptformular.h"
-#include "database/recordstore.h"
-#include "paradox/table.h"
-#include "system/system.h"
+#include "platform/database/recordstore.h"
+#include "platform/paradox/table.h"
+#include "platform/system/system.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,7 +8,7 @@
 // show the engine's own cost, not the disk's.
 #include "addressdata.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <algorithm>
 #include <cctype>

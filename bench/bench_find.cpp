@@ -9,13 +9,13 @@
 #include "addressdata.h"
 #include "benchutil.h"
 
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/recordstore.h"
 #include "find/formpersonauswahl.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -8,7 +8,7 @@
 // at the disk you care about, a tmpfs makes syncs free.
 #include "addressdata.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,12 +5,12 @@
 #include "fixtures.h"
 
 #include "data/addresstable.h"
-#include "database/datasource.h"
-#include "database/recordstore.h"
-#include "pictures/conversion.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
+#include "platform/pictures/conversion.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
-#include "pictures/graphicfield.h"
+#include "platform/pictures/graphicfield.h"
 #include "pictures/previewimage.h"
 
 #include <QApplication>

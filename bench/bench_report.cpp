@@ -11,11 +11,11 @@
 #include "addressdata.h"
 #include "benchutil.h"
 
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
-#include "report/report.h"
+#include "platform/report/report.h"
 
 #include <QApplication>
 #include <QPrintPreviewDialog>

@@ -8,8 +8,8 @@
 #include "addressdata.h"
 #include "benchutil.h"
 
-#include "database/recordstore.h"
-#include "paradox/table.h"
+#include "platform/database/recordstore.h"
+#include "platform/paradox/table.h"
 
 #include <QString>
 

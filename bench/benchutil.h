@@ -5,7 +5,7 @@
 #include "addressdata.h"
 #include "testutil_nosync.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,7 @@
 // checked, and must not have grown by more than a few blocks. The only
 // acceptable failure is px::Error; anything else (a crash, another exception,
 // a hang, a huge allocation) is a finding.
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 #include "testutil_memfs.h"
 
 #include <cstddef>

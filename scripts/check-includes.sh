@@ -31,11 +31,8 @@ while IFS= read -r -d '' file; do
             fi
             ;;
         platform)
-            # platform/ names its own headers below src/platform ("ui/…",
-            # "pictures/…"); only a name found there alone is a subsystem's.
             top=${target%%/*}
-            if [[ $target == */* && ! -e platform/$target ]] &&
-                [[ $top =~ ^(app|data|find|print|pictures|aids)$ ]]; then
+            if [[ $top =~ ^(app|data|find|print|pictures|aids)$ ]]; then
                 offend "$where" "platform/ includes a subsystem ($target)"
             fi
             ;;

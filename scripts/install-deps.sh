@@ -25,6 +25,13 @@ packages=(
     xvfb xauth openbox x11-utils xclip imagemagick xdotool
     # shared compiler cache for the several build trees
     ccache
+    # transliteration of names the table's code page cannot hold
+    libicu-dev
+    # independent readers of what we write: vCards (khard), calendars
+    khard python3-icalendar
+    # the screen reader's view of the program: the accessibility bus and its
+    # Python client, a session bus under Xvfb
+    at-spi2-core python3-pyatspi dbus-x11
 )
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)

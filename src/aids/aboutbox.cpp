@@ -1,6 +1,6 @@
 #include "aids/aboutbox.h"
 
-#include "ui/keypreview.h"
+#include "platform/ui/keypreview.h"
 
 #include "ui_aboutbox.h"
 

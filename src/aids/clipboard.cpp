@@ -1,7 +1,7 @@
 #include "aids/clipboard.h"
 
-#include "database/boundcontrols.h"
-#include "database/recordstore.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/recordstore.h"
 
 #include <QAbstractButton>
 #include <QClipboard>

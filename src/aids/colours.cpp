@@ -1,7 +1,7 @@
 #include "aids/colours.h"
 
-#include "settings/colourvalue.h"
-#include "settings/profile.h"
+#include "platform/settings/colourvalue.h"
+#include "platform/settings/profile.h"
 
 #include <QColorDialog>
 #include <QDialog>

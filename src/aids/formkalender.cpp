@@ -2,9 +2,9 @@
 
 #include "aids/calendarrules.h"
 #include "aids/tcalendar.h"
-#include "database/recordstore.h"
-#include "system/system.h"
-#include "ui/keypreview.h"
+#include "platform/database/recordstore.h"
+#include "platform/system/system.h"
+#include "platform/ui/keypreview.h"
 
 #include "ui_formkalender.h"
 

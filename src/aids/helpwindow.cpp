@@ -1,8 +1,8 @@
 #include "aids/helpwindow.h"
 
 #include "help_location.h"
-#include "system/system.h"
-#include "ui/messages.h"
+#include "platform/system/system.h"
+#include "platform/ui/messages.h"
 
 #include <QApplication>
 #include <QDialog>

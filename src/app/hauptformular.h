@@ -1,8 +1,8 @@
 #pragma once
 
 #include "data/shownaddress.h"
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 
 #include <QColor>
 #include <QList>

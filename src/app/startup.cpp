@@ -16,9 +16,9 @@
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
-#include "settings/profile.h"
-#include "system/system.h"
-#include "ui/messages.h"
+#include "platform/settings/profile.h"
+#include "platform/system/system.h"
+#include "platform/ui/messages.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "data/addresstable.h"
 
-#include "database/recordstore.h"
+#include "platform/database/recordstore.h"
 
 namespace vellumo {
 

@@ -2,8 +2,8 @@
 
 #include "data/tablefile.h"
 
-#include "database/recordstore.h"
-#include "settings/profile.h"
+#include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #include "data/exchange.h"
 
-#include "database/recordstore.h"
-#include "paradox/error.h"
-#include "system/system.h"
+#include "platform/database/recordstore.h"
+#include "platform/paradox/error.h"
+#include "platform/system/system.h"
 
 #include <QFileInfo>
 #include <QIODevice>

@@ -3,7 +3,7 @@
 #include "data/exchange.h"
 #include "data/exchangetext.h"
 
-#include "database/recordstore.h"
+#include "platform/database/recordstore.h"
 
 #include <QHash>
 

@@ -1,8 +1,8 @@
 #include "data/exchangedialog.h"
 
 #include "data/exchange.h"
-#include "database/recordstore.h"
-#include "ui/messages.h"
+#include "platform/database/recordstore.h"
+#include "platform/ui/messages.h"
 
 #include <QApplication>
 #include <QDir>

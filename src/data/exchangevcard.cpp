@@ -2,7 +2,7 @@
 #include "data/exchange.h"
 #include "data/exchangetext.h"
 
-#include "pictures/graphicfield.h"
+#include "platform/pictures/graphicfield.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -1,9 +1,9 @@
 #include "data/formstandardtabelle.h"
 
-#include "settings/profile.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
-#include "ui/placement.h"
+#include "platform/settings/profile.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
+#include "platform/ui/placement.h"
 #include "ui_formstandardtabelle.h"
 
 #include <QFileDialog>

@@ -1,7 +1,7 @@
 #include "data/navigation.h"
 
-#include "database/recordstore.h"
-#include "system/system.h"
+#include "platform/database/recordstore.h"
+#include "platform/system/system.h"
 
 #include <QPointer>
 #include <QTimer>

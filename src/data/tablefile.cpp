@@ -1,9 +1,9 @@
 #include "data/tablefile.h"
 
 #include "data/addresstable.h"
-#include "database/recordstore.h"
-#include "system/system.h"
-#include "ui/messages.h"
+#include "platform/database/recordstore.h"
+#include "platform/system/system.h"
+#include "platform/ui/messages.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

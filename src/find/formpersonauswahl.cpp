@@ -1,11 +1,11 @@
 #include "find/formpersonauswahl.h"
 
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "database/recordstore.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
-#include "ui/placement.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/recordstore.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
+#include "platform/ui/placement.h"
 #include "ui_formpersonauswahl.h"
 
 #include <QStyle>

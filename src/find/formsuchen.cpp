@@ -1,14 +1,14 @@
 #include "find/formsuchen.h"
 
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "find/formpersonauswahl.h"
 #include "find/searchrules.h"
-#include "settings/colourvalue.h"
-#include "settings/profile.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
-#include "ui/placement.h"
+#include "platform/settings/colourvalue.h"
+#include "platform/settings/profile.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
+#include "platform/ui/placement.h"
 #include "ui_formsuchen.h"
 
 #include <QFile>

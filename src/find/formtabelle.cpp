@@ -1,9 +1,9 @@
 #include "find/formtabelle.h"
 
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "ui/keypreview.h"
-#include "ui/placement.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/placement.h"
 #include "ui_formtabelle.h"
 
 #include <QResizeEvent>

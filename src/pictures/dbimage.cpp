@@ -1,7 +1,7 @@
 #include "pictures/dbimage.h"
 
-#include "pictures/graphicfield.h"
-#include "ui/messages.h"
+#include "platform/pictures/graphicfield.h"
+#include "platform/ui/messages.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

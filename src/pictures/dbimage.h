@@ -8,7 +8,7 @@
 // field: the next save stores it in "Grafik", a cancelled edit drops it.
 #pragma once
 
-#include "database/boundcontrols.h"
+#include "platform/database/boundcontrols.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -2,8 +2,8 @@
 
 #include "app/windows.h"
 #include "pictures/formbildspeichern.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
 #include "ui_formbild.h"
 
 #include <QClipboard>

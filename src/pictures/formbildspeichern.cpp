@@ -1,11 +1,11 @@
 #include "pictures/formbildspeichern.h"
 
-#include "database/datasource.h"
-#include "pictures/conversion.h"
+#include "platform/database/datasource.h"
+#include "platform/pictures/conversion.h"
 #include "pictures/dbimage.h"
 #include "pictures/previewimage.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
 #include "ui_formbildspeichern.h"
 
 #include <QClipboard>

@@ -3,7 +3,7 @@
 #include "app/windows.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
-#include "ui/messages.h"
+#include "platform/ui/messages.h"
 
 namespace vellumo::pictures {
 

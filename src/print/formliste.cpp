@@ -2,8 +2,8 @@
 
 #include "app/windows.h"
 #include "print/formqrliste.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
 #include "ui_formliste.h"
 
 #include <QStyle>

@@ -2,7 +2,7 @@
 // the sender block and the recipient block. Never shown as a window.
 #pragma once
 
-#include "report/report.h"
+#include "platform/report/report.h"
 
 #include <QWidget>
 

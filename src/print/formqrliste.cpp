@@ -1,6 +1,6 @@
 #include "print/formqrliste.h"
 
-#include "database/datasource.h"
+#include "platform/database/datasource.h"
 
 using namespace vellumo::report;
 

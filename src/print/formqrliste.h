@@ -4,7 +4,7 @@
 #pragma once
 
 #include "print/printrules.h"
-#include "report/report.h"
+#include "platform/report/report.h"
 
 #include <QWidget>
 

@@ -3,9 +3,9 @@
 #include "app/windows.h"
 #include "print/formqr.h"
 #include "print/printrules.h"
-#include "settings/profile.h"
-#include "ui/keypreview.h"
-#include "ui/messages.h"
+#include "platform/settings/profile.h"
+#include "platform/ui/keypreview.h"
+#include "platform/ui/messages.h"
 #include "ui_formumschalg.h"
 
 #include <QFontDialog>

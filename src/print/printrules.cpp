@@ -1,7 +1,7 @@
 #include "print/printrules.h"
 
-#include "database/recordstore.h"
-#include "settings/profile.h"
+#include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 
 #include <QDir>
 #include <QPlainTextDocumentLayout>

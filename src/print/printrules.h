@@ -2,7 +2,7 @@
 // called directly by tests.
 #pragma once
 
-#include "report/report.h"
+#include "platform/report/report.h"
 
 #include <QString>
 #include <QStringList>

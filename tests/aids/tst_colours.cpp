@@ -6,7 +6,7 @@
 #include "app/startup.h"
 #include "app/windows.h"
 #include "find/formsuchen.h"
-#include "settings/profile.h"
+#include "platform/settings/profile.h"
 
 #include <QAction>
 #include <QColorDialog>

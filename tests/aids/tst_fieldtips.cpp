@@ -3,8 +3,8 @@
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
-#include "database/boundcontrols.h"
-#include "database/recordstore.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/recordstore.h"
 
 #include <QApplication>
 #include <QHelpEvent>

@@ -4,9 +4,9 @@
 #include "app/hauptformular.h"
 #include "app/windows.h"
 #include "data/addresstable.h"
-#include "database/boundcontrols.h"
-#include "database/recordstore.h"
-#include "system/system.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/recordstore.h"
+#include "platform/system/system.h"
 
 #include <QApplication>
 #include <QCompleter>

@@ -4,10 +4,10 @@
 #include "app/hauptformular.h"
 #include "data/addresstable.h"
 #include "data/exchange.h"
-#include "database/recordstore.h"
-#include "pictures/graphicfield.h"
-#include "settings/profile.h"
-#include "system/system.h"
+#include "platform/database/recordstore.h"
+#include "platform/pictures/graphicfield.h"
+#include "platform/settings/profile.h"
+#include "platform/system/system.h"
 #include "testsupport.h"
 
 #include <QAction>

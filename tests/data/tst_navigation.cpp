@@ -2,9 +2,9 @@
 // record buttons and entry fields, with real clicks and keys.
 #include "app/hauptformular.h"
 #include "data/addresstable.h"
-#include "database/boundcontrols.h"
-#include "database/recordstore.h"
-#include "settings/profile.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 #include "testsupport.h"
 
 #include <QApplication>

@@ -3,8 +3,8 @@
 #include "data/addresstable.h"
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
-#include "database/recordstore.h"
-#include "settings/profile.h"
+#include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 #include "testsupport.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "addresstable.h"
 
 #include "data/addresstable.h"
-#include "database/recordstore.h"
+#include "platform/database/recordstore.h"
 
 namespace findtest {
 

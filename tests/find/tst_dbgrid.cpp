@@ -2,10 +2,10 @@
 #include "addresstable.h"
 #include "testsupport.h"
 
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "database/gridmodel.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/gridmodel.h"
+#include "platform/database/recordstore.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>

@@ -3,12 +3,12 @@
 #include "addresstable.h"
 #include "testsupport.h"
 
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/recordstore.h"
 #include "find/formpersonauswahl.h"
 #include "find/formsuchen.h"
-#include "settings/profile.h"
+#include "platform/settings/profile.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -2,9 +2,9 @@
 #include "addresstable.h"
 #include "testsupport.h"
 
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/recordstore.h"
 #include "find/formtabelle.h"
 
 #include <QFrame>

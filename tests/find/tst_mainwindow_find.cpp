@@ -4,7 +4,7 @@
 
 #include "app/hauptformular.h"
 #include "app/windows.h"
-#include "database/dbgrid.h"
+#include "platform/database/dbgrid.h"
 #include "find/formpersonauswahl.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"

@@ -4,11 +4,11 @@
 #include "testsupport.h"
 
 #include "data/addresstable.h"
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
-#include "pictures/graphicfield.h"
+#include "platform/pictures/graphicfield.h"
 #include "pictures/previewimage.h"
 
 #ifdef VELLUMO_HAVE_PXLIB

@@ -5,8 +5,8 @@
 //   xvfb-run -a -s "-screen 0 1024x768x24" sh -c 'openbox & sleep 1; print_screenshots DIR'
 #include "../find/addresstable.h"
 #include "app/startup.h"
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"

@@ -1,14 +1,14 @@
 #include "testsupport.h"
 
 #include "../find/addresstable.h"
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
 #include "print/printrules.h"
-#include "settings/profile.h"
+#include "platform/settings/profile.h"
 
 #include <QApplication>
 #include <QCheckBox>

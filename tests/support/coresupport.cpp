@@ -3,7 +3,7 @@
 // build in the sanitizer tree.
 #include "testsupport.h"
 
-#include "system/system.h"
+#include "platform/system/system.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "system/system.h"
+#include "platform/system/system.h"
 
 #include <QAbstractButton>
 #include <QApplication>

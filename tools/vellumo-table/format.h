@@ -4,7 +4,7 @@
 // going through a table on disk.
 #pragma once
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <cstdint>
 #include <string>

@@ -13,7 +13,7 @@
 #include "exchangecommands.h"
 #endif
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "database/boundcontrols.h"
+#include "platform/database/boundcontrols.h"
 
-#include "ui/messages.h"
+#include "platform/ui/messages.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -13,7 +13,7 @@
 // the focus goes back to the control.
 #pragma once
 
-#include "database/datasource.h"
+#include "platform/database/datasource.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "database/datasource.h"
+#include "platform/database/datasource.h"
 
 namespace vellumo {
 

@@ -7,7 +7,7 @@
 // Qt Core only: reports and other models without widgets listen here too.
 #pragma once
 
-#include "database/recordstore.h"
+#include "platform/database/recordstore.h"
 
 #include <QHash>
 #include <QObject>

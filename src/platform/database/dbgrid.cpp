@@ -1,9 +1,9 @@
-#include "database/dbgrid.h"
+#include "platform/database/dbgrid.h"
 
-#include "database/boundcontrols.h"
-#include "database/datasource.h"
-#include "database/recordstore.h"
-#include "ui/messages.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
+#include "platform/ui/messages.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -5,7 +5,7 @@
 // added here; Ctrl+Del deletes the current record after asking.
 #pragma once
 
-#include "database/gridmodel.h"
+#include "platform/database/gridmodel.h"
 
 #include <QTableView>
 

@@ -1,4 +1,4 @@
-#include "database/filter.h"
+#include "platform/database/filter.h"
 
 namespace vellumo {
 

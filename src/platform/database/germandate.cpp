@@ -1,7 +1,7 @@
 // German short date texts, as typed into and shown by the date fields.
-#include "database/recordstore.h"
+#include "platform/database/recordstore.h"
 
-#include "system/system.h"
+#include "platform/system/system.h"
 
 #include <QRegularExpression>
 

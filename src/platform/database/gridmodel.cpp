@@ -1,7 +1,7 @@
-#include "database/gridmodel.h"
+#include "platform/database/gridmodel.h"
 
-#include "database/boundcontrols.h"
-#include "database/recordstore.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/recordstore.h"
 
 #include <QDate>
 #include <QPainter>

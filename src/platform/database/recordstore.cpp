@@ -1,8 +1,8 @@
-#include "database/recordstore.h"
+#include "platform/database/recordstore.h"
 
-#include "database/filter.h"
-#include "paradox/table.h"
-#include "system/system.h"
+#include "platform/database/filter.h"
+#include "platform/paradox/table.h"
+#include "platform/system/system.h"
 
 #include <QDir>
 #include <QFile>

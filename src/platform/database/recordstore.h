@@ -11,7 +11,7 @@
 // docs/recordstore.md describes the states and this rule in full.
 #pragma once
 
-#include "database/listeners.h"
+#include "platform/database/listeners.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,7 +1,7 @@
-#include "paradox/blob.h"
+#include "platform/paradox/blob.h"
 
-#include "paradox/error.h"
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // not fit their record's leader.
 #pragma once
 
-#include "paradox/io.h"
+#include "platform/paradox/io.h"
 
 #include <cstdint>
 #include <memory>

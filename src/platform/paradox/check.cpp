@@ -1,6 +1,6 @@
 // A full examination of a table: chain, counts, key order, index, blobs.
-#include "paradox/blob.h"
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/blob.h"
+#include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
 

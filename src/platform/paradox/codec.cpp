@@ -1,6 +1,6 @@
-#include "paradox/codec.h"
+#include "platform/paradox/codec.h"
 
-#include "paradox/error.h"
+#include "platform/paradox/error.h"
 
 #include <cerrno>
 #include <iconv.h>

@@ -1,4 +1,4 @@
-#include "paradox/collation.h"
+#include "platform/paradox/collation.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // Order of alpha keys under a table's sort order.
 #pragma once
 
-#include "paradox/codec.h"
+#include "platform/paradox/codec.h"
 
 #include <string>
 #include <string_view>

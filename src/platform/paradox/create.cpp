@@ -1,6 +1,6 @@
 // Creating a new, empty table.
-#include "paradox/blob.h"
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/blob.h"
+#include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
 #include <ctime>

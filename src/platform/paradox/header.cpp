@@ -1,5 +1,5 @@
 // The .db header: fields, level, code page, sort order.
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
 

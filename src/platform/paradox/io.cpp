@@ -1,6 +1,6 @@
-#include "paradox/io.h"
+#include "platform/paradox/io.h"
 
-#include "paradox/error.h"
+#include "platform/paradox/error.h"
 
 #include <cerrno>
 #include <cstring>

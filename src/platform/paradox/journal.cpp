@@ -58,9 +58,9 @@
 // The cost of a change: one journal write and sync, the span writes and one
 // sync per changed file, the journal's truncation and sync; a directory sync
 // more for the first change after opening and when files come or go.
-#include "paradox/journal.h"
+#include "platform/paradox/journal.h"
 
-#include "paradox/error.h"
+#include "platform/paradox/error.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,7 +16,7 @@
 // with journal.remove(path); until commit() the old table stays restorable.
 #pragma once
 
-#include "paradox/io.h"
+#include "platform/paradox/io.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 // Opening and reading a table.
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/paradoxtable.h"
 
-#include "paradox/blob.h"
+#include "platform/paradox/blob.h"
 
 #include <algorithm>
 #include <cmath>

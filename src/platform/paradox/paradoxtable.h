@@ -13,10 +13,10 @@
 //    block (type 2) or slot (type 3) that no other record names.
 #pragma once
 
-#include "paradox/codec.h"
-#include "paradox/collation.h"
-#include "paradox/journal.h"
-#include "paradox/table.h"
+#include "platform/paradox/codec.h"
+#include "platform/paradox/collation.h"
+#include "platform/paradox/journal.h"
+#include "platform/paradox/table.h"
 
 #include <cstdint>
 #include <cstring>

@@ -5,7 +5,7 @@
 // and only those blocks are written, so a change costs a few .px blocks
 // whatever the table's size. Nodes split when full and go when empty; the
 // blocks of all levels form one chain, leaves first, root last.
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 // disk.
 #pragma once
 
-#include "paradox/error.h"
-#include "paradox/io.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/io.h"
 
 #include <cstdint>
 #include <functional>

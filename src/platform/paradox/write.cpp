@@ -1,6 +1,6 @@
 // Changing a table in place: records, blocks, blobs and the header.
-#include "paradox/blob.h"
-#include "paradox/paradoxtable.h"
+#include "platform/paradox/blob.h"
+#include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
 #include <cmath>

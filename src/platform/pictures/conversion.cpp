@@ -1,4 +1,4 @@
-#include "pictures/conversion.h"
+#include "platform/pictures/conversion.h"
 
 #include <Magick++.h>
 

@@ -1,4 +1,4 @@
-#include "pictures/graphicfield.h"
+#include "platform/pictures/graphicfield.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
-#include "report/report.h"
+#include "platform/report/report.h"
 
-#include "ui/messages.h"
+#include "platform/ui/messages.h"
 
 #include <QAction>
 #include <QApplication>

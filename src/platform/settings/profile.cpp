@@ -1,6 +1,6 @@
-#include "settings/profile.h"
+#include "platform/settings/profile.h"
 
-#include "system/system.h"
+#include "platform/system/system.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "system/system.h"
+#include "platform/system/system.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ui/keypreview.h"
+#include "platform/ui/keypreview.h"
 
 #include <QKeyEvent>
 #include <QWidget>

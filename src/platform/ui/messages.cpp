@@ -1,6 +1,6 @@
-#include "ui/messages.h"
+#include "platform/ui/messages.h"
 
-#include "ui/placement.h"
+#include "platform/ui/placement.h"
 
 #include <QApplication>
 #include <QDialog>

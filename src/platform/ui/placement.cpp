@@ -1,4 +1,4 @@
-#include "ui/placement.h"
+#include "platform/ui/placement.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
 // Bound controls and the grid over a table whose files were damaged after it
 // was written, and over a table that broke in a failed change.
-#include "database/boundcontrols.h"
-#include "database/datasource.h"
-#include "database/dbgrid.h"
-#include "database/recordstore.h"
+#include "platform/database/boundcontrols.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/recordstore.h"
 #include "faultfs.h"
 #include "testsupport.h"
 

@@ -1,10 +1,10 @@
 // The shared cursor against real tables in private directories, with the
 // events wired the way the main window wires them.
-#include "database/datasource.h"
-#include "database/recordstore.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "faultfs.h"
-#include "paradox/io.h"
-#include "system/system.h"
+#include "platform/paradox/io.h"
+#include "platform/system/system.h"
 #include "testsupport.h"
 
 #include <QDir>

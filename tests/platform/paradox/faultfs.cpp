@@ -1,6 +1,6 @@
 #include "faultfs.h"
 
-#include "paradox/error.h"
+#include "platform/paradox/error.h"
 
 #include <algorithm>
 #include <random>

@@ -9,7 +9,7 @@
 // changes open(Create), remove and rename.
 #pragma once
 
-#include "paradox/io.h"
+#include "platform/paradox/io.h"
 
 #include <cstdint>
 #include <map>

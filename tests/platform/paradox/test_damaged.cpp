@@ -1,7 +1,7 @@
 // Damaged tables: whatever happens to the bytes of a table, the engine answers
 // with px::Error (or reads what is there), never with a crash, a hang, another
 // kind of exception or a huge allocation.
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 #include "testutil_counting.h"
 #include "testutil_memfs.h"
 #include "testutil_samples.h"

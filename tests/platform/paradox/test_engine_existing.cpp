@@ -6,7 +6,7 @@
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <gtest/gtest.h>
 

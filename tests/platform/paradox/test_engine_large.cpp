@@ -1,6 +1,6 @@
 // Tables near the format's limit of 65,535 blocks. They are built in memory
 // with 1 KiB blocks of one record each, so the limit is reached in seconds.
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 #include "testutil_counting.h"
 #include "testutil_memfs.h"
 

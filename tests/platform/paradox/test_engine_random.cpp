@@ -4,7 +4,7 @@
 #include "testutil_nosync.h"
 #include "testutil_tempdir.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // German dictionary order, refusals change nothing, and the files stay sound.
 #include "testutil_tempdir.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "paradox/error.h"
-#include "paradox/io.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/io.h"
 #include "testutil_tempdir.h"
 
 #include <gtest/gtest.h>

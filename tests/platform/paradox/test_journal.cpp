@@ -3,8 +3,8 @@
 #include "faultfs.h"
 #include "testutil_tempdir.h"
 
-#include "paradox/error.h"
-#include "paradox/journal.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/journal.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "faultfs.h"
 #include "testutil_tempdir.h"
 
-#include "paradox/journal.h"
-#include "paradox/table.h"
+#include "platform/paradox/journal.h"
+#include "platform/paradox/table.h"
 
 #include <gtest/gtest.h>
 

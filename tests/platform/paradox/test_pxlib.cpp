@@ -1,6 +1,6 @@
 // Cross-checks with Debian's pxlib, a reader and writer nobody here wrote:
 // what pxlib reads from a table, we read too, and the other way round.
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 #include "testutil_pxlib.h"
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"

@@ -1,6 +1,6 @@
 // The real tables other Paradox programs wrote: every one opens with the facts
 // of its header, reads every record, and the values we know come out exactly.
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"
 

@@ -2,7 +2,7 @@
 // one: tests see what opening or reading a table touches.
 #pragma once
 
-#include "paradox/io.h"
+#include "platform/paradox/io.h"
 #include "testutil_nosync.h"
 
 #include <map>

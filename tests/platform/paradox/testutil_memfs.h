@@ -2,8 +2,8 @@
 // tables can be built from bytes, damaged and opened without touching the disk.
 #pragma once
 
-#include "paradox/error.h"
-#include "paradox/io.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/io.h"
 
 #include <algorithm>
 #include <cstdint>

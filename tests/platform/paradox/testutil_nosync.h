@@ -2,7 +2,7 @@
 // changes would otherwise spend their time waiting for the disk.
 #pragma once
 
-#include "paradox/io.h"
+#include "platform/paradox/io.h"
 
 #include <memory>
 #include <string>

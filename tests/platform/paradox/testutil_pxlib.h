@@ -2,7 +2,7 @@
 // cross-checks of our engine (tests and the benchmark only, never the program).
 #pragma once
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 // paradox.h has no C++ guard of its own.
 extern "C" {

@@ -1,7 +1,7 @@
 // The picture conversion: every kind at the right size, right way up and in
 // the right colours; broken and hostile files give nothing, and quickly.
 #include "fixtures.h"
-#include "pictures/conversion.h"
+#include "platform/pictures/conversion.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The graphic field's bytes: what other Paradox tools stored reads, and what
 // we store is the bitmap they read.
 #include "fixtures.h"
-#include "pictures/graphicfield.h"
+#include "platform/pictures/graphicfield.h"
 
-#include "paradox/table.h"
+#include "platform/paradox/table.h"
 
 #include <QDir>
 #include <QtTest>

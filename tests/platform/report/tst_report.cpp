@@ -1,4 +1,4 @@
-#include "report/report.h"
+#include "platform/report/report.h"
 
 #include <QFont>
 #include <QTest>

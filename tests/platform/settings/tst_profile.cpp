@@ -1,7 +1,7 @@
 // INI files as other programs and people write them: odd case, comments,
 // CRLF, Windows-1252, long values, junk numbers; and writes that must fail.
-#include "settings/profile.h"
-#include "system/system.h"
+#include "platform/settings/profile.h"
+#include "platform/system/system.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "ui/messages.h"
+#include "platform/ui/messages.h"
 
 #include <QAbstractButton>
 #include <QLabel>
