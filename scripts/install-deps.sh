@@ -32,6 +32,8 @@ packages=(
     # the screen reader's view of the program: the accessibility bus and its
     # Python client, a session bus under Xvfb
     at-spi2-core python3-pyatspi dbus-x11
+    # the label makers' sheet formats, read at run time
+    glabels-data
 )
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)
