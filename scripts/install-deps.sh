@@ -34,6 +34,8 @@ packages=(
     at-spi2-core python3-pyatspi dbus-x11
     # the label makers' sheet formats, read at run time
     glabels-data
+    # a real CardDAV server for the sync tests, on the loopback only
+    radicale
 )
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)

@@ -1,0 +1,30 @@
+// A real CardDAV server for the tests: Radicale on 127.0.0.1 at a free port,
+// no authentication, its storage in a private folder, stopped with the
+// object. Tests skip where Radicale is not installed.
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace vellumo::test {
+
+class Radicale {
+public:
+    Radicale();
+    ~Radicale();
+    // Empty when the server runs; otherwise why it does not (for QSKIP).
+    QString problem() const { return problem_; }
+    QUrl url() const; // the server's root
+    void stop();
+    void start(); // again, on the same port and storage
+
+private:
+    QTemporaryDir storage_;
+    QProcess process_;
+    quint16 port_ = 0;
+    QString problem_;
+};
+
+} // namespace vellumo::test
