@@ -36,6 +36,8 @@ packages=(
     glabels-data
     # a real CardDAV server for the sync tests, on the loopback only
     radicale
+    # the sync state beside a table: SQLite through Qt SQL
+    libqt6sql6-sqlite
 )
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)

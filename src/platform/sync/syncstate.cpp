@@ -1,0 +1,144 @@
+#include "platform/sync/syncstate.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+namespace vellumo::sync {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+} // namespace
+
+QString SyncState::pathFor(const QString& tablePath) {
+    const QFileInfo table(tablePath);
+    return table.dir().filePath(table.completeBaseName() + QStringLiteral(".sync"));
+}
+
+SyncState::SyncState(const QString& path)
+    : path_(path),
+      connection_(QStringLiteral("vellumo-sync-") + QUuid::createUuid().toString(QUuid::Id128)) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    db.setDatabaseName(path);
+    if (!db.open())
+        fail(db.lastError().text());
+    QSqlQuery q(db);
+    // A file that is no SQLite database fails at its first read.
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        fail(q.lastError().text());
+    const int version = q.value(0).toInt();
+    if (version > kSchemaVersion)
+        fail(QStringLiteral("er stammt von einer neueren Programmversion"));
+    if (version == 0) {
+        const char* schema[] = {
+            "PRAGMA synchronous = FULL",
+            "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+            "CREATE TABLE IF NOT EXISTS cards (uid TEXT PRIMARY KEY, href TEXT NOT NULL UNIQUE,"
+            " etag TEXT NOT NULL, base BLOB NOT NULL, hash BLOB NOT NULL)",
+            "PRAGMA user_version = 1"};
+        for (const char* statement : schema)
+            if (!q.exec(QString::fromLatin1(statement)))
+                fail(q.lastError().text());
+    }
+    q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+}
+
+SyncState::~SyncState() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+void SyncState::fail(const QString& what) const {
+    throw SyncStateError(QStringLiteral("Der Abgleichsstand %1 kann nicht verwendet werden: %2")
+                             .arg(QDir::toNativeSeparators(path_), what)
+                             .toStdString());
+}
+
+QString SyncState::meta(const QString& key) const {
+    QSqlQuery q(QSqlDatabase::database(connection_));
+    q.prepare(QStringLiteral("SELECT value FROM meta WHERE key = ?"));
+    q.addBindValue(key);
+    if (!q.exec())
+        fail(q.lastError().text());
+    return q.next() ? q.value(0).toString() : QString();
+}
+
+QUrl SyncState::book() const {
+    return QUrl(meta(QStringLiteral("book")));
+}
+
+QString SyncState::token() const {
+    return meta(QStringLiteral("token"));
+}
+
+QHash<QString, SyncedCard> SyncState::cards() const {
+    QSqlQuery q(QSqlDatabase::database(connection_));
+    if (!q.exec(QStringLiteral("SELECT uid, href, etag, base, hash FROM cards")))
+        fail(q.lastError().text());
+    QHash<QString, SyncedCard> cards;
+    while (q.next()) {
+        SyncedCard c{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                     q.value(3).toByteArray(), q.value(4).toByteArray()};
+        cards.insert(c.uid, c);
+    }
+    return cards;
+}
+
+std::optional<SyncedCard> SyncState::card(const QString& uid) const {
+    QSqlQuery q(QSqlDatabase::database(connection_));
+    q.prepare(QStringLiteral("SELECT uid, href, etag, base, hash FROM cards WHERE uid = ?"));
+    q.addBindValue(uid);
+    if (!q.exec())
+        fail(q.lastError().text());
+    if (!q.next())
+        return std::nullopt;
+    return SyncedCard{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                      q.value(3).toByteArray(), q.value(4).toByteArray()};
+}
+
+void SyncState::commit(const QUrl& book, const QList<SyncedCard>& changed,
+                       const QStringList& removedUids, const QString& token) {
+    QSqlDatabase db = QSqlDatabase::database(connection_);
+    if (!db.transaction())
+        fail(db.lastError().text());
+    QSqlQuery q(db);
+    auto run = [&](const QString& sql, const QVariantList& values) {
+        q.prepare(sql);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        if (!q.exec()) {
+            const QString error = q.lastError().text();
+            db.rollback();
+            fail(error);
+        }
+    };
+    const QString setMeta =
+        QStringLiteral("INSERT OR REPLACE INTO meta (key, value) VALUES (?, ?)");
+    run(setMeta, {QStringLiteral("book"), book.toString()});
+    run(setMeta, {QStringLiteral("token"), token});
+    for (const QString& uid : removedUids)
+        run(QStringLiteral("DELETE FROM cards WHERE uid = ?"), {uid});
+    for (const SyncedCard& c : changed) {
+        // A card that moved to another UID's place on the server replaces it.
+        run(QStringLiteral("DELETE FROM cards WHERE href = ? AND uid <> ?"), {c.href, c.uid});
+        run(QStringLiteral("INSERT OR REPLACE INTO cards (uid, href, etag, base, hash)"
+                           " VALUES (?, ?, ?, ?, ?)"),
+            {c.uid, c.href, c.etag, c.base, c.fieldsHash});
+    }
+    if (!db.commit()) {
+        const QString error = db.lastError().text();
+        db.rollback();
+        fail(error);
+    }
+}
+
+} // namespace vellumo::sync
