@@ -6,24 +6,25 @@
 #include "aids/fieldtips.h"
 #include "aids/formkalender.h"
 #include "aids/helpwindow.h"
-#include "app/windows.h"
+#include "app/tableactions.h"
 #include "data/addresstable.h"
 #include "data/defaulttable.h"
 #include "data/exchangedialog.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
 #include "data/tablefile.h"
-#include "platform/database/boundcontrols.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
-#include "pictures/picturebuttons.h"
-#include "print/formliste.h"
-#include "print/formumschalg.h"
+#include "pictures/formbild.h"
+#include "pictures/formbildspeichern.h"
+#include "platform/database/boundcontrols.h"
 #include "platform/settings/colourvalue.h"
 #include "platform/settings/profile.h"
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/placement.h"
+#include "print/formliste.h"
+#include "print/formumschalg.h"
 
 #include "ui_hauptformular.h"
 
@@ -102,6 +103,7 @@ THauptformular::THauptformular(QWidget* parent)
     new vellumo::aids::FieldTip(ui->DBEditEmail);
     new vellumo::aids::FieldTip(ui->DBEditWWW);
     Kalender = new TKalDlg(this);
+    tableActions_ = new vellumo::TableActions([this] { return tableControlsOn_; }, this);
     bindControls();
     connectHandlers();
 
@@ -130,6 +132,12 @@ THauptformular::~THauptformular() {
     // The controls go before the table they show.
     delete centralWidget();
     delete ui;
+}
+
+template <class Dialog> Dialog& THauptformular::given(Dialog* dialog) const {
+    if (!dialog)
+        throw std::runtime_error(vellumo::kNotAvailableText);
+    return *dialog;
 }
 
 void THauptformular::FormCreate() {
@@ -185,29 +193,13 @@ void THauptformular::connectHandlers() {
     onAction(ui->Ende, [this] { EndeClick(); });
     onButton(ui->SpeedButton2, [this] { EndeClick(); });
 
-    auto suchenClick = [this] {
-        if (FormSuchen)
-            FormSuchen->exec();
-        else
-            notAvailable();
-    };
+    auto suchenClick = [this] { given(dialogs_.suchen).exec(); };
     onAction(ui->Suchen, suchenClick);
     onButton(ui->ButtonSuchen, suchenClick);
-    onButton(ui->ButtonSeePic, [] { vellumo::pictures::ButtonSeePicClick(); });
-    onButton(ui->ButtonSavePic, [] { vellumo::pictures::ButtonSavePicClick(); });
-    onButton(ui->ButtonTabelle, [this] {
-        if (FormTabelle)
-            FormTabelle->exec();
-        else
-            notAvailable();
-    });
-
-    onAction(ui->Standardtabelle, [this] {
-        if (FormStandardtabelle)
-            FormStandardtabelle->exec();
-        else
-            notAvailable();
-    });
+    onButton(ui->ButtonSeePic, [this] { given(dialogs_.bild).ButtonSeePicClick(); });
+    onButton(ui->ButtonSavePic, [this] { given(dialogs_.bildSpeichern).showModal(); });
+    onButton(ui->ButtonTabelle, [this] { given(dialogs_.tabelle).exec(); });
+    onAction(ui->Standardtabelle, [this] { given(dialogs_.standardtabelle).exec(); });
 
     onAction(ui->Ausschneiden, [this] { AusschneidenClick(); });
     onButton(ui->ButtonCutAll, [this] { AusschneidenClick(); });
@@ -236,22 +228,17 @@ void THauptformular::connectHandlers() {
         vellumo::aids::ButtonGeburtstagClick(*Kalender, ui->ButtonGeburtstag, Datentabelle);
     });
     onAction(ui->Hilfethemen1, [this] { vellumo::aids::Hilfethemen1Click(this); });
-    onAction(ui->Info1, [] { vellumo::aids::Info1Click(AboutBox); });
+    onAction(ui->Info1, [this] { vellumo::aids::Info1Click(dialogs_.about); });
 
     onAction(ui->UmschlagDrucken, [this] { UmschlagDruckenClick(); });
     onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
-    onAction(ui->Exportieren, [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
-    onAction(ui->Importieren, [this] {
+    addTableAction(ui->Exportieren,
+                   [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
+    addTableAction(ui->Importieren, [this] {
         vellumo::data::ImportierenClick(Datentabelle, this);
         ShowRecordPosition();
-    });
-    // Export and import follow the table controls; they take their state when
-    // the menu opens, so the shared switch keeps its 37 controls.
-    connect(ui->Datei1, &QMenu::aboutToShow, this, [this] {
-        for (QAction* action : {ui->Exportieren, ui->Importieren})
-            action->setEnabled(ui->ListeDrucken->isEnabled());
     });
 
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
@@ -260,19 +247,11 @@ void THauptformular::connectHandlers() {
 }
 
 void THauptformular::UmschlagDruckenClick() {
-    if (FormUmschalg)
-        FormUmschalg->ShowFor(ui->DBEditVorname->text(), ui->DBEditName->text(),
-                              ui->DBEditStrasse->text(), ui->DBEditPLZ->text(),
-                              ui->DBEditOrt->text());
+    given(dialogs_.umschlag).ShowFor(currentAddress());
 }
 
 void THauptformular::ListeDruckenClick() {
-    if (FormListe)
-        FormListe->exec();
-}
-
-void THauptformular::notAvailable() {
-    vellumo::showNotAvailable(this);
+    given(dialogs_.liste).exec();
 }
 
 // ---- Datei -----------------------------------------------------------------
@@ -400,9 +379,19 @@ void switchControls(const QList<QObject*>& controls, bool enabled) {
 
 void THauptformular::EnableTableControls() {
     switchControls(tableControls(), true);
+    tableControlsOn_ = true;
 }
 void THauptformular::DisableTableControls() {
     switchControls(tableControls(), false);
+    tableControlsOn_ = false;
+}
+
+void THauptformular::addTableAction(QAction* action, std::function<void()> handler) {
+    tableActions_->add(action, std::move(handler));
+}
+
+QList<QAction*> THauptformular::extraTableActions() const {
+    return tableActions_->actions();
 }
 
 // ---- Colours ---------------------------------------------------------------------
@@ -546,16 +535,4 @@ void THauptformular::closeEvent(QCloseEvent* event) {
         // Nothing left to keep: what could be saved was saved above.
     }
     event->accept();
-}
-
-// ---- Shared routines -----------------------------------------------------------------
-
-void EnableTableControls() {
-    if (Hauptformular)
-        Hauptformular->EnableTableControls();
-}
-
-void DisableTableControls() {
-    if (Hauptformular)
-        Hauptformular->DisableTableControls();
 }

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStyle>
 
+#include <functional>
 #include <memory>
 
 namespace vellumo::data {
@@ -18,9 +19,21 @@ struct FileWindow;
 namespace Ui {
 class THauptformular;
 }
+class QAction;
 class QFileDialog;
 class QLabel;
+class TAboutBox;
+class TFormBild;
+class TFormBildSpeichern;
+class TFormListe;
+class TFormStandardtabelle;
+class TFormSuchen;
+class TFormTabelle;
+class TFormUmschalg;
 class TKalDlg;
+namespace vellumo {
+class TableActions;
+}
 namespace vellumo::aids {
 enum class ColourKey;
 class ColourSettings;
@@ -42,6 +55,22 @@ public:
 
     // The birthday calendar beside "Geburtstag".
     TKalDlg* Kalender = nullptr;
+
+    // The dialogs the window opens. They work on its data source, so they are
+    // made after it and handed in by ProgramWindows (app/startup.h); a window
+    // built without one (a test of the window alone) tells the user that the
+    // feature is not there.
+    struct Dialogs {
+        TAboutBox* about = nullptr;
+        TFormUmschalg* umschlag = nullptr;
+        TFormBild* bild = nullptr;
+        TFormBildSpeichern* bildSpeichern = nullptr;
+        TFormListe* liste = nullptr;
+        TFormStandardtabelle* standardtabelle = nullptr;
+        TFormSuchen* suchen = nullptr;
+        TFormTabelle* tabelle = nullptr;
+    };
+    void setDialogs(const Dialogs& dialogs) { dialogs_ = dialogs; }
 
     // The stem of the caption after an open or a close.
     QString BaseCaption;
@@ -65,6 +94,12 @@ public:
     QList<QObject*> tableControls() const;
     void EnableTableControls();
     void DisableTableControls();
+    // Menu items beside the 37 that need an open table too (export, import,
+    // what comes next): each comes in with one line in connectHandlers,
+    // addTableAction(ui->Item, [this] { subsystem::ItemClick(...); }), and
+    // takes the state of the 37 whenever its menu opens (app/tableactions.h).
+    void addTableAction(QAction* action, std::function<void()> handler);
+    QList<QAction*> extraTableActions() const;
 
     // Shared exit handler of the 17 entry controls.
     void DBEditNameExit(QWidget* sender);
@@ -125,12 +160,15 @@ private:
     bool FormKeyPress(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
     void connectHandlers();
     void bindControls();
-    void notAvailable();
+    template <class Dialog> Dialog& given(Dialog* dialog) const;
     vellumo::data::FileWindow fileWindow();
 
     void applyColour(vellumo::aids::ColourKey key, const QColor& colour);
 
+    Dialogs dialogs_;
     QFileDialog* openDialog_;
+    vellumo::TableActions* tableActions_;
+    bool tableControlsOn_ = false;
     vellumo::aids::ColourSettings* colours_;
     QString lastOpenFile_;
     std::unique_ptr<QStyle> groupStyle_;

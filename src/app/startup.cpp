@@ -12,13 +12,13 @@
 #include "find/formtabelle.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
+#include "platform/settings/profile.h"
+#include "platform/system/system.h"
+#include "platform/ui/messages.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
-#include "platform/settings/profile.h"
-#include "platform/system/system.h"
-#include "platform/ui/messages.h"
 
 #include <QApplication>
 #include <QFont>
@@ -69,14 +69,16 @@ void ProgramWindows::destroy() {
 void ProgramWindows::createAll() {
     THauptformular* main = create(Hauptformular);
     DataSource& source = main->Datenquelle;
-    create(AboutBox);
-    create(FormUmschalg);
+    TAboutBox* about = create(AboutBox);
+    TFormUmschalg* umschlag = create(FormUmschalg);
     TFormBild* bild = create(FormBild, &source);
-    create(FormBildSpeichern, &source, &bild->DBImage1);
-    FormUmschalg->setReportLayout(create(FormQR));
+    TFormBildSpeichern* bildSpeichern = create(FormBildSpeichern, &source, &bild->DBImage1);
+    bild->setChooser(bildSpeichern);
+    umschlag->setReportLayout(create(FormQR));
     TFormQRListe* listLayout = create(FormQRListe, source);
-    create(FormListe)->setReportLayout(listLayout);
-    create(FormStandardtabelle, main->OpenDialog());
+    TFormListe* liste = create(FormListe);
+    liste->setReportLayout(listLayout);
+    TFormStandardtabelle* standardtabelle = create(FormStandardtabelle, main->OpenDialog());
     // The search dialog hands its matches to the selection list, so the list
     // has to exist first.
     TFormPersonAuswahl* personAuswahl = create(FormPersonAuswahl, source);
@@ -86,10 +88,18 @@ void ProgramWindows::createAll() {
                      &TFormSuchen::setInputBackground);
     QObject::connect(&main->colours(), &aids::ColourSettings::entryTextSet, suchen,
                      &TFormSuchen::setInputTextColor);
-    create(FormTabelle, source);
+    TFormTabelle* tabelle = create(FormTabelle, source);
     // The search dialog's help button opens its page of the handbook.
-    QObject::connect(FormSuchen, &TFormSuchen::helpRequested, main,
-                     [main](int context) { aids::showHelpContext(main, context, FormSuchen); });
+    QObject::connect(suchen, &TFormSuchen::helpRequested, main,
+                     [main, suchen](int context) { aids::showHelpContext(main, context, suchen); });
+    main->setDialogs({.about = about,
+                      .umschlag = umschlag,
+                      .bild = bild,
+                      .bildSpeichern = bildSpeichern,
+                      .liste = liste,
+                      .standardtabelle = standardtabelle,
+                      .suchen = suchen,
+                      .tabelle = tabelle});
 
     // Only closing the main window ends the program, whatever else is open.
     for (const Entry& entry : owned_)

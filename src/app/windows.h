@@ -1,7 +1,7 @@
 // The program-wide instances of the twelve windows, created once at start-up
-// in this order and destroyed when the program ends. Each is null until
-// start-up created it (a test that builds one window alone leaves the others
-// null), so handlers check before use.
+// in this order and destroyed when the program ends; null before and after.
+// Only start-up and the tests that drive a whole start look at them: every
+// window is handed what it works with by ProgramWindows (app/startup.h).
 #pragma once
 
 class THauptformular;
@@ -29,7 +29,3 @@ extern TFormStandardtabelle* FormStandardtabelle;
 extern TFormSuchen* FormSuchen;
 extern TFormPersonAuswahl* FormPersonAuswahl;
 extern TFormTabelle* FormTabelle;
-
-// Switch the 37 table controls of the main window (Hauptformular).
-void EnableTableControls();
-void DisableTableControls();

@@ -1,6 +1,5 @@
 #include "pictures/formbild.h"
 
-#include "app/windows.h"
 #include "pictures/formbildspeichern.h"
 #include "platform/ui/keypreview.h"
 #include "platform/ui/messages.h"
@@ -47,10 +46,6 @@ TFormBild::~TFormBild() {
 
 QLabel* TFormBild::image() const {
     return ui->Image1;
-}
-
-TFormBildSpeichern* TFormBild::chooser() const {
-    return chooser_ ? chooser_ : FormBildSpeichern;
 }
 
 QRect TFormBild::frameFor(const QSize& imageArea, const QSize& screen) {
@@ -108,8 +103,8 @@ void TFormBild::showEvent(QShowEvent* event) {
 
 void TFormBild::LadenButtonClick() {
     done(QDialog::Accepted);
-    if (TFormBildSpeichern* next = chooser())
-        next->showModeless();
+    if (chooser_)
+        chooser_->showModeless();
 }
 
 void TFormBild::LoeschenButtonClick() {

@@ -35,7 +35,7 @@ public:
     static QRect frameFor(const QSize& imageArea, const QSize& screen);
 
     QLabel* image() const;
-    // The chooser the load button opens; the program's own unless a test sets another.
+    // The chooser the load button opens (the viewer is made first, so it comes later).
     void setChooser(TFormBildSpeichern* chooser) { chooser_ = chooser; }
 
     void LadenButtonClick();
@@ -52,7 +52,6 @@ protected:
 private:
     void showPicture(const QImage& picture);
     void placeFrame();
-    TFormBildSpeichern* chooser() const;
 
     Ui::TFormBild* ui;
     vellumo::DataSource* source_;

@@ -1,9 +1,8 @@
 #include "print/formliste.h"
 
-#include "app/windows.h"
-#include "print/formqrliste.h"
 #include "platform/ui/keypreview.h"
 #include "platform/ui/messages.h"
+#include "print/formqrliste.h"
 #include "ui_formliste.h"
 
 #include <QStyle>
@@ -35,7 +34,7 @@ TFormListe::~TFormListe() {
 }
 
 void TFormListe::DruckenButtonClick(QObject* sender) {
-    TFormQRListe* layout = layout_ ? layout_ : FormQRListe;
+    TFormQRListe* layout = layout_;
     if (!layout)
         return;
     PrepareList();
@@ -47,7 +46,7 @@ void TFormListe::DruckenButtonClick(QObject* sender) {
 }
 
 void TFormListe::PrepareList() {
-    if (TFormQRListe* layout = layout_ ? layout_ : FormQRListe) {
+    if (TFormQRListe* layout = layout_) {
         layout->Punktlinie->Enabled = ui->CheckBoxGitternetz->isChecked();
         layout->QRLabel1->Caption = ui->UeberschriftEdit->text();
     }

@@ -15,7 +15,7 @@ public:
     explicit TFormListe(QWidget* parent = nullptr);
     ~TFormListe() override;
 
-    // The list layout run by the buttons (the program-wide FormQRListe when not set).
+    // The list layout run by the buttons, handed in by whoever made the dialog.
     void setReportLayout(TFormQRListe* layout) { layout_ = layout; }
 
     // Shared by "Drucken" and "Vorschau": sets the heading and the grid

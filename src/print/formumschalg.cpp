@@ -1,11 +1,10 @@
 #include "print/formumschalg.h"
 
-#include "app/windows.h"
-#include "print/formqr.h"
-#include "print/printrules.h"
 #include "platform/settings/profile.h"
 #include "platform/ui/keypreview.h"
 #include "platform/ui/messages.h"
+#include "print/formqr.h"
+#include "print/printrules.h"
 #include "ui_formumschalg.h"
 
 #include <QFontDialog>
@@ -67,13 +66,10 @@ void TFormUmschalg::FormCreate() {
     ui->ComboBox1->setCurrentIndex(1);
 }
 
-TFormQR* TFormUmschalg::reportLayout() const {
-    return layout_ ? layout_ : FormQR;
-}
-
-int TFormUmschalg::ShowFor(const QString& vorname, const QString& name, const QString& strasse,
-                           const QString& plz, const QString& ort) {
-    ui->Memo->setPlainText(print::recipientLines(vorname, name, strasse, plz, ort).join(u'\n'));
+int TFormUmschalg::ShowFor(const data::ShownAddress& address) {
+    ui->Memo->setPlainText(print::recipientLines(address.vorname, address.name, address.strasse,
+                                                 address.plz, address.ort)
+                               .join(u'\n'));
     return exec();
 }
 
@@ -119,12 +115,12 @@ void TFormUmschalg::ButtonFontEmpfaengerClick(QObject* sender) {
 
 void TFormUmschalg::DruckenButtonClick() {
     PrepareEnvelope();
-    if (TFormQR* layout = reportLayout())
-        layout->QuickReport.Print(this);
+    if (layout_)
+        layout_->QuickReport.Print(this);
 }
 
 void TFormUmschalg::PrepareEnvelope() {
-    TFormQR* layout = reportLayout();
+    TFormQR* layout = layout_;
     if (!layout)
         return;
     QComboBox* box = ui->ComboBox1;

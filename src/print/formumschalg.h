@@ -2,6 +2,8 @@
 // printing the envelope through the envelope report layout.
 #pragma once
 
+#include "data/shownaddress.h"
+
 #include <QDialog>
 #include <QFont>
 #include <QStringList>
@@ -19,13 +21,12 @@ public:
     explicit TFormUmschalg(QWidget* parent = nullptr);
     ~TFormUmschalg() override;
 
-    // The envelope layout printed to (the program-wide FormQR when not set).
+    // The envelope layout printed to, handed in by whoever made the dialog.
     void setReportLayout(TFormQR* layout) { layout_ = layout; }
 
-    // Fills the recipient lines from the texts of the main window's entry
-    // fields and shows the dialog modally.
-    int ShowFor(const QString& vorname, const QString& name, const QString& strasse,
-                const QString& plz, const QString& ort);
+    // Fills the recipient lines from the address as the main window shows it
+    // and shows the dialog modally.
+    int ShowFor(const vellumo::data::ShownAddress& address);
 
     // Shared by both font buttons; opens with the font it last returned.
     QFontDialog* FontDialog;
@@ -47,7 +48,6 @@ private:
     void AbsCheckBoxClick(QObject* sender);
     void ButtonFontEmpfaengerClick(QObject* sender);
     void FormClose();
-    TFormQR* reportLayout() const;
 
     Ui::TFormUmschalg* ui;
     TFormQR* layout_ = nullptr;

@@ -230,7 +230,7 @@ private slots:
         testsupport::Sandbox sandbox;
         THauptformular main;
         TAboutBox box;
-        AboutBox = &box;
+        main.setDialogs({.about = &box});
         main.show();
         action(&main, "Info1")->trigger();
         action(&main, "Info1")->trigger();
@@ -249,7 +249,6 @@ private slots:
         QVERIFY(testsupport::activate(&box));
         QTest::keyClick(box.focusWidget() ? box.focusWidget() : &box, Qt::Key_Return);
         QVERIFY(!box.isVisible());
-        AboutBox = nullptr;
     }
 };
 

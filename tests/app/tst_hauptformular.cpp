@@ -2,7 +2,6 @@
 
 #include "aids/aboutbox.h"
 #include "app/hauptformular.h"
-#include "app/windows.h"
 #include "data/addresstable.h"
 #include "platform/database/boundcontrols.h"
 #include "platform/database/recordstore.h"
@@ -226,17 +225,44 @@ private slots:
         QVERIFY(!window->findChild<QAction*>("N3")->isEnabled());
     }
 
+    // A menu item added beside the 37 follows them when its menu opens, and a
+    // trigger that comes while they are off (a shortcut under a stale state)
+    // runs nothing.
+    void extraTableActionsFollowTheSwitch() {
+        showWindow();
+        auto* datei = window->findChild<QMenu*>("Datei1");
+        auto* extra = datei->addAction(QStringLiteral("&Etwas Neues"));
+        int runs = 0;
+        window->addTableAction(extra, [&runs] { ++runs; });
+        QCOMPARE(window->extraTableActions(),
+                 (QList<QAction*>{action("Exportieren"), action("Importieren"), extra}));
+        QVERIFY(!extra->isEnabled());
+
+        window->EnableTableControls();
+        datei->popup(QPoint(0, 0));
+        QVERIFY(extra->isEnabled() && action("Exportieren")->isEnabled());
+        datei->hide();
+        extra->trigger();
+        QCOMPARE(runs, 1);
+
+        window->DisableTableControls();
+        extra->trigger();
+        QCOMPARE(runs, 1);
+        datei->popup(QPoint(0, 0));
+        QVERIFY(!extra->isEnabled() && !action("Importieren")->isEnabled());
+        datei->hide();
+    }
+
     // The menu keys reach "&Info ...", which shows the about box beside the
     // main window instead of over it.
     void infoMenuShowsTheAboutBox() {
         showWindow();
         TAboutBox box;
-        AboutBox = &box;
+        window->setDialogs({.about = &box});
         chooseFromMenu(Qt::Key_H, Qt::Key_I); // "&Hilfe" / "&Info ..."
         QTRY_VERIFY(box.isVisible());
         QVERIFY(!QApplication::activeModalWidget());
         box.hide();
-        AboutBox = nullptr;
     }
 
     void openingGoodAndBadFiles() {

@@ -3,11 +3,10 @@
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
-#include "app/windows.h"
-#include "platform/database/dbgrid.h"
 #include "find/formpersonauswahl.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
+#include "platform/database/dbgrid.h"
 
 #include <QLineEdit>
 #include <QTest>
@@ -23,9 +22,7 @@ class tst_MainWindowFind : public QObject {
         TFormSuchen search{main.Datenquelle, list};
         TFormTabelle view{main.Datenquelle};
         Fixture() {
-            FormPersonAuswahl = &list;
-            FormSuchen = &search;
-            FormTabelle = &view;
+            main.setDialogs({.suchen = &search, .tabelle = &view});
             QList<findtest::Address> rows = findtest::numberedAddresses(30);
             rows << findtest::Address{{"Name", "Meier"}, {"Vorname", "Anna"}}
                  << findtest::Address{{"Name", "Meier"}, {"Vorname", "Bernd"}}
@@ -34,11 +31,6 @@ class tst_MainWindowFind : public QObject {
             main.EnableTableControls();
             main.show();
             QVERIFY(QTest::qWaitForWindowExposed(&main));
-        }
-        ~Fixture() {
-            FormPersonAuswahl = nullptr;
-            FormSuchen = nullptr;
-            FormTabelle = nullptr;
         }
         QString shownName() const { return field("DBEditName"); }
         QString shownVorname() const { return field("DBEditVorname"); }

@@ -59,7 +59,12 @@ int main(int argc, char** argv) {
         shoot(out + "/umschlag-drucken.png");
         envelope.reject();
     });
-    envelope.ShowFor("Jürgen", "Müller", "Hauptstraße 12", "80331", "München");
+    envelope.ShowFor({.vorname = "Jürgen",
+                      .name = "Müller",
+                      .strasse = "Hauptstraße 12",
+                      .plz = "80331",
+                      .ort = "München",
+                      .land = ""});
 
     TFormQRListe listLayout(source);
     TFormListe list;

@@ -3,7 +3,6 @@
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
-#include "app/windows.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
@@ -30,8 +29,7 @@ class TestMainWindowPrint : public QObject {
         Fixture() {
             envelope.setReportLayout(&envelopeLayout);
             list.setReportLayout(&listLayout);
-            FormUmschalg = &envelope;
-            FormListe = &list;
+            main.setDialogs({.umschlag = &envelope, .liste = &list});
             QList<findtest::Address> rows;
             for (const char* name : {"Albers", "Berger", "Claasen"})
                 rows << findtest::Address{{"Name", name},       {"Vorname", "Eva"},
@@ -42,10 +40,6 @@ class TestMainWindowPrint : public QObject {
             main.show();
             QVERIFY(QTest::qWaitForWindowExposed(&main));
             QVERIFY(testsupport::activate(&main));
-        }
-        ~Fixture() {
-            FormUmschalg = nullptr;
-            FormListe = nullptr;
         }
         QLineEdit* edit(const char* name) { return main.findChild<QLineEdit*>(name); }
     };
