@@ -1,4 +1,8 @@
-# vellumo_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
+# vellumo_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>]
+#                  [WRAPPER <script>])
+#
+# WRAPPER runs the test through a script (bash <script> <test>) that sets up
+# what it needs around it, such as a session bus.
 #
 # Every test runs offscreen with its own timeout, so a modal dialog that nobody
 # answers fails the test instead of hanging the whole run.
@@ -12,13 +16,17 @@ set(VELLUMO_SKIP_PATTERNS
     "Totals: [0-9]+ passed, 0 failed, [1-9][0-9]* skipped"
     "\\[  SKIPPED \\] [0-9]+ tests?, listed below:\n(\\[  SKIPPED \\] [^\n]*\n)*\n*( *YOU HAVE [0-9]+ DISABLED TESTS?\n*)?$")
 function(vellumo_add_test)
-    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "" "NAME;TIMEOUT;WRAPPER" "SOURCES;LIBS;LABELS" ${ARGN})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(T_WRAPPER)
+        add_test(NAME ${T_NAME} COMMAND bash ${T_WRAPPER} $<TARGET_FILE:${T_NAME}>)
+    else()
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    endif()
     set_tests_properties(${T_NAME} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}"

@@ -38,6 +38,9 @@ packages=(
     radicale
     # the sync state beside a table: SQLite through Qt SQL
     libqt6sql6-sqlite
+    # sync passwords in the desktop's keyring (Secret Service); GNOME Keyring
+    # and a session bus stand in for the desktop in the keyring test
+    libsecret-1-dev gnome-keyring dbus-x11
 )
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)
