@@ -711,7 +711,7 @@ void RecordStore::CreateTableFile() {
             break;
         case FieldKind::Memo:
             def.type = px::FieldType::Memo;
-            def.size = 10 + 10; // blob descriptor + a short leader kept in the record
+            def.size = 0; // the engine's default: notes of a line or two stay in the record
             break;
         case FieldKind::Graphic:
             def.type = px::FieldType::Graphic;
