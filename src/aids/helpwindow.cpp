@@ -43,11 +43,6 @@ QString& overridePath() {
     return path;
 }
 
-QPointer<THelpWindow>& theWindow() {
-    static QPointer<THelpWindow> window;
-    return window;
-}
-
 // Qt's own help widgets ("Suchen nach:", …) speak German like the rest.
 void installHelpTranslation() {
     static bool done = false;
@@ -108,30 +103,33 @@ private:
     QHelpEngine& engine_;
 };
 
-THelpWindow* windowFor(QWidget* owner) {
-    QPointer<THelpWindow>& window = theWindow();
-    if (window)
-        return window;
+} // namespace
+
+THelpWindow* Help::windowForUse() {
+    if (window_)
+        return window_;
     const QString collection = findHelpCollection();
     if (collection.isEmpty()) {
         showErrorMessage(QStringLiteral("Die Hilfedatei wurde nicht gefunden. Erwartet wird sie "
                                         "hier:\n%1")
                              .arg(QDir::toNativeSeparators(expectedHelpCollection())),
-                         owner);
+                         owner_);
         return nullptr;
     }
-    auto* created = new THelpWindow(collection, owner);
+    auto* created = new THelpWindow(collection, owner_);
     if (!created->isReady()) {
         const QString error = created->errorText();
         delete created;
         showErrorMessage(QStringLiteral("Die Hilfedatei %1 kann nicht gelesen werden: %2")
                              .arg(QDir::toNativeSeparators(collection), error),
-                         owner);
+                         owner_);
         return nullptr;
     }
-    window = created;
-    return window;
+    window_ = created;
+    return window_;
 }
+
+namespace {
 
 void bringToFront(THelpWindow* window) {
     window->show();
@@ -271,20 +269,16 @@ QString THelpWindow::currentTitle() const {
     return browser_->documentTitle();
 }
 
-THelpWindow* helpWindow() {
-    return theWindow();
-}
-
-void Hilfethemen1Click(QWidget* owner) {
-    THelpWindow* window = windowFor(owner);
+void Hilfethemen1Click(Help& help) {
+    THelpWindow* window = help.windowForUse();
     if (!window)
         return;
     window->showPage(helpPageUrl(StartPage));
     bringToFront(window);
 }
 
-void showHelpContext(QWidget* owner, int context, QWidget* requester) {
-    THelpWindow* window = windowFor(owner);
+void showHelpContext(Help& help, int context, QWidget* requester) {
+    THelpWindow* window = help.windowForUse();
     if (!window)
         return;
     QString page = helpPageForContext(context);
@@ -301,7 +295,7 @@ void showHelpContext(QWidget* owner, int context, QWidget* requester) {
         if (wasShown)
             window->setGeometry(where);
         QPointer<THelpWindow> lent = window;
-        QPointer<QWidget> home = owner;
+        QPointer<QWidget> home = help.owner();
         QObject::connect(
             dialog, &QDialog::finished, window,
             [lent, home] {

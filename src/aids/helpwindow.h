@@ -1,9 +1,10 @@
 // The program's help: a handbook in Qt Help's format, shown in a window of
-// its own with contents, index and full-text search. One window for the whole
-// run, owned by the main window and not modal.
+// its own with contents, index and full-text search. One window per Help,
+// which the main window keeps; not modal.
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -60,15 +61,29 @@ private:
     QString error_;
 };
 
-// The help window of the run, or null before the first use.
-THelpWindow* helpWindow();
+// The help of a main window: its one help window, made on first use (it
+// reads the collection) and owned by that main window.
+class Help {
+public:
+    explicit Help(QWidget* owner) : owner_(owner) {}
+    // Null before the first use, or when the collection could not be read.
+    THelpWindow* window() const { return window_; }
+    // Makes the window on first use; null, after telling the user why, when
+    // the collection is missing or unreadable.
+    THelpWindow* windowForUse();
+    QWidget* owner() const { return owner_; }
+
+private:
+    QWidget* owner_;
+    QPointer<THelpWindow> window_;
+};
 
 // "&Hilfethemen": the help window with its contents on the start page.
-void Hilfethemen1Click(QWidget* owner);
+void Hilfethemen1Click(Help& help);
 
 // A dialog's help button: the page of context in the help window. requester
 // is the dialog that asks; while it runs modally the help window goes along
 // with it, so that the help can be read and used before the dialog closes.
-void showHelpContext(QWidget* owner, int context, QWidget* requester = nullptr);
+void showHelpContext(Help& help, int context, QWidget* requester = nullptr);
 
 } // namespace vellumo::aids

@@ -103,6 +103,7 @@ THauptformular::THauptformular(QWidget* parent)
     new vellumo::aids::FieldTip(ui->DBEditEmail);
     new vellumo::aids::FieldTip(ui->DBEditWWW);
     Kalender = new TKalDlg(this);
+    help_ = std::make_unique<vellumo::aids::Help>(this);
     tableActions_ = new vellumo::TableActions([this] { return tableControlsOn_; }, this);
     bindControls();
     connectHandlers();
@@ -227,7 +228,7 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonGeburtstag, [this] {
         vellumo::aids::ButtonGeburtstagClick(*Kalender, ui->ButtonGeburtstag, Datentabelle);
     });
-    onAction(ui->Hilfethemen1, [this] { vellumo::aids::Hilfethemen1Click(this); });
+    onAction(ui->Hilfethemen1, [this] { vellumo::aids::Hilfethemen1Click(*help_); });
     onAction(ui->Info1, [this] { vellumo::aids::Info1Click(dialogs_.about); });
 
     onAction(ui->UmschlagDrucken, [this] { UmschlagDruckenClick(); });

@@ -37,6 +37,7 @@ class TableActions;
 namespace vellumo::aids {
 enum class ColourKey;
 class ColourSettings;
+class Help;
 } // namespace vellumo::aids
 
 // The main window: menus, tool bar, record bar and the entry fields of the
@@ -132,6 +133,8 @@ public:
     void Standardeinstellungen1Click();
     // The colour dialog and what the other windows follow.
     vellumo::aids::ColourSettings& colours() const { return *colours_; }
+    // The help window, which the dialogs' help buttons show as well.
+    vellumo::aids::Help& help() const { return *help_; }
 
     // The five colours of the main window (default values at start-up).
     void setEntryBackground(const QColor& colour); // the 17 entry controls
@@ -170,6 +173,7 @@ private:
     vellumo::TableActions* tableActions_;
     bool tableControlsOn_ = false;
     vellumo::aids::ColourSettings* colours_;
+    std::unique_ptr<vellumo::aids::Help> help_;
     QString lastOpenFile_;
     std::unique_ptr<QStyle> groupStyle_;
 };

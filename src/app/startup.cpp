@@ -90,8 +90,9 @@ void ProgramWindows::createAll() {
                      &TFormSuchen::setInputTextColor);
     TFormTabelle* tabelle = create(FormTabelle, source);
     // The search dialog's help button opens its page of the handbook.
-    QObject::connect(suchen, &TFormSuchen::helpRequested, main,
-                     [main, suchen](int context) { aids::showHelpContext(main, context, suchen); });
+    QObject::connect(suchen, &TFormSuchen::helpRequested, main, [main, suchen](int context) {
+        aids::showHelpContext(main->help(), context, suchen);
+    });
     main->setDialogs({.about = about,
                       .umschlag = umschlag,
                       .bild = bild,

@@ -175,13 +175,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(Hauptformular));
 
         action(Hauptformular, "Hilfethemen1")->trigger();
-        THelpWindow* help = helpWindow();
+        THelpWindow* help = Hauptformular->help().window();
         QVERIFY(help && help->isVisible());
         QCOMPARE(help->parentWidget(), static_cast<QWidget*>(Hauptformular));
         QCOMPARE(help->currentPage(), helpPageUrl("index.html"));
         QCOMPARE(help->currentTitle(), QStringLiteral("Vellumo-Handbuch"));
         action(Hauptformular, "Hilfethemen1")->trigger();
-        QCOMPARE(helpWindow(), help);
+        QCOMPARE(Hauptformular->help().window(), help);
         QCOMPARE(Hauptformular->findChildren<THelpWindow*>().size(), 1);
         // Contents and index come from the collection.
         QVERIFY(help->engine().contentModel()->rowCount() > 0 ||
@@ -222,7 +222,7 @@ private slots:
         setHelpCollection({});
         QVERIFY2(text.contains(missing), qPrintable(text));
         QVERIFY2(text.startsWith("Die Hilfedatei wurde nicht gefunden"), qPrintable(text));
-        QVERIFY(!helpWindow());
+        QVERIFY(!main.help().window());
     }
 
     // "&Info ..." twice leaves one box, not modal; Esc and Enter close it.
