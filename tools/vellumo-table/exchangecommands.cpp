@@ -7,6 +7,7 @@
 #include "data/exchange.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
+#include "platform/pictures/limits.h"
 #include "platform/system/system.h"
 
 #include <QCoreApplication>
@@ -149,6 +150,8 @@ int exchangeCommand(int argc, char** argv) {
     // Image plugins (JPEG, GIF in foreign vCards) are found through the application.
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
+    // The same decoder limit as the program's: what one shows, the other exports.
+    vellumo::pictures::applyDecoderLimit();
     const std::string command = argv[1];
     QStringList args;
     for (int i = 2; i < argc; ++i)

@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QPainter>
 
+#include <climits>
 #include <mutex>
 
 namespace vellumo::pictures {
@@ -18,8 +19,27 @@ quint16 le16(const QByteArray& b, int at) {
     return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
 }
 
+PictureFile refused(PictureProblem problem, QSize size = {}) {
+    PictureFile out;
+    out.problem = problem;
+    out.size = size;
+    return out;
+}
+
+bool withinLimits(qint64 width, qint64 height) {
+    return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+           width * height <= kMaxPicturePixels;
+}
+
+QSize claimed(qint64 width, qint64 height) {
+    return width > 0 && height > 0 && width <= INT_MAX && height <= INT_MAX
+               ? QSize(int(width), int(height))
+               : QSize();
+}
+
 // GraphicsMagick once per process, with limits that stop a decompression bomb
-// at its header instead of letting it fill memory or spill to disk.
+// at its header instead of letting it fill memory or spill to disk. Its pixels
+// are 16 bits a channel: eight bytes for each of the most pixels read.
 void initialiseMagick() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -27,8 +47,8 @@ void initialiseMagick() {
         MagickLib::SetMagickResourceLimit(MagickLib::PixelsResource, kMaxPicturePixels);
         MagickLib::SetMagickResourceLimit(MagickLib::WidthResource, kMaxPictureSide);
         MagickLib::SetMagickResourceLimit(MagickLib::HeightResource, kMaxPictureSide);
-        MagickLib::SetMagickResourceLimit(MagickLib::MemoryResource, 768ll << 20);
-        MagickLib::SetMagickResourceLimit(MagickLib::MapResource, 768ll << 20);
+        MagickLib::SetMagickResourceLimit(MagickLib::MemoryResource, kMaxPicturePixels * 8);
+        MagickLib::SetMagickResourceLimit(MagickLib::MapResource, kMaxPicturePixels * 8);
         MagickLib::SetMagickResourceLimit(MagickLib::DiskResource,
                                           0); // never a pixel cache on disk
         MagickLib::SetMagickResourceLimit(MagickLib::ReadResource, kMaxPictureFileBytes);
@@ -49,6 +69,7 @@ const char* coderOf(PictureKind kind) {
         return "JPEG";
     case PictureKind::Tga:
         return "TGA";
+    case PictureKind::Png:
     case PictureKind::Unknown:
         break;
     }
@@ -111,23 +132,53 @@ bool completeJpeg(const QByteArray& data) {
     return scan > 0 && data.indexOf(QByteArray("\xFF\xD9", 2), scan + 2) > scan;
 }
 
-// JPEG through Qt's libjpeg-turbo: several times faster than GraphicsMagick's
-// 16-bit pixels for the large photographs people keep.
-QImage readJpeg(const QByteArray& data) {
-    if (!completeJpeg(data))
+// A PNG ends in its IEND chunk; Qt shows one cut short as far as it got.
+bool completePng(const QByteArray& data) {
+    return data.lastIndexOf(QByteArray("IEND\xAE\x42\x60\x82", 8)) >= 33;
+}
+
+QImage opaque(const QImage& image) {
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    QImage flat(image.size(), QImage::Format_RGB32);
+    if (flat.isNull())
         return {};
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return flat;
+}
+
+// JPEG and PNG through Qt: libjpeg-turbo is several times faster than
+// GraphicsMagick's 16-bit pixels for the large photographs people keep.
+// Only the reader of the kind found is asked, and only after the size it
+// reads from the header is within the limits.
+PictureFile readWithQt(const QByteArray& data, const char* format) {
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    reader.setAutoTransform(true); // a phone's upright photograph stays upright
     const QSize size = reader.size();
-    if (size.width() <= 0 || size.height() <= 0 || size.width() > kMaxPictureSide ||
-        size.height() > kMaxPictureSide || qint64(size.width()) * size.height() > kMaxPicturePixels)
-        return {};
-    QImage image = reader.read();
-    if (image.isNull() || image.size() != size)
-        return {};
-    return image.convertToFormat(QImage::Format_RGB32);
+    if (!size.isValid())
+        return refused(PictureProblem::Damaged);
+    if (!withinLimits(size.width(), size.height()))
+        return refused(PictureProblem::TooLarge, size);
+    applyDecoderLimit();
+    const QImage image = reader.read();
+    if (image.isNull())
+        return refused(reader.error() == QImageReader::InvalidDataError ||
+                               reader.error() == QImageReader::UnknownError
+                           ? PictureProblem::Damaged
+                           : PictureProblem::OutOfMemory,
+                       size);
+    PictureFile out;
+    out.image = opaque(image);
+    out.problem = out.image.isNull() ? PictureProblem::OutOfMemory : PictureProblem::None;
+    out.size = out.image.size();
+    return out;
 }
 
 QImage toBitmap(Magick::Image& image) {
@@ -146,12 +197,7 @@ QImage toBitmap(Magick::Image& image) {
     image.write(0, 0, unsigned(width), unsigned(height), "BGRA", Magick::CharPixel, pixels.bits());
     if (!image.matte())
         return pixels.convertToFormat(QImage::Format_RGB32);
-    QImage opaque(width, height, QImage::Format_RGB32);
-    opaque.fill(Qt::white);
-    QPainter painter(&opaque);
-    painter.drawImage(0, 0, pixels);
-    painter.end();
-    return opaque;
+    return opaque(pixels);
 }
 
 } // namespace
@@ -163,6 +209,8 @@ PictureKind pictureKindOf(const QByteArray& head, const QString& fileName) {
         return PictureKind::Gif;
     if (head.startsWith("\xFF\xD8\xFF"))
         return PictureKind::Jpeg;
+    if (head.startsWith("\x89PNG\r\n\x1A\n"))
+        return PictureKind::Png;
     if (head.startsWith(QByteArray("\xD7\xCD\xC6\x9A", 4)))
         return PictureKind::Wmf; // placeable metafile
     if (head.size() >= 4 && (le16(head, 0) == 1 || le16(head, 0) == 2) && le16(head, 2) == 9)
@@ -175,54 +223,104 @@ PictureKind pictureKindOf(const QByteArray& head, const QString& fileName) {
     return PictureKind::Unknown;
 }
 
-QImage convertPictureData(const QByteArray& data, const QString& fileName) {
+PictureFile readPictureData(const QByteArray& data, const QString& fileName) {
+    if (data.isEmpty())
+        return refused(PictureProblem::Empty);
     PictureKind kind = pictureKindOf(data, fileName);
     // A TGA 2.0 file names itself in its footer, whatever the file is called.
     if (kind == PictureKind::Unknown && plausibleTgaHeader(data) &&
         data.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18)))
         kind = PictureKind::Tga;
-    const char* coder = coderOf(kind);
-    if (!coder || (kind == PictureKind::Pcx && !completePcx(data)))
-        return {};
+    if (kind == PictureKind::Unknown)
+        return refused(PictureProblem::UnknownFormat);
     if (kind == PictureKind::Jpeg)
-        return readJpeg(data);
+        return completeJpeg(data) ? readWithQt(data, "jpeg") : refused(PictureProblem::Damaged);
+    if (kind == PictureKind::Png)
+        return completePng(data) ? readWithQt(data, "png") : refused(PictureProblem::Damaged);
+    if (kind == PictureKind::Pcx && !completePcx(data))
+        return refused(PictureProblem::Damaged);
     initialiseMagick();
+    QSize size;
     try {
         // The coder is fixed by the kind found above, so no other coder (and
         // none of GraphicsMagick's delegates) ever sees the file.
+        const char* coder = coderOf(kind);
         const Magick::Blob blob(data.constData(), size_t(data.size()));
         Magick::Image probe;
         probe.magick(coder);
         probe.ping(blob);
         const qint64 w = probe.columns();
         const qint64 h = probe.rows();
-        if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide ||
-            w * h > kMaxPicturePixels)
-            return {};
+        size = claimed(w, h);
+        if (!withinLimits(w, h))
+            return refused(w > 0 && h > 0 ? PictureProblem::TooLarge : PictureProblem::Damaged,
+                           size);
         Magick::Image image;
         image.magick(coder);
         image.read(blob);
-        return toBitmap(image);
+        PictureFile out;
+        out.image = toBitmap(image);
+        out.problem = out.image.isNull() ? PictureProblem::OutOfMemory : PictureProblem::None;
+        out.size = out.image.isNull() ? size : out.image.size();
+        return out;
+    } catch (const Magick::ErrorResourceLimit&) {
+        // The limits set above stop a decompression bomb at its header.
+        return refused(PictureProblem::TooLarge, size);
+    } catch (const Magick::WarningResourceLimit&) {
+        return refused(PictureProblem::TooLarge, size);
     } catch (...) {
         // Broken and truncated files end here, warnings included: a half-read
         // picture is no picture.
-        return {};
+        return refused(PictureProblem::Damaged, size);
     }
 }
 
-QImage convertPictureFile(const QString& path) {
+PictureFile readPictureFile(const QString& path) {
     if (path.isEmpty())
-        return {};
+        return refused(PictureProblem::NoFile);
     const QFileInfo info(path);
-    if (!info.isFile() || info.size() > kMaxPictureFileBytes)
-        return {};
+    if (!info.isFile())
+        return refused(PictureProblem::Unreadable);
+    if (info.size() > kMaxPictureFileBytes)
+        return refused(PictureProblem::FileTooLarge);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return refused(PictureProblem::Unreadable);
     const QByteArray data = file.readAll();
     if (data.size() != info.size())
+        return refused(PictureProblem::Unreadable);
+    return readPictureData(data, info.fileName());
+}
+
+QString problemText(const PictureFile& file) {
+    switch (file.problem) {
+    case PictureProblem::None:
+    case PictureProblem::NoFile:
         return {};
-    return convertPictureData(data, info.fileName());
+    case PictureProblem::Unreadable:
+        return QStringLiteral("Die Datei kann nicht gelesen werden.");
+    case PictureProblem::Empty:
+        return QStringLiteral("Die Datei ist leer.");
+    case PictureProblem::FileTooLarge:
+        return QStringLiteral("Die Datei ist zu groß (mehr als %1 MB).")
+            .arg(kMaxPictureFileBytes >> 20);
+    case PictureProblem::UnknownFormat:
+        return QStringLiteral("Das Format wird nicht erkannt.");
+    case PictureProblem::Damaged:
+        return QStringLiteral("Die Datei ist beschädigt.");
+    case PictureProblem::TooLarge:
+        if (file.size.isValid())
+            return QStringLiteral("Das Bild ist zu groß: %1 × %2 Pixel, gelesen werden höchstens "
+                                  "%3 Megapixel.")
+                .arg(file.size.width())
+                .arg(file.size.height())
+                .arg(kMaxPicturePixels / 1'000'000);
+        return QStringLiteral("Das Bild ist zu groß: gelesen werden höchstens %1 Megapixel.")
+            .arg(kMaxPicturePixels / 1'000'000);
+    case PictureProblem::OutOfMemory:
+        return QStringLiteral("Für das Bild ist nicht genug Speicher frei.");
+    }
+    return {};
 }
 
 } // namespace vellumo::pictures

@@ -1,5 +1,9 @@
 #include "platform/pictures/graphicfield.h"
 
+#include "platform/pictures/limits.h"
+
+#include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 
 #include <cstring>
@@ -36,20 +40,93 @@ bool keepsPalette(const QImage& image) {
            image.colorCount() > 0 && image.colorCount() <= 256 && !image.hasAlphaChannel();
 }
 
+// What a bitmap's header claims, read in unsigned 64-bit arithmetic with every
+// product checked: a damaged field from another tool may claim anything.
+struct BitmapClaim {
+    quint64 width = 0;
+    quint64 height = 0;
+    bool usable = false; // within the limits and, where the length is known, complete
+};
+
+bool times(quint64 a, quint64 b, quint64& out) {
+    return !__builtin_mul_overflow(a, b, &out);
+}
+
+bool plus(quint64 a, quint64 b, quint64& out) {
+    return !__builtin_add_overflow(a, b, &out);
+}
+
+quint64 magnitude(quint32 raw) {
+    const qint64 v = qint32(raw);
+    return quint64(v < 0 ? -v : v);
+}
+
 // Qt shows a bitmap cut short with its missing rows black; a damaged field
 // should show nothing instead. Only uncompressed bitmaps know their length.
-bool completeBitmap(const QByteArray& bmp) {
-    if (bmp.size() < kFileHeader + kInfoHeader)
-        return false;
-    const qint64 offset = get32(bmp, 10);
-    const qint64 width = qint32(get32(bmp, 18));
-    const qint64 height = qint32(get32(bmp, 22));
-    const int bits = quint8(bmp[28]) | (quint8(bmp[29]) << 8);
-    const quint32 compression = get32(bmp, 30);
-    if (get32(bmp, 14) < 40 || (compression != 0 && compression != 3))
-        return true; // old or compressed headers: left to the decoder
-    const qint64 rowBytes = (qAbs(width) * bits + 31) / 32 * 4;
-    return offset + rowBytes * qAbs(height) <= bmp.size();
+BitmapClaim claimOf(const QByteArray& bmp) {
+    BitmapClaim c;
+    if (bmp.size() < kFileHeader + 12 || !bmp.startsWith("BM"))
+        return c;
+    const quint32 header = get32(bmp, 14);
+    quint64 bits = 0;
+    quint32 compression = 0;
+    if (header == 12) { // OS/2 1.x: 16-bit sizes
+        c.width = quint8(bmp[18]) | (quint8(bmp[19]) << 8);
+        c.height = quint8(bmp[20]) | (quint8(bmp[21]) << 8);
+        bits = quint8(bmp[24]) | (quint8(bmp[25]) << 8);
+    } else if (header >= 40 && bmp.size() >= kFileHeader + kInfoHeader) {
+        c.width = magnitude(get32(bmp, 18));
+        c.height = magnitude(get32(bmp, 22));
+        bits = quint8(bmp[28]) | (quint8(bmp[29]) << 8);
+        compression = get32(bmp, 30);
+    } else {
+        return c;
+    }
+    quint64 pixels = 0;
+    if (c.width == 0 || c.height == 0 || !times(c.width, c.height, pixels) ||
+        pixels > quint64(kMaxPicturePixels) || c.width > quint64(kMaxPictureSide) ||
+        c.height > quint64(kMaxPictureSide))
+        return c;
+    if (compression != 0 && compression != 3) {
+        c.usable = true; // run-length coded: the decoder stops where the data does
+        return c;
+    }
+    quint64 rowBits = 0, rowBytes = 0, pixelBytes = 0, need = 0;
+    if (!times(c.width, bits, rowBits) || !plus(rowBits, 31, rowBits))
+        return c;
+    rowBytes = rowBits / 32 * 4;
+    if (!times(rowBytes, c.height, pixelBytes) || !plus(get32(bmp, 10), pixelBytes, need))
+        return c;
+    c.usable = need <= quint64(bmp.size());
+    return c;
+}
+
+// The bitmap of a field value, with or without the prefix.
+QByteArray bitmapOf(const QByteArray& bytes) {
+    QByteArray bitmap = bytes;
+    if (bytes.size() >= kGraphicPrefixSize + 2 &&
+        bytes.startsWith(QByteArray("\x01\x00\x00\x01", 4))) {
+        const quint32 length = get32(bytes, 4);
+        bitmap = bytes.mid(kGraphicPrefixSize);
+        // Some tools round the blob up; the prefix knows the bitmap's own length.
+        if (length > 0 && length < quint32(bitmap.size()))
+            bitmap.truncate(qsizetype(length));
+    }
+    // A tool that stored the bitmap without the prefix has had its first 8
+    // bytes taken for one on reading: "BM", the file size and a reserved word,
+    // all of which follow from the rest. What is left starts with the second
+    // reserved word (0) and then the pixel offset and the header's size.
+    if (!bitmap.startsWith("BM") && bitmap.size() >= 12 && bitmap[0] == 0 && bitmap[1] == 0) {
+        const quint32 header = get32(bitmap, 6);
+        if (header == 12 || header == 40 || header == 52 || header == 56 || header == 108 ||
+            header == 124) {
+            QByteArray whole("BM");
+            whole.append(QByteArray(6, '\0'));
+            put32(whole, 2, quint32(bitmap.size() + 8));
+            bitmap = whole + bitmap;
+        }
+    }
+    return bitmap;
 }
 
 } // namespace
@@ -60,6 +137,16 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
     if (image.isNull())
         return {};
 
+    // What is stored must show again: no picture beyond what the decoders read.
+    if (qint64(image.width()) * image.height() > kMaxPicturePixels ||
+        image.width() > kMaxPictureSide || image.height() > kMaxPictureSide) {
+        if (error)
+            *error = QStringLiteral("Das Bild ist zu groß für die Tabelle: es hat %1 Megapixel, "
+                                    "gespeichert werden höchstens %2.")
+                         .arg((qint64(image.width()) * image.height() + 999'999) / 1'000'000)
+                         .arg(kMaxPicturePixels / 1'000'000);
+        return {};
+    }
     const bool indexed = keepsPalette(image);
     const qint64 width = image.width();
     const qint64 height = image.height();
@@ -152,36 +239,18 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
 QImage imageFromGraphicField(const QByteArray& bytes) {
     if (bytes.isEmpty())
         return {};
-    QByteArray bitmap = bytes;
-    if (bytes.size() >= kGraphicPrefixSize + 2 &&
-        bytes.startsWith(QByteArray("\x01\x00\x00\x01", 4))) {
-        const quint32 length = get32(bytes, 4);
-        bitmap = bytes.mid(kGraphicPrefixSize);
-        // Some tools round the blob up; the prefix knows the bitmap's own length.
-        if (length > 0 && length < quint32(bitmap.size()))
-            bitmap.truncate(qsizetype(length));
-    }
-    // A tool that stored the bitmap without the prefix has had its first 8
-    // bytes taken for one on reading: "BM", the file size and a reserved word,
-    // all of which follow from the rest. What is left starts with the second
-    // reserved word (0) and then the pixel offset and the header's size.
-    if (!bitmap.startsWith("BM") && bitmap.size() >= 12 && bitmap[0] == 0 && bitmap[1] == 0) {
-        const quint32 header = get32(bitmap, 6);
-        if (header == 12 || header == 40 || header == 52 || header == 56 || header == 108 ||
-            header == 124) {
-            QByteArray whole("BM");
-            whole.append(QByteArray(6, '\0'));
-            put32(whole, 2, quint32(bitmap.size() + 8));
-            bitmap = whole + bitmap;
-        }
-    }
-    QImage image;
-    if (bitmap.startsWith("BM")) {
-        if (completeBitmap(bitmap))
-            image.loadFromData(bitmap, "BMP");
-    } else
-        image.loadFromData(bitmap);
-    return image;
+    const QByteArray bitmap = bitmapOf(bytes);
+    if (!claimOf(bitmap).usable)
+        return {};
+    applyDecoderLimit();
+    // Only the Windows bitmap reader: other Paradox tools store nothing else in
+    // a graphic field, and no other image plugin gets to see a field's bytes.
+    QBuffer buffer;
+    buffer.setData(bitmap);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }
 
 QByteArray withGraphicPrefix(const QByteArray& bitmap) {

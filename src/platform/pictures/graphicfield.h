@@ -7,7 +7,7 @@
 // field is the BMP file alone, and that is what graphicFieldFromImage returns.
 // Store it as it is; adding the prefix again would make the picture unreadable
 // for the other tools. imageFromGraphicField reads both forms, with and without
-// the prefix, and any other picture format Qt knows that some tool left there.
+// the prefix; nothing but a Windows bitmap is decoded from a field.
 #pragma once
 
 #include <QByteArray>
@@ -32,7 +32,8 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error);
 
 // The picture of a field value, with or without the prefix (a bitmap stored
 // without one has lost its first 8 bytes to the engine; they are put back); a
-// null image for an empty, broken or unknown value.
+// null image for an empty, broken or unknown value and for a bitmap that claims
+// more pixels than kMaxPicturePixels (limits.h), before any of them is decoded.
 QImage imageFromGraphicField(const QByteArray& bytes);
 
 // The 8-byte prefix followed by the bitmap: the blob exactly as the .mb holds it.

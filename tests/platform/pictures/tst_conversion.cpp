@@ -3,6 +3,7 @@
 #include "fixtures.h"
 #include "platform/pictures/conversion.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -59,6 +60,29 @@ QByteArray gifBomb() {
     b.append(QByteArray("\x2C\x00\x00\x00\x00\xFF\xFF\xFF\xFF\x00", 10));
     b.append(QByteArray("\x02\x02\x44\x01\x00\x3B", 6));
     return b;
+}
+
+// A PNG whose header claims 40000 x 40000 pixels, ending after one empty data chunk.
+QByteArray pngBomb() {
+    auto chunk = [](const QByteArray& type, const QByteArray& data) {
+        QByteArray c;
+        for (int i = 3; i >= 0; --i)
+            c.append(char((quint32(data.size()) >> (8 * i)) & 0xFF));
+        c.append(type + data);
+        quint32 crc = 0xFFFFFFFFu;
+        for (qsizetype i = 4; i < c.size(); ++i) {
+            crc ^= quint8(c[i]);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        crc = ~crc;
+        for (int i = 3; i >= 0; --i)
+            c.append(char((crc >> (8 * i)) & 0xFF));
+        return c;
+    };
+    const QByteArray ihdr = QByteArray::fromHex("00009C4000009C400802000000");
+    return QByteArray("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", ihdr) +
+           chunk("IDAT", QByteArray::fromHex("789c030000000001")) + chunk("IEND", {});
 }
 
 } // namespace
@@ -120,18 +144,41 @@ private slots:
         }
     }
 
-    void nothingToConvert() {
-        QVERIFY(convertPictureFile(QString()).isNull());
-        QVERIFY(convertPictureFile(dir_.filePath("fehlt.bmp")).isNull());
-        QVERIFY(convertPictureFile(dir_.path()).isNull());
-        QVERIFY(convertPictureFile(write("leer.bmp", {})).isNull());
-        // A kind outside the six is not decoded even under a listed name.
-        QByteArray png;
-        QBuffer buffer(&png);
+    // Each file that gives no picture says why, in the words the chooser shows.
+    void nothingToConvertSaysWhy() {
+        auto why = [](const QString& path) {
+            const PictureFile file = readPictureFile(path);
+            return file.image.isNull() ? problemText(file) : QStringLiteral("(ein Bild)");
+        };
+        QCOMPARE(readPictureFile(QString()).problem, PictureProblem::NoFile);
+        QCOMPARE(why(QString()), QString());
+        const QString unreadable = QStringLiteral("Die Datei kann nicht gelesen werden.");
+        QCOMPARE(why(dir_.filePath("fehlt.bmp")), unreadable);
+        QCOMPARE(why(dir_.path()), unreadable);
+        QCOMPARE(why(write("leer.bmp", {})), QStringLiteral("Die Datei ist leer."));
+        // The kind comes from the contents: a text under a picture's name is no
+        // picture, a PNG under the name of a bitmap is one.
+        const QString unknown = QStringLiteral("Das Format wird nicht erkannt.");
+        QCOMPARE(why(write("text.bmp", "Dies ist kein Bild.\n")), unknown);
+        QCOMPARE(why(write("text.tga", "Dies ist kein Bild.\n")), unknown);
+        QByteArray ppm;
+        QBuffer buffer(&ppm);
         buffer.open(QIODevice::WriteOnly);
-        fixtures::pattern().save(&buffer, "PNG");
-        QVERIFY(convertPictureFile(write("png.bmp", png)).isNull());
-        QVERIFY(convertPictureFile(write("text.tga", "Dies ist kein Bild.\n")).isNull());
+        fixtures::pattern().save(&buffer, "PPM");
+        QCOMPARE(why(write("ppm.jpg", ppm)), unknown);
+        QByteArray png;
+        QBuffer pngBuffer(&png);
+        pngBuffer.open(QIODevice::WriteOnly);
+        fixtures::pattern().save(&pngBuffer, "PNG");
+        const QImage fromPng = convertPictureFile(write("png.bmp", png));
+        QCOMPARE(fromPng.size(), QSize(fixtures::kWidth, fixtures::kHeight));
+        QCOMPARE(fromPng.pixel(2, 2), fixtures::kRed);
+
+        const QString damaged = QStringLiteral("Die Datei ist beschädigt.");
+        const QByteArray jpeg = fixtures::jpeg();
+        QCOMPARE(why(write("kurz.jpg", jpeg.left(jpeg.size() / 2))), damaged);
+        QCOMPARE(why(write("kurz.png", png.left(png.size() - 20))), damaged);
+        QCOMPARE(why(write("kurz.pcx", fixtures::pcx().left(200))), damaged);
     }
 
     void bombsAreRefusedQuickly_data() {
@@ -140,6 +187,7 @@ private slots:
         QTest::newRow("bmp 19000 x 19000") << bmpBomb(19000, 19000);
         QTest::newRow("bmp 100000 x 1") << bmpBomb(100000, 1);
         QTest::newRow("gif 65535 x 65535") << gifBomb();
+        QTest::newRow("png 40000 x 40000") << pngBomb();
     }
 
     void bombsAreRefusedQuickly() {
@@ -147,7 +195,11 @@ private slots:
         const QString path = write("bombe.bmp", bytes);
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(convertPictureFile(path).isNull());
+        const PictureFile file = readPictureFile(path);
+        QVERIFY(file.image.isNull());
+        QCOMPARE(file.problem, PictureProblem::TooLarge);
+        QVERIFY2(problemText(file).startsWith(QStringLiteral("Das Bild ist zu groß")),
+                 qPrintable(problemText(file)));
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     }
 

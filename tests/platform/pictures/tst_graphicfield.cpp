@@ -5,7 +5,9 @@
 
 #include "platform/paradox/table.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QtTest>
 
 using namespace vellumo::pictures;
@@ -62,6 +64,78 @@ private slots:
         huge.fill(0);
         QString error;
         QVERIFY(graphicFieldFromImage(huge, &error).isEmpty());
+        QVERIFY2(error.startsWith(QStringLiteral("Das Bild ist zu groß für die Tabelle")),
+                 qPrintable(error));
+    }
+
+    // Damaged fields from other tools: headers whose sizes overflow any
+    // arithmetic, claims far beyond the data and kinds no Paradox tool stores.
+    // Run under the sanitizers, this is where signed overflow used to be.
+    void damagedFieldsGiveNoPicture() {
+        auto header = [](quint32 offset, quint32 width, quint32 height, quint16 bits,
+                         quint32 compression) {
+            QByteArray b(14 + 40, '\0');
+            b[0] = 'B';
+            b[1] = 'M';
+            auto put = [&](int at, quint32 v, int n) {
+                for (int i = 0; i < n; ++i)
+                    b[at + i] = char((v >> (8 * i)) & 0xFF);
+            };
+            put(2, quint32(b.size()), 4);
+            put(10, offset, 4);
+            put(14, 40, 4);
+            put(18, width, 4);
+            put(22, height, 4);
+            put(26, 1, 2);
+            put(28, bits, 2);
+            put(30, compression, 4);
+            return b + QByteArray(64, '\x55');
+        };
+        const QList<QByteArray> damaged = {
+            header(0xFFFFFFFFu, 0x80000000u, 0x80000000u, 32, 0), // INT_MIN each way
+            header(54, 0x7FFFFFFFu, 0x7FFFFFFFu, 0xFFFF, 0),      // products beyond 64 bits
+            header(54, 0x80000001u, 3, 24, 0),                    // negative width
+            header(54, 60000, 60000, 8, 1),                       // RLE claiming 3.6 gigapixels
+            header(54, 11000, 10000, 1, 0),                       // 110 megapixels, no data
+            header(54, 4, 4, 24, 0).left(14 + 40 + 8),            // cut short
+        };
+        QElapsedTimer timer;
+        timer.start();
+        for (const QByteArray& field : damaged) {
+            QVERIFY(imageFromGraphicField(field).isNull());
+            QVERIFY(imageFromGraphicField(withGraphicPrefix(field)).isNull());
+            QVERIFY(imageFromGraphicField(field.mid(8)).isNull());
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+
+        // Only bitmaps are decoded from a field, whatever Qt could read.
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(fixtures::pattern().save(&buffer, "PNG"));
+        QVERIFY(imageFromGraphicField(png).isNull());
+        QVERIFY(imageFromGraphicField(withGraphicPrefix(png)).isNull());
+    }
+
+    // What can be stored shows again: a 36-megapixel photograph is 144 MB as
+    // 32-bit pixels, beyond Qt's own limit for decoding; beyond the one limit
+    // nothing is stored at all.
+    void whatIsStoredShowsAgain() {
+        QImage photo(6000, 6000, QImage::Format_RGB32);
+        photo.fill(qRgb(10, 120, 30));
+        photo.setPixel(5999, 0, qRgb(250, 0, 0));
+        QString error;
+        const QByteArray field = graphicFieldFromImage(photo, &error);
+        QVERIFY2(!field.isEmpty(), qPrintable(error));
+        photo = QImage();
+        const QImage back = imageFromGraphicField(field);
+        QCOMPARE(back.size(), QSize(6000, 6000));
+        QCOMPARE(back.pixel(5999, 0), qRgb(250, 0, 0));
+        QCOMPARE(back.pixel(0, 5999), qRgb(10, 120, 30));
+
+        QImage beyond(12000, 9000, QImage::Format_Mono); // 108 megapixels in 13 MB
+        beyond.fill(0);
+        QVERIFY(graphicFieldFromImage(beyond, &error).isEmpty());
         QVERIFY2(error.startsWith(QStringLiteral("Das Bild ist zu groß für die Tabelle")),
                  qPrintable(error));
     }
