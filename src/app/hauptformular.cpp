@@ -17,6 +17,7 @@
 #include "find/formtabelle.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
+#include "pictures/picturesize.h"
 #include "platform/database/boundcontrols.h"
 #include "platform/settings/colourvalue.h"
 #include "platform/settings/profile.h"
@@ -201,6 +202,7 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonSavePic, [this] { given(dialogs_.bildSpeichern).showModal(); });
     onButton(ui->ButtonTabelle, [this] { given(dialogs_.tabelle).exec(); });
     onAction(ui->Standardtabelle, [this] { given(dialogs_.standardtabelle).exec(); });
+    onAction(ui->Bildgroesse, [this] { vellumo::pictures::BildgroesseClick(this); });
 
     onAction(ui->Ausschneiden, [this] { AusschneidenClick(); });
     onButton(ui->ButtonCutAll, [this] { AusschneidenClick(); });

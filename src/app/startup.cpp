@@ -12,6 +12,7 @@
 #include "find/formtabelle.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
+#include "platform/pictures/limits.h"
 #include "platform/settings/profile.h"
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
@@ -71,8 +72,9 @@ void ProgramWindows::createAll() {
     DataSource& source = main->Datenquelle;
     TAboutBox* about = create(AboutBox);
     TFormUmschalg* umschlag = create(FormUmschalg);
-    TFormBild* bild = create(FormBild, &source);
-    TFormBildSpeichern* bildSpeichern = create(FormBildSpeichern, &source, &bild->DBImage1);
+    // Both picture windows belong to the main window, so they stay above it.
+    TFormBild* bild = create(FormBild, &source, main);
+    TFormBildSpeichern* bildSpeichern = create(FormBildSpeichern, &source, &bild->DBImage1, main);
     bild->setChooser(bildSpeichern);
     umschlag->setReportLayout(create(FormQR));
     TFormQRListe* listLayout = create(FormQRListe, source);
@@ -135,6 +137,8 @@ void initialiseApplication(QApplication& app) {
         app.installTranslator(translator);
 
     decideSettingsLocation();
+    // One picture limit for the whole program: what the chooser takes, the viewer shows.
+    pictures::applyDecoderLimit();
 }
 
 int runVellumo(QApplication& app) {

@@ -102,10 +102,12 @@ bool DBImage::beginEdit() {
 }
 
 bool DBImage::cutToClipboard() {
-    if (!hasPicture() || !beginEdit())
+    // Bytes that do not decode (damaged, or from a tool that stored something
+    // else) are cut all the same, so the user can clear such a field.
+    if (bytes_.isEmpty() || !beginEdit())
         return false;
-    const QImage image = picture();
-    QGuiApplication::clipboard()->setImage(image);
+    if (const QImage image = picture(); !image.isNull())
+        QGuiApplication::clipboard()->setImage(image);
     writing_ = true;
     try {
         link_.store()->setFieldValue(link_.fieldName(), QVariant());

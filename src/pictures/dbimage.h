@@ -34,9 +34,9 @@ public:
     // True after a cut or paste, until the record is saved, discarded or left.
     bool isModified() const { return modified_; }
 
-    // Only with a picture: starts editing the record (BeginEdit; nothing more
-    // when it cannot be edited), copies the picture to the clipboard and
-    // empties the holder. True when it did.
+    // Only with a picture, or field bytes that do not decode: starts editing
+    // the record (BeginEdit; nothing more when it cannot be edited), copies
+    // the picture (if any) to the clipboard and empties the holder. True when it did.
     bool cutToClipboard();
     // Only with a bitmap on the clipboard: starts editing the record and takes
     // a copy of it. A picture too large for the table is refused with a

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 TFormBild::TFormBild(vellumo::DataSource* source, QWidget* parent)
     : QDialog(parent), ui(new Ui::TFormBild), source_(source) {
     ui->setupUi(this);
@@ -48,45 +50,59 @@ QLabel* TFormBild::image() const {
     return ui->Image1;
 }
 
-QRect TFormBild::frameFor(const QSize& imageArea, const QSize& screen) {
-    int width = imageArea.width();
-    if (width < 97)
-        width = 97;
-    const int height = imageArea.height() + 53;
-    // Integer division truncates toward zero, also for a window larger than the screen.
-    return QRect((screen.width() - width) / 2, (screen.height() - height) / 2, width, height);
+namespace {
+constexpr int kToolbarHeight = 33;
+constexpr int kMinClientWidth = 97;
+const QSize kEmptyArea(105, 105);
+} // namespace
+
+TFormBild::Placement TFormBild::placementFor(const QSize& picture, const QRect& available,
+                                             const QMargins& frame) {
+    QSize area = picture.isEmpty() ? kEmptyArea : picture;
+    const QSize room(available.width() - frame.left() - frame.right(),
+                     available.height() - frame.top() - frame.bottom() - kToolbarHeight);
+    if ((area.width() > room.width() || area.height() > room.height()) && !room.isEmpty())
+        area = area.scaled(room, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    const QSize client(std::max(area.width(), kMinClientWidth), area.height() + kToolbarHeight);
+    const QSize outer(client.width() + frame.left() + frame.right(),
+                      client.height() + frame.top() + frame.bottom());
+    const QPoint corner = available.topLeft() + QPoint((available.width() - outer.width()) / 2,
+                                                       (available.height() - outer.height()) / 2);
+    return {area, QRect(corner + QPoint(frame.left(), frame.top()), client)};
 }
 
-// Image1 takes the picture's size whenever it has one; an empty picture
-// leaves it at the size it had.
 void TFormBild::showPicture(const QImage& picture) {
-    if (picture.width() > 0 && picture.height() > 0) {
-        ui->Image1->resize(picture.size());
-        ui->Image1->setPixmap(QPixmap::fromImage(picture));
-    } else {
-        ui->Image1->setPixmap(QPixmap());
-    }
+    shown_ = picture;
+    place();
 }
 
 void TFormBild::ButtonSeePicClick() {
     showPicture(DBImage1.picture());
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect outer =
-        frameFor(ui->Image1->size(), screen ? screen->geometry().size() : QSize(640, 480));
-    outer_ = outer;
-    placeFrame();
     exec();
 }
 
-// The sizes are those of the outer frame. Some window systems tell the
-// frame's size only once the window is on the screen; then it is placed again.
-void TFormBild::placeFrame() {
+// Sizes the client area, never the frame: whatever the window manager draws
+// around it, the last row of the picture stays inside. The frame is known
+// only once the window is on the screen; then it is placed again.
+void TFormBild::place() {
     if (!windowHandle())
         winId();
-    const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    placedWith_ = m;
-    resize(outer_.width() - m.left() - m.right(), outer_.height() - m.top() - m.bottom());
-    move(outer_.topLeft());
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    placedWith_ = frame;
+    const QScreen* screen = windowHandle() && windowHandle()->screen()
+                                ? windowHandle()->screen()
+                                : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 640, 480);
+    const Placement p = placementFor(shown_.size(), available, frame);
+    if (shown_.isNull())
+        ui->Image1->setPixmap(QPixmap());
+    else if (p.area == shown_.size())
+        ui->Image1->setPixmap(QPixmap::fromImage(shown_));
+    else
+        ui->Image1->setPixmap(QPixmap::fromImage(
+            shown_.scaled(p.area, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    ui->Image1->setGeometry(QRect(QPoint(0, kToolbarHeight), p.area));
+    setGeometry(p.client);
 }
 
 void TFormBild::showEvent(QShowEvent* event) {
@@ -94,9 +110,8 @@ void TFormBild::showEvent(QShowEvent* event) {
     // The window manager tells its frame a moment after mapping; look again a few times.
     for (int ms : {0, 50, 200, 500}) {
         QTimer::singleShot(ms, this, [this] {
-            if (isVisible() && outer_.isValid() && windowHandle() &&
-                windowHandle()->frameMargins() != placedWith_)
-                placeFrame();
+            if (isVisible() && windowHandle() && windowHandle()->frameMargins() != placedWith_)
+                place();
         });
     }
 }
@@ -109,7 +124,12 @@ void TFormBild::LadenButtonClick() {
 
 void TFormBild::LoeschenButtonClick() {
     DBImage1.cutToClipboard();
-    showPicture(DBImage1.picture());
+    // Cut (or never there): the window goes blank and keeps its size. A record
+    // that cannot be edited keeps its picture on show.
+    if (!DBImage1.hasPicture()) {
+        shown_ = QImage();
+        ui->Image1->setPixmap(QPixmap());
+    }
     if (source_) {
         vellumo::RecordStore& store = source_->store();
         if (store.state() == vellumo::StoreState::Editing ||

@@ -1,6 +1,6 @@
-// The picture viewer: the current record's picture at its natural size, with
-// load, delete and back. It owns the record's picture holder DBImage1, which
-// follows the current record whether the viewer is shown or not.
+// The picture viewer: the current record's picture at its natural size (or
+// scaled down to fit the screen), with load, delete and back. It owns the record's picture holder
+// DBImage1, which follows the current record whether the viewer is shown or not.
 #pragma once
 
 #include "pictures/dbimage.h"
@@ -29,10 +29,19 @@ public:
     // The main window's "Bild ansehen": shows the current record's picture modally.
     void ButtonSeePicClick();
 
-    // The outer frame for a picture area of imageArea on a screen of screen:
-    // at least 97 wide, 53 higher than the area, centred with the division
-    // truncated toward zero (a window larger than the screen overhangs both edges).
-    static QRect frameFor(const QSize& imageArea, const QSize& screen);
+    // Where the viewer goes for a picture of size picture (empty: none) on a
+    // screen whose free area is available, with the window manager's frame
+    // around it: the picture's area (scaled down, proportions kept, when the
+    // window would not fit) and the client area in screen coordinates, the
+    // whole window centred in the free area. The client area is the toolbar
+    // above the picture, at least 97 wide; a record without a picture gets
+    // the empty size, 105 x 105.
+    struct Placement {
+        QSize area;
+        QRect client;
+    };
+    static Placement placementFor(const QSize& picture, const QRect& available,
+                                  const QMargins& frame);
 
     QLabel* image() const;
     // The chooser the load button opens (the viewer is made first, so it comes later).
@@ -51,11 +60,11 @@ protected:
 
 private:
     void showPicture(const QImage& picture);
-    void placeFrame();
+    void place();
 
     Ui::TFormBild* ui;
     vellumo::DataSource* source_;
     TFormBildSpeichern* chooser_ = nullptr;
-    QRect outer_;         // the frame the last showing asked for
+    QImage shown_;        // the picture of the current showing, at its natural size
     QMargins placedWith_; // the window system's frame it was placed with
 };

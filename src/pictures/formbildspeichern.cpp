@@ -1,9 +1,10 @@
 #include "pictures/formbildspeichern.h"
 
+#include "pictures/dbimage.h"
+#include "pictures/picturesize.h"
+#include "pictures/previewimage.h"
 #include "platform/database/datasource.h"
 #include "platform/pictures/conversion.h"
-#include "pictures/dbimage.h"
-#include "pictures/previewimage.h"
 #include "platform/ui/keypreview.h"
 #include "platform/ui/messages.h"
 #include "ui_formbildspeichern.h"
@@ -76,7 +77,7 @@ TFormBildSpeichern::TFormBildSpeichern(vellumo::DataSource* source,
     setObjectName(QStringLiteral("FormBildSpeichern"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(494, 237);
+    setFixedSize(494, 271);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
     ui->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
@@ -91,6 +92,9 @@ TFormBildSpeichern::TFormBildSpeichern(vellumo::DataSource* source,
             });
     connect(ui->FileListBox1, &QListWidget::itemSelectionChanged, this,
             guarded([this] { FileListBox1Change(); }));
+    // A double click or Enter on a file is what a person expects "OK" to do.
+    connect(ui->FileListBox1, &QListWidget::itemActivated, this,
+            guarded([this] { BitBtn1Click(); }));
     connect(ui->CheckBoxVorschau, &QCheckBox::toggled, this,
             guarded([this] { CheckBoxVorschauClick(); }));
     connect(ui->BitBtn1, &QPushButton::clicked, this, guarded([this] { BitBtn1Click(); }));
@@ -106,9 +110,11 @@ TFormBildSpeichern::~TFormBildSpeichern() {
     delete ui;
 }
 
+// The commonest photo endings (.jpg) and PNG beside the six classic kinds.
 QStringList TFormBildSpeichern::fileMask() {
     return {QStringLiteral("*.bmp"), QStringLiteral("*.wmf"),  QStringLiteral("*.gif"),
-            QStringLiteral("*.pcx"), QStringLiteral("*.jpeg"), QStringLiteral("*.tga")};
+            QStringLiteral("*.pcx"), QStringLiteral("*.jpeg"), QStringLiteral("*.jpg"),
+            QStringLiteral("*.tga"), QStringLiteral("*.png")};
 }
 
 QComboBox* TFormBildSpeichern::driveBox() const {
@@ -125,6 +131,9 @@ vellumo::pictures::PreviewImage* TFormBildSpeichern::preview() const {
 }
 QCheckBox* TFormBildSpeichern::stretchBox() const {
     return ui->CheckBoxVorschau;
+}
+QLabel* TFormBildSpeichern::noteLabel() const {
+    return ui->LabelHinweis;
 }
 QPushButton* TFormBildSpeichern::okButton() const {
     return ui->BitBtn1;
@@ -143,6 +152,9 @@ void TFormBildSpeichern::setDrives(const QList<Drive>& drives) {
 }
 
 void TFormBildSpeichern::showModal() {
+    // Open already from the viewer: shown again, in front, as the modal dialog it now is.
+    if (isVisible())
+        hide();
     setModal(true);
     modalRun_ = true;
     exec();
@@ -176,7 +188,7 @@ bool TFormBildSpeichern::setDirectory(const QString& path) {
     if (!info.isDir() || !info.isReadable())
         return false;
     const QString dir = info.canonicalFilePath();
-    if (dir.isEmpty() || !QDir::setCurrent(dir))
+    if (dir.isEmpty() || !QDir(dir).isReadable())
         return false;
     directory_ = dir;
     const int drive = driveIndexOf(dir);
@@ -265,10 +277,37 @@ void TFormBildSpeichern::DriveComboBox1Change() {
 }
 
 void TFormBildSpeichern::FileListBox1Change() {
+    using namespace vellumo::pictures;
     const QList<QListWidgetItem*> selected = ui->FileListBox1->selectedItems();
     const QString path =
         selected.isEmpty() ? QString() : QDir(directory_).filePath(selected.first()->text());
-    ui->Image1->setPicture(vellumo::pictures::convertPictureFile(path));
+    const PictureFile file = readPictureFile(path);
+    problem_ = file.problem;
+    problemText_ = problemText(file);
+    ui->Image1->setPicture(file.image);
+    QString note = problemText_;
+    if (file.problem == PictureProblem::None) {
+        const QSize stored = storedSize(file.image.size(), storedSide());
+        note = stored == file.image.size()
+                   ? QStringLiteral("%1 × %2 Pixel").arg(stored.width()).arg(stored.height())
+                   : QStringLiteral("%1 × %2 Pixel, wird verkleinert auf %3 × %4 gespeichert.")
+                         .arg(file.image.width())
+                         .arg(file.image.height())
+                         .arg(stored.width())
+                         .arg(stored.height());
+    }
+    ui->LabelHinweis->setText(note);
+}
+
+QImage TFormBildSpeichern::pictureToStore() const {
+    const QImage& picture = ui->Image1->picture();
+    if (picture.isNull())
+        return {};
+    const QSize stored =
+        vellumo::pictures::storedSize(picture.size(), vellumo::pictures::storedSide());
+    if (stored == picture.size())
+        return picture;
+    return picture.scaled(stored, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 void TFormBildSpeichern::CheckBoxVorschauClick() {
@@ -276,11 +315,17 @@ void TFormBildSpeichern::CheckBoxVorschauClick() {
 }
 
 void TFormBildSpeichern::BitBtn1Click() {
+    // A file that gives no picture is not silently taken for "no change".
+    if (!problemText_.isEmpty()) {
+        vellumo::showErrorMessage(
+            QStringLiteral("Das Bild kann nicht übernommen werden. %1").arg(problemText_), this);
+        return;
+    }
     QClipboard* clipboard = QGuiApplication::clipboard();
     try {
         clipboard->clear();
-        if (!ui->Image1->picture().isNull())
-            clipboard->setImage(ui->Image1->picture());
+        if (const QImage picture = pictureToStore(); !picture.isNull())
+            clipboard->setImage(picture);
         if (holder_)
             holder_->pasteFromClipboard();
         clipboard->clear();

@@ -3,8 +3,13 @@
 // bitmap for the preview, and "OK" makes that bitmap the current record's picture.
 //
 // Created once and only hidden between uses, so directory, selection, preview
-// and the stretch switch stay as they were. Browsing moves the program's
-// working directory along.
+// and the stretch switch stay as they were. The chooser keeps its own folder:
+// browsing never moves the program's working directory, where the envelope's
+// sender file and a relative default table are looked for.
+//
+// Under the preview it says what "OK" will do: the picture's size, that it
+// is stored scaled down to the long side of "&Bildgröße …", or why the file
+// gives no picture; "OK" with such a file says so and stays open.
 #pragma once
 
 #include <QDialog>
@@ -12,10 +17,13 @@
 #include <QImage>
 #include <QStringList>
 
+#include "platform/pictures/conversion.h"
+
 namespace Ui {
 class TFormBildSpeichern;
 }
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QListWidget;
 class QPushButton;
@@ -56,8 +64,7 @@ public:
     void setDrives(const QList<Drive>& drives);
 
     QString directory() const { return directory_; }
-    // Moves the directory and file list to path (and the working directory along); false when it
-    // cannot.
+    // Moves the directory and file list to path; false when it cannot.
     bool setDirectory(const QString& path);
 
     QComboBox* driveBox() const;
@@ -65,6 +72,10 @@ public:
     QListWidget* fileList() const;
     vellumo::pictures::PreviewImage* preview() const;
     QCheckBox* stretchBox() const;
+    QLabel* noteLabel() const;
+    // What "OK" stores for the selected file (null when it has no picture):
+    // the preview scaled down to the stored size.
+    QImage pictureToStore() const;
     QPushButton* okButton() const;
     QPushButton* cancelButton() const;
 
@@ -90,5 +101,7 @@ private:
     QList<Drive> drives_;
     QHash<QString, QString> lastDirectoryOn_; // drive root -> directory last shown there
     QString directory_;
+    vellumo::pictures::PictureProblem problem_ = vellumo::pictures::PictureProblem::NoFile;
+    QString problemText_;
     bool modalRun_ = false;
 };

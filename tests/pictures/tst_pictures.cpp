@@ -4,12 +4,14 @@
 #include "testsupport.h"
 
 #include "data/addresstable.h"
-#include "platform/database/datasource.h"
-#include "platform/database/recordstore.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
-#include "platform/pictures/graphicfield.h"
 #include "pictures/previewimage.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
+#include "platform/pictures/graphicfield.h"
+#include "platform/pictures/limits.h"
+#include "platform/settings/profile.h"
 
 #ifdef VELLUMO_HAVE_PXLIB
 extern "C" {
@@ -142,27 +144,33 @@ class tst_Pictures : public QObject {
 private slots:
 
     void viewerSizesItselfToThePicture() {
-        QCOMPARE(TFormBild::frameFor({50, 40}, {1024, 768}).size(), QSize(97, 93));
-        QCOMPARE(TFormBild::frameFor({96, 10}, {1024, 768}).size(), QSize(97, 63));
-        QCOMPARE(TFormBild::frameFor({97, 10}, {1024, 768}).size(), QSize(97, 63));
-        QCOMPARE(TFormBild::frameFor({800, 600}, {640, 480}), QRect(-80, -86, 800, 653));
+        // The client area holds the toolbar and the whole picture, whatever
+        // frame the window manager draws; the window is centred in the free area.
+        const QRect screen(0, 0, 1024, 768);
+        const QMargins frame(4, 22, 4, 4);
+        auto at = [](const TFormBild::Placement& p) { return QRect(QPoint(), p.area); };
+        QCOMPARE(TFormBild::placementFor({50, 40}, screen, {}).client,
+                 QRect((1024 - 97) / 2, (768 - 73) / 2, 97, 73));
+        QCOMPARE(at(TFormBild::placementFor({}, screen, frame)), QRect(0, 0, 105, 105));
+        const TFormBild::Placement normal = TFormBild::placementFor({300, 200}, screen, frame);
+        QCOMPARE(normal.area, QSize(300, 200));
+        QCOMPARE(normal.client, QRect(358 + 4, 254 + 22, 300, 233));
+        // Larger than the free area: scaled down, proportions kept, buttons on the screen.
+        const TFormBild::Placement big =
+            TFormBild::placementFor({4000, 3000}, QRect(0, 30, 1024, 738), frame);
+        QCOMPARE(big.area, QSize(905, 679));
+        QCOMPARE(big.client, QRect((1024 - 913) / 2 + 4, 30 + 22, 905, 712));
 
         Fixture f({"Anders", "Berger", "Conrad"},
                   {QImage(), solid(50, 40, qRgb(200, 0, 0)), QImage()});
         QSize size;
-        QPoint at;
-        auto look = [&](TFormBild& v) {
-            size = v.frameGeometry().size();
-            at = v.frameGeometry().topLeft();
-        };
-        // No picture yet: the image area keeps its first size, 105 x 105.
+        auto look = [&](TFormBild& v) { size = v.geometry().size(); };
+        // No picture: the image area has its empty size, 105 x 105.
         f.view([&](TFormBild& v) {
             look(v);
             QTest::keyClick(v.image(), Qt::Key_Escape);
         });
-        QCOMPARE(size, QSize(105, 158));
-        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        QCOMPARE(at, QPoint((screen.width() - 105) / 2, (screen.height() - 158) / 2));
+        QCOMPARE(size, QSize(105, 138));
         QVERIFY(!f.viewer.isVisible());
 
         f.store.StepForward();
@@ -172,17 +180,17 @@ private slots:
             QCOMPARE(v.image()->pixmap().toImage().pixel(10, 10), qRgb(200, 0, 0));
             QTest::mouseClick(v.image(), Qt::LeftButton, {}, QPoint(5, 5));
         });
-        QCOMPARE(size, QSize(97, 93));
+        QCOMPARE(size, QSize(97, 73));
         QVERIFY(!f.viewer.isVisible());
 
-        // A record without a picture after one with: blank, at the other picture's size.
+        // A record without a picture after one with: blank, at the empty size again.
         f.store.StepForward();
         f.view([&](TFormBild& v) {
             look(v);
             QVERIFY(v.image()->pixmap().isNull());
             f.button("SpeedButton1")->click();
         });
-        QCOMPARE(size, QSize(97, 93));
+        QCOMPARE(size, QSize(105, 138));
         QCOMPARE(f.store.state(), StoreState::Browsing);
         QCOMPARE(f.store.fieldText("Aenderung"), QString());
     }
@@ -273,18 +281,23 @@ private slots:
         writeFile(dir + "/b.bmp", fixtures::bmp());
         writeFile(dir + "/c.jpeg", fixtures::jpeg());
         writeFile(dir + "/d.tga", fixtures::tga(true, true, false));
+        writeFile(dir + "/e.png", "kein Bild");
         writeFile(dir + "/notiz.txt", "x");
         QVERIFY(QDir().mkpath(dir + "/ordner.bmp"));
         TFormBildSpeichern& c = f.chooser;
+        const QString workingDir = QDir::currentPath();
         QVERIFY(c.setDirectory(dir));
-        QCOMPARE(QDir::currentPath(), QFileInfo(dir).canonicalFilePath());
         QStringList listed;
         for (int i = 0; i < c.fileList()->count(); ++i)
             listed << c.fileList()->item(i)->text();
-        QCOMPARE(listed, QStringList({"b.bmp", "c.jpeg", "d.tga", "FOTO.BMP"}));
+        QCOMPARE(listed, QStringList({"a.jpg", "b.bmp", "c.jpeg", "d.tga", "e.png", "FOTO.BMP"}));
         QVERIFY(c.preview()->picture().isNull());
+        QCOMPARE(c.noteLabel()->text(), QString());
 
-        c.fileList()->setCurrentRow(2);
+        c.fileList()->setCurrentRow(4);
+        QCOMPARE(c.noteLabel()->text(), QStringLiteral("Das Format wird nicht erkannt."));
+        c.fileList()->setCurrentRow(3);
+        QCOMPARE(c.noteLabel()->text(), QStringLiteral("64 × 48 Pixel"));
         QCOMPARE(c.preview()->picture().size(), QSize(fixtures::kWidth, fixtures::kHeight));
         QCOMPARE(c.preview()->picture().pixel(2, 2), fixtures::kRed);
         c.stretchBox()->click();
@@ -300,7 +313,8 @@ private slots:
         QVERIFY(sub);
         emit dirs->itemActivated(sub);
         QCOMPARE(c.directory(), QFileInfo(dir + "/unten").canonicalFilePath());
-        QCOMPARE(QDir::currentPath(), c.directory());
+        // The chooser keeps its own folder; the program's stays where it was.
+        QCOMPARE(QDir::currentPath(), workingDir);
         QCOMPARE(c.fileList()->count(), 0);
         QVERIFY(c.preview()->picture().isNull());
         QVERIFY(c.stretchBox()->isChecked());
@@ -336,6 +350,119 @@ private slots:
         QCOMPARE(f.storedPicture().size(), QSize(fixtures::kWidth, fixtures::kHeight));
         QVERIFY(f.grafik().startsWith("BM"));
         QVERIFY(clipboardEmpty());
+    }
+
+    // A file that gives no picture says why under the preview, and "OK" says
+    // so again instead of closing as if it had worked; Enter on a good file
+    // stores it like "OK".
+    void unusableFilesAreExplainedAndOkStaysOpen() {
+        Fixture f({"Anders"}, {solid(30, 20, qRgb(9, 9, 9))});
+        const QByteArray before = f.grafik();
+        const QByteArray jpeg = fixtures::jpeg();
+        writeFile(f.sandbox.file("a-kurz.jpg"), jpeg.left(jpeg.size() / 2));
+        QByteArray bomb("GIF89a");
+        bomb.append(QByteArray("\xFF\xFF\xFF\xFF\x80\x00\x00", 7));
+        bomb.append(QByteArray("\x00\x00\x00\xFF\xFF\xFF", 6));
+        bomb.append(QByteArray("\x2C\x00\x00\x00\x00\xFF\xFF\xFF\xFF\x00", 10));
+        bomb.append(QByteArray("\x02\x02\x44\x01\x00\x3B", 6));
+        writeFile(f.sandbox.file("b-bombe.gif"), bomb);
+        writeFile(f.sandbox.file("c-gut.bmp"), fixtures::bmp());
+        TFormBildSpeichern& c = f.chooser;
+        QVERIFY(c.setDirectory(f.sandbox.path()));
+        c.showModeless();
+
+        const struct {
+            int row;
+            QString reason;
+        } cases[] = {{0, QStringLiteral("Die Datei ist beschädigt.")},
+                     {1, QStringLiteral("Das Bild ist zu groß")}};
+        for (const auto& one : cases) {
+            c.fileList()->setCurrentRow(one.row);
+            QVERIFY2(c.noteLabel()->text().startsWith(one.reason),
+                     qPrintable(c.noteLabel()->text()));
+            QVERIFY(c.preview()->picture().isNull());
+            QString title, text;
+            testsupport::whenModal([&](QWidget* box) {
+                title = box->windowTitle();
+                text = testsupport::messageText(box);
+                testsupport::clickButton(box, "OK");
+            });
+            c.okButton()->click();
+            QCOMPARE(title, QStringLiteral("Fehler"));
+            QVERIFY2(text.contains(one.reason), qPrintable(text));
+            QVERIFY(c.isVisible());
+            QCOMPARE(f.store.state(), StoreState::Browsing);
+            QCOMPARE(f.grafik(), before);
+        }
+
+        c.fileList()->setCurrentRow(2);
+        c.fileList()->setFocus();
+        QTest::keyClick(c.fileList(), Qt::Key_Return);
+        QVERIFY(!c.isVisible());
+        QCOMPARE(f.storedPicture().size(), QSize(fixtures::kWidth, fixtures::kHeight));
+    }
+
+    // A photograph larger than the stored size is scaled down on "OK",
+    // proportions kept, and shows; at the largest stored size it shows,
+    // exports through the table tool and deletes.
+    void largePicturesAreStoredScaledAndShowExportAndDelete() {
+        Fixture f({"Anders"});
+        writeFile(f.sandbox.file("foto.jpg"), fixtures::bigJpeg(5000, 2500));
+        TFormBildSpeichern& c = f.chooser;
+        QVERIFY(c.setDirectory(f.sandbox.path()));
+        auto store = [&] {
+            c.fileList()->clearSelection();
+            c.fileList()->setCurrentRow(0);
+            testsupport::whenModal(
+                [](QWidget* w) { static_cast<TFormBildSpeichern*>(w)->okButton()->click(); });
+            c.showModal();
+        };
+        store();
+        QCOMPARE(c.noteLabel()->text(),
+                 QStringLiteral("5000 × 2500 Pixel, wird verkleinert auf 1024 × 512 gespeichert."));
+        QCOMPARE(f.storedPicture().size(), QSize(1024, 512));
+
+        QVERIFY(
+            WriteSettingNumber(setupIniPath(), "Bilder", "LangeSeite", pictures::kMaxStoredSide));
+        store();
+        QCOMPARE(f.storedPicture().size(), QSize(4096, 2048));
+        f.view([&](TFormBild& v) {
+            QVERIFY(!v.image()->pixmap().isNull());
+            QTest::keyClick(&v, Qt::Key_Escape);
+        });
+
+        const QString db = f.store.tableFileName();
+        const QString vcf = f.sandbox.file("alle.vcf");
+        const QString line =
+            QStringLiteral("'%1' export --vcard '%2' '%3'").arg(VELLUMO_TABLE_TOOL, db, vcf);
+        QCOMPARE(::system(line.toLocal8Bit().constData()), 0);
+        QFile cards(vcf);
+        QVERIFY(cards.open(QIODevice::ReadOnly));
+        QVERIFY(cards.readAll().contains("PHOTO;"));
+
+        f.view([&](TFormBild& v) {
+            f.button("LoeschenButton")->click();
+            QTest::keyClick(&v, Qt::Key_Escape);
+        });
+        QVERIFY(f.grafik().isEmpty());
+    }
+
+    // Bytes that are no picture (damaged, or from a tool that stored
+    // something else) can still be deleted through the viewer.
+    void aFieldThatDoesNotDecodeCanBeDeleted() {
+        Fixture f({"Anders"});
+        f.store.BeginEdit();
+        f.store.setFieldValue("Grafik", QByteArray("BM kein Bild, nur Text"));
+        f.store.SaveRecord();
+        QVERIFY(!f.grafik().isEmpty());
+        QVERIFY(!f.viewer.DBImage1.hasPicture());
+        f.view([&](TFormBild& v) {
+            QVERIFY(v.image()->pixmap().isNull());
+            f.button("LoeschenButton")->click();
+            QTest::keyClick(&v, Qt::Key_Escape);
+        });
+        QVERIFY(f.grafik().isEmpty());
+        QCOMPARE(f.store.fieldText("Aenderung"), QStringLiteral("14.03.2026"));
     }
 
     void okOnAnEmptyTableStartsARecord() {
