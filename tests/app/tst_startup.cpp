@@ -1,9 +1,20 @@
 #include "testsupport.h"
 
+#include "aids/aboutbox.h"
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
+#include "data/formstandardtabelle.h"
+#include "find/formsuchen.h"
+#include "find/formtabelle.h"
+#include "pictures/formbild.h"
+#include "pictures/formbildspeichern.h"
+#include "print/formliste.h"
+#include "print/formumschalg.h"
 
+#include <QAbstractButton>
+#include <QAction>
+#include <QDialog>
 #include <QTest>
 
 class TestStartup : public QObject {
@@ -33,6 +44,42 @@ private slots:
                              qPrintable(window->objectName()));
         }
         QVERIFY(!Hauptformular && !AboutBox && !FormSuchen && !FormPersonAuswahl && !FormTabelle);
+    }
+
+    // Start-up hands the main window every dialog it opens: each menu item
+    // and button reaches the program's own dialog, none says it is missing.
+    void mainWindowOpensTheDialogsItWasHanded() {
+        testsupport::Sandbox sandbox;
+        vellumo::ProgramWindows windows;
+        windows.createAll();
+        Hauptformular->EnableTableControls();
+        Hauptformular->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Hauptformular));
+        auto opened = [&](const char* control) {
+            QWidget* modal = nullptr;
+            auto watch = testsupport::whenModal([&](QWidget* shown) {
+                modal = shown;
+                if (auto* dialog = qobject_cast<QDialog*>(shown))
+                    dialog->reject();
+            });
+            if (auto* action = Hauptformular->findChild<QAction*>(control))
+                action->trigger();
+            else
+                Hauptformular->findChild<QAbstractButton*>(control)->click();
+            return modal;
+        };
+        const QList<QPair<const char*, QWidget*>> expected{{"Suchen", FormSuchen},
+                                                           {"ButtonTabelle", FormTabelle},
+                                                           {"Standardtabelle", FormStandardtabelle},
+                                                           {"UmschlagDrucken", FormUmschalg},
+                                                           {"ListeDrucken", FormListe},
+                                                           {"ButtonSeePic", FormBild},
+                                                           {"ButtonSavePic", FormBildSpeichern}};
+        for (const auto& [control, dialog] : expected)
+            QVERIFY2(opened(control) == dialog, control);
+        Hauptformular->findChild<QAction*>("Info1")->trigger();
+        QVERIFY(AboutBox->isVisible());
+        AboutBox->hide();
     }
 };
 
