@@ -4,10 +4,14 @@
 //
 //   bench_journal [records] [--keep]
 //
+// Also: what the locks add to a save, and how long a reader waits for a
+// commit in flight while another thread saves.
+//
 // The table lives in a fresh directory under $TMPDIR (or /tmp): point TMPDIR
 // at the disk you care about, a tmpfs makes syncs free.
 #include "addressdata.h"
 
+#include "platform/paradox/journal.h"
 #include "platform/paradox/table.h"
 
 #include <algorithm>
@@ -18,6 +22,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -29,6 +34,7 @@ class SyncCountingFileSystem final : public px::FileSystem {
 public:
     SyncCountingFileSystem(px::FileSystem& inner, bool syncs) : inner_(inner), syncs_(syncs) {}
     std::uint64_t fileSyncs = 0, directorySyncs = 0, bytesWritten = 0, journalBytes = 0;
+    std::uint64_t locks = 0;
 
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
         return std::make_unique<CountingFile>(inner_.open(path, mode), *this,
@@ -47,8 +53,13 @@ public:
     std::vector<std::string> list(const std::string& directory) override {
         return inner_.list(directory);
     }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
-        return inner_.tryLock(path, kind);
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
+                                      px::LockKind kind) override {
+        ++locks;
+        return inner_.tryLock(path, range, kind);
+    }
+    bool stamp(const std::string& path, px::FileStamp& out) override {
+        return inner_.stamp(path, out);
     }
     bool isDirectoryWritable(const std::string& directory) override {
         return inner_.isDirectoryWritable(directory);
@@ -86,14 +97,14 @@ private:
 
 struct Figures {
     double medianMs = 0, meanMs = 0, maxMs = 0;
-    double fileSyncs = 0, directorySyncs = 0, bytes = 0, journalBytes = 0;
+    double fileSyncs = 0, directorySyncs = 0, bytes = 0, journalBytes = 0, locks = 0;
 };
 
 Figures measure(SyncCountingFileSystem& fs, int runs, const std::function<bool()>& step) {
     std::vector<double> times;
     Figures f;
     for (int i = 0; i < runs; ++i) {
-        fs.fileSyncs = fs.directorySyncs = fs.bytesWritten = fs.journalBytes = 0;
+        fs.fileSyncs = fs.directorySyncs = fs.bytesWritten = fs.journalBytes = fs.locks = 0;
         const auto t0 = Clock::now();
         if (!step())
             continue;
@@ -102,6 +113,7 @@ Figures measure(SyncCountingFileSystem& fs, int runs, const std::function<bool()
         f.directorySyncs += static_cast<double>(fs.directorySyncs);
         f.bytes += static_cast<double>(fs.bytesWritten);
         f.journalBytes += static_cast<double>(fs.journalBytes);
+        f.locks += static_cast<double>(fs.locks);
     }
     if (times.empty())
         return f;
@@ -115,6 +127,7 @@ Figures measure(SyncCountingFileSystem& fs, int runs, const std::function<bool()
     f.directorySyncs /= n;
     f.bytes /= n;
     f.journalBytes /= n;
+    f.locks /= n;
     return f;
 }
 
@@ -213,6 +226,45 @@ int main(int argc, char** argv) {
         });
         std::printf("\n  one 4 KiB write + fsync on this disk: median %.3f ms\n", oneSync.medianMs);
         std::printf("  syncs and bytes are per change.\n");
+
+        // The locks a save takes beyond the journal's syncs (no sync of their own).
+        std::printf("\n  locks taken per save: %.1f\n", with.update.locks);
+        std::vector<double> lockTimes;
+        for (int i = 0; i < 2000; ++i) {
+            const auto t0 = Clock::now();
+            {
+                auto pending = real.tryLock(path, px::LockRange::Pending, px::LockKind::Exclusive);
+                auto readers = real.tryLock(path, px::LockRange::Readers, px::LockKind::Exclusive);
+            }
+            lockTimes.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        std::sort(lockTimes.begin(), lockTimes.end());
+        std::printf("  a commit's two locks, taken and let go: median %.1f us, max %.1f us\n",
+                    lockTimes[lockTimes.size() / 2], lockTimes.back());
+
+        // A reader beside a writer: how long it waits for the readers' lock.
+        std::vector<double> waits;
+        bool stop = false;
+        std::thread reader([&] {
+            while (!__atomic_load_n(&stop, __ATOMIC_ACQUIRE)) {
+                const auto t0 = Clock::now();
+                auto lock = px::Journal::lockForReading(real, path);
+                waits.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        const Run beside = runAll(durable, 100, 13);
+        __atomic_store_n(&stop, true, __ATOMIC_RELEASE);
+        reader.join();
+        std::sort(waits.begin(), waits.end());
+        std::printf("  with a reader looping beside it: save median %.3f ms, max %.3f ms\n",
+                    beside.update.medianMs, beside.update.maxMs);
+        std::printf("  the reader's wait for its lock (%zu waits): median %.3f ms, 99%% %.3f ms, "
+                    "max %.3f ms\n",
+                    waits.size(), waits[waits.size() / 2], waits[waits.size() * 99 / 100],
+                    waits.back());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_journal: %s\n", e.what());
         if (!keep)

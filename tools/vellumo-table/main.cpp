@@ -24,9 +24,14 @@
 
 namespace {
 
+// What a command prints is gathered first and written once the table is let
+// go: a reader that waited on a slow pipe (dump | less) would hold up every
+// save of a program that has the table open.
+std::string output;
+
 void out(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    output += line;
+    output += '\n';
 }
 
 int info(px::Table& table, const std::string& path) {
@@ -127,19 +132,27 @@ int main(int argc, char** argv) {
         auto table = command == "check" ? px::Table::openForCheck(path)
                                         : px::Table::open(path, px::Access::Read);
         int rc = 0;
-        if (command == "info")
-            rc = info(*table, path);
-        else if (command == "dump")
-            rc = dump(*table);
-        else
-            rc = check(*table);
-        if (std::fflush(stdout) != 0) {
+        {
+            // One state of the table throughout, however many commits
+            // another program makes meanwhile.
+            const auto steady = table->holdSteady();
+            if (command == "info")
+                rc = info(*table, path);
+            else if (command == "dump")
+                rc = dump(*table);
+            else
+                rc = check(*table);
+        }
+        table.reset();
+        if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||
+            std::fflush(stdout) != 0) {
             std::fprintf(stderr, "vellumo-table: Ausgabe fehlgeschlagen: %s\n",
                          std::strerror(errno));
             return 2;
         }
         return rc;
     } catch (const std::exception& e) {
+        std::fwrite(output.data(), 1, output.size(), stdout);
         std::fflush(stdout);
         std::fprintf(stderr, "vellumo-table: %s: %s\n", path.c_str(), e.what());
         return 2;

@@ -7,6 +7,7 @@
 namespace px::detail {
 
 Table::CheckResult ParadoxTable::check() {
+    const auto hold = holdSteady();
     CheckResult result;
     auto problem = [&](std::string text) { result.problems.push_back(std::move(text)); };
 

@@ -153,10 +153,26 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     put16(p + 0x66, static_cast<std::uint32_t>(numbers - 0x58));
     put16(p + 0x6E, static_cast<std::uint32_t>(sortName - 0x58));
 
-    // Only one writer at a time, also while the table is made.
+    // Only one writer at a time, also while the table is made: its lock lives
+    // on the .db, so a new table starts as an empty file (gone again should
+    // the table not come about).
+    bool madeEmpty = false;
+    if (!fs.exists(path)) {
+        fs.open(path, OpenMode::Create);
+        madeEmpty = true;
+    }
     auto lock = Journal::lockForWriting(fs, path);
     if (!lock)
         throw TableInUse();
+    auto dropEmpty = [&] {
+        if (madeEmpty) {
+            try {
+                if (fs.open(path, OpenMode::ReadOnly)->size() == 0)
+                    fs.remove(path);
+            } catch (const Error&) {
+            }
+        }
+    };
 
     // One transaction: whatever belonged to an earlier table of this name
     // (index, blobs, secondary indexes, validity checks) goes, and until the
@@ -188,6 +204,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
             journal.rollback();
         } catch (...) {
         }
+        dropEmpty();
         throw;
     }
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,25 +121,9 @@ private:
     std::string path_;
 };
 
-class PosixLock final : public Lock {
-public:
-    // removeFile: the lock file goes with the lock (exclusive locks only: a
-    // shared one may have other holders).
-    PosixLock(int fd, std::string path, bool removeFile)
-        : fd_(fd), path_(std::move(path)), removeFile_(removeFile) {}
-    ~PosixLock() override {
-        // Removed while still locked: anyone who opened it meanwhile finds
-        // it gone once they get the lock, and takes the new one.
-        if (removeFile_)
-            ::unlink(path_.c_str());
-        ::close(fd_); // closing releases the lock
-    }
-
-private:
-    int fd_;
-    std::string path_;
-    bool removeFile_;
-};
+// Where the lock ranges start: no Paradox file reaches 4 GiB, so no reader or
+// writer of any Paradox tool ever touches these bytes.
+constexpr off_t kLockBase = off_t(1) << 40;
 
 bool sameFile(int fd, const std::string& path) {
     struct stat held {
@@ -148,6 +131,21 @@ bool sameFile(int fd, const std::string& path) {
     return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &onDisk) == 0 &&
            held.st_dev == onDisk.st_dev && held.st_ino == onDisk.st_ino;
 }
+
+// An open file description lock: it belongs to this descriptor alone, so
+// closing another descriptor of the file (the table's own, or one a library
+// opens) drops nothing, and a second lock object of this process conflicts
+// like another program.
+class PosixLock final : public Lock {
+public:
+    PosixLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixLock() override { ::close(fd_); } // closing releases the lock
+    bool stillOnDisk() override { return sameFile(fd_, path_); }
+
+private:
+    int fd_;
+    std::string path_;
+};
 
 class PosixFileSystem final : public FileSystem {
 public:
@@ -217,25 +215,40 @@ public:
         return names;
     }
 
-    std::unique_ptr<Lock> tryLock(const std::string& path, LockKind kind) override {
-        // A lock on a file of its own, so that neither reading nor replacing the
-        // table's files ever touches the lock.
+    std::unique_ptr<Lock> tryLock(const std::string& path, LockRange range,
+                                  LockKind kind) override {
         const bool exclusive = kind == LockKind::Exclusive;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-            if (fd < 0)
-                fail("Die Sperrdatei kann nicht angelegt werden:", path);
-            if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-                ::close(fd);
-                return nullptr;
-            }
-            // Its last holder may have removed the file between our open and
-            // our lock: a lock on that orphan would keep nobody out.
-            if (sameFile(fd, path))
-                return std::make_unique<PosixLock>(fd, path, exclusive);
+        const int fd = ::open(path.c_str(), (exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+        if (fd < 0)
+            fail("Die Tabelle kann nicht gesperrt werden:", path);
+        struct flock lock {};
+        lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = kLockBase + static_cast<off_t>(range);
+        lock.l_len = 1;
+        if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+            const int err = errno;
             ::close(fd);
+            if (err == EAGAIN || err == EACCES)
+                return nullptr;
+            errno = err;
+            fail("Die Tabelle kann nicht gesperrt werden:", path);
         }
-        return nullptr;
+        return std::make_unique<PosixLock>(fd, path);
+    }
+
+    bool stamp(const std::string& path, FileStamp& out) override {
+        struct stat st {};
+        out = FileStamp{};
+        if (::stat(path.c_str(), &st) != 0)
+            return errno == ENOENT;
+        out.exists = true;
+        out.device = st.st_dev;
+        out.inode = st.st_ino;
+        out.size = static_cast<std::uint64_t>(st.st_size);
+        out.changedSeconds = st.st_ctim.tv_sec;
+        out.changedNanoseconds = st.st_ctim.tv_nsec;
+        return true;
     }
 
     bool isDirectoryWritable(const std::string& directory) override {

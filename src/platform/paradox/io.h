@@ -32,10 +32,37 @@ enum class OpenMode {
 
 enum class LockKind { Shared, Exclusive };
 
+// The locks of a table are byte ranges of its .db file, far beyond any byte a
+// Paradox file can have (it stays below 4 GiB), so no file that is deleted,
+// replaced or closed anywhere can take a lock away, and no lock file is ever
+// left beside a table:
+//  - Writer: held exclusively by the one program that has the table open
+//    for writing, for as long as it has it open;
+//  - Pending, Readers: a commit holds both exclusively; a reader holds
+//    Readers shared while it reads, and Pending shared only while taking it
+//    (so a waiting commit keeps new readers out and is never starved);
+//  - Waiting: a reader holds it shared while it waits for a commit in flight,
+//    and a writer takes it exclusively for a moment before its next commit,
+//    so a writer saving in a loop lets a waiting reader in between.
+enum class LockRange { Writer, Pending, Readers, Waiting };
+
 // An advisory lock held for as long as the object lives.
 class Lock {
 public:
     virtual ~Lock() = default;
+    // False when the locked file is no longer the one at its path (deleted,
+    // or replaced by another file of that name): a lock on it keeps nobody
+    // out of the file there now.
+    virtual bool stillOnDisk() { return true; }
+};
+
+// What tells one state of a file from the next: its identity, its size and
+// the time of its last change (which the system sets on every write).
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t changedSeconds = 0, changedNanoseconds = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
 class FileSystem {
@@ -49,10 +76,20 @@ public:
     virtual void syncDirectory(const std::string& directory) = 0;
     // Names (without directory) of the entries of a directory.
     virtual std::vector<std::string> list(const std::string& directory) = 0;
-    // Returns nullptr, without waiting, when another process holds a conflicting lock.
-    // An exclusive lock's file exists only while it is held: it is created
-    // here and removed when the lock goes.
-    virtual std::unique_ptr<Lock> tryLock(const std::string& path, LockKind kind) = 0;
+    // Locks a range of the existing file at path (a table's .db). Returns
+    // nullptr, without waiting, when a conflicting lock is held: by another
+    // process, or by another lock object of this one (the locks belong to
+    // the lock object, not to the process). Throws px::Error when the file
+    // cannot be opened or locked at all.
+    virtual std::unique_ptr<Lock> tryLock(const std::string& path, LockRange range,
+                                          LockKind kind) = 0;
+    // The stamp of the file at path (exists false when there is none); false
+    // when this file system cannot tell, and a reader must assume a change.
+    virtual bool stamp(const std::string& path, FileStamp& out) {
+        (void)path;
+        (void)out;
+        return false;
+    }
     // True when new files can be created in the directory.
     virtual bool isDirectoryWritable(const std::string& directory) = 0;
 };

@@ -38,15 +38,23 @@
 //  8. The journal only ever names files of its own table (same base name, no
 //     directory part), so a damaged or foreign journal cannot reach other
 //     files.
-//  9. One writer per table: a writer holds an exclusive flock on
-//     "<table>.lck" for as long as the table is open for writing (a lock
-//     file of its own, so reading or replacing the table files never touches
-//     it, and a reader needs no lock). The holder removes the lock file
-//     before it lets go; whoever then finds the file it locked gone from the
-//     directory locks the new one instead, so two writers never hold locks
-//     on two different files of one name. A journal is only played back or
-//     removed by the lock's holder, or by a reader that could take the lock,
-//     so a running writer's journal is never mistaken for a left-over one.
+//  9. One writer per table: a writer holds the Writer range of the .db (an
+//     open file description lock, see io.h) exclusively for as long as the
+//     table is open for writing. Nothing that happens to another file can
+//     take it away, and there is no lock file to delete. A journal is only
+//     played back or removed by the holder of that lock, so a running
+//     writer's journal is never mistaken for a left-over one.
+// 10. Readers see a table between commits: commit() holds the Pending and
+//     Readers ranges exclusively from before the journal is written until
+//     the commit point (or until a failure has put the old state back), and
+//     so does a playback. A reader holds Readers shared while it reads, after
+//     taking Pending shared for a moment, so it waits for the commit in
+//     flight only (a waiting commit keeps new readers out, never the other
+//     way round). Holding Readers, a reader may assume: the files are as the
+//     last commit left them, unless a complete journal lies beside them - then
+//     a crashed writer's change is played back first, and a running writer's
+//     failed one is refused. Both waits are bounded (kReaderWaitMs,
+//     kCommitWaitMs); a commit that runs out of time writes nothing.
 //
 // The journal file, little-endian: "VLMJRNL\x1a", version (u32, 1), page size
 // (u32, 4096), file count (u32), range count (u32), length of what follows
@@ -63,11 +71,11 @@
 #include "platform/paradox/error.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
-#include <mutex>
-#include <set>
 #include <stdexcept>
+#include <thread>
 
 namespace px {
 namespace {
@@ -320,27 +328,58 @@ Bytes readAll(File& file) {
     return bytes;
 }
 
-// Locks taken by lockForWriting in this process, by lock path: recovery must
-// not mistake our own lock for a running writer elsewhere.
-std::mutex heldMutex;
-std::set<std::string>& heldLocks() {
-    static std::set<std::string> held;
-    return held;
+using Clock = std::chrono::steady_clock;
+
+const char* const kReadersBusy =
+    "Die Tabelle wird gerade von einem anderen Programm gelesen. Die Änderung wurde nicht "
+    "gespeichert; bitte versuchen Sie es gleich noch einmal.";
+const char* const kCommitBusy = "Die Tabelle wird gerade von einem anderen Programm geändert. "
+                                "Bitte versuchen Sie es gleich noch einmal.";
+
+// The locks of other programs cannot be waited for with a time limit: poll,
+// quickly at first (a commit takes milliseconds), then every 2 ms.
+std::unique_ptr<Lock> lockBefore(FileSystem& fs, const std::string& tablePath, LockRange range,
+                                 LockKind kind, Clock::time_point deadline) {
+    auto pause = std::chrono::microseconds(250);
+    for (;;) {
+        if (auto lock = fs.tryLock(tablePath, range, kind))
+            return lock;
+        if (Clock::now() >= deadline)
+            return nullptr;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(2000));
+    }
 }
 
-class RegisteredLock final : public Lock {
+class LockPair final : public Lock {
 public:
-    RegisteredLock(std::unique_ptr<Lock> lock, std::string path)
-        : lock_(std::move(lock)), path_(std::move(path)) {}
-    ~RegisteredLock() override {
-        std::lock_guard guard(heldMutex);
-        heldLocks().erase(path_);
+    LockPair(std::unique_ptr<Lock> first, std::unique_ptr<Lock> second)
+        : first_(std::move(first)), second_(std::move(second)) {}
+    ~LockPair() override {
+        second_.reset();
+        first_.reset();
     }
 
 private:
-    std::unique_ptr<Lock> lock_;
-    std::string path_;
+    std::unique_ptr<Lock> first_, second_;
 };
+
+// What a commit or a playback holds while table files change: Pending first,
+// so readers that come now wait, then Readers, once the readers of the
+// moment are done. Nullptr when they are not done by the deadline.
+std::unique_ptr<Lock> lockForCommit(FileSystem& fs, const std::string& tablePath) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Journal::kCommitWaitMs);
+    // Readers that waited for the last commit go first.
+    if (!lockBefore(fs, tablePath, LockRange::Waiting, LockKind::Exclusive, deadline))
+        return nullptr;
+    auto pending = lockBefore(fs, tablePath, LockRange::Pending, LockKind::Exclusive, deadline);
+    if (!pending)
+        return nullptr;
+    auto readers = lockBefore(fs, tablePath, LockRange::Readers, LockKind::Exclusive, deadline);
+    if (!readers)
+        return nullptr;
+    return std::make_unique<LockPair>(std::move(pending), std::move(readers));
+}
 
 // One table file as the transaction sees it.
 struct FileState {
@@ -730,20 +769,8 @@ Journal::~Journal() {
 std::string Journal::journalPath(const std::string& tablePath) {
     return tablePath + "-journal";
 }
-std::string Journal::lockPath(const std::string& tablePath) {
-    return tablePath + ".lck";
-}
-
 std::unique_ptr<Lock> Journal::lockForWriting(FileSystem& fs, const std::string& tablePath) {
-    const std::string path = lockPath(tablePath);
-    std::lock_guard guard(heldMutex);
-    if (heldLocks().count(path))
-        return nullptr;
-    auto lock = fs.tryLock(path, LockKind::Exclusive);
-    if (!lock)
-        return nullptr;
-    heldLocks().insert(path);
-    return std::make_unique<RegisteredLock>(std::move(lock), path);
+    return fs.tryLock(tablePath, LockRange::Writer, LockKind::Exclusive);
 }
 
 bool Journal::needsRecovery(FileSystem& fs, const std::string& tablePath) {
@@ -778,38 +805,25 @@ void recoverTable(FileSystem& fs, const std::string& tablePath, bool callerHolds
         throw Error(shown + "kann nicht geöffnet werden, weil die Protokolldatei \"" + path +
                     "\" beschädigt ist");
 
-    const std::string lockPath = Journal::lockPath(tablePath);
-    bool ownLock = callerHoldsLock;
+    std::unique_ptr<Lock> writer;
     if (!callerHoldsLock) {
-        bool writerHere = false;
-        {
-            std::lock_guard guard(heldMutex);
-            writerHere = heldLocks().count(lockPath) > 0;
-        }
-        // A writer of this program keeps its (empty) journal open, and one
-        // with a complete journal failed to put its change back: neither may
-        // be touched, and the half-changed files must not be read.
-        if (writerHere) {
-            if (result == ParseResult::Valid)
-                throw Error(shown + "wurde bei einer fehlgeschlagenen Änderung zurückgelassen. " +
-                            "Bitte schließen Sie die Tabelle und öffnen Sie sie erneut");
+        // A journal beside a missing table recreates nothing here: there is
+        // no file to lock, and the writer that opens it again refuses.
+        if (!fs.exists(tablePath))
             return;
-        }
+        writer = fs.tryLock(tablePath, LockRange::Writer, LockKind::Exclusive);
+        if (!writer)
+            return; // the writer is still at work; its journal is not ours to play back
     }
     const bool writable = fs.isDirectoryWritable(dir);
     if (result == ParseResult::Torn) {
-        // Invariant 3: no table file was touched. Tidy up when we may.
-        // Hold the lock while removing: a writer starting now would write
-        // its new journal under the same name.
-        if (!writable)
-            return;
-        try {
-            std::unique_ptr<Lock> lock;
-            if (!ownLock)
-                lock = fs.tryLock(lockPath, LockKind::Exclusive);
-            if (ownLock || lock)
+        // Invariant 3: no table file was touched. Tidy up when we may; the
+        // write lock keeps a writer from starting its new journal meanwhile.
+        if (writable) {
+            try {
                 fs.remove(path);
-        } catch (const Error&) {
+            } catch (const Error&) {
+            }
         }
         return;
     }
@@ -817,11 +831,12 @@ void recoverTable(FileSystem& fs, const std::string& tablePath, bool callerHolds
         throw Error(shown +
                     "wurde bei einer unterbrochenen Änderung zurückgelassen und kann nicht " +
                     "wiederhergestellt werden, weil das Verzeichnis schreibgeschützt ist");
-    std::unique_ptr<Lock> lock;
-    if (!ownLock) {
-        lock = fs.tryLock(lockPath, LockKind::Exclusive);
-        if (!lock)
-            return; // the writer is still at work; its journal is not ours to play back
+    // Readers must not see the files half put back either.
+    std::unique_ptr<Lock> commitLock;
+    if (fs.exists(tablePath)) {
+        commitLock = lockForCommit(fs, tablePath);
+        if (!commitLock)
+            throw Error(kCommitBusy);
     }
     try {
         playBack(fs, tablePath, parsed);
@@ -840,6 +855,35 @@ void Journal::recover(FileSystem& fs, const std::string& tablePath) {
 
 void Journal::recoverForReading(FileSystem& fs, const std::string& tablePath) {
     recoverTable(fs, tablePath, false);
+}
+
+std::unique_ptr<Lock> Journal::lockForReading(FileSystem& fs, const std::string& tablePath) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kReaderWaitMs);
+    for (;;) {
+        auto waiting = lockBefore(fs, tablePath, LockRange::Waiting, LockKind::Shared, deadline);
+        auto pending =
+            waiting ? lockBefore(fs, tablePath, LockRange::Pending, LockKind::Shared, deadline)
+                    : nullptr;
+        auto readers =
+            pending ? lockBefore(fs, tablePath, LockRange::Readers, LockKind::Shared, deadline)
+                    : nullptr;
+        if (!readers)
+            throw Error(kCommitBusy);
+        pending.reset();
+        waiting.reset();
+        // No commit runs now, so a complete journal is either left by a
+        // writer that crashed, or by a running one that failed to put its
+        // change back: the files are half changed in both cases.
+        if (!needsRecovery(fs, tablePath))
+            return readers;
+        auto writer = fs.tryLock(tablePath, LockRange::Writer, LockKind::Exclusive);
+        if (!writer)
+            throw Error("Die Tabelle \"" + tablePath +
+                        "\" wurde bei einer fehlgeschlagenen Änderung zurückgelassen. Bitte " +
+                        "schließen Sie die Tabelle und öffnen Sie sie erneut");
+        readers.reset();
+        recoverTable(fs, tablePath, true);
+    }
 }
 
 void Journal::removeJournal(FileSystem& fs, const std::string& tablePath) {
@@ -963,6 +1007,21 @@ void Journal::commit() {
     FileSystem& fs = d->fs;
     const std::string dir = directoryOf(d->tablePath);
     const std::string path = journalPath(d->tablePath);
+    // Readers see the files before or after this commit, never between: held
+    // until the commit point, or until a failure has put the old state back.
+    // A table not on disk yet has no readers.
+    std::unique_ptr<Lock> commitLock;
+    if (fs.exists(d->tablePath)) {
+        commitLock = lockForCommit(fs, d->tablePath);
+        if (!commitLock) {
+            d->endTransaction();
+            throw Error(kReadersBusy);
+        }
+    }
+    // Something tidying the folder may have deleted the journal kept open:
+    // a journal nobody can find after a crash would be no journal at all.
+    if (d->journalFile && !fs.exists(path))
+        d->journalFile.reset();
     Bytes journal;
     bool journalDurable = false;
     try {

@@ -35,17 +35,22 @@ public:
     // The journal's file: "<tablePath>-journal". It exists (empty) while a
     // Journal that has committed a change lives.
     static std::string journalPath(const std::string& tablePath);
-    // The file whose OS lock (flock) marks the table as open for writing:
-    // "<tablePath>.lck". It exists only while the lock is held: its holder
-    // removes it before letting go, and a program that locked a file removed
-    // so under its feet locks the one on disk instead (FileSystem::tryLock).
-    static std::string lockPath(const std::string& tablePath);
-
-    // Takes the table's write lock for as long as the returned object lives;
-    // nullptr when another program (or another open table object of this
-    // program) holds it. Reading needs no lock. Throws px::Error when the
-    // lock file cannot be created (for example a read-only directory).
+    // Takes the table's write lock (LockRange::Writer of its .db) for as
+    // long as the returned object lives; nullptr when another program (or
+    // another open table object of this program) holds it. Throws px::Error
+    // when the .db cannot be opened.
     static std::unique_ptr<Lock> lockForWriting(FileSystem& fs, const std::string& tablePath);
+
+    // Lets a reader see the table between commits: while the returned lock
+    // lives no commit runs, and a journal a crashed writer left has been
+    // played back. Waits for a commit in flight (at most kReaderWaitMs),
+    // never for a writer's session. Throws px::Error when the wait runs out,
+    // or when a running writer failed to put back a change it began.
+    static std::unique_ptr<Lock> lockForReading(FileSystem& fs, const std::string& tablePath);
+    // How long a reader waits for a commit in flight, and a commit for the
+    // readers that were reading when it began, before giving up.
+    static constexpr int kReaderWaitMs = 3000;
+    static constexpr int kCommitWaitMs = 5000;
 
     // Run by a writer, holding the write lock, before the first read: rolls
     // back a change that a crash or a failed write interrupted. Throws
@@ -53,7 +58,7 @@ public:
     // read-only directory); the files are then left as they are.
     static void recover(FileSystem& fs, const std::string& tablePath);
     // The same for a reader without the lock: a journal whose writer is still
-    // running in another program (it holds the lock) is left alone.
+    // running (it holds the lock) is left alone.
     static void recoverForReading(FileSystem& fs, const std::string& tablePath);
     // True when a complete journal is left behind (it needs recovery unless
     // its writer is still running).
@@ -83,7 +88,11 @@ public:
 
     // Transactions do not nest: begin() inside a transaction throws.
     void begin();
-    void commit();   // syncs the changed files, then the commit point
+    // Syncs the changed files, then the commit point; holds the table's
+    // Pending and Readers ranges exclusively meanwhile, so readers see the
+    // files before or after it. When the readers of the moment do not finish
+    // within kCommitWaitMs it throws px::Error and nothing is written.
+    void commit();
     void rollback(); // puts back what changed since begin()
     bool inTransaction() const;
 

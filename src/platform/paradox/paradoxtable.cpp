@@ -4,6 +4,7 @@
 #include "platform/paradox/blob.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -91,8 +92,8 @@ DbHeader readHeader(File& file) {
 ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access, bool examine)
     : fs_(fs), path_(std::move(path)), access_(examine ? Access::Read : access), examine_(examine) {
     if (access_ == Access::Write) {
-        // No lock file beside a file that is missing or no table (unless a
-        // journal left behind is to make it whole again first).
+        // The error for a file that is missing or no table comes first (a
+        // journal left behind is to make it whole again first, though).
         if (!Journal::needsRecovery(fs_, path_))
             readHeader(*fs_.open(path_, OpenMode::ReadOnly));
         lock_ = Journal::lockForWriting(fs_, path_);
@@ -101,11 +102,78 @@ ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access, bool
         Journal::recover(fs_, path_);
         journal_ = std::make_unique<Journal>(fs_, path_);
         db_ = journal_->wrap(fs_.open(path_, OpenMode::ReadWrite), path_);
+        load();
     } else {
-        Journal::recoverForReading(fs_, path_);
-        db_ = fs_.open(path_, OpenMode::ReadOnly);
+        fs_.open(path_, OpenMode::ReadOnly); // a missing file says so, not its lock
+        holdSteady();                        // opens and reads the table
     }
-    load();
+}
+
+class ParadoxTable::ReadHold final : public Lock {
+public:
+    explicit ReadHold(ParadoxTable& table) : table_(table) {}
+    ~ReadHold() override {
+        if (--table_.holds_ == 0)
+            table_.readLock_.reset();
+    }
+
+private:
+    ParadoxTable& table_;
+};
+
+std::unique_ptr<Lock> ParadoxTable::holdSteady() {
+    if (access_ == Access::Write)
+        return std::make_unique<Lock>();
+    if (holds_ == 0) {
+        readLock_ = Journal::lockForReading(fs_, path_);
+        try {
+            // Another program may have committed since the last hold; what
+            // was read then (chain, counts, keys, cached blocks) would be
+            // stale. The file at the path may even be another one now.
+            bool known = false;
+            if (!stampsTrusted_ || currentStamps(known) != stamps_ || !known) {
+                db_ = fs_.open(path_, OpenMode::ReadOnly);
+                load();
+            }
+            takeStamps();
+        } catch (...) {
+            readLock_.reset();
+            stampsTrusted_ = false;
+            throw;
+        }
+    }
+    ++holds_;
+    return std::make_unique<ReadHold>(*this);
+}
+
+std::vector<FileStamp> ParadoxTable::currentStamps(bool& known) {
+    std::vector<FileStamp> stamps;
+    known = true;
+    for (const std::string* path : {&path_, &pxPath_, &mbPath_}) {
+        FileStamp stamp;
+        if (!path->empty())
+            known = fs_.stamp(*path, stamp) && known;
+        stamps.push_back(stamp);
+    }
+    return stamps;
+}
+
+// Every write sets a file's change time, but from a clock that may advance
+// only every few milliseconds: two commits within one tick could leave equal
+// stamps. So stamps younger than a safe margin prove nothing, and the next
+// hold reads the table again (as git treats "racily clean" files).
+void ParadoxTable::takeStamps() {
+    bool known = false;
+    stamps_ = currentStamps(known);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto margin = std::chrono::milliseconds(200);
+    stampsTrusted_ = known;
+    for (const FileStamp& stamp : stamps_) {
+        const auto changed = std::chrono::seconds(stamp.changedSeconds) +
+                             std::chrono::nanoseconds(stamp.changedNanoseconds);
+        if (stamp.exists && changed + margin > now)
+            stampsTrusted_ = false;
+    }
 }
 
 ParadoxTable::~ParadoxTable() = default;
@@ -611,6 +679,7 @@ Value ParadoxTable::decodeField(const std::uint8_t* rec, int field) {
 }
 
 Record ParadoxTable::read(std::uint32_t position) {
+    const auto hold = holdSteady();
     const std::uint8_t* rec = recordAt(position);
     // Blob reads may reuse the block cache's neighbours: keep a private copy.
     std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
@@ -624,6 +693,7 @@ Record ParadoxTable::read(std::uint32_t position) {
 Value ParadoxTable::readField(std::uint32_t position, int field) {
     if (field < 0 || field >= static_cast<int>(h_.fields.size()))
         throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
+    const auto hold = holdSteady();
     const std::uint8_t* rec = recordAt(position);
     std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
     return decodeField(copy.data(), field);
@@ -633,6 +703,7 @@ void ParadoxTable::scanField(int field,
                              const std::function<bool(std::uint32_t, const Value&)>& visit) {
     if (field < 0 || field >= static_cast<int>(h_.fields.size()))
         throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
+    const auto hold = holdSteady();
     std::vector<std::uint8_t> block;
     std::uint32_t position = 0;
     while (position < recordCount()) {
@@ -656,6 +727,7 @@ void ParadoxTable::scanField(int field,
 }
 
 std::uint32_t ParadoxTable::lowerBound(const Record& key) {
+    const auto hold = holdSteady();
     if (h_.keyFields == 0 || chain_.empty())
         return 0;
     const Encoded e = encode(key, true);
@@ -679,6 +751,8 @@ void Table::create(const std::string& path, const std::vector<FieldDef>& fields,
 }
 
 void Table::deleteFile(const std::string& path, FileSystem& fs) {
+    if (!fs.exists(path))
+        return;
     // The lock first: a table another program is writing must lose nothing.
     auto lock = Journal::lockForWriting(fs, path);
     if (!lock)

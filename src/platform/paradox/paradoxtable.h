@@ -132,6 +132,7 @@ public:
     void remove(std::uint32_t position) override;
     std::uint32_t lowerBound(const Record& key) override;
     CheckResult check() override;
+    std::unique_ptr<Lock> holdSteady() override;
 
     static void createTable(FileSystem& fs, const std::string& path,
                             const std::vector<FieldDef>& fields, int keyFields);
@@ -143,6 +144,17 @@ private:
     };
 
     void load();
+    // A reader's hold: the first takes the readers' lock and reads the table
+    // again; reads nest inside it.
+    class ReadHold;
+    std::unique_ptr<Lock> readLock_;
+    int holds_ = 0;
+    // The stamps of the table's files when it was read last; trusted only
+    // when they tell every later change apart (see takeStamps()).
+    std::vector<FileStamp> stamps_;
+    bool stampsTrusted_ = false;
+    std::vector<FileStamp> currentStamps(bool& known);
+    void takeStamps();
     void loadChainFromIndex();
     void walkChain(bool withKeys);
     void rebuildPrefix();

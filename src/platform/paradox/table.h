@@ -136,6 +136,15 @@ public:
     virtual void scanField(int field,
                            const std::function<bool(std::uint32_t, const Value&)>& visit) = 0;
 
+    // Readers: while the returned object lives, no other program commits a
+    // change, so every read in between sees one state of the table (read
+    // again from disk when the hold begins). A read outside such a hold takes
+    // one for itself. Hold briefly: another program's save waits for it
+    // (Journal::kCommitWaitMs at most, then that save is refused). Throws
+    // px::Error when a commit in flight does not end in time. On a table
+    // opened for writing it holds nothing: nobody else commits.
+    virtual std::unique_ptr<Lock> holdSteady() = 0;
+
     // Changes. Each returns the position the record has afterwards and is
     // atomic: on an error nothing has changed. KeyViolation when another
     // record has the same key fields (exact text).

@@ -334,6 +334,19 @@ void ParadoxTable::requireWritable() {
 
 template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
     requireWritable();
+    // The write lock keeps every program that locks out; a file deleted or
+    // replaced under it takes our changes nowhere anyone would find them.
+    if (!lock_->stillOnDisk())
+        throw Error("Die Tabelle wurde von einem anderen Programm gelöscht oder ersetzt. Die "
+                    "Änderung wurde nicht gespeichert; bitte öffnen Sie die Tabelle erneut.");
+    // A program that ignores the lock may have changed the table: write
+    // nothing over it from what was read before.
+    {
+        std::vector<std::uint8_t> head(0x58, 0);
+        if (db_->size() != fileSize_ || db_->read(0, head.data(), head.size()) != head.size() ||
+            !std::equal(head.begin(), head.end(), h_.raw.begin()))
+            load();
+    }
     journal_->begin();
     try {
         if constexpr (std::is_void_v<decltype(body())>) {
@@ -343,6 +356,7 @@ template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
                 mb_->flush();
             writeHeader();
             journal_->commit();
+            fileSize_ = db_->size();
         } else {
             auto result = body();
             pxFlush();
@@ -350,6 +364,7 @@ template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
                 mb_->flush();
             writeHeader();
             journal_->commit();
+            fileSize_ = db_->size();
             return result;
         }
     } catch (...) {

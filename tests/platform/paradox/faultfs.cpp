@@ -176,9 +176,10 @@ std::vector<std::string> FaultFileSystem::list(const std::string& directory) {
     return real_.list(directory);
 }
 
-std::unique_ptr<px::Lock> FaultFileSystem::tryLock(const std::string& path, px::LockKind kind) {
+std::unique_ptr<px::Lock> FaultFileSystem::tryLock(const std::string& path, px::LockRange range,
+                                                   px::LockKind kind) {
     checkAlive();
-    return real_.tryLock(path, kind);
+    return real_.tryLock(path, range, kind);
 }
 
 bool FaultFileSystem::isDirectoryWritable(const std::string& directory) {

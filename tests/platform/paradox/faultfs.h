@@ -64,7 +64,8 @@ public:
     void remove(const std::string& path) override;
     void syncDirectory(const std::string& directory) override;
     std::vector<std::string> list(const std::string& directory) override;
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override;
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
+                                      px::LockKind kind) override;
     bool isDirectoryWritable(const std::string& directory) override;
 
     // Used by the files it hands out.

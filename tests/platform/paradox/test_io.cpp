@@ -53,13 +53,32 @@ TEST(Io, ReadWriteTruncateAndErrors) {
     fs.remove(dir.file("missing.db")); // no error for a missing file
 }
 
-TEST(Io, SecondExclusiveLockIsRefusedUntilTheFirstIsGone) {
+TEST(Io, LockRangesOfATableFile) {
     TempDir dir;
     auto& fs = px::defaultFileSystem();
-    auto first = fs.tryLock(dir.file("a.lck"), px::LockKind::Exclusive);
-    ASSERT_NE(first, nullptr);
-    // flock locks belong to the open file, so a second open in this process conflicts too.
-    EXPECT_EQ(fs.tryLock(dir.file("a.lck"), px::LockKind::Exclusive), nullptr);
-    first.reset();
-    EXPECT_NE(fs.tryLock(dir.file("a.lck"), px::LockKind::Exclusive), nullptr);
+    const std::string path = dir.file("a.db");
+    fs.open(path, px::OpenMode::Create)->write(0, "x", 1);
+    using px::LockKind;
+    using px::LockRange;
+    auto writer = fs.tryLock(path, LockRange::Writer, LockKind::Exclusive);
+    ASSERT_NE(writer, nullptr);
+    // The locks belong to the lock object, so a second one in this process conflicts, and
+    // closing another descriptor of the file (as reading it does) keeps them.
+    EXPECT_EQ(fs.tryLock(path, LockRange::Writer, LockKind::Exclusive), nullptr);
+    fs.open(path, px::OpenMode::ReadOnly).reset();
+    EXPECT_EQ(fs.tryLock(path, LockRange::Writer, LockKind::Shared), nullptr);
+    // The ranges are independent: readers read while a writer has the table open.
+    auto reader = fs.tryLock(path, LockRange::Readers, LockKind::Shared);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_NE(fs.tryLock(path, LockRange::Readers, LockKind::Shared), nullptr);
+    EXPECT_EQ(fs.tryLock(path, LockRange::Readers, LockKind::Exclusive), nullptr);
+    reader.reset();
+    EXPECT_NE(fs.tryLock(path, LockRange::Readers, LockKind::Exclusive), nullptr);
+    EXPECT_EQ(fs.open(path, px::OpenMode::ReadOnly)->size(), 1u) << "locks never touch the data";
+    // A file removed under its lock: the lock says so.
+    EXPECT_TRUE(writer->stillOnDisk());
+    fs.remove(path);
+    EXPECT_FALSE(writer->stillOnDisk());
+    writer.reset();
+    EXPECT_THROW(fs.tryLock(path, LockRange::Writer, LockKind::Exclusive), px::Error);
 }

@@ -235,8 +235,9 @@ public:
     void remove(const std::string& p) override { real().remove(p); }
     void syncDirectory(const std::string&) override {}
     std::vector<std::string> list(const std::string& d) override { return real().list(d); }
-    std::unique_ptr<px::Lock> tryLock(const std::string& p, px::LockKind k) override {
-        return real().tryLock(p, k);
+    std::unique_ptr<px::Lock> tryLock(const std::string& p, px::LockRange r,
+                                      px::LockKind k) override {
+        return real().tryLock(p, r, k);
     }
     bool isDirectoryWritable(const std::string& d) override {
         return real().isDirectoryWritable(d);

@@ -28,8 +28,12 @@ public:
     void remove(const std::string& path) override { inner_.remove(path); }
     void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
     std::vector<std::string> list(const std::string& d) override { return inner_.list(d); }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
-        return inner_.tryLock(path, kind);
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
+                                      px::LockKind kind) override {
+        return inner_.tryLock(path, range, kind);
+    }
+    bool stamp(const std::string& path, px::FileStamp& out) override {
+        return inner_.stamp(path, out);
     }
     bool isDirectoryWritable(const std::string& d) override {
         return inner_.isDirectoryWritable(d);

@@ -20,6 +20,7 @@ public:
     using Bytes = std::vector<std::uint8_t>;
 
     void put(const std::string& path, Bytes bytes) {
+        ++*changes_;
         files_[path] = std::make_shared<Bytes>(std::move(bytes));
     }
     void put(const std::string& path, const std::uint8_t* data, std::size_t n) {
@@ -37,14 +38,15 @@ public:
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
         auto it = files_.find(path);
         if (mode == px::OpenMode::Create) {
+            ++*changes_;
             auto data = std::make_shared<Bytes>();
             files_[path] = data;
-            return std::make_unique<MemoryFile>(data, true);
+            return std::make_unique<MemoryFile>(data, true, changes_);
         }
         if (it == files_.end())
             throw px::Error("Die Datei kann nicht geöffnet werden: \"" + path +
                             "\": Die Datei existiert nicht");
-        return std::make_unique<MemoryFile>(it->second, mode == px::OpenMode::ReadWrite);
+        return std::make_unique<MemoryFile>(it->second, mode == px::OpenMode::ReadWrite, changes_);
     }
     bool exists(const std::string& path) override { return files_.count(path) != 0; }
     void rename(const std::string& from, const std::string& to) override {
@@ -52,10 +54,14 @@ public:
         if (it == files_.end())
             throw px::Error("Die Datei kann nicht umbenannt werden: \"" + from + "\"");
         auto data = it->second;
+        ++*changes_;
         files_.erase(it);
         files_[to] = data;
     }
-    void remove(const std::string& path) override { files_.erase(path); }
+    void remove(const std::string& path) override {
+        ++*changes_;
+        files_.erase(path);
+    }
     void syncDirectory(const std::string&) override {}
     std::vector<std::string> list(const std::string& directory) override {
         std::vector<std::string> names;
@@ -64,16 +70,29 @@ public:
                 names.push_back(px::fileNameOf(path));
         return names;
     }
-    std::unique_ptr<px::Lock> tryLock(const std::string&, px::LockKind) override {
+    std::unique_ptr<px::Lock> tryLock(const std::string&, px::LockRange, px::LockKind) override {
         return std::make_unique<px::Lock>();
     }
     bool isDirectoryWritable(const std::string&) override { return true; }
+    // Any change anywhere changes every stamp: readers read again more often
+    // than needed, never less.
+    bool stamp(const std::string& path, px::FileStamp& out) override {
+        out = px::FileStamp{};
+        auto it = files_.find(path);
+        if (it != files_.end()) {
+            out.exists = true;
+            out.size = it->second->size();
+            out.changedNanoseconds = static_cast<std::int64_t>(*changes_);
+        }
+        return true;
+    }
 
 private:
     class MemoryFile : public px::File {
     public:
-        MemoryFile(std::shared_ptr<Bytes> data, bool writable)
-            : data_(std::move(data)), writable_(writable) {}
+        MemoryFile(std::shared_ptr<Bytes> data, bool writable,
+                   std::shared_ptr<std::uint64_t> changes)
+            : data_(std::move(data)), writable_(writable), changes_(std::move(changes)) {}
         std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
             if (offset >= data_->size())
                 return 0;
@@ -85,6 +104,7 @@ private:
         void write(std::uint64_t offset, const void* data, std::size_t n) override {
             if (!writable_)
                 throw px::Error("Schreibfehler: die Datei ist nur zum Lesen geöffnet");
+            ++*changes_;
             if (offset + n > data_->size())
                 data_->resize(static_cast<std::size_t>(offset + n));
             std::memcpy(data_->data() + offset, data, n);
@@ -93,6 +113,7 @@ private:
         void truncate(std::uint64_t size) override {
             if (!writable_)
                 throw px::Error("Schreibfehler: die Datei ist nur zum Lesen geöffnet");
+            ++*changes_;
             data_->resize(static_cast<std::size_t>(size));
         }
         void sync() override {}
@@ -100,9 +121,11 @@ private:
     private:
         std::shared_ptr<Bytes> data_;
         bool writable_;
+        std::shared_ptr<std::uint64_t> changes_;
     };
 
     std::map<std::string, std::shared_ptr<Bytes>> files_;
+    std::shared_ptr<std::uint64_t> changes_ = std::make_shared<std::uint64_t>(0);
 };
 
 } // namespace testutil

@@ -47,8 +47,12 @@ public:
     std::vector<std::string> list(const std::string& directory) override {
         return inner().list(directory);
     }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
-        return inner().tryLock(path, kind);
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
+                                      px::LockKind kind) override {
+        return inner().tryLock(path, range, kind);
+    }
+    bool stamp(const std::string& path, px::FileStamp& out) override {
+        return inner().stamp(path, out);
     }
     bool isDirectoryWritable(const std::string& directory) override {
         return inner().isDirectoryWritable(directory);
