@@ -2,15 +2,16 @@
 
 #include "data/exchange.h"
 #include "platform/database/recordstore.h"
+#include "platform/system/system.h"
 #include "platform/ui/messages.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressDialog>
-#include <QSaveFile>
 
 namespace vellumo::data {
 
@@ -81,12 +82,10 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
                                     : filter == CsvFilter ? exchange::Format::Csv
                                                           : exchange::Format::VCard;
 
-    // Written aside and put in place at the end: a cancelled or failed export
-    // leaves an existing file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw StoreError(QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    // Gathered first and put in place at the end: a cancelled or failed
+    // export leaves an existing file as it was.
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
     std::unique_ptr<QProgressDialog> progress(progressWindow(
         parent, QStringLiteral("Adressen werden exportiert …"), store.visibleCount()));
     const int written = exchange::exportRecords(store, format, file, [&](int done, int) {
@@ -95,13 +94,11 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
     });
     const bool cancelled = progress->wasCanceled();
     progress.reset();
-    if (cancelled) {
-        file.cancelWriting();
+    if (cancelled)
         return;
-    }
-    if (!file.commit())
-        throw StoreError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    QString error;
+    if (!writeFileSafely(path, file.data(), &error))
+        throw StoreError(error);
     showInformation(
         written == 1
             ? QStringLiteral("1 Adresse wurde in %2 gespeichert.").arg(QFileInfo(path).fileName())

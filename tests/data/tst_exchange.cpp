@@ -26,6 +26,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace vellumo;
 using namespace testsupport;
 namespace ex = vellumo::exchange;
@@ -435,6 +437,25 @@ print(json.dumps(cards))
         QCOMPARE(tool.exitCode(), 0);
         QCOMPARE(ex::readCsv(readFile(sandbox->file("aus.csv"))).front().text("Institut"),
                  "Sparkasse KölnBonn");
+
+        // A named pipe gets the addresses and stays a pipe; a directory is refused.
+        const QString pipe = sandbox->file("aus.pipe");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        tool.start(VELLUMO_TABLE_TOOL, {"export", "--csv", sandbox->file("Zwei.db"), pipe});
+        QFile reader(pipe);
+        QVERIFY(reader.open(QIODevice::ReadOnly)); // until the tool opens it for writing
+        const QByteArray piped = reader.readAll();
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(piped, readFile(sandbox->file("aus.csv")));
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(pipe).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        tool.start(VELLUMO_TABLE_TOOL,
+                   {"export", "--csv", sandbox->file("Zwei.db"), sandbox->path()});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains("Verzeichnis"));
+        QVERIFY(QFileInfo(sandbox->path()).isDir());
     }
 
     // The main window's two menu items, end to end: where they stand, that

@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <exception>
@@ -63,27 +62,13 @@ int exportTable(ex::Format format, const QString& tablePath, const QString& outP
         columns.push_back(column);
     }
 
-    QSaveFile file(outPath);
-    QFile standardOut;
-    QIODevice* out = &file;
-    if (outPath.isEmpty()) {
-        if (!standardOut.open(stdout, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-            throw vellumo::StoreError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar"));
-        out = &standardOut;
-    } else if (!file.open(QIODevice::WriteOnly)) {
-        throw vellumo::StoreError(
-            QStringLiteral("%1 kann nicht angelegt werden: %2").arg(outPath, file.errorString()));
-    }
-
-    auto write = [&](const QByteArray& bytes) {
-        if (out->write(bytes) != bytes.size())
-            throw vellumo::StoreError(
-                QStringLiteral("Schreiben fehlgeschlagen: %1").arg(out->errorString()));
-    };
-    if (format == ex::Format::Csv)
-        write(ex::csvHeader());
-    const std::uint32_t count = table->recordCount();
+    // One state of the table, gathered before anything is written: a slow
+    // target must not hold up the saves of a program that has it open.
     QByteArray buffer;
+    if (format == ex::Format::Csv)
+        buffer += ex::csvHeader();
+    auto steady = table->holdSteady();
+    const std::uint32_t count = table->recordCount();
     for (std::uint32_t position = 0; position < count; ++position) {
         const px::Record record = table->read(position);
         ex::Address address;
@@ -97,19 +82,20 @@ int exportTable(ex::Format format, const QString& tablePath, const QString& outP
                 address.values.insert(names[n], value);
         }
         buffer += format == ex::Format::VCard ? ex::toVCard(address) : ex::toCsvRow(address);
-        if (buffer.size() > (1 << 20)) {
-            write(buffer);
-            buffer.clear();
-        }
     }
-    write(buffer);
+    steady.reset();
+    table.reset();
     if (outPath.isEmpty()) {
-        if (!standardOut.flush())
-            throw vellumo::StoreError(QStringLiteral("Schreiben fehlgeschlagen"));
-    } else if (!file.commit()) {
-        throw vellumo::StoreError(QStringLiteral("%1 kann nicht geschrieben werden: %2")
-                                      .arg(outPath, file.errorString()));
+        QFile standardOut;
+        if (!standardOut.open(stdout, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) ||
+            standardOut.write(buffer) != buffer.size() || !standardOut.flush())
+            throw vellumo::StoreError(
+                QStringLiteral("Schreiben fehlgeschlagen: %1").arg(standardOut.errorString()));
+        return 0;
     }
+    QString error;
+    if (!vellumo::writeFileSafely(outPath, buffer, &error))
+        throw vellumo::StoreError(error);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // The program's view of time and of where it lives, replaceable by tests.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -17,6 +18,15 @@ void setClock(std::function<QDateTime()> clock);
 QString programDirectory();
 // Tests point the program directory (where Setup.ini lives) elsewhere.
 void setProgramDirectory(const QString& directory);
+
+// Writes a whole file the user named, as an export does. A regular file (or
+// a new one) is replaced as a whole: written beside it, synced, renamed over
+// it (a symbolic link stays and its target is replaced), the directory
+// synced, so after a crash it is either the old file or the new one. A named
+// pipe or a character device (a terminal, /dev/null) is written to directly
+// and stays what it is. A directory, a block device or a socket is refused.
+// True only when all of it worked; otherwise false with a German message.
+bool writeFileSafely(const QString& path, const QByteArray& data, QString* error);
 
 // How long the splash stays at least (ms). VELLUMO_SPLASH_MS overrides it.
 int splashMinimumMs();
