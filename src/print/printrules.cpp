@@ -37,10 +37,13 @@ SenderSettings loadSenderSettings(const QString& iniPath) {
 }
 
 void saveSenderSettings(const QString& iniPath, const QStringList& lines, bool print) {
+    // One replacement of the file: a crash never leaves a sender mixed from
+    // old and new lines.
+    QList<ProfileEntry> entries;
     for (int i = 0; i < 5; ++i)
-        WritePrivateProfileString(kSection, QString::number(i), lines.value(i), iniPath);
-    WritePrivateProfileString(kSection, kPrint, print ? QStringLiteral("1") : QStringLiteral("0"),
-                              iniPath);
+        entries.append({kSection, QString::number(i), lines.value(i)});
+    entries.append({kSection, kPrint, print ? QStringLiteral("1") : QStringLiteral("0")});
+    WritePrivateProfileStrings(entries, iniPath);
 }
 
 QStringList displayedLines(QPlainTextEdit* edit) {

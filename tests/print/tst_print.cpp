@@ -3,12 +3,12 @@
 #include "../find/addresstable.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
 #include "print/printrules.h"
-#include "platform/settings/profile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +25,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace vellumo;
 using namespace vellumo::report;
@@ -69,6 +72,38 @@ void keepSample(const Document& document, const char* name) {
         writePdf(document, dir + u'/' + QString::fromUtf8(name));
 }
 
+// Counts how often a file is written in place or replaced by a rename.
+class FileWrites {
+public:
+    explicit FileWrites(const QString& path)
+        : name_(QFile::encodeName(QFileInfo(path).fileName())),
+          fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(fd_, QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                          IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~FileWrites() { ::close(fd_); }
+    FileWrites(const FileWrites&) = delete;
+    FileWrites& operator=(const FileWrites&) = delete;
+    int take() {
+        int n = 0;
+        alignas(inotify_event) char buffer[8192];
+        ssize_t got;
+        while ((got = ::read(fd_, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len > 0 && name_ == event->name)
+                    ++n;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return n;
+    }
+
+private:
+    QByteArray name_;
+    int fd_;
+};
+
 } // namespace
 
 class TestPrint : public QObject {
@@ -96,11 +131,15 @@ private slots:
         QCOMPARE(print::senderIniPath(), ini);
         QCOMPARE(print::senderIniPath("/"), QStringLiteral("/ABSENDER.INI"));
 
+        // Six keys, one write: a crash can never leave a sender mixed from
+        // old and new lines.
+        FileWrites writes(ini);
         dialog.show();
         QCOMPARE(sender->toPlainText(), QStringLiteral("\n\n\n\n"));
         QVERIFY(!noSender->isChecked() && sender->isEnabled());
         dialog.reject();
         QVERIFY(QFile::exists(ini));
+        QCOMPARE(writes.take(), 1);
         for (const char* key : {"0", "1", "2", "3", "4"})
             QCOMPARE(GetPrivateProfileString("Absender", key, "x", ini), QString());
         QCOMPARE(GetPrivateProfileString("Absender", "Drucken", "x", ini), QStringLiteral("1"));
@@ -112,6 +151,7 @@ private slots:
         QVERIFY(findText(page, "A7"));
         QCOMPARE(findText(page, "A1")->extent.topLeft(), QPointF(10, 10));
         dialog.reject();
+        QCOMPARE(writes.take(), 1);
         QCOMPARE(GetPrivateProfileString("Absender", "4", "", ini), QStringLiteral("A5"));
         QCOMPARE(GetPrivateProfileString("Absender", "5", "none", ini), QStringLiteral("none"));
         dialog.show();

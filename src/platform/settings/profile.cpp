@@ -364,34 +364,49 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
     return value;
 }
 
+namespace {
+
+// Sets one key in the parsed file: the first matching key is replaced, a
+// missing one added at the end of its section, a missing section at the end.
+void setKey(IniFile& ini, const QString& section, const QString& key, const QString& text) {
+    const auto range = findSection(ini, section);
+    if (range) {
+        QString spelling;
+        if (const auto at = findKey(ini, *range, key, nullptr, &spelling)) {
+            IniFile::Line line = makeLine(ini, spelling + QLatin1Char('=') + text);
+            if (!ini.lines[*at].raw.endsWith('\n'))
+                line.raw.chop(ini.newline.size()); // the last line stays unterminated
+            ini.lines[*at] = std::move(line);
+        } else {
+            insertLine(ini, lastEntry(ini, *range),
+                       makeLine(ini, key.trimmed() + QLatin1Char('=') + text));
+        }
+        return;
+    }
+    if (!ini.lines.empty()) {
+        ensureLineEnd(ini, ini.lines.size() - 1);
+        if (!ini.lines.back().text.trimmed().isEmpty())
+            ini.lines.push_back(makeLine(ini, QString()));
+    }
+    ini.lines.push_back(makeLine(ini, QLatin1Char('[') + section.trimmed() + QLatin1Char(']')));
+    ini.lines.push_back(makeLine(ini, key.trimmed() + QLatin1Char('=') + text));
+}
+
+} // namespace
+
 void WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName) {
-    if (!isUsableName(section, true) || !isUsableName(key, false))
-        refuse(fileName);
-    const QString text = valueForFile(value);
+    WritePrivateProfileStrings({{section, key, value}}, fileName);
+}
+
+void WritePrivateProfileStrings(const QList<ProfileEntry>& entries, const QString& fileName) {
+    for (const ProfileEntry& entry : entries)
+        if (!isUsableName(entry.section, true) || !isUsableName(entry.key, false))
+            refuse(fileName);
     modify(fileName, [&](IniFile& ini) {
-        const auto range = findSection(ini, section);
-        if (range) {
-            QString spelling;
-            if (const auto at = findKey(ini, *range, key, nullptr, &spelling)) {
-                IniFile::Line line = makeLine(ini, spelling + QLatin1Char('=') + text);
-                if (!ini.lines[*at].raw.endsWith('\n'))
-                    line.raw.chop(ini.newline.size()); // the last line stays unterminated
-                ini.lines[*at] = std::move(line);
-            } else {
-                insertLine(ini, lastEntry(ini, *range),
-                           makeLine(ini, key.trimmed() + QLatin1Char('=') + text));
-            }
-            return true;
-        }
-        if (!ini.lines.empty()) {
-            ensureLineEnd(ini, ini.lines.size() - 1);
-            if (!ini.lines.back().text.trimmed().isEmpty())
-                ini.lines.push_back(makeLine(ini, QString()));
-        }
-        ini.lines.push_back(makeLine(ini, QLatin1Char('[') + section.trimmed() + QLatin1Char(']')));
-        ini.lines.push_back(makeLine(ini, key.trimmed() + QLatin1Char('=') + text));
-        return true;
+        for (const ProfileEntry& entry : entries)
+            setKey(ini, entry.section, entry.key, valueForFile(entry.value));
+        return !entries.isEmpty();
     });
 }
 

@@ -10,9 +10,11 @@
 //   is taken as Windows-1252 and written back in Windows-1252.
 // - Every call opens the file by name, does one thing and lets it go again,
 //   so other programs may edit the file between two calls.
-// - A write replaces the file atomically (written beside it, synced, renamed).
+// - A write replaces the file atomically (written beside it, synced, renamed);
+//   WritePrivateProfileStrings writes several keys in one such replacement.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <stdexcept>
@@ -43,6 +45,14 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 // cannot stand in an INI file, or a value the file's encoding cannot hold.
 void WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName);
+
+// Several keys in one go, in the order given, as one replacement of the file:
+// a crash leaves all of them old or all new, never a mix. Nothing is written
+// when one name is unusable.
+struct ProfileEntry {
+    QString section, key, value;
+};
+void WritePrivateProfileStrings(const QList<ProfileEntry>& entries, const QString& fileName);
 
 // Removes the first matching key from section; nothing happens when it is missing.
 void DeletePrivateProfileKey(const QString& section, const QString& key, const QString& fileName);
