@@ -224,60 +224,6 @@ QString displayPath(const QString& fileName) {
     throw ProfileError(QStringLiteral("Kann nicht nach %1 schreiben").arg(displayPath(fileName)));
 }
 
-// Writes data beside target, syncs it and renames it over target, so that a
-// crash leaves either the old or the new file, never a torn one. mode < 0:
-// a new file, permissions from the umask.
-bool replaceFile(const QString& target, const QByteArray& data, const struct stat* old) {
-    static int counter = 0;
-    const QFileInfo info(target);
-    const QByteArray directory = QFile::encodeName(info.absolutePath());
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = directory + "/." + QFile::encodeName(info.fileName()) + ".tmp-" +
-               QByteArray::number(getpid()) + "-" + QByteArray::number(++counter);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-
-    bool ok = true;
-    if (old) {
-        // Keep owner and permissions of the file we replace; failing to keep
-        // the owner (not running as root) is normal.
-        (void)!::fchown(fd, old->st_uid, old->st_gid);
-        ok = ::fchmod(fd, old->st_mode & 07777) == 0;
-    }
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= n;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    const int dirFd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 // Loads the file, lets change edit it and writes it back when change says it
 // changed something. Everything that stands in the way is refused with the
 // file's path before anything is written.
@@ -317,7 +263,9 @@ void modify(const QString& fileName, const std::function<bool(IniFile&)>& change
     const QByteArray data = ini.serialize();
     if (exists && data == old)
         return;
-    if (!replaceFile(target, data, exists ? &st : nullptr))
+    // Written beside it, synced and renamed over it: a crash leaves the old
+    // file or the new one, never a torn one.
+    if (!writeFileSafely(target, data, nullptr))
         refuse(fileName);
 }
 

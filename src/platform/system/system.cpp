@@ -160,6 +160,10 @@ bool writeFileSafely(const QString& path, const QByteArray& data, QString* error
     }
     if (fd < 0)
         return fail(reasonOf(EEXIST));
+    // Keep owner and permissions of the file replaced; failing to keep the
+    // owner (not running as root) is normal.
+    if (exists)
+        (void)!::fchown(fd, st.st_uid, st.st_gid);
     bool ok = !exists || ::fchmod(fd, st.st_mode & 07777) == 0;
     ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
     int err = errno;

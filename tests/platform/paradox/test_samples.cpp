@@ -3,6 +3,7 @@
 #include "platform/paradox/table.h"
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"
+#include "testutil_tool.h"
 
 #include <gtest/gtest.h>
 
@@ -393,24 +394,8 @@ TEST(Samples, EncryptedTableIsRefusedInGerman) {
 
 #ifdef VELLUMO_TABLE_TOOL
 namespace {
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-ToolRun runTool(const std::string& command, const std::string& file) {
-    ToolRun run;
-    const std::string line =
-        std::string("'") + VELLUMO_TABLE_TOOL + "' " + command + " '" + file + "' 2>/dev/null";
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        run.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
+testutil::ToolRun runTool(const std::string& command, const std::string& file) {
+    return testutil::runTool(VELLUMO_TABLE_TOOL, command, file);
 }
 } // namespace
 
@@ -419,9 +404,9 @@ TEST(Samples, ToolDumpsAndChecksEveryTable) {
     for (const std::string& table : testutil::allSampleTables()) {
         SCOPED_TRACE(table);
         const bool encrypted = table.find("encrypted") != std::string::npos;
-        const ToolRun dump = runTool("dump", samplePath(table));
+        const testutil::ToolRun dump = runTool("dump", samplePath(table));
         EXPECT_EQ(dump.status, encrypted ? 2 : 0);
-        const ToolRun check = runTool("check", samplePath(table));
+        const testutil::ToolRun check = runTool("check", samplePath(table));
         EXPECT_TRUE(check.status == 0 || check.status == 1 || (encrypted && check.status == 2))
             << check.status;
         EXPECT_EQ(runTool("info", samplePath(table)).status, encrypted ? 2 : 0);
@@ -458,10 +443,10 @@ TEST(Samples, ToolOnTablesTheEngineMade) {
             t->insert({std::string("Name ") + std::to_string(i)});
     }
     std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 3000);
-    const ToolRun dump = runTool("dump", cut);
+    const testutil::ToolRun dump = runTool("dump", cut);
     EXPECT_EQ(dump.status, 2);
     EXPECT_EQ(dump.out, "");
-    const ToolRun check = runTool("check", cut);
+    const testutil::ToolRun check = runTool("check", cut);
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.out.find("Fehler: "), std::string::npos) << check.out;
 }
@@ -478,7 +463,7 @@ TEST(Samples, ToolCheckListsTheProblemsOfADamagedTable) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     }
-    const ToolRun check = runTool("check", dir.file("ORDERS.DB"));
+    const testutil::ToolRun check = runTool("check", dir.file("ORDERS.DB"));
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.out.find("Fehler: "), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("224"), std::string::npos) << check.out;

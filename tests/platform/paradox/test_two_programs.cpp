@@ -3,6 +3,7 @@
 // half done.
 #include "testutil_nosync.h"
 #include "testutil_tempdir.h"
+#include "testutil_tool.h"
 
 #include "platform/paradox/table.h"
 
@@ -66,25 +67,8 @@ std::vector<std::string> cellsOf(const std::string& line) {
     return cells;
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string output;
-};
-
-ToolRun tool(const std::string& command, const std::string& path) {
-    ToolRun run;
-    const std::string line =
-        std::string(VELLUMO_TABLE_TOOL) + " " + command + " '" + path + "' 2>&1";
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+testutil::ToolRun tool(const std::string& command, const std::string& path) {
+    return testutil::runTool(VELLUMO_TABLE_TOOL, command, path, true);
 }
 
 // A child process that runs body and exits with its result; exceptions are 99.
@@ -169,9 +153,9 @@ TEST(TwoPrograms, OneWriterWhateverIsDeletedBesideTheTable) {
         }
     });
     EXPECT_EQ(exitCodeOf(second), 0) << "a second writer got in";
-    const ToolRun dump = tool("dump", path);
-    EXPECT_EQ(dump.status, 0) << dump.output;
-    EXPECT_NE(dump.output.find("Erster"), std::string::npos) << "readers read meanwhile";
+    const testutil::ToolRun dump = tool("dump", path);
+    EXPECT_EQ(dump.status, 0) << dump.out;
+    EXPECT_NE(dump.out.find("Erster"), std::string::npos) << "readers read meanwhile";
 
     ASSERT_EQ(::write(goOn[1], &c, 1), 1);
     EXPECT_EQ(exitCodeOf(holder), 0);
@@ -182,8 +166,8 @@ TEST(TwoPrograms, OneWriterWhateverIsDeletedBesideTheTable) {
     });
     EXPECT_EQ(exitCodeOf(after), 0);
     EXPECT_EQ(namesIn(path), (std::set<std::string>{"Danach", "Erster", "Zweiter"}));
-    const ToolRun check = tool("check", path);
-    EXPECT_EQ(check.status, 0) << check.output;
+    const testutil::ToolRun check = tool("check", path);
+    EXPECT_EQ(check.status, 0) << check.out;
     EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
@@ -233,9 +217,9 @@ TEST(TwoPrograms, ReadersNeverSeeHalfACommit) {
     for (bool writing = true; writing;) {
         // Whether the writer is still at work decides after this round.
         writing = stillOpen(done[0]);
-        const ToolRun dump = tool("dump", path);
-        ASSERT_EQ(dump.status, 0) << dump.output;
-        std::istringstream lines(dump.output);
+        const testutil::ToolRun dump = tool("dump", path);
+        ASSERT_EQ(dump.status, 0) << dump.out;
+        std::istringstream lines(dump.out);
         std::string line, previous;
         std::getline(lines, line); // the field names
         std::set<std::string> keys;
@@ -248,9 +232,9 @@ TEST(TwoPrograms, ReadersNeverSeeHalfACommit) {
         }
         largest = std::max(largest, keys.size());
         ++dumps;
-        const ToolRun check = tool("check", path);
-        ASSERT_EQ(check.status, 0) << check.output;
-        ASSERT_EQ(check.output.find("Fehler"), std::string::npos) << check.output;
+        const testutil::ToolRun check = tool("check", path);
+        ASSERT_EQ(check.status, 0) << check.out;
+        ASSERT_EQ(check.out.find("Fehler"), std::string::npos) << check.out;
         ++checks;
         ASSERT_EQ(::write(round[1], "r", 1), 1);
     }
