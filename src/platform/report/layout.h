@@ -1,15 +1,23 @@
-// A banded report engine. A report is a list of bands (title, page header,
-// detail) holding labels, field texts, lines and memos at integer positions
-// in report units of 1/96 inch. Laying a report out gives pages of plain
-// primitives (texts and lines, still in report units) that tests inspect and
-// that paint on any QPainter: a printer, the preview, a PDF writer.
+// A banded report engine, the layout half. A report is a list of bands
+// (title, page header, detail) holding labels, field texts, lines, memos and
+// pictures at integer positions in report units of 1/96 inch. Laying a
+// report out gives pages of plain primitives (texts, lines and pictures,
+// still in report units) that tests inspect and that paint on any QPainter:
+// a printer, the preview, a PDF writer.
+//
+// Every band has a fixed height, so where a page begins follows from the
+// page number by arithmetic (Pagination): any page can be laid out alone,
+// without laying out the pages before it.
 //
 // The engine knows nothing of the table it prints: rows come through the
-// small RowSource interface, and field texts by the names the report asks for.
+// small RowSource interface, and field values by the names the report asks
+// for. This half needs Qt Gui only; dialogs, printers and the preview are in
+// output.h.
 #pragma once
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QLineF>
 #include <QPageSize>
 #include <QPointF>
@@ -23,7 +31,7 @@
 #include <vector>
 
 class QPainter;
-class QWidget;
+class QPagedPaintDevice;
 
 namespace vellumo::report {
 
@@ -36,15 +44,22 @@ public:
     QString text() const { return QString::fromStdString(what()); }
 };
 
-// Where the rows of a report come from. First makes the first row current
-// (false when there is none), Next the following one (false when no further
-// row follows; the current row then stays where it is).
+// Where the rows of a report come from, read by position so that a page
+// can be laid out alone. A run calls Settle, then Count once, then Seek and
+// the field values for each row it lays out, and RunEnded with the last row
+// it reached.
 class RowSource {
 public:
     virtual ~RowSource() = default;
-    virtual bool First() = 0;
-    virtual bool Next() = 0;
+    // Makes what is still pending (an edit under way) part of the rows.
+    virtual void Settle() {}
+    virtual int Count() = 0;
+    // Makes row (0-based, below Count) the one the field values come from.
+    virtual void Seek(int row) = 0;
     virtual QString FieldText(const QString& field) const = 0;
+    // A picture of the row; null when the field holds none.
+    virtual QImage FieldPicture(const QString&) const { return {}; }
+    virtual void RunEnded(int /*lastRow*/) {}
 };
 
 // ---- Page primitives --------------------------------------------------------
@@ -68,9 +83,26 @@ struct LineItem {
     QColor color;
 };
 
+struct ImageItem {
+    QRectF rect; // where the picture is drawn, aspect ratio kept
+    QImage image;
+};
+
 struct Page {
     std::vector<TextItem> texts;
     std::vector<LineItem> lines;
+    std::vector<ImageItem> images;
+};
+
+// The paper and how far down a band may reach on it: a printer that cannot
+// print near the paper's bottom edge ends its pages higher. Positions stay
+// measured from the paper's corner.
+struct PageGeometry {
+    QPageSize paper{QPageSize::A4};
+    double bottom = 0; // in report units from the paper's top edge
+
+    static PageGeometry fullPage(const QPageSize& paper);
+    double width() const;
 };
 
 struct Document {
@@ -104,8 +136,8 @@ public:
         Width = width;
         Height = height;
     }
-    // Adds what this element prints when its band stands at bandTop.
-    virtual void print(Page& page, int bandTop, const RowSource* rows) const = 0;
+    // Adds what this element prints when its band's corner stands at origin.
+    virtual void print(Page& page, QPoint origin, const RowSource* rows) const = 0;
 
     QString Name;
     int Left = 0;
@@ -126,14 +158,14 @@ public:
 
 protected:
     // clip: a text wider than the box is cut at its edge.
-    void printText(Page& page, int bandTop, const QString& text, bool clip) const;
+    void printText(Page& page, QPoint origin, const QString& text, bool clip) const;
 };
 
 // A caption is never cut: it runs on past its box, as an auto-sized label does.
 class TQRLabel : public TQRTextElement {
 public:
     using TQRTextElement::TQRTextElement;
-    void print(Page& page, int bandTop, const RowSource* rows) const override;
+    void print(Page& page, QPoint origin, const RowSource* rows) const override;
     QString Caption;
 };
 
@@ -141,7 +173,7 @@ public:
 class TQRDBText : public TQRTextElement {
 public:
     using TQRTextElement::TQRTextElement;
-    void print(Page& page, int bandTop, const RowSource* rows) const override;
+    void print(Page& page, QPoint origin, const RowSource* rows) const override;
     QString DataField;
 };
 
@@ -149,7 +181,7 @@ public:
 class TQRShape : public TQRPrintable {
 public:
     using TQRPrintable::TQRPrintable;
-    void print(Page& page, int bandTop, const RowSource* rows) const override;
+    void print(Page& page, QPoint origin, const RowSource* rows) const override;
     TQRShapeType Shape = qrsHorLine;
     TPenStyle PenStyle = psSolid;
     int PenWidth = 1;
@@ -162,10 +194,21 @@ public:
 class TQRMemo : public TQRPrintable {
 public:
     using TQRPrintable::TQRPrintable;
-    void print(Page& page, int bandTop, const RowSource* rows) const override;
+    void print(Page& page, QPoint origin, const RowSource* rows) const override;
     QStringList Lines;
     QFont Font = reportFont(QStringLiteral("Arial"), 11);
     QColor Color = Qt::black;
+};
+
+// A picture scaled into its box with its aspect ratio kept, centred there:
+// the row's picture of DataField when that is set, else Picture. Prints
+// nothing without a picture.
+class TQRImage : public TQRPrintable {
+public:
+    using TQRPrintable::TQRPrintable;
+    void print(Page& page, QPoint origin, const RowSource* rows) const override;
+    QImage Picture;
+    QString DataField;
 };
 
 // The line pitch of a memo in that font: the height of "A" (ascent plus
@@ -187,14 +230,36 @@ public:
         return raw;
     }
     const std::vector<std::unique_ptr<TQRPrintable>>& elements() const { return elements_; }
-    void print(Page& page, int top, const RowSource* rows) const;
+    void print(Page& page, QPoint origin, const RowSource* rows) const;
 
     QString Name;
     TQRBandType BandType;
     int Height;
+    // Detail bands only: rows stand side by side in Columns columns, filled
+    // across before down (as on a sheet of labels), each ColumnWidth units
+    // right of the one before (0: the paper's width shared out evenly). The
+    // detail bands of one report share the first one's columns.
+    int Columns = 1;
+    int ColumnWidth = 0;
 
 private:
     std::vector<std::unique_ptr<TQRPrintable>> elements_;
+};
+
+class TQuickReport;
+
+// Where each page of a run begins, by arithmetic from the fixed band
+// heights: page 0 holds the title and the page header, every later page
+// the page header, and as many rows as fit above the geometry's bottom (a
+// row taller than a page still gets a page of its own).
+struct Pagination {
+    PageGeometry geometry;
+    int rows = 0;         // rows of the run; 1 without a data source
+    int firstPage = 0;    // rows on page 0
+    int perPage = 0;      // rows on every later page
+    int pageCount() const;
+    int firstRow(int page) const;
+    int rowsOn(int page) const;
 };
 
 class TQuickReport {
@@ -202,35 +267,25 @@ public:
     TQRBand* addBand(const QString& name, TQRBandType type, int height);
     const std::vector<std::unique_ptr<TQRBand>>& bands() const { return bands_; }
 
-    // The paper the report is laid out on: A4, or the default printer's
-    // default paper (A4 when there is no printer).
-    QPageSize paperSize() const;
+    // Begins a run on that geometry: settles the data source and counts its
+    // rows.
+    Pagination begin(const PageGeometry& geometry) const;
+    // Lays out one page of a run begun with begin, and only that page.
+    Page layoutPage(const Pagination& pagination, int page) const;
+    // Ends a run: the data source is left on lastRow.
+    void end(const Pagination& pagination, int lastRow) const;
 
-    // Lays the report out. progress, when given, hears the number of pages
-    // begun so far and returns false to cancel (the document comes back
-    // with cancelled set). With a data source the run starts at the first
-    // row and leaves the source on the last row it printed.
-    Document layout(const std::function<bool(int)>& progress = {}) const;
-    Document layout(const QPageSize& paper, const std::function<bool(int)>& progress = {}) const;
-    // The same run page by page: pageDone hears each finished page and its
+    // The whole run page by page: pageDone hears each finished page and its
     // number (from 1) and returns false to stop there. False when stopped.
-    bool run(const QPageSize& paper, const std::function<bool(Page&&, int)>& pageDone) const;
-
-    // Lays out and sends the pages straight to the system's default printer,
-    // with a progress window that can cancel. Without a printer the user may
-    // save the pages as PDF instead. Raises ReportError when the printer
-    // fails.
-    void Print(QWidget* parent = nullptr) const;
-    // Lays out and shows the pages in a modal preview, from which they can
-    // also be printed or saved as PDF. Returns when the preview closes.
-    void Preview(QWidget* parent = nullptr) const;
-    // Runs the report into a PDF file, with the progress window; false when
-    // the user cancelled (no file is left then). Raises ReportError "Kann
-    // nicht nach %s schreiben" when the file cannot be written.
-    bool writePdf(const QString& fileName, QWidget* parent = nullptr) const;
-    // Asks for a PDF file name (German save dialog, "*.pdf", the title as
-    // suggestion) and writes the report there; false when cancelled.
-    bool savePdfAs(QWidget* parent = nullptr) const;
+    // The data source is left on the last row laid out.
+    bool run(const PageGeometry& geometry,
+             const std::function<bool(Page&&, int)>& pageDone) const;
+    // The same run collected (for tests and small reports); progress, when
+    // given, hears the number of pages so far and returns false to cancel.
+    Document layout(const PageGeometry& geometry,
+                    const std::function<bool(int)>& progress = {}) const;
+    // On full A4 (or paper, when given).
+    Document layout(const QPageSize& paper = QPageSize(QPageSize::A4)) const;
 
     QString ReportTitle;
     TQRPaperSize PaperSize = qrpA4;
@@ -245,8 +300,19 @@ private:
 // Paints one page on painter, whose device has dpi dots per inch and whose
 // origin is the paper's top-left corner.
 void paintPage(QPainter& painter, const Page& page, double dpiX, double dpiY);
-// Writes laid-out pages to a PDF file; raises ReportError "Kann nicht nach
-// %s schreiben" when the file cannot be written.
+
+// Paints a run page by page on an open painter of device (newPage between
+// them), never holding more than one page. progress as for layout.
+bool paintRun(const TQuickReport& report, const PageGeometry& geometry, QPainter& painter,
+              QPagedPaintDevice& device, double dpi, const std::function<bool(int)>& progress);
+
+// Writes a run (or laid-out pages) to a PDF file. The pages go to a
+// temporary file beside it that replaces fileName only when complete, so a
+// failed or cancelled run leaves an existing file as it was. False when
+// progress cancelled; raises ReportError "Kann nicht nach %s schreiben" when
+// the file cannot be written.
+bool writePdf(const TQuickReport& report, const PageGeometry& geometry, const QString& fileName,
+              const std::function<bool(int)>& progress = {});
 void writePdf(const Document& document, const QString& fileName);
 
 } // namespace vellumo::report
