@@ -1,7 +1,9 @@
 #include "print/formliste.h"
 
+#include "platform/report/output.h"
 #include "platform/ui/keypreview.h"
 #include "platform/ui/messages.h"
+#include "platform/ui/placement.h"
 #include "print/formqrliste.h"
 #include "ui_formliste.h"
 
@@ -27,6 +29,7 @@ TFormListe::TFormListe(QWidget* parent) : QDialog(parent), ui(new Ui::TFormListe
             guarded([this] { DruckenButtonClick(ui->VorschauButton); }));
     connect(ui->AbbruchButton, &QPushButton::clicked, this, [this] { reject(); });
     installKeyPreview(this);
+    centreWhenShown(this);
 }
 
 TFormListe::~TFormListe() {
@@ -39,16 +42,16 @@ void TFormListe::DruckenButtonClick(QObject* sender) {
         return;
     PrepareList();
     if (sender == ui->VorschauButton)
-        layout->QuickReport.Preview(this);
+        report::Preview(layout->QuickReport, this);
     else
-        layout->QuickReport.Print(this);
+        report::Print(layout->QuickReport, this);
     accept();
 }
 
 void TFormListe::PrepareList() {
     if (TFormQRListe* layout = layout_) {
-        layout->Punktlinie->Enabled = ui->CheckBoxGitternetz->isChecked();
-        layout->QRLabel1->Caption = ui->UeberschriftEdit->text();
+        layout->setOption(QStringLiteral("Gitternetzlinien"), ui->CheckBoxGitternetz->isChecked());
+        layout->setOption(QStringLiteral("Ueberschrift"), ui->UeberschriftEdit->text());
     }
 }
 

@@ -1,17 +1,12 @@
-// The envelope report layout: one A4 page holding a page-header band with
-// the sender block and the recipient block. Never shown as a window.
+// The envelope report layout, held by a never-shown window as the program's
+// other windows are.
 #pragma once
 
-#include "platform/report/report.h"
+#include "print/envelopestyle.h"
 
 #include <QWidget>
 
-class TFormQR : public QWidget {
+class TFormQR : public QWidget, public vellumo::print::EnvelopeStyle {
 public:
     explicit TFormQR(QWidget* parent = nullptr);
-
-    vellumo::report::TQuickReport QuickReport;
-    vellumo::report::TQRBand* QRBand1;
-    vellumo::report::TQRMemo* QRMemo1; // sender
-    vellumo::report::TQRMemo* QRMemo2; // recipient
 };

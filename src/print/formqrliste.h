@@ -1,10 +1,9 @@
-// The address list report layout: title band with the heading, page-header
-// band with the column labels and rules, one detail band per record. Never
-// shown as a window.
+// The address list report layout on the shared cursor's rows, held by a
+// never-shown window as the program's other windows are.
 #pragma once
 
-#include "print/printrules.h"
-#include "platform/report/report.h"
+#include "print/liststyle.h"
+#include "print/storerows.h"
 
 #include <QWidget>
 
@@ -12,17 +11,10 @@ namespace vellumo {
 class DataSource;
 }
 
-class TFormQRListe : public QWidget {
+class TFormQRListe : public QWidget, public vellumo::print::ListStyle {
 public:
     explicit TFormQRListe(vellumo::DataSource& source, QWidget* parent = nullptr);
 
-    vellumo::report::TQuickReport QuickReport;
-    vellumo::report::TQRBand* QRBand1; // title
-    vellumo::report::TQRBand* QRBand2; // page header
-    vellumo::report::TQRBand* QRBand3; // detail
-    vellumo::report::TQRLabel* QRLabel1;
-    vellumo::report::TQRShape* Punktlinie;
-
 private:
-    vellumo::print::StoreRows rows_;
+    vellumo::print::StoreRows rows_; // only its address is taken before it is made
 };

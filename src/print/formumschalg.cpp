@@ -1,13 +1,20 @@
 #include "print/formumschalg.h"
 
+#include "platform/report/output.h"
 #include "platform/settings/profile.h"
 #include "platform/ui/keypreview.h"
 #include "platform/ui/messages.h"
+#include "platform/ui/placement.h"
 #include "print/formqr.h"
 #include "print/printrules.h"
 #include "ui_formumschalg.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFontDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QStyle>
@@ -25,10 +32,9 @@ TFormUmschalg::TFormUmschalg(QWidget* parent) : QDialog(parent), ui(new Ui::TFor
         ui->DruckenButton->setText(QStringLiteral("&Drucken"));
     ui->AbbruchButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
-    // The memos' texts in the colours they print in.
-    QPalette recipient = ui->Memo->palette();
-    recipient.setColor(QPalette::Text, Qt::black);
-    ui->Memo->setPalette(recipient);
+    // The memos' texts in the colours they print in; a disabled memo keeps
+    // the style's disabled look.
+    setTextColour(ui->Memo, Qt::black);
     for (QPushButton* button : {ui->ButtonFontEmpfaenger, ui->ButtonFontAbsender}) {
         QPalette palette = button->palette();
         palette.setColor(QPalette::ButtonText, Qt::black);
@@ -38,8 +44,13 @@ TFormUmschalg::TFormUmschalg(QWidget* parent) : QDialog(parent), ui(new Ui::TFor
     FontDialog = new QFontDialog(this);
     FontDialog->setObjectName(QStringLiteral("FontDialog"));
     FontDialog->setOption(QFontDialog::DontUseNativeDialog);
-    lastFont_ = QFont(QStringLiteral("MS Sans Serif"));
+    addColourChoice();
+    // The dialog's own sans (for "MS Sans Serif"), 8 pt, regular: a family
+    // the dialog does not list would open it on the first one it has.
+    lastFont_ = QFont(QStringLiteral("Liberation Sans"));
     lastFont_.setPointSize(8);
+    lastFont_.setStyleName(QStringLiteral("Regular"));
+    lastColour_ = palette().color(QPalette::Active, QPalette::WindowText);
 
     connect(ui->DruckenButton, &QPushButton::clicked, this,
             guarded([this] { DruckenButtonClick(); }));
@@ -55,11 +66,70 @@ TFormUmschalg::TFormUmschalg(QWidget* parent) : QDialog(parent), ui(new Ui::TFor
 
     installKeyPreview(this);
     ui->ComboBox1->lineEdit()->installEventFilter(this);
+    centreWhenShown(this);
     FormCreate();
 }
 
 TFormUmschalg::~TFormUmschalg() {
     delete ui;
+}
+
+namespace {
+
+// The sixteen standard colours of the font dialog, as they are named there.
+struct NamedColour {
+    const char* name;
+    QRgb rgb;
+};
+constexpr NamedColour StandardColours[] = {
+    {"Schwarz", 0x000000},  {"Kastanienbraun", 0x800000}, {"Grün", 0x008000},
+    {"Olivgrün", 0x808000}, {"Marineblau", 0x000080},     {"Violett", 0x800080},
+    {"Blaugrün", 0x008080}, {"Grau", 0x808080},           {"Silber", 0xC0C0C0},
+    {"Rot", 0xFF0000},      {"Hellgrün", 0x00FF00},       {"Gelb", 0xFFFF00},
+    {"Blau", 0x0000FF},     {"Fuchsie", 0xFF00FF},        {"Aquamarin", 0x00FFFF},
+    {"Weiß", 0xFFFFFF},
+};
+
+} // namespace
+
+void TFormUmschalg::setTextColour(QWidget* memo, const QColor& colour) {
+    QPalette palette = memo->palette();
+    palette.setColor(QPalette::Active, QPalette::Text, colour);
+    palette.setColor(QPalette::Inactive, QPalette::Text, colour);
+    memo->setPalette(palette);
+}
+
+// Qt's font dialog has no colour: a "Farbe" choice joins its effects.
+void TFormUmschalg::addColourChoice() {
+    ColourBox = new QComboBox(FontDialog);
+    ColourBox->setObjectName(QStringLiteral("Farbe"));
+    for (const NamedColour& colour : StandardColours) {
+        QPixmap swatch(16, 12);
+        swatch.fill(QColor(colour.rgb));
+        ColourBox->addItem(QIcon(swatch), QString::fromUtf8(colour.name), QColor(colour.rgb));
+    }
+    auto* label = new QLabel(QStringLiteral("&Farbe:"), FontDialog);
+    label->setBuddy(ColourBox);
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(ColourBox, 1);
+    QGroupBox* effects = nullptr;
+    for (QGroupBox* box : FontDialog->findChildren<QGroupBox*>())
+        if (box->findChild<QCheckBox*>() && box->layout())
+            effects = box;
+    if (auto* column = effects ? qobject_cast<QBoxLayout*>(effects->layout()) : nullptr)
+        column->addLayout(row);
+    else if (auto* grid = qobject_cast<QGridLayout*>(FontDialog->layout()))
+        grid->addLayout(row, grid->rowCount(), 0, 1, -1);
+    // The sample shows the colour chosen.
+    QLineEdit* sample = nullptr;
+    for (QGroupBox* box : FontDialog->findChildren<QGroupBox*>())
+        if (QLineEdit* edit = box->findChild<QLineEdit*>())
+            sample = edit;
+    if (sample)
+        connect(ColourBox, &QComboBox::currentIndexChanged, sample, [this, sample] {
+            setTextColour(sample, ColourBox->currentData().value<QColor>());
+        });
 }
 
 void TFormUmschalg::FormCreate() {
@@ -106,17 +176,21 @@ void TFormUmschalg::AbsCheckBoxClick(QObject* sender) {
 
 void TFormUmschalg::ButtonFontEmpfaengerClick(QObject* sender) {
     FontDialog->setCurrentFont(lastFont_);
+    const int colour = ColourBox->findData(lastColour_);
+    ColourBox->setCurrentIndex(colour >= 0 ? colour : 0);
     if (FontDialog->exec() != QDialog::Accepted)
         return;
     lastFont_ = FontDialog->selectedFont();
+    lastColour_ = ColourBox->currentData().value<QColor>();
     QPlainTextEdit* memo = sender == ui->ButtonFontEmpfaenger ? ui->Memo : ui->AbsenderMemo;
     memo->setFont(lastFont_);
+    setTextColour(memo, lastColour_);
 }
 
 void TFormUmschalg::DruckenButtonClick() {
     PrepareEnvelope();
     if (layout_)
-        layout_->QuickReport.Print(this);
+        report::Print(layout_->QuickReport, this);
 }
 
 void TFormUmschalg::PrepareEnvelope() {
@@ -133,12 +207,13 @@ void TFormUmschalg::PrepareEnvelope() {
     layout->QRMemo2->Lines.clear();
     if (!ui->AbsCheckBox->isChecked()) {
         layout->QRMemo1->Font = report::reportFontFrom(ui->AbsenderMemo->font());
-        layout->QRMemo1->Color = ui->AbsenderMemo->palette().color(QPalette::Text);
+        layout->QRMemo1->Color =
+            ui->AbsenderMemo->palette().color(QPalette::Active, QPalette::Text);
         layout->QRMemo1->Lines = print::displayedLines(ui->AbsenderMemo);
     }
     if (!ui->AdrCheckBox->isChecked()) {
         layout->QRMemo2->Font = report::reportFontFrom(ui->Memo->font());
-        layout->QRMemo2->Color = ui->Memo->palette().color(QPalette::Text);
+        layout->QRMemo2->Color = ui->Memo->palette().color(QPalette::Active, QPalette::Text);
         layout->QRMemo2->Lines = print::displayedLines(ui->Memo);
     }
 }

@@ -4,6 +4,7 @@
 
 #include "data/shownaddress.h"
 
+#include <QColor>
 #include <QDialog>
 #include <QFont>
 #include <QStringList>
@@ -12,6 +13,7 @@ namespace Ui {
 class TFormUmschalg;
 }
 class TFormQR;
+class QComboBox;
 class QFontDialog;
 class QPlainTextEdit;
 
@@ -28,8 +30,10 @@ public:
     // and shows the dialog modally.
     int ShowFor(const vellumo::data::ShownAddress& address);
 
-    // Shared by both font buttons; opens with the font it last returned.
+    // Shared by both font buttons; opens with the font and colour it last
+    // returned (the dialog's sans, 8 pt, regular, window text the first time).
     QFontDialog* FontDialog;
+    QComboBox* ColourBox; // "Farbe" within FontDialog: the sixteen standard colours
 
     // Prints the envelope from the dialog's state (also the default button).
     void DruckenButtonClick();
@@ -48,8 +52,11 @@ private:
     void AbsCheckBoxClick(QObject* sender);
     void ButtonFontEmpfaengerClick(QObject* sender);
     void FormClose();
+    void addColourChoice();
+    static void setTextColour(QWidget* memo, const QColor& colour);
 
     Ui::TFormUmschalg* ui;
     TFormQR* layout_ = nullptr;
     QFont lastFont_;
+    QColor lastColour_;
 };

@@ -1,6 +1,5 @@
 #include "print/printrules.h"
 
-#include "platform/database/recordstore.h"
 #include "platform/settings/profile.h"
 
 #include <QDir>
@@ -70,23 +69,6 @@ QStringList displayedLines(QPlainTextEdit* edit) {
         }
     }
     return lines;
-}
-
-bool StoreRows::First() {
-    store_.GoToFirst();
-    return store_.IsTableOpen() && !store_.isEmpty();
-}
-
-bool StoreRows::Next() {
-    const int position = store_.visiblePosition();
-    if (position < 0 || position + 1 >= store_.visibleCount())
-        return false;
-    store_.StepForward();
-    return true;
-}
-
-QString StoreRows::FieldText(const QString& field) const {
-    return store_.fieldText(field);
 }
 
 } // namespace vellumo::print

@@ -2,34 +2,14 @@
 // called directly by tests.
 #pragma once
 
-#include "platform/report/report.h"
+#include "print/envelopestyle.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <array>
-
 class QPlainTextEdit;
 
-namespace vellumo {
-class RecordStore;
-}
-
 namespace vellumo::print {
-
-struct EnvelopeFormat {
-    const char* text; // UTF-8
-    int left;         // recipient block, report units from the page's top-left corner
-    int top;
-};
-
-inline constexpr std::array<EnvelopeFormat, 5> EnvelopeFormats{{
-    {"11.0 x 22.0cm (Umschlag DL)", 470, 230},
-    {"11.4 x 16.2cm (Umschlag C6)", 286, 246},
-    {"16.2 x 22.9cm (Umschlag C5)", 462, 390},
-    {"12.5 x 17.6cm (Umschlag B6)", 334, 278},
-    {"17.6 x 25.0cm (Umschlag B5)", 550, 390},
-}};
 
 // The three recipient lines from the texts of the entry fields, untrimmed.
 QStringList recipientLines(const QString& vorname, const QString& name, const QString& strasse,
@@ -50,18 +30,5 @@ void saveSenderSettings(const QString& iniPath, const QStringList& lines, bool p
 // The lines of a text field as it shows them: a typed line that wraps at the
 // field's width counts as two or more.
 QStringList displayedLines(QPlainTextEdit* edit);
-
-// The record store as the rows of a report: GoToFirst, then StepForward until
-// no further record follows (the filter decides which records these are).
-class StoreRows : public report::RowSource {
-public:
-    explicit StoreRows(RecordStore& store) : store_(store) {}
-    bool First() override;
-    bool Next() override;
-    QString FieldText(const QString& field) const override;
-
-private:
-    RecordStore& store_;
-};
 
 } // namespace vellumo::print

@@ -5,12 +5,14 @@
 //   vellumo-table check FILE   exit 0 when sound, 1 with the list of problems
 //   vellumo-table export --vcard|--csv TABLE [FILE]   addresses out (stdout without FILE)
 //   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were refused
+//   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
 //
 // Only import changes a table; the other commands open it for reading. Errors
 // go to standard error with exit code 2.
 #include "format.h"
 #ifdef VELLUMO_TABLE_EXCHANGE
 #include "exchangecommands.h"
+#include "printcommand.h"
 #endif
 
 #include "platform/paradox/table.h"
@@ -109,7 +111,9 @@ int usage() {
     std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n");
 #ifdef VELLUMO_TABLE_EXCHANGE
     std::fprintf(stderr, "        vellumo-table export --vcard|--csv TABELLE [DATEI]\n"
-                         "        vellumo-table import TABELLE DATEI\n");
+                         "        vellumo-table import TABELLE DATEI\n"
+                         "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
+                         "DATEI.pdf\n");
 #endif
     return 2;
 }
@@ -120,6 +124,8 @@ int main(int argc, char** argv) {
 #ifdef VELLUMO_TABLE_EXCHANGE
     if (argc >= 2 && vtable::isExchangeCommand(argv[1]))
         return vtable::exchangeCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "print")
+        return vtable::printCommand(argc, argv);
 #endif
     if (argc != 3)
         return usage();

@@ -1,0 +1,117 @@
+// print of vellumo-table: the address list as PDF, laid out by the same print
+// style as in the program, headless (Qt Gui on the offscreen platform).
+//
+//   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf
+#include "printcommand.h"
+
+#include "format.h"
+
+#include "platform/database/recordstore.h"
+#include "platform/paradox/table.h"
+#include "print/printstyle.h"
+
+#include <QFile>
+#include <QFont>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <exception>
+
+namespace vtable {
+
+namespace {
+
+void err(const QString& text) {
+    const QByteArray bytes = (QStringLiteral("vellumo-table: ") + text + u'\n').toUtf8();
+    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+}
+
+int usage() {
+    std::fprintf(
+        stderr,
+        "Aufruf: vellumo-table print --list [--heading TEXT] [--lines] TABELLE DATEI.pdf\n");
+    return 2;
+}
+
+// The rows of a table opened for reading, in key order, as the program's
+// list reads them with no filter on. Never waits for or disturbs a program
+// that has the table open.
+class TableRows : public vellumo::report::RowSource {
+public:
+    explicit TableRows(px::Table& table) : table_(table) {}
+    int Count() override { return static_cast<int>(table_.recordCount()); }
+    void Seek(int row) override { row_ = static_cast<std::uint32_t>(row); }
+    QString FieldText(const QString& field) const override {
+        const int column = table_.fieldIndex(field.toStdString());
+        if (column < 0)
+            throw vellumo::report::ReportError(
+                QStringLiteral("Feld '%1' nicht gefunden").arg(field));
+        const px::Value value = table_.readField(row_, column);
+        if (const auto* text = std::get_if<std::string>(&value))
+            return QString::fromStdString(*text);
+        if (const auto* date = std::get_if<px::Date>(&value))
+            return date->day > 0 ? vellumo::formatGermanDate(
+                                       QDate::fromJulianDay(date->day + kJulianDayOfDayZero))
+                                 : QString();
+        const auto& fields = table_.info().fields;
+        return QString::fromStdString(
+            formatValue(fields[static_cast<std::size_t>(column)].type, value));
+    }
+
+private:
+    static constexpr qint64 kJulianDayOfDayZero = 1721425; // engine day 1 = 1 January 0001
+    px::Table& table_;
+    std::uint32_t row_ = 0;
+};
+
+} // namespace
+
+int printCommand(int argc, char** argv) {
+    bool list = false;
+    bool lines = false;
+    QString heading = QStringLiteral("Überschrift");
+    QStringList files;
+    for (int i = 2; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == u"--list")
+            list = true;
+        else if (arg == u"--lines")
+            lines = true;
+        else if (arg == u"--heading" && i + 1 < argc)
+            heading = QString::fromLocal8Bit(argv[++i]);
+        else if (arg.startsWith(u"--"))
+            return usage();
+        else
+            files << arg;
+    }
+    if (!list || files.size() != 2)
+        return usage();
+
+    // No display needed: the offscreen platform has the fonts and the PDF writer.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    // The program's stand-ins for the fonts its layouts name.
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+    try {
+        auto table = px::Table::open(QFile::encodeName(files[0]).toStdString(), px::Access::Read);
+        TableRows rows(*table);
+        auto style = vellumo::print::createPrintStyle(QStringLiteral("liste"), &rows);
+        style->setOption(QStringLiteral("Ueberschrift"), heading);
+        style->setOption(QStringLiteral("Gitternetzlinien"), lines);
+        // The list's paper where no printer says otherwise.
+        vellumo::report::writePdf(style->report(),
+                                  vellumo::report::PageGeometry::fullPage(QPageSize(QPageSize::A4)),
+                                  files[1]);
+        return 0;
+    } catch (const vellumo::report::ReportError& e) {
+        err(e.text());
+    } catch (const std::exception& e) {
+        err(QString::fromUtf8(e.what()));
+    }
+    return 2;
+}
+
+} // namespace vtable
