@@ -32,6 +32,24 @@ if ! lpstat -p PDF >/dev/null 2>&1; then
         lpadmin -p PDF -E -v cups-pdf:/ -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd >/dev/null 2>&1 || true
     fi
 fi
+# A second cups-pdf queue whose printer description reserves 5 mm at every
+# paper edge, as a real printer does: the tests check that no row of the list
+# is placed where such a printer cannot print.
+if ! lpstat -p PDF-Rand >/dev/null 2>&1; then
+    ppd=$(ls /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null || true)
+    if [ -n "$ppd" ]; then
+        margins=$(mktemp --suffix=.ppd)
+        awk '/^\*ImageableArea / && match($0, /"[^"]*"/) {
+                 split(substr($0, RSTART + 1, RLENGTH - 2), v, " ")
+                 printf "%s\"14.17 14.17 %.2f %.2f\"\n", substr($0, 1, RSTART - 1), v[3] - 14.17, v[4] - 14.17
+                 next
+             }
+             /^\*HWMargins:/ { print "*HWMargins: 14.17 14.17 14.17 14.17"; next }
+             { print }' "$ppd" >"$margins"
+        lpadmin -p PDF-Rand -E -v cups-pdf:/ -P "$margins" >/dev/null 2>&1 || true
+        rm -f "$margins"
+    fi
+fi
 if lpstat -p PDF >/dev/null 2>&1; then
     lpadmin -d PDF >/dev/null 2>&1 || true
     echo "print-queue: default printer $(lpstat -d 2>/dev/null | sed 's/.*: //')"

@@ -177,6 +177,13 @@ void THauptformular::bindControls() {
             guarded([this] { DBEditNameExit(ui->DBMemoBemerkungen); }));
     ui->ErstelltDBText->setDataField(&Datenquelle, QStringLiteral("Erstellt"));
     ui->DatumDBText->setDataField(&Datenquelle, QStringLiteral("Aenderung"));
+    // The position follows the cursor wherever it moved: a search, a grid, a list run.
+    auto showPosition = [this] {
+        if (Datentabelle.IsTableOpen() && !Datentabelle.isBroken())
+            ShowRecordPosition();
+    };
+    connect(&Datenquelle, &vellumo::DataSource::currentChanged, this, showPosition);
+    connect(&Datenquelle, &vellumo::DataSource::recordsChanged, this, showPosition);
 }
 
 void THauptformular::connectHandlers() {

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
+#include "platform/report/preview.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
@@ -14,7 +15,6 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, [&] {
             QTimer* poll = new QTimer(&app);
             QObject::connect(poll, &QTimer::timeout, [&, poll] {
-                auto* preview =
-                    qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+                auto* preview = qobject_cast<vellumo::report::PreviewWindow*>(
+                    QApplication::activeModalWidget());
                 if (!preview || !preview->isVisible())
                     return;
                 poll->stop();

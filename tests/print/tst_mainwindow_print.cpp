@@ -3,15 +3,16 @@
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
+#include "platform/report/preview.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -67,7 +68,9 @@ private slots:
     }
 
     // A preview of the list ends the dialog; the run saved the pending edit
-    // with its first move and leaves the last record current.
+    // with its first move and leaves the last record current, which the
+    // status label tells too. The rows are read without moving the cursor:
+    // the bound controls are not refreshed row by row.
     void listPreviewSettlesTheEditAndEndsOnTheLastRecord() {
         Fixture f;
         QLineEdit* ort = f.edit("DBEditOrt");
@@ -75,11 +78,19 @@ private slots:
         ort->selectAll();
         testsupport::typeText(ort, "Köln");
         bool previewed = false;
+        int moves = 0;
+        const vellumo::Subscription counting =
+            f.main.Datentabelle.subscribeChanges([&](unsigned changes, const QString&) {
+                if (changes & vellumo::CurrentChange)
+                    ++moves;
+            });
         testsupport::whenModal([&](QWidget* modal) {
             QCOMPARE(modal, static_cast<QWidget*>(&f.list));
             testsupport::whenModal([&](QWidget* preview) {
-                previewed = qobject_cast<QPrintPreviewDialog*>(preview) != nullptr;
-                static_cast<QDialog*>(preview)->reject();
+                auto* window = qobject_cast<vellumo::report::PreviewWindow*>(preview);
+                previewed = window != nullptr;
+                QTRY_VERIFY(window->pagesLaidOut() > 0);
+                window->reject();
             });
             modal->findChild<QPushButton*>("VorschauButton")->click();
         });
@@ -88,6 +99,8 @@ private slots:
         QVERIFY(!f.list.isVisible());
         QCOMPARE(f.main.Datentabelle.RecordNumber(), 3);
         QCOMPARE(f.edit("DBEditName")->text(), QStringLiteral("Claasen"));
+        QCOMPARE(f.main.findChild<QLabel*>("StatusLabel")->text(), QStringLiteral("3/3"));
+        QVERIFY2(moves <= 1, qPrintable(QString::number(moves))); // to the last row, once
         f.main.Datentabelle.GoToFirst();
         QCOMPARE(f.main.Datentabelle.fieldText("Ort"), QStringLiteral("Köln"));
     }

@@ -3,6 +3,7 @@
 #include "../find/addresstable.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
+#include "platform/report/output.h"
 #include "platform/settings/profile.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
@@ -21,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPrinterInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -218,9 +220,9 @@ private slots:
         dialog.reject();
     }
 
-    // The one font dialog opens with the font it last returned, not with the
-    // memo's; what it returns goes into the memo of the button pressed and
-    // into the print. Escape cancels the font dialog alone.
+    // The one font dialog opens with the font and colour it last returned,
+    // not with the memo's; what it returns goes into the memo of the button
+    // pressed and into the print. Escape cancels the font dialog alone.
     void fontDialogOpensWithWhatItLastReturned() {
         testsupport::Sandbox sandbox;
         TFormQR layout;
@@ -232,20 +234,36 @@ private slots:
         auto* sender = child<QPlainTextEdit>(&dialog, "AbsenderMemo");
         const QFont senderFont = sender->font();
         int openedWith = 0;
+        QFont first;
+        QString firstColour;
         testsupport::whenModal([&](QWidget* modal) {
             QCOMPARE(modal, static_cast<QWidget*>(dialog.FontDialog));
-            openedWith = dialog.FontDialog->currentFont().pointSize();
+            first = dialog.FontDialog->currentFont();
+            openedWith = first.pointSize();
+            firstColour = dialog.ColourBox->currentText();
             QFont big(QStringLiteral("Liberation Serif"));
             big.setPointSize(20);
             dialog.FontDialog->setCurrentFont(big);
+            dialog.ColourBox->setCurrentIndex(dialog.ColourBox->findText("Rot"));
             dialog.FontDialog->accept();
         });
         QTest::mouseClick(child<QPushButton>(&dialog, "ButtonFontEmpfaenger"), Qt::LeftButton);
+        // The first time: the dialog's sans, 8 pt, regular, in black.
+        QCOMPARE(first.family(), QStringLiteral("Liberation Sans"));
+        QVERIFY(!first.bold() && !first.italic());
+        QCOMPARE(firstColour, QStringLiteral("Schwarz"));
+        QCOMPARE(dialog.ColourBox->count(), 16);
         QCOMPARE(openedWith, 8);
         QCOMPARE(memo->font().pointSize(), 20);
         memo->setPlainText("Zeile");
         dialog.PrepareEnvelope();
         QCOMPARE(layout.QRMemo2->Font.pixelSize(), 27); // 20 pt at 96 dpi
+        QCOMPARE(layout.QRMemo2->Color, QColor(Qt::red));
+        // Disabled by "Keinen Empfänger drucken", the memo looks disabled.
+        QTest::mouseClick(child<QCheckBox>(&dialog, "AdrCheckBox"), Qt::LeftButton);
+        QVERIFY(!memo->isEnabled());
+        QVERIFY(memo->palette().color(QPalette::Disabled, QPalette::Text) != QColor(Qt::red));
+        QTest::mouseClick(child<QCheckBox>(&dialog, "AdrCheckBox"), Qt::LeftButton);
 
         testsupport::whenModal([&](QWidget*) {
             openedWith = dialog.FontDialog->currentFont().pointSize();
@@ -328,6 +346,83 @@ private slots:
                 ++dotted;
             }
         QCOMPARE(dotted, 10);
+    }
+
+    // A printer that cannot print within 5 mm of the paper's edge (the
+    // cups-pdf queue "PDF-Rand" of scripts/print-queue.sh) gets its pages
+    // ended above that: every row of the list lies within the printable area.
+    void listRowsStayInThePrintableArea() {
+        const QPrinterInfo printer = QPrinterInfo::printerInfo("PDF-Rand");
+        if (printer.isNull())
+            QSKIP("No queue PDF-Rand (CUPS not running): scripts/print-queue.sh sets it up");
+        testsupport::Sandbox sandbox;
+        RecordStore store;
+        DataSource source(store);
+        findtest::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(200));
+        TFormQRListe layout(source);
+        const PageGeometry geometry = printerGeometry(printer, QPageSize(QPageSize::A4));
+        const double printable = (297.0 - 5.0) / 25.4 * 96;
+        QVERIFY2(qAbs(geometry.bottom - printable) < 0.5,
+                 qPrintable(QString::number(geometry.bottom)));
+        const Document document = layout.QuickReport.layout(geometry);
+        int rules = 0; // at x = 180: one in each page header, one in each row
+        for (const Page& page : document.pages)
+            for (const LineItem& rule : page.lines)
+                if (rule.line.x1() == 180) {
+                    QVERIFY2(rule.line.y2() <= printable,
+                             qPrintable(QString::number(rule.line.y2())));
+                    ++rules;
+                }
+        QCOMPARE(rules - int(document.pages.size()), 200);
+        QCOMPARE(int(document.pages.size()), 5); // 40 rows on the first page, 42 on the others
+    }
+
+    // vellumo-table prints the list headless with the same words at the same
+    // places as the program's PDF of it, on two pages.
+    void commandLineListEqualsTheProgramsPdf() {
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        testsupport::Sandbox sandbox;
+        RecordStore store;
+        DataSource source(store);
+        findtest::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(60));
+        TFormQRListe layout(source);
+        TFormListe dialog;
+        dialog.setReportLayout(&layout);
+        child<QLineEdit>(&dialog, "UeberschriftEdit")->setText("Kunden 2026");
+        child<QCheckBox>(&dialog, "CheckBoxGitternetz")->setChecked(true);
+        dialog.PrepareList();
+        const QString ours = sandbox.file("programm.pdf");
+        QVERIFY(
+            writePdf(layout.QuickReport, PageGeometry::fullPage(QPageSize(QPageSize::A4)), ours));
+
+        const QString theirs = sandbox.file("werkzeug.pdf");
+        QProcess tool;
+        tool.setProcessEnvironment([] {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("QT_QPA_PLATFORM");
+            env.remove("DISPLAY");
+            return env;
+        }());
+        tool.start(VELLUMO_TABLE_TOOL, {"print", "--list", "--heading", "Kunden 2026", "--lines",
+                                        sandbox.file("Adressen.db"), theirs});
+        QVERIFY(tool.waitForFinished(30000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+
+        auto words = [&](const QString& pdf) {
+            QProcess run;
+            run.start("pdftotext", {"-bbox", pdf, "-"});
+            run.waitForFinished(20000);
+            QStringList lines;
+            for (const QString& line : QString::fromUtf8(run.readAllStandardOutput()).split('\n'))
+                if (line.contains("<word") || line.contains("<page"))
+                    lines << line.trimmed();
+            return lines;
+        };
+        const QStringList expected = words(ours);
+        QCOMPARE(expected.count(QRegularExpression("^<page")), 2);
+        QVERIFY(expected.filter("Kunden").size() == 1 && expected.filter("Person").size() == 60);
+        QCOMPARE(words(theirs), expected);
     }
 
     // The envelope as PDF: pdftotext finds the words at the same millimetres
