@@ -157,6 +157,8 @@ void Print(const TQuickReport& report, QWidget* parent) {
     if (!complete) {
         printer.abort();
         painter.end();
+        showInformation(QStringLiteral("Der Druck wurde abgebrochen; der Drucker erhält nichts."),
+                        parent);
         return;
     }
     if (!painter.end() || printer.printerState() == QPrinter::Error)
@@ -164,10 +166,16 @@ void Print(const TQuickReport& report, QWidget* parent) {
 }
 
 void Preview(const TQuickReport& report, QWidget* parent) {
-    PreviewWindow window(report, printGeometry(report), parent);
-    window.exec();
+    std::unique_ptr<PreviewWindow> window;
+    try {
+        window = std::make_unique<PreviewWindow>(report, printGeometry(report), parent);
+    } catch (const std::exception& error) {
+        throw ReportError(
+            QStringLiteral("Die Vorschau kann nicht beginnen: %1").arg(errorText(error)));
+    }
+    window->exec();
     // The preview stands for the whole run: the source ends on its last row.
-    report.end(window.pagination(), window.pagination().rows - 1);
+    report.end(window->pagination(), window->pagination().rows - 1);
 }
 
 } // namespace vellumo::report

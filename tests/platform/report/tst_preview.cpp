@@ -1,5 +1,6 @@
 // The preview window on a list of a thousand pages: it lays out only the
 // pages it shows and keeps only those.
+#include "platform/report/output.h"
 #include "platform/report/preview.h"
 
 #include <QAction>
@@ -85,6 +86,29 @@ private slots:
             QVERIFY2(!text.contains("Seite einrichten") && !text.contains("format"),
                      qPrintable(text));
         QCOMPARE(rows.ended, -1); // the caller ends the run
+    }
+
+    // A preview whose rows cannot be read does not open on an empty
+    // document: it says why it cannot begin.
+    void previewThatCannotBeginSaysSo() {
+        struct BrokenRows : RowSource {
+            int Count() override {
+                throw ReportError(QStringLiteral("Die Tabelle ist nicht lesbar"));
+            }
+            void Seek(int) override {}
+            QString FieldText(const QString&) const override { return {}; }
+        } rows;
+        TQuickReport report;
+        report.addBand(QStringLiteral("D"), rbDetail, 25);
+        report.DataSource = &rows;
+        QString said;
+        try {
+            Preview(report);
+        } catch (const ReportError& error) {
+            said = error.text();
+        }
+        QCOMPARE(said,
+                 QStringLiteral("Die Vorschau kann nicht beginnen: Die Tabelle ist nicht lesbar"));
     }
 };
 
