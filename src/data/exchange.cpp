@@ -78,10 +78,12 @@ bool Address::isEmpty() const {
     return true;
 }
 
-Address addressAt(const RecordStore& store, int visibleRow) {
+Address addressAt(const RecordStore& store, int visibleRow, bool withPicture) {
     Address address;
     address.origin = visibleRow + 1;
     for (const QString& field : addressFieldNames()) {
+        if (!withPicture && field == u"Grafik")
+            continue;
         const QVariant value = store.valueAt(visibleRow, field);
         if (!value.isNull())
             address.values.insert(field, value);
@@ -112,7 +114,8 @@ int exportRecords(const RecordStore& store, Format format, QIODevice& out,
     for (int row = 0; row < total; ++row) {
         if (progress && row % 64 == 0 && !progress(row, total))
             break;
-        const Address address = addressAt(store, row);
+        // A CSV row has no picture: reading one would cost its megabytes for nothing.
+        const Address address = addressAt(store, row, format == Format::VCard);
         buffer += format == Format::VCard ? toVCard(address) : toCsvRow(address);
         ++written;
         if (buffer.size() > (1 << 20)) {

@@ -50,8 +50,9 @@ struct Address {
     bool isEmpty() const;
 };
 
-// The address of a visible row of an open address table.
-Address addressAt(const RecordStore& store, int visibleRow);
+// The address of a visible row of an open address table; without the picture
+// (not even read) unless withPicture.
+Address addressAt(const RecordStore& store, int visibleRow, bool withPicture = true);
 
 // vCard 3.0 text of one address, lines ending in CRLF.
 QByteArray toVCard(const Address& address);

@@ -44,7 +44,32 @@ void DBImage::onChanges(unsigned changes, const QString& field) {
     follow();
 }
 
+bool DBImage::hasPicture() const {
+    return hasContent() && !picture().isNull();
+}
+
+bool DBImage::hasContent() const {
+    return !key_.isEmpty() || !bytes_.isEmpty();
+}
+
+// The stored bytes are read the first time someone needs them.
+void DBImage::load() const {
+    if (key_.isEmpty() || loaded_)
+        return;
+    loaded_ = true;
+    RecordStore* store = link_.store();
+    if (!store || !link_.hasRecord() || store->isBroken())
+        return;
+    try {
+        bytes_ = store->fieldValue(link_.fieldName()).toByteArray();
+    } catch (const StoreError& e) {
+        // A damaged blob: no picture, and the error is told once.
+        reportReadFailure(*store, e.text(), reportTo_);
+    }
+}
+
 QImage DBImage::picture() const {
+    load();
     if (!decoded_) {
         picture_ = imageFromGraphicField(bytes_);
         decoded_ = true;
@@ -53,7 +78,8 @@ QImage DBImage::picture() const {
 }
 
 // Runs on moves, state changes and changes of the field, never for typing in
-// another field. Only the bytes are fetched; equal bytes cost no decoding.
+// another field. A picture stored apart is known by its key (where it lies):
+// the same key is the same picture, and a new one is read only when asked for.
 void DBImage::follow() {
     if (writing_)
         return;
@@ -61,16 +87,28 @@ void DBImage::follow() {
     const StoreState state = store ? store->state() : StoreState::Closed;
     if (state != StoreState::Editing && state != StoreState::Inserting)
         modified_ = false;
+    QString key;
     QByteArray bytes;
     if (store && link_.hasRecord() && !store->isBroken()) {
         try {
-            bytes = store->fieldValue(link_.fieldName()).toByteArray();
+            key = store->contentKey(link_.fieldName());
+            if (key.isEmpty())
+                bytes = store->fieldValue(link_.fieldName()).toByteArray();
         } catch (const StoreError& e) {
-            // A damaged blob: no picture, and the error is told once.
             reportReadFailure(*store, e.text(), reportTo_);
         }
     }
-    if (bytes.size() == bytes_.size() && bytes == bytes_)
+    if (!key.isEmpty()) {
+        if (key == key_)
+            return;
+        take({}, QImage());
+        key_ = key;
+        loaded_ = false;
+        decoded_ = false;
+        emit pictureChanged();
+        return;
+    }
+    if (key_.isEmpty() && bytes.size() == bytes_.size() && bytes == bytes_)
         return;
     take(bytes, QImage());
     decoded_ = bytes_.isEmpty();
@@ -78,6 +116,7 @@ void DBImage::follow() {
 }
 
 void DBImage::take(const QByteArray& bytes, const QImage& picture) {
+    key_.clear();
     bytes_ = bytes;
     picture_ = picture;
     decoded_ = true;
@@ -104,7 +143,7 @@ bool DBImage::beginEdit() {
 bool DBImage::cutToClipboard() {
     // Bytes that do not decode (damaged, or from a tool that stored something
     // else) are cut all the same, so the user can clear such a field.
-    if (bytes_.isEmpty() || !beginEdit())
+    if (!hasContent() || !beginEdit())
         return false;
     if (const QImage image = picture(); !image.isNull())
         QGuiApplication::clipboard()->setImage(image);

@@ -2,9 +2,10 @@
 // field, and the two ways the program changes it (through the clipboard).
 //
 // It follows the current record for as long as the table is open, shown or
-// not. Moving only fetches the field's bytes; the bitmap is decoded when
-// someone asks for the picture, so browsing records with large pictures stays
-// quick. A change (cut or paste) goes into the record at once, like a typed
+// not. Moving reads nothing of a picture stored apart (the store tells where
+// it lies, and the same place is the same picture); its bytes are read and
+// decoded when someone asks for the picture, so browsing records with large
+// pictures stays quick. A change (cut or paste) goes into the record at once, like a typed
 // field: the next save stores it in "Grafik", a cancelled edit drops it.
 #pragma once
 
@@ -28,7 +29,7 @@ public:
     // Where the refusal of a picture too large for the table is shown.
     void setReportTo(QWidget* widget) { reportTo_ = widget; }
 
-    bool hasPicture() const { return !bytes_.isEmpty() && !picture().isNull(); }
+    bool hasPicture() const;
     // The picture of the current record (or the changed one), null when there is none.
     QImage picture() const;
     // True after a cut or paste, until the record is saved, discarded or left.
@@ -52,11 +53,15 @@ private:
     void onChanges(unsigned changes, const QString& field);
     bool beginEdit();
     void take(const QByteArray& bytes, const QImage& picture);
+    bool hasContent() const;
+    void load() const;
 
     FieldLink link_;
     Subscription changes_;
     QPointer<QWidget> reportTo_;
-    QByteArray bytes_;            // the field value the picture stands for
+    QString key_;                 // where the stored picture lies, empty when not apart
+    mutable bool loaded_ = false; // bytes_ read for key_
+    mutable QByteArray bytes_;    // the field value the picture stands for
     mutable QImage picture_;      // decoded from bytes_ on demand
     mutable bool decoded_ = true; // picture_ belongs to bytes_
     bool modified_ = false;

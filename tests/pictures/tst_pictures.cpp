@@ -4,14 +4,17 @@
 #include "testsupport.h"
 
 #include "data/addresstable.h"
+#include "data/exchange.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
 #include "pictures/previewimage.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
+#include "platform/paradox/io.h"
 #include "platform/pictures/graphicfield.h"
 #include "platform/pictures/limits.h"
 #include "platform/settings/profile.h"
+#include "testutil_counting.h"
 
 #ifdef VELLUMO_HAVE_PXLIB
 extern "C" {
@@ -22,6 +25,7 @@ extern "C" {
 #endif
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -114,7 +118,9 @@ class tst_Pictures : public QObject {
         TFormBildSpeichern chooser{&source, &viewer.DBImage1};
 
         // names: one record each, in key order; pictures: the picture of each (null: none).
-        explicit Fixture(const QStringList& names = {}, const QList<QImage>& pictures = {}) {
+        explicit Fixture(const QStringList& names = {}, const QList<QImage>& pictures = {},
+                         px::FileSystem& fs = px::defaultFileSystem())
+            : store(fs) {
             viewer.setChooser(&chooser);
             store.BindTable(sandbox.file("Adressen"));
             DeclareAddressTable(store, QStringLiteral("Adressen"));
@@ -463,6 +469,49 @@ private slots:
         });
         QVERIFY(f.grafik().isEmpty());
         QCOMPARE(f.store.fieldText("Aenderung"), QStringLiteral("14.03.2026"));
+    }
+
+    // Moves, typing, saves, a CSV export and the grid's text read nothing of the pictures;
+    // a picture stored is not read back; the viewer reads it when it shows it.
+    void picturesAreReadOnlyWhenShown() {
+        testutil::TrafficFileSystem fs(px::defaultFileSystem());
+        std::uint64_t before = 0;
+        auto mbRead = [&] { return qint64(fs.of(".mb").bytesRead - before); };
+        Fixture f({"Anders", "Berger", "Conrad"},
+                  {solid(600, 400, qRgb(200, 0, 0)), solid(600, 400, qRgb(0, 200, 0)), QImage()},
+                  fs);
+        before = fs.of(".mb").bytesRead;
+        f.store.GoToFirst();
+        f.store.StepForward();
+        f.store.StepForward();
+        f.store.GoToFirst();
+        QCOMPARE(f.store.textAt(1, "Grafik"), QString());
+        QBuffer csv;
+        csv.open(QIODevice::WriteOnly);
+        QCOMPARE(exchange::exportRecords(f.store, exchange::Format::Csv, csv, {}), 3);
+        QVERIFY(csv.data().contains("Berger"));
+        f.store.BeginEdit();
+        f.store.SetFieldText("Ort", "Bonn");
+        f.store.SaveRecord();
+        QCOMPARE(mbRead(), 0);
+
+        QApplication::clipboard()->setImage(solid(800, 600, qRgb(0, 0, 200)));
+        QVERIFY(f.viewer.DBImage1.pasteFromClipboard());
+        f.store.SaveRecord();
+        QApplication::clipboard()->clear();
+        QVERIFY2(mbRead() < 64 * 1024, qPrintable(QString::number(mbRead()))); // block headers
+        QCOMPARE(f.store.fieldText("Ort"), QStringLiteral("Bonn"));
+        f.store.StepForward();
+        f.store.GoToFirst();
+        QVERIFY2(mbRead() < 64 * 1024, qPrintable(QString::number(mbRead())));
+
+        f.view([&](TFormBild& v) {
+            QCOMPARE(v.image()->pixmap().toImage().pixel(5, 5), qRgb(0, 0, 200));
+            QTest::keyClick(&v, Qt::Key_Escape);
+        });
+        QVERIFY(mbRead() >= 800 * 600 * 3);
+        f.store.StepForward();
+        QCOMPARE(f.storedPicture().pixel(5, 5), qRgb(0, 200, 0));
     }
 
     void okOnAnEmptyTableStartsARecord() {

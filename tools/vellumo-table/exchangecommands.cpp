@@ -70,7 +70,9 @@ int exportTable(ex::Format format, const QString& tablePath, const QString& outP
     auto steady = table->holdSteady();
     const std::uint32_t count = table->recordCount();
     for (std::uint32_t position = 0; position < count; ++position) {
-        const px::Record record = table->read(position);
+        // CSV has no picture: it is referred to, not read.
+        const px::Record record =
+            table->read(position, format == ex::Format::Csv ? px::Blobs::Refer : px::Blobs::Read);
         ex::Address address;
         address.origin = static_cast<int>(position) + 1;
         for (qsizetype n = 0; n < names.size(); ++n) {

@@ -111,6 +111,11 @@ std::string formatValue(px::FieldType type, const px::Value& value) {
                 return std::string(b.begin(), b.end());
             return std::to_string(b.size());
         }
+        // Its length, as for the bytes themselves (a picture without its 8-byte prefix).
+        std::string operator()(const px::BlobRef& r) const {
+            const std::uint32_t prefix = type == px::FieldType::Graphic && r.length >= 8 ? 8 : 0;
+            return std::to_string(r.length - prefix);
+        }
     };
     return std::visit(Visitor{type}, value);
 }

@@ -70,7 +70,8 @@ int dump(px::Table& table) {
     out(vtable::csvLine(cells));
     const std::uint32_t count = table.recordCount();
     for (std::uint32_t pos = 0; pos < count; ++pos) {
-        const px::Record record = table.read(pos);
+        // A picture shows as its length: no need to read it.
+        const px::Record record = table.read(pos, px::Blobs::Refer);
         cells.clear();
         for (std::size_t n = 0; n < fields.size(); ++n)
             cells.push_back(n < record.size() ? vtable::formatValue(fields[n].type, record[n])

@@ -132,6 +132,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
         return QVariant();
     QVariant value;
     try {
+        // A picture has no text in a cell, so it is not read at all.
+        if (store_->field(field).kind == FieldKind::Graphic)
+            return QVariant();
         value = store_->valueAt(index.row(), field);
     } catch (const StoreError& error) {
         // A record that cannot be read (a damaged block or blob): the cell

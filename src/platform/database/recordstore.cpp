@@ -354,7 +354,9 @@ struct RecordStore::Impl {
 
     const px::Record& storedCurrent() const {
         if (!cached) {
-            cached = engine([&] { return table->read(static_cast<std::uint32_t>(current)); });
+            // Only the record itself: a picture stays in the .mb until asked for.
+            cached = engine(
+                [&] { return table->read(static_cast<std::uint32_t>(current), px::Blobs::Refer); });
         }
         return *cached;
     }
@@ -372,13 +374,26 @@ struct RecordStore::Impl {
             // One damaged memo or picture must not hide the rest of the
             // address: the other fields are read one by one, and only the
             // damaged one raises.
-            single = engine(
-                [&] { return table->readField(static_cast<std::uint32_t>(current), field); });
+            single = engine([&] {
+                return table->readField(static_cast<std::uint32_t>(current), field,
+                                        px::Blobs::Refer);
+            });
             return &*single;
         }
         if (field >= static_cast<int>(record->size()))
             return nullptr;
         return &(*record)[static_cast<std::size_t>(field)];
+    }
+
+    // A value for the program: the bytes of a picture that was only referred
+    // to are read now, from the record at position, and are not kept.
+    QVariant resolved(int field, const px::Value& value, std::int64_t position) const {
+        if (std::holds_alternative<px::BlobRef>(value))
+            return variantOf(kindOf(field), engine([&] {
+                                 return table->readField(static_cast<std::uint32_t>(position),
+                                                         field, px::Blobs::Read);
+                             }));
+        return variantOf(kindOf(field), value);
     }
 
     FieldKind kindOf(int field) const { return fields[static_cast<std::size_t>(field)].kind; }
@@ -1018,7 +1033,18 @@ QVariant RecordStore::fieldValue(const QString& field) const {
     d->requireUsable();
     const int i = d->requireIndex(field);
     const px::Value* value = d->currentValue(i);
-    return value ? variantOf(d->kindOf(i), *value) : QVariant();
+    return value ? d->resolved(i, *value, d->current) : QVariant();
+}
+
+QString RecordStore::contentKey(const QString& field) const {
+    if (!d->isOpen() || d->broken)
+        return QString();
+    const int i = d->requireIndex(field);
+    const px::Value* value = d->currentValue(i);
+    const auto* ref = value ? std::get_if<px::BlobRef>(value) : nullptr;
+    if (!ref)
+        return QString();
+    return QStringLiteral("%1/%2/%3").arg(ref->pointer).arg(ref->length).arg(ref->modification);
 }
 
 int RecordStore::visibleCount() const {
@@ -1043,7 +1069,7 @@ QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
         return QVariant();
     if (position == d->current && d->state != StoreState::Inserting) {
         const px::Value* value = d->currentValue(i);
-        return value ? variantOf(d->kindOf(i), *value) : QVariant();
+        return value ? d->resolved(i, *value, position) : QVariant();
     }
     return variantOf(d->kindOf(i), Impl::engine([&] {
                          return d->table->readField(static_cast<std::uint32_t>(position), i);
@@ -1062,8 +1088,10 @@ QString RecordStore::textAt(int visibleRow, const QString& field) const {
         const px::Value* value = d->currentValue(i);
         return value ? textOf(d->kindOf(i), *value) : QString();
     }
+    // A picture has no text: it is referred to, not read.
     return textOf(d->kindOf(i), Impl::engine([&] {
-                      return d->table->readField(static_cast<std::uint32_t>(position), i);
+                      return d->table->readField(static_cast<std::uint32_t>(position), i,
+                                                 px::Blobs::Refer);
                   }));
 }
 

@@ -142,6 +142,11 @@ public:
     FieldInfo field(const QString& name) const;      // raises "Feld '%s' nicht gefunden"
     QString fieldText(const QString& field) const;   // of the current record (dates dd.MM.yyyy)
     QVariant fieldValue(const QString& field) const; // QString, QDate, QByteArray or null
+    // What identifies the stored contents of a picture field of the current
+    // record without reading them (where they lie, their length and
+    // modification number); empty when the value is not stored apart (none,
+    // small, or changed while editing). Equal keys, equal contents.
+    QString contentKey(const QString& field) const;
     int visibleCount() const; // = CountRecords, but 0 on a broken table instead of raising
     // 0-based among visible records, -1 when none. While inserting: the row
     // at which the new record stands (the rows from there on move down one).

@@ -93,6 +93,8 @@ const char* const kBrokenMessage =
     "neu.";
 
 using Bytes = std::vector<std::uint8_t>;
+// Adjacent dirty pages are written together up to this many bytes.
+constexpr std::size_t kLongestRun = 8u << 20;
 
 std::uint64_t checksum(const std::uint8_t* p, std::size_t n,
                        std::uint64_t h = 14695981039346656037ull) {
@@ -591,14 +593,32 @@ void Core::apply(const std::vector<FileState*>& changed) {
             f->file->truncate(f->lowWater);
             diskSize = f->lowWater;
         }
+        // Dirty pages that follow each other go out in one write: a picture
+        // of many megabytes is a handful of calls, not one per page.
+        Bytes run;
+        std::uint64_t runFrom = 0;
+        auto writeRun = [&] {
+            if (run.empty())
+                return;
+            f->file->write(runFrom, run.data(), run.size());
+            diskSize = std::max(diskSize, runFrom + run.size());
+            run.clear();
+        };
         for (const auto& [number, page] : f->dirty) {
             const std::uint64_t from = number * kPage + page.lo;
             const std::uint64_t to = std::min(number * kPage + page.hi, f->size);
             if (from >= to)
                 continue;
-            f->file->write(from, page.bytes.data() + page.lo, static_cast<std::size_t>(to - from));
-            diskSize = std::max(diskSize, to);
+            if (!run.empty() && runFrom + run.size() != from)
+                writeRun();
+            if (run.empty())
+                runFrom = from;
+            run.insert(run.end(), page.bytes.begin() + static_cast<std::ptrdiff_t>(page.lo),
+                       page.bytes.begin() + static_cast<std::ptrdiff_t>(page.lo + (to - from)));
+            if (run.size() >= kLongestRun)
+                writeRun();
         }
+        writeRun();
         if (diskSize != f->size)
             f->file->truncate(f->size);
     }

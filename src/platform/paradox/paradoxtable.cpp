@@ -589,7 +589,7 @@ std::pair<std::size_t, std::uint32_t> ParadoxTable::findKey(const std::uint8_t* 
     return {lo, static_cast<std::uint32_t>(a)};
 }
 
-Value ParadoxTable::decodeField(const std::uint8_t* rec, int field) {
+Value ParadoxTable::decodeField(const std::uint8_t* rec, int field, Blobs blobs) {
     const FieldDef& f = h_.fields[field];
     const std::uint8_t* p = rec + h_.offsets[field];
     const int n = fieldBytes(f.type, f.size);
@@ -646,6 +646,9 @@ Value ParadoxTable::decodeField(const std::uint8_t* rec, int field) {
         const std::uint32_t length = get32(d + 4);
         if (length == 0)
             return std::monostate{};
+        if (blobs == Blobs::Refer && pointer != 0 &&
+            (f.type == FieldType::Graphic || f.type == FieldType::Blob || f.type == FieldType::OLE))
+            return BlobRef{pointer, length, get16(d + 8)};
         std::string data;
         if (pointer == 0) {
             if (length > static_cast<std::uint32_t>(leader))
@@ -678,7 +681,7 @@ Value ParadoxTable::decodeField(const std::uint8_t* rec, int field) {
     return std::monostate{};
 }
 
-Record ParadoxTable::read(std::uint32_t position) {
+Record ParadoxTable::read(std::uint32_t position, Blobs blobs) {
     const auto hold = holdSteady();
     const std::uint8_t* rec = recordAt(position);
     // Blob reads may reuse the block cache's neighbours: keep a private copy.
@@ -686,17 +689,17 @@ Record ParadoxTable::read(std::uint32_t position) {
     Record r;
     r.reserve(h_.fields.size());
     for (std::size_t f = 0; f < h_.fields.size(); ++f)
-        r.push_back(decodeField(copy.data(), static_cast<int>(f)));
+        r.push_back(decodeField(copy.data(), static_cast<int>(f), blobs));
     return r;
 }
 
-Value ParadoxTable::readField(std::uint32_t position, int field) {
+Value ParadoxTable::readField(std::uint32_t position, int field, Blobs blobs) {
     if (field < 0 || field >= static_cast<int>(h_.fields.size()))
         throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
     const auto hold = holdSteady();
     const std::uint8_t* rec = recordAt(position);
     std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
-    return decodeField(copy.data(), field);
+    return decodeField(copy.data(), field, blobs);
 }
 
 void ParadoxTable::scanField(int field,

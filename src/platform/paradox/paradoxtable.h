@@ -123,8 +123,10 @@ public:
     const TableInfo& info() const override { return info_; }
     std::uint32_t recordCount() const override { return prefix_.empty() ? 0 : prefix_.back(); }
     bool isUsable() const override { return !reloadFailed_; }
-    Record read(std::uint32_t position) override;
-    Value readField(std::uint32_t position, int field) override;
+    using Table::read;
+    Record read(std::uint32_t position, Blobs blobs) override;
+    using Table::readField;
+    Value readField(std::uint32_t position, int field, Blobs blobs) override;
     void scanField(int field,
                    const std::function<bool(std::uint32_t, const Value&)>& visit) override;
     std::uint32_t insert(const Record& record) override;
@@ -141,6 +143,7 @@ private:
     struct Encoded {
         std::string bytes;                             // the record, blob descriptors still empty
         std::vector<std::optional<std::string>> blobs; // per field: data to store (null: NULL)
+        std::vector<std::optional<BlobRef>> kept;      // per field: stored contents to keep
     };
 
     void load();
@@ -170,7 +173,7 @@ private:
     bool blockMatches(std::size_t index, const std::uint8_t* blockData) const;
     void fallBackToChain();
     const std::string& firstKey(std::size_t chainIndex);
-    Value decodeField(const std::uint8_t* rec, int field);
+    Value decodeField(const std::uint8_t* rec, int field, Blobs blobs = Blobs::Read);
     int compareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
     // Lower bound of key among the records: (chain index, index in block).
     std::pair<std::size_t, std::uint32_t> findKey(const std::uint8_t* key);

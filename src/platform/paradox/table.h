@@ -72,11 +72,27 @@ struct Decimal {
 };
 using Bytes = std::vector<std::uint8_t>;
 
+// The contents of a binary, OLE or graphic field left where they are in the
+// .mb: the block pointer, the length and the field's modification number, as
+// the record's descriptor holds them. readField reads the bytes; handed back
+// unchanged to update(), it keeps the stored contents without reading them.
+struct BlobRef {
+    std::uint32_t pointer = 0;
+    std::uint32_t length = 0;
+    std::uint16_t modification = 0;
+    friend bool operator==(const BlobRef&, const BlobRef&) = default;
+};
+
 // One field value. monostate is NULL (for alpha fields: the empty text).
 // Alpha and memo values are UTF-8 text; formatted memo, binary, OLE, graphic
-// and bytes fields are Bytes (graphic: the image without the 8-byte prefix).
+// and bytes fields are Bytes (graphic: the image without the 8-byte prefix),
+// or a BlobRef where the record was read with Blobs::Refer.
 using Value = std::variant<std::monostate, std::string, std::int64_t, double, bool, Date, TimeOfDay,
-                           Timestamp, Decimal, Bytes>;
+                           Timestamp, Decimal, Bytes, BlobRef>;
+
+// How read() gives binary, OLE and graphic fields kept in the .mb: their
+// bytes, or a BlobRef without reading the .mb at all (memos are always read).
+enum class Blobs { Read, Refer };
 using Record = std::vector<Value>;
 
 struct TableInfo {
@@ -128,9 +144,14 @@ public:
     virtual std::uint32_t recordCount() const = 0;
     int fieldIndex(const std::string& name) const; // -1 when missing (case ignored)
 
-    // Reads records and fields by position; blobs are read from the .mb.
-    virtual Record read(std::uint32_t position) = 0;
-    virtual Value readField(std::uint32_t position, int field) = 0;
+    // Reads records and fields by position; blobs are read from the .mb, or
+    // for Blobs::Refer only referred to (see BlobRef).
+    virtual Record read(std::uint32_t position, Blobs blobs) = 0;
+    Record read(std::uint32_t position) { return read(position, Blobs::Read); }
+    virtual Value readField(std::uint32_t position, int field, Blobs blobs) = 0;
+    Value readField(std::uint32_t position, int field) {
+        return readField(position, field, Blobs::Read);
+    }
     // Calls visit for every record in key order with one field's value, reading
     // nothing else; stops early when visit returns false.
     virtual void scanField(int field,
@@ -147,7 +168,9 @@ public:
 
     // Changes. Each returns the position the record has afterwards and is
     // atomic: on an error nothing has changed. KeyViolation when another
-    // record has the same key fields (exact text).
+    // record has the same key fields (exact text). A BlobRef in update() that
+    // is the record's own keeps its contents unread; any other BlobRef is
+    // copied from where it points.
     virtual std::uint32_t insert(const Record& record) = 0;
     virtual std::uint32_t update(std::uint32_t position, const Record& record) = 0;
     virtual void remove(std::uint32_t position) = 0;

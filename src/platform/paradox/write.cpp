@@ -93,6 +93,7 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
     Encoded e;
     e.bytes.assign(h_.recordSize, '\0');
     e.blobs.resize(h_.fields.size());
+    e.kept.resize(h_.fields.size());
     const std::size_t count =
         forKeyOnly ? std::min<std::size_t>(h_.keyFields, record.size()) : h_.fields.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -217,6 +218,10 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
         case FieldType::FmtMemo:
         case FieldType::OLE:
         case FieldType::Graphic: {
+            if (const auto* ref = std::get_if<BlobRef>(&v)) {
+                e.kept[i] = *ref;
+                break;
+            }
             const auto* b = std::get_if<Bytes>(&v);
             if (!b)
                 wrongKind(f);
@@ -238,25 +243,6 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
     return e;
 }
 
-namespace {
-
-// The stored bytes of a blob field exactly as they are on disk.
-std::string rawBlob(const std::uint8_t* field, int bytes, BlobFile* mb) {
-    const int leader = bytes - 10;
-    const std::uint32_t pointer = get32(field + leader);
-    const std::uint32_t length = get32(field + leader + 4);
-    if (length == 0)
-        return {};
-    if (pointer == 0)
-        return std::string(reinterpret_cast<const char*>(field),
-                           std::min<std::uint32_t>(length, leader));
-    if (!mb)
-        throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
-    return mb->read(pointer, length);
-}
-
-} // namespace
-
 void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
     for (std::size_t i = 0; i < h_.fields.size(); ++i) {
         const FieldDef& f = h_.fields[i];
@@ -266,23 +252,23 @@ void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
         const int leader = n - 10;
         auto* p = reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i];
         std::fill(p, p + n, 0);
+        // Whether the contents changed is told by the reference alone: the
+        // record's own reference keeps them without reading a byte, new bytes
+        // are stored anew. A reference into another record is a copy.
+        if (const auto& ref = e.kept[i]) {
+            const std::uint8_t* old = oldRecord ? oldRecord + h_.offsets[i] + leader : nullptr;
+            if (old && get32(old) == ref->pointer && get32(old + 4) == ref->length &&
+                get16(old + 8) == ref->modification) {
+                std::memcpy(p, oldRecord + h_.offsets[i], n);
+                continue;
+            }
+            if (!mb_)
+                throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
+            e.blobs[i] = mb_->read(ref->pointer, ref->length);
+        }
         const auto& data = e.blobs[i];
         if (!data)
             continue;
-        if (oldRecord) {
-            const std::uint8_t* old = oldRecord + h_.offsets[i];
-            if (get32(old + leader + 4) == data->size()) {
-                bool same = false;
-                try {
-                    same = rawBlob(old, n, mb_.get()) == *data;
-                } catch (const Error&) {
-                }
-                if (same) {
-                    std::memcpy(p, old, n);
-                    continue;
-                }
-            }
-        }
         const bool inLeader = data->size() <= static_cast<std::size_t>(leader) &&
                               f.type != FieldType::Graphic && f.type != FieldType::OLE;
         if (inLeader) {

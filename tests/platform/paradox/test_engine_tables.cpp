@@ -153,6 +153,39 @@ TEST(EngineTables, ReplacingAndDeletingBlobsKeepsTheOthers) {
     EXPECT_LE(std::filesystem::file_size(dir.file("b.mb")), grown + 16 * 4096);
 }
 
+// A record read with its pictures referred to keeps them through an update
+// without a byte of them being read or written; a reference into another
+// record is a copy that outlives the original.
+TEST(EngineTables, PicturesReferredToAreKeptUnreadAndCopiedWhereNeeded) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("r.db");
+    Table::create(path, addressFields(), 1);
+    auto t = Table::open(path, Access::Write);
+    t->insert({text("A"), {}, {}, {}, memoText(100), picture(300'000, 7)});
+    const Record referred = t->read(0, px::Blobs::Refer);
+    const auto* ref = std::get_if<px::BlobRef>(&referred[5]);
+    ASSERT_TRUE(ref);
+    EXPECT_EQ(ref->length, 300'000u + 8);
+    EXPECT_EQ(std::get<std::string>(referred[4]), memoText(100)); // memos are read
+    EXPECT_EQ(std::get<Bytes>(t->readField(0, 5)), picture(300'000, 7));
+
+    const auto mbSize = std::filesystem::file_size(dir.file("r.mb"));
+    Record changed = referred;
+    changed[2] = text("53111");
+    t->update(0, changed);
+    EXPECT_EQ(std::get<px::BlobRef>(t->read(0, px::Blobs::Refer)[5]), *ref);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("r.mb")), mbSize);
+
+    Record copy = changed;
+    copy[0] = text("B");
+    t->insert(copy);
+    t->remove(0);
+    const Record kept = t->read(0);
+    EXPECT_EQ(name(kept), "B");
+    EXPECT_EQ(std::get<Bytes>(kept[5]), picture(300'000, 7));
+    expectSound(*t);
+}
+
 TEST(EngineTables, GermanDictionaryOrderWithExactKeys) {
     testutil::TempDir dir;
     const std::string path = dir.file("o.db");
