@@ -103,15 +103,17 @@ PreviewWindow::PreviewWindow(const TQuickReport& report, const PageGeometry& geo
            themed("zoom-fit-best", look, QStyle::SP_TitleBarNormalButton), QKeySequence(),
            [this] { fitPage(); });
     bar->addSeparator();
-    action("Drucken", QStringLiteral("Drucken"),
-           themed("document-print", look, QStyle::SP_DialogSaveButton),
-           QKeySequence(QKeySequence::Print), [this] { Print(report_, this); });
+    QAction* print = action("Drucken", QStringLiteral("Drucken"),
+                            themed("document-print", look, QStyle::SP_DialogSaveButton),
+                            QKeySequence(QKeySequence::Print), [this] { Print(report_, this); });
     QAction* pdf =
         action("AlsPdfSpeichern", QStringLiteral("Als PDF speichern …"),
                themed("document-save-as", look, QStyle::SP_DialogSaveButton), QKeySequence(),
                [this] { savePdfAs(report_, pagination_.geometry, this); });
-    bar->widgetForAction(pdf)->setProperty("toolButtonStyle",
-                                           QVariant::fromValue(Qt::ToolButtonTextBesideIcon));
+    // Printing and saving are what the window is for: named, not just pictured.
+    for (QAction* named : {print, pdf})
+        bar->widgetForAction(named)->setProperty("toolButtonStyle",
+                                                 QVariant::fromValue(Qt::ToolButtonTextBesideIcon));
     bar->addSeparator();
     action("Schliessen", QStringLiteral("Schließen"),
            themed("window-close", look, QStyle::SP_DialogCloseButton), QKeySequence(),
@@ -176,7 +178,8 @@ void PreviewWindow::setZoom(double zoom) {
 }
 
 void PreviewWindow::fitWidth() {
-    setZoom((view_->viewport()->width() - 2.0 * Margin) / pagination_.geometry.width());
+    // One pixel to spare: a rounded-up page width must not call for a scroll bar.
+    setZoom((view_->viewport()->width() - 2.0 * Margin - 1) / pagination_.geometry.width());
     fitWidth_ = true;
 }
 
