@@ -12,6 +12,7 @@
 #include "benchutil.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPdfWriter>
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     const char* labels[6] = {"Name", "Vorname", "Strasse", "PLZ", "Ort", "Telefon"};
     const QFont body = font(11);
     const QFont heading = font(16, true, true);
+    const QFontMetricsF metrics(body);
 
     const auto start = bench::Clock::now();
     int pages = 0;
@@ -96,10 +98,15 @@ int main(int argc, char** argv) {
             const std::size_t fit = pages == 0 ? 41 : 43;
             for (std::size_t i = 0; i < fit && next < rows.size(); ++i, ++next, y += 25) {
                 for (int c = 0; c < 6; ++c) {
-                    painter.setClipRect(QRectF(lefts[c], y + 3, widths[c], 17));
-                    painter.drawText(QPointF(lefts[c], y + 3 + 10), rows[next].cells[c]);
+                    // Cut at the box only where the text is wider, as the list does.
+                    const QString& cell = rows[next].cells[c];
+                    const bool clip = metrics.horizontalAdvance(cell) > widths[c];
+                    if (clip)
+                        painter.setClipRect(QRectF(lefts[c], y + 3, widths[c], 17));
+                    painter.drawText(QPointF(lefts[c], y + 3 + 10), cell);
+                    if (clip)
+                        painter.setClipping(false);
                 }
-                painter.setClipping(false);
                 for (int x : rules)
                     painter.drawLine(QLineF(x, y, x, y + 25));
                 painter.setPen(dotted);
