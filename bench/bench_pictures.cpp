@@ -52,8 +52,9 @@ QImage photograph(int width, int height) {
     return image;
 }
 
-void addRecords(vellumo::RecordStore& store, int count, const QByteArray& picture) {
-    for (int i = 0; i < count; ++i) {
+// count records named from first on, each holding picture.
+void addRecords(vellumo::RecordStore& store, int first, int count, const QByteArray& picture) {
+    for (int i = first; i < first + count; ++i) {
         store.InsertBlankRecord();
         store.SetFieldText(QStringLiteral("Name"),
                            QStringLiteral("Person %1").arg(i, 3, 10, QChar('0')));
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
     // Records as an older table may hold them: 12-megapixel bitmaps of 36 MB.
     const QByteArray big =
         vellumo::pictures::graphicFieldFromImage(photograph(4000, 3000), nullptr);
-    addRecords(store, 6, big);
+    addRecords(store, 0, 6, big);
     store.GoToFirst();
     std::vector<double> moves;
     double cpuTotal = 0;
@@ -145,9 +146,10 @@ int main(int argc, char** argv) {
     createAddressTable(counted, dir.filePath("Gezaehlt"));
     const QImage stored = photograph(1024, 768);
     const QByteArray small = vellumo::pictures::graphicFieldFromImage(stored, nullptr);
+    int named = 0;
     for (const QByteArray* picture : {&small, &big}) {
         const auto before = fs.traffic;
-        addRecords(counted, 1, *picture);
+        addRecords(counted, named++, 1, *picture);
         std::uint64_t calls = 0;
         for (const auto& [path, t] : fs.traffic)
             calls += t.writeCalls - (before.count(path) ? before.at(path).writeCalls : 0);
@@ -157,7 +159,7 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(calls));
     }
 
-    addRecords(counted, 98, small);
+    addRecords(counted, named, 98, small);
     for (const auto format : {vellumo::exchange::Format::Csv, vellumo::exchange::Format::VCard}) {
         const std::uint64_t before = fs.of(".mb").bytesRead;
         QBuffer out;
