@@ -28,7 +28,7 @@ packages=(
     # transliteration of names the table's code page cannot hold
     libicu-dev
     # independent readers of what we write: vCards (khard), calendars
-    khard python3-icalendar
+    khard python3-icalendar python3-dateutil
     # the screen reader's view of the program: the accessibility bus and its
     # Python client, a session bus under Xvfb
     at-spi2-core python3-pyatspi dbus-x11

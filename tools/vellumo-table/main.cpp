@@ -6,11 +6,13 @@
 //   vellumo-table export --vcard|--csv TABLE [FILE]   addresses out (stdout without FILE)
 //   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were refused
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
+//   vellumo-table birthdays [--days N] [--ics] TABLE [FILE]   coming birthdays, or a calendar
 //
 // Only import changes a table; the other commands open it for reading. Errors
 // go to standard error with exit code 2.
 #include "format.h"
 #ifdef VELLUMO_TABLE_EXCHANGE
+#include "birthdaycommand.h"
 #include "exchangecommands.h"
 #include "printcommand.h"
 #endif
@@ -114,7 +116,8 @@ int usage() {
     std::fprintf(stderr, "        vellumo-table export --vcard|--csv TABELLE [DATEI]\n"
                          "        vellumo-table import TABELLE DATEI\n"
                          "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
-                         "DATEI.pdf\n");
+                         "DATEI.pdf\n"
+                         "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n");
 #endif
     return 2;
 }
@@ -125,6 +128,8 @@ int main(int argc, char** argv) {
 #ifdef VELLUMO_TABLE_EXCHANGE
     if (argc >= 2 && vtable::isExchangeCommand(argv[1]))
         return vtable::exchangeCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "birthdays")
+        return vtable::birthdayCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "print")
         return vtable::printCommand(argc, argv);
 #endif

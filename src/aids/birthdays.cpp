@@ -1,0 +1,99 @@
+#include "aids/birthdays.h"
+
+#include "platform/settings/profile.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace vellumo::aids {
+
+namespace {
+
+const QString kSection = QStringLiteral("Geburtstage");
+
+} // namespace
+
+QDate birthdayIn(const QDate& born, int year, LeapDayRule rule) {
+    if (born.month() == 2 && born.day() == 29 && !QDate::isLeapYear(year))
+        return rule == LeapDayRule::March1 ? QDate(year, 3, 1) : QDate(year, 2, 28);
+    return QDate(year, born.month(), born.day());
+}
+
+DueCollector::DueCollector(const QDate& today, int days, LeapDayRule rule)
+    : today_(today), last_(today.addDays(std::max(days, 0))), rule_(rule) {}
+
+bool DueCollector::add(int position, const QDate& born) {
+    if (!born.isValid())
+        return false;
+    QDate date = birthdayIn(born, today_.year(), rule_);
+    if (date < today_)
+        date = birthdayIn(born, today_.year() + 1, rule_);
+    if (!date.isValid() || date > last_)
+        return false;
+    const bool known = hasKnownYear(born);
+    // A date of birth still to come is no birthday yet.
+    if (known && date <= born)
+        return false;
+    DueBirthday due;
+    due.position = position;
+    due.born = born;
+    due.date = date;
+    due.age = known ? date.year() - born.year() : -1;
+    due_.push_back(std::move(due));
+    return true;
+}
+
+std::vector<DueBirthday> DueCollector::take() {
+    std::stable_sort(due_.begin(), due_.end(),
+                     [](const DueBirthday& a, const DueBirthday& b) { return a.date < b.date; });
+    return std::move(due_);
+}
+
+QString dayText(const QDate& date, const QDate& today) {
+    const qint64 ahead = today.daysTo(date);
+    if (ahead == 0)
+        return QStringLiteral("heute");
+    if (ahead == 1)
+        return QStringLiteral("morgen");
+    return QLocale(QLocale::German, QLocale::Germany).dayName(date.dayOfWeek());
+}
+
+QString ageText(int age) {
+    return age < 0 ? QString() : QStringLiteral("wird %1").arg(age);
+}
+
+BirthdaySettings readBirthdaySettings(const QString& iniPath) {
+    BirthdaySettings settings;
+    const int days = ReadSettingNumber(iniPath, kSection, QStringLiteral("Tage"), settings.days);
+    // A value edited by hand beyond the range falls back rather than failing.
+    if (days >= 0 && days <= kMaxListDays)
+        settings.days = days;
+    settings.atStart = ReadSettingNumber(iniPath, kSection, QStringLiteral("BeimStart"), 0) != 0;
+    settings.leapDay = ReadSettingNumber(iniPath, kSection, QStringLiteral("Schalttag"), 0) == 1
+                           ? LeapDayRule::March1
+                           : LeapDayRule::February28;
+    const int reminder = ReadSettingNumber(iniPath, kSection, QStringLiteral("Erinnerung"), -1);
+    if (reminder >= -1 && reminder <= kMaxReminderDays)
+        settings.reminderDays = reminder;
+    return settings;
+}
+
+bool writeBirthdayDays(const QString& iniPath, int days) {
+    return WriteSettingNumber(iniPath, kSection, QStringLiteral("Tage"), days);
+}
+
+bool writeBirthdaysAtStart(const QString& iniPath, bool atStart) {
+    return WriteSettingNumber(iniPath, kSection, QStringLiteral("BeimStart"), atStart ? 1 : 0);
+}
+
+bool writeLeapDayRule(const QString& iniPath, LeapDayRule rule) {
+    return WriteSettingNumber(iniPath, kSection, QStringLiteral("Schalttag"),
+                              static_cast<int>(rule));
+}
+
+bool writeReminderDays(const QString& iniPath, int days) {
+    return WriteSettingNumber(iniPath, kSection, QStringLiteral("Erinnerung"), days);
+}
+
+} // namespace vellumo::aids
