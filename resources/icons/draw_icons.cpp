@@ -28,16 +28,27 @@ const QColor green(0x2E, 0x8B, 0x3A);
 const QColor red(0xC0, 0x28, 0x28);
 const QColor grey(0x80, 0x80, 0x80);
 
-void save(const char* name, int w, int h, const std::function<void(QPainter&)>& draw) {
-    QImage image(w, h, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    draw(p);
-    p.end();
-    const QString path = outDir + QLatin1Char('/') + QString::fromLatin1(name) + ".png";
-    if (!image.save(path))
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+// Each picture is drawn twice: at its size, and at twice its size for screens
+// scaled beyond 100 % (Qt takes "name@2x.png" beside "name.png" there), so
+// that no scaled screen shows a blown-up, blurred copy.
+// A picture shown larger than drawn (the envelope dialog's 32-pixel print
+// button) is drawn at that size with zoom.
+void save(const char* name, int w, int h, const std::function<void(QPainter&)>& draw,
+          double zoom = 1.0) {
+    for (const int scale : {1, 2}) {
+        const double factor = zoom * scale;
+        QImage image(int(w * factor), int(h * factor), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing, zoom != 1.0);
+        p.scale(factor, factor);
+        draw(p);
+        p.end();
+        const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@2x.png");
+        const QString path = outDir + QLatin1Char('/') + QString::fromLatin1(name) + suffix;
+        if (!image.save(path))
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    }
 }
 
 // A sheet of paper with a folded corner.
@@ -106,7 +117,7 @@ int main(int argc, char** argv) {
         p.drawPolygon(QPolygon() << QPoint(1, 17) << QPoint(5, 9) << QPoint(19, 9)
                                  << QPoint(16, 17));
     });
-    save("umschlag", 20, 20, [](QPainter& p) {
+    const auto envelope = [](QPainter& p) {
         p.setPen(ink);
         p.setBrush(paper);
         p.drawRect(1, 4, 18, 12);
@@ -114,7 +125,9 @@ int main(int argc, char** argv) {
         p.drawLine(19, 4, 10, 11);
         p.fillRect(15, 6, 3, 3, red);
         lines(p, 4, 13, 6, 1);
-    });
+    };
+    save("umschlag", 20, 20, envelope);
+    save("umschlag_gross", 20, 20, envelope, 1.6);
     save("liste", 20, 20, [](QPainter& p) {
         // A printer with a list coming out of it.
         sheet(p, 5, 1, 10, 9);

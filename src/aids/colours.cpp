@@ -5,6 +5,8 @@
 
 #include <QColorDialog>
 #include <QDialog>
+#include <QLineEdit>
+#include <QSpinBox>
 
 #include <utility>
 
@@ -89,8 +91,31 @@ QColorDialog& ColourSettings::dialog() {
         dialog_->setObjectName(QStringLiteral("ColorDialog"));
         // Qt's own dialog: it speaks German with the program's translation.
         dialog_->setOption(QColorDialog::DontUseNativeDialog);
+        tabByColumns(*dialog_);
     }
     return *dialog_;
+}
+
+// Qt's dialog puts its HTML field, which stands below the left column of
+// numbers, after the right column. Tab goes down the left column, the HTML
+// field included, and then down the right one, as the eye does.
+void ColourSettings::tabByColumns(QColorDialog& dialog) {
+    // Qt makes the numbers column by column (hue, saturation, value, then
+    // red, green, blue), then the HTML field.
+    QList<QWidget*> numbers;
+    for (QSpinBox* spin : dialog.findChildren<QSpinBox*>())
+        if (!spin->isHidden())
+            numbers << spin;
+    QLineEdit* html = nullptr;
+    for (QLineEdit* edit : dialog.findChildren<QLineEdit*>())
+        if (!qobject_cast<QAbstractSpinBox*>(edit->parentWidget()))
+            html = edit;
+    if (numbers.size() != 6 || !html)
+        return; // another Qt's dialog: left as it is
+    const QList<QWidget*> order{numbers[0], numbers[1], numbers[2], html,
+                                numbers[3], numbers[4], numbers[5]};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 } // namespace vellumo::aids

@@ -56,6 +56,8 @@ signals:
     void entryTextSet(const QColor& colour);
 
 private:
+    static void tabByColumns(QColorDialog& dialog);
+
     QWidget* owner_;
     Apply apply_;
     QColorDialog* dialog_ = nullptr;

@@ -195,8 +195,10 @@ THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
 
     auto* splitter = new QSplitter(this);
     tabs_ = new QTabWidget(splitter);
+    tabs_->setAccessibleName(QStringLiteral("Hilfethemen"));
     browser_ = new HelpBrowser(*engine_, splitter);
     browser_->setObjectName(QStringLiteral("HelpBrowser"));
+    browser_->setAccessibleName(QStringLiteral("Hilfeseite"));
     splitter->addWidget(tabs_);
     splitter->addWidget(browser_);
     splitter->setStretchFactor(1, 1);
@@ -204,6 +206,7 @@ THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
     setCentralWidget(splitter);
 
     QHelpContentWidget* contents = engine_->contentWidget();
+    contents->setAccessibleName(QStringLiteral("Inhalt"));
     tabs_->addTab(contents, QStringLiteral("Inhalt"));
     connect(contents, &QHelpContentWidget::linkActivated, this, &THelpWindow::showPage);
     // The handbook is small: all its chapters in view at once.
@@ -218,6 +221,7 @@ THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
     lookFor->setObjectName(QStringLiteral("IndexFilter"));
     lookFor->setPlaceholderText(QStringLiteral("Stichwort eingeben"));
     QHelpIndexWidget* index = engine_->indexWidget();
+    index->setAccessibleName(QStringLiteral("Stichwörter"));
     indexLayout->addWidget(new QLabel(QStringLiteral("&Stichwort:"), indexPage));
     static_cast<QLabel*>(indexLayout->itemAt(0)->widget())->setBuddy(lookFor);
     indexLayout->addWidget(lookFor);

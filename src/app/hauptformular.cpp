@@ -329,8 +329,8 @@ void THauptformular::ButtonFirstClick(QObject* sender) {
 }
 
 // ---- Clipboard -------------------------------------------------------------------
-// Menu items and tool buttons never take the focus: the focus widget is the
-// field the user was typing in.
+// A click on a menu item or a tool button never takes the focus (the buttons
+// take it from Tab only): the focus widget is the field the user was typing in.
 
 void THauptformular::AusschneidenClick() {
     vellumo::aids::cutSelection(focusWidget());

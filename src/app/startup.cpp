@@ -15,6 +15,7 @@
 #include "platform/pictures/limits.h"
 #include "platform/settings/profile.h"
 #include "platform/system/system.h"
+#include "platform/ui/accessibility.h"
 #include "platform/ui/messages.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
@@ -136,6 +137,7 @@ void initialiseApplication(QApplication& app) {
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(translator);
 
+    nameButtonsAndSharpenPictures(app);
     decideSettingsLocation();
     // One picture limit for the whole program: what the chooser takes, the viewer shows.
     pictures::applyDecoderLimit();

@@ -20,7 +20,7 @@ TFormStandardtabelle::TFormStandardtabelle(QFileDialog& openDialog, QWidget* par
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ui(new Ui::TFormStandardtabelle), openDialog_(openDialog) {
     ui->setupUi(this);
-    ui->SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->SpeedButton1->setIcon(QIcon(QStringLiteral(":/icons/oeffnen.png")));
     ui->AbbruchButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     ui->LoeschenButton->setIcon(style()->standardIcon(QStyle::SP_DialogNoButton));
     ui->OkButton->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));

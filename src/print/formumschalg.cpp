@@ -26,8 +26,8 @@ TFormUmschalg::TFormUmschalg(QWidget* parent) : QDialog(parent), ui(new Ui::TFor
     setObjectName(QStringLiteral("FormUmschalg"));
     setFixedSize(426, 337);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    ui->DruckenButton->setIcon(QIcon::fromTheme(QStringLiteral("document-print"),
-                                                QIcon(QStringLiteral(":/icons/umschlag.png"))));
+    ui->DruckenButton->setIcon(QIcon::fromTheme(
+        QStringLiteral("document-print"), QIcon(QStringLiteral(":/icons/umschlag_gross.png"))));
     if (ui->DruckenButton->icon().isNull())
         ui->DruckenButton->setText(QStringLiteral("&Drucken"));
     ui->AbbruchButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
