@@ -544,6 +544,67 @@ private slots:
                  QStringList{"Meier|Anna|Köln|02.01.2020|17.05.2024"});
     }
 
+    // A person without a mouse: open a table, go to the third record, change
+    // "Ort" and save, with nothing but keys, each going where the keyboard's
+    // key would go (an open list of completions first, else the focus).
+    void keyboardOnlyEditsTheThirdRecord() {
+        makeTable(sandbox->file("Kunden.db"), {{"Albers", "Anna", "Bonn"},
+                                               {"Berger", "Bernd", "Celle"},
+                                               {"Conrad", "Clara", "Dresden"},
+                                               {"Dietz", "Doris", "Essen"}});
+        showWindow();
+        auto press = [](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QWidget* target = QApplication::activePopupWidget();
+            if (!target)
+                target = QApplication::focusWidget();
+            QVERIFY(target);
+            QTest::keyClick(target, Qt::Key(key), modifiers);
+        };
+        // Tabs (Shift+Tab backwards) until the focus is on target; a control
+        // the keyboard cannot reach fails here.
+        auto tabTo = [&](QWidget* target, Qt::KeyboardModifiers modifiers) {
+            for (int step = 0; step < 40 && QApplication::focusWidget() != target; ++step)
+                press(Qt::Key_Tab, modifiers);
+            QCOMPARE(QApplication::focusWidget(), target);
+        };
+
+        // "&Öffnen" by its shortcut; the dialog's name field has the focus.
+        bool typed = false;
+        auto watch = whenModal([&](QWidget*) {
+            typeText(QApplication::focusWidget(), sandbox->file("Kunden.db"));
+            press(Qt::Key_Return);
+            if (QApplication::activeModalWidget()) // the completions took the first
+                press(Qt::Key_Return);
+            typed = true;
+        });
+        press(Qt::Key_O, Qt::ControlModifier);
+        watch.cancel();
+        QVERIFY(typed);
+        reactivate();
+        QTRY_COMPARE(label("StatusLabel")->text(), QStringLiteral("1/4"));
+        QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditName"));
+
+        // The record buttons come after the groups and the tool bar, so back
+        // from the first field: "Datensatz löschen", "… hinzufügen", "zum
+        // Ende …", then "einen Datensatz weiter".
+        tabTo(widget("ButtonNext"), Qt::ShiftModifier);
+        press(Qt::Key_Space);
+        press(Qt::Key_Space);
+        QTRY_COMPARE(label("StatusLabel")->text(), QStringLiteral("3/4"));
+
+        tabTo(edit("DBEditOrt"), Qt::NoModifier);
+        press(Qt::Key_A, Qt::ControlModifier);
+        typeText(edit("DBEditOrt"), QStringLiteral("Görlitz"));
+        press(Qt::Key_Tab); // leaving the field saves
+        QTRY_COMPARE(window->Datentabelle.state(), vellumo::StoreState::Browsing);
+
+        window->Datentabelle.CloseTableAtShutdown();
+        QCOMPARE(readTable(sandbox->file("Kunden.db")),
+                 (QStringList{"Albers|Anna|Bonn|02.01.2020|", "Berger|Bernd|Celle|02.01.2020|",
+                              "Conrad|Clara|Görlitz|02.01.2020|17.05.2024",
+                              "Dietz|Doris|Essen|02.01.2020|"}));
+    }
+
     void editingRules() {
         makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
         showWindow();
