@@ -121,6 +121,7 @@ bool inputQuery(const QString& title, const QString& prompt, QString& value, QWi
     edit->setMaxLength(255);
     edit->setText(value.left(255));
     edit->selectAll();
+    label->setBuddy(edit); // a screen reader names the field by the prompt
     const int editTop = label->geometry().bottom() + 6;
     edit->setGeometry(10, editTop, width - 20, 21);
 

@@ -62,6 +62,7 @@ WINDOWS = [
     ("trigger", "Hilfethemen1", "Hilfe"),
     ("trigger", "Info1", "Info"),
     ("trigger", "Standardtabelle", "Standardtabelle"),
+    ("trigger", "Bildgroesse", "Bildgröße"),
     ("trigger", "Exportieren", "Exportieren"),
     ("trigger", "Importieren", "Importieren"),
 ]
