@@ -1,6 +1,7 @@
 #include "print/printstyle.h"
 
 #include "print/envelopestyle.h"
+#include "print/labelstyle.h"
 #include "print/liststyle.h"
 
 namespace vellumo::print {
@@ -14,6 +15,10 @@ const std::vector<PrintStyleEntry>& printStyles() {
         {"liste",
          [](report::RowSource* rows) -> std::unique_ptr<PrintStyle> {
              return std::make_unique<ListStyle>(rows);
+         }},
+        {"etiketten",
+         [](report::RowSource* rows) -> std::unique_ptr<PrintStyle> {
+             return std::make_unique<LabelStyle>(rows);
          }},
     };
     return styles;

@@ -2,12 +2,14 @@
 // style as in the program, headless (Qt Gui on the offscreen platform).
 //
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf
+//   vellumo-table print --labels PART [--start N] [--household] TABLE FILE.pdf
 #include "printcommand.h"
 
 #include "format.h"
 
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
+#include "print/labelstyle.h"
 #include "print/printstyle.h"
 
 #include <QFile>
@@ -29,7 +31,8 @@ void err(const QString& text) {
 int usage() {
     std::fprintf(
         stderr,
-        "Aufruf: vellumo-table print --list [--heading TEXT] [--lines] TABELLE DATEI.pdf\n");
+        "Aufruf: vellumo-table print --list [--heading TEXT] [--lines] TABELLE DATEI.pdf\n"
+        "        vellumo-table print --labels BOGEN [--start N] [--household] TABELLE DATEI.pdf\n");
     return 2;
 }
 
@@ -69,6 +72,9 @@ private:
 int printCommand(int argc, char** argv) {
     bool list = false;
     bool lines = false;
+    QString labels; // the sheet, "3474" or "Zweckform 3474"
+    int start = 1;
+    bool household = false;
     QString heading = QStringLiteral("Überschrift");
     QStringList files;
     for (int i = 2; i < argc; ++i) {
@@ -79,12 +85,18 @@ int printCommand(int argc, char** argv) {
             lines = true;
         else if (arg == u"--heading" && i + 1 < argc)
             heading = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == u"--labels" && i + 1 < argc)
+            labels = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == u"--start" && i + 1 < argc)
+            start = QString::fromLocal8Bit(argv[++i]).toInt();
+        else if (arg == u"--household")
+            household = true;
         else if (arg.startsWith(u"--"))
             return usage();
         else
             files << arg;
     }
-    if (!list || files.size() != 2)
+    if (list == !labels.isEmpty() || files.size() != 2 || start < 1)
         return usage();
 
     // No display needed: the offscreen platform has the fonts and the PDF writer.
@@ -98,6 +110,14 @@ int printCommand(int argc, char** argv) {
     try {
         auto table = px::Table::open(QFile::encodeName(files[0]).toStdString(), px::Access::Read);
         TableRows rows(*table);
+        if (!labels.isEmpty()) {
+            vellumo::print::LabelStyle style(&rows);
+            style.setOption(QStringLiteral("Format"), labels);
+            style.setOption(QStringLiteral("Start"), start);
+            style.setOption(QStringLiteral("Haushalt"), household);
+            vellumo::report::writePdf(style.report(), style.geometry(), files[1]);
+            return 0;
+        }
         auto style = vellumo::print::createPrintStyle(QStringLiteral("liste"), &rows);
         style->setOption(QStringLiteral("Ueberschrift"), heading);
         style->setOption(QStringLiteral("Gitternetzlinien"), lines);

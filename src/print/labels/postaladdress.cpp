@@ -62,7 +62,7 @@ QStringList postalLines(const PostalAddress& address) {
     return lines;
 }
 
-QList<QStringList> householdLabels(const QList<PostalAddress>& addresses) {
+QList<Household> householdLabels(const QList<PostalAddress>& addresses) {
     QList<QList<int>> households;
     QHash<QString, qsizetype> byPlace;
     for (int i = 0; i < addresses.size(); ++i) {
@@ -80,7 +80,7 @@ QList<QStringList> householdLabels(const QList<PostalAddress>& addresses) {
             households.append(QList<int>{i});
         }
     }
-    QList<QStringList> labels;
+    QList<Household> labels;
     for (const QList<int>& members : households) {
         PostalAddress first = addresses[members.first()];
         QStringList lines = postalLines(first);
@@ -103,7 +103,7 @@ QList<QStringList> householdLabels(const QList<PostalAddress>& addresses) {
             else if (!nameLine.isEmpty())
                 lines.prepend(nameLine);
         }
-        labels.append(lines);
+        labels.append({lines, members});
     }
     return labels;
 }

@@ -29,7 +29,11 @@ QStringList postalLines(const PostalAddress& address);
 // (compared without case and extra blanks; an address without any of the
 // three is always its own) give one label at the place of the first, named
 // "Familie <Name>" when all names agree, else with the full names joined
-// ("Anna Schmidt und Bernd Meier"). Returns the line blocks in order.
-QList<QStringList> householdLabels(const QList<PostalAddress>& addresses);
+// ("Anna Schmidt und Bernd Meier"), in the order of their first members.
+struct Household {
+    QStringList lines;
+    QList<int> members; // indices into addresses, ascending
+};
+QList<Household> householdLabels(const QList<PostalAddress>& addresses);
 
 } // namespace vellumo::labels

@@ -138,13 +138,14 @@ void TestLabelFormats::households() {
         {"Dora", "Lind", "", "", "Dorf", ""},
         {"Emil", "Lind", "", "", "Dorf", ""},
     };
-    const QList<QStringList> labels = householdLabels(people);
+    const QList<Household> labels = householdLabels(people);
     QCOMPARE(labels.size(), 4);
-    QCOMPARE(labels[0], QStringList({"Familie Schmidt", "Hauptstr. 1", "12345 Dorf"}));
-    QCOMPARE(labels[1], QStringList({"Otto Meier und Clara Berg", "Weg 2", "12345 Dorf"}));
+    QCOMPARE(labels[0].lines, QStringList({"Familie Schmidt", "Hauptstr. 1", "12345 Dorf"}));
+    QCOMPARE(labels[1].lines, QStringList({"Otto Meier und Clara Berg", "Weg 2", "12345 Dorf"}));
+    QCOMPARE(labels[1].members, QList<int>({1, 3}));
     // Without a street nobody is taken for one household.
-    QCOMPARE(labels[2][0], QStringLiteral("Dora Lind"));
-    QCOMPARE(labels[3][0], QStringLiteral("Emil Lind"));
+    QCOMPARE(labels[2].lines[0], QStringLiteral("Dora Lind"));
+    QCOMPARE(labels[3].lines[0], QStringLiteral("Emil Lind"));
 }
 
 QTEST_GUILESS_MAIN(TestLabelFormats)
