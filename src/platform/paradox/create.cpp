@@ -14,9 +14,6 @@ constexpr int kDefaultMemoBytes = 10 + 40;
 constexpr int kDefaultGraphicBytes = 10 + 0;
 
 constexpr int kNewVersion = 9; // level 4
-constexpr int kNewCodePage = 1252;
-constexpr int kNewSortOrder = 0x62;
-const char* const kNewSortName = "ANSIINTL";
 constexpr int kNewBlockSize = 4096;
 
 std::string baseOf(const std::string& path) {
@@ -30,7 +27,8 @@ std::string baseOf(const std::string& path) {
 } // namespace
 
 void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
-                               const std::vector<FieldDef>& declared, int keyFields) {
+                               const std::vector<FieldDef>& declared, int keyFields,
+                               const NewTableLayout& layout) {
     if (declared.empty())
         throw Error("Die Tabelle braucht mindestens ein Feld.");
     if (declared.size() > 255)
@@ -38,10 +36,11 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     if (keyFields < 0 || keyFields > static_cast<int>(declared.size()) || keyFields > 16)
         throw Error("Der Primärschlüssel kann höchstens 16 Felder umfassen.");
 
-    Codec codec(kNewCodePage);
+    Codec codec(layout.codePage);
     std::vector<FieldDef> fields = declared;
     std::vector<std::string> names;
-    int version = kNewVersion;
+    // Level 3 tables have no place for a code page: a copy becomes level 4.
+    int version = std::max(layout.fileVersion, kNewVersion);
     int recordSize = 0;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         FieldDef& f = fields[i];
@@ -88,23 +87,27 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
             throw Error("Das Feld \"" + f.name + "\" kann nicht zum Schlüssel gehören.");
         recordSize += fieldBytes(f.type, f.size);
     }
-    if (recordSize > kNewBlockSize - 6)
+    int blockSize = layout.blockSize;
+    if (recordSize > blockSize - 6)
+        blockSize = std::max(blockSize, kNewBlockSize);
+    if (recordSize > blockSize - 6)
         throw Error("Die Datensätze der Tabelle wären zu lang.");
     const bool hasBlobs = std::any_of(fields.begin(), fields.end(),
                                       [](const FieldDef& f) { return isBlobType(f.type); });
 
     // The header.
     const int n = static_cast<int>(fields.size());
-    std::vector<std::uint8_t> h(0x78 + 2 * n + 4 + 4 * n + 79, 0);
+    const std::size_t nameBytes = version >= 12 ? 261 : 79;
+    std::vector<std::uint8_t> h(0x78 + 2 * n + 4 + 4 * n + nameBytes, 0);
     std::uint8_t* p = h.data();
     put16(p, static_cast<std::uint32_t>(recordSize));
     p[4] = keyFields > 0 ? 0 : 2;
-    p[5] = kNewBlockSize / 1024;
+    p[5] = static_cast<std::uint8_t>(blockSize / 1024);
     put16(p + 0x12, 12);
     put16(p + 0x21, static_cast<std::uint32_t>(n));
     put16(p + 0x23, static_cast<std::uint32_t>(keyFields));
     put32(p + 0x25, 0xFF00FF00);
-    p[0x29] = kNewSortOrder;
+    p[0x29] = static_cast<std::uint8_t>(layout.sortOrderId);
     p[0x2D] = 2;
     p[0x2E] = 2;
     p[0x39] = static_cast<std::uint8_t>(version);
@@ -116,7 +119,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     put16(p + 0x5A, versionWord);
     put32(p + 0x60, static_cast<std::uint32_t>(std::time(nullptr)));
     put16(p + 0x64, static_cast<std::uint32_t>(n + 1));
-    put16(p + 0x6A, kNewCodePage);
+    put16(p + 0x6A, static_cast<std::uint32_t>(layout.codePage));
     p[0x6C] = 1;
     p[0x6D] = 1;
     for (int i = 0; i < n; ++i) {
@@ -124,11 +127,11 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
         p[0x78 + 2 * i + 1] = static_cast<std::uint8_t>(fields[i].size);
     }
     const std::size_t tableName = 0x78 + 2 * n + 4 + 4 * n;
-    const std::string name = fileNameOf(path).substr(0, 78); // as Paradox writes it
+    const std::string name = fileNameOf(path).substr(0, nameBytes - 1); // as Paradox writes it
     std::string encodedName, bad;
     if (codec.encode(name, encodedName, bad))
         std::memcpy(&h[tableName], encodedName.data(),
-                    std::min<std::size_t>(encodedName.size(), 78));
+                    std::min<std::size_t>(encodedName.size(), nameBytes - 1));
     for (const auto& fieldName : names) {
         h.insert(h.end(), fieldName.begin(), fieldName.end());
         h.push_back(0);
@@ -139,8 +142,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
         h.push_back(0);
     }
     const std::size_t sortName = h.size();
-    for (const char* c = kNewSortName; *c; ++c)
-        h.push_back(static_cast<std::uint8_t>(*c));
+    h.insert(h.end(), layout.sortOrderName.begin(), layout.sortOrderName.end());
     h.push_back(0);
     const std::size_t used = h.size();
     const std::size_t headerSize = (used + 0x7FF) / 0x800 * 0x800;

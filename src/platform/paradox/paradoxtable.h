@@ -106,6 +106,16 @@ struct ChainEntry {
     std::string firstKey; // raw key bytes of the block's first record
 };
 
+// What a new table's header takes from elsewhere than its fields: the defaults
+// for a new table, or those of a table it is made to replace.
+struct NewTableLayout {
+    int fileVersion = 9; // level 4
+    int codePage = 1252;
+    int sortOrderId = 0x62;
+    std::string sortOrderName = "ANSIINTL";
+    int blockSize = 4096;
+};
+
 struct PxNode {
     std::uint16_t block = 0;
     std::uint32_t n = 0; // entries: chain blocks (level 0) or nodes of the level below
@@ -137,7 +147,8 @@ public:
     std::unique_ptr<Lock> holdSteady() override;
 
     static void createTable(FileSystem& fs, const std::string& path,
-                            const std::vector<FieldDef>& fields, int keyFields);
+                            const std::vector<FieldDef>& fields, int keyFields,
+                            const NewTableLayout& layout = {});
 
 private:
     struct Encoded {

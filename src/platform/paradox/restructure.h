@@ -1,0 +1,30 @@
+// Changing what a table is, rather than what it holds: a copy of the whole
+// table beside it, and new fields at the end of its schema.
+#pragma once
+
+#include "platform/paradox/io.h"
+#include "platform/paradox/table.h"
+
+#include <string>
+#include <vector>
+
+namespace px {
+
+// Copies the table's files (the .db and its companions, not the journal) as
+// they stand between two commits to copyPath (a .db path; the companions get
+// its base name), each synced. The copy's .db is written last, so a copy
+// interrupted on the way is never a table. Refuses to overwrite a file.
+void copyTable(const std::string& path, const std::string& copyPath,
+               FileSystem& fs = defaultFileSystem());
+
+// Appends fields to the end of a table's schema, every record kept with the
+// new fields empty, under the table's write lock (px::TableInUse when another
+// program writes it). The new table is built in memory and replaces the files
+// in one journal transaction: a crash at any moment leaves the old table or
+// the new one, whole, and the next open puts the old one back if the change
+// had not been committed. Level, code page, sort order and block size stay
+// (a level 3 table becomes level 4). Raises px::Error when a name is taken.
+void appendFields(const std::string& path, const std::vector<FieldDef>& fields,
+                  FileSystem& fs = defaultFileSystem());
+
+} // namespace px

@@ -1,0 +1,195 @@
+// New fields at the end of a table's schema: every record, memo and picture
+// survives, and a program killed at any step of the change leaves a table
+// that opens whole, old or new.
+#include "testutil_tempdir.h"
+#include "testutil_tool.h"
+
+#include "platform/paradox/restructure.h"
+#include "platform/paradox/table.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using px::Access;
+using px::FieldType;
+using px::Table;
+
+namespace {
+
+const px::FieldDef kUid{"UID", FieldType::Alpha, 36};
+
+std::vector<px::FieldDef> fields() {
+    return {{"Name", FieldType::Alpha, 30},
+            {"Vorname", FieldType::Alpha, 30},
+            {"Bemerkung", FieldType::Memo, 50},
+            {"Grafik", FieldType::Graphic, 10},
+            {"Geburtstag", FieldType::Date, 4}};
+}
+
+px::Record recordFor(int i) {
+    px::Record r(5);
+    r[0] = "Müller " + std::to_string(1000 + i); // key order is creation order
+    r[1] = std::string("Jürgen");
+    r[2] = std::string(60 + i, 'x') + " Straße";
+    r[4] = px::Date{730000 + i};
+    if (i % 3)
+        r[3] = px::Bytes(static_cast<std::size_t>(100 + 97 * i), static_cast<std::uint8_t>(i));
+    return r;
+}
+
+void makeTable(const std::string& path, int records) {
+    Table::create(path, fields(), 2);
+    auto t = Table::open(path, Access::Write);
+    for (int i = 0; i < records; ++i)
+        t->insert(recordFor(i));
+}
+
+// The table is the old one or the new one, with every record whole.
+void expectWhole(const std::string& path, int records, bool* gotNew = nullptr) {
+    auto t = Table::open(path, Access::Read);
+    const bool isNew = t->info().fields.size() == fields().size() + 1;
+    if (gotNew)
+        *gotNew = isNew;
+    ASSERT_EQ(t->recordCount(), static_cast<std::uint32_t>(records));
+    for (int i = 0; i < records; ++i) {
+        px::Record expected = recordFor(i);
+        if (isNew)
+            expected.resize(expected.size() + 1);
+        ASSERT_EQ(t->read(static_cast<std::uint32_t>(i)), expected) << "record " << i;
+    }
+    EXPECT_TRUE(t->check().problems.empty());
+}
+
+// The real file system, but the process is killed at the n-th write, sync,
+// truncation, creation, removal or rename (counted from 1).
+class KillingFileSystem final : public px::FileSystem {
+public:
+    explicit KillingFileSystem(int killAt) : killAt_(killAt) {}
+    int operations() const { return count_; }
+
+    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
+        if (mode == px::OpenMode::Create)
+            step();
+        return std::make_unique<KillingFile>(*this, real().open(path, mode));
+    }
+    bool exists(const std::string& path) override { return real().exists(path); }
+    void rename(const std::string& from, const std::string& to) override {
+        step();
+        real().rename(from, to);
+    }
+    void remove(const std::string& path) override {
+        step();
+        real().remove(path);
+    }
+    void syncDirectory(const std::string& directory) override {
+        step();
+        real().syncDirectory(directory);
+    }
+    std::vector<std::string> list(const std::string& directory) override {
+        return real().list(directory);
+    }
+    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
+                                      px::LockKind kind) override {
+        return real().tryLock(path, range, kind);
+    }
+    bool isDirectoryWritable(const std::string& directory) override {
+        return real().isDirectoryWritable(directory);
+    }
+
+private:
+    static px::FileSystem& real() { return px::defaultFileSystem(); }
+    void step() {
+        if (++count_ == killAt_)
+            ::raise(SIGKILL);
+    }
+    class KillingFile final : public px::File {
+    public:
+        KillingFile(KillingFileSystem& fs, std::unique_ptr<px::File> file)
+            : fs_(fs), file_(std::move(file)) {}
+        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
+            return file_->read(offset, buffer, n);
+        }
+        void write(std::uint64_t offset, const void* data, std::size_t n) override {
+            fs_.step();
+            file_->write(offset, data, n);
+        }
+        std::uint64_t size() override { return file_->size(); }
+        void truncate(std::uint64_t size) override {
+            fs_.step();
+            file_->truncate(size);
+        }
+        void sync() override {
+            fs_.step();
+            file_->sync();
+        }
+
+    private:
+        KillingFileSystem& fs_;
+        std::unique_ptr<px::File> file_;
+    };
+    int killAt_;
+    int count_ = 0;
+};
+
+} // namespace
+
+TEST(Restructure, AppendedFieldKeepsRecordsAndTakesValues) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("ADRESSEN.DB");
+    makeTable(path, 40);
+    px::copyTable(path, dir.file("ADRESSEN-Sicherung.db"));
+    px::appendFields(path, {kUid});
+    bool isNew = false;
+    expectWhole(path, 40, &isNew);
+    EXPECT_TRUE(isNew);
+    expectWhole(dir.file("ADRESSEN-Sicherung.db"), 40, &isNew);
+    EXPECT_FALSE(isNew);
+
+    auto t = Table::open(path, Access::Write);
+    EXPECT_EQ(t->info().fields.back().name, "UID");
+    px::Record r = t->read(3);
+    r.back() = std::string("0f8fad5b-d9cb-469f-a165-70867728950e");
+    t->update(3, r);
+    EXPECT_EQ(t->read(3), r);
+    // Twice is refused, and so is a change while another program writes.
+    EXPECT_THROW(px::appendFields(dir.file("ADRESSEN.DB"), {kUid}), px::TableInUse);
+    t.reset();
+    EXPECT_THROW(px::appendFields(path, {kUid}), px::Error);
+    EXPECT_THROW(px::copyTable(path, dir.file("ADRESSEN-Sicherung.db")), px::Error);
+}
+
+TEST(Restructure, KilledAnywhereLeavesOldOrNewTable) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("ADRESSEN.DB");
+    makeTable(path, 60);
+    const auto original = testutil::readFiles(dir.path());
+    {
+        KillingFileSystem counting(0);
+        px::appendFields(path, {kUid}, counting);
+        ASSERT_GT(counting.operations(), 3);
+        testutil::writeFiles(dir.path(), original);
+        bool sawOld = false, sawNew = false;
+        for (int killAt = 1; killAt <= counting.operations(); ++killAt) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                KillingFileSystem killing(killAt);
+                px::appendFields(path, {kUid}, killing);
+                ::_exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFSIGNALED(status)) << "killed at " << killAt;
+            bool isNew = false;
+            expectWhole(path, 60, &isNew);
+            (isNew ? sawNew : sawOld) = true;
+            const auto check = testutil::runTool(VELLUMO_TABLE_TOOL, "check", path, true);
+            EXPECT_EQ(check.status, 0) << "killed at " << killAt << ": " << check.out;
+            testutil::writeFiles(dir.path(), original);
+        }
+        EXPECT_TRUE(sawOld);
+        EXPECT_TRUE(sawNew);
+    }
+}
