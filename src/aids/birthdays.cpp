@@ -1,5 +1,6 @@
 #include "aids/birthdays.h"
 
+#include "platform/database/recordstore.h"
 #include "platform/settings/profile.h"
 
 #include <QLocale>
@@ -11,6 +12,9 @@ namespace vellumo::aids {
 namespace {
 
 const QString kSection = QStringLiteral("Geburtstage");
+const QString kBirthdayField = QStringLiteral("Geburtstag");
+const QString kNameField = QStringLiteral("Name");
+const QString kFirstNameField = QStringLiteral("Vorname");
 
 } // namespace
 
@@ -61,6 +65,36 @@ QString dayText(const QDate& date, const QDate& today) {
 
 QString ageText(int age) {
     return age < 0 ? QString() : QStringLiteral("wird %1").arg(age);
+}
+
+std::vector<DueBirthday> dueBirthdays(const RecordStore& store, const QDate& today, int days,
+                                      LeapDayRule rule) {
+    DueCollector collector(today, days, rule);
+    store.scanStored(kBirthdayField, [&](int position, const QVariant& value) {
+        collector.add(position, value.toDate());
+        return true;
+    });
+    std::vector<DueBirthday> due = collector.take();
+    for (DueBirthday& one : due) {
+        one.name = store.storedValue(one.position, kNameField).toString();
+        one.firstName = store.storedValue(one.position, kFirstNameField).toString();
+    }
+    return due;
+}
+
+std::vector<BirthdayPerson> everyBirthday(const RecordStore& store) {
+    std::vector<std::pair<int, QDate>> born;
+    store.scanStored(kBirthdayField, [&](int position, const QVariant& value) {
+        if (value.toDate().isValid())
+            born.emplace_back(position, value.toDate());
+        return true;
+    });
+    std::vector<BirthdayPerson> people;
+    people.reserve(born.size());
+    for (const auto& [position, date] : born)
+        people.push_back({store.storedValue(position, kNameField).toString(),
+                          store.storedValue(position, kFirstNameField).toString(), date});
+    return people;
 }
 
 BirthdaySettings readBirthdaySettings(const QString& iniPath) {

@@ -8,6 +8,10 @@
 
 #include <vector>
 
+namespace vellumo {
+class RecordStore;
+}
+
 namespace vellumo::aids {
 
 // Where a birthday on 29 February falls in a year without that day.
@@ -55,12 +59,18 @@ QString dayText(const QDate& date, const QDate& today);
 // "wird 65"; empty for an unknown age.
 QString ageText(int age);
 
-// A person with a birthday, as the calendar file takes it.
+// The birthdays of every record of the store's table (the filter does not
+// hide any) from today to today + days, with names; the cursor stays.
+std::vector<DueBirthday> dueBirthdays(const RecordStore& store, const QDate& today, int days,
+                                      LeapDayRule rule);
+
+// Every record with a birthday, in key order (for the calendar export).
 struct BirthdayPerson {
     QString name;
     QString firstName;
     QDate born;
 };
+std::vector<BirthdayPerson> everyBirthday(const RecordStore& store);
 
 // The settings of the birthday list in Setup.ini, section "Geburtstage".
 struct BirthdaySettings {

@@ -4,6 +4,7 @@
 #include "aids/clipboard.h"
 #include "aids/colours.h"
 #include "aids/fieldtips.h"
+#include "aids/formgeburtstage.h"
 #include "aids/formkalender.h"
 #include "aids/helpwindow.h"
 #include "app/tableactions.h"
@@ -250,6 +251,11 @@ void THauptformular::connectHandlers() {
         vellumo::data::ImportierenClick(Datentabelle, this);
         ShowRecordPosition();
     });
+    addTableAction(ui->Geburtstage,
+                   [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });
+    vellumo::aids::initBirthdaysAtStart(ui->GeburtstageBeimStart);
+    onAction(ui->GeburtstageBeimStart,
+             [this] { vellumo::aids::GeburtstageBeimStartClick(ui->GeburtstageBeimStart, this); });
 
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
                                 ui->ButtonAdd, ui->ButtonDelete})

@@ -2,6 +2,7 @@
 
 #include "aids/aboutbox.h"
 #include "aids/colours.h"
+#include "aids/formgeburtstage.h"
 #include "aids/helpwindow.h"
 #include "app/hauptformular.h"
 #include "app/splashscreen.h"
@@ -26,6 +27,7 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <exception>
@@ -171,6 +173,10 @@ int runVellumo(QApplication& app) {
     splash.reset();
 
     Hauptformular->show();
+    // Once the main window is up: the coming birthdays, when the user asked for them.
+    THauptformular* main = Hauptformular;
+    QTimer::singleShot(0, main,
+                       guarded([main] { aids::showBirthdaysAtStart(main->Datentabelle, main); }));
     const int result = app.exec();
     windows.destroy();
     return result;

@@ -23,6 +23,7 @@ namespace {
 const char* const kClosed = "Operation bei geschlossener Datenmenge nicht ausführbar";
 const char* const kOpen = "Operation bei geöffneter Datenmenge nicht ausführbar";
 const char* const kEmpty = "Operation bei leerer Datenmenge nicht ausführbar";
+const char* const kGone = "Der Datensatz ist nicht mehr vorhanden";
 const char* const kNotEditing = "Datenmenge befindet sich nicht im Editier- oder Einfügemodus";
 const char* const kBroken = "Die Tabelle ist nach einem Schreibfehler nicht mehr lesbar. Bitte "
                             "schließen Sie die Tabelle und öffnen Sie sie erneut.";
@@ -182,6 +183,7 @@ struct RecordStore::Impl {
     px::Record buffer;                        // while editing or inserting
     bool modified = false;
     bool broken = false;            // see change()
+    std::int64_t lastSaved = -1;    // position of the record the last save wrote
     QSet<QString> reportedFailures; // claimFailureReport, while this table is open
 
     QString filterText;
@@ -500,6 +502,7 @@ struct RecordStore::Impl {
         if (inserting)
             mark(CurrentChange);
         rebuildPassing();
+        lastSaved = position;
         placeAt(position);
     }
 
@@ -871,6 +874,75 @@ void RecordStore::moveToVisible(int visibleRow) {
     if (n == 0)
         return;
     d->setCurrent(d->positionOf(std::clamp<std::int64_t>(visibleRow, 0, n - 1)));
+}
+
+int RecordStore::storedCount() const {
+    return d->isOpen() && !d->broken ? static_cast<int>(d->tableCount()) : 0;
+}
+
+void RecordStore::scanStored(
+    const QString& field,
+    const std::function<bool(int position, const QVariant& value)>& visit) const {
+    if (!d->isOpen())
+        return;
+    d->requireUsable();
+    const int i = d->requireIndex(field);
+    const FieldKind kind = d->kindOf(i);
+    Impl::engine([&] {
+        d->table->scanField(i, [&](std::uint32_t position, const px::Value& value) {
+            return visit(static_cast<int>(position), variantOf(kind, value));
+        });
+    });
+}
+
+QVariant RecordStore::storedValue(int position, const QString& field) const {
+    if (!d->isOpen())
+        return QVariant();
+    d->requireUsable();
+    const int i = d->requireIndex(field);
+    if (position < 0 || position >= static_cast<std::int64_t>(d->tableCount()))
+        return QVariant();
+    return variantOf(d->kindOf(i), Impl::engine([&] {
+                         return d->table->readField(static_cast<std::uint32_t>(position), i);
+                     }));
+}
+
+void RecordStore::moveToStored(int position) {
+    Impl::Op op(*d);
+    d->requireOpen();
+    if (position < 0 || position >= static_cast<std::int64_t>(d->tableCount()))
+        throw StoreError(tr(kGone));
+    // The key names the record across a save that shifts positions.
+    const auto keyFields = static_cast<std::size_t>(d->table->info().keyFieldCount);
+    px::Record key;
+    if (keyFields > 0) {
+        key = Impl::engine([&] { return d->table->read(static_cast<std::uint32_t>(position)); });
+        key.resize(keyFields);
+    }
+    const bool chosenIsEdited = d->state == StoreState::Editing && d->current == position;
+    d->lastSaved = -1;
+    d->settle();
+    std::int64_t target = position;
+    if (chosenIsEdited && d->lastSaved >= 0) {
+        // Its key may just have changed with the save.
+        target = d->lastSaved;
+    } else if (keyFields > 0) {
+        target = Impl::engine([&] { return d->table->lowerBound(key); });
+        if (target >= static_cast<std::int64_t>(d->tableCount()))
+            throw StoreError(tr(kGone));
+        px::Record found =
+            Impl::engine([&] { return d->table->read(static_cast<std::uint32_t>(target)); });
+        found.resize(keyFields);
+        if (found != key)
+            throw StoreError(tr(kGone));
+    }
+    if (d->filterActive && !std::binary_search(d->passing.begin(), d->passing.end(),
+                                               static_cast<std::uint32_t>(target))) {
+        d->filterActive = false;
+        d->rebuildPassing();
+        d->mark(RecordsChange);
+    }
+    d->setCurrent(target);
 }
 
 // --- editing ---------------------------------------------------------------------

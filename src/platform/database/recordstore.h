@@ -156,6 +156,18 @@ public:
     QVariant valueAt(int visibleRow, const QString& field) const;
     QString textAt(int visibleRow, const QString& field) const;
     void moveToVisible(int visibleRow); // settles first, like every move
+    // The whole table as stored, also the records the filter hides, read
+    // without moving the cursor (a record being edited is read as stored).
+    // Positions are 0-based in key order within the whole table; scanStored
+    // stops early when visit returns false.
+    int storedCount() const; // 0 when closed or broken
+    void scanStored(const QString& field,
+                    const std::function<bool(int position, const QVariant& value)>& visit) const;
+    QVariant storedValue(int position, const QString& field) const;
+    // Makes the stored record at position current. Settles first, like every
+    // move; when that save shifts the positions, the record is found again by
+    // its key. A filter that hides the record is switched off.
+    void moveToStored(int position);
     // Values that cannot be read (a damaged block or blob of the table) raise
     // StoreError like every other failure; grids and controls show that the
     // value cannot be read and report the error once: claimFailureReport is
