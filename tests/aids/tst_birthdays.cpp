@@ -9,6 +9,7 @@
 #include "aids/formgeburtstage.h"
 #include "app/hauptformular.h"
 #include "platform/settings/profile.h"
+#include "platform/system/system.h"
 
 #include <QAction>
 #include <QFile>
@@ -123,6 +124,8 @@ private slots:
             count = modal->findChild<QLabel*>("LabelAnzahl")->text();
             auto* list = modal->findChild<QTreeWidget*>("ListeGeburtstage");
             const QRect cell = list->visualItemRect(list->topLevelItem(1));
+            // A double-click needs the press of a first click on the same row.
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
         });
         action(&main, "Geburtstage")->trigger();
