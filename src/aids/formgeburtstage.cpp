@@ -41,6 +41,10 @@ QString reminderText(int days) {
     return days == 1 ? QStringLiteral("1 Tag vorher") : QStringLiteral("%1 Tage vorher").arg(days);
 }
 
+QString daysSuffix(int days) {
+    return days == 1 ? QStringLiteral(" Tag") : QStringLiteral(" Tage");
+}
+
 QString countText(int count, int days) {
     const QString range = days == 0   ? QStringLiteral("heute")
                           : days == 1 ? QStringLiteral("bis morgen")
@@ -68,8 +72,8 @@ TFormGeburtstage::TFormGeburtstage(RecordStore& store, QWidget* parent)
     tage_ = new QSpinBox(this);
     tage_->setObjectName(QStringLiteral("SpinTage"));
     tage_->setRange(0, kMaxListDays);
-    tage_->setSuffix(QStringLiteral(" Tage"));
     tage_->setValue(settings.days);
+    tage_->setSuffix(daysSuffix(settings.days));
     auto* tageLabel = new QLabel(QStringLiteral("&Zeitraum:"), this);
     tageLabel->setBuddy(tage_);
 
@@ -194,6 +198,7 @@ void TFormGeburtstage::ListeDblClick() {
 }
 
 void TFormGeburtstage::TageChange(int days) {
+    tage_->setSuffix(daysSuffix(days));
     settingStored(writeBirthdayDays(setupIniPath(), days));
     refresh();
 }

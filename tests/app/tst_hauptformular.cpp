@@ -235,7 +235,8 @@ private slots:
         int runs = 0;
         window->addTableAction(extra, [&runs] { ++runs; });
         QCOMPARE(window->extraTableActions(),
-                 (QList<QAction*>{action("Exportieren"), action("Importieren"), extra}));
+                 (QList<QAction*>{action("Exportieren"), action("Importieren"),
+                                  action("Geburtstage"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();

@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include "aids/colours.h"
+#include "aids/formgeburtstage.h"
 #include "aids/formkalender.h"
 #include "app/hauptformular.h"
 #include "app/startup.h"
@@ -125,6 +126,8 @@ private slots:
         std::vector<QWidget*> windows = program.windows();
         TFormKalender calendar(Hauptformular);
         windows.push_back(&calendar);
+        TFormGeburtstage birthdays(Hauptformular->Datentabelle, Hauptformular);
+        windows.push_back(&birthdays);
         windows.push_back(&Hauptformular->colours().dialog());
 
         QStringList problems;

@@ -65,6 +65,7 @@ WINDOWS = [
     ("trigger", "Bildgroesse", "Bildgröße"),
     ("trigger", "Exportieren", "Exportieren"),
     ("trigger", "Importieren", "Importieren"),
+    ("trigger", "Geburtstage", "Geburtstage"),
 ]
 
 
