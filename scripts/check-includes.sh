@@ -24,20 +24,20 @@ while IFS= read -r -d '' file; do
         target=${BASH_REMATCH[1]}
         where="$file:$lineno"
         case $folder in
-        data | find | print | pictures | aids)
+        data | find | print | pictures | aids | sync)
             if [[ $target == app/* ]] || [[ $target == ui_hauptformular.h ]]; then
                 offend "$where" "a subsystem includes app/ ($target)"
             fi
             ;;
         platform)
             top=${target%%/*}
-            if [[ $top =~ ^(app|data|find|print|pictures|aids)$ ]]; then
+            if [[ $top =~ ^(app|data|find|print|pictures|aids|sync)$ ]]; then
                 offend "$where" "platform/ includes a subsystem ($target)"
             fi
             ;;
         esac
     done <"$file"
-done < <(find data find print pictures aids platform -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null)
+done < <(find data find print pictures aids sync platform -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null)
 
 if grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]Q' \
     platform/paradox; then

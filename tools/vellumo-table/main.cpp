@@ -7,14 +7,16 @@
 //   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were refused
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
 //   vellumo-table birthdays [--days N] [--ics] TABLE [FILE]   coming birthdays, or a calendar
+//   vellumo-table sync [--link URL --user NAME] TABLE   both ways with a CardDAV address book
 //
-// Only import changes a table; the other commands open it for reading. Errors
+// Only import and sync change a table; the other commands open it for reading. Errors
 // go to standard error with exit code 2.
 #include "format.h"
 #ifdef VELLUMO_TABLE_EXCHANGE
 #include "birthdaycommand.h"
 #include "exchangecommands.h"
 #include "printcommand.h"
+#include "synccommand.h"
 #endif
 
 #include "platform/paradox/table.h"
@@ -117,7 +119,8 @@ int usage() {
                          "        vellumo-table import TABELLE DATEI\n"
                          "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
                          "DATEI.pdf\n"
-                         "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n");
+                         "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
+                         "        vellumo-table sync [--link URL --user NAME] TABELLE\n");
 #endif
     return 2;
 }
@@ -132,6 +135,8 @@ int main(int argc, char** argv) {
         return vtable::birthdayCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "print")
         return vtable::printCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "sync")
+        return vtable::syncCommand(argc, argv);
 #endif
     if (argc != 3)
         return usage();

@@ -175,6 +175,21 @@ public:
     virtual std::uint32_t update(std::uint32_t position, const Record& record) = 0;
     virtual void remove(std::uint32_t position) = 0;
 
+    // Batches: the changes between beginBatch() and commitBatch() form one
+    // transaction of the journal, so many records cost one journal write and
+    // one round of syncs instead of one each. A change its own checks refuse
+    // (key, field size, code page) leaves the batch as it was; any other
+    // failure rolls back the whole batch, ends it and raises StorageFailure.
+    // A crash leaves the table as after the last committed batch; a batch
+    // still open when the table is closed is rolled back.
+    virtual void beginBatch() {}
+    virtual void commitBatch() {}
+    virtual void rollbackBatch() {}
+
+    // True when every character of the UTF-8 text has a place in the table's
+    // code page.
+    virtual bool canEncode(const std::string& /*utf8*/) const { return true; }
+
     // Position of the first record whose key is not less than the key fields
     // of record (the lower bound), or recordCount() when there is none.
     virtual std::uint32_t lowerBound(const Record& key) = 0;

@@ -47,6 +47,10 @@ SyncState::SyncState(const QString& path)
                 fail(q.lastError().text());
     }
     q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS conflicts (uid TEXT NOT NULL,"
+                               " field TEXT NOT NULL, local TEXT NOT NULL, server TEXT NOT NULL,"
+                               " cut INTEGER NOT NULL, PRIMARY KEY (uid, field))")))
+        fail(q.lastError().text());
 }
 
 SyncState::~SyncState() {
@@ -106,7 +110,8 @@ std::optional<SyncedCard> SyncState::card(const QString& uid) const {
 }
 
 void SyncState::commit(const QUrl& book, const QList<SyncedCard>& changed,
-                       const QStringList& removedUids, const QString& token) {
+                       const QStringList& removedUids, const QString& token,
+                       const QList<SyncConflict>* conflicts) {
     QSqlDatabase db = QSqlDatabase::database(connection_);
     if (!db.transaction())
         fail(db.lastError().text());
@@ -124,7 +129,8 @@ void SyncState::commit(const QUrl& book, const QList<SyncedCard>& changed,
     const QString setMeta =
         QStringLiteral("INSERT OR REPLACE INTO meta (key, value) VALUES (?, ?)");
     run(setMeta, {QStringLiteral("book"), book.toString()});
-    run(setMeta, {QStringLiteral("token"), token});
+    // No token yet is an empty one, not SQL's NULL.
+    run(setMeta, {QStringLiteral("token"), token.isNull() ? QStringLiteral("") : token});
     for (const QString& uid : removedUids)
         run(QStringLiteral("DELETE FROM cards WHERE uid = ?"), {uid});
     for (const SyncedCard& c : changed) {
@@ -134,8 +140,47 @@ void SyncState::commit(const QUrl& book, const QList<SyncedCard>& changed,
                            " VALUES (?, ?, ?, ?, ?)"),
             {c.uid, c.href, c.etag, c.base, c.fieldsHash});
     }
+    if (conflicts) {
+        run(QStringLiteral("DELETE FROM conflicts"), {});
+        for (const SyncConflict& c : *conflicts)
+            run(QStringLiteral("INSERT OR REPLACE INTO conflicts (uid, field, local, server, cut)"
+                               " VALUES (?, ?, ?, ?, ?)"),
+                {c.uid, c.field, c.local, c.server, c.cut ? 1 : 0});
+    }
     if (!db.commit()) {
         const QString error = db.lastError().text();
+        db.rollback();
+        fail(error);
+    }
+}
+
+QList<SyncConflict> SyncState::conflicts() const {
+    QSqlQuery q(QSqlDatabase::database(connection_));
+    if (!q.exec(QStringLiteral("SELECT uid, field, local, server, cut FROM conflicts"
+                               " ORDER BY uid, field")))
+        fail(q.lastError().text());
+    QList<SyncConflict> list;
+    while (q.next())
+        list.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                     q.value(3).toString(), q.value(4).toInt() != 0});
+    return list;
+}
+
+void SyncState::resolve(const QString& uid, const QString& field) {
+    QSqlDatabase db = QSqlDatabase::database(connection_);
+    QSqlQuery q(db);
+    if (!db.transaction())
+        fail(db.lastError().text());
+    q.prepare(QStringLiteral("DELETE FROM conflicts WHERE uid = ? AND field = ?"));
+    q.addBindValue(uid);
+    q.addBindValue(field);
+    bool ok = q.exec();
+    q.prepare(QStringLiteral("UPDATE cards SET hash = ? WHERE uid = ?"));
+    q.addBindValue(QByteArray(""));
+    q.addBindValue(uid);
+    ok = ok && q.exec();
+    if (!ok || !db.commit()) {
+        const QString error = q.lastError().text();
         db.rollback();
         fail(error);
     }

@@ -27,6 +27,18 @@ struct SyncedCard {
     friend bool operator==(const SyncedCard&, const SyncedCard&) = default;
 };
 
+// A field the user has to decide: changed differently on both sides (the
+// table keeps local, server waits here), or a server value the table cannot
+// hold (cut: the table shows what fits, the server keeps it whole).
+struct SyncConflict {
+    QString uid;
+    QString field;
+    QString local;
+    QString server;
+    bool cut = false;
+    friend bool operator==(const SyncConflict&, const SyncConflict&) = default;
+};
+
 class SyncStateError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -50,8 +62,14 @@ public:
 
     // One run's outcome, all or nothing: the book, cards written or changed,
     // cards gone, and the token to start from next time.
+    // conflicts, when given, replaces the whole list.
     void commit(const QUrl& book, const QList<SyncedCard>& changed, const QStringList& removedUids,
-                const QString& token);
+                const QString& token, const QList<SyncConflict>* conflicts = nullptr);
+
+    QList<SyncConflict> conflicts() const;
+    // The user decided: the entry goes, and the card counts as changed here,
+    // so the next sync writes the record as it now is to the server.
+    void resolve(const QString& uid, const QString& field);
 
 private:
     QString meta(const QString& key) const;

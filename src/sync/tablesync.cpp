@@ -1,0 +1,997 @@
+#include "sync/tablesync.h"
+
+#include "platform/paradox/codec.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/restructure.h"
+#include "platform/paradox/table.h"
+#include "platform/pictures/graphicfield.h"
+#include "platform/sync/syncstate.h"
+#include "sync/cardfields.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QUuid>
+
+namespace vellumo::cardsync {
+
+using sync::CardAction;
+using sync::DavError;
+using sync::SyncConflict;
+using sync::SyncedCard;
+using sync::SyncState;
+
+namespace {
+
+const QString kUid = QStringLiteral("UID");
+const QString kPicture = QStringLiteral("Grafik");
+const QString kChanged = QStringLiteral("Aenderung");
+constexpr qint64 kDayOne = 1721425; // Julian day of the engine's day 0
+
+std::string path8(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// The table's side: field numbers, sizes and code page, and values both ways.
+class TableFields {
+public:
+    explicit TableFields(px::Table& table) : table_(table), codec_(table.info().codePage) {
+        for (const QString& name : kCardFields + QStringList{kUid, kPicture, kChanged})
+            index_.insert(name, table.fieldIndex(name.toStdString()));
+    }
+    int index(const QString& name) const { return index_.value(name, -1); }
+
+    QString text(const px::Record& r, const QString& name) const {
+        const int i = index(name);
+        if (i < 0 || i >= static_cast<int>(r.size()))
+            return {};
+        const px::Value& v = r[static_cast<std::size_t>(i)];
+        if (const auto* s = std::get_if<std::string>(&v))
+            return QString::fromStdString(*s);
+        if (const auto* d = std::get_if<px::Date>(&v))
+            return QDate::fromJulianDay(d->day + kDayOne).toString(Qt::ISODate);
+        return {};
+    }
+
+    // The fields as the table holds them; the picture by where it lies (so
+    // telling a change costs no reading), or by its pixels when pixels.
+    Fields fields(const px::Record& r, std::uint32_t position, bool pixels) {
+        Fields f;
+        for (const QString& name : kCardFields)
+            if (const QString t = text(r, name); !t.isEmpty())
+                f.insert(name, t);
+        const int g = index(kPicture);
+        if (g < 0)
+            return f;
+        const px::Value& v = r[static_cast<std::size_t>(g)];
+        if (std::holds_alternative<std::monostate>(v))
+            return f;
+        if (pixels) {
+            if (const QString key = pictureKey(image(position)); !key.isEmpty())
+                f.insert(kPicture, key);
+        } else if (const auto* ref = std::get_if<px::BlobRef>(&v)) {
+            f.insert(kPicture, QStringLiteral("ref:%1:%2:%3")
+                                   .arg(ref->pointer)
+                                   .arg(ref->length)
+                                   .arg(ref->modification));
+        } else if (const auto* bytes = std::get_if<px::Bytes>(&v)) {
+            f.insert(kPicture, QString::fromLatin1(
+                                   QCryptographicHash::hash(
+                                       QByteArrayView(bytes->data(), qsizetype(bytes->size())),
+                                       QCryptographicHash::Sha1)
+                                       .toHex()));
+        }
+        return f;
+    }
+
+    QImage image(std::uint32_t position) {
+        const px::Value v = table_.readField(position, index(kPicture), px::Blobs::Read);
+        const auto* bytes = std::get_if<px::Bytes>(&v);
+        if (!bytes)
+            return {};
+        return pictures::imageFromGraphicField(
+            QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size())));
+    }
+
+    // What of a server value the field holds: characters the code page lacks
+    // become "?", text longer than the field is cut.
+    QString fit(const QString& name, const QString& value) const {
+        const int i = index(name);
+        if (i < 0 || value.isEmpty())
+            return i < 0 ? QString() : value;
+        const px::FieldDef& def = table_.info().fields[static_cast<std::size_t>(i)];
+        if (def.type == px::FieldType::Date)
+            return QDate::fromString(value, Qt::ISODate).isValid() ? value : QString();
+        QString out;
+        std::string encoded, bad;
+        for (const QChar c : value) {
+            const QString one(c);
+            if (c.isSurrogate() || !codec_.encode(one.toStdString(), encoded, bad))
+                out += u'?';
+            else
+                out += c;
+        }
+        if (def.type == px::FieldType::Alpha && out.size() > def.size)
+            out.truncate(def.size);
+        return out;
+    }
+
+    void set(px::Record& r, const QString& name, const QString& value) const {
+        const int i = index(name);
+        if (i < 0)
+            return;
+        px::Value& v = r[static_cast<std::size_t>(i)];
+        if (value.isEmpty())
+            v = px::Value();
+        else if (table_.info().fields[static_cast<std::size_t>(i)].type == px::FieldType::Date)
+            v = px::Date{static_cast<std::int32_t>(
+                QDate::fromString(value, Qt::ISODate).toJulianDay() - kDayOne)};
+        else
+            v = value.toStdString();
+    }
+
+private:
+    px::Table& table_;
+    px::Codec codec_;
+    QHash<QString, int> index_;
+};
+
+QByteArray hashOf(const Fields& f) {
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (auto it = f.cbegin(); it != f.cend(); ++it)
+        hash.addData((it.key() + u'=' + it.value() + u'\n').toUtf8());
+    return hash.result().toHex();
+}
+
+// A table value that is the cut form of the base's value stands for it:
+// only an edit of the field itself sends something else to the server.
+Fields unfit(const TableFields& t, Fields local, const Fields& base) {
+    for (auto it = base.cbegin(); it != base.cend(); ++it)
+        if (it.key() != kPicture && local.value(it.key()) == t.fit(it.key(), it.value()) &&
+            t.fit(it.key(), it.value()) != it.value())
+            local.insert(it.key(), it.value());
+    return local;
+}
+
+Fields withPictureKey(Fields f, const QByteArray& photo) {
+    f.remove(kPicture);
+    if (!photo.isEmpty())
+        if (const QString key = pictureKey(QImage::fromData(photo)); !key.isEmpty())
+            f.insert(kPicture, key);
+    return f;
+}
+
+QByteArray png(const QImage& image) {
+    QByteArray bytes;
+    if (image.isNull())
+        return bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+px::Record keyOf(const px::Record& r, int keyFields) {
+    px::Record key(r.begin(), r.begin() + keyFields);
+    key.resize(r.size());
+    return key;
+}
+
+struct Local {
+    px::Record record;
+    std::uint32_t position = 0;
+    Fields fields; // picture by place
+    QByteArray hash;
+    bool newUid = false;
+};
+
+struct Upload {
+    QString uid;
+    QString href;
+    QString etag; // empty: a new card
+    QByteArray card;
+    bool withPhoto = false;
+};
+
+struct ServerDelete {
+    QString uid, href, etag;
+};
+
+// A change to one record of the table, made in the run's batch.
+struct LocalChange {
+    enum Kind { Insert, Update, Remove } kind = Update;
+    QString uid;
+    px::Record before; // Update, Remove: the record as read
+    px::Record after;  // Insert, Update
+};
+
+} // namespace
+
+QString SyncReport::text() const {
+    QString t = QStringLiteral("Hier: %1 neu, %2 geändert, %3 gelöscht.\n"
+                               "Server: %4 neu, %5 geändert, %6 gelöscht.\n")
+                    .arg(addedHere)
+                    .arg(changedHere)
+                    .arg(deletedHere)
+                    .arg(addedThere)
+                    .arg(changedThere)
+                    .arg(deletedThere);
+    t += QStringLiteral("Konflikte: %1.\n").arg(conflicts);
+    if (cut > 0)
+        t += QStringLiteral("Gekürzt angezeigt: %1 (auf dem Server vollständig).\n").arg(cut);
+    if (photoDropped)
+        t += QStringLiteral("Der Server hat ein Bild nicht gespeichert.\n");
+    for (const QString& note : notes)
+        t += note + u'\n';
+    if (!backup.isEmpty())
+        t += QStringLiteral("Sicherung: %1\n").arg(shown(backup));
+    t += QStringLiteral("Anfragen an den Server: %1.\n").arg(requests);
+    return t;
+}
+
+QString backupTable(const QString& tablePath, const QDateTime& now, int keep) {
+    const QFileInfo info(tablePath);
+    const QString prefix = info.completeBaseName() + QStringLiteral("-Sicherung-");
+    QString name = prefix + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = info.dir().filePath(name + QStringLiteral(".db"));
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = info.dir().filePath(name + QStringLiteral("-%1.db").arg(n));
+    try {
+        px::copyTable(path8(tablePath), path8(target));
+    } catch (const px::Error& e) {
+        throw SyncError(QStringLiteral("Die Sicherung der Tabelle %1 ist misslungen: %2")
+                            .arg(shown(tablePath), QString::fromStdString(e.what())));
+    }
+    // The oldest go; their names sort by date.
+    QStringList copies =
+        info.dir().entryList({prefix + QStringLiteral("*.db")}, QDir::Files, QDir::Name);
+    while (keep > 0 && copies.size() > keep) {
+        const QString stem = QFileInfo(copies.takeFirst()).completeBaseName();
+        for (const QString& file : info.dir().entryList({stem + QStringLiteral(".*")}, QDir::Files))
+            QFile::remove(info.dir().filePath(file));
+    }
+    return target;
+}
+
+QUrl findBook(sync::CardDavClient& client, const QString& newBookName) {
+    try {
+        const QList<sync::AddressBook> books = client.discover();
+        if (books.size() == 1)
+            return books[0].url;
+        if (books.isEmpty())
+            return client.createAddressBook(newBookName);
+        QStringList names;
+        for (const sync::AddressBook& b : books)
+            names << QStringLiteral("%1 (%2)").arg(b.displayName, b.url.toDisplayString());
+        throw SyncError(QStringLiteral("Auf dem Server gibt es mehrere Adressbücher: %1. Bitte "
+                                       "geben Sie die Adresse des gewünschten an.")
+                            .arg(names.join(QStringLiteral(", "))));
+    } catch (const DavError& e) {
+        throw SyncError(e.message());
+    }
+}
+
+QUrl linkedBook(const QString& tablePath) {
+    const QString statePath = SyncState::pathFor(tablePath);
+    if (!QFileInfo::exists(statePath))
+        return {};
+    try {
+        return SyncState(statePath).book();
+    } catch (const sync::SyncStateError& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    }
+}
+
+QString linkTable(const QString& tablePath, const QUrl& book, const QDateTime& now) {
+    QString backup;
+    try {
+        bool hasUid = false;
+        {
+            auto table = px::Table::open(path8(tablePath), px::Access::Read);
+            hasUid = table->fieldIndex(kUid.toStdString()) >= 0;
+        }
+        if (!hasUid) {
+            backup = backupTable(tablePath, now, 0);
+            px::appendFields(path8(tablePath), {{"UID", px::FieldType::Alpha, 36}});
+        }
+    } catch (const px::Error& e) {
+        throw SyncError(QStringLiteral("Die Tabelle %1 kann nicht verbunden werden: %2")
+                            .arg(shown(tablePath), QString::fromStdString(e.what())));
+    }
+    const QString statePath = SyncState::pathFor(tablePath);
+    try {
+        if (QFileInfo::exists(statePath) && SyncState(statePath).book() != book)
+            QFile::remove(statePath); // what it knew belongs to the other book
+        SyncState(statePath).commit(book, {}, {}, QString());
+    } catch (const sync::SyncStateError& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    }
+    return backup;
+}
+
+namespace {
+
+class Run {
+public:
+    Run(const QString& tablePath, const SyncOptions& options) : path_(tablePath), o_(options) {}
+
+    SyncReport go();
+
+private:
+    void step(const QString& what) {
+        if (o_.progress)
+            o_.progress(what);
+    }
+    [[noreturn]] void stop(const QString& why) {
+        throw SyncError(why + QStringLiteral(" Die Tabelle ist unverändert."));
+    }
+
+    void readTable();
+    void listServer();
+    void plan();
+    void planUpload(const QString& uid, const Fields& fields, const QString& href,
+                    const QString& etag, const QByteArray& base, const Fields& baseFields,
+                    const QHash<QString, QString>& keepServer);
+    void planDownload(const QString& uid, const sync::Card& card);
+    void planMerge(const QString& uid, const QByteArray& baseCard, const sync::Card& server);
+    void applyLocal();
+    void writeServer();
+    void readBack();
+    void commitState();
+
+    px::Record recordFrom(const px::Record& start, const Fields& fields, const QString& uid,
+                          const QByteArray& photo, bool* cut, const QString& cardUid);
+
+    QString path_;
+    const SyncOptions& o_;
+    std::unique_ptr<SyncState> state_;
+    std::unique_ptr<sync::CardDavClient> client_;
+    QUrl book_;
+    std::unique_ptr<px::Table> table_;
+    std::unique_ptr<TableFields> t_;
+    SyncReport report_;
+
+    QHash<QString, Local> local_;
+    QHash<QString, SyncedCard> known_;
+    QHash<QString, sync::Card> server_; // changed on the server, by UID
+    QSet<QString> goneOnServer_;
+    QString token_;
+    bool full_ = false;
+
+    QList<LocalChange> localChanges_;
+    QList<Upload> uploads_;
+    QList<ServerDelete> serverDeletes_;
+    QHash<QString, SyncedCard> newState_;
+    QStringList forget_;
+    QHash<QString, QList<SyncConflict>> conflicts_; // by UID, for every UID decided anew
+    QSet<QString> failed_;                          // left for the next run
+    QSet<QString> uploaded_;
+    bool incomplete_ = false;
+};
+
+SyncReport Run::go() {
+    try {
+        state_ = std::make_unique<SyncState>(SyncState::pathFor(path_));
+        const QUrl linked = state_->book();
+        if (linked.isEmpty())
+            throw SyncError(QStringLiteral("Die Tabelle %1 ist mit keinem Adressbuch verbunden.")
+                                .arg(shown(path_)));
+        book_ = linked.adjusted(QUrl::RemoveUserInfo);
+        client_ = std::make_unique<sync::CardDavClient>(
+            sync::Account{book_, linked.userName(), o_.password}, o_.timeoutMs);
+        known_ = state_->cards();
+        for (const SyncConflict& c : state_->conflicts())
+            conflicts_[c.uid].append(c);
+        // Open for writing before anything else: no other program changes
+        // the table while the run decides on what it read.
+        try {
+            table_ = px::Table::open(path8(path_), px::Access::Write);
+        } catch (const px::Error& e) {
+            stop(QString::fromStdString(e.what()));
+        }
+        t_ = std::make_unique<TableFields>(*table_);
+        if (t_->index(kUid) < 0)
+            stop(QStringLiteral("Die Tabelle %1 hat kein Feld \"UID\"; bitte verbinden Sie sie "
+                                "zuerst mit dem Adressbuch.")
+                     .arg(shown(path_)));
+        step(QStringLiteral("Tabelle lesen"));
+        readTable();
+        step(QStringLiteral("Änderungen auf dem Server abfragen"));
+        try {
+            listServer();
+        } catch (const DavError& e) {
+            stop(e.message());
+        }
+        plan();
+        applyLocal();
+        step(QStringLiteral("Änderungen zum Server senden"));
+        writeServer();
+        readBack();
+        commitState();
+    } catch (const sync::SyncStateError& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    } catch (const px::Error& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    }
+    report_.requests = client_->requestCount();
+    int open = 0, cut = 0;
+    for (const auto& list : std::as_const(conflicts_))
+        for (const SyncConflict& c : list)
+            ++(c.cut ? cut : open);
+    report_.conflicts = open;
+    report_.cut = cut;
+    return report_;
+}
+
+void Run::readTable() {
+    const std::uint32_t count = table_->recordCount();
+    const int uidField = t_->index(kUid);
+    for (std::uint32_t position = 0; position < count; ++position) {
+        Local l;
+        l.record = table_->read(position, px::Blobs::Refer);
+        l.position = position;
+        QString uid = t_->text(l.record, kUid).trimmed();
+        // A record without one, or a copy of another that kept its UID, is
+        // a card of its own.
+        if (uid.isEmpty() || local_.contains(uid)) {
+            uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            l.record[static_cast<std::size_t>(uidField)] = uid.toStdString();
+            l.newUid = true;
+        }
+        l.fields = t_->fields(l.record, position, false);
+        l.hash = hashOf(l.fields);
+        local_.insert(uid, l);
+    }
+}
+
+void Run::listServer() {
+    sync::Changes listing;
+    const QString token = state_->token();
+    full_ = token.isEmpty();
+    if (!full_) {
+        try {
+            listing = client_->changesSince(book_, token);
+        } catch (const DavError& e) {
+            if (e.kind() != DavError::Kind::InvalidSyncToken)
+                throw;
+            full_ = true;
+        }
+    }
+    if (full_) {
+        try {
+            listing = client_->changesSince(book_, {});
+        } catch (const DavError& e) {
+            // A server without collection sync: the plain listing, no token.
+            if (e.kind() != DavError::Kind::Server && e.kind() != DavError::Kind::Protocol)
+                throw;
+            listing = sync::Changes{client_->listAll(book_), {}, {}};
+        }
+    }
+    token_ = listing.token;
+    QHash<QString, QString> uidByHref;
+    for (const SyncedCard& c : std::as_const(known_))
+        uidByHref.insert(c.href, c.uid);
+    QStringList fetch;
+    QSet<QString> listedHrefs;
+    for (const sync::CardRef& ref : listing.changed) {
+        listedHrefs.insert(ref.href);
+        const QString uid = uidByHref.value(ref.href);
+        if (uid.isEmpty() || known_.value(uid).etag != ref.etag || ref.etag.isEmpty())
+            fetch << ref.href;
+    }
+    for (const QString& href : listing.removed)
+        if (uidByHref.contains(href))
+            goneOnServer_.insert(uidByHref.value(href));
+    if (full_)
+        for (const SyncedCard& c : std::as_const(known_))
+            if (!listedHrefs.contains(c.href))
+                goneOnServer_.insert(c.uid);
+    if (!fetch.isEmpty())
+        step(QStringLiteral("%1 Karten vom Server holen").arg(fetch.size()));
+    for (const sync::Card& card : client_->fetch(book_, fetch)) {
+        QString uid = readCard(card.vcard).uid;
+        if (uid.isEmpty())
+            uid = uidByHref.value(card.href, card.href);
+        // The same card listed again under its known ETag is no change.
+        if (known_.contains(uid) && known_[uid].etag == card.etag && known_[uid].href == card.href)
+            continue;
+        server_.insert(uid, card);
+        goneOnServer_.remove(uid);
+    }
+}
+
+void Run::plan() {
+    bool emptied = !known_.isEmpty() && server_.isEmpty();
+    for (auto it = known_.cbegin(); emptied && it != known_.cend(); ++it)
+        emptied = goneOnServer_.contains(it.key());
+    if (emptied &&
+        !(o_.confirm &&
+          o_.confirm(
+              QStringLiteral("Das Adressbuch auf dem Server ist leer, die Tabelle hat beim letzten "
+                             "Abgleich %1 Karten mit ihm geteilt. Sollen diese Datensätze hier "
+                             "gelöscht werden?")
+                  .arg(known_.size()))))
+        stop(QStringLiteral("Der Abgleich wurde angehalten: das Adressbuch auf dem Server ist "
+                            "leer."));
+
+    QSet<QString> uids;
+    for (auto it = local_.cbegin(); it != local_.cend(); ++it)
+        uids.insert(it.key());
+    for (auto it = known_.cbegin(); it != known_.cend(); ++it)
+        uids.insert(it.key());
+    for (auto it = server_.cbegin(); it != server_.cend(); ++it)
+        uids.insert(it.key());
+
+    struct Decision {
+        QString uid;
+        CardAction action;
+    };
+    QList<Decision> decisions;
+    int deletions = 0;
+    for (const QString& uid : uids) {
+        const bool hasBase = known_.contains(uid);
+        const bool localPresent = local_.contains(uid);
+        const bool serverChanged = server_.contains(uid);
+        const bool serverPresent = serverChanged || (hasBase && !goneOnServer_.contains(uid));
+        const bool localChanged =
+            localPresent && hasBase && local_[uid].hash != known_[uid].fieldsHash;
+        CardAction action =
+            sync::decide(hasBase, {localPresent, localChanged}, {serverPresent, serverChanged});
+        // A card with a decision still open is merged whenever either side
+        // moves, so the open field is neither sent nor overwritten.
+        bool pending = false;
+        for (const SyncConflict& c : conflicts_.value(uid))
+            pending = pending || !c.cut;
+        if (pending && (action == CardAction::Upload || action == CardAction::Download) &&
+            localPresent && serverPresent)
+            action = CardAction::Merge;
+        if (action == CardAction::DeleteLocal || action == CardAction::DeleteServer)
+            ++deletions;
+        decisions.append({uid, action});
+    }
+    const int records = std::max<int>(static_cast<int>(local_.size()), int(known_.size()));
+    if ((deletions > 20 || (deletions > 2 && deletions * 10 > records)) &&
+        !(o_.confirm && o_.confirm(QStringLiteral("Der Abgleich würde %1 von %2 Adressen löschen. "
+                                                  "Trotzdem fortfahren?")
+                                       .arg(deletions)
+                                       .arg(records))))
+        stop(QStringLiteral("Der Abgleich wurde angehalten: er hätte %1 von %2 Adressen gelöscht.")
+                 .arg(deletions)
+                 .arg(records));
+
+    for (const Decision& d : decisions) {
+        const QString& uid = d.uid;
+        const SyncedCard base = known_.value(uid);
+        switch (d.action) {
+        case CardAction::Nothing:
+            break;
+        case CardAction::Upload: {
+            const Local& l = local_[uid];
+            const Fields baseFields = readCard(base.base).fields;
+            planUpload(uid, unfit(*t_, t_->fields(l.record, l.position, false), baseFields),
+                       base.href, base.etag, base.base, baseFields, {});
+            // A value the table shows cut stays marked until it is edited.
+            QList<SyncConflict> marks;
+            for (const SyncConflict& c : conflicts_.value(uid))
+                if (!c.cut || t_->text(l.record, c.field) == t_->fit(c.field, c.server))
+                    marks.append(c);
+            conflicts_.insert(uid, marks);
+            if (!known_.contains(uid) || goneOnServer_.contains(uid))
+                ++report_.addedThere;
+            else
+                ++report_.changedThere;
+            break;
+        }
+        case CardAction::Download:
+            planDownload(uid, server_[uid]);
+            break;
+        case CardAction::Merge:
+            planMerge(uid, base.base,
+                      server_.contains(uid) ? server_[uid]
+                                            : sync::Card{base.href, base.etag, base.base});
+            break;
+        case CardAction::DeleteLocal:
+            localChanges_.append({LocalChange::Remove, uid, local_[uid].record, {}});
+            forget_ << uid;
+            conflicts_.remove(uid);
+            ++report_.deletedHere;
+            break;
+        case CardAction::DeleteServer:
+            serverDeletes_.append({uid, base.href, base.etag});
+            conflicts_.remove(uid);
+            ++report_.deletedThere;
+            break;
+        case CardAction::Forget:
+            forget_ << uid;
+            conflicts_.remove(uid);
+            break;
+        }
+    }
+    // Records that only needed a UID get it in the same batch.
+    for (auto it = local_.cbegin(); it != local_.cend(); ++it) {
+        if (!it->newUid)
+            continue;
+        const bool changed = std::any_of(localChanges_.cbegin(), localChanges_.cend(),
+                                         [&](const LocalChange& c) { return c.uid == it.key(); });
+        if (!changed)
+            localChanges_.append({LocalChange::Update, it.key(), it->record, it->record});
+    }
+}
+
+void Run::planUpload(const QString& uid, const Fields& fields, const QString& href,
+                     const QString& etag, const QByteArray& base, const Fields& baseFields,
+                     const QHash<QString, QString>& keepServer) {
+    Fields sent = fields;
+    for (auto it = keepServer.cbegin(); it != keepServer.cend(); ++it)
+        sent.insert(it.key(), it.value());
+    QByteArray photo;
+    bool keepPhoto = keepServer.contains(kPicture);
+    if (!keepPhoto && local_.contains(uid))
+        photo = png(t_->image(local_[uid].position));
+    QByteArray ours = writeCard(sent, photo, uid);
+    QByteArray card = sync::patchCard(base, ours, keeps);
+    if (keepPhoto) {
+        // The server's picture stays: the patch put none in its place.
+        for (const sync::ContentLine& line : sync::contentLines(base))
+            if (line.name == "PHOTO") {
+                card.replace("END:VCARD", line.raw + "END:VCARD");
+                break;
+            }
+    }
+    Q_UNUSED(baseFields);
+    const QString place =
+        href.isEmpty() || goneOnServer_.contains(uid)
+            ? book_.path() + (book_.path().endsWith(u'/') ? QString() : QStringLiteral("/")) + uid +
+                  QStringLiteral(".vcf")
+            : href;
+    uploads_.append(
+        {uid, place, goneOnServer_.contains(uid) ? QString() : etag, card, !photo.isEmpty()});
+}
+
+px::Record Run::recordFrom(const px::Record& start, const Fields& fields, const QString& uid,
+                           const QByteArray& photo, bool* cut, const QString& cardUid) {
+    Q_UNUSED(cardUid);
+    px::Record r = start;
+    r.resize(table_->info().fields.size());
+    QList<SyncConflict> marks;
+    for (const QString& name : kCardFields) {
+        if (t_->index(name) < 0)
+            continue;
+        const QString value = fields.value(name);
+        const QString fitted = t_->fit(name, value);
+        if (fitted != value) {
+            marks.append({uid, name, fitted, value, true});
+            if (cut)
+                *cut = true;
+        }
+        t_->set(r, name, fitted);
+    }
+    if (t_->index(kPicture) >= 0 && fields.contains(kPicture)) {
+        QString error;
+        const QByteArray bmp = pictures::graphicFieldFromImage(QImage::fromData(photo), &error);
+        if (!bmp.isEmpty())
+            r[static_cast<std::size_t>(t_->index(kPicture))] = px::Bytes(bmp.begin(), bmp.end());
+    } else if (t_->index(kPicture) >= 0 && !fields.contains(kPicture)) {
+        r[static_cast<std::size_t>(t_->index(kPicture))] = px::Value();
+    }
+    t_->set(r, kUid, uid);
+    t_->set(r, kChanged, o_.now.date().toString(Qt::ISODate));
+    if (t_->text(r, QStringLiteral("Erstellt")).isEmpty())
+        t_->set(r, QStringLiteral("Erstellt"), o_.now.date().toString(Qt::ISODate));
+    QList<SyncConflict> kept;
+    for (const SyncConflict& c : conflicts_.value(uid))
+        if (!c.cut)
+            kept.append(c);
+    conflicts_.insert(uid, kept + marks);
+    return r;
+}
+
+void Run::planDownload(const QString& uid, const sync::Card& card) {
+    const CardContent content = readCard(card.vcard);
+    const Fields serverFields = withPictureKey(content.fields, content.photo);
+    newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}});
+    if (local_.contains(uid)) {
+        Local& l = local_[uid];
+        Fields mine = unfit(*t_, t_->fields(l.record, l.position, true), serverFields);
+        if (mine == serverFields)
+            return; // only what the table does not keep changed on the server
+        px::Record pictureKept = l.record;
+        Fields wanted = serverFields;
+        // An unchanged picture is kept where it lies.
+        if (mine.value(kPicture) == serverFields.value(kPicture))
+            wanted.remove(kPicture);
+        px::Record after = recordFrom(l.record, wanted, uid, content.photo, nullptr, content.uid);
+        if (mine.value(kPicture) == serverFields.value(kPicture) && t_->index(kPicture) >= 0)
+            after[static_cast<std::size_t>(t_->index(kPicture))] =
+                l.record[static_cast<std::size_t>(t_->index(kPicture))];
+        localChanges_.append({LocalChange::Update, uid, l.record, after});
+        ++report_.changedHere;
+    } else {
+        px::Record blank(table_->info().fields.size());
+        localChanges_.append(
+            {LocalChange::Insert,
+             uid,
+             {},
+             recordFrom(blank, serverFields, uid, content.photo, nullptr, content.uid)});
+        ++report_.addedHere;
+    }
+}
+
+void Run::planMerge(const QString& uid, const QByteArray& baseCard, const sync::Card& server) {
+    const CardContent baseContent = readCard(baseCard);
+    const CardContent serverContent = readCard(server.vcard);
+    const Fields base = withPictureKey(baseContent.fields, baseContent.photo);
+    const Fields theirs = withPictureKey(serverContent.fields, serverContent.photo);
+    Local& l = local_[uid];
+    const Fields mine = unfit(*t_, t_->fields(l.record, l.position, true), base);
+
+    // A decision still open: the table's value stands for the base's, so it
+    // is neither sent nor taken as a change; the server's side is looked at anew.
+    Fields mineForMerge = mine;
+    QSet<QString> pending;
+    for (const SyncConflict& c : conflicts_.value(uid))
+        if (!c.cut) {
+            pending.insert(c.field);
+            mineForMerge.insert(c.field, base.value(c.field));
+            if (base.value(c.field).isEmpty())
+                mineForMerge.remove(c.field);
+        }
+    const sync::FieldMerge m = sync::mergeFields(base, mineForMerge, theirs);
+
+    QList<SyncConflict> open;
+    QHash<QString, QString> sendServers;
+    for (const sync::Conflict& c : m.conflicts) {
+        open.append({uid, c.field, c.local, c.server, false});
+        sendServers.insert(c.field, c.server);
+    }
+    for (const QString& field : pending) {
+        const QString serverValue = theirs.value(field);
+        if (mine.value(field) == serverValue)
+            continue; // both sides agree now
+        open.append({uid, field, mine.value(field), serverValue, false});
+        sendServers.insert(field, serverValue);
+    }
+    // What the table takes: the merge, the open fields as they are here.
+    Fields forTable = m.merged;
+    for (const SyncConflict& c : open)
+        forTable.insert(c.field, mine.value(c.field));
+    for (auto it = forTable.begin(); it != forTable.end();)
+        it = it.value().isEmpty() ? forTable.erase(it) : std::next(it);
+
+    newState_.insert(uid, {uid, server.href, server.etag, server.vcard, {}});
+    conflicts_.insert(uid, {});
+    if (forTable != mine) {
+        Fields wanted = forTable;
+        const bool samePicture = forTable.value(kPicture) == mine.value(kPicture);
+        px::Record after =
+            recordFrom(l.record, wanted, uid, serverContent.photo, nullptr, serverContent.uid);
+        if (samePicture && t_->index(kPicture) >= 0)
+            after[static_cast<std::size_t>(t_->index(kPicture))] =
+                l.record[static_cast<std::size_t>(t_->index(kPicture))];
+        localChanges_.append({LocalChange::Update, uid, l.record, after});
+        ++report_.changedHere;
+    }
+    conflicts_[uid].append(open);
+    Fields toSend = forTable;
+    for (auto it = sendServers.cbegin(); it != sendServers.cend(); ++it)
+        if (it.value().isEmpty())
+            toSend.remove(it.key());
+        else
+            toSend.insert(it.key(), it.value());
+    if (toSend != theirs) {
+        QHash<QString, QString> keepServer = sendServers;
+        keepServer.remove(kPicture);
+        if (toSend.value(kPicture) == theirs.value(kPicture))
+            keepServer.insert(kPicture, theirs.value(kPicture));
+        Fields textSend = toSend;
+        textSend.remove(kPicture);
+        planUpload(uid, textSend, server.href, server.etag, server.vcard, theirs, keepServer);
+        ++report_.changedThere;
+    }
+}
+
+void Run::applyLocal() {
+    if (localChanges_.isEmpty())
+        return;
+    step(QStringLiteral("Tabelle ändern"));
+    report_.backup = backupTable(path_, o_.now, o_.keepBackups);
+    const int keys = table_->info().keyFieldCount;
+    auto positionOf = [&](const px::Record& record) {
+        const std::uint32_t p = table_->lowerBound(keyOf(record, keys));
+        return p;
+    };
+    // Removals first, so a record may take the key another one gave up.
+    std::stable_sort(localChanges_.begin(), localChanges_.end(),
+                     [](const LocalChange& a, const LocalChange& b) {
+                         auto rank = [](LocalChange::Kind k) {
+                             return k == LocalChange::Remove ? 0 : k == LocalChange::Update ? 1 : 2;
+                         };
+                         return rank(a.kind) < rank(b.kind);
+                     });
+    table_->beginBatch();
+    try {
+        for (const LocalChange& c : std::as_const(localChanges_)) {
+            try {
+                switch (c.kind) {
+                case LocalChange::Insert:
+                    table_->insert(c.after);
+                    break;
+                case LocalChange::Update:
+                    table_->update(positionOf(c.before), c.after);
+                    break;
+                case LocalChange::Remove:
+                    table_->remove(positionOf(c.before));
+                    break;
+                }
+            } catch (const px::KeyViolation&) {
+                report_.notes << QStringLiteral("Die Karte %1 hat dieselben Schlüsselfelder wie "
+                                                "ein anderer Datensatz und wurde nicht übernommen.")
+                                     .arg(t_->text(c.after, QStringLiteral("Name")));
+                failed_.insert(c.uid);
+            }
+        }
+        table_->commitBatch();
+    } catch (...) {
+        try {
+            table_->rollbackBatch();
+        } catch (...) {
+        }
+        throw;
+    }
+    // Positions moved; what the table holds now is read again by key.
+    for (const LocalChange& c : std::as_const(localChanges_)) {
+        if (c.kind == LocalChange::Remove || failed_.contains(c.uid))
+            continue;
+        const std::uint32_t p = positionOf(c.after);
+        Local l;
+        l.record = table_->read(p, px::Blobs::Refer);
+        l.position = p;
+        l.fields = t_->fields(l.record, p, false);
+        l.hash = hashOf(l.fields);
+        local_.insert(c.uid, l);
+    }
+}
+
+void Run::writeServer() {
+    for (const ServerDelete& d : std::as_const(serverDeletes_)) {
+        try {
+            client_->remove(d.href, d.etag);
+            forget_ << d.uid;
+        } catch (const DavError& e) {
+            if (e.kind() != DavError::Kind::PreconditionFailed)
+                throw SyncError(e.message() + QStringLiteral(" Der Abgleich wird beim nächsten Mal "
+                                                             "fortgesetzt."));
+            // Changed there since it was listed: the change wins next time.
+            incomplete_ = true;
+        }
+    }
+    for (Upload& u : uploads_) {
+        if (failed_.contains(u.uid))
+            continue;
+        try {
+            const QString etag = client_->put(u.href, u.card, u.etag);
+            newState_.insert(u.uid, {u.uid, u.href, etag, u.card, {}});
+            uploaded_.insert(u.uid);
+            if (o_.afterUpload)
+                o_.afterUpload();
+        } catch (const DavError& e) {
+            if (e.kind() != DavError::Kind::PreconditionFailed) {
+                incomplete_ = true;
+                commitState();
+                throw SyncError(e.message() + QStringLiteral(" Der Abgleich wird beim nächsten Mal "
+                                                             "fortgesetzt."));
+            }
+            failed_.insert(u.uid);
+            newState_.remove(u.uid);
+            incomplete_ = true;
+            report_.notes << QStringLiteral("Eine Karte wurde auf dem Server inzwischen geändert; "
+                                            "sie wird beim nächsten Abgleich zusammengeführt.");
+        }
+    }
+}
+
+void Run::readBack() {
+    QStringList hrefs;
+    QHash<QString, QString> uidOf;
+    for (const Upload& u : std::as_const(uploads_))
+        if (newState_.contains(u.uid) && newState_[u.uid].base == u.card) {
+            hrefs << u.href;
+            uidOf.insert(u.href, u.uid);
+        }
+    if (hrefs.isEmpty())
+        return;
+    try {
+        for (const sync::Card& card : client_->fetch(book_, hrefs)) {
+            const QString uid = uidOf.value(card.href);
+            if (uid.isEmpty())
+                continue;
+            const bool sentPhoto =
+                std::any_of(uploads_.cbegin(), uploads_.cend(),
+                            [&](const Upload& u) { return u.uid == uid && u.withPhoto; });
+            if (sentPhoto && readCard(card.vcard).photo.isEmpty())
+                report_.photoDropped = true;
+            newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}});
+        }
+    } catch (const DavError&) {
+        // What was sent is the base; the next run reads the server's form.
+    }
+}
+
+void Run::commitState() {
+    QList<SyncedCard> changed;
+    for (auto it = newState_.cbegin(); it != newState_.cend(); ++it) {
+        if (failed_.contains(it.key()))
+            continue;
+        SyncedCard c = it.value();
+        // A change of the table that has not reached the server yet stays a
+        // change: an empty hash matches no record.
+        const bool owed = std::any_of(uploads_.cbegin(), uploads_.cend(), [&](const Upload& u) {
+            return u.uid == it.key() && !uploaded_.contains(u.uid);
+        });
+        c.fieldsHash = owed ? QByteArray() : local_.value(it.key()).hash;
+        changed.append(c);
+    }
+    QList<SyncConflict> conflicts;
+    for (auto it = conflicts_.cbegin(); it != conflicts_.cend(); ++it)
+        if (!forget_.contains(it.key()))
+            conflicts.append(it.value());
+    // The token only when every change it covers is in: otherwise the next
+    // run asks again from the old one.
+    state_->commit(QUrl(state_->book()), changed, forget_,
+                   incomplete_ || !failed_.isEmpty() ? state_->token() : token_, &conflicts);
+}
+
+} // namespace
+
+SyncReport synchronise(const QString& tablePath, const SyncOptions& options) {
+    Run run(tablePath, options);
+    return run.go();
+}
+
+QList<SyncConflict> openConflicts(const QString& tablePath) {
+    try {
+        return SyncState(SyncState::pathFor(tablePath)).conflicts();
+    } catch (const sync::SyncStateError& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    }
+}
+
+void resolveConflict(const QString& tablePath, const SyncConflict& conflict, bool takeServer) {
+    try {
+        SyncState state(SyncState::pathFor(tablePath));
+        if (takeServer) {
+            auto table = px::Table::open(path8(tablePath), px::Access::Write);
+            TableFields t(*table);
+            const int uidField = t.index(kUid);
+            std::optional<std::uint32_t> found;
+            if (uidField >= 0)
+                table->scanField(uidField, [&](std::uint32_t position, const px::Value& v) {
+                    const auto* s = std::get_if<std::string>(&v);
+                    if (s && QString::fromStdString(*s) == conflict.uid)
+                        found = position;
+                    return !found;
+                });
+            if (!found)
+                throw SyncError(QStringLiteral("Der Datensatz zu diesem Konflikt ist nicht mehr "
+                                               "in der Tabelle."));
+            px::Record record = table->read(*found, px::Blobs::Refer);
+            t.set(record, conflict.field, t.fit(conflict.field, conflict.server));
+            table->update(*found, record);
+        }
+        state.resolve(conflict.uid, conflict.field);
+    } catch (const sync::SyncStateError& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    } catch (const px::Error& e) {
+        throw SyncError(QString::fromStdString(e.what()));
+    }
+}
+
+} // namespace vellumo::cardsync

@@ -1,0 +1,87 @@
+// Two-way sync of an address table with a CardDAV address book.
+//
+// The rules it keeps, each because another program lost data without it:
+// a card is written back by patching the server's copy, never regenerated;
+// every write is conditional (If-Match / If-None-Match: *); each card is
+// decided three ways against the base (what both sides had at the last
+// sync), field by field when both changed, and a field changed differently
+// on both sides becomes a conflict (the table keeps its value, the server's
+// waits in the list); a change beats a delete; a server value the table
+// cannot hold stays whole on the server; all changes to the table are one
+// batch, made after a backup, and the sync state is written only after it.
+#pragma once
+
+#include "platform/sync/carddav.h"
+#include "platform/sync/syncstate.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stdexcept>
+
+namespace vellumo::cardsync {
+
+// Every failure of a sync or a link, in German, with the table unchanged.
+class SyncError : public std::runtime_error {
+public:
+    explicit SyncError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromStdString(what()); }
+};
+
+struct SyncReport {
+    int addedHere = 0, changedHere = 0, deletedHere = 0;
+    int addedThere = 0, changedThere = 0, deletedThere = 0;
+    int conflicts = 0; // open after the run
+    int cut = 0;       // server values the table shows shortened
+    int requests = 0;
+    bool photoDropped = false;
+    QString backup;       // made before the table changed; empty when it did not
+    QStringList notes;    // cards left for the next run, and why
+    QString text() const; // German, one line per side
+};
+
+struct SyncOptions {
+    QString password;
+    // Asked before a sync deletes many records or cards, or when the server's
+    // book went empty; false (or no callback) stops the sync unchanged.
+    std::function<bool(const QString& question)> confirm;
+    std::function<void(const QString& step)> progress;
+    // Called after each card written to the server (crash tests stop here).
+    std::function<void()> afterUpload;
+    int keepBackups = 5;
+    int timeoutMs = 30000;
+    QDateTime now = QDateTime::currentDateTime();
+};
+
+// A copy of the table's three files beside it, named with the date
+// ("ADRESSEN-Sicherung-20261209-0130.db"); only the newest keep copies stay.
+// Returns the copy's path.
+QString backupTable(const QString& tablePath, const QDateTime& now, int keep);
+
+// The address book the user named: the URL itself when it is one, else the
+// one book of the account, or a new one when there is none. Several books
+// and no choice: SyncError listing them.
+QUrl findBook(sync::CardDavClient& client, const QString& newBookName);
+
+// Links the table to book (its URL carries the user name): a backup, then
+// the text field "UID" at the end of its schema (once), then the sync state
+// beside it. A table linked to another book before starts afresh. Returns
+// the backup's path, empty when the field was there already.
+QString linkTable(const QString& tablePath, const QUrl& book, const QDateTime& now);
+
+// The book a table is linked to (with the user name); empty when none.
+QUrl linkedBook(const QString& tablePath);
+
+SyncReport synchronise(const QString& tablePath, const SyncOptions& options);
+
+// The open decisions of a linked table, and the user's choice for one: the
+// server's value into the record, or the table's kept. Either way the next
+// sync sends the record as it then is, so both sides end equal. Opens the
+// table for writing; a program that has it open uses its record store and
+// SyncState::resolve instead.
+QList<sync::SyncConflict> openConflicts(const QString& tablePath);
+void resolveConflict(const QString& tablePath, const sync::SyncConflict& conflict, bool takeServer);
+
+} // namespace vellumo::cardsync

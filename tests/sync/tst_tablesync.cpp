@@ -1,0 +1,391 @@
+// Two tables, A and B, linked to one book on a real Radicale and synced
+// through vellumo-table as a script would: what one side does arrives on the
+// other, nothing another client put on a card is lost, a field both sides
+// changed waits for the user, and no failure (a crash, a server that is down
+// or was emptied, a forgotten token) costs a record or duplicates a card.
+#include "data/addresstable.h"
+#include "platform/database/recordstore.h"
+#include "platform/paradox/table.h"
+#include "platform/pictures/graphicfield.h"
+#include "platform/sync/carddav.h"
+#include "platform/sync/syncstate.h"
+#include "radicale.h"
+#include "sync/cardfields.h"
+#include "sync/tablesync.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vellumo;
+
+namespace {
+
+struct Tool {
+    int status = -1;
+    QString out;
+};
+
+Tool tool(const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELLUMO_SYNC_PASSWORD"), QString()); // no authentication
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELLUMO_TABLE_TOOL), args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 128,
+            QString::fromUtf8(p.readAll())};
+}
+
+QImage picture() {
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.fillRect(5, 5, 20, 10, QColor(200, 30, 60));
+    painter.fillRect(22, 12, 15, 15, QColor(20, 160, 90));
+    return image;
+}
+
+void makeTable(const QString& path, const QList<QVariantMap>& records) {
+    RecordStore store;
+    store.BindTable(path);
+    DeclareAddressTable(store, QStringLiteral("ADRESSEN"));
+    store.CreateTableFile();
+    store.OpenTable();
+    for (const QVariantMap& r : records) {
+        store.InsertBlankRecord();
+        for (auto it = r.cbegin(); it != r.cend(); ++it)
+            store.setFieldValue(it.key(), it.value());
+        store.SaveRecord();
+    }
+    store.CloseTableAtShutdown();
+}
+
+// Every record as field → text (pictures as their pixels' key), by name.
+using Rows = QMap<QString, QMap<QString, QString>>;
+Rows rows(const QString& path) {
+    auto t = px::Table::open(path.toStdString(), px::Access::Read);
+    Rows all;
+    const auto& fields = t->info().fields;
+    for (std::uint32_t i = 0; i < t->recordCount(); ++i) {
+        const px::Record r = t->read(i);
+        QMap<QString, QString> row;
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            const QString name = QString::fromStdString(fields[f].name);
+            if (const auto* s = std::get_if<std::string>(&r[f]))
+                row.insert(name, QString::fromStdString(*s));
+            else if (const auto* d = std::get_if<px::Date>(&r[f]))
+                row.insert(name, QString::number(d->day));
+            else if (const auto* b = std::get_if<px::Bytes>(&r[f]))
+                row.insert(name,
+                           cardsync::pictureKey(pictures::imageFromGraphicField(QByteArray(
+                               reinterpret_cast<const char*>(b->data()), qsizetype(b->size())))));
+        }
+        all.insert(row.value(QStringLiteral("Name")), row);
+    }
+    return all;
+}
+
+// Changes one field of the record with that name, as another program would.
+void edit(const QString& path, const QString& name, const QString& field, const QString& value) {
+    auto t = px::Table::open(path.toStdString(), px::Access::Write);
+    const int f = t->fieldIndex(field.toStdString());
+    for (std::uint32_t i = 0; i < t->recordCount(); ++i) {
+        px::Record r = t->read(i, px::Blobs::Refer);
+        if (std::get<std::string>(r[0]) == name.toStdString()) {
+            r[static_cast<std::size_t>(f)] = value.toStdString();
+            t->update(i, r);
+            return;
+        }
+    }
+    QFAIL("no such record");
+}
+
+void removeRecord(const QString& path, const QString& name) {
+    auto t = px::Table::open(path.toStdString(), px::Access::Write);
+    for (std::uint32_t i = 0; i < t->recordCount(); ++i)
+        if (std::get<std::string>(t->read(i, px::Blobs::Refer)[0]) == name.toStdString())
+            return t->remove(i);
+    QFAIL("no such record");
+}
+
+QList<QVariantMap> threeAddresses() {
+    const QByteArray bmp = pictures::graphicFieldFromImage(picture(), nullptr);
+    const QDate made(2019, 3, 4);
+    return {{{"Name", "Müller"},
+             {"Vorname", "Jürgen"},
+             {"Strasse", "Hauptstraße 1"},
+             {"PLZ", "80331"},
+             {"Ort", "München"},
+             {"KontoNr", "1234567890"},
+             {"BLZ", "70010080"},
+             {"Institut", "Postbank München"},
+             {"Grafik", bmp},
+             {"Erstellt", made}},
+            {{"Name", "Öztürk"},
+             {"Vorname", "Zoë"},
+             {"Ort", "Köln"},
+             {"Email", "a@example.org"},
+             {"Erstellt", made}},
+            {{"Name", "Weiß"},
+             {"Vorname", "Grete"},
+             {"Telefon1", "0221 123"},
+             {"Memo1", "Nachbarin,\nbringt Kuchen; mag Tee"},
+             {"Erstellt", made}}};
+}
+
+} // namespace
+
+class TestTableSync : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void bothTablesMeetThroughTheBook();
+    void nothingOfTheServerIsLost();
+    void failuresLoseNothing();
+
+private:
+    Tool sync(const QString& table) { return tool({QStringLiteral("sync"), table}); }
+    // A and B with the three addresses in A, both linked and synced once.
+    void linkBoth();
+    QList<sync::Card> cards() {
+        sync::CardDavClient client({book_, {}, {}});
+        QStringList hrefs;
+        for (const sync::CardRef& ref : client.listAll(book_))
+            hrefs << ref.href;
+        return client.fetch(book_, hrefs);
+    }
+    QString cardOf(const QString& name) {
+        for (const sync::Card& c : cards())
+            if (QString::fromUtf8(c.vcard).contains(u'\n' + QStringLiteral("N:") + name))
+                return QString::fromUtf8(c.vcard);
+        return {};
+    }
+
+    std::unique_ptr<test::Radicale> server_;
+    QTemporaryDir dir_;
+    QString a_, b_;
+    QUrl book_;
+};
+
+void TestTableSync::init() {
+    server_ = std::make_unique<test::Radicale>();
+    if (!server_->problem().isEmpty())
+        QSKIP(qPrintable(server_->problem()));
+    QVERIFY(dir_.isValid());
+    static int run = 0;
+    ++run;
+    a_ = dir_.filePath(QStringLiteral("A%1/ADRESSEN.DB").arg(run));
+    b_ = dir_.filePath(QStringLiteral("B%1/ADRESSEN.DB").arg(run));
+    QDir().mkpath(QFileInfo(a_).path());
+    QDir().mkpath(QFileInfo(b_).path());
+    sync::CardDavClient client({server_->url(), QStringLiteral("anna"), {}});
+    book_ = client.createAddressBook(QStringLiteral("Adressen"));
+}
+
+void TestTableSync::cleanup() {
+    server_.reset();
+}
+
+void TestTableSync::linkBoth() {
+    makeTable(a_, threeAddresses());
+    makeTable(b_, {});
+    const QStringList link{QStringLiteral("sync"), QStringLiteral("--link"), book_.toString(),
+                           QStringLiteral("--user"), QStringLiteral("anna")};
+    Tool r = tool(link + QStringList{a_});
+    QVERIFY2(r.status == 0, qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("Server: 3 neu")), qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("Sicherung")), qPrintable(r.out));
+    r = tool(link + QStringList{b_});
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Hier: 3 neu")), qPrintable(r.out));
+}
+
+void TestTableSync::bothTablesMeetThroughTheBook() {
+    linkBoth();
+    // B equals A field by field (the UIDs too), the picture pixel for pixel.
+    Rows a = rows(a_), b = rows(b_);
+    QCOMPARE(b.keys(), a.keys());
+    for (const QString& name : a.keys()) {
+        a[name].remove(QStringLiteral("Aenderung"));
+        b[name].remove(QStringLiteral("Aenderung"));
+        QCOMPARE(b[name], a[name]);
+    }
+    QVERIFY(!a[QStringLiteral("Müller")].value(QStringLiteral("Grafik")).isEmpty());
+    QCOMPARE(a[QStringLiteral("Müller")].value(QStringLiteral("UID")).size(), 36);
+    const QList<sync::Card> onServer = cards();
+    QCOMPARE(onServer.size(), 3);
+    for (const sync::Card& c : onServer)
+        QVERIFY(c.vcard.contains("VERSION:3.0"));
+    QVERIFY(cardOf(QStringLiteral("Müller")).contains(QStringLiteral("PHOTO;ENCODING=b")));
+
+    // Different fields on both sides: merged, no conflict.
+    edit(a_, QStringLiteral("Weiß"), QStringLiteral("Telefon1"), QStringLiteral("0221 999"));
+    edit(b_, QStringLiteral("Weiß"), QStringLiteral("Email"), QStringLiteral("grete@example.org"));
+    QCOMPARE(sync(a_).status, 0);
+    Tool r = sync(b_);
+    QVERIFY2(r.status == 0, qPrintable(r.out));
+    QCOMPARE(sync(a_).status, 0);
+    for (const QString& path : {a_, b_}) {
+        const auto w = rows(path)[QStringLiteral("Weiß")];
+        QCOMPARE(w[QStringLiteral("Telefon1")], QStringLiteral("0221 999"));
+        QCOMPARE(w[QStringLiteral("Email")], QStringLiteral("grete@example.org"));
+    }
+
+    // The same field on both: one conflict on the side that syncs second,
+    // its own value kept; taking the server's settles it on both sides.
+    edit(a_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Bonn"));
+    edit(b_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Essen"));
+    QCOMPARE(sync(a_).status, 0);
+    r = sync(b_);
+    QVERIFY2(r.status == 1 && r.out.contains(QStringLiteral("Konflikte: 1")), qPrintable(r.out));
+    const QList<sync::SyncConflict> open = cardsync::openConflicts(b_);
+    QCOMPARE(open.size(), 1);
+    QCOMPARE(open[0].field, QStringLiteral("Ort"));
+    QCOMPARE(open[0].local, QStringLiteral("Essen"));
+    QCOMPARE(open[0].server, QStringLiteral("Bonn"));
+    QCOMPARE(rows(b_)[QStringLiteral("Öztürk")][QStringLiteral("Ort")], QStringLiteral("Essen"));
+    QVERIFY(cardOf(QStringLiteral("Öztürk")).contains(QStringLiteral("Bonn")));
+    cardsync::resolveConflict(b_, open[0], true);
+    QCOMPARE(sync(b_).status, 0);
+    QCOMPARE(sync(a_).status, 0);
+    QVERIFY(cardsync::openConflicts(b_).isEmpty());
+    for (const QString& path : {a_, b_})
+        QCOMPARE(rows(path)[QStringLiteral("Öztürk")][QStringLiteral("Ort")],
+                 QStringLiteral("Bonn"));
+
+    // Deleted on one side, changed on the other: the change wins everywhere.
+    removeRecord(a_, QStringLiteral("Müller"));
+    edit(b_, QStringLiteral("Müller"), QStringLiteral("Ort"), QStringLiteral("Augsburg"));
+    QCOMPARE(sync(b_).status, 0);
+    r = sync(a_);
+    QVERIFY2(r.status == 0, qPrintable(r.out));
+    QCOMPARE(rows(a_)[QStringLiteral("Müller")][QStringLiteral("Ort")], QStringLiteral("Augsburg"));
+    QCOMPARE(cards().size(), 3);
+}
+
+void TestTableSync::nothingOfTheServerIsLost() {
+    linkBoth();
+    // Another client adds a second e-mail address, a second phone and a note.
+    sync::CardDavClient other({book_, {}, {}});
+    sync::Card card;
+    for (const sync::Card& c : cards())
+        if (c.vcard.contains("N:Öztürk"))
+            card = c;
+    QByteArray changed = card.vcard;
+    changed.replace("END:VCARD", "EMAIL;TYPE=WORK:ayse@firma.example\r\nTEL;TYPE=CELL:0170 1\r\n"
+                                 "TEL;TYPE=CELL:0170 2\r\nTEL;TYPE=CELL:0170 3\r\n"
+                                 "NOTE:Vom Telefon\r\nX-ANDERES:bleibt\r\nEND:VCARD");
+    other.put(card.href, changed, card.etag);
+    QCOMPARE(sync(a_).status, 0);
+    edit(a_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Düren"));
+    Tool r = sync(a_);
+    QVERIFY2(r.status == 0, qPrintable(r.out));
+    const QString after = cardOf(QStringLiteral("Öztürk"));
+    for (const char* kept :
+         {"ayse@firma.example", "0170 3", "X-ANDERES:bleibt", "Düren", "Vom Telefon"})
+        QVERIFY2(after.contains(QString::fromUtf8(kept)), kept);
+    QCOMPARE(rows(a_)[QStringLiteral("Öztürk")][QStringLiteral("Memo1")],
+             QStringLiteral("Vom Telefon"));
+
+    // A town longer than the field: shown cut and marked, the server's card
+    // stays as it is, byte for byte.
+    card = {};
+    for (const sync::Card& c : cards())
+        if (c.vcard.contains("N:Weiß"))
+            card = c;
+    const QString longTown = QStringLiteral("Sankt Johann im Walde bei Hintertupfingen");
+    QByteArray longer = card.vcard;
+    const qsizetype adr = longer.indexOf("ADR");
+    if (adr >= 0)
+        longer.remove(adr, longer.indexOf('\n', adr) - adr + 1);
+    longer.replace("END:VCARD", "ADR:;;Am Weg 2;" + longTown.toUtf8() + ";;1234567;\r\nEND:VCARD");
+    other.put(card.href, longer, card.etag);
+    r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Gekürzt angezeigt: 2")),
+             qPrintable(r.out));
+    const auto w = rows(a_)[QStringLiteral("Weiß")];
+    QCOMPARE(w[QStringLiteral("Ort")], longTown.left(30));
+    QCOMPARE(w[QStringLiteral("PLZ")], QStringLiteral("12345"));
+    const QString onServer = cardOf(QStringLiteral("Weiß"));
+    edit(a_, QStringLiteral("Weiß"), QStringLiteral("Telefon1"), QStringLiteral("0221 555"));
+    QCOMPARE(sync(a_).status, 0);
+    const QString edited = cardOf(QStringLiteral("Weiß"));
+    QVERIFY(edited.contains(longTown) && edited.contains(QStringLiteral("1234567")));
+    QVERIFY(edited.contains(QStringLiteral("0221 555")));
+    QVERIFY(!onServer.isEmpty());
+    QCOMPARE(sync(a_).status, 0);
+    QCOMPARE(cardOf(QStringLiteral("Weiß")), edited);
+}
+
+void TestTableSync::failuresLoseNothing() {
+    linkBoth();
+    // Killed right after its first card reached the server: run again, no
+    // duplicate, and the table is sound.
+    edit(a_, QStringLiteral("Weiß"), QStringLiteral("Ort"), QStringLiteral("Kassel"));
+    edit(a_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Kiel"));
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELLUMO_SYNC_PASSWORD"), QString());
+        env.insert(QStringLiteral("VELLUMO_SYNC_CRASH_AFTER_UPLOADS"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(VELLUMO_TABLE_TOOL), {QStringLiteral("sync"), a_});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+    }
+    QCOMPARE(sync(a_).status, 0);
+    QCOMPARE(sync(b_).status, 0);
+    QCOMPARE(cards().size(), 3);
+    QCOMPARE(rows(b_)[QStringLiteral("Weiß")][QStringLiteral("Ort")], QStringLiteral("Kassel"));
+    QCOMPARE(rows(b_)[QStringLiteral("Öztürk")][QStringLiteral("Ort")], QStringLiteral("Kiel"));
+    QCOMPARE(tool({QStringLiteral("check"), a_}).status, 0);
+
+    // Server down: a German message, the table as it was; the change comes later.
+    edit(b_, QStringLiteral("Weiß"), QStringLiteral("Ort"), QStringLiteral("Kempten"));
+    const Rows before = rows(b_);
+    server_->stop();
+    Tool r = sync(b_);
+    QVERIFY2(r.status == 2 && r.out.contains(QStringLiteral("nicht erreichbar")),
+             qPrintable(r.out));
+    QCOMPARE(rows(b_), before);
+    server_->start();
+    QCOMPARE(sync(b_).status, 0);
+    QCOMPARE(sync(a_).status, 0);
+    QCOMPARE(rows(a_)[QStringLiteral("Weiß")][QStringLiteral("Ort")], QStringLiteral("Kempten"));
+
+    // A token the server no longer knows: a full listing, and nothing changes.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "t");
+        db.setDatabaseName(sync::SyncState::pathFor(a_));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("UPDATE meta SET value = 'http://x/sync/kaputt' "
+                                      "WHERE key = 'token'")));
+    }
+    QSqlDatabase::removeDatabase("t");
+    const Rows tableBefore = rows(a_);
+    r = sync(a_);
+    QVERIFY2(r.status == 0 &&
+                 r.out.contains(QStringLiteral("Hier: 0 neu, 0 geändert, 0 gelöscht")) &&
+                 r.out.contains(QStringLiteral("Server: 0 neu, 0 geändert, 0 gelöscht")),
+             qPrintable(r.out));
+    QCOMPARE(rows(a_), tableBefore);
+
+    // The book emptied on the server: the sync refuses to follow.
+    sync::CardDavClient client({book_, {}, {}});
+    for (const sync::CardRef& ref : client.listAll(book_))
+        client.remove(ref.href, ref.etag);
+    r = sync(a_);
+    QVERIFY2(r.status == 2 && r.out.contains(QStringLiteral("leer")), qPrintable(r.out));
+    QCOMPARE(rows(a_), tableBefore);
+}
+
+QTEST_GUILESS_MAIN(TestTableSync)
+#include "tst_tablesync.moc"

@@ -1,0 +1,104 @@
+// sync of vellumo-table: the program's sync from the command line, for
+// scripts and tests. With --link it links the table first (the field "UID"
+// added after a backup, as the program does after asking). The password
+// comes from the keyring or VELLUMO_SYNC_PASSWORD; none for a server
+// without authentication. A sync that would delete many records, or follow
+// a server that went empty, is refused unless --allow-deletes is given.
+#include "synccommand.h"
+
+#include "platform/sync/keyring.h"
+#include "sync/tablesync.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+
+namespace vtable {
+
+namespace {
+
+namespace cardsync = vellumo::cardsync;
+namespace sync = vellumo::sync;
+
+void print(FILE* to, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), to);
+}
+
+int usage() {
+    print(stderr, QStringLiteral("Aufruf: vellumo-table sync [--link URL --user NAME] "
+                                 "[--allow-deletes] TABELLE\n"));
+    return 2;
+}
+
+QString passwordFor(const QUrl& server, const QString& user) {
+    const QByteArray fromEnvironment = qgetenv("VELLUMO_SYNC_PASSWORD");
+    if (!fromEnvironment.isNull())
+        return QString::fromUtf8(fromEnvironment);
+    if (user.isEmpty())
+        return {};
+    return sync::keyring::lookup(server, user).value_or(QString());
+}
+
+} // namespace
+
+int syncCommand(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString link, user, table;
+    bool allowDeletes = false;
+    const QStringList args = app.arguments().mid(2);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--link") && i + 1 < args.size())
+            link = args[++i];
+        else if (args[i] == QStringLiteral("--user") && i + 1 < args.size())
+            user = args[++i];
+        else if (args[i] == QStringLiteral("--allow-deletes"))
+            allowDeletes = true;
+        else if (!args[i].startsWith(QStringLiteral("--")) && table.isEmpty())
+            table = args[i];
+        else
+            return usage();
+    }
+    if (table.isEmpty() || (!user.isEmpty() && link.isEmpty()))
+        return usage();
+    if (!QFileInfo::exists(table)) {
+        print(stderr, QStringLiteral("vellumo-table: Die Tabelle %1 gibt es nicht.\n").arg(table));
+        return 2;
+    }
+    try {
+        if (!link.isEmpty()) {
+            const QUrl given = QUrl::fromUserInput(link);
+            sync::CardDavClient client({given, user, passwordFor(given, user)});
+            QUrl book = cardsync::findBook(client, QStringLiteral("Vellumo"));
+            book.setUserName(user);
+            const QString backup = cardsync::linkTable(table, book, QDateTime::currentDateTime());
+            print(stdout, QStringLiteral("Verbunden mit %1.\n").arg(book.toDisplayString()));
+            if (!backup.isEmpty())
+                print(stdout, QStringLiteral("Feld \"UID\" angefügt; Sicherung: %1\n").arg(backup));
+        }
+        const QUrl book = cardsync::linkedBook(table);
+        cardsync::SyncOptions options;
+        options.password = passwordFor(book.adjusted(QUrl::RemoveUserInfo), book.userName());
+        options.confirm = [allowDeletes](const QString& question) {
+            print(stderr, question + u'\n');
+            return allowDeletes;
+        };
+        // Crash tests: the process dies after so many cards written.
+        const int crashAfter = qEnvironmentVariableIntValue("VELLUMO_SYNC_CRASH_AFTER_UPLOADS");
+        if (crashAfter > 0)
+            options.afterUpload = [crashAfter, written = 0]() mutable {
+                if (++written == crashAfter)
+                    std::raise(SIGKILL);
+            };
+        const cardsync::SyncReport report = cardsync::synchronise(table, options);
+        print(stdout, report.text());
+        return report.conflicts > 0 ? 1 : 0;
+    } catch (const cardsync::SyncError& e) {
+        print(stderr, QStringLiteral("vellumo-table: ") + e.text() + u'\n');
+        return 2;
+    }
+}
+
+} // namespace vtable
