@@ -17,7 +17,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -248,13 +247,9 @@ void TFormGeburtstage::KalenderClick() {
     options.reminderDays = erinnerung_->currentData().toInt();
     options.stamp = now();
     const QByteArray calendar = birthdayCalendar(people, options);
-    // Written aside and put in place at the end: a failed export leaves an
-    // existing file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(calendar) != calendar.size() ||
-        !file.commit())
-        throw StoreError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    QString error;
+    if (!writeFileSafely(path, calendar, &error))
+        throw StoreError(error);
     const int count = static_cast<int>(people.size());
     showInformation(count == 1 ? QStringLiteral("1 Geburtstag wurde in %1 gespeichert.")
                                      .arg(QFileInfo(path).fileName())

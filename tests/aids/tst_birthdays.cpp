@@ -13,10 +13,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSet>
 #include <QSpinBox>
 #include <QTest>
@@ -131,6 +133,64 @@ private slots:
         QCOMPARE(count, QStringLiteral("1 Geburtstag bis morgen."));
         QCOMPARE(main.findChild<QLineEdit*>("DBEditName")->text(), QStringLiteral("Ohnejahr"));
         QCOMPARE(readBirthdaySettings(vellumo::setupIniPath()).days, 1);
+    }
+
+    // "Als Kalender exportieren …" in the list: a later export, after an
+    // edit and at another time, carries the same UIDs so a calendar replaces
+    // its events; the reminder is the one chosen in the window; a file that
+    // cannot be written is reported, never announced as saved.
+    void calendarFromTheList() {
+        testsupport::Sandbox sandbox;
+        vellumo::resetSettingsLocation();
+        testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
+        vellumo::RecordStore store;
+        findtest::makeAddressTable(store, sandbox.file("Adressen"), kPeople);
+        TFormGeburtstage form(store);
+        form.show();
+        auto* reminder = form.findChild<QComboBox*>("ComboErinnerung");
+        reminder->setCurrentIndex(reminder->findData(2));
+        auto exportTo = [&](const QString& target) {
+            QString said;
+            testsupport::whenModal([&](QWidget* chooser) {
+                testsupport::whenModal([&](QWidget* box) {
+                    said = testsupport::messageText(box);
+                    testsupport::clickButton(box, "OK");
+                });
+                auto* name = chooser->findChild<QLineEdit*>("fileNameEdit");
+                name->setText(target);
+                QTest::keyClick(name, Qt::Key_Return);
+            });
+            QTest::mouseClick(form.findChild<QPushButton*>("ButtonKalender"), Qt::LeftButton);
+            return said;
+        };
+        auto uids = [](const QString& path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly)
+                       ? QString::fromUtf8(file.readAll()).split("\r\n").filter("UID:")
+                       : QStringList();
+        };
+
+        QCOMPARE(exportTo(sandbox.file("erste.ics")),
+                 QStringLiteral("4 Geburtstage wurden in erste.ics gespeichert."));
+        store.moveToStored(4);
+        store.BeginEdit();
+        store.SetFieldText("Ort", "Celle");
+        store.SaveRecord();
+        clock.set(QDateTime(QDate(2025, 3, 1), QTime(18, 0)));
+        QCOMPARE(exportTo(sandbox.file("zweite.ics")),
+                 QStringLiteral("4 Geburtstage wurden in zweite.ics gespeichert."));
+        QCOMPARE(uids(sandbox.file("zweite.ics")).size(), 4);
+        QCOMPARE(uids(sandbox.file("zweite.ics")), uids(sandbox.file("erste.ics")));
+        QFile second(sandbox.file("zweite.ics"));
+        QVERIFY(second.open(QIODevice::ReadOnly));
+        const QByteArray text = second.readAll();
+        QCOMPARE(text.count("TRIGGER:-P1DT15H\r\n"), 4);
+        QVERIFY(text.contains("DTSTAMP:20250301T"));
+
+        const QString refused = exportTo("/proc/geburtstage.ics");
+        QVERIFY2(refused.startsWith("Die Datei /proc/geburtstage.ics kann nicht geschrieben "
+                                    "werden: "),
+                 qPrintable(refused));
     }
 
     // Off by default; switched on in "&Einstellungen", the list comes at

@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <exception>
@@ -57,10 +56,9 @@ void writeOut(const QString& path, const QByteArray& bytes) {
             throw vellumo::StoreError(QStringLiteral("Schreiben fehlgeschlagen"));
         return;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw vellumo::StoreError(
-            QStringLiteral("%1 kann nicht geschrieben werden: %2").arg(path, file.errorString()));
+    QString error;
+    if (!vellumo::writeFileSafely(path, bytes, &error))
+        throw vellumo::StoreError(error);
 }
 
 int run(bool calendar, int days, const QString& tablePath, const QString& outPath) {
