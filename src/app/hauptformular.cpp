@@ -13,6 +13,7 @@
 #include "data/exchangedialog.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
+#include "data/syncwindows.h"
 #include "data/tablefile.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
@@ -253,6 +254,13 @@ void THauptformular::connectHandlers() {
     });
     addTableAction(ui->Geburtstage,
                    [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });
+    addTableAction(ui->Synchronisation,
+                   [this] { vellumo::data::SynchronisationClick(Datentabelle, this); });
+    addTableAction(ui->JetztSynchronisieren, [this] {
+        vellumo::data::JetztSynchronisierenClick(Datentabelle, this);
+        ShowRecordPosition();
+    });
+    addTableAction(ui->Konflikte, [this] { vellumo::data::KonflikteClick(Datentabelle, this); });
     vellumo::aids::initBirthdaysAtStart(ui->GeburtstageBeimStart);
     onAction(ui->GeburtstageBeimStart,
              [this] { vellumo::aids::GeburtstageBeimStartClick(ui->GeburtstageBeimStart, this); });

@@ -237,13 +237,20 @@ QString SyncReport::text() const {
     return t;
 }
 
-QString backupTable(const QString& tablePath, const QDateTime& now, int keep) {
+QString backupPathFor(const QString& tablePath, const QDateTime& now) {
     const QFileInfo info(tablePath);
-    const QString prefix = info.completeBaseName() + QStringLiteral("-Sicherung-");
-    QString name = prefix + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString name = info.completeBaseName() + QStringLiteral("-Sicherung-") +
+                         now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = info.dir().filePath(name + QStringLiteral(".db"));
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = info.dir().filePath(name + QStringLiteral("-%1.db").arg(n));
+    return target;
+}
+
+QString backupTable(const QString& tablePath, const QDateTime& now, int keep) {
+    const QFileInfo info(tablePath);
+    const QString prefix = info.completeBaseName() + QStringLiteral("-Sicherung-");
+    const QString target = backupPathFor(tablePath, now);
     try {
         px::copyTable(path8(tablePath), path8(target));
     } catch (const px::Error& e) {

@@ -59,6 +59,8 @@ struct SyncOptions {
 // ("ADRESSEN-Sicherung-20261209-0130.db"); only the newest keep copies stay.
 // Returns the copy's path.
 QString backupTable(const QString& tablePath, const QDateTime& now, int keep);
+// The name backupTable gives a copy made at now.
+QString backupPathFor(const QString& tablePath, const QDateTime& now);
 
 // The address book the user named: the URL itself when it is one, else the
 // one book of the account, or a new one when there is none. Several books

@@ -236,7 +236,8 @@ private slots:
         window->addTableAction(extra, [&runs] { ++runs; });
         QCOMPARE(window->extraTableActions(),
                  (QList<QAction*>{action("Exportieren"), action("Importieren"),
-                                  action("Geburtstage"), extra}));
+                                  action("Geburtstage"), action("Synchronisation"),
+                                  action("JetztSynchronisieren"), action("Konflikte"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();

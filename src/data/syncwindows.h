@@ -1,0 +1,53 @@
+// The sync with a CardDAV address book in the program: linking the open
+// table to a book ("&Synchronisation …"), a run with a progress window
+// ("Jetzt &synchronisieren") and the list of open decisions ("Konflikte …").
+// The sync needs the table's write lock, so the table is closed for the run
+// (the record being edited saved first) and opened again on the record that
+// was current.
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QTableWidget;
+
+namespace vellumo {
+class RecordStore;
+}
+
+namespace vellumo::data {
+
+class TFormSynchronisation : public QDialog {
+    Q_OBJECT
+public:
+    TFormSynchronisation(RecordStore& store, QWidget* parent = nullptr);
+    QLineEdit* ServerEdit;
+    QLineEdit* BenutzerEdit;
+    QLineEdit* PasswortEdit;
+    QComboBox* BuchBox;
+    QLineEdit* NeuesBuchEdit;
+
+private:
+    void AbrufenClick();
+    void OkClick();
+    RecordStore& store_;
+};
+
+class TFormKonflikte : public QDialog {
+    Q_OBJECT
+public:
+    TFormKonflikte(RecordStore& store, QWidget* parent = nullptr);
+    QTableWidget* Liste;
+    void refresh();
+
+private:
+    void decide(bool takeServer);
+    RecordStore& store_;
+};
+
+void SynchronisationClick(RecordStore& store, QWidget* parent);
+void JetztSynchronisierenClick(RecordStore& store, QWidget* parent);
+void KonflikteClick(RecordStore& store, QWidget* parent);
+
+} // namespace vellumo::data

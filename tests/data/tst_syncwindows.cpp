@@ -1,0 +1,132 @@
+// The sync in the program, against a real Radicale: the settings dialog finds
+// the book, asks before it adds the field "UID" (naming the backup), links and
+// syncs; a field changed on both sides shows in "Konflikte …", where taking
+// the server's value changes the record the main window shows.
+#include "data/addresstable.h"
+#include "data/syncwindows.h"
+#include "platform/database/recordstore.h"
+#include "platform/sync/carddav.h"
+#include "radicale.h"
+#include "sync/tablesync.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace vellumo;
+using testsupport::clickButton;
+using testsupport::messageText;
+using testsupport::whenModal;
+
+namespace {
+
+QPushButton* button(QWidget* parent, const QString& text) {
+    for (auto* b : parent->findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    qFatal("no button %s", qPrintable(text));
+}
+
+void screenshot(QWidget* window, const char* name) {
+    const QString dir = qEnvironmentVariable("VELLUMO_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        window->grab().save(dir + u'/' + QString::fromLatin1(name));
+}
+
+} // namespace
+
+class TestSyncWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void linkSyncAndDecide();
+};
+
+void TestSyncWindows::linkSyncAndDecide() {
+    test::Radicale server;
+    if (!server.problem().isEmpty())
+        QSKIP(qPrintable(server.problem()));
+    testsupport::Sandbox sandbox;
+    sync::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
+    const QUrl book = client.createAddressBook(QStringLiteral("Familie"));
+
+    RecordStore store;
+    store.BindTable(QStringLiteral("ADRESSEN"));
+    DeclareAddressTable(store, QStringLiteral("ADRESSEN"));
+    store.CreateTableFile();
+    store.OpenTable();
+    for (const char* name : {"Ahrens", "Böhm"}) {
+        store.InsertBlankRecord();
+        store.SetFieldText(QStringLiteral("Name"), QString::fromUtf8(name));
+        store.SetFieldText(QStringLiteral("Ort"), QStringLiteral("Lübeck"));
+        store.SaveRecord();
+    }
+
+    data::TFormSynchronisation form(store);
+    form.show();
+    form.ServerEdit->setText(server.url().toString());
+    form.BenutzerEdit->setText(QStringLiteral("anna")); // Radicale without passwords
+    button(&form, QStringLiteral("Adressbücher &abrufen"))->click();
+    QCOMPARE(form.BuchBox->count(), 2);
+    QCOMPARE(form.BuchBox->itemText(0), QStringLiteral("Familie"));
+    screenshot(&form, "synchronisation.png");
+    QString question, result;
+    whenModal([&](QWidget* ask) {
+        question = messageText(ask);
+        whenModal([&](QWidget* now) {
+            whenModal([&](QWidget* done) {
+                result = messageText(done);
+                clickButton(done, QStringLiteral("OK"));
+            });
+            clickButton(now, QStringLiteral("&Ja"));
+        });
+        clickButton(ask, QStringLiteral("&Ja"));
+    });
+    button(&form, QStringLiteral("OK"))->click();
+    QVERIFY2(question.contains(QStringLiteral("„UID“")) &&
+                 question.contains(QStringLiteral("ADRESSEN-Sicherung-")),
+             qPrintable(question));
+    QVERIFY2(result.contains(QStringLiteral("Server: 2 neu")), qPrintable(result));
+    QVERIFY(store.IsTableOpen() && store.fieldIndex(QStringLiteral("UID")) >= 0);
+    QCOMPARE(client.listAll(book).size(), 2);
+
+    // Both sides change Böhm's town.
+    QList<sync::Card> cards;
+    for (const sync::CardRef& ref : client.listAll(book))
+        cards += client.fetch(book, {ref.href});
+    for (const sync::Card& c : cards)
+        if (c.vcard.contains("Böhm")) {
+            QByteArray changed = c.vcard;
+            changed.replace("Lübeck", "Kiel");
+            client.put(c.href, changed, c.etag);
+        }
+    store.GoToLast();
+    store.BeginEdit();
+    store.SetFieldText(QStringLiteral("Ort"), QStringLiteral("Rostock"));
+    store.SaveRecord();
+    whenModal([&](QWidget* done) {
+        result = messageText(done);
+        clickButton(done, QStringLiteral("OK"));
+    });
+    data::JetztSynchronisierenClick(store, nullptr);
+    QVERIFY2(result.contains(QStringLiteral("Konflikte: 1")), qPrintable(result));
+    QCOMPARE(store.fieldText(QStringLiteral("Name")), QStringLiteral("Böhm"));
+    QCOMPARE(store.fieldText(QStringLiteral("Ort")), QStringLiteral("Rostock"));
+
+    data::TFormKonflikte list(store);
+    list.show();
+    QCOMPARE(list.Liste->rowCount(), 1);
+    QCOMPARE(list.Liste->item(0, 0)->text(), QStringLiteral("Böhm"));
+    QCOMPARE(list.Liste->item(0, 2)->text(), QStringLiteral("Rostock"));
+    QCOMPARE(list.Liste->item(0, 3)->text(), QStringLiteral("Kiel"));
+    screenshot(&list, "konflikte.png");
+    button(&list, QStringLiteral("&Server-Wert übernehmen"))->click();
+    QCOMPARE(list.Liste->rowCount(), 0);
+    QCOMPARE(store.fieldText(QStringLiteral("Ort")), QStringLiteral("Kiel"));
+}
+
+QTEST_MAIN(TestSyncWindows)
+#include "tst_syncwindows.moc"
