@@ -286,9 +286,11 @@ void THauptformular::NeuClick() {
 
 void THauptformular::OeffnenClick() {
     vellumo::data::OeffnenClick(Datentabelle, *openDialog_, BaseCaption, fileWindow());
+    vellumo::data::syncAtOpenOrClose(Datentabelle, this);
 }
 
 void THauptformular::SchliessenClick() {
+    vellumo::data::syncAtOpenOrClose(Datentabelle, this);
     vellumo::data::SchliessenClick(Datentabelle, BaseCaption, fileWindow());
 }
 

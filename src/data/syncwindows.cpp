@@ -1,12 +1,14 @@
 #include "data/syncwindows.h"
 
 #include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 #include "platform/sync/keyring.h"
 #include "platform/sync/syncstate.h"
 #include "platform/ui/messages.h"
 #include "sync/tablesync.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -28,6 +30,12 @@ namespace vellumo::data {
 namespace {
 
 const QString kTitle = QStringLiteral("Synchronisation");
+const QString kSection = QStringLiteral("Synchronisation");
+const QString kAtOpenAndClose = QStringLiteral("BeimOeffnenUndSchliessen");
+
+bool syncAtOpenAndClose() {
+    return ReadSettingNumber(setupIniPath(), kSection, kAtOpenAndClose, 0) != 0;
+}
 
 // Passwords asked for where there is no keyring: kept for the run only.
 QHash<QString, QString>& askedPasswords() {
@@ -145,6 +153,12 @@ TFormSynchronisation::TFormSynchronisation(RecordStore& store, QWidget* parent)
     form->addRow(QString(), abrufen);
     form->addRow(QStringLiteral("A&dressbuch:"), BuchBox);
     form->addRow(QStringLiteral("&Neues Adressbuch:"), NeuesBuchEdit);
+    OeffnenSchliessenBox =
+        new QCheckBox(QStringLiteral("Auch nach dem Ö&ffnen und vor dem Schließen der Tabelle "
+                                     "abgleichen"),
+                      this);
+    OeffnenSchliessenBox->setChecked(syncAtOpenAndClose());
+    form->addRow(QString(), OeffnenSchliessenBox);
     auto* note = new QLabel(QStringLiteral("Das Passwort wird im Schlüsselbund der Sitzung "
                                            "gespeichert, nie in einer Datei."),
                             this);
@@ -221,6 +235,12 @@ void TFormSynchronisation::OkClick() {
             sync::keyring::store(server, user, PasswortEdit->text());
         askedPasswords().insert(accountKey(server, user), PasswortEdit->text());
     }
+    if (OeffnenSchliessenBox->isChecked() != syncAtOpenAndClose() &&
+        !WriteSettingNumber(setupIniPath(), kSection, kAtOpenAndClose,
+                            OeffnenSchliessenBox->isChecked() ? 1 : 0))
+        showErrorMessage(QStringLiteral("Die Einstellung kann nicht in %1 gespeichert werden")
+                             .arg(QDir::toNativeSeparators(setupIniPath())),
+                         this);
     book.setUserName(user);
     withTableClosed(store_, [&] { cardsync::linkTable(table, book, now); });
     accept();
@@ -334,6 +354,13 @@ void JetztSynchronisierenClick(RecordStore& store, QWidget* parent) {
 void KonflikteClick(RecordStore& store, QWidget* parent) {
     TFormKonflikte form(store, parent);
     form.exec();
+}
+
+void syncAtOpenOrClose(RecordStore& store, QWidget* parent) {
+    if (!store.IsTableOpen() || !syncAtOpenAndClose() ||
+        cardsync::linkedBook(store.tableFileName()).isEmpty())
+        return;
+    runGuarded([&] { runSync(store, parent); });
 }
 
 } // namespace vellumo::data

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QTableWidget;
@@ -27,6 +28,7 @@ public:
     QLineEdit* PasswortEdit;
     QComboBox* BuchBox;
     QLineEdit* NeuesBuchEdit;
+    QCheckBox* OeffnenSchliessenBox;
 
 private:
     void AbrufenClick();
@@ -49,5 +51,10 @@ private:
 void SynchronisationClick(RecordStore& store, QWidget* parent);
 void JetztSynchronisierenClick(RecordStore& store, QWidget* parent);
 void KonflikteClick(RecordStore& store, QWidget* parent);
+
+// Where the user asked for it ("Setup.ini" [Synchronisation]
+// BeimOeffnenUndSchliessen=1): a sync of a linked table right after it was
+// opened and before it is closed. A failure is shown and stops nothing.
+void syncAtOpenOrClose(RecordStore& store, QWidget* parent);
 
 } // namespace vellumo::data

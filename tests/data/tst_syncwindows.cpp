@@ -10,6 +10,7 @@
 #include "sync/tablesync.h"
 #include "testsupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -72,6 +73,7 @@ void TestSyncWindows::linkSyncAndDecide() {
     button(&form, QStringLiteral("Adressbücher &abrufen"))->click();
     QCOMPARE(form.BuchBox->count(), 2);
     QCOMPARE(form.BuchBox->itemText(0), QStringLiteral("Familie"));
+    form.OeffnenSchliessenBox->setChecked(true);
     screenshot(&form, "synchronisation.png");
     QString question, result;
     whenModal([&](QWidget* ask) {
@@ -126,6 +128,19 @@ void TestSyncWindows::linkSyncAndDecide() {
     button(&list, QStringLiteral("&Server-Wert übernehmen"))->click();
     QCOMPARE(list.Liste->rowCount(), 0);
     QCOMPARE(store.fieldText(QStringLiteral("Ort")), QStringLiteral("Kiel"));
+
+    // Asked for in the dialog: a sync before the table is closed sends the choice.
+    whenModal([&](QWidget* done) {
+        result = messageText(done);
+        clickButton(done, QStringLiteral("OK"));
+    });
+    data::syncAtOpenOrClose(store, nullptr);
+    QVERIFY2(result.contains(QStringLiteral("Server: 0 neu, 1 geändert")), qPrintable(result));
+    bool kiel = false;
+    for (const sync::CardRef& ref : client.listAll(book))
+        for (const sync::Card& c : client.fetch(book, {ref.href}))
+            kiel = kiel || (c.vcard.contains("Böhm") && c.vcard.contains("Kiel"));
+    QVERIFY(kiel);
 }
 
 QTEST_MAIN(TestSyncWindows)
