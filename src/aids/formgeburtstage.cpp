@@ -216,7 +216,7 @@ void TFormGeburtstage::settingStored(bool stored) {
         return;
     settingFailureShown_ = true;
     showErrorMessage(QStringLiteral("Die Einstellung kann nicht in %1 gespeichert werden; sie gilt "
-                                    "nur, solange das Programm läuft")
+                                    "nur, solange dieses Fenster offen ist")
                          .arg(QDir::toNativeSeparators(setupIniPath())),
                      this);
 }
