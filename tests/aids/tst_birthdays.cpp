@@ -8,6 +8,8 @@
 #include "aids/birthdays.h"
 #include "aids/formgeburtstage.h"
 #include "app/hauptformular.h"
+#include "app/startup.h"
+#include "app/windows.h"
 #include "platform/settings/profile.h"
 #include "platform/system/system.h"
 
@@ -22,6 +24,7 @@
 #include <QSet>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 using namespace vellumo::aids;
@@ -223,6 +226,44 @@ private slots:
         showBirthdaysAtStart(main.Datentabelle, &main);
         QVERIFY(!nothingShown.answered());
         nothingShown.cancel();
+    }
+
+    // The whole start, as a person has it: the default table opens, the list
+    // comes up once the main window is there, and Enter in it shows that
+    // record. Last, since the start prepares the whole application.
+    void programStartsWithTheList() {
+        testsupport::Sandbox sandbox;
+        vellumo::resetSettingsLocation();
+        qputenv("VELLUMO_SPLASH_MS", "0");
+        testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
+        {
+            vellumo::RecordStore store;
+            findtest::makeAddressTable(store, sandbox.file("Adressen"), kPeople);
+        }
+        vellumo::WritePrivateProfileString("Standardtabelle", "FileName",
+                                           sandbox.file("Adressen.db"), sandbox.file("Setup.ini"));
+        QVERIFY(writeBirthdaysAtStart(sandbox.file("Setup.ini"), true));
+
+        QStringList shown;
+        QString current;
+        testsupport::whenModal([&](QWidget* modal) {
+            shown = rows(modal);
+            QTest::keyClick(modal->findChild<QTreeWidget*>("ListeGeburtstage"), Qt::Key_Down);
+            QTest::keyClick(modal->findChild<QTreeWidget*>("ListeGeburtstage"), Qt::Key_Return);
+            QTimer::singleShot(0, qApp, [&] {
+                current = Hauptformular->findChild<QLineEdit*>("DBEditName")->text();
+                Hauptformular->Datentabelle.CloseTableAtShutdown();
+                QApplication::exit(0);
+            });
+        });
+        // Without the list the program would wait for a person: end it.
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        connect(&deadline, &QTimer::timeout, qApp, [] { QApplication::exit(1); });
+        deadline.start(20000);
+        QCOMPARE(vellumo::runVellumo(*qApp), 0);
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(current, QStringLiteral("Schalt"));
     }
 };
 
