@@ -74,7 +74,7 @@ private slots:
     // The list through the main window: it sees the records a search filter
     // hides, and a double-click settles the edit in progress, makes the
     // chosen record current (the filter goes off) and closes the list; Enter
-    // does the same, the range is kept in Setup.ini.
+    // does the same; the range and the 29 February rule are kept in Setup.ini.
     void listMovesMainWindow() {
         testsupport::Sandbox sandbox;
         vellumo::resetSettingsLocation();
@@ -125,7 +125,10 @@ private slots:
         QCOMPARE(main.findChild<QLineEdit*>("DBEditName")->text(), QStringLiteral("Ohnejahr"));
         QCOMPARE(main.findChild<QLineEdit*>("DBEditGeb")->text(), QStringLiteral("03.03.1604"));
 
+        QStringList onMarch1;
         testsupport::whenModal([&](QWidget* modal) {
+            modal->findChild<QComboBox*>("ComboSchalttag")->setCurrentIndex(1);
+            onMarch1 = rows(modal).filter("Schalt");
             modal->findChild<QSpinBox*>("SpinTage")->setValue(1);
             shown = rows(modal);
             count = modal->findChild<QLabel*>("LabelAnzahl")->text();
@@ -135,7 +138,10 @@ private slots:
         QCOMPARE(shown, QStringList{"morgen|21.02.2025|Zeder|Zoe|wird 35"});
         QCOMPARE(count, QStringLiteral("1 Geburtstag bis morgen."));
         QCOMPARE(main.findChild<QLineEdit*>("DBEditName")->text(), QStringLiteral("Ohnejahr"));
-        QCOMPARE(readBirthdaySettings(vellumo::setupIniPath()).days, 1);
+        QCOMPARE(onMarch1, QStringList{"Samstag|01.03.2025|Schalt|Sara|wird 65"});
+        const BirthdaySettings kept = readBirthdaySettings(vellumo::setupIniPath());
+        QCOMPARE(kept.days, 1);
+        QCOMPARE(kept.leapDay, LeapDayRule::March1);
     }
 
     // "Als Kalender exportieren …" in the list: a later export, after an
