@@ -1,6 +1,6 @@
 #include "data/exchangedialog.h"
 
-#include "data/exchange.h"
+#include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
@@ -8,17 +8,25 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 
 namespace vellumo::data {
 
 namespace {
 
-const QString VCardFilter = QStringLiteral("vCard-Dateien (*.vcf)");
-const QString CsvFilter = QStringLiteral("CSV-Dateien (*.csv)");
+const QString VCardFilter = QStringLiteral("vCard-Dateien (*.vcf *.vcard)");
+const QString CsvFilter = QStringLiteral("CSV-Dateien, UTF-8 (*.csv)");
+const QString SpreadsheetFilter = QStringLiteral("CSV für Tabellenkalkulationen (*.csv)");
+
+// Files larger than this are no address lists; reading one would only tie up
+// the memory.
+constexpr qint64 kMaxImportBytes = qint64(256) << 20;
 
 // The dialogs remember their folder for the run, as the open dialog does.
 QString& lastFolder() {
@@ -26,23 +34,30 @@ QString& lastFolder() {
     return folder;
 }
 
-QString chooseFile(QWidget* parent, bool save, QString* selectedFilter) {
+QString chooseFile(QWidget* parent, bool save, QString* selectedFilter,
+                   const QString& proposed = QString()) {
     QFileDialog dialog(parent);
     dialog.setObjectName(save ? QStringLiteral("ExportDialog") : QStringLiteral("ImportDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setWindowTitle(save ? QStringLiteral("Exportieren") : QStringLiteral("Importieren"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters(save ? QStringList{VCardFilter, CsvFilter}
-                               : QStringList{QStringLiteral("Adressen (*.vcf *.csv)"), VCardFilter,
-                                             CsvFilter, QStringLiteral("Alle Dateien (*)")});
+    dialog.setNameFilters(save ? QStringList{VCardFilter, CsvFilter, SpreadsheetFilter}
+                               : QStringList{QStringLiteral("Adressen (*.vcf *.vcard *.csv)"),
+                                             VCardFilter, QStringLiteral("CSV-Dateien (*.csv)"),
+                                             QStringLiteral("Alle Dateien (*)")});
     dialog.setDirectory(lastFolder().isEmpty() ? QDir::currentPath() : lastFolder());
     if (save) {
         dialog.setDefaultSuffix(QStringLiteral("vcf"));
+        if (!proposed.isEmpty())
+            dialog.selectFile(proposed + QStringLiteral(".vcf"));
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                         [&dialog](const QString& filter) {
-                             dialog.setDefaultSuffix(filter == CsvFilter ? QStringLiteral("csv")
-                                                                         : QStringLiteral("vcf"));
+                         [&dialog, proposed](const QString& filter) {
+                             const QString suffix = filter == VCardFilter ? QStringLiteral("vcf")
+                                                                          : QStringLiteral("csv");
+                             dialog.setDefaultSuffix(suffix);
+                             if (!proposed.isEmpty())
+                                 dialog.selectFile(proposed + u'.' + suffix);
                          });
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -72,18 +87,20 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
     if (store.HasUnsavedChanges())
         store.SaveRecord();
     QString filter;
-    const QString path = chooseFile(parent, true, &filter);
+    const QString path =
+        chooseFile(parent, true, &filter, QFileInfo(store.tableFileName()).completeBaseName());
     if (path.isEmpty())
         return;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    const exchange::Format format = suffix == u"csv" ? exchange::Format::Csv
+    const exchange::Format format = filter == SpreadsheetFilter ? exchange::Format::SpreadsheetCsv
+                                    : suffix == u"csv"          ? exchange::Format::Csv
                                     : suffix == u"vcf" || suffix == u"vcard"
                                         ? exchange::Format::VCard
                                     : filter == CsvFilter ? exchange::Format::Csv
                                                           : exchange::Format::VCard;
 
     // Gathered first and put in place at the end: a cancelled or failed
-    // export leaves an existing file as it was.
+    // export leaves an existing file as it was, and says why it failed.
     QBuffer file;
     file.open(QIODevice::WriteOnly);
     std::unique_ptr<QProgressDialog> progress(progressWindow(
@@ -98,7 +115,7 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
         return;
     QString error;
     if (!writeFileSafely(path, file.data(), &error))
-        throw StoreError(error);
+        throw StoreError(error, ErrorKind::Storage);
     showInformation(
         written == 1
             ? QStringLiteral("1 Adresse wurde in %2 gespeichert.").arg(QFileInfo(path).fileName())
@@ -107,6 +124,48 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
                   .arg(QFileInfo(path).fileName()),
         parent);
 }
+
+namespace {
+
+// The summary, as an error box when a storage failure stopped the import;
+// "Details" shows every card, and the list can be saved as text.
+void showReport(const exchange::ImportResult& result, QWidget* parent) {
+    const bool failed = !result.failure.isEmpty();
+    QMessageBox box(failed ? QMessageBox::Critical : QMessageBox::Information,
+                    failed ? QStringLiteral("Fehler") : QStringLiteral("Information"),
+                    exchange::summaryText(result), QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("ImportReport"));
+    const QString details = exchange::detailsText(result);
+    box.setDetailedText(details);
+    QPushButton* save =
+        box.addButton(QStringLiteral("Details &speichern …"), QMessageBox::ActionRole);
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    for (;;) {
+        box.exec();
+        if (box.clickedButton() != save)
+            return;
+        QFileDialog dialog(parent, QStringLiteral("Details speichern"));
+        dialog.setObjectName(QStringLiteral("DetailsDialog"));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters({QStringLiteral("Textdateien (*.txt)")});
+        dialog.setDefaultSuffix(QStringLiteral("txt"));
+        dialog.setDirectory(lastFolder().isEmpty() ? QDir::currentPath() : lastFolder());
+        dialog.selectFile(QStringLiteral("Importbericht.txt"));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            continue;
+        QString error;
+        if (!writeFileSafely(
+                dialog.selectedFiles().first(),
+                (exchange::summaryText(result) + QStringLiteral("\n\n") + details).toUtf8(),
+                &error))
+            showErrorMessage(error, parent);
+    }
+}
+
+} // namespace
 
 void ImportierenClick(RecordStore& store, QWidget* parent) {
     if (!store.IsTableOpen())
@@ -118,19 +177,34 @@ void ImportierenClick(RecordStore& store, QWidget* parent) {
     if (!file.open(QIODevice::ReadOnly))
         throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
                              .arg(QDir::toNativeSeparators(path), file.errorString()));
+    if (file.size() > kMaxImportBytes)
+        throw StoreError(QStringLiteral("Die Datei %1 ist mit %2 MB zu groß für eine Adressliste "
+                                        "(höchstens %3 MB)")
+                             .arg(QDir::toNativeSeparators(path))
+                             .arg(file.size() >> 20)
+                             .arg(kMaxImportBytes >> 20));
     const QByteArray data = file.readAll();
     file.close();
     const exchange::Format format = exchange::formatOf(path, data);
-    const std::vector<exchange::Address> addresses =
-        format == exchange::Format::VCard ? exchange::readVCards(data) : exchange::readCsv(data);
+    QStringList columns;
+    const std::vector<exchange::Address> addresses = format == exchange::Format::VCard
+                                                         ? exchange::readVCards(data)
+                                                         : exchange::readCsv(data, &columns);
 
     std::unique_ptr<QProgressDialog> progress(
         progressWindow(parent, QStringLiteral("Adressen werden importiert …"),
                        static_cast<int>(addresses.size())));
     exchange::ImportResult result;
     try {
+        // The window is redrawn at most ten times a second; setValue
+        // also lets it see the cancel button.
+        QElapsedTimer redraw;
+        redraw.start();
         result = exchange::importAddresses(store, addresses, format, [&](int done, int) {
-            progress->setValue(done);
+            if (redraw.elapsed() >= 100) {
+                progress->setValue(done);
+                redraw.restart();
+            }
             return !progress->wasCanceled();
         });
     } catch (...) {
@@ -138,12 +212,13 @@ void ImportierenClick(RecordStore& store, QWidget* parent) {
         throw;
     }
     progress.reset();
+    result.columns = columns;
     if (addresses.empty())
         showInformation(
             QStringLiteral("Die Datei %1 enthält keine Adressen.").arg(QFileInfo(path).fileName()),
             parent);
     else
-        showInformation(exchange::summaryText(result), parent);
+        showReport(result, parent);
 }
 
 } // namespace vellumo::data

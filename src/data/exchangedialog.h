@@ -1,4 +1,4 @@
-// The main window's "&Exportieren …" and "&Importieren …".
+// The main window's "E&xportieren …" and "&Importieren …".
 #pragma once
 
 class QWidget;

@@ -4,17 +4,20 @@
 // picture); info, dump and check stay with the engine alone.
 #include "exchangecommands.h"
 
-#include "data/exchange.h"
+#include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
-#include "platform/paradox/table.h"
+#include "platform/paradox/io.h"
 #include "platform/pictures/limits.h"
 #include "platform/system/system.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <unistd.h>
 
 namespace vtable {
 
@@ -22,7 +25,8 @@ namespace {
 
 namespace ex = vellumo::exchange;
 
-constexpr qint64 kJulianDayOfDayZero = 1721425; // engine day 1 = 1 January 0001
+// Files larger than this are no address lists.
+constexpr qint64 kMaxImportBytes = qint64(256) << 20;
 
 void err(const QString& text) {
     const QByteArray bytes = (QStringLiteral("vellumo-table: ") + text + u'\n').toUtf8();
@@ -34,97 +38,76 @@ void say(const QString& text) {
     std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stdout);
 }
 
-QVariant variantOf(const px::Value& value, bool memo) {
-    if (const auto* text = std::get_if<std::string>(&value)) {
-        QString s = QString::fromStdString(*text);
-        if (memo)
-            s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        return s;
-    }
-    if (const auto* date = std::get_if<px::Date>(&value))
-        return date->day > 0 ? QDate::fromJulianDay(date->day + kJulianDayOfDayZero) : QDate();
-    if (const auto* bytes = std::get_if<px::Bytes>(&value))
-        return QByteArray(reinterpret_cast<const char*>(bytes->data()),
-                          static_cast<qsizetype>(bytes->size()));
-    return QVariant();
-}
-
 // Read-only, like dump: exporting never waits for or disturbs a program
-// that has the table open.
+// that has the table open. The same exporter as the program's menu, on one
+// state of the table gathered before anything is written: a slow target
+// must not hold up the saves of a program that has it open.
 int exportTable(ex::Format format, const QString& tablePath, const QString& outPath) {
-    auto table = px::Table::open(QFile::encodeName(tablePath).toStdString(), px::Access::Read);
-    const QStringList& names = ex::addressFieldNames();
-    std::vector<int> columns;
-    for (const QString& name : names) {
-        const int column = table->fieldIndex(name.toStdString());
-        if (column < 0)
-            throw vellumo::StoreError(QStringLiteral("Feld '%1' nicht gefunden").arg(name));
-        columns.push_back(column);
+    vellumo::RecordStore store;
+    store.BindTable(tablePath);
+    store.OpenTableReadOnly();
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        auto steady = store.holdSteady();
+        ex::exportRecords(store, format, buffer);
     }
-
-    // One state of the table, gathered before anything is written: a slow
-    // target must not hold up the saves of a program that has it open.
-    QByteArray buffer;
-    if (format == ex::Format::Csv)
-        buffer += ex::csvHeader();
-    auto steady = table->holdSteady();
-    const std::uint32_t count = table->recordCount();
-    for (std::uint32_t position = 0; position < count; ++position) {
-        // CSV has no picture: it is referred to, not read.
-        const px::Record record =
-            table->read(position, format == ex::Format::Csv ? px::Blobs::Refer : px::Blobs::Read);
-        ex::Address address;
-        address.origin = static_cast<int>(position) + 1;
-        for (qsizetype n = 0; n < names.size(); ++n) {
-            const auto column = static_cast<std::size_t>(columns[static_cast<std::size_t>(n)]);
-            if (column >= record.size())
-                continue;
-            const QVariant value = variantOf(record[column], names[n] == u"Memo1");
-            if (!value.isNull())
-                address.values.insert(names[n], value);
-        }
-        buffer += format == ex::Format::VCard ? ex::toVCard(address) : ex::toCsvRow(address);
-    }
-    steady.reset();
-    table.reset();
+    store.CloseTableAtShutdown();
+    const QByteArray& bytes = buffer.data();
     if (outPath.isEmpty()) {
-        QFile standardOut;
-        if (!standardOut.open(stdout, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) ||
-            standardOut.write(buffer) != buffer.size() || !standardOut.flush())
-            throw vellumo::StoreError(
-                QStringLiteral("Schreiben fehlgeschlagen: %1").arg(standardOut.errorString()));
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done,
+                                      static_cast<std::size_t>(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw vellumo::StoreError(
+                    QStringLiteral("Schreiben fehlgeschlagen: %1").arg(ex::systemErrorText(errno)));
+            done += n;
+        }
         return 0;
     }
     QString error;
-    if (!vellumo::writeFileSafely(outPath, buffer, &error))
+    if (!vellumo::writeFileSafely(outPath, bytes, &error))
         throw vellumo::StoreError(error);
     return 0;
 }
 
-// Through the record store, like the program: each address is saved on its
-// own, stamped as any save, and the table's write lock keeps out a second
-// writer (and refuses a table another program is writing).
+// Through the record store, like the program: in batches, stamped as any
+// save, and the table's write lock keeps out a second writer (and refuses a
+// table another program is writing). Exit 1 when cards were refused, 2 when
+// the table could not be written (the report says how many are stored).
 int importFile(const QString& tablePath, const QString& inPath) {
     QFile in(inPath);
     if (!in.open(QIODevice::ReadOnly))
+        throw vellumo::StoreError(QStringLiteral("%1 kann nicht gelesen werden: %2")
+                                      .arg(inPath, ex::systemErrorText(errno)));
+    if (in.size() > kMaxImportBytes)
         throw vellumo::StoreError(
-            QStringLiteral("%1 kann nicht gelesen werden: %2").arg(inPath, in.errorString()));
+            QStringLiteral("%1 ist mit %2 MB zu groß für eine Adressliste (höchstens %3 MB)")
+                .arg(inPath)
+                .arg(in.size() >> 20)
+                .arg(kMaxImportBytes >> 20));
     const QByteArray data = in.readAll();
     const ex::Format format = ex::formatOf(inPath, data);
+    QStringList columns;
     const std::vector<ex::Address> addresses =
-        format == ex::Format::VCard ? ex::readVCards(data) : ex::readCsv(data);
+        format == ex::Format::VCard ? ex::readVCards(data) : ex::readCsv(data, &columns);
 
     vellumo::RecordStore store;
-    for (const QString& name : ex::addressFieldNames())
-        store.requireField(name);
     store.BeforePost = [&store] {
         store.SetFieldDate(QStringLiteral("Aenderung"), vellumo::now());
     };
     store.BindTable(tablePath);
     store.OpenTable();
-    const ex::ImportResult result = ex::importAddresses(store, addresses, format);
+    ex::ImportResult result = ex::importAddresses(store, addresses, format);
+    result.columns = columns;
     store.CloseTableAtShutdown();
     say(ex::summaryText(result));
+    say(QString());
+    say(ex::detailsText(result).trimmed());
+    if (!result.failure.isEmpty())
+        return 2;
     return result.refused > 0 ? 1 : 0;
 }
 
@@ -140,19 +123,25 @@ int exchangeCommand(int argc, char** argv) {
     QCoreApplication app(qtArgc, argv);
     // The same decoder limit as the program's: what one shows, the other exports.
     vellumo::pictures::applyDecoderLimit();
+    // Qt's own warnings (an image plugin's complaint) are not this tool's output.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const std::string command = argv[1];
     QStringList args;
     for (int i = 2; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     try {
         if (command == "export") {
-            if (args.size() < 2 || args.size() > 3 ||
-                (args[0] != u"--vcard" && args[0] != u"--csv")) {
-                err(QStringLiteral("Aufruf: vellumo-table export --vcard|--csv TABELLE [DATEI]"));
+            const QStringList kinds = {QStringLiteral("--vcard"), QStringLiteral("--csv"),
+                                       QStringLiteral("--csv-tabelle")};
+            if (args.size() < 2 || args.size() > 3 || !kinds.contains(args[0])) {
+                err(QStringLiteral("Aufruf: vellumo-table export --vcard|--csv|--csv-tabelle "
+                                   "TABELLE [DATEI]"));
                 return 2;
             }
-            return exportTable(args[0] == u"--vcard" ? ex::Format::VCard : ex::Format::Csv, args[1],
-                               args.value(2));
+            const ex::Format format = args[0] == u"--vcard" ? ex::Format::VCard
+                                      : args[0] == u"--csv" ? ex::Format::Csv
+                                                            : ex::Format::SpreadsheetCsv;
+            return exportTable(format, args[1], args.value(2));
         }
         if (args.size() != 2) {
             err(QStringLiteral("Aufruf: vellumo-table import TABELLE DATEI"));

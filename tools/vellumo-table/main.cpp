@@ -3,8 +3,10 @@
 //   vellumo-table info FILE    header facts and the fields
 //   vellumo-table dump FILE    every record in key order as CSV (UTF-8)
 //   vellumo-table check FILE   exit 0 when sound, 1 with the list of problems
-//   vellumo-table export --vcard|--csv TABLE [FILE]   addresses out (stdout without FILE)
-//   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were refused
+//   vellumo-table export --vcard|--csv|--csv-tabelle TABLE [FILE]   addresses out (stdout
+//                                                     without FILE)
+//   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were
+//                                                     refused, 2 when the table failed to write
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
 //   vellumo-table birthdays [--days N] [--ics] TABLE [FILE]   coming birthdays, or a calendar
 //   vellumo-table sync [--link URL --user NAME] TABLE   both ways with a CardDAV address book
@@ -112,15 +114,25 @@ int check(px::Table& table) {
     return 1;
 }
 
+// "ADRESSEN" names "ADRESSEN.db", as in the program and in export and import.
+std::string tablePath(std::string path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        path += ".db";
+    return path;
+}
+
 int usage() {
     std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n");
 #ifdef VELLUMO_TABLE_EXCHANGE
-    std::fprintf(stderr, "        vellumo-table export --vcard|--csv TABELLE [DATEI]\n"
-                         "        vellumo-table import TABELLE DATEI\n"
-                         "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
-                         "DATEI.pdf\n"
-                         "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
-                         "        vellumo-table sync [--link URL --user NAME] TABELLE\n");
+    std::fprintf(stderr,
+                 "        vellumo-table export --vcard|--csv|--csv-tabelle TABELLE [DATEI]\n"
+                 "        vellumo-table import TABELLE DATEI\n"
+                 "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
+                 "DATEI.pdf\n"
+                 "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
+                 "        vellumo-table sync [--link URL --user NAME] TABELLE\n");
 #endif
     return 2;
 }
@@ -141,7 +153,7 @@ int main(int argc, char** argv) {
     if (argc != 3)
         return usage();
     const std::string command = argv[1];
-    const std::string path = argv[2];
+    const std::string path = tablePath(argv[2]);
     if (command != "info" && command != "dump" && command != "check")
         return usage();
     try {
@@ -164,7 +176,7 @@ int main(int argc, char** argv) {
         if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||
             std::fflush(stdout) != 0) {
             std::fprintf(stderr, "vellumo-table: Ausgabe fehlgeschlagen: %s\n",
-                         std::strerror(errno));
+                         px::systemErrorText(errno).c_str());
             return 2;
         }
         return rc;

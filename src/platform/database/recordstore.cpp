@@ -5,6 +5,7 @@
 #include "platform/system/system.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -199,6 +200,20 @@ struct RecordStore::Impl {
 
     int depth = 0;
     unsigned pending = 0;
+    bool openReadOnly = false;
+
+    // Bulk insertion: the open batch of the engine and when to commit it.
+    struct Bulk {
+        bool active = false;
+        bool batchOpen = false;
+        int stored = 0;      // records in committed batches
+        int inBatch = 0;     // records saved into the open batch
+        qint64 bytes = 0;    // roughly, of the open batch
+        QElapsedTimer since; // the open batch began
+    } bulk;
+    static constexpr int kBatchRecords = 500;
+    static constexpr qint64 kBatchBytes = 4 << 20;
+    static constexpr qint64 kBatchMilliseconds = 1000;
     QString pendingField;
     bool pendingFieldMixed = false;
     bool flushing = false;
@@ -261,6 +276,10 @@ struct RecordStore::Impl {
             throw;
         } catch (const std::bad_alloc&) {
             throw;
+        } catch (const px::KeyViolation& e) {
+            throw StoreError(QString::fromUtf8(e.what()), ErrorKind::Duplicate);
+        } catch (const px::StorageFailure& e) {
+            throw StoreError(QString::fromUtf8(e.what()), ErrorKind::Storage);
         } catch (const std::exception& e) {
             throw StoreError(QString::fromUtf8(e.what()));
         }
@@ -279,7 +298,7 @@ struct RecordStore::Impl {
 
     void requireUsable() const {
         if (broken)
-            throw StoreError(tr(kBroken));
+            throw StoreError(tr(kBroken), ErrorKind::Storage);
     }
 
     // A change of the engine. When the change failed and the engine could not
@@ -490,10 +509,27 @@ struct RecordStore::Impl {
         if (!isEditing())
             return;
         const bool inserting = state == StoreState::Inserting;
-        const std::uint32_t position = change([&] {
-            return inserting ? table->insert(buffer)
-                             : table->update(static_cast<std::uint32_t>(current), buffer);
-        });
+        const bool batched = inserting && bulk.active;
+        if (batched && !bulk.batchOpen) {
+            change([&] { table->beginBatch(); });
+            bulk.batchOpen = true;
+            bulk.since.start();
+        }
+        const std::int64_t before = current;
+        std::uint32_t position = 0;
+        try {
+            position = change([&] {
+                return inserting ? table->insert(buffer)
+                                 : table->update(static_cast<std::uint32_t>(current), buffer);
+            });
+        } catch (const StoreError& e) {
+            if (e.kind() == ErrorKind::Storage && bulk.active)
+                endBulkAfterFailure();
+            throw;
+        }
+        const bool passes = matchesFilter(buffer);
+        if (batched)
+            countIntoBatch();
         state = StoreState::Browsing;
         buffer.clear();
         modified = false;
@@ -501,9 +537,109 @@ struct RecordStore::Impl {
         mark(StateChange | DataChange | RecordsChange);
         if (inserting)
             mark(CurrentChange);
+        if (batched) {
+            // The filter and the listeners catch up when the batch is committed.
+            current = position;
+            if (bulkBatchFull())
+                commitBatch();
+            return;
+        }
+        movePassing(inserting ? -1 : before, position, passes);
+        placeAt(position);
+    }
+
+    // --- bulk ----------------------------------------------------------------
+
+    void countIntoBatch() {
+        ++bulk.inBatch;
+        for (const px::Value& v : buffer) {
+            if (const auto* text = std::get_if<std::string>(&v))
+                bulk.bytes += static_cast<qint64>(text->size());
+            else if (const auto* bytes = std::get_if<px::Bytes>(&v))
+                bulk.bytes += static_cast<qint64>(bytes->size());
+        }
+    }
+
+    bool bulkBatchFull() const {
+        return bulk.inBatch >= kBatchRecords || bulk.bytes >= kBatchBytes ||
+               bulk.since.elapsed() >= kBatchMilliseconds;
+    }
+
+    // Commits the open batch; the filter takes its records in and the
+    // listeners hear of them once.
+    void commitBatch() {
+        if (!bulk.batchOpen)
+            return;
+        bulk.batchOpen = false;
+        try {
+            change([&] { table->commitBatch(); });
+        } catch (const StoreError&) {
+            endBulkAfterFailure();
+            throw;
+        }
+        bulk.stored += bulk.inBatch;
+        bulk.inBatch = 0;
+        bulk.bytes = 0;
+        const std::int64_t position = current;
         rebuildPassing();
         lastSaved = position;
         placeAt(position);
+        mark(RecordsChange | CurrentChange | DataChange);
+        const int saved = depth;
+        depth = 0;
+        deliver();
+        depth = saved;
+    }
+
+    // The engine rolled the open batch back: the cursor goes where it can.
+    void endBulkAfterFailure() {
+        if (bulk.active) {
+            bulk.active = false;
+            --depth;
+        }
+        bulk.batchOpen = false;
+        bulk.inBatch = 0;
+        bulk.bytes = 0;
+        cached.reset();
+        if (table && !table->isUsable()) {
+            breakDown();
+            return;
+        }
+        rebuildPassing();
+        placeAt(std::min<std::int64_t>(current, tableCount() - 1));
+        mark(RecordsChange | CurrentChange | DataChange);
+    }
+
+    // Whether a record (as the engine was given it) passes the filter.
+    bool matchesFilter(const px::Record& record) const {
+        if (!filterActive)
+            return true;
+        const int field = filter ? filterField(filterText, *filter) : -1;
+        if (field < 0)
+            return true;
+        return static_cast<std::size_t>(field) < record.size() &&
+               filter->matches(textOf(record[static_cast<std::size_t>(field)]));
+    }
+
+    // After one record was saved: the passing positions follow it without
+    // rescanning the table. from is its position before (-1 when new).
+    void movePassing(std::int64_t from, std::uint32_t to, bool passes) {
+        if (!filterActive)
+            return;
+        if (from >= 0) {
+            const auto old = static_cast<std::uint32_t>(from);
+            const auto at = std::lower_bound(passing.begin(), passing.end(), old);
+            if (at != passing.end() && *at == old)
+                passing.erase(at);
+            for (std::uint32_t& p : passing)
+                if (p > old)
+                    --p;
+        }
+        for (std::uint32_t& p : passing)
+            if (p >= to)
+                ++p;
+        if (passes)
+            passing.insert(std::lower_bound(passing.begin(), passing.end(), to), to);
     }
 
     void settle() {
@@ -595,6 +731,9 @@ struct RecordStore::Impl {
     void closeNow() {
         if (!isOpen())
             return;
+        if (bulk.active && depth > 0)
+            --depth;
+        bulk = Bulk();
         table.reset();
         fields.clear();
         state = StoreState::Closed;
@@ -764,8 +903,8 @@ void RecordStore::OpenTable() {
     if (d->boundName.trimmed().isEmpty())
         throw StoreError(tr("Kein Tabellenname angegeben"));
     d->path = d->resolvedPath();
-    auto table = Impl::engine(
-        [&] { return px::Table::open(encodePath(d->path), px::Access::Write, d->fs); });
+    const px::Access access = d->openReadOnly ? px::Access::Read : px::Access::Write;
+    auto table = Impl::engine([&] { return px::Table::open(encodePath(d->path), access, d->fs); });
 
     std::vector<FieldInfo> fields;
     for (const auto& def : table->info().fields) {
@@ -799,6 +938,22 @@ void RecordStore::OpenTable() {
     d->deliver();
     if (AfterOpen)
         AfterOpen();
+}
+
+void RecordStore::OpenTableReadOnly() {
+    d->openReadOnly = true;
+    try {
+        OpenTable();
+    } catch (...) {
+        d->openReadOnly = false;
+        throw;
+    }
+    d->openReadOnly = false;
+}
+
+std::unique_ptr<px::Lock> RecordStore::holdSteady() {
+    d->requireOpen();
+    return Impl::engine([&] { return d->table->holdSteady(); });
 }
 
 void RecordStore::CloseTable() {
@@ -1028,6 +1183,65 @@ void RecordStore::setFieldValue(const QString& field, const QVariant& value) {
     d->setValue(field, value);
 }
 
+// --- bulk insertion ----------------------------------------------------------------
+
+// While a bulk runs, one operation stays open (depth), so that the listeners
+// hear of nothing until a batch is committed.
+void RecordStore::BeginBulk() {
+    Impl::Op op(*d);
+    d->settle();
+    if (d->bulk.active)
+        return;
+    d->bulk = Impl::Bulk();
+    d->bulk.active = true;
+    ++d->depth;
+}
+
+void RecordStore::EndBulk() {
+    if (!d->bulk.active)
+        return;
+    --d->depth;
+    Impl::Op op(*d);
+    d->settle();
+    if (!d->bulk.active)
+        return; // a storage failure while settling ended it
+    d->bulk.active = false;
+    d->commitBatch();
+}
+
+void RecordStore::AbandonBulk() noexcept {
+    if (!d->bulk.active)
+        return;
+    --d->depth;
+    d->bulk.active = false;
+    try {
+        Impl::Op op(*d);
+        d->discard();
+        if (d->bulk.batchOpen) {
+            d->bulk.batchOpen = false;
+            d->table->rollbackBatch();
+            d->endBulkAfterFailure();
+        }
+    } catch (...) {
+    }
+}
+
+bool RecordStore::inBulk() const {
+    return d->bulk.active;
+}
+
+int RecordStore::bulkStored() const {
+    return d->bulk.stored;
+}
+
+int RecordStore::keyFieldCount() const {
+    return d->table ? d->table->info().keyFieldCount : 0;
+}
+
+bool RecordStore::fitsCodePage(const QString& text) const {
+    return !d->table || d->table->canEncode(text.toStdString());
+}
+
 // --- filter ------------------------------------------------------------------------
 
 void RecordStore::SetFilterText(const QString& expression) {
@@ -1146,6 +1360,39 @@ QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
     return variantOf(d->kindOf(i), Impl::engine([&] {
                          return d->table->readField(static_cast<std::uint32_t>(position), i);
                      }));
+}
+
+QVariantList RecordStore::valuesAt(int visibleRow, bool withPictures) const {
+    QVariantList values;
+    if (!d->isOpen())
+        return values;
+    d->requireUsable();
+    const std::int64_t position = d->positionOf(visibleRow);
+    if (position < 0)
+        return values;
+    const int count = static_cast<int>(d->fields.size());
+    // A picture left out is referred to, never read: its bytes may be megabytes.
+    auto valueOf = [&](int i, const px::Value& value) {
+        if (std::holds_alternative<px::BlobRef>(value))
+            return withPictures ? d->resolved(i, value, position) : QVariant();
+        return variantOf(d->kindOf(i), value);
+    };
+    if (position == d->current && d->state != StoreState::Inserting) {
+        for (int i = 0; i < count; ++i) {
+            const px::Value* value = d->currentValue(i);
+            values << (value ? valueOf(i, *value) : QVariant());
+        }
+        return values;
+    }
+    const px::Record record = Impl::engine([&] {
+        return d->table->read(static_cast<std::uint32_t>(position),
+                              withPictures ? px::Blobs::Read : px::Blobs::Refer);
+    });
+    for (int i = 0; i < count; ++i)
+        values << (i < static_cast<int>(record.size())
+                       ? valueOf(i, record[static_cast<std::size_t>(i)])
+                       : QVariant());
+    return values;
 }
 
 QString RecordStore::textAt(int visibleRow, const QString& field) const {

@@ -26,14 +26,27 @@
 namespace px {
 class Table;
 class FileSystem;
+class Lock;
 } // namespace px
 
 namespace vellumo {
 
+// What kind of failure a StoreError is, so that callers tell them apart
+// without reading the text: a value or operation refused by its checks (the
+// table is as before), a second record with the same key, or a failure to
+// write the table's files (a full disk, an I/O error: the change and the rest
+// of its batch did not happen).
+enum class ErrorKind { Refused, Duplicate, Storage };
+
 class StoreError : public std::runtime_error {
 public:
-    explicit StoreError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    explicit StoreError(const QString& text, ErrorKind kind = ErrorKind::Refused)
+        : std::runtime_error(text.toStdString()), kind_(kind) {}
     QString text() const { return QString::fromStdString(what()); }
+    ErrorKind kind() const { return kind_; }
+
+private:
+    ErrorKind kind_;
 };
 
 enum class StoreState { Closed, Browsing, Editing, Inserting };
@@ -93,6 +106,12 @@ public:
     // Makes the first record current, then fires AfterOpen. On failure the
     // table stays closed. Does nothing when already open.
     void OpenTable();
+    // Opens for reading only, without the table's write lock, beside a
+    // program that may be writing it (an export); every change is refused.
+    void OpenTableReadOnly();
+    // While the returned lock lives, no program changes the open table
+    // (readers of the whole table, such as an export, see one state).
+    [[nodiscard]] std::unique_ptr<px::Lock> holdSteady();
     // Fires BeforeClose (an error in it aborts the close), then drops what is
     // still being edited and closes. The filter is switched off.
     void CloseTable();
@@ -125,6 +144,26 @@ public:
     // SetFieldText. Used by bound memo and picture controls.
     void setFieldValue(const QString& field, const QVariant& value);
 
+    // Bulk insertion (an import). Between BeginBulk and EndBulk each
+    // SaveRecord of a new record joins a batch of the engine, committed every
+    // few hundred records, megabyte or second: a crash leaves the table as
+    // after the last committed batch. Listeners hear of each batch once, and
+    // the filter takes the batch's records in once, after it is committed;
+    // the current record is then the last one saved. A refused record (its
+    // value, its key) leaves the batch as it was; a storage failure rolls back
+    // the open batch and ends the bulk (ErrorKind::Storage). EndBulk commits
+    // the last batch; AbandonBulk rolls it back (for unwinding).
+    void BeginBulk();
+    void EndBulk();
+    void AbandonBulk() noexcept;
+    bool inBulk() const;
+    // Records saved since BeginBulk that are on disk (in committed batches).
+    int bulkStored() const;
+    // Number of key fields of the open table (the first fields), 0 when unkeyed.
+    int keyFieldCount() const;
+    // True when every character of text has a place in the table's code page.
+    bool fitsCodePage(const QString& text) const;
+
     // Filter. The expression compares one field with a quoted text:
     //   Name = 'Mei*'      ('' inside the quotes is one apostrophe)
     // An empty expression lets every record pass. Raises
@@ -155,6 +194,9 @@ public:
     // current record while editing).
     QVariant valueAt(int visibleRow, const QString& field) const;
     QString textAt(int visibleRow, const QString& field) const;
+    // Every value of a visible row in field order, read at once (as valueAt);
+    // pictures are null, and not read, unless withPictures.
+    QVariantList valuesAt(int visibleRow, bool withPictures = true) const;
     void moveToVisible(int visibleRow); // settles first, like every move
     // The whole table as stored, also the records the filter hides, read
     // without moving the cursor (a record being edited is read as stored).

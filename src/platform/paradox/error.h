@@ -23,4 +23,13 @@ public:
     TableInUse() : Error("Die Tabelle wird bereits von einem anderen Programm bearbeitet.") {}
 };
 
+// A change that could not be written: a write, sync or read of the table's
+// files failed (a full disk, an I/O error) or the table refuses changes after
+// such a failure. The change did not happen, nor did the rest of its batch.
+// Callers tell it from a refused value by its kind: it stops a bulk change.
+class StorageFailure : public Error {
+public:
+    using Error::Error;
+};
+
 } // namespace px

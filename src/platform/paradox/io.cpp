@@ -24,40 +24,9 @@ bool directoryMissing(const std::string& path) {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
     const int err = errno;
-    std::string reason;
-    // The system's own texts are English; these are the ones a user meets.
-    switch (err) {
-    case ENOENT:
-        reason = directoryMissing(path) ? "Das Verzeichnis existiert nicht"
-                                        : "Die Datei existiert nicht";
-        break;
-    case ENOTDIR:
-        reason = "Das Verzeichnis existiert nicht";
-        break;
-    case EACCES:
-    case EPERM:
-        reason = "Zugriff verweigert";
-        break;
-    case EROFS:
-        reason = "Der Datenträger ist schreibgeschützt";
-        break;
-    case ENOSPC:
-    case EDQUOT:
-        reason = "Der Datenträger ist voll";
-        break;
-    case ENAMETOOLONG:
-        reason = "Der Dateiname ist zu lang";
-        break;
-    case EMFILE:
-    case ENFILE:
-        reason = "Zu viele Dateien geöffnet";
-        break;
-    case EIO:
-        reason = "Ein-/Ausgabefehler des Datenträgers";
-        break;
-    default:
-        reason = std::strerror(err);
-    }
+    const std::string reason = err == ENOENT && directoryMissing(path)
+                                   ? std::string("Das Verzeichnis existiert nicht")
+                                   : systemErrorText(err);
     throw Error(what + " \"" + path + "\": " + reason);
 }
 
@@ -257,6 +226,41 @@ public:
 };
 
 } // namespace
+
+std::string systemErrorText(int err) {
+    // The system's own texts are English; these are the ones a user meets.
+    switch (err) {
+    case ENOENT:
+        return "Die Datei existiert nicht";
+    case ENOTDIR:
+        return "Das Verzeichnis existiert nicht";
+    case EACCES:
+    case EPERM:
+        return "Zugriff verweigert";
+    case EROFS:
+        return "Der Datenträger ist schreibgeschützt";
+    case ENOSPC:
+    case EDQUOT:
+        return "Der Datenträger ist voll";
+    case EFBIG:
+        return "Die Datei würde zu groß";
+    case EISDIR:
+        return "Das Ziel ist ein Verzeichnis";
+    case ENAMETOOLONG:
+        return "Der Dateiname ist zu lang";
+    case EMFILE:
+    case ENFILE:
+        return "Zu viele Dateien geöffnet";
+    case EIO:
+        return "Ein-/Ausgabefehler des Datenträgers";
+    case EPIPE:
+        return "Der Empfänger hat die Ausgabe geschlossen";
+    case ENOMEM:
+        return "Nicht genug Arbeitsspeicher";
+    default:
+        return "Systemfehler " + std::to_string(err) + " (" + std::strerror(err) + ")";
+    }
+}
 
 FileSystem& defaultFileSystem() {
     static PosixFileSystem fs;

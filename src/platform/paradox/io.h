@@ -97,6 +97,9 @@ public:
 // The real file system of this machine (POSIX calls).
 FileSystem& defaultFileSystem();
 
+// German text of a system error number ("Der Datenträger ist voll").
+std::string systemErrorText(int error);
+
 // Path helpers shared by the engine.
 std::string directoryOf(const std::string& path); // "." when the path has none
 std::string fileNameOf(const std::string& path);

@@ -145,6 +145,10 @@ public:
     std::uint32_t lowerBound(const Record& key) override;
     CheckResult check() override;
     std::unique_ptr<Lock> holdSteady() override;
+    void beginBatch() override;
+    void commitBatch() override;
+    void rollbackBatch() override;
+    bool canEncode(const std::string& utf8) const override;
 
     static void createTable(FileSystem& fs, const std::string& path,
                             const std::vector<FieldDef>& fields, int keyFields,
@@ -192,6 +196,9 @@ private:
     Encoded encode(const Record& record, bool forKeyOnly = false);
     void requireWritable();
     bool reloadFailed_ = false; // a failed change could not read the files back
+    bool batch_ = false;        // changes join the open transaction until commitBatch()
+    void rollBackToDisk();
+    [[noreturn]] void failChange(const Error* cause);
     template <class F> auto change(F&& body) -> decltype(body());
     void storeBlobs(Encoded& e, const std::uint8_t* oldRecord);
     void freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep);

@@ -314,57 +314,114 @@ void ParadoxTable::requireWritable() {
     if (access_ != Access::Write)
         throw Error("Die Tabelle ist nur zum Lesen geöffnet.");
     if (journal_->isBroken() || reloadFailed_)
-        throw Error("Nach einem Schreibfehler nimmt die Tabelle keine Änderungen mehr an. Bitte "
-                    "schließen Sie die Tabelle und öffnen Sie sie erneut.");
+        throw StorageFailure("Nach einem Schreibfehler nimmt die Tabelle keine Änderungen mehr an. "
+                             "Bitte schließen Sie die Tabelle und öffnen Sie sie erneut.");
+}
+
+// Rolls back the transaction (and with it an open batch) and reads what is
+// on disk again.
+void ParadoxTable::rollBackToDisk() {
+    batch_ = false;
+    try {
+        journal_->rollback();
+    } catch (...) {
+    }
+    try {
+        load();
+    } catch (...) {
+        reloadFailed_ = true;
+    }
+}
+
+// After a failed change: raises the failure as a StorageFailure.
+void ParadoxTable::failChange(const Error* cause) {
+    rollBackToDisk();
+    if (!cause)
+        throw;
+    if (dynamic_cast<const StorageFailure*>(cause))
+        throw;
+    throw StorageFailure(cause->what());
 }
 
 template <class F> auto ParadoxTable::change(F&& body) -> decltype(body()) {
     requireWritable();
     // The write lock keeps every program that locks out; a file deleted or
     // replaced under it takes our changes nowhere anyone would find them.
-    if (!lock_->stillOnDisk())
-        throw Error("Die Tabelle wurde von einem anderen Programm gelöscht oder ersetzt. Die "
-                    "Änderung wurde nicht gespeichert; bitte öffnen Sie die Tabelle erneut.");
-    // A program that ignores the lock may have changed the table: write
-    // nothing over it from what was read before.
-    {
+    if (!lock_->stillOnDisk()) {
+        if (journal_->inTransaction())
+            rollBackToDisk(); // the open batch can go nowhere either
+        throw StorageFailure("Die Tabelle wurde von einem anderen Programm gelöscht oder "
+                             "ersetzt. Die Änderung wurde nicht gespeichert; bitte öffnen Sie "
+                             "die Tabelle erneut.");
+    }
+    if (!journal_->inTransaction()) {
+        // A program that ignores the lock may have changed the table: write
+        // nothing over it from what was read before. (Inside a batch the
+        // table is as our own uncommitted changes left it.)
         std::vector<std::uint8_t> head(0x58, 0);
         if (db_->size() != fileSize_ || db_->read(0, head.data(), head.size()) != head.size() ||
             !std::equal(head.begin(), head.end(), h_.raw.begin()))
             load();
+        journal_->begin();
     }
-    journal_->begin();
+    auto finish = [&] {
+        pxFlush();
+        if (mb_)
+            mb_->flush();
+        writeHeader();
+        if (!batch_) {
+            journal_->commit();
+            fileSize_ = db_->size();
+        }
+    };
     try {
         if constexpr (std::is_void_v<decltype(body())>) {
             body();
-            pxFlush();
-            if (mb_)
-                mb_->flush();
-            writeHeader();
-            journal_->commit();
-            fileSize_ = db_->size();
+            finish();
         } else {
             auto result = body();
-            pxFlush();
-            if (mb_)
-                mb_->flush();
-            writeHeader();
-            journal_->commit();
-            fileSize_ = db_->size();
+            finish();
             return result;
         }
+    } catch (const Error& e) {
+        failChange(&e);
     } catch (...) {
-        try {
-            journal_->rollback();
-        } catch (...) {
-        }
-        try {
-            load(); // what is on disk again
-        } catch (...) {
-            reloadFailed_ = true;
-        }
-        throw;
+        failChange(nullptr);
     }
+}
+
+void ParadoxTable::beginBatch() {
+    requireWritable();
+    batch_ = true;
+}
+
+void ParadoxTable::commitBatch() {
+    if (!batch_)
+        return;
+    batch_ = false;
+    if (!journal_->inTransaction())
+        return;
+    try {
+        journal_->commit();
+        fileSize_ = db_->size();
+    } catch (const Error& e) {
+        failChange(&e);
+    } catch (...) {
+        failChange(nullptr);
+    }
+}
+
+void ParadoxTable::rollbackBatch() {
+    if (!batch_)
+        return;
+    batch_ = false;
+    if (journal_->inTransaction())
+        rollBackToDisk();
+}
+
+bool ParadoxTable::canEncode(const std::string& utf8) const {
+    std::string out, bad;
+    return codec_->encode(utf8, out, bad);
 }
 
 void ParadoxTable::writeBlock(int block, const std::vector<std::uint8_t>& data) {

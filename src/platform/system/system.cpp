@@ -72,6 +72,8 @@ QString reasonOf(int err) {
         return QStringLiteral("Das lesende Programm hat die Pipe geschlossen.");
     case EIO:
         return QStringLiteral("Ein-/Ausgabefehler des Datenträgers.");
+    case EFBIG:
+        return QStringLiteral("Die Datei würde zu groß.");
     default:
         return QString::fromLocal8Bit(std::strerror(err));
     }

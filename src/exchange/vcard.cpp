@@ -1,6 +1,7 @@
 // vCard writing (3.0) and reading (2.1, 3.0, 4.0).
-#include "data/exchange.h"
-#include "data/exchangetext.h"
+#include "exchange/builder.h"
+#include "exchange/exchange.h"
+#include "exchange/text.h"
 
 #include "platform/pictures/graphicfield.h"
 
@@ -9,6 +10,7 @@
 #include <QList>
 
 #include <cctype>
+#include <functional>
 #include <optional>
 
 namespace vellumo::exchange {
@@ -90,6 +92,11 @@ QByteArray pngOf(const QByteArray& graphicField) {
 
 // ---- reading ----------------------------------------------------------------------
 
+// A content line longer than this is left out (a photo may be longer); a
+// card is a few kilobytes, so these only stop files made to exhaust memory.
+constexpr qsizetype kMaxLine = 1 << 20;
+constexpr qsizetype kMaxPhotoLine = 16 << 20;
+
 struct Property {
     QByteArray name;         // upper case, without group
     QList<QByteArray> types; // upper case, TYPE= values and bare 2.1 parameters
@@ -98,6 +105,12 @@ struct Property {
     QByteArray valueKind;    // VALUE=, upper case
     QByteArray value;        // raw, still encoded and escaped
     bool hasType(const char* t) const { return types.contains(QByteArray(t)); }
+    QStringList typeList() const {
+        QStringList list;
+        for (const QByteArray& t : types)
+            list << QString::fromLatin1(t);
+        return list;
+    }
 };
 
 bool isBase64Line(const QByteArray& line) {
@@ -109,15 +122,18 @@ bool isBase64Line(const QByteArray& line) {
     return true;
 }
 
-qsizetype colonOutsideQuotes(const QByteArray& line) {
+// The colon that ends the name and parameters. Quotes count only inside
+// parameter values; a quote that is never closed does not hide the colon.
+qsizetype valueColon(const QByteArray& line) {
     bool quoted = false;
     for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
+        const char c = line[i];
+        if (c == '"' && (quoted || (i > 0 && (line[i - 1] == '=' || line[i - 1] == ','))))
             quoted = !quoted;
-        else if (line[i] == ':' && !quoted)
+        else if (c == ':' && !quoted)
             return i;
     }
-    return -1;
+    return quoted ? line.indexOf(':') : -1;
 }
 
 QList<QByteArray> splitOutsideQuotes(const QByteArray& text, char separator) {
@@ -145,47 +161,64 @@ QByteArray unquoted(QByteArray text) {
     return text;
 }
 
-bool isQuotedPrintableStart(const QByteArray& line) {
-    const qsizetype colon = colonOutsideQuotes(line);
-    return colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE");
-}
-
 // Physical lines to content lines: folded lines (a line starting with a blank
 // or tab continues the one before), soft line breaks of quoted-printable
 // values, and base64 lines of 2.1 files written without the leading blank.
-QList<QByteArray> contentLines(const QByteArray& data) {
-    QList<QByteArray> physical = data.split('\n');
-    QList<QByteArray> lines;
+// Whether a line is quoted-printable or base64 is decided once, where it
+// starts, so a long line costs its length and no more. take gets each
+// content line as soon as it is complete, so a file is never held twice.
+void forEachContentLine(const QByteArray& data,
+                        const std::function<void(const QByteArray&)>& take) {
+    QByteArray current;
+    bool have = false;
     bool softBreak = false;
     bool base64 = false;
-    for (QByteArray line : physical) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const bool continuation = !line.isEmpty() && (line[0] == ' ' || line[0] == '\t');
-        if (!lines.isEmpty() && softBreak) {
-            lines.last().chop(1); // the '=' of the soft break
-            lines.last() += line;
-        } else if (!lines.isEmpty() && continuation) {
-            lines.last() += line.mid(1);
-        } else if (!lines.isEmpty() && base64 && isBase64Line(line)) {
-            lines.last() += line;
+    bool quotedPrintable = false;
+    qsizetype start = 0;
+    auto flush = [&] {
+        if (have)
+            take(current);
+        current.clear();
+        have = false;
+    };
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        if (end < 0)
+            end = data.size();
+        qsizetype length = end - start;
+        if (length > 0 && data[end - 1] == '\r')
+            --length;
+        const char* line = data.constData() + start;
+        start = end + 1;
+        const bool continuation = length > 0 && (line[0] == ' ' || line[0] == '\t');
+        if (have && softBreak) {
+            current.chop(1); // the '=' of the soft break
+            current.append(line, length);
+        } else if (have && continuation) {
+            current.append(line + 1, length - 1);
+        } else if (have && base64 && isBase64Line(QByteArray::fromRawData(line, length))) {
+            current.append(line, length);
         } else {
-            if (line.trimmed().isEmpty()) {
+            flush();
+            if (QByteArray::fromRawData(line, length).trimmed().isEmpty()) {
                 base64 = false;
                 softBreak = false;
                 continue;
             }
-            lines << line;
-            const qsizetype colon = colonOutsideQuotes(line);
-            base64 = colon > 0 && line.left(colon).toUpper().contains("BASE64");
+            current = QByteArray(line, length);
+            have = true;
+            const qsizetype colon = valueColon(current);
+            const QByteArray head = colon > 0 ? current.left(colon).toUpper() : QByteArray();
+            base64 = head.contains("BASE64");
+            quotedPrintable = head.contains("QUOTED-PRINTABLE");
         }
-        softBreak = isQuotedPrintableStart(lines.last()) && lines.last().endsWith('=');
+        softBreak = quotedPrintable && current.endsWith('=');
     }
-    return lines;
+    flush();
 }
 
 std::optional<Property> parseLine(const QByteArray& line) {
-    const qsizetype colon = colonOutsideQuotes(line);
+    const qsizetype colon = valueColon(line);
     if (colon <= 0)
         return std::nullopt;
     Property p;
@@ -209,6 +242,8 @@ std::optional<Property> parseLine(const QByteArray& line) {
         } else if (key == "TYPE" || key.isEmpty()) {
             for (const QByteArray& t : value.split(','))
                 p.types << unquoted(t).toUpper();
+        } else if (key == "PREF") {
+            p.types << "PREF";
         }
     }
     return p;
@@ -230,25 +265,6 @@ QByteArray quotedPrintableDecoded(const QByteArray& in) {
         out += in[i];
     }
     return out;
-}
-
-struct Decoded {
-    QString text;
-    QString problem;
-};
-
-Decoded textOf(const Property& p) {
-    QByteArray bytes = p.value;
-    if (p.encoding == "QUOTED-PRINTABLE")
-        bytes = quotedPrintableDecoded(bytes);
-    Decoded d;
-    if (p.charset.isEmpty()) {
-        d.text = decodeUtf8Or1252(bytes);
-    } else if (!decodeCharset(bytes, p.charset, d.text)) {
-        d.problem = QStringLiteral("Der Zeichensatz \"%1\" ist unbekannt")
-                        .arg(QString::fromLatin1(p.charset));
-    }
-    return d;
 }
 
 // Splits at unescaped separators, then resolves the escapes of each part.
@@ -282,177 +298,160 @@ QString component(const QStringList& parts, int n) {
     return n < parts.size() ? parts[n].trimmed() : QString();
 }
 
-// 1970-05-17, 19700517, 1970-05-17T10:00:00Z, 2021-03-04T12:00:00+01:00.
-// A date without a year (--0517) has no place in the table.
-std::optional<QDate> dateOf(const QString& value) {
-    const QString v = value.trimmed();
-    if (v.isEmpty() || v.startsWith(QStringLiteral("--")))
-        return QDate();
-    QString day = v.left(v.indexOf(u'T') < 0 ? v.size() : v.indexOf(u'T'));
-    day.remove(u'-');
-    const QDate date = QDate::fromString(day, u"yyyyMMdd");
-    if (day.size() != 8 || !date.isValid())
-        return std::nullopt;
-    return date;
+QString joined(const QStringList& parts, const QString& separator) {
+    QStringList kept;
+    for (const QString& p : parts)
+        if (!p.trimmed().isEmpty())
+            kept << p.trimmed();
+    return kept.join(separator);
+}
+
+// Base64 as cards carry it: with blanks and line breaks in between.
+QByteArray base64Decoded(const QByteArray& data, bool* ok) {
+    QByteArray compact;
+    compact.reserve(data.size());
+    for (const char c : data)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            compact += c;
+    auto result = QByteArray::fromBase64Encoding(compact);
+    *ok = result.decodingStatus == QByteArray::Base64DecodingStatus::Ok && !compact.isEmpty();
+    return result.decoded;
 }
 
 class CardReader {
 public:
-    explicit CardReader(int number) { address_.origin = number; }
+    explicit CardReader(int number) : builder_(number) {}
 
     void take(const Property& p) {
-        if (!address_.problem.isEmpty())
+        if (builder_.failed())
             return;
         if (p.name == "PHOTO") {
             photo(p);
             return;
         }
-        const Decoded d = textOf(p);
-        if (!d.problem.isEmpty()) {
-            address_.problem = d.problem;
+        if (p.value.size() > kMaxLine) {
+            builder_.leaveOut(QStringLiteral("Eine Zeile %1 von mehr als 1 MiB wurde weggelassen")
+                                  .arg(QString::fromLatin1(p.name)));
             return;
         }
+        QByteArray bytes = p.value;
+        if (p.encoding == "QUOTED-PRINTABLE")
+            bytes = quotedPrintableDecoded(bytes);
+        QString v;
+        if (p.charset.isEmpty()) {
+            v = decodeUtf8Or1252(bytes);
+        } else if (!decodeCharset(bytes, p.charset, v)) {
+            v = decodeUtf8Or1252(bytes);
+            builder_.leaveOut(
+                QStringLiteral("Der Zeichensatz \"%1\" ist unbekannt; %2 wurde als UTF-8 gelesen")
+                    .arg(QString::fromLatin1(p.charset), QString::fromLatin1(p.name)));
+        }
         // Line breaks inside values are LF here, as in the table's memo.
-        QString v = d.text;
         v.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        const QString label = kindLabel(p.typeList());
+        const bool preferred = p.hasType("PREF");
         if (p.name == "N") {
             const QStringList n = components(v, u';');
-            set("Name", component(n, 0));
             QString given = component(n, 1);
             if (!component(n, 2).isEmpty())
                 given += (given.isEmpty() ? QString() : QStringLiteral(" ")) + component(n, 2);
-            set("Vorname", given);
+            builder_.setFamilyAndGiven(component(n, 0), given);
+            builder_.addNote(QStringLiteral("Anrede"), component(n, 3));
+            builder_.addNote(QStringLiteral("Namenszusatz"), component(n, 4));
         } else if (p.name == "FN") {
-            fullName_ = unescaped(v).trimmed();
+            builder_.setFullName(unescaped(v));
         } else if (p.name == "ORG") {
-            organisation_ = component(components(v, u';'), 0);
+            builder_.setOrganisation(joined(components(v, u';'), QStringLiteral(", ")));
+        } else if (p.name == "TITLE") {
+            builder_.addNote(QStringLiteral("Position"), unescaped(v));
+        } else if (p.name == "ROLE") {
+            builder_.addNote(QStringLiteral("Funktion"), unescaped(v));
+        } else if (p.name == "NICKNAME") {
+            builder_.addNote(QStringLiteral("Spitzname"), unescaped(v));
         } else if (p.name == "ADR") {
-            if (sawAddress_ && !p.hasType("PREF"))
-                return;
             const QStringList a = components(v, u';');
-            QString street = component(a, 2);
+            QString street = joined({component(a, 2), component(a, 1)}, QStringLiteral(", "));
             if (street.isEmpty() && !component(a, 0).isEmpty())
                 street = QStringLiteral("Postfach ") + component(a, 0);
-            set("Strasse", street);
-            set("Ort", component(a, 3));
-            set("PLZ", component(a, 5));
-            set("Land", component(a, 6));
-            sawAddress_ = true;
+            builder_.addPostal(street, component(a, 5), component(a, 3), component(a, 4),
+                               component(a, 6), label, preferred);
         } else if (p.name == "TEL") {
             QString number = unescaped(v).trimmed();
             if (number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
                 number = number.mid(4);
-            if (p.hasType("FAX")) {
-                if (!has("Fax"))
-                    set("Fax", number);
-            } else if (!has("Telefon1")) {
-                set("Telefon1", number);
-            } else if (!has("Telefon2")) {
-                set("Telefon2", number);
-            }
+            builder_.addPhone(number, label, p.hasType("FAX"));
         } else if (p.name == "EMAIL") {
-            if (!has("Email") || p.hasType("PREF"))
-                set("Email", unescaped(v).trimmed());
+            builder_.addEmail(unescaped(v), label, preferred);
         } else if (p.name == "URL") {
-            if (!has("WWW"))
-                set("WWW", unescaped(v).trimmed());
+            builder_.addUrl(unescaped(v), label);
         } else if (p.name == "BDAY") {
-            setDate("Geburtstag", v, "Das Geburtsdatum");
+            builder_.setDate(QStringLiteral("Geburtstag"), unescaped(v),
+                             QStringLiteral("Das Geburtsdatum"));
         } else if (p.name == "REV") {
-            setDate("Aenderung", v, "Das Änderungsdatum (REV)");
+            builder_.setDate(QStringLiteral("Aenderung"), unescaped(v),
+                             QStringLiteral("Das Änderungsdatum (REV)"));
         } else if (p.name == "X-VELLUMO-ERSTELLT") {
-            setDate("Erstellt", v, "Das Erstelldatum");
+            builder_.setDate(QStringLiteral("Erstellt"), unescaped(v),
+                             QStringLiteral("Das Erstelldatum"));
         } else if (p.name == "CATEGORIES") {
-            QStringList categories = components(v, u',');
-            for (QString& c : categories)
-                c = c.trimmed();
-            categories.removeAll(QString());
-            set("Rubrik", categories.join(QStringLiteral(", ")));
+            builder_.set(QStringLiteral("Rubrik"),
+                         joined(components(v, u','), QStringLiteral(", ")));
         } else if (p.name == "NOTE") {
-            const QString note = unescaped(v);
-            const QString before = address_.text(QStringLiteral("Memo1"));
-            set("Memo1", before.isEmpty() ? note : before + u'\n' + note);
+            builder_.appendMemo(unescaped(v));
+        } else if (p.name == "UID") {
+            builder_.setUid(unescaped(v));
         } else if (p.name == "X-VELLUMO-KONTONR") {
-            set("KontoNr", unescaped(v).trimmed());
+            builder_.set(QStringLiteral("KontoNr"), unescaped(v).trimmed());
         } else if (p.name == "X-VELLUMO-BLZ") {
-            set("BLZ", unescaped(v).trimmed());
+            builder_.set(QStringLiteral("BLZ"), unescaped(v).trimmed());
         } else if (p.name == "X-VELLUMO-INSTITUT") {
-            set("Institut", unescaped(v).trimmed());
+            builder_.set(QStringLiteral("Institut"), unescaped(v).trimmed());
         }
     }
 
-    Address finish() {
-        // A card of a firm or one written without N still gets a name.
-        if (!has("Name") && !has("Vorname")) {
-            if (!fullName_.isEmpty())
-                set("Name", fullName_);
-            else if (!organisation_.isEmpty())
-                set("Name", organisation_);
-        }
-        return address_;
-    }
-
-    void fail(const QString& problem) {
-        if (address_.problem.isEmpty())
-            address_.problem = problem;
-    }
+    Address finish() { return builder_.finish(); }
+    void fail(const QString& problem) { builder_.fail(problem); }
 
 private:
-    void set(const char* field, const QString& value) {
-        const QString name = QString::fromLatin1(field);
-        if (value.isEmpty())
-            address_.values.remove(name);
-        else
-            address_.values.insert(name, value);
-    }
-    bool has(const char* field) const {
-        return !address_.text(QString::fromLatin1(field)).isEmpty();
-    }
-    void setDate(const char* field, const QString& value, const char* what) {
-        const std::optional<QDate> date = dateOf(unescaped(value));
-        if (!date) {
-            fail(QStringLiteral("%1 \"%2\" ist kein gültiges Datum")
-                     .arg(QString::fromUtf8(what), value.trimmed()));
+    // The picture stays encoded (as its file's bytes) until the card is
+    // stored; only a link to a picture elsewhere is left out.
+    void photo(const Property& p) {
+        QByteArray data = p.value.trimmed();
+        if (data.size() > kMaxPhotoLine) {
+            builder_.leaveOut(
+                QStringLiteral("Das Bild ist größer als 16 MiB und wurde weggelassen"));
             return;
         }
-        if (date->isValid())
-            address_.values.insert(QString::fromLatin1(field), *date);
-    }
-
-    void photo(const Property& p) {
-        QByteArray data = p.value;
         if (data.startsWith("data:")) {
             // 4.0: a data URI, data:image/png;base64,....
             const qsizetype comma = data.indexOf(',');
-            if (comma < 0 || !data.left(comma).contains(";base64"))
+            if (comma < 0 || !data.left(comma).contains(";base64")) {
+                builder_.leaveOut(QStringLiteral("Das Bild der Karte kann nicht gelesen werden und "
+                                                 "wurde weggelassen"));
                 return;
+            }
             data = data.mid(comma + 1);
         } else if (p.encoding != "B" && p.encoding != "BASE64") {
-            return; // a link to a picture elsewhere: nothing to fetch
+            // Mail programs write bare base64 without ENCODING; a link has a scheme.
+            const qsizetype colon = data.indexOf(':');
+            if (p.valueKind == "URI" || p.valueKind == "URL" || (colon > 0 && colon < 12)) {
+                builder_.leaveOut(QStringLiteral("Das Bild liegt nur als Verweis vor (%1) und "
+                                                 "wurde weggelassen")
+                                      .arg(QString::fromUtf8(data.left(80))));
+                return;
+            }
         }
-        QByteArray compact;
-        compact.reserve(data.size());
-        for (const char c : data)
-            if (!std::isspace(static_cast<unsigned char>(c)))
-                compact += c;
-        const QImage image = QImage::fromData(QByteArray::fromBase64(compact));
-        if (image.isNull()) {
-            fail(QStringLiteral("Das Bild der Karte kann nicht gelesen werden"));
+        bool ok = false;
+        const QByteArray bytes = base64Decoded(data, &ok);
+        if (!ok) {
+            builder_.leaveOut(QStringLiteral(
+                "Das Bild der Karte kann nicht gelesen werden und wurde weggelassen"));
             return;
         }
-        QString error;
-        const QByteArray field = pictures::graphicFieldFromImage(image, &error);
-        if (!error.isEmpty()) {
-            fail(error);
-            return;
-        }
-        address_.values.insert(QStringLiteral("Grafik"), field);
+        builder_.setPhoto(bytes);
     }
 
-    Address address_;
-    QString fullName_;
-    QString organisation_;
-    bool sawAddress_ = false;
+    AddressBuilder builder_;
 };
 
 } // namespace
@@ -465,7 +464,15 @@ QByteArray toVCard(const Address& a) {
     const QString name = a.text(QStringLiteral("Name"));
     const QString given = a.text(QStringLiteral("Vorname"));
     addLine(out, "N:" + escaped(name) + ';' + escaped(given) + ";;;");
-    addLine(out, "FN:" + escaped((given + u' ' + name).trimmed()));
+    // Readers refuse a card without FN: with no name, the e-mail address or
+    // telephone number names it.
+    QString full = (given + u' ' + name).trimmed();
+    for (const char* field : {"Email", "Telefon1", "Telefon2"})
+        if (full.isEmpty())
+            full = a.text(QString::fromLatin1(field)).trimmed();
+    addLine(out, "FN:" + escaped(full.isEmpty() ? QStringLiteral("Unbenannt") : full));
+    if (!a.uid.isEmpty())
+        addLine(out, "UID:" + escaped(a.uid));
     const QString street = a.text(QStringLiteral("Strasse"));
     const QString town = a.text(QStringLiteral("Ort"));
     const QString code = a.text(QStringLiteral("PLZ"));
@@ -479,7 +486,8 @@ QByteArray toVCard(const Address& a) {
     addText(out, "EMAIL;TYPE=INTERNET", a.text(QStringLiteral("Email")));
     addText(out, "URL", a.text(QStringLiteral("WWW")));
     if (const QDate birthday = a.date(QStringLiteral("Geburtstag")); birthday.isValid())
-        addLine(out, "BDAY:" + isoDate(birthday));
+        addLine(out, "BDAY:" + (birthday.year() == kNoYear ? birthday.toString(u"--MMdd").toLatin1()
+                                                           : isoDate(birthday)));
     // One category: a comma in it is part of the text.
     addText(out, "CATEGORIES", a.text(QStringLiteral("Rubrik")));
     addText(out, "NOTE", a.text(QStringLiteral("Memo1")));
@@ -503,18 +511,18 @@ std::vector<Address> readVCards(const QByteArray& data) {
     std::optional<CardReader> card;
     int number = 0;
     int nested = 0;
-    QByteArray content = data;
-    if (content.startsWith("\xEF\xBB\xBF"))
-        content = content.mid(3);
-    for (const QByteArray& line : contentLines(content)) {
+    const QByteArray content = data.startsWith("\xEF\xBB\xBF")
+                                   ? QByteArray::fromRawData(data.constData() + 3, data.size() - 3)
+                                   : data;
+    forEachContentLine(content, [&](const QByteArray& line) {
         const std::optional<Property> p = parseLine(line);
         if (!p)
-            continue;
+            return;
         const QByteArray value = p->value.trimmed().toUpper();
         if (p->name == "BEGIN" && value == "VCARD") {
             if (card) {
                 ++nested; // an embedded card (AGENT) belongs to its outer card
-                continue;
+                return;
             }
             card.emplace(++number);
         } else if (p->name == "END" && value == "VCARD") {
@@ -531,7 +539,7 @@ std::vector<Address> readVCards(const QByteArray& data) {
             else
                 card->take(*p);
         }
-    }
+    });
     if (card) {
         card->fail(QStringLiteral("Die Karte ist unvollständig (END:VCARD fehlt)"));
         cards.push_back(card->finish());

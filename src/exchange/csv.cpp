@@ -1,0 +1,830 @@
+// CSV writing (RFC 4180 UTF-8, or semicolons with a byte order mark for
+// spreadsheets) and reading (comma, semicolon or tab; UTF-8, UTF-16LE or
+// Windows-1252; columns by header name, as this program, Google Contacts,
+// the common mail programs in German and English and spreadsheets name them).
+#include "exchange/builder.h"
+#include "exchange/exchange.h"
+#include "exchange/text.h"
+
+#include "platform/database/recordstore.h"
+
+#include <QHash>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace vellumo::exchange {
+
+namespace {
+
+bool isDateField(const QString& field) {
+    return field == u"Geburtstag" || field == u"Erstellt" || field == u"Aenderung";
+}
+
+// Every field but the picture: no spreadsheet holds one.
+const QStringList& csvFields() {
+    static const QStringList fields = [] {
+        QStringList names = addressFieldNames();
+        names.removeAll(QStringLiteral("Grafik"));
+        return names;
+    }();
+    return fields;
+}
+
+// ---- formulas ---------------------------------------------------------------------
+
+// A number or a telephone number ("+49 30 1234", "-5", "(0221) 12 34") is
+// no formula, whatever its first character.
+bool isNumberLike(const QString& text) {
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9(][0-9 ()/.,-]*$"));
+    return number.match(text).hasMatch();
+}
+
+bool startsFormula(const QString& text) {
+    static const QString triggers = QStringLiteral("=+-@\t\r");
+    return !text.isEmpty() && triggers.contains(text[0]) && !isNumberLike(text);
+}
+
+// The text after leading apostrophes: a value that already starts with one
+// before a formula character gets one more, so reading gives it back exactly.
+bool needsDefusing(const QString& text) {
+    qsizetype k = 0;
+    while (k < text.size() && text[k] == u'\'')
+        ++k;
+    return startsFormula(text.mid(k));
+}
+
+QString defused(const QString& text) {
+    return needsDefusing(text) ? u'\'' + text : text;
+}
+
+QString undefused(const QString& text) {
+    return text.startsWith(u'\'') && needsDefusing(text.mid(1)) ? text.mid(1) : text;
+}
+
+// ---- writing ----------------------------------------------------------------------
+
+QByteArray cell(const QString& raw, char separator) {
+    const QString text = defused(raw);
+    bool quote = false;
+    for (const QChar c : text)
+        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r' || c == u';' || c == u'\t') {
+            quote = true;
+            break;
+        }
+    Q_UNUSED(separator);
+    if (!quote)
+        return text.toUtf8();
+    QString inner = text;
+    inner.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    inner.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    inner.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return '"' + inner.toUtf8() + '"';
+}
+
+char separatorFor(Format format) {
+    return format == Format::SpreadsheetCsv ? ';' : ',';
+}
+
+QByteArray row(const QStringList& cells, Format format) {
+    const char separator = separatorFor(format);
+    QByteArray out;
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        if (i > 0)
+            out += separator;
+        out += cell(cells[i], separator);
+    }
+    out += "\r\n";
+    return out;
+}
+
+QString dateCell(const QDate& date) {
+    if (date.isValid() && date.year() == kNoYear)
+        return date.toString(u"dd.MM.");
+    return formatGermanDate(date);
+}
+
+// ---- reading: what a column holds ---------------------------------------------------
+
+enum class Role {
+    Field,    // one field of the table, as named
+    Given,    // given names, joined by blanks
+    Family,   // family name
+    FullName, // used when there is no name
+    Company,
+    Phone,
+    Fax,
+    Email,
+    Web,
+    Street,
+    Code,
+    Town,
+    Region,
+    Country,
+    Birthday,
+    BirthYear,
+    BirthMonth,
+    BirthDay,
+    Memo,
+    Note, // into the notes with its label
+    Kind, // the kind of the numbered entry of its group (Google: "Phone 1 - Label")
+    Skip, // repeats what other columns hold
+};
+
+struct Column {
+    Role role = Role::Note;
+    QString field; // Role::Field
+    QString label; // German kind ("Arbeit") or, for Note, what the line says
+    QString group; // address parts and numbered entries of one group belong together
+    QString header;
+};
+
+struct Known {
+    const char* header;
+    Role role;
+    const char* label;
+    const char* group;
+};
+
+// Headers as other programs write them, lower case. The groups keep the
+// parts of one postal address together.
+const Known kKnown[] = {
+    // names
+    {"vorname", Role::Given, "", ""},
+    {"first name", Role::Given, "", ""},
+    {"given name", Role::Given, "", ""},
+    {"weitere vornamen", Role::Given, "", ""},
+    {"middle name", Role::Given, "", ""},
+    {"additional name", Role::Given, "", ""},
+    {"nachname", Role::Family, "", ""},
+    {"last name", Role::Family, "", ""},
+    {"family name", Role::Family, "", ""},
+    {"anzeigename", Role::FullName, "", ""},
+    {"display name", Role::FullName, "", ""},
+    {"full name", Role::FullName, "", ""},
+    {"anrede", Role::Note, "Anrede", ""},
+    {"title", Role::Note, "Anrede", ""},
+    {"name prefix", Role::Note, "Anrede", ""},
+    {"suffix", Role::Note, "Namenszusatz", ""},
+    {"name suffix", Role::Note, "Namenszusatz", ""},
+    {"spitzname", Role::Note, "Spitzname", ""},
+    {"nickname", Role::Note, "Spitzname", ""},
+    {"firma", Role::Company, "", ""},
+    {"company", Role::Company, "", ""},
+    {"organization", Role::Company, "", ""},
+    {"organisation", Role::Company, "", ""},
+    {"organization name", Role::Company, "", ""},
+    {"abteilung", Role::Note, "Abteilung", ""},
+    {"department", Role::Note, "Abteilung", ""},
+    {"position", Role::Note, "Position", ""},
+    {"job title", Role::Note, "Position", ""},
+    {"arbeitstitel", Role::Note, "Position", ""},
+    // postal addresses
+    {"straße", Role::Street, "", "main"},
+    {"stadt", Role::Town, "", "main"},
+    {"postleitzahl", Role::Code, "", "main"},
+    {"straße privat", Role::Street, "Privat", "home"},
+    {"straße privat 2", Role::Street, "Privat", "home"},
+    {"straße privat 3", Role::Street, "Privat", "home"},
+    {"ort privat", Role::Town, "Privat", "home"},
+    {"postleitzahl privat", Role::Code, "Privat", "home"},
+    {"bundesland/kanton privat", Role::Region, "Privat", "home"},
+    {"land/region privat", Role::Country, "Privat", "home"},
+    {"home street", Role::Street, "Privat", "home"},
+    {"home street 2", Role::Street, "Privat", "home"},
+    {"home street 3", Role::Street, "Privat", "home"},
+    {"home city", Role::Town, "Privat", "home"},
+    {"home postal code", Role::Code, "Privat", "home"},
+    {"home state", Role::Region, "Privat", "home"},
+    {"home country/region", Role::Country, "Privat", "home"},
+    {"home country", Role::Country, "Privat", "home"},
+    {"privat: adresse", Role::Street, "Privat", "home"},
+    {"privat: adresse 2", Role::Street, "Privat", "home"},
+    {"privat: ort", Role::Town, "Privat", "home"},
+    {"privat: plz", Role::Code, "Privat", "home"},
+    {"privat: bundesland", Role::Region, "Privat", "home"},
+    {"privat: land", Role::Country, "Privat", "home"},
+    {"home address", Role::Street, "Privat", "home"},
+    {"home address 2", Role::Street, "Privat", "home"},
+    {"home zipcode", Role::Code, "Privat", "home"},
+    {"home zip code", Role::Code, "Privat", "home"},
+    {"straße geschäftlich", Role::Street, "Arbeit", "work"},
+    {"straße geschäftlich 2", Role::Street, "Arbeit", "work"},
+    {"straße geschäftlich 3", Role::Street, "Arbeit", "work"},
+    {"ort geschäftlich", Role::Town, "Arbeit", "work"},
+    {"postleitzahl geschäftlich", Role::Code, "Arbeit", "work"},
+    {"region geschäftlich", Role::Region, "Arbeit", "work"},
+    {"bundesland/kanton geschäftlich", Role::Region, "Arbeit", "work"},
+    {"land/region geschäftlich", Role::Country, "Arbeit", "work"},
+    {"business street", Role::Street, "Arbeit", "work"},
+    {"business street 2", Role::Street, "Arbeit", "work"},
+    {"business street 3", Role::Street, "Arbeit", "work"},
+    {"business city", Role::Town, "Arbeit", "work"},
+    {"business postal code", Role::Code, "Arbeit", "work"},
+    {"business state", Role::Region, "Arbeit", "work"},
+    {"business country/region", Role::Country, "Arbeit", "work"},
+    {"business country", Role::Country, "Arbeit", "work"},
+    {"dienstlich: adresse", Role::Street, "Arbeit", "work"},
+    {"dienstlich: adresse 2", Role::Street, "Arbeit", "work"},
+    {"dienstlich: ort", Role::Town, "Arbeit", "work"},
+    {"dienstlich: plz", Role::Code, "Arbeit", "work"},
+    {"dienstlich: bundesland", Role::Region, "Arbeit", "work"},
+    {"dienstlich: land", Role::Country, "Arbeit", "work"},
+    {"work address", Role::Street, "Arbeit", "work"},
+    {"work address 2", Role::Street, "Arbeit", "work"},
+    {"work city", Role::Town, "Arbeit", "work"},
+    {"work zipcode", Role::Code, "Arbeit", "work"},
+    {"work zip code", Role::Code, "Arbeit", "work"},
+    {"work state", Role::Region, "Arbeit", "work"},
+    {"work country", Role::Country, "Arbeit", "work"},
+    {"weitere straße", Role::Street, "Sonstige", "other"},
+    {"weiterer ort", Role::Town, "Sonstige", "other"},
+    {"weitere postleitzahl", Role::Code, "Sonstige", "other"},
+    {"weiteres bundesland/kanton", Role::Region, "Sonstige", "other"},
+    {"weiteres land/region", Role::Country, "Sonstige", "other"},
+    {"other street", Role::Street, "Sonstige", "other"},
+    {"other city", Role::Town, "Sonstige", "other"},
+    {"other postal code", Role::Code, "Sonstige", "other"},
+    {"other state", Role::Region, "Sonstige", "other"},
+    {"other country/region", Role::Country, "Sonstige", "other"},
+    // telephone, fax, e-mail, web
+    {"telefon", Role::Phone, "", ""},
+    {"telefon geschäftlich", Role::Phone, "Arbeit", ""},
+    {"telefon geschäftlich 2", Role::Phone, "Arbeit", ""},
+    {"telefon privat", Role::Phone, "Privat", ""},
+    {"telefon privat 2", Role::Phone, "Privat", ""},
+    {"mobiltelefon", Role::Phone, "Mobil", ""},
+    {"mobiltelefon 2", Role::Phone, "Mobil", ""},
+    {"autotelefon", Role::Phone, "Auto", ""},
+    {"weiteres telefon", Role::Phone, "Sonstige", ""},
+    {"haupttelefon", Role::Phone, "", ""},
+    {"telefon firma", Role::Phone, "Zentrale", ""},
+    {"pager", Role::Phone, "Pager", ""},
+    {"business phone", Role::Phone, "Arbeit", ""},
+    {"business phone 2", Role::Phone, "Arbeit", ""},
+    {"home phone", Role::Phone, "Privat", ""},
+    {"home phone 2", Role::Phone, "Privat", ""},
+    {"mobile phone", Role::Phone, "Mobil", ""},
+    {"car phone", Role::Phone, "Auto", ""},
+    {"other phone", Role::Phone, "Sonstige", ""},
+    {"primary phone", Role::Phone, "", ""},
+    {"company main phone", Role::Phone, "Zentrale", ""},
+    {"work phone", Role::Phone, "Arbeit", ""},
+    {"mobile number", Role::Phone, "Mobil", ""},
+    {"pager number", Role::Phone, "Pager", ""},
+    {"tel. dienstlich", Role::Phone, "Arbeit", ""},
+    {"tel. privat", Role::Phone, "Privat", ""},
+    {"mobil-tel.-nr.", Role::Phone, "Mobil", ""},
+    {"pager-nummer", Role::Phone, "Pager", ""},
+    {"telefax", Role::Fax, "", ""},
+    {"fax geschäftlich", Role::Fax, "Arbeit", ""},
+    {"fax privat", Role::Fax, "Privat", ""},
+    {"weiteres fax", Role::Fax, "Sonstige", ""},
+    {"business fax", Role::Fax, "Arbeit", ""},
+    {"home fax", Role::Fax, "Privat", ""},
+    {"other fax", Role::Fax, "Sonstige", ""},
+    {"fax number", Role::Fax, "", ""},
+    {"fax-nummer", Role::Fax, "", ""},
+    {"e-mail", Role::Email, "", ""},
+    {"e-mail-adresse", Role::Email, "", ""},
+    {"e-mail 2: adresse", Role::Email, "", ""},
+    {"e-mail 3: adresse", Role::Email, "", ""},
+    {"e-mail address", Role::Email, "", ""},
+    {"e-mail 2 address", Role::Email, "", ""},
+    {"e-mail 3 address", Role::Email, "", ""},
+    {"email address", Role::Email, "", ""},
+    {"primäre e-mail-adresse", Role::Email, "", ""},
+    {"sekundäre e-mail-adresse", Role::Email, "", ""},
+    {"primary email", Role::Email, "", ""},
+    {"secondary email", Role::Email, "", ""},
+    {"webseite", Role::Web, "", ""},
+    {"webseite 1", Role::Web, "", ""},
+    {"webseite 2", Role::Web, "", ""},
+    {"web page", Role::Web, "", ""},
+    {"web page 1", Role::Web, "", ""},
+    {"web page 2", Role::Web, "", ""},
+    {"personal web page", Role::Web, "Privat", ""},
+    {"persönliche webseite", Role::Web, "Privat", ""},
+    {"homepage", Role::Web, "", ""},
+    {"internet", Role::Web, "", ""},
+    {"url", Role::Web, "", ""},
+    // dates, notes, categories, bank
+    {"geburtsdatum", Role::Birthday, "", ""},
+    {"birthday", Role::Birthday, "", ""},
+    {"geburtsjahr", Role::BirthYear, "", ""},
+    {"geburtsmonat", Role::BirthMonth, "", ""},
+    {"birth year", Role::BirthYear, "", ""},
+    {"birth month", Role::BirthMonth, "", ""},
+    {"birth day", Role::BirthDay, "", ""},
+    {"notizen", Role::Memo, "", ""},
+    {"notes", Role::Memo, "", ""},
+    {"bemerkung", Role::Memo, "", ""},
+    {"bemerkungen", Role::Memo, "", ""},
+    {"notiz", Role::Memo, "", ""},
+    {"memo", Role::Memo, "", ""},
+    {"kategorie", Role::Field, "Rubrik", ""},
+    {"kategorien", Role::Field, "Rubrik", ""},
+    {"categories", Role::Field, "Rubrik", ""},
+    {"labels", Role::Field, "Rubrik", ""},
+    {"group membership", Role::Field, "Rubrik", ""},
+    {"kontonummer", Role::Field, "KontoNr", ""},
+    {"bankleitzahl", Role::Field, "BLZ", ""},
+    {"bank", Role::Field, "Institut", ""},
+    {"kreditinstitut", Role::Field, "Institut", ""},
+    {"änderung", Role::Field, "Aenderung", ""},
+    {"geändert", Role::Field, "Aenderung", ""},
+    // what looks like a field but is not: an office, an account
+    {"büro", Role::Note, "Büro", ""},
+    {"location", Role::Note, "Büro", ""},
+    {"office location", Role::Note, "Büro", ""},
+    {"konto", Role::Note, "Konto", ""},
+    {"account", Role::Note, "Konto", ""},
+};
+
+QString normalised(const QString& header) {
+    return header.trimmed().toLower().simplified();
+}
+
+// Google Contacts: "Phone 1 - Value", "Address 2 - City", "E-mail 1 - Label" …
+Column numberedColumn(const QString& header, const QString& key) {
+    static const QRegularExpression numbered(
+        QStringLiteral("^(e-mail|phone|address|website|organization|organisation) (\\d+) - (.+)$"));
+    const QRegularExpressionMatch m = numbered.match(key);
+    Column c;
+    c.header = header;
+    c.label = header;
+    if (!m.hasMatch())
+        return c;
+    const QString kind = m.captured(1), part = m.captured(3);
+    c.group = kind + u' ' + m.captured(2);
+    if (part == u"type" || part == u"label") {
+        c.role = Role::Kind;
+    } else if (kind == u"phone" && part == u"value") {
+        c.role = Role::Phone;
+    } else if (kind == u"e-mail" && part == u"value") {
+        c.role = Role::Email;
+    } else if (kind == u"website" && part == u"value") {
+        c.role = Role::Web;
+    } else if (kind == u"address") {
+        const QMap<QString, Role> parts = {
+            {QStringLiteral("street"), Role::Street},
+            {QStringLiteral("extended address"), Role::Street},
+            {QStringLiteral("po box"), Role::Street},
+            {QStringLiteral("city"), Role::Town},
+            {QStringLiteral("postal code"), Role::Code},
+            {QStringLiteral("region"), Role::Region},
+            {QStringLiteral("country"), Role::Country},
+        };
+        if (parts.contains(part))
+            c.role = parts.value(part);
+        else if (part == u"formatted")
+            c.role = Role::Skip; // the parts beside it say the same
+        if (part == u"po box")
+            c.label = QStringLiteral("Postfach");
+    } else if (kind.startsWith(u"organi")) {
+        if (part == u"name") {
+            c.role = Role::Company;
+        } else {
+            c.role = Role::Note;
+            c.label = part == u"title"        ? QStringLiteral("Position")
+                      : part == u"department" ? QStringLiteral("Abteilung")
+                                              : header;
+        }
+    }
+    return c;
+}
+
+std::vector<Column> columnsOf(const QStringList& headers) {
+    static const QHash<QString, Known> known = [] {
+        QHash<QString, Known> map;
+        for (const Known& k : kKnown)
+            map.insert(QString::fromUtf8(k.header), k);
+        return map;
+    }();
+    QSet<QString> keys;
+    for (const QString& h : headers)
+        keys.insert(normalised(h));
+    // A German mail program writes "Ort" for the office and the towns as
+    // "Ort privat" / "Ort geschäftlich"; Google's "Name" is the display name;
+    // with "Geburtsjahr" and "Geburtsmonat", "Geburtstag" is only the day.
+    const bool mailProgramGerman = keys.contains(QStringLiteral("ort privat")) ||
+                                   keys.contains(QStringLiteral("ort geschäftlich")) ||
+                                   keys.contains(QStringLiteral("straße privat")) ||
+                                   keys.contains(QStringLiteral("straße geschäftlich"));
+    const bool google = keys.contains(QStringLiteral("given name")) ||
+                        keys.contains(QStringLiteral("family name")) ||
+                        keys.contains(QStringLiteral("phone 1 - value")) ||
+                        keys.contains(QStringLiteral("e-mail 1 - value"));
+    const bool birthdayInParts =
+        keys.contains(QStringLiteral("geburtsjahr")) || keys.contains(QStringLiteral("birth year"));
+
+    std::vector<Column> columns;
+    for (const QString& header : headers) {
+        const QString key = normalised(header);
+        Column c;
+        c.header = header;
+        c.label = header.trimmed();
+        const QString field = [&] {
+            for (const QString& f : addressFieldNames())
+                if (f.compare(key, Qt::CaseInsensitive) == 0)
+                    return f;
+            return QString();
+        }();
+        if (key == u"ort" && mailProgramGerman) {
+            c.role = Role::Note;
+            c.label = QStringLiteral("Büro");
+        } else if (key == u"name" && google) {
+            c.role = Role::FullName;
+        } else if (key == u"geburtstag" && birthdayInParts) {
+            c.role = Role::BirthDay;
+        } else if (field == u"Grafik") {
+            c.role = Role::Note;
+        } else if (field == u"Name") {
+            c.role = Role::Family;
+        } else if (field == u"Vorname") {
+            c.role = Role::Given;
+        } else if (field == u"Strasse" || field == u"PLZ" || field == u"Ort" || field == u"Land") {
+            c.role = field == u"Strasse" ? Role::Street
+                     : field == u"PLZ"   ? Role::Code
+                     : field == u"Ort"   ? Role::Town
+                                         : Role::Country;
+            c.group = QStringLiteral("main");
+        } else if (field == u"Telefon1" || field == u"Telefon2" || field == u"Fax" ||
+                   field == u"Email" || field == u"WWW") {
+            c.role = Role::Field; // our own columns: each to its field
+            c.field = field;
+        } else if (field == u"Memo1") {
+            c.role = Role::Memo;
+        } else if (!field.isEmpty()) {
+            c.role = Role::Field;
+            c.field = field;
+        } else if (known.contains(key)) {
+            const Known& k = known.value(key);
+            c.role = k.role;
+            if (k.role == Role::Field)
+                c.field = QString::fromUtf8(k.label);
+            else if (k.label[0] != '\0')
+                c.label = QString::fromUtf8(k.label);
+            else if (k.role != Role::Note)
+                c.label.clear();
+            c.group = QString::fromUtf8(k.group);
+        } else {
+            c = numberedColumn(header, key);
+        }
+        columns.push_back(c);
+    }
+    return columns;
+}
+
+QString targetOf(const Column& c) {
+    switch (c.role) {
+    case Role::Field:
+        return c.field;
+    case Role::Given:
+        return QStringLiteral("Vorname");
+    case Role::Family:
+        return QStringLiteral("Name");
+    case Role::FullName:
+        return QStringLiteral("Name (wenn kein Name angegeben ist)");
+    case Role::Company:
+        return QStringLiteral("Notizen (Firma; Name, wenn kein Name angegeben ist)");
+    case Role::Phone:
+        return QStringLiteral("Telefon1, Telefon2, weitere in die Notizen");
+    case Role::Fax:
+        return QStringLiteral("Fax, weitere in die Notizen");
+    case Role::Email:
+        return QStringLiteral("Email, weitere in die Notizen");
+    case Role::Web:
+        return QStringLiteral("WWW, weitere in die Notizen");
+    case Role::Street:
+        return QStringLiteral("Strasse (weitere Anschriften in die Notizen)");
+    case Role::Code:
+        return QStringLiteral("PLZ (weitere Anschriften in die Notizen)");
+    case Role::Town:
+        return QStringLiteral("Ort (weitere Anschriften in die Notizen)");
+    case Role::Region:
+        return QStringLiteral("Notizen (Region)");
+    case Role::Country:
+        return QStringLiteral("Land (weitere Anschriften in die Notizen)");
+    case Role::Birthday:
+    case Role::BirthYear:
+    case Role::BirthMonth:
+    case Role::BirthDay:
+        return QStringLiteral("Geburtstag");
+    case Role::Memo:
+        return QStringLiteral("Memo1");
+    case Role::Kind:
+        return QStringLiteral("Art der Angabe daneben");
+    case Role::Skip:
+        return QStringLiteral("nicht übernommen (steht auch in den Spalten daneben)");
+    case Role::Note:
+        break;
+    }
+    return QStringLiteral("Notizen (\"%1: …\")").arg(c.label);
+}
+
+// ---- reading: bytes and rows ------------------------------------------------------
+
+QString decodedText(const QByteArray& data) {
+    if (data.startsWith("\xFF\xFE")) {
+        QStringDecoder utf16(QStringDecoder::Utf16LE);
+        return utf16.decode(data.mid(2));
+    }
+    if (data.startsWith("\xEF\xBB\xBF"))
+        return decodeUtf8Or1252(data.mid(3));
+    // UTF-16LE without a mark: every second byte of Latin text is zero.
+    if (data.size() >= 4 && data[1] == '\0' && data[3] == '\0' && data[0] != '\0') {
+        QStringDecoder utf16(QStringDecoder::Utf16LE);
+        return utf16.decode(data);
+    }
+    return decodeUtf8Or1252(data);
+}
+
+QChar separatorOf(const QString& text) {
+    int comma = 0, semicolon = 0, tab = 0;
+    bool quoted = false;
+    for (const QChar c : text) {
+        if (c == u'"')
+            quoted = !quoted;
+        else if (!quoted && (c == u'\n' || c == u'\r'))
+            break;
+        else if (!quoted && c == u',')
+            ++comma;
+        else if (!quoted && c == u';')
+            ++semicolon;
+        else if (!quoted && c == u'\t')
+            ++tab;
+    }
+    if (semicolon > comma && semicolon >= tab)
+        return u';';
+    if (tab > comma && tab > semicolon)
+        return u'\t';
+    return u',';
+}
+
+struct Row {
+    QStringList cells;
+    int line = 0;
+};
+
+// RFC 4180 rows: quoted cells may hold separators, doubled quotes and line
+// breaks; rows end in CRLF, LF or CR. A quote counts only at the start of a
+// cell, so a stray one inside a cell cannot swallow the rest of the file.
+std::vector<Row> rowsOf(const QString& text, QChar separator) {
+    std::vector<Row> rows;
+    Row current;
+    QString cellText;
+    int line = 1;
+    current.line = 1;
+    bool quoted = false;
+    bool rowStarted = false;
+    bool cellStart = true;
+    auto endRow = [&] {
+        current.cells << cellText;
+        cellText.clear();
+        rows.push_back(std::move(current));
+        current = Row();
+        rowStarted = false;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!rowStarted) {
+            current.line = line;
+            rowStarted = true;
+        }
+        if (quoted) {
+            if (c == u'"') {
+                if (i + 1 < text.size() && text[i + 1] == u'"') {
+                    cellText += u'"';
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                if (c == u'\n' || (c == u'\r' && !(i + 1 < text.size() && text[i + 1] == u'\n')))
+                    ++line;
+                cellText += c;
+            }
+        } else if (c == u'"' && cellStart) {
+            quoted = true;
+            cellStart = false;
+        } else if (c == separator) {
+            current.cells << cellText;
+            cellText.clear();
+            cellStart = true;
+        } else if (c == u'\r' || c == u'\n') {
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+            ++line;
+            endRow();
+            cellStart = true;
+        } else {
+            cellText += c;
+            cellStart = false;
+        }
+    }
+    if (rowStarted)
+        endRow();
+    return rows;
+}
+
+// One row into an address: the parts of a postal address gathered by group
+// (home first, as the table keeps one address of a person), numbered entries
+// with the kind from their label column.
+Address addressOf(const Row& source, const std::vector<Column>& columns) {
+    AddressBuilder builder(source.line);
+    QStringList given;
+    QString family, fullName, memo;
+    int year = 0, month = 0, day = 0;
+    QMap<QString, QString> kinds; // group -> kind label of its numbered entries
+    struct Postal {
+        QStringList street;
+        QString code, town, region, country, label;
+    };
+    QStringList postalOrder;
+    QMap<QString, Postal> postals;
+    struct Later {
+        Role role;
+        QString value, label, group;
+    };
+    std::vector<Later> contacts; // phones, faxes, e-mail and web in column order
+
+    for (qsizetype i = 0; i < source.cells.size() && i < qsizetype(columns.size()); ++i) {
+        const Column& c = columns[static_cast<std::size_t>(i)];
+        QString raw = undefused(source.cells[i]);
+        raw.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        const QString value = c.role == Role::Memo ? raw : raw.trimmed();
+        if (value.trimmed().isEmpty())
+            continue;
+        switch (c.role) {
+        case Role::Field:
+            if (isDateField(c.field))
+                builder.setDate(c.field, value,
+                                QStringLiteral("Das Datum in \"%1\"").arg(c.header));
+            else
+                builder.set(c.field, value);
+            break;
+        case Role::Given:
+            given << value;
+            break;
+        case Role::Family:
+            family = value;
+            break;
+        case Role::FullName:
+            fullName = value;
+            break;
+        case Role::Company:
+            builder.setOrganisation(value);
+            break;
+        case Role::Phone:
+        case Role::Fax:
+        case Role::Email:
+        case Role::Web:
+            // Google puts several values into one cell, separated by " ::: ".
+            for (const QString& part : value.split(QStringLiteral(":::")))
+                contacts.push_back({c.role, part.trimmed(), c.label, c.group});
+            break;
+        case Role::Street:
+        case Role::Code:
+        case Role::Town:
+        case Role::Region:
+        case Role::Country: {
+            const QString group = c.group.isEmpty() ? QStringLiteral("main") : c.group;
+            if (!postals.contains(group))
+                postalOrder << group;
+            Postal& p = postals[group];
+            if (!c.label.isEmpty() && c.label != u"Postfach" && p.label.isEmpty())
+                p.label = c.label;
+            if (c.role == Role::Street)
+                p.street << (c.label == u"Postfach" ? QStringLiteral("Postfach ") + value : value);
+            else if (c.role == Role::Code)
+                p.code = value;
+            else if (c.role == Role::Town)
+                p.town = value;
+            else if (c.role == Role::Region)
+                p.region = value;
+            else
+                p.country = value;
+            break;
+        }
+        case Role::Birthday:
+            builder.setDate(QStringLiteral("Geburtstag"), value,
+                            QStringLiteral("Das Geburtsdatum"));
+            break;
+        case Role::BirthYear:
+            year = value.toInt();
+            break;
+        case Role::BirthMonth:
+            month = value.toInt();
+            break;
+        case Role::BirthDay:
+            day = value.toInt();
+            break;
+        case Role::Memo:
+            memo = memo.isEmpty() ? value : memo + u'\n' + value;
+            break;
+        case Role::Kind:
+            kinds.insert(c.group, value);
+            break;
+        case Role::Skip:
+            break;
+        case Role::Note:
+            builder.addNote(c.label, value);
+            break;
+        }
+    }
+    if (!family.isEmpty() || !given.isEmpty())
+        builder.setFamilyAndGiven(family, given.join(u' '));
+    builder.setFullName(fullName);
+
+    // The home address first: the table keeps one address of a person.
+    std::stable_sort(
+        postalOrder.begin(), postalOrder.end(), [](const QString& a, const QString& b) {
+            auto rank = [](const QString& g) { return g == u"main" ? 0 : g == u"home" ? 1 : 2; };
+            return rank(a) < rank(b);
+        });
+    for (const QString& group : postalOrder) {
+        const Postal& p = postals.value(group);
+        const QString label = kinds.contains(group) ? kindLabelOfText(kinds.value(group)) : p.label;
+        builder.addPostal(p.street.join(QStringLiteral(", ")), p.code, p.town, p.region, p.country,
+                          label, false);
+    }
+    for (const Later& l : contacts) {
+        const QString kind = kinds.value(l.group);
+        const QString label = kind.isEmpty() ? l.label : kindLabelOfText(kind);
+        if (l.role == Role::Email)
+            builder.addEmail(l.value, label, false);
+        else if (l.role == Role::Web)
+            builder.addUrl(l.value, label);
+        else
+            builder.addPhone(l.value, label,
+                             l.role == Role::Fax || kind.contains(u"fax", Qt::CaseInsensitive));
+    }
+    if (year > 0 || month > 0 || day > 0) {
+        const QDate date(year > 0 ? year : kNoYear, month, day);
+        if (date.isValid())
+            builder.setDate(QStringLiteral("Geburtstag"), date.toString(Qt::ISODate), QString());
+        else
+            builder.leaveOut(QStringLiteral("Das Geburtsdatum %1.%2.%3 ist kein gültiges Datum und "
+                                            "wurde weggelassen")
+                                 .arg(day)
+                                 .arg(month)
+                                 .arg(year));
+    }
+    builder.appendMemo(memo);
+    return builder.finish();
+}
+
+} // namespace
+
+QByteArray csvHeader(Format format) {
+    QByteArray header =
+        format == Format::SpreadsheetCsv ? QByteArray("\xEF\xBB\xBF") : QByteArray();
+    return header + row(csvFields(), format);
+}
+
+QByteArray toCsvRow(const Address& address, Format format) {
+    QStringList cells;
+    for (const QString& field : csvFields())
+        cells << (isDateField(field) ? dateCell(address.date(field)) : address.text(field));
+    return row(cells, format);
+}
+
+std::vector<Address> readCsv(const QByteArray& data, QStringList* columnsReport) {
+    const QString text = decodedText(data);
+    const std::vector<Row> rows = rowsOf(text, separatorOf(text));
+
+    std::vector<Address> addresses;
+    if (rows.empty())
+        return addresses;
+    const std::vector<Column> columns = columnsOf(rows.front().cells);
+    bool any = false;
+    for (const Column& c : columns) {
+        any = any || c.role != Role::Note;
+        if (columnsReport && !c.header.trimmed().isEmpty())
+            *columnsReport << QStringLiteral("\"%1\" → %2").arg(c.header.trimmed(), targetOf(c));
+    }
+    if (!any) {
+        Address bad;
+        bad.origin = 1;
+        bad.problem = QStringLiteral("Die erste Zeile nennt keines der Felder der Adresstabelle "
+                                     "(Name, Vorname, Strasse, PLZ, Ort, …)");
+        addresses.push_back(bad);
+        return addresses;
+    }
+
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const Row& source = rows[r];
+        bool blank = true;
+        for (const QString& cellText : source.cells)
+            blank = blank && cellText.trimmed().isEmpty();
+        if (!blank)
+            addresses.push_back(addressOf(source, columns));
+    }
+    return addresses;
+}
+
+} // namespace vellumo::exchange

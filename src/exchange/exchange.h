@@ -1,0 +1,140 @@
+// Addresses in and out of the address table: vCard and CSV.
+//
+// Two layers. The codecs turn bytes into addresses and back and know no
+// table (toVCard, readVCards, toCsvRow, readCsv). The import and export sit
+// on the record store (importAddresses, exportRecords). Qt Core and Gui only
+// (the picture is re-encoded as PNG), so vellumo-table uses it without widgets.
+//
+// vCards are written as version 3.0 (UTF-8, CRLF, folded at 75 octets) and
+// read in versions 2.1, 3.0 and 4.0. The bank fields and the creation date,
+// which vCard has no property for, travel as X-VELLUMO-KONTONR, -BLZ,
+// -INSTITUT and -ERSTELLT, so a round trip through a vCard loses nothing.
+// CSV is written as UTF-8 with a header row of the field names (the picture
+// is left out: no spreadsheet holds it); reading maps columns by header name
+// and accepts ",", ";" or tab and UTF-8 or Windows-1252.
+//
+// Nothing a file holds is dropped without a word: a value without a field of
+// its own goes into the notes as a German line ("Telefon (Arbeit): …"), and
+// whatever is cut, moved or left out is listed in the import's report.
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+#include <vector>
+
+class QIODevice;
+
+namespace vellumo {
+
+class RecordStore;
+
+namespace exchange {
+
+// Csv: RFC 4180, UTF-8, comma. SpreadsheetCsv: semicolon, UTF-8 with a byte
+// order mark, as spreadsheet programs with German settings open it at once.
+enum class Format { VCard, Csv, SpreadsheetCsv };
+
+// The fields of the address table in their order ("Name" … "Grafik").
+const QStringList& addressFieldNames();
+
+// A birthday without a year is kept with this year, as other contact programs
+// do, and written back without one.
+constexpr int kNoYear = 1604;
+
+// One address as it travels: values by field name of the address table, as
+// RecordStore::setFieldValue takes them (QString for text and memo, QDate for
+// the dates, QByteArray with the graphic field's bytes for "Grafik"). Missing
+// fields are empty.
+struct Address {
+    QVariantMap values;
+    int origin = 0;      // card number or line number the address came from
+    QString problem;     // set when the address cannot be taken at all
+    QStringList notes;   // values without a field of their own, as lines for the notes
+    QStringList changes; // what was left out or changed while reading, for the report
+    QByteArray photo;    // a picture file's bytes, still encoded; decoded when stored
+    QString uid;         // the card's UID
+
+    QString text(const QString& field) const { return values.value(field).toString(); }
+    QDate date(const QString& field) const { return values.value(field).toDate(); }
+    bool isEmpty() const;
+};
+
+// The address of a visible row of an open address table.
+Address addressAt(const RecordStore& store, int visibleRow);
+
+// vCard 3.0 text of one address, lines ending in CRLF. uid names the card;
+// FN is never empty (the e-mail address or "Unbenannt" when there is no name).
+QByteArray toVCard(const Address& address);
+// Every card of a file, numbered from 1 in origin. A card that cannot be read
+// comes back with its problem set; text outside cards is ignored.
+std::vector<Address> readVCards(const QByteArray& data);
+
+// CSV: the header row, and one row per address (both ending in CRLF). Cells
+// a spreadsheet would take for a formula get a leading apostrophe, which
+// readCsv removes again.
+QByteArray csvHeader(Format format = Format::Csv);
+QByteArray toCsvRow(const Address& address, Format format = Format::Csv);
+// Rows of a CSV file, origin = the line the row starts on. A file without a
+// header naming at least one address field gives one address with the problem.
+// columns, when given, receives one line per column saying where it went.
+std::vector<Address> readCsv(const QByteArray& data, QStringList* columns = nullptr);
+
+// Chooses the format of a file by its name (".vcf", ".vcard", ".csv") or, for
+// other names, by its first bytes.
+Format formatOf(const QString& fileName, const QByteArray& start = QByteArray());
+
+// Writes every visible record (the filter respected) to out. A record being
+// edited is written as the store shows it. progress(done, total) may return
+// false to stop. Returns the number of records written; raises StoreError
+// (ErrorKind::Storage, with the German cause) when out refuses to be written.
+int exportRecords(const RecordStore& store, Format format, QIODevice& out,
+                  const std::function<bool(int, int)>& progress = {});
+
+// What became of one card or row.
+enum class Outcome { Added, AddedWithChanges, Skipped, Refused, NotStored };
+
+struct CardReport {
+    int origin = 0;
+    Outcome outcome = Outcome::Added;
+    QStringList lines; // what was cut, moved to the notes or left out; why it was skipped
+};
+
+struct ImportResult {
+    int added = 0;   // stored, with or without changes
+    int changed = 0; // of added: with something cut, moved to the notes or left out
+    int skipped = 0; // key already in the table (or earlier in the file)
+    int refused = 0; // nothing usable, or structurally broken
+    bool cancelled = false;
+    QString failure; // the storage failure that stopped the import, empty when none
+    Format format = Format::VCard;
+    std::vector<CardReport> cards; // every card or row, in file order
+    QStringList columns;           // CSV: where each column went
+};
+
+// Adds the addresses to the open table in batches (RecordStore::BeginBulk).
+// A record still being edited is settled first; an error there stops before
+// anything is added. Each value is fitted to the table: text longer than its
+// field is stored cut and kept whole in the notes, characters the table's
+// code page lacks are transliterated. Each added record gets "Erstellt" and
+// "Aenderung" from the address, or today when it has none. progress(done,
+// total) is asked before each address and may return false to cancel; what
+// was added stays. A storage failure stops at once: failure says why, added
+// how many are stored.
+ImportResult importAddresses(RecordStore& store, const std::vector<Address>& addresses,
+                             Format format, const std::function<bool(int, int)>& progress = {});
+
+// The German summary of an import (the counts) and its details (every card
+// with what happened to it), as the program shows them and the tool prints.
+QString summaryText(const ImportResult& result);
+QString detailsText(const ImportResult& result);
+
+// German text of a system error number ("Der Datenträger ist voll").
+QString systemErrorText(int error);
+
+} // namespace exchange
+} // namespace vellumo

@@ -1,0 +1,478 @@
+#include "exchange/exchange.h"
+
+#include "platform/database/recordstore.h"
+#include "platform/system/system.h"
+
+#include "exchange/text.h"
+#include "platform/paradox/io.h"
+#include "platform/pictures/graphicfield.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+#include <QImage>
+#include <QUuid>
+
+namespace vellumo::exchange {
+
+namespace {
+
+void writeAll(QIODevice& out, const QByteArray& bytes) {
+    if (out.write(bytes) == bytes.size())
+        return;
+    const QString cause =
+        out.errorString().isEmpty() ? QStringLiteral("Schreibfehler") : out.errorString();
+    throw StoreError(QStringLiteral("Die Datei kann nicht geschrieben werden: %1").arg(cause),
+                     ErrorKind::Storage);
+}
+
+QString originText(Format format, int origin) {
+    return format == Format::VCard ? QStringLiteral("Karte %1").arg(origin)
+                                   : QStringLiteral("Zeile %1").arg(origin);
+}
+
+QString withoutFullStop(QString text) {
+    while (text.endsWith(u'.'))
+        text.chop(1);
+    return text;
+}
+
+// While an address is saved, its own dates win over the stamp every save
+// gets; without them the stamps are today's, as for a record typed in.
+class KeepDates {
+public:
+    KeepDates(RecordStore& store) : store_(store), previous_(store.BeforePost) {
+        store_.BeforePost = [this] {
+            if (previous_)
+                previous_();
+            if (changed_.isValid())
+                store_.SetFieldDate(QStringLiteral("Aenderung"), changed_.startOfDay());
+        };
+    }
+    ~KeepDates() { store_.BeforePost = previous_; }
+    KeepDates(const KeepDates&) = delete;
+    KeepDates& operator=(const KeepDates&) = delete;
+    void setChanged(const QDate& date) { changed_ = date; }
+
+private:
+    RecordStore& store_;
+    std::function<void()> previous_;
+    QDate changed_;
+};
+
+// Ends a bulk the import leaves by an error.
+struct BulkGuard {
+    RecordStore& store;
+    ~BulkGuard() { store.AbandonBulk(); }
+};
+
+// "gleicher Schlüssel (Name, Vorname)": the key fields of this table.
+QString keyDescription(const RecordStore& store) {
+    QStringList names;
+    const int keys = store.keyFieldCount();
+    for (int i = 0; i < keys && i < static_cast<int>(store.fields().size()); ++i)
+        names << store.fields()[static_cast<std::size_t>(i)].name;
+    return names.isEmpty() ? QStringLiteral("gleicher Schlüssel")
+                           : QStringLiteral("gleicher Schlüssel (%1)").arg(names.join(", "));
+}
+
+// An address fitted to the table: what it stores, and what had to change.
+struct Fitted {
+    QVariantMap values;
+    QStringList lines;
+};
+
+Fitted fitted(const RecordStore& store, const Address& address) {
+    Fitted f;
+    f.lines = address.changes;
+    QStringList notes = address.notes;
+    const auto fits = [&store](const QString& text) { return store.fitsCodePage(text); };
+    // Characters the table cannot hold are transliterated and listed.
+    const auto storable = [&](const QString& field, const QString& text) {
+        const QString latin = transliterated(text, fits);
+        if (latin != text)
+            f.lines << QStringLiteral("%1: \"%2\" als \"%3\" gespeichert (Zeichen, die die "
+                                      "Tabelle nicht speichern kann)")
+                           .arg(field, text, latin);
+        return latin;
+    };
+    QVariantMap values = address.values;
+    if (!address.uid.isEmpty() && store.fieldIndex(QStringLiteral("UID")) >= 0)
+        values.insert(QStringLiteral("UID"), address.uid);
+    QString memo;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QString& name = it.key();
+        const QVariant& value = it.value();
+        const int index = store.fieldIndex(name);
+        if (index < 0) {
+            const QString text = value.typeId() == QMetaType::QDate
+                                     ? formatGermanDate(value.toDate())
+                                     : value.toString();
+            if (!text.isEmpty())
+                notes << QStringLiteral("%1: %2").arg(name, text);
+            continue;
+        }
+        const FieldInfo info = store.fields()[static_cast<std::size_t>(index)];
+        if (info.kind == FieldKind::Memo) {
+            memo = value.toString();
+            continue;
+        }
+        if (info.kind != FieldKind::Text) {
+            f.values.insert(info.name, value);
+            continue;
+        }
+        QString text = storable(info.name, value.toString());
+        if (info.size > 0 && text.size() > info.size) {
+            notes << QStringLiteral("%1: %2").arg(info.name, text);
+            f.lines << QStringLiteral(
+                           "%1 \"%2\" auf %3 Zeichen gekürzt, vollständig in den Notizen")
+                           .arg(info.name, text)
+                           .arg(info.size);
+            text = text.left(info.size).trimmed();
+        }
+        if (!text.isEmpty())
+            f.values.insert(info.name, text);
+    }
+    for (const QString& note : notes)
+        f.lines << QStringLiteral("In die Notizen übernommen: %1").arg(note);
+    if (!notes.isEmpty())
+        memo = memo.isEmpty() ? notes.join(u'\n') : memo + u'\n' + notes.join(u'\n');
+    if (!memo.isEmpty()) {
+        const int index = store.fieldIndex(QStringLiteral("Memo1"));
+        if (index >= 0)
+            f.values.insert(QStringLiteral("Memo1"), storable(QStringLiteral("Memo1"), memo));
+        else
+            f.lines << QStringLiteral("Die Notizen wurden weggelassen: die Tabelle hat kein Feld "
+                                      "Memo1");
+    }
+    if (!address.photo.isEmpty()) {
+        // Decoded only now, one card at a time.
+        QString error;
+        const QImage image = QImage::fromData(address.photo);
+        const QByteArray field =
+            image.isNull() ? QByteArray() : pictures::graphicFieldFromImage(image, &error);
+        if (store.fieldIndex(QStringLiteral("Grafik")) < 0)
+            f.lines << QStringLiteral("Das Bild wurde weggelassen: die Tabelle hat kein Bildfeld");
+        else if (image.isNull() || field.isEmpty())
+            f.lines << QStringLiteral("Das Bild kann nicht gelesen werden und wurde weggelassen%1")
+                           .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error));
+        else
+            f.values.insert(QStringLiteral("Grafik"), field);
+    }
+    return f;
+}
+
+bool hasValue(const QVariantMap& values) {
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QVariant& v = it.value();
+        if (v.typeId() == QMetaType::QDate ? v.toDate().isValid() : !v.toByteArray().isEmpty())
+            return true;
+    }
+    return false;
+}
+
+// The UID of a record: its own when the table has the field, otherwise one
+// derived from its key, so that exporting again gives the same UIDs.
+QString uidOf(const RecordStore& store, int row, const Address& address) {
+    if (store.fieldIndex(QStringLiteral("UID")) >= 0) {
+        const QString own = store.textAt(row, QStringLiteral("UID")).trimmed();
+        if (!own.isEmpty())
+            return own;
+    }
+    QStringList key;
+    const int keys = store.keyFieldCount();
+    const auto& fields = store.fields();
+    for (int i = 0; i < static_cast<int>(fields.size()) && (keys == 0 || i < keys); ++i) {
+        const QString& name = fields[static_cast<std::size_t>(i)].name;
+        if (fields[static_cast<std::size_t>(i)].kind == FieldKind::Text ||
+            fields[static_cast<std::size_t>(i)].kind == FieldKind::Date)
+            key << (address.values.contains(name) ? address.values.value(name).toString()
+                                                  : store.textAt(row, name));
+    }
+    static const QUuid space(QStringLiteral("{5b1e4f52-3c1d-4a7e-9a0c-56656c6c756d}"));
+    return QUuid::createUuidV5(space, key.join(QChar(0x1F))).toString(QUuid::WithoutBraces);
+}
+
+} // namespace
+
+const QStringList& addressFieldNames() {
+    static const QStringList names = {
+        QStringLiteral("Name"),       QStringLiteral("Vorname"),  QStringLiteral("Strasse"),
+        QStringLiteral("PLZ"),        QStringLiteral("Ort"),      QStringLiteral("Land"),
+        QStringLiteral("Telefon1"),   QStringLiteral("Telefon2"), QStringLiteral("Fax"),
+        QStringLiteral("Email"),      QStringLiteral("WWW"),      QStringLiteral("KontoNr"),
+        QStringLiteral("BLZ"),        QStringLiteral("Institut"), QStringLiteral("Rubrik"),
+        QStringLiteral("Geburtstag"), QStringLiteral("Erstellt"), QStringLiteral("Aenderung"),
+        QStringLiteral("Memo1"),      QStringLiteral("Grafik"),
+    };
+    return names;
+}
+
+bool Address::isEmpty() const {
+    if (!notes.isEmpty() || !photo.isEmpty())
+        return false;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QVariant& v = it.value();
+        if (v.typeId() == QMetaType::QDate ? v.toDate().isValid() : !v.toByteArray().isEmpty())
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The address field each field of the open table is (empty for others).
+std::vector<QString> addressFieldsOf(const RecordStore& store) {
+    std::vector<QString> names;
+    for (const FieldInfo& field : store.fields()) {
+        QString name;
+        for (const QString& known : addressFieldNames())
+            if (known.compare(field.name, Qt::CaseInsensitive) == 0)
+                name = known;
+        names.push_back(name);
+    }
+    return names;
+}
+
+// One read of the record; the picture only when withPicture.
+Address addressAt(const RecordStore& store, int visibleRow, const std::vector<QString>& names,
+                  bool withPicture = true) {
+    Address address;
+    address.origin = visibleRow + 1;
+    const QVariantList values = store.valuesAt(visibleRow, withPicture);
+    for (qsizetype i = 0; i < values.size() && i < qsizetype(names.size()); ++i) {
+        const QString& name = names[static_cast<std::size_t>(i)];
+        if (!name.isEmpty() && !values[i].isNull())
+            address.values.insert(name, values[i]);
+    }
+    return address;
+}
+
+} // namespace
+
+Address addressAt(const RecordStore& store, int visibleRow) {
+    return addressAt(store, visibleRow, addressFieldsOf(store));
+}
+
+Format formatOf(const QString& fileName, const QByteArray& start) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == u"vcf" || suffix == u"vcard")
+        return Format::VCard;
+    if (suffix == u"csv")
+        return Format::Csv;
+    QByteArray head = start.left(200).trimmed();
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head = head.mid(3).trimmed();
+    return head.toUpper().startsWith("BEGIN:VCARD") ? Format::VCard : Format::Csv;
+}
+
+int exportRecords(const RecordStore& store, Format format, QIODevice& out,
+                  const std::function<bool(int, int)>& progress) {
+    const int total = store.visibleCount();
+    if (format != Format::VCard)
+        writeAll(out, csvHeader(format));
+    // Written in slices: a large table goes out without holding it all.
+    QByteArray buffer;
+    int written = 0;
+    const std::vector<QString> names = addressFieldsOf(store);
+    for (int row = 0; row < total; ++row) {
+        if (progress && row % 64 == 0 && !progress(row, total))
+            break;
+        // A CSV row has no picture: reading one would cost its megabytes for nothing.
+        Address address = addressAt(store, row, names, format == Format::VCard);
+        if (format == Format::VCard) {
+            address.uid = uidOf(store, row, address);
+            buffer += toVCard(address);
+        } else {
+            buffer += toCsvRow(address, format);
+        }
+        ++written;
+        if (buffer.size() > (1 << 20)) {
+            writeAll(out, buffer);
+            buffer.clear();
+        }
+    }
+    writeAll(out, buffer);
+    return written;
+}
+
+ImportResult importAddresses(RecordStore& store, const std::vector<Address>& addresses,
+                             Format format, const std::function<bool(int, int)>& progress) {
+    // What the user was typing is stored (or dropped) as before any move; if
+    // that fails, the import has not begun.
+    if (store.HasUnsavedChanges())
+        store.SaveRecord();
+    else
+        store.DiscardChanges();
+
+    ImportResult result;
+    result.format = format;
+    const QString duplicate =
+        QStringLiteral("schon vorhanden (%1), übersprungen").arg(keyDescription(store));
+    KeepDates dates(store);
+    store.BeginBulk();
+    BulkGuard guard{store};
+    std::vector<std::size_t> unsaved; // reports of cards in the batch not yet committed
+    int committed = 0;
+    auto notStored = [&](const QString& cause) {
+        result.failure = withoutFullStop(cause);
+        for (const std::size_t i : unsaved) {
+            CardReport& card = result.cards[i];
+            if (card.outcome == Outcome::AddedWithChanges)
+                --result.changed;
+            card.outcome = Outcome::NotStored;
+            card.lines.prepend(QStringLiteral("nicht gespeichert (Schreibfehler)"));
+            --result.added;
+        }
+        unsaved.clear();
+    };
+
+    const int total = static_cast<int>(addresses.size());
+    for (int n = 0; n < total; ++n) {
+        if (progress && !progress(n, total)) {
+            result.cancelled = true;
+            break;
+        }
+        const Address& address = addresses[static_cast<std::size_t>(n)];
+        CardReport card;
+        card.origin = address.origin;
+        if (!address.problem.isEmpty()) {
+            card.outcome = Outcome::Refused;
+            card.lines << withoutFullStop(address.problem);
+            ++result.refused;
+            result.cards.push_back(card);
+            continue;
+        }
+        const Fitted f = fitted(store, address);
+        card.lines = f.lines;
+        if (!hasValue(f.values)) {
+            card.outcome = Outcome::Refused;
+            card.lines.prepend(QStringLiteral("keine Angaben"));
+            ++result.refused;
+            result.cards.push_back(card);
+            continue;
+        }
+        try {
+            store.InsertBlankRecord();
+            for (auto it = f.values.cbegin(); it != f.values.cend(); ++it)
+                store.setFieldValue(it.key(), it.value());
+            const QDate created = f.values.value(QStringLiteral("Erstellt")).toDate();
+            store.SetFieldDate(QStringLiteral("Erstellt"),
+                               created.isValid() ? created.startOfDay() : now());
+            dates.setChanged(f.values.value(QStringLiteral("Aenderung")).toDate());
+            store.SaveRecord();
+        } catch (const StoreError& error) {
+            try {
+                store.DiscardChanges();
+            } catch (const StoreError&) {
+            }
+            if (error.kind() == ErrorKind::Storage) {
+                card.outcome = Outcome::NotStored;
+                card.lines.prepend(QStringLiteral("nicht gespeichert (Schreibfehler)"));
+                result.cards.push_back(card);
+                notStored(error.text());
+                result.added = store.bulkStored();
+                return result;
+            }
+            if (error.kind() == ErrorKind::Duplicate) {
+                card.outcome = Outcome::Skipped;
+                card.lines.prepend(duplicate);
+                ++result.skipped;
+            } else {
+                card.outcome = Outcome::Refused;
+                card.lines.prepend(withoutFullStop(error.text()));
+                ++result.refused;
+            }
+            result.cards.push_back(card);
+            continue;
+        }
+        card.outcome = card.lines.isEmpty() ? Outcome::Added : Outcome::AddedWithChanges;
+        ++result.added;
+        if (!card.lines.isEmpty())
+            ++result.changed;
+        result.cards.push_back(card);
+        unsaved.push_back(result.cards.size() - 1);
+        if (store.bulkStored() != committed) {
+            committed = store.bulkStored();
+            unsaved.clear();
+        }
+    }
+    try {
+        store.EndBulk(); // what was added stays, also when cancelled
+    } catch (const StoreError& error) {
+        if (error.kind() != ErrorKind::Storage)
+            throw;
+        notStored(error.text());
+    }
+    if (progress && !result.cancelled)
+        progress(total, total);
+    return result;
+}
+
+QString summaryText(const ImportResult& result) {
+    auto count = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n == 1 ? one : many));
+    };
+    QString text;
+    if (!result.failure.isEmpty())
+        text = QStringLiteral("Der Import wurde wegen eines Schreibfehlers abgebrochen: %1.\n")
+                   .arg(result.failure);
+    else if (result.cancelled)
+        text = QStringLiteral("Der Import wurde abgebrochen.\n");
+    else
+        text = QStringLiteral("Der Import ist beendet.\n");
+    text += count(result.added, "Adresse hinzugefügt", "Adressen hinzugefügt");
+    if (result.changed > 0)
+        text += QStringLiteral(" (davon %1 mit Änderungen)").arg(result.changed);
+    text += QStringLiteral(", ") + count(result.skipped, "übersprungen", "übersprungen") +
+            QStringLiteral(" (schon vorhanden), ") +
+            count(result.refused, "abgewiesen", "abgewiesen") + QStringLiteral(".");
+    if (!result.failure.isEmpty())
+        text += result.added == 1
+                    ? QStringLiteral("\nGespeichert ist 1 Adresse; die übrigen nicht.")
+                    : QStringLiteral("\nGespeichert sind %1 Adressen; die übrigen nicht.")
+                          .arg(result.added);
+    else if (result.cancelled && result.added > 0)
+        text += QStringLiteral("\nDie bis dahin hinzugefügten Adressen bleiben in der Tabelle.");
+    if (result.changed + result.skipped + result.refused > 0)
+        text += QStringLiteral("\nWas gekürzt, in die Notizen übernommen oder weggelassen wurde, "
+                               "nennen die Details.");
+    return text;
+}
+
+QString detailsText(const ImportResult& result) {
+    QString text;
+    if (!result.columns.isEmpty())
+        text += QStringLiteral("Spalten:\n  ") + result.columns.join(QStringLiteral("\n  ")) +
+                QStringLiteral("\n\n");
+    for (const CardReport& card : result.cards) {
+        const char* what = "";
+        switch (card.outcome) {
+        case Outcome::Added:
+            what = "hinzugefügt";
+            break;
+        case Outcome::AddedWithChanges:
+            what = "hinzugefügt mit Änderungen";
+            break;
+        case Outcome::Skipped:
+            what = "übersprungen";
+            break;
+        case Outcome::Refused:
+            what = "abgewiesen";
+            break;
+        case Outcome::NotStored:
+            what = "nicht gespeichert";
+            break;
+        }
+        text += originText(result.format, card.origin) + QStringLiteral(": ") +
+                QString::fromUtf8(what) + u'\n';
+        for (const QString& line : card.lines)
+            text += QStringLiteral("  ") + line + u'\n';
+    }
+    return text;
+}
+
+QString systemErrorText(int error) {
+    return QString::fromStdString(px::systemErrorText(error));
+}
+
+} // namespace vellumo::exchange
