@@ -14,6 +14,7 @@
 // Wall-clock times on this machine.
 #include "addressdata.h"
 #include "benchutil.h"
+#include "testutil_counting.h"
 
 #include "app/hauptformular.h"
 #include "exchange/exchange.h"
@@ -73,57 +74,6 @@ double exportTo(const vellumo::RecordStore& store, ex::Format format, const QStr
     bytes = QFile(path).size();
     return ms;
 }
-
-// The real file system, counting the syncs of files and directories.
-class SyncCounter final : public px::FileSystem {
-public:
-    int syncs = 0;
-    class CountedFile final : public px::File {
-    public:
-        CountedFile(std::unique_ptr<px::File> file, int& syncs)
-            : file_(std::move(file)), syncs_(syncs) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return file_->read(offset, buffer, n);
-        }
-        void write(std::uint64_t offset, const void* data, std::size_t n) override {
-            file_->write(offset, data, n);
-        }
-        std::uint64_t size() override { return file_->size(); }
-        void truncate(std::uint64_t size) override { file_->truncate(size); }
-        void sync() override {
-            ++syncs_;
-            file_->sync();
-        }
-
-    private:
-        std::unique_ptr<px::File> file_;
-        int& syncs_;
-    };
-    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
-        return std::make_unique<CountedFile>(real().open(path, mode), syncs);
-    }
-    bool exists(const std::string& path) override { return real().exists(path); }
-    void rename(const std::string& from, const std::string& to) override {
-        real().rename(from, to);
-    }
-    void remove(const std::string& path) override { real().remove(path); }
-    void syncDirectory(const std::string& directory) override {
-        ++syncs;
-        real().syncDirectory(directory);
-    }
-    std::vector<std::string> list(const std::string& directory) override {
-        return real().list(directory);
-    }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockKind kind) override {
-        return real().tryLock(path, kind);
-    }
-    bool isDirectoryWritable(const std::string& directory) override {
-        return real().isDirectoryWritable(directory);
-    }
-
-private:
-    static px::FileSystem& real() { return px::defaultFileSystem(); }
-};
 
 // A card made to be slow: one unbalanced quote in a parameter, then 4 MB of
 // folded lines.
@@ -212,7 +162,7 @@ int main(int argc, char** argv) {
         const std::string target = dirTemplate + "/Neu.db";
         px::Table::create(target, bench::addressFields(), bench::kAddressKeyFields);
         {
-            SyncCounter counted;
+            testutil::TrafficFileSystem counted(px::defaultFileSystem());
             vellumo::RecordStore into(counted);
             into.BindTable(QString::fromStdString(target));
             into.BeforePost = [&into] {
@@ -226,7 +176,8 @@ int main(int argc, char** argv) {
                           addresses.size(), result.added);
             line(what, importMs, "(target <= 5000 ms for 10,000)");
             std::printf("  %-52s %10.1f\n", "  syncs per 1,000 records",
-                        1000.0 * counted.syncs / std::max<double>(1, double(result.added)));
+                        1000.0 * double(counted.of("").syncs + counted.directorySyncs) /
+                            std::max<double>(1, double(result.added)));
             if (result.added != static_cast<int>(addresses.size())) {
                 std::printf("  unexpected: %d skipped, %d refused\n", result.skipped,
                             result.refused);

@@ -12,7 +12,7 @@
 #include "app/startup.h"
 #include "app/windows.h"
 #include "data/addresstable.h"
-#include "data/exchange.h"
+#include "exchange/exchange.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
 #include "pictures/previewimage.h"

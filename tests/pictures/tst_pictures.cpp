@@ -4,7 +4,7 @@
 #include "testsupport.h"
 
 #include "data/addresstable.h"
-#include "data/exchange.h"
+#include "exchange/exchange.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
 #include "pictures/previewimage.h"

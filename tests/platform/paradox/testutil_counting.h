@@ -44,13 +44,14 @@ private:
     px::FileSystem& inner_;
 };
 
-// Counts, per file, the bytes read and the write calls on their way to
-// another file system; syncs pass through, so timings include them.
+// Counts, per file, the bytes read, the write calls and the syncs on their
+// way to another file system; syncs pass through, so timings include them.
 class TrafficFileSystem final : public px::FileSystem {
 public:
     struct Traffic {
         std::uint64_t bytesRead = 0;
         std::uint64_t writeCalls = 0;
+        std::uint64_t syncs = 0;
     };
     explicit TrafficFileSystem(px::FileSystem& inner) : inner_(inner) {}
     std::map<std::string, Traffic> traffic;
@@ -62,6 +63,7 @@ public:
                 path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
                 sum.bytesRead += t.bytesRead;
                 sum.writeCalls += t.writeCalls;
+                sum.syncs += t.syncs;
             }
         return sum;
     }
@@ -74,7 +76,11 @@ public:
         inner_.rename(from, to);
     }
     void remove(const std::string& path) override { inner_.remove(path); }
-    void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
+    void syncDirectory(const std::string& d) override {
+        ++directorySyncs;
+        inner_.syncDirectory(d);
+    }
+    std::uint64_t directorySyncs = 0;
     std::vector<std::string> list(const std::string& d) override { return inner_.list(d); }
     std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
                                       px::LockKind kind) override {
@@ -103,7 +109,10 @@ private:
         }
         std::uint64_t size() override { return file_->size(); }
         void truncate(std::uint64_t size) override { file_->truncate(size); }
-        void sync() override { file_->sync(); }
+        void sync() override {
+            ++traffic_.syncs;
+            file_->sync();
+        }
 
     private:
         std::unique_ptr<px::File> file_;
