@@ -249,8 +249,7 @@ void THauptformular::connectHandlers() {
     addTableAction(ui->Exportieren,
                    [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
     addTableAction(ui->Importieren, [this] {
-        vellumo::data::ImportierenClick(Datentabelle, this);
-        ShowRecordPosition();
+        vellumo::data::ImportierenClick(Datentabelle, this, [this] { ShowRecordPosition(); });
     });
     addTableAction(ui->Geburtstage,
                    [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });

@@ -24,10 +24,6 @@ const QString VCardFilter = QStringLiteral("vCard-Dateien (*.vcf *.vcard)");
 const QString CsvFilter = QStringLiteral("CSV-Dateien, UTF-8 (*.csv)");
 const QString SpreadsheetFilter = QStringLiteral("CSV für Tabellenkalkulationen (*.csv)");
 
-// Files larger than this are no address lists; reading one would only tie up
-// the memory.
-constexpr qint64 kMaxImportBytes = qint64(256) << 20;
-
 // The dialogs remember their folder for the run, as the open dialog does.
 QString& lastFolder() {
     static QString folder;
@@ -167,29 +163,15 @@ void showReport(const exchange::ImportResult& result, QWidget* parent) {
 
 } // namespace
 
-void ImportierenClick(RecordStore& store, QWidget* parent) {
+void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<void()>& imported) {
     if (!store.IsTableOpen())
         store.BeginEdit(); // raises the closed-table error
     const QString path = chooseFile(parent, false, nullptr);
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
-    if (file.size() > kMaxImportBytes)
-        throw StoreError(QStringLiteral("Die Datei %1 ist mit %2 MB zu groß für eine Adressliste "
-                                        "(höchstens %3 MB)")
-                             .arg(QDir::toNativeSeparators(path))
-                             .arg(file.size() >> 20)
-                             .arg(kMaxImportBytes >> 20));
-    const QByteArray data = file.readAll();
-    file.close();
-    const exchange::Format format = exchange::formatOf(path, data);
-    QStringList columns;
-    const std::vector<exchange::Address> addresses = format == exchange::Format::VCard
-                                                         ? exchange::readVCards(data)
-                                                         : exchange::readCsv(data, &columns);
+    const exchange::ImportFile file = exchange::readImportFile(path);
+    const std::vector<exchange::Address>& addresses = file.addresses;
+    const exchange::Format format = file.format;
 
     std::unique_ptr<QProgressDialog> progress(
         progressWindow(parent, QStringLiteral("Adressen werden importiert …"),
@@ -212,7 +194,9 @@ void ImportierenClick(RecordStore& store, QWidget* parent) {
         throw;
     }
     progress.reset();
-    result.columns = columns;
+    result.columns = file.columns;
+    if (imported)
+        imported();
     if (addresses.empty())
         showInformation(
             QStringLiteral("Die Datei %1 enthält keine Adressen.").arg(QFileInfo(path).fileName()),

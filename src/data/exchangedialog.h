@@ -1,6 +1,8 @@
 // The main window's "E&xportieren …" and "&Importieren …".
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 namespace vellumo {
@@ -14,7 +16,9 @@ namespace vellumo::data {
 void ExportierenClick(RecordStore& store, QWidget* parent);
 
 // Reads a chosen .vcf or .csv file into the open table, with a progress
-// window that can be cancelled, and ends with one summary box.
-void ImportierenClick(RecordStore& store, QWidget* parent);
+// window that can be cancelled, and ends with one summary box. imported runs
+// before the box, so that what stands behind it already shows the new records.
+void ImportierenClick(RecordStore& store, QWidget* parent,
+                      const std::function<void()>& imported = {});
 
 } // namespace vellumo::data

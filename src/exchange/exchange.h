@@ -84,6 +84,23 @@ QByteArray toCsvRow(const Address& address, Format format = Format::Csv);
 // columns, when given, receives one line per column saying where it went.
 std::vector<Address> readCsv(const QByteArray& data, QStringList* columns = nullptr);
 
+// Files larger than this are no address lists; reading one would only tie up
+// the memory.
+constexpr qint64 kMaxImportBytes = qint64(256) << 20;
+
+// What a file to import holds, read by its format; for CSV, where each
+// column went.
+struct ImportFile {
+    Format format = Format::VCard;
+    std::vector<Address> addresses;
+    QStringList columns;
+};
+// Reads and parses the file at path. The file's bytes are let go once its
+// addresses are read (a photo stays encoded until its card is stored).
+// Raises StoreError with the German cause when the file cannot be read or is
+// larger than kMaxImportBytes.
+ImportFile readImportFile(const QString& path);
+
 // Chooses the format of a file by its name (".vcf", ".vcard", ".csv") or, for
 // other names, by its first bytes.
 Format formatOf(const QString& fileName, const QByteArray& start = QByteArray());

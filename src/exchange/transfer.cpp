@@ -7,10 +7,14 @@
 #include "platform/paradox/io.h"
 #include "platform/pictures/graphicfield.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QImage>
 #include <QUuid>
+
+#include <cerrno>
 
 namespace vellumo::exchange {
 
@@ -263,6 +267,32 @@ Format formatOf(const QString& fileName, const QByteArray& start) {
     if (head.startsWith("\xEF\xBB\xBF"))
         head = head.mid(3).trimmed();
     return head.toUpper().startsWith("BEGIN:VCARD") ? Format::VCard : Format::Csv;
+}
+
+ImportFile readImportFile(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
+                             .arg(shown, systemErrorText(errno)));
+    if (in.size() > kMaxImportBytes)
+        throw StoreError(QStringLiteral("Die Datei %1 ist mit %2 MB zu groß für eine Adressliste "
+                                        "(höchstens %3 MB)")
+                             .arg(shown)
+                             .arg(in.size() >> 20)
+                             .arg(kMaxImportBytes >> 20));
+    ImportFile file;
+    {
+        const QByteArray data = in.readAll();
+        if (data.size() != in.size() || in.error() != QFileDevice::NoError)
+            throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
+                                 .arg(shown, systemErrorText(errno)));
+        in.close();
+        file.format = formatOf(path, data);
+        file.addresses =
+            file.format == Format::VCard ? readVCards(data) : readCsv(data, &file.columns);
+    }
+    return file;
 }
 
 int exportRecords(const RecordStore& store, Format format, QIODevice& out,

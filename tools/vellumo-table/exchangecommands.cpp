@@ -25,9 +25,6 @@ namespace {
 
 namespace ex = vellumo::exchange;
 
-// Files larger than this are no address lists.
-constexpr qint64 kMaxImportBytes = qint64(256) << 20;
-
 void err(const QString& text) {
     const QByteArray bytes = (QStringLiteral("vellumo-table: ") + text + u'\n').toUtf8();
     std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stderr);
@@ -78,30 +75,15 @@ int exportTable(ex::Format format, const QString& tablePath, const QString& outP
 // table another program is writing). Exit 1 when cards were refused, 2 when
 // the table could not be written (the report says how many are stored).
 int importFile(const QString& tablePath, const QString& inPath) {
-    QFile in(inPath);
-    if (!in.open(QIODevice::ReadOnly))
-        throw vellumo::StoreError(QStringLiteral("%1 kann nicht gelesen werden: %2")
-                                      .arg(inPath, ex::systemErrorText(errno)));
-    if (in.size() > kMaxImportBytes)
-        throw vellumo::StoreError(
-            QStringLiteral("%1 ist mit %2 MB zu groß für eine Adressliste (höchstens %3 MB)")
-                .arg(inPath)
-                .arg(in.size() >> 20)
-                .arg(kMaxImportBytes >> 20));
-    const QByteArray data = in.readAll();
-    const ex::Format format = ex::formatOf(inPath, data);
-    QStringList columns;
-    const std::vector<ex::Address> addresses =
-        format == ex::Format::VCard ? ex::readVCards(data) : ex::readCsv(data, &columns);
-
+    ex::ImportFile file = ex::readImportFile(inPath);
     vellumo::RecordStore store;
     store.BeforePost = [&store] {
         store.SetFieldDate(QStringLiteral("Aenderung"), vellumo::now());
     };
     store.BindTable(tablePath);
     store.OpenTable();
-    ex::ImportResult result = ex::importAddresses(store, addresses, format);
-    result.columns = columns;
+    ex::ImportResult result = ex::importAddresses(store, file.addresses, file.format);
+    result.columns = file.columns;
     store.CloseTableAtShutdown();
     say(ex::summaryText(result));
     say(QString());

@@ -537,6 +537,7 @@ struct RecordStore::Impl {
         mark(StateChange | DataChange | RecordsChange);
         if (inserting)
             mark(CurrentChange);
+        lastSaved = position;
         if (batched) {
             // The filter and the listeners catch up when the batch is committed.
             current = position;
@@ -582,7 +583,6 @@ struct RecordStore::Impl {
         bulk.bytes = 0;
         const std::int64_t position = current;
         rebuildPassing();
-        lastSaved = position;
         placeAt(position);
         mark(RecordsChange | CurrentChange | DataChange);
         const int saved = depth;
