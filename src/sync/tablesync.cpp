@@ -409,6 +409,11 @@ SyncReport Run::go() {
             stop(QStringLiteral("Die Tabelle %1 hat kein Feld \"UID\"; bitte verbinden Sie sie "
                                 "zuerst mit dem Adressbuch.")
                      .arg(shown(path_)));
+        // Records are found again by their key after the batch moved them.
+        if (table_->info().keyFieldCount == 0)
+            stop(QStringLiteral("Die Tabelle %1 hat keinen Primärschlüssel und kann nicht "
+                                "abgeglichen werden.")
+                     .arg(shown(path_)));
         step(QStringLiteral("Tabelle lesen"));
         readTable();
         step(QStringLiteral("Änderungen auf dem Server abfragen"));
@@ -623,14 +628,12 @@ void Run::plan() {
         }
     }
     // Records that only needed a UID get it in the same batch.
-    for (auto it = local_.cbegin(); it != local_.cend(); ++it) {
-        if (!it->newUid)
-            continue;
-        const bool changed = std::any_of(localChanges_.cbegin(), localChanges_.cend(),
-                                         [&](const LocalChange& c) { return c.uid == it.key(); });
-        if (!changed)
+    QSet<QString> changed;
+    for (const LocalChange& c : std::as_const(localChanges_))
+        changed.insert(c.uid);
+    for (auto it = local_.cbegin(); it != local_.cend(); ++it)
+        if (it->newUid && !changed.contains(it.key()))
             localChanges_.append({LocalChange::Update, it.key(), it->record, it->record});
-    }
 }
 
 void Run::planUpload(const QString& uid, const Fields& fields, const QString& href,
