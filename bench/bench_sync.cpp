@@ -31,7 +31,9 @@ using vellumo::cardsync::SyncReport;
 
 SyncReport timed(const char* what, const QString& table, double& ms) {
     const auto start = bench::Clock::now();
-    SyncReport report = vellumo::cardsync::synchronise(table, {});
+    vellumo::cardsync::SyncOptions options;
+    options.timeoutMs = 600000; // Radicale builds its cache of a large book on the first listing
+    SyncReport report = vellumo::cardsync::synchronise(table, options);
     ms = bench::msSince(start);
     std::printf("%-44s %9.0f ms  %6d requests  (here +%d ~%d -%d, server +%d ~%d -%d)\n", what, ms,
                 report.requests, report.addedHere, report.changedHere, report.deletedHere,
@@ -107,12 +109,14 @@ int main(int argc, char** argv) {
     double ms = 0;
 
     std::printf("bench_sync: Radicale on 127.0.0.1\n");
-    const QString w = table("w", written);
-    vellumo::sync::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
-    link(w, client.createAddressBook(QStringLiteral("Leer")));
-    const SyncReport first = timed("first sync, every card written", w, ms);
-    std::printf("  %d cards: %.1f ms per card, %.2f requests per card\n", written, ms / written,
-                double(first.requests) / written);
+    if (written > 0) {
+        const QString w = table("w", written);
+        vellumo::sync::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
+        link(w, client.createAddressBook(QStringLiteral("Leer")));
+        const SyncReport first = timed("first sync, every card written", w, ms);
+        std::printf("  %d cards: %.1f ms per card, %.2f requests per card\n", written, ms / written,
+                    double(first.requests) / written);
+    }
 
     const auto start = bench::Clock::now();
     const QUrl book = filledBook(server.url(), count);

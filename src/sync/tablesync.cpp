@@ -338,7 +338,8 @@ private:
             o_.progress(what);
     }
     [[noreturn]] void stop(const QString& why) {
-        throw SyncError(why + QStringLiteral(" Die Tabelle ist unverändert."));
+        throw SyncError(why + (why.endsWith(u'.') ? QString() : QStringLiteral(".")) +
+                        QStringLiteral(" Die Tabelle ist unverändert."));
     }
 
     void readTable();
@@ -386,8 +387,10 @@ private:
 
 SyncReport Run::go() {
     try {
-        state_ = std::make_unique<SyncState>(SyncState::pathFor(path_));
-        const QUrl linked = state_->book();
+        // An unlinked table gets no state file from a mere attempt.
+        const QUrl linked = linkedBook(path_);
+        if (!linked.isEmpty())
+            state_ = std::make_unique<SyncState>(SyncState::pathFor(path_));
         if (linked.isEmpty())
             throw SyncError(QStringLiteral("Die Tabelle %1 ist mit keinem Adressbuch verbunden.")
                                 .arg(shown(path_)));

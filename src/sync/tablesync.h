@@ -51,7 +51,8 @@ struct SyncOptions {
     // Called after each card written to the server (crash tests stop here).
     std::function<void()> afterUpload;
     int keepBackups = 5;
-    int timeoutMs = 30000;
+    // Per request: a server may think a while before it lists a large book.
+    int timeoutMs = 120000;
     QDateTime now = QDateTime::currentDateTime();
 };
 

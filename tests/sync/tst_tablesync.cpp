@@ -385,6 +385,12 @@ void TestTableSync::failuresLoseNothing() {
     r = sync(a_);
     QVERIFY2(r.status == 2 && r.out.contains(QStringLiteral("leer")), qPrintable(r.out));
     QCOMPARE(rows(a_), tableBefore);
+
+    // A table never linked is refused, and gains no file beside it.
+    const QString lone = dir_.filePath(QStringLiteral("ALLEIN.DB"));
+    makeTable(lone, {});
+    QCOMPARE(sync(lone).status, 2);
+    QVERIFY(!QFileInfo::exists(sync::SyncState::pathFor(lone)));
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)
