@@ -1,13 +1,13 @@
 #include "aids/birthdaycalendar.h"
 
+#include "platform/system/system.h"
+
 #include <QCryptographicHash>
 #include <QSet>
 
 namespace vellumo::aids {
 
 namespace {
-
-constexpr qsizetype kMaxLineOctets = 75;
 
 // TEXT values: backslash, semicolon, comma and line breaks escaped; other
 // control characters cannot stand in a content line and are left out.
@@ -36,23 +36,8 @@ QString escapedText(const QString& text) {
     return out;
 }
 
-// One content line, folded after at most 75 octets (continuations begin with
-// a space), never inside a UTF-8 sequence, ended by CRLF.
 void appendLine(QByteArray& out, const QString& line) {
-    const QByteArray bytes = line.toUtf8();
-    qsizetype start = 0;
-    qsizetype room = kMaxLineOctets;
-    while (bytes.size() - start > room) {
-        qsizetype end = start + room;
-        while (end > start && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
-            --end;
-        out += bytes.mid(start, end - start);
-        out += "\r\n ";
-        start = end;
-        room = kMaxLineOctets - 1;
-    }
-    out += bytes.mid(start);
-    out += "\r\n";
+    appendContentLine(out, line.toUtf8());
 }
 
 QString dateValue(const QDate& date) {

@@ -4,6 +4,7 @@
 #include "exchange/text.h"
 
 #include "platform/pictures/graphicfield.h"
+#include "platform/system/system.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -18,8 +19,6 @@ namespace vellumo::exchange {
 namespace {
 
 // ---- writing ----------------------------------------------------------------------
-
-constexpr int kFoldAt = 75; // octets per line, line break not counted
 
 QByteArray escaped(const QString& text) {
     QByteArray utf8 = text.toUtf8();
@@ -50,22 +49,8 @@ QByteArray escaped(const QString& text) {
     return out;
 }
 
-// Appends one content line, folded so that no line exceeds 75 octets; a
-// UTF-8 sequence is never cut.
 void addLine(QByteArray& out, const QByteArray& line) {
-    qsizetype start = 0;
-    int room = kFoldAt;
-    while (line.size() - start > room) {
-        qsizetype cut = start + room;
-        while (cut > start && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        out += line.mid(start, cut - start);
-        out += "\r\n ";
-        start = cut;
-        room = kFoldAt - 1; // the leading blank counts
-    }
-    out += line.mid(start);
-    out += "\r\n";
+    appendContentLine(out, line);
 }
 
 void addText(QByteArray& out, const char* property, const QString& value) {

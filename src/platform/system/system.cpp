@@ -115,6 +115,23 @@ bool writeAll(int fd, const QByteArray& data) {
 
 } // namespace
 
+void appendContentLine(QByteArray& out, const QByteArray& line) {
+    constexpr qsizetype kMaxLineOctets = 75;
+    qsizetype start = 0;
+    qsizetype room = kMaxLineOctets;
+    while (line.size() - start > room) {
+        qsizetype end = start + room;
+        while (end > start && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80)
+            --end;
+        out += line.mid(start, end - start);
+        out += "\r\n ";
+        start = end;
+        room = kMaxLineOctets - 1;
+    }
+    out += line.mid(start);
+    out += "\r\n";
+}
+
 bool writeFileSafely(const QString& path, const QByteArray& data, QString* error) {
     const QString shown = QDir::toNativeSeparators(path);
     auto fail = [&](const QString& reason) {

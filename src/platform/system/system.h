@@ -28,6 +28,11 @@ void setProgramDirectory(const QString& directory);
 // True only when all of it worked; otherwise false with a German message.
 bool writeFileSafely(const QString& path, const QByteArray& data, QString* error);
 
+// Appends one content line of a vCard or iCalendar text: folded after at most
+// 75 octets (continuations begin with a space), never inside a UTF-8
+// sequence, ended by CRLF.
+void appendContentLine(QByteArray& out, const QByteArray& line);
+
 // How long the splash stays at least (ms). VELLUMO_SPLASH_MS overrides it.
 int splashMinimumMs();
 
