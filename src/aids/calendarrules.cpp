@@ -8,10 +8,10 @@ namespace {
 // The screen-edge rule: it looks a little beyond the window's own size
 // (frame and a few pixels to spare) and then moves the window by a little more
 // than its size, so that it ends up on the other side of the anchor.
-constexpr int RightReach = 195;
-constexpr int LeftShift = 212;
-constexpr int BottomReach = 213;
-constexpr int UpShift = 208;
+constexpr int kRightReach = 195;
+constexpr int kLeftShift = 212;
+constexpr int kBottomReach = 213;
+constexpr int kUpShift = 208;
 
 QDate clampedDate(int year, int month, int day) {
     const int last = QDate(year, month, 1).daysInMonth();
@@ -23,7 +23,7 @@ QDate stepYear(const QDate& date, int delta) {
     if (!date.isValid())
         return date;
     const int year = date.year() + delta;
-    if (year < FirstYear || year > LastYear)
+    if (year < kFirstYear || year > kLastYear)
         return date;
     const int day = date.month() == 2 && date.day() == 29 ? 28 : date.day();
     return QDate(year, date.month(), day);
@@ -35,7 +35,7 @@ QDate stepMonth(const QDate& date, int delta) {
     const int months = date.year() * 12 + (date.month() - 1) + delta;
     const int year = months / 12;
     const int month = months % 12 + 1;
-    if (months < 0 || year < FirstYear || year > LastYear)
+    if (months < 0 || year < kFirstYear || year > kLastYear)
         return date;
     return clampedDate(year, month, date.day());
 }
@@ -79,10 +79,10 @@ QPoint calendarPosition(QPoint anchor, const QRect& screen) {
     int x = anchor.x();
     int y = anchor.y();
     // Equality keeps the point: the window then just fits.
-    if (screen.x() + screen.width() < x + RightReach)
-        x -= LeftShift;
-    if (screen.y() + screen.height() < y + BottomReach)
-        y -= UpShift;
+    if (screen.x() + screen.width() < x + kRightReach)
+        x -= kLeftShift;
+    if (screen.y() + screen.height() < y + kBottomReach)
+        y -= kUpShift;
     return {x, y};
 }
 

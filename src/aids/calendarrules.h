@@ -11,15 +11,15 @@ namespace vellumo::aids {
 
 // The years the calendar can show: no year before 1, and none the date field's
 // four-digit form could not hold.
-inline constexpr int FirstYear = 1;
-inline constexpr int LastYear = 9999;
+inline constexpr int kFirstYear = 1;
+inline constexpr int kLastYear = 9999;
 
 // One year back (delta -1) or forward (+1). 29 February becomes 28 February
-// first; a year outside FirstYear..LastYear leaves the date as it is.
+// first; a year outside kFirstYear..kLastYear leaves the date as it is.
 QDate stepYear(const QDate& date, int delta);
 
 // One month back or forward across the turn of the year; a day the target
-// month lacks becomes its last day. Leaving FirstYear..LastYear changes nothing.
+// month lacks becomes its last day. Leaving kFirstYear..kLastYear changes nothing.
 QDate stepMonth(const QDate& date, int delta);
 
 // "Januar" … "Dezember"; empty outside 1..12.
@@ -42,8 +42,8 @@ int dayInCell(const QDate& anyDayOfMonth, int row, int column);
 
 // Size of the calendar window and the margins of the rule that keeps it on
 // the screen.
-inline constexpr int CalendarWidth = 187;
-inline constexpr int CalendarHeight = 186;
+inline constexpr int kCalendarWidth = 187;
+inline constexpr int kCalendarHeight = 186;
 
 // Where the calendar opens for an anchor point (the top-right corner of the
 // "..." button, in screen coordinates): beside the anchor, moved to the left

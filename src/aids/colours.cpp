@@ -13,7 +13,7 @@
 namespace vellumo::aids {
 namespace {
 
-const QString Section = QStringLiteral("Colors");
+const QString kSection = QStringLiteral("Colors");
 
 struct KeyInfo {
     const char* name;
@@ -56,8 +56,8 @@ ColourSettings::ColourSettings(QWidget* owner, Apply apply)
 
 void ColourSettings::load() {
     const QString file = setupIniPath();
-    for (ColourKey key : AllColourKeys)
-        apply_(key, colourFromValue(ReadSettingNumber(file, Section, colourKeyName(key),
+    for (ColourKey key : kAllColourKeys)
+        apply_(key, colourFromValue(ReadSettingNumber(file, kSection, colourKeyName(key),
                                                       startColourValue(key))));
 }
 
@@ -68,7 +68,7 @@ void ColourSettings::set(ColourKey key, const QColor& colour) {
     else if (key == ColourKey::EingabeText)
         emit entryTextSet(colour);
     // A file that cannot be written keeps its old value; the colour stays.
-    WriteSettingNumber(setupIniPath(), Section, colourKeyName(key), colourToValue(colour));
+    WriteSettingNumber(setupIniPath(), kSection, colourKeyName(key), colourToValue(colour));
 }
 
 void ColourSettings::choose(ColourKey key) {
@@ -81,7 +81,7 @@ void ColourSettings::choose(ColourKey key) {
 }
 
 void ColourSettings::setStandardColours() {
-    for (ColourKey key : AllColourKeys)
+    for (ColourKey key : kAllColourKeys)
         set(key, colourFromValue(standardColourValue(key)));
 }
 

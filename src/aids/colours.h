@@ -17,9 +17,9 @@ namespace vellumo::aids {
 enum class ColourKey { Eingabe, EingabeText, Text, Gruppentext, Fenster };
 
 // In the order the loader reads them and "Standardfarben" sets them.
-inline constexpr ColourKey AllColourKeys[] = {ColourKey::Eingabe, ColourKey::EingabeText,
-                                              ColourKey::Text, ColourKey::Gruppentext,
-                                              ColourKey::Fenster};
+inline constexpr ColourKey kAllColourKeys[] = {ColourKey::Eingabe, ColourKey::EingabeText,
+                                               ColourKey::Text, ColourKey::Gruppentext,
+                                               ColourKey::Fenster};
 
 QString colourKeyName(ColourKey key);   // the key in the file, "Eingabe", …
 int startColourValue(ColourKey key);    // what the main window uses without a stored value

@@ -27,7 +27,7 @@ void paintNavy(QWidget* widget) {
 TFormKalender::TFormKalender(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), ui(new Ui::TFormKalender) {
     ui->setupUi(this);
-    setFixedSize(CalendarWidth, CalendarHeight);
+    setFixedSize(kCalendarWidth, kCalendarHeight);
     ui->Calendar->setDate(vellumo::now().date());
 
     for (QWidget* button :

@@ -33,10 +33,10 @@ namespace vellumo::aids {
 
 namespace {
 
-const QString CollectionName = QStringLiteral("vellumo.qhc");
-const QString HelpNamespace = QStringLiteral("org.vellumo.help");
-const QString HelpFolder = QStringLiteral("handbuch");
-const QString StartPage = QStringLiteral("index.html");
+const QString kCollectionName = QStringLiteral("vellumo.qhc");
+const QString kHelpNamespace = QStringLiteral("org.vellumo.help");
+const QString kHelpFolder = QStringLiteral("handbuch");
+const QString kStartPage = QStringLiteral("index.html");
 
 QString& overridePath() {
     static QString path;
@@ -141,7 +141,7 @@ void bringToFront(THelpWindow* window) {
 
 QString helpPageForContext(int context) {
     switch (context) {
-    case HelpContextSearch:
+    case kHelpContextSearch:
         return QStringLiteral("suchen.html");
     default:
         return {};
@@ -149,16 +149,16 @@ QString helpPageForContext(int context) {
 }
 
 QUrl helpPageUrl(const QString& page) {
-    return QUrl(QStringLiteral("qthelp://%1/%2/%3").arg(HelpNamespace, HelpFolder, page));
+    return QUrl(QStringLiteral("qthelp://%1/%2/%3").arg(kHelpNamespace, kHelpFolder, page));
 }
 
 QStringList helpCollectionCandidates() {
     if (!overridePath().isEmpty())
         return {overridePath()};
     const QString program = programDirectory();
-    return {QDir::cleanPath(program + QStringLiteral("help/") + CollectionName),
-            QDir::cleanPath(program + QStringLiteral("../share/vellumo/help/") + CollectionName),
-            QDir::cleanPath(QStringLiteral(VELLUMO_BUILD_HELP_DIR "/") + CollectionName)};
+    return {QDir::cleanPath(program + QStringLiteral("help/") + kCollectionName),
+            QDir::cleanPath(program + QStringLiteral("../share/vellumo/help/") + kCollectionName),
+            QDir::cleanPath(QStringLiteral(VELLUMO_BUILD_HELP_DIR "/") + kCollectionName)};
 }
 
 QString findHelpCollection() {
@@ -189,7 +189,7 @@ THelpWindow::THelpWindow(const QString& collection, QWidget* owner)
     resize(780, 540);
 
     engine_ = new QHelpEngine(writableCollection(collection), this);
-    ready_ = engine_->setupData() && engine_->registeredDocumentations().contains(HelpNamespace);
+    ready_ = engine_->setupData() && engine_->registeredDocumentations().contains(kHelpNamespace);
     error_ =
         engine_->error().isEmpty() ? QStringLiteral("Das Handbuch fehlt darin.") : engine_->error();
 
@@ -277,7 +277,7 @@ void Hilfethemen1Click(Help& help) {
     THelpWindow* window = help.windowForUse();
     if (!window)
         return;
-    window->showPage(helpPageUrl(StartPage));
+    window->showPage(helpPageUrl(kStartPage));
     bringToFront(window);
 }
 
@@ -286,7 +286,7 @@ void showHelpContext(Help& help, int context, QWidget* requester) {
     if (!window)
         return;
     QString page = helpPageForContext(context);
-    window->showPage(helpPageUrl(page.isEmpty() ? StartPage : page));
+    window->showPage(helpPageUrl(page.isEmpty() ? kStartPage : page));
 
     // A modal dialog blocks every window that is not its own. Lend the help
     // window to the dialog while it runs; it goes back to its owner after.

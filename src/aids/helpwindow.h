@@ -16,7 +16,7 @@ class QTextBrowser;
 namespace vellumo::aids {
 
 // The context numbers the dialogs' help buttons ask for.
-inline constexpr int HelpContextSearch = 3;
+inline constexpr int kHelpContextSearch = 3;
 
 // The page of the handbook for a context number; empty for an unknown one.
 QString helpPageForContext(int context);

@@ -24,10 +24,10 @@ void TCalendar::setDate(const QDate& date) {
 QRect TCalendar::cellRect(int row, int column) const {
     // The cells share the area evenly; the remainder goes to the first ones.
     auto edge = [](int index, int count, int length) { return index * length / count; };
-    const int left = edge(column, Columns, width());
-    const int right = edge(column + 1, Columns, width());
-    const int top = edge(row, Rows, height());
-    const int bottom = edge(row + 1, Rows, height());
+    const int left = edge(column, kColumns, width());
+    const int right = edge(column + 1, kColumns, width());
+    const int top = edge(row, kRows, height());
+    const int bottom = edge(row + 1, kRows, height());
     return QRect(left, top, right - left, bottom - top);
 }
 
@@ -48,8 +48,8 @@ QPoint TCalendar::selectedCell() const {
 }
 
 bool TCalendar::cellAt(QPoint position, int& row, int& column) const {
-    for (row = 0; row < Rows; ++row)
-        for (column = 0; column < Columns; ++column)
+    for (row = 0; row < kRows; ++row)
+        for (column = 0; column < kColumns; ++column)
             if (cellRect(row, column).contains(position))
                 return true;
     return false;
@@ -60,8 +60,8 @@ void TCalendar::paintEvent(QPaintEvent*) {
     const QPalette& pal = palette();
     painter.fillRect(rect(), pal.color(QPalette::Base));
     const QPoint selected = selectedCell();
-    for (int row = 0; row < Rows; ++row) {
-        for (int column = 0; column < Columns; ++column) {
+    for (int row = 0; row < kRows; ++row) {
+        for (int column = 0; column < kColumns; ++column) {
             const QRect cell = cellRect(row, column);
             QColor text = pal.color(QPalette::Text);
             if (row == 0) {

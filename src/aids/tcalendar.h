@@ -19,8 +19,8 @@ public:
     void setDate(const QDate& date);
 
     // Row 0 is the header, rows 1..6 the weeks; columns 0..6 Sunday..Saturday.
-    static constexpr int Rows = 7;
-    static constexpr int Columns = 7;
+    static constexpr int kRows = 7;
+    static constexpr int kColumns = 7;
     QRect cellRect(int row, int column) const;
     QString cellText(int row, int column) const;
     bool isSelectable(int row, int column) const;

@@ -56,7 +56,7 @@ static void initialiseResources() {
 
 namespace {
 
-constexpr int DefaultWindowColour = 12632256; // silver
+constexpr int kDefaultWindowColour = 12632256; // silver
 
 } // namespace
 
@@ -118,7 +118,7 @@ THauptformular::THauptformular(QWidget* parent)
     // The tool bar keeps its own colour whatever the window colour is.
     ui->Panel1->setAutoFillBackground(true);
     QPalette panel = ui->Panel1->palette();
-    panel.setColor(QPalette::Window, vellumo::colourFromValue(DefaultWindowColour));
+    panel.setColor(QPalette::Window, vellumo::colourFromValue(kDefaultWindowColour));
     ui->Panel1->setPalette(panel);
     centralWidget()->setAutoFillBackground(true);
 

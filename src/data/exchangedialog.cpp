@@ -20,9 +20,9 @@ namespace vellumo::data {
 
 namespace {
 
-const QString VCardFilter = QStringLiteral("vCard-Dateien (*.vcf *.vcard)");
-const QString CsvFilter = QStringLiteral("CSV-Dateien, UTF-8 (*.csv)");
-const QString SpreadsheetFilter = QStringLiteral("CSV für Tabellenkalkulationen (*.csv)");
+const QString kVCardFilter = QStringLiteral("vCard-Dateien (*.vcf *.vcard)");
+const QString kCsvFilter = QStringLiteral("CSV-Dateien, UTF-8 (*.csv)");
+const QString kSpreadsheetFilter = QStringLiteral("CSV für Tabellenkalkulationen (*.csv)");
 
 // The dialogs remember their folder for the run, as the open dialog does.
 QString& lastFolder() {
@@ -38,9 +38,9 @@ QString chooseFile(QWidget* parent, bool save, QString* selectedFilter,
     dialog.setWindowTitle(save ? QStringLiteral("Exportieren") : QStringLiteral("Importieren"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters(save ? QStringList{VCardFilter, CsvFilter, SpreadsheetFilter}
+    dialog.setNameFilters(save ? QStringList{kVCardFilter, kCsvFilter, kSpreadsheetFilter}
                                : QStringList{QStringLiteral("Adressen (*.vcf *.vcard *.csv)"),
-                                             VCardFilter, QStringLiteral("CSV-Dateien (*.csv)"),
+                                             kVCardFilter, QStringLiteral("CSV-Dateien (*.csv)"),
                                              QStringLiteral("Alle Dateien (*)")});
     dialog.setDirectory(lastFolder().isEmpty() ? QDir::currentPath() : lastFolder());
     if (save) {
@@ -49,7 +49,7 @@ QString chooseFile(QWidget* parent, bool save, QString* selectedFilter,
             dialog.selectFile(proposed + QStringLiteral(".vcf"));
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                          [&dialog, proposed](const QString& filter) {
-                             const QString suffix = filter == VCardFilter ? QStringLiteral("vcf")
+                             const QString suffix = filter == kVCardFilter ? QStringLiteral("vcf")
                                                                           : QStringLiteral("csv");
                              dialog.setDefaultSuffix(suffix);
                              if (!proposed.isEmpty())
@@ -88,11 +88,11 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
     if (path.isEmpty())
         return;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    const exchange::Format format = filter == SpreadsheetFilter ? exchange::Format::SpreadsheetCsv
+    const exchange::Format format = filter == kSpreadsheetFilter ? exchange::Format::SpreadsheetCsv
                                     : suffix == u"csv"          ? exchange::Format::Csv
                                     : suffix == u"vcf" || suffix == u"vcard"
                                         ? exchange::Format::VCard
-                                    : filter == CsvFilter ? exchange::Format::Csv
+                                    : filter == kCsvFilter ? exchange::Format::Csv
                                                           : exchange::Format::VCard;
 
     // Gathered first and put in place at the end: a cancelled or failed

@@ -11,8 +11,8 @@
 #include <QStyle>
 
 namespace {
-const QString Section = QStringLiteral("Standardtabelle");
-const QString Key = QStringLiteral("FileName");
+const QString kSection = QStringLiteral("Standardtabelle");
+const QString kKey = QStringLiteral("FileName");
 } // namespace
 
 TFormStandardtabelle::TFormStandardtabelle(QFileDialog& openDialog, QWidget* parent)
@@ -62,11 +62,12 @@ bool TFormStandardtabelle::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFormStandardtabelle::FormActivate() {
-    ui->Edit1->setText(vellumo::ReadSettingText(vellumo::setupIniPath(), Section, Key, QString()));
+    ui->Edit1->setText(
+        vellumo::ReadSettingText(vellumo::setupIniPath(), kSection, kKey, QString()));
 }
 
 void TFormStandardtabelle::SpeedButton1Click() {
-    openDialog_.setWindowTitle(QString::fromUtf8(BrowseTitle));
+    openDialog_.setWindowTitle(QString::fromUtf8(kBrowseTitle));
     if (openDialog_.exec() != QDialog::Accepted)
         return;
     if (QWidget* mainWindow = parentWidget())
@@ -77,11 +78,11 @@ void TFormStandardtabelle::SpeedButton1Click() {
 }
 
 void TFormStandardtabelle::OkButtonClick() {
-    vellumo::WritePrivateProfileString(Section, Key, ui->Edit1->text(), vellumo::setupIniPath());
+    vellumo::WritePrivateProfileString(kSection, kKey, ui->Edit1->text(), vellumo::setupIniPath());
 }
 
 void TFormStandardtabelle::LoeschenButtonClick() {
-    vellumo::ErasePrivateProfileSection(Section, vellumo::setupIniPath());
+    vellumo::ErasePrivateProfileSection(kSection, vellumo::setupIniPath());
 }
 
 void TFormStandardtabelle::AbbruchButtonClick() {

@@ -16,7 +16,8 @@ public:
     explicit TFormStandardtabelle(QFileDialog& openDialog, QWidget* parent = nullptr);
     ~TFormStandardtabelle() override;
 
-    static constexpr const char* BrowseTitle = "Ausgewählte Datei wird bei Programmstart geöffnet:";
+    static constexpr const char* kBrowseTitle =
+        "Ausgewählte Datei wird bei Programmstart geöffnet:";
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -42,7 +42,7 @@ void ButtonFirstClick(RecordStore& store, RecordButton button, const RecordWindo
         store.SetFieldDate(QStringLiteral("Erstellt"), vellumo::now());
         break;
     case RecordButton::Delete:
-        if (window.confirm(QString::fromUtf8(DeleteQuestion)))
+        if (window.confirm(QString::fromUtf8(kDeleteQuestion)))
             store.RemoveRecord();
         break;
     case RecordButton::None:

@@ -27,7 +27,7 @@ struct RecordWindow {
     std::function<bool(const QString& question)> confirm; // true only for "&Ja"
 };
 
-inline constexpr const char* DeleteQuestion = "Den aktuellen Datensatz wirklich löschen?";
+inline constexpr const char* kDeleteQuestion = "Den aktuellen Datensatz wirklich löschen?";
 
 // "<record number>/<count>".
 QString recordPosition(const RecordStore& store);

@@ -63,7 +63,7 @@ QFileDialog* createOpenDialog(QWidget* parent) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setNameFilter(QString::fromLatin1(ParadoxFilter));
+    dialog->setNameFilter(QString::fromLatin1(kParadoxFilter));
     dialog->setDefaultSuffix(QStringLiteral("db"));
     dialog->setProxyModel(new GermanFileList(dialog));
     dialog->setDirectory(QDir::currentPath());
@@ -140,7 +140,7 @@ void NeuClick(RecordStore& store, const QString& baseCaption, const FileWindow& 
         DeclareAddressTable(store, name);
         store.CreateTableFile();
         store.OpenTable();
-        call(window.table.setCaption, QString::fromUtf8(NewCaption) + fileName);
+        call(window.table.setCaption, QString::fromUtf8(kNewCaption) + fileName);
         call(window.table.enableTableControls);
         call(window.focusFirstField);
         store.BeginEdit();
@@ -157,7 +157,7 @@ void OeffnenClick(RecordStore& store, QFileDialog& openDialog, const QString& ba
                   const FileWindow& window) {
     // The default-table dialog gives the same dialog a title of its own.
     openDialog.setWindowTitle(QStringLiteral("Öffnen"));
-    openDialog.setNameFilter(QString::fromLatin1(ParadoxFilter));
+    openDialog.setNameFilter(QString::fromLatin1(kParadoxFilter));
     if (openDialog.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = openDialog.selectedFiles();

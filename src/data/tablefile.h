@@ -23,9 +23,9 @@ struct FileWindow {
     QWidget* owner = nullptr;                          // parent of the boxes, repainted
 };
 
-inline constexpr const char* NewCaption = "Vellumo V1.0 - ";
+inline constexpr const char* kNewCaption = "Vellumo V1.0 - ";
 // The open dialog lists tables whatever the case of their extension.
-inline constexpr const char* ParadoxFilter = "Paradox-Dateien (*.db *.DB *.Db *.dB)";
+inline constexpr const char* kParadoxFilter = "Paradox-Dateien (*.db *.DB *.Db *.dB)";
 
 // The main window's open dialog (Qt's own, so it looks the same everywhere):
 // existing Paradox files, the list's columns as wide as their content, and

@@ -1,9 +1,9 @@
 #include "find/formsuchen.h"
 
-#include "platform/database/datasource.h"
-#include "platform/database/recordstore.h"
 #include "find/formpersonauswahl.h"
 #include "find/searchrules.h"
+#include "platform/database/datasource.h"
+#include "platform/database/recordstore.h"
 #include "platform/settings/colourvalue.h"
 #include "platform/settings/profile.h"
 #include "platform/ui/keypreview.h"
@@ -18,7 +18,7 @@
 
 namespace {
 // Background of the two input controls when Setup.ini names none (85FAFA).
-constexpr int DefaultInputBackground = 8780538;
+constexpr int kDefaultInputBackground = 8780538;
 } // namespace
 
 TFormSuchen::TFormSuchen(vellumo::DataSource& source, TFormPersonAuswahl& personAuswahl,
@@ -83,7 +83,7 @@ void TFormSuchen::setInputTextColor(const QColor& colour) {
 void TFormSuchen::FormCreate() {
     const int background =
         vellumo::ReadSettingNumber(vellumo::setupIniPath(), QStringLiteral("Colors"),
-                                   QStringLiteral("Eingabe"), DefaultInputBackground);
+                                   QStringLiteral("Eingabe"), kDefaultInputBackground);
     setInputBackground(vellumo::colourFromValue(background));
 }
 
@@ -129,7 +129,7 @@ void TFormSuchen::HilfeButtonClick() {
         vellumo::showNotAvailable(this);
         return;
     }
-    emit helpRequested(HelpContext);
+    emit helpRequested(kHelpContext);
 }
 
 void TFormSuchen::FormKeyPress(QChar key) {

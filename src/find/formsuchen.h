@@ -30,7 +30,7 @@ public:
     QLineEdit* searchTextEdit() const;
 
     // The help topic the help button asks for.
-    static constexpr int HelpContext = 3;
+    static constexpr int kHelpContext = 3;
 
     // The search operation on the current field caption and search text.
     void runSearch();

@@ -200,8 +200,8 @@ void TFormUmschalg::PrepareEnvelope() {
     QComboBox* box = ui->ComboBox1;
     const int index = box->currentIndex();
     if (index >= 0 && box->currentText() == box->itemText(index)) {
-        layout->QRMemo2->Left = print::EnvelopeFormats[index].left;
-        layout->QRMemo2->Top = print::EnvelopeFormats[index].top;
+        layout->QRMemo2->Left = print::kEnvelopeFormats[index].left;
+        layout->QRMemo2->Top = print::kEnvelopeFormats[index].top;
     }
     layout->QRMemo1->Lines.clear();
     layout->QRMemo2->Lines.clear();

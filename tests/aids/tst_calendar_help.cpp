@@ -164,7 +164,7 @@ private slots:
     // dialog is open, and the window goes back to the main window after.
     void helpWindowAndSearchTopic() {
         testsupport::Sandbox sandbox;
-        QCOMPARE(helpPageForContext(TFormSuchen::HelpContext), QStringLiteral("suchen.html"));
+        QCOMPARE(helpPageForContext(TFormSuchen::kHelpContext), QStringLiteral("suchen.html"));
         QVERIFY2(!findHelpCollection().isEmpty(), qPrintable(expectedHelpCollection()));
         vellumo::ProgramWindows windows;
         windows.createAll();

@@ -22,7 +22,7 @@ namespace {
 
 const QDate Then(2020, 1, 2);
 const QDate Today(2024, 3, 15);
-const QString ClosedError = "Operation bei geschlossener Datenmenge nicht ausführbar.";
+const QString kClosedError = "Operation bei geschlossener Datenmenge nicht ausführbar.";
 
 struct Person {
     QString name;
@@ -140,7 +140,7 @@ private slots:
         for (QToolButton* button : {first(), prior(), next(), last(), add(), remove()})
             QVERIFY(button->isEnabled());
         for (QToolButton* button : {first(), prior(), next(), last(), add()})
-            QCOMPARE(boxAfter([&] { click(button); }), ClosedError);
+            QCOMPARE(boxAfter([&] { click(button); }), kClosedError);
         QCOMPARE(status(), QString());
 
         // The delete button asks first; only "&Ja" meets the closed table.
@@ -156,7 +156,7 @@ private slots:
             clickButton(question, "&Ja");
         });
         click(remove());
-        QTRY_COMPARE(error, ClosedError);
+        QTRY_COMPARE(error, kClosedError);
         QCOMPARE(status(), QString());
     }
 

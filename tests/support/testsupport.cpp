@@ -45,7 +45,7 @@ namespace {
 // answering it now would let that activation arrive after it has closed and
 // leave a hidden window active. Offscreen activates every shown window, so
 // this wait is short; the grace keeps a platform that never does from hanging.
-constexpr qint64 ActivationGraceMs = 2000;
+constexpr qint64 kActivationGraceMs = 2000;
 
 bool readyToAnswer(QWidget* modal, QElapsedTimer& seen) {
     if (QApplication::activeWindow() == modal && modal->windowHandle() &&
@@ -53,7 +53,7 @@ bool readyToAnswer(QWidget* modal, QElapsedTimer& seen) {
         return true;
     if (!seen.isValid())
         seen.start();
-    return seen.elapsed() > ActivationGraceMs;
+    return seen.elapsed() > kActivationGraceMs;
 }
 } // namespace
 

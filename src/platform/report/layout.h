@@ -35,7 +35,7 @@ class QPagedPaintDevice;
 
 namespace vellumo::report {
 
-constexpr double UnitsPerInch = 96.0;
+constexpr double kUnitsPerInch = 96.0;
 
 // A failure the user reads, in German (printer refused, file not writable).
 class ReportError : public std::runtime_error {

@@ -303,8 +303,8 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
     if (value.size() >= 2 && value.front() == value.back() &&
         (value.front() == u'"' || value.front() == u'\''))
         value = value.mid(1, value.size() - 2);
-    if (value.size() > MaxProfileValueLength) {
-        qsizetype cut = MaxProfileValueLength;
+    if (value.size() > kMaxProfileValueLength) {
+        qsizetype cut = kMaxProfileValueLength;
         if (value.at(cut - 1).isHighSurrogate())
             --cut;
         value.truncate(cut);

@@ -30,7 +30,7 @@ public:
 };
 
 // Longest value a read returns; longer values are cut.
-constexpr int MaxProfileValueLength = 1023;
+constexpr int kMaxProfileValueLength = 1023;
 
 // The value of key in section, or defaultValue when the file, the section or
 // the key is missing or the file cannot be read. Reading never fails. Blanks

@@ -205,7 +205,7 @@ private slots:
         const QString ini = path("long.ini");
         const QByteArray longValue(2000, 'a');
         writeAll(ini, "[S]\nLong=" + longValue + "\nShort=1\n");
-        QCOMPARE(GetPrivateProfileString("S", "Long", "", ini).size(), MaxProfileValueLength);
+        QCOMPARE(GetPrivateProfileString("S", "Long", "", ini).size(), kMaxProfileValueLength);
         WritePrivateProfileString("S", "Short", "2", ini);
         QCOMPARE(readAll(ini), "[S]\nLong=" + longValue + "\nShort=2\n");
         // Writing a long value stores it whole.
