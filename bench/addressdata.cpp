@@ -1,4 +1,5 @@
 #include "addressdata.h"
+#include "testutil_addressfields.h"
 
 #include <algorithm>
 #include <set>
@@ -234,20 +235,7 @@ px::Bytes bitmap(AddressGenerator& g, int width, int height) {
 } // namespace
 
 std::vector<px::FieldDef> addressFields() {
-    using px::FieldType;
-    const char* alpha[] = {"Name", "Vorname",  "Strasse",  "PLZ",      "Ort",
-                           "Land", "Telefon1", "Telefon2", "Fax",      "Email",
-                           "WWW",  "KontoNr",  "BLZ",      "Institut", "Rubrik"};
-    const int sizes[] = {30, 30, 30, 5, 30, 30, 30, 30, 30, 30, 99, 10, 8, 30, 30};
-    std::vector<px::FieldDef> fields;
-    for (int i = 0; i < 15; ++i)
-        fields.push_back({alpha[i], FieldType::Alpha, sizes[i]});
-    fields.push_back({"Geburtstag", FieldType::Date, 4});
-    fields.push_back({"Erstellt", FieldType::Date, 4});
-    fields.push_back({"Aenderung", FieldType::Date, 4});
-    fields.push_back({"Memo1", FieldType::Memo, 0});
-    fields.push_back({"Grafik", FieldType::Graphic, 0});
-    return fields;
+    return testutil::addressFieldDefs();
 }
 
 std::uint32_t AddressGenerator::next() {
@@ -259,7 +247,7 @@ std::uint32_t AddressGenerator::next() {
 }
 
 px::Record AddressGenerator::record() {
-    px::Record r(20);
+    px::Record r(vellumo::address::kFields.size());
     const std::string name = pick(*this, kNames);
     const std::string first = pick(*this, kFirstNames);
     const Town& town = kTowns[next() % std::size(kTowns)];

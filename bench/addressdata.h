@@ -2,6 +2,7 @@
 // address table, unique keys, returned in German dictionary order of the key.
 #pragma once
 
+#include "data/addressschema.h"
 #include "platform/paradox/table.h"
 
 #include <cstdint>
@@ -9,10 +10,9 @@
 
 namespace bench {
 
-// Name, Vorname, Strasse, PLZ, Ort, Land, Telefon1, Telefon2, Fax, Email, WWW,
-// KontoNr, BLZ, Institut, Rubrik, Geburtstag, Erstellt, Aenderung, Memo1, Grafik.
+// The fields of the address table (data/addressschema.h), as the engine declares them.
 std::vector<px::FieldDef> addressFields();
-constexpr int kAddressKeyFields = 5;
+constexpr int kAddressKeyFields = vellumo::address::kKeyFieldCount;
 
 class AddressGenerator {
 public:

@@ -4,30 +4,39 @@
 
 namespace vellumo {
 
+QString schemaText(std::string_view name) {
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+const QStringList& addressFieldNames() {
+    static const QStringList names = [] {
+        QStringList list;
+        for (const address::Field& field : address::kFields)
+            list << schemaText(field.name);
+        return list;
+    }();
+    return names;
+}
+
+const address::Field* addressField(QStringView name) {
+    for (const address::Field& field : address::kFields)
+        if (QLatin1String(field.name.data(), static_cast<qsizetype>(field.name.size())) == name)
+            return &field;
+    return nullptr;
+}
+
+bool isAddressField(QStringView name, address::Kind kind) {
+    const address::Field* field = addressField(name);
+    return field && field->kind == kind;
+}
+
 void DeclareAddressTable(RecordStore& store, const QString& indexName) {
-    struct Field {
-        const char* name;
-        FieldKind kind;
-        int size;
-    };
-    static const Field fields[] = {
-        {"Name", FieldKind::Text, 30},     {"Vorname", FieldKind::Text, 30},
-        {"Strasse", FieldKind::Text, 30},  {"PLZ", FieldKind::Text, 5},
-        {"Ort", FieldKind::Text, 30},      {"Land", FieldKind::Text, 30},
-        {"Telefon1", FieldKind::Text, 30}, {"Telefon2", FieldKind::Text, 30},
-        {"Fax", FieldKind::Text, 30},      {"Email", FieldKind::Text, 30},
-        {"WWW", FieldKind::Text, 99},      {"KontoNr", FieldKind::Text, 10},
-        {"BLZ", FieldKind::Text, 8},       {"Institut", FieldKind::Text, 30},
-        {"Rubrik", FieldKind::Text, 30},   {"Geburtstag", FieldKind::Date, 0},
-        {"Erstellt", FieldKind::Date, 0},  {"Aenderung", FieldKind::Date, 0},
-        {"Memo1", FieldKind::Memo, 0},     {"Grafik", FieldKind::Graphic, 0},
-    };
     store.ClearFieldDeclarations();
-    for (const Field& field : fields)
-        store.DeclareField(QString::fromLatin1(field.name), field.kind, field.size, false);
+    for (const address::Field& field : address::kFields)
+        store.DeclareField(schemaText(field.name), static_cast<FieldKind>(field.kind), field.size,
+                           false);
     store.ClearIndexDeclarations();
-    store.DeclareIndex(indexName, QStringLiteral("Name;Vorname;Strasse;PLZ;Ort"),
-                       RecordStore::Primary);
+    store.DeclareIndex(indexName, schemaText(address::kKeyFieldList), RecordStore::Primary);
 }
 
 } // namespace vellumo

@@ -18,6 +18,8 @@
 // whatever is cut, moved or left out is listed in the import's report.
 #pragma once
 
+#include "data/addresstable.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -40,7 +42,7 @@ namespace exchange {
 enum class Format { VCard, Csv, SpreadsheetCsv };
 
 // The fields of the address table in their order ("Name" … "Grafik").
-const QStringList& addressFieldNames();
+using vellumo::addressFieldNames;
 
 // A birthday without a year is kept with this year, as other contact programs
 // do, and written back without one.

@@ -198,19 +198,6 @@ QString uidOf(const RecordStore& store, int row, const Address& address) {
 
 } // namespace
 
-const QStringList& addressFieldNames() {
-    static const QStringList names = {
-        QStringLiteral("Name"),       QStringLiteral("Vorname"),  QStringLiteral("Strasse"),
-        QStringLiteral("PLZ"),        QStringLiteral("Ort"),      QStringLiteral("Land"),
-        QStringLiteral("Telefon1"),   QStringLiteral("Telefon2"), QStringLiteral("Fax"),
-        QStringLiteral("Email"),      QStringLiteral("WWW"),      QStringLiteral("KontoNr"),
-        QStringLiteral("BLZ"),        QStringLiteral("Institut"), QStringLiteral("Rubrik"),
-        QStringLiteral("Geburtstag"), QStringLiteral("Erstellt"), QStringLiteral("Aenderung"),
-        QStringLiteral("Memo1"),      QStringLiteral("Grafik"),
-    };
-    return names;
-}
-
 bool Address::isEmpty() const {
     if (!notes.isEmpty() || !photo.isEmpty())
         return false;

@@ -1,5 +1,7 @@
 #include "print/liststyle.h"
 
+#include "data/addressschema.h"
+
 using namespace vellumo::report;
 
 namespace vellumo::print {
@@ -53,17 +55,21 @@ ListStyle::ListStyle(RowSource* rows) {
     QRBand3 = QuickReport.addBand(QStringLiteral("QRBand3"), rbDetail, 25);
     struct Field {
         const char* name;
-        const char* field;
+        std::string_view field;
         int left;
         int width;
     };
-    for (const Field& f :
-         {Field{"QRDBText1", "Name", 30, 150}, Field{"QRDBText2", "Vorname", 184, 104},
-          Field{"QRDBText3", "Strasse", 306, 160}, Field{"QRDBText4", "PLZ", 477, 50},
-          Field{"QRDBText5", "Ort", 535, 126}, Field{"QRDBText6", "Telefon1", 670, 123}}) {
+    using vellumo::address::fieldName;
+    for (const Field& f : {Field{"QRDBText1", fieldName("Name"), 30, 150},
+                           Field{"QRDBText2", fieldName("Vorname"), 184, 104},
+                           Field{"QRDBText3", fieldName("Strasse"), 306, 160},
+                           Field{"QRDBText4", fieldName("PLZ"), 477, 50},
+                           Field{"QRDBText5", fieldName("Ort"), 535, 126},
+                           Field{"QRDBText6", fieldName("Telefon1"), 670, 123}}) {
         auto* value = QRBand3->add<TQRDBText>(QString::fromUtf8(f.name));
         value->setBounds(f.left, 3, f.width, 17);
-        value->DataField = QString::fromUtf8(f.field);
+        value->DataField =
+            QString::fromUtf8(f.field.data(), static_cast<qsizetype>(f.field.size()));
         value->Font = text;
     }
     for (const Rule& r : {Rule{"QRShape3", 180}, Rule{"QRShape8", 302}, Rule{"QRShape9", 472},

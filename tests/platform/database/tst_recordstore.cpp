@@ -1,5 +1,6 @@
 // The shared cursor against real tables in private directories, with the
 // events wired the way the main window wires them.
+#include "data/addressschema.h"
 #include "faultfs.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
@@ -21,31 +22,17 @@ namespace {
 
 const QDate kToday(2024, 5, 17);
 
-struct Field {
-    const char* name;
-    FieldKind kind;
-    int size;
-};
-
-const Field kSchema[] = {
-    {"Name", FieldKind::Text, 30},     {"Vorname", FieldKind::Text, 30},
-    {"Strasse", FieldKind::Text, 30},  {"PLZ", FieldKind::Text, 5},
-    {"Ort", FieldKind::Text, 30},      {"Land", FieldKind::Text, 30},
-    {"Telefon1", FieldKind::Text, 30}, {"Telefon2", FieldKind::Text, 30},
-    {"Fax", FieldKind::Text, 30},      {"Email", FieldKind::Text, 30},
-    {"WWW", FieldKind::Text, 99},      {"KontoNr", FieldKind::Text, 10},
-    {"BLZ", FieldKind::Text, 8},       {"Institut", FieldKind::Text, 30},
-    {"Rubrik", FieldKind::Text, 30},   {"Geburtstag", FieldKind::Date, 0},
-    {"Erstellt", FieldKind::Date, 0},  {"Aenderung", FieldKind::Date, 0},
-    {"Memo1", FieldKind::Memo, 0},     {"Grafik", FieldKind::Graphic, 0},
-};
-
 void declareSchema(RecordStore& store, const QString& indexName) {
     store.ClearFieldDeclarations();
-    for (const Field& f : kSchema)
-        store.DeclareField(QString::fromUtf8(f.name), f.kind, f.size, false);
+    // Declared as the program declares a new table (built here from the schema
+    // alone, since this test runs in the build without the windows' libraries).
+    auto text = [](std::string_view name) {
+        return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    };
+    for (const vellumo::address::Field& f : vellumo::address::kFields)
+        store.DeclareField(text(f.name), static_cast<FieldKind>(f.kind), f.size, false);
     store.ClearIndexDeclarations();
-    store.DeclareIndex(indexName, "Name;Vorname;Strasse;PLZ;Ort", RecordStore::Primary);
+    store.DeclareIndex(indexName, text(vellumo::address::kKeyFieldList), RecordStore::Primary);
 }
 
 // The events as the main window sets them.

@@ -1,6 +1,7 @@
 // Cross-checks with Debian's pxlib, a reader and writer nobody here wrote:
 // what pxlib reads from a table, we read too, and the other way round.
 #include "platform/paradox/table.h"
+#include "testutil_addressfields.h"
 #include "testutil_pxlib.h"
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"
@@ -189,26 +190,6 @@ TEST(Pxlib, TablesWrittenByPxlibReadBackIdentically) {
 
 namespace {
 
-std::vector<px::FieldDef> addressSchema() {
-    using px::FieldType;
-    const char* names[] = {"Name", "Vorname",  "Strasse",  "PLZ",      "Ort",
-                           "Land", "Telefon1", "Telefon2", "Fax",      "Email",
-                           "WWW",  "KontoNr",  "BLZ",      "Institut", "Rubrik"};
-    const int sizes[] = {30, 30, 30, 5, 30, 30, 30, 30, 30, 30, 99, 10, 8, 30, 30};
-    std::vector<px::FieldDef> f;
-    for (int i = 0; i < 15; ++i)
-        f.push_back({names[i], FieldType::Alpha, sizes[i]});
-    for (const char* d : {"Geburtstag", "Erstellt", "Aenderung"})
-        f.push_back({d, FieldType::Date, 4});
-    f.push_back({"Memo1", FieldType::Memo, 0});
-    f.push_back({"Grafik", FieldType::Graphic, 0});
-    return f;
-}
-
-} // namespace
-
-namespace {
-
 // The real files without the syncs: this test is about the bytes, not about
 // durability, and a sync per insert would make it slow.
 class NoSyncFileSystem : public px::FileSystem {
@@ -249,9 +230,9 @@ private:
 
 // An address table of ours with count records: umlauts, €, memos, pictures.
 void buildAddressTable(const std::string& db, int count) {
-    const auto fields = addressSchema();
+    const auto fields = testutil::addressFieldDefs();
     NoSyncFileSystem fs;
-    px::Table::create(db, fields, 5, fs);
+    px::Table::create(db, fields, vellumo::address::kKeyFieldCount, fs);
     const char* names[] = {"Müller", "Mueller", "Meier", "meier", "Äbel",   "Abel",
                            "Adam",   "Weiß",    "Weiss", "Zoë",   "Öztürk", "Ostermann"};
     auto t = px::Table::open(db, px::Access::Write, fs);
