@@ -1,5 +1,5 @@
 // Birthday calendar, help window and about box, driven through the main window.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "aids/aboutbox.h"
@@ -92,7 +92,7 @@ private slots:
         testsupport::Sandbox sandbox;
         testsupport::FixedClock clock(QDateTime(QDate(1997, 1, 15), QTime(10, 0)));
         THauptformular main;
-        findtest::makeAddressTable(main.Datentabelle, sandbox.file("Leer"), {});
+        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Leer"), {});
         main.EnableTableControls();
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
@@ -134,7 +134,7 @@ private slots:
         testsupport::Sandbox sandbox;
         testsupport::FixedClock clock(QDateTime(QDate(2024, 2, 29), QTime(9, 0)));
         THauptformular main;
-        findtest::makeAddressTable(
+        testsupport::makeAddressTable(
             main.Datentabelle, sandbox.file("Adressen"),
             {{{"Name", "Alt"}, {"Geburtstag", "07.05.1961"}}, {{"Name", "Berg"}}});
         main.EnableTableControls();
@@ -168,8 +168,8 @@ private slots:
         QVERIFY2(!findHelpCollection().isEmpty(), qPrintable(expectedHelpCollection()));
         vellumo::ProgramWindows windows;
         windows.createAll();
-        findtest::makeAddressTable(Hauptformular->Datentabelle, sandbox.file("Adressen"),
-                                   findtest::numberedAddresses(3));
+        testsupport::makeAddressTable(Hauptformular->Datentabelle, sandbox.file("Adressen"),
+                                      testsupport::numberedAddresses(3));
         Hauptformular->EnableTableControls();
         Hauptformular->show();
         QVERIFY(QTest::qWaitForWindowExposed(Hauptformular));

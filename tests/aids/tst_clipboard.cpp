@@ -1,6 +1,6 @@
 // Cut, copy, paste and clear on the main window's fields, from the menu, the
 // function keys and the tool buttons.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
@@ -22,7 +22,7 @@ class tst_Clipboard : public QObject {
         testsupport::Sandbox sandbox;
         THauptformular main;
         Fixture() {
-            findtest::makeAddressTable(
+            testsupport::makeAddressTable(
                 main.Datentabelle, sandbox.file("Adressen"),
                 {{{"Name", "Adler"}, {"Ort", "Mönchengladbach"}, {"Memo1", "Erste Zeile\nZweite"}},
                  {{"Name", "Berger"}, {"Ort", "Köln"}}});

@@ -9,6 +9,7 @@
 #include "platform/settings/profile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFile>
@@ -118,8 +119,9 @@ private slots:
         // "Standardfarben" asks nothing and stores the standard set.
         auto watch = whenModal([](QWidget* modal) { modal->close(); }, 500);
         item("Standardeinstellungen1")->trigger();
-        QTest::qWait(600);
+        testsupport::settle();
         QVERIFY(!watch.answered());
+        QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(stored("Eingabe"), QStringLiteral("16777215"));
         QCOMPARE(stored("EingabeText"), QStringLiteral("0"));
         QCOMPARE(stored("Text"), QStringLiteral("0"));

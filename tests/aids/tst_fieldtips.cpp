@@ -1,5 +1,5 @@
 // The e-mail and web fields show their content as a tooltip.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
@@ -38,9 +38,9 @@ private slots:
         THauptformular main;
         const QString longAddress = "https://www.example.org/" + QString(75, 'a');
         QCOMPARE(longAddress.size(), 99);
-        findtest::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"),
-                                   {{{"Name", "Adler"}, {"Email", "   "}, {"WWW", longAddress}},
-                                    {{"Name", "Berger"}, {"Email", "  b@example.org "}}});
+        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"),
+                                      {{{"Name", "Adler"}, {"Email", "   "}, {"WWW", longAddress}},
+                                       {{"Name", "Berger"}, {"Email", "  b@example.org "}}});
         main.EnableTableControls();
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));

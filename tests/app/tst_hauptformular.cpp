@@ -1,8 +1,8 @@
 #include "testsupport.h"
 
+#include "addresstables.h"
 #include "aids/aboutbox.h"
 #include "app/hauptformular.h"
-#include "data/addresstable.h"
 #include "platform/database/boundcontrols.h"
 #include "platform/database/recordstore.h"
 #include "platform/system/system.h"
@@ -40,20 +40,13 @@ struct Address {
 
 // A table made the way "&Neu" makes one, holding the given addresses.
 void makeTable(const QString& path, const QList<Address>& addresses) {
-    vellumo::RecordStore store;
-    store.BindTable(path);
-    vellumo::DeclareAddressTable(store, QFileInfo(path).completeBaseName());
-    store.CreateTableFile();
-    store.OpenTable();
-    for (const Address& a : addresses) {
-        store.InsertBlankRecord();
-        store.SetFieldText("Name", a.name);
-        store.SetFieldText("Vorname", a.vorname);
-        store.SetFieldText("Ort", a.ort);
-        store.SetFieldDate("Erstellt", QDateTime(QDate(2020, 1, 2), QTime(8, 0)));
-        store.SaveRecord();
-    }
-    store.CloseTableAtShutdown();
+    QList<testsupport::Address> rows;
+    for (const Address& a : addresses)
+        rows << testsupport::Address{{"Name", a.name},
+                                     {"Vorname", a.vorname},
+                                     {"Ort", a.ort},
+                                     {"Erstellt", QDate(2020, 1, 2)}};
+    testsupport::makeAddressTable(path, rows);
 }
 
 // Every record of a table as "Name|Vorname|Ort|Erstellt|Aenderung", in key order.
@@ -306,8 +299,9 @@ private slots:
         };
         whenModal(countBoxes, 1500);
         openByDialog(sandbox->file("kaputt.db"));
-        QTest::qWait(100);
+        testsupport::settle();
         QCOMPARE(boxes, 0);
+        QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(!window->Datentabelle.IsTableOpen());
         QCOMPARE(window->windowTitle(), QStringLiteral("Vellumo V2.0"));
         const QMap<QString, bool> failed = enabledStates(*window);
@@ -423,7 +417,7 @@ private slots:
         QTest::keyClicks(memo(), "eins");
         QTest::keyClick(memo(), Qt::Key_Return);
         QTest::keyClicks(memo(), "zwei");
-        QTest::qWait(20);
+        testsupport::settle();
         QCOMPARE(QApplication::focusWidget(), memo());
         QCOMPARE(memo()->toPlainText(), QStringLiteral("eins\nzwei"));
 
@@ -641,7 +635,7 @@ private slots:
         QTest::keyClick(edit("DBEditGeb"), Qt::Key_Tab);
         QTRY_COMPARE(shown.size(), 1);
         QTRY_COMPARE(QApplication::focusWidget(), edit("DBEditGeb"));
-        QTest::qWait(100);
+        testsupport::settle();
         QCOMPARE(shown, QStringList{"'31.02.2020' ist kein gültiges Datum."});
         QCOMPARE(edit("DBEditGeb")->selectedText(), QStringLiteral("31.02.2020"));
         QCOMPARE(store.fieldText("Aenderung"), QString());

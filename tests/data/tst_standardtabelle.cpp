@@ -1,6 +1,6 @@
 // The default-table dialog through its buttons and keys, and the opening of
 // the stored table at start-up with its silent fallbacks.
-#include "data/addresstable.h"
+#include "addresstables.h"
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "platform/database/recordstore.h"
@@ -35,17 +35,10 @@ void writeAll(const QString& path, const QByteArray& bytes) {
 
 // An address table with the given surnames, closed again.
 void makeTable(const QString& path, const QStringList& names) {
-    RecordStore store;
-    store.BindTable(path);
-    DeclareAddressTable(store, QFileInfo(path).completeBaseName());
-    store.CreateTableFile();
-    store.OpenTable();
-    for (const QString& name : names) {
-        store.InsertBlankRecord();
-        store.SetFieldText("Name", name);
-        store.SaveRecord();
-    }
-    store.CloseTableAtShutdown();
+    QList<testsupport::Address> rows;
+    for (const QString& name : names)
+        rows << testsupport::Address{{"Name", name}};
+    testsupport::makeAddressTable(path, rows);
 }
 
 // What the start-up did to the (pretend) main window.

@@ -1,13 +1,13 @@
 // The search dialog and the person selection list, driven through their
 // controls on a real address table.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
+#include "find/formpersonauswahl.h"
+#include "find/formsuchen.h"
 #include "platform/database/datasource.h"
 #include "platform/database/dbgrid.h"
 #include "platform/database/recordstore.h"
-#include "find/formpersonauswahl.h"
-#include "find/formsuchen.h"
 #include "platform/settings/profile.h"
 
 #include <QComboBox>
@@ -19,7 +19,7 @@
 #include <QTimer>
 
 using namespace vellumo;
-using findtest::Address;
+using testsupport::Address;
 
 namespace {
 
@@ -71,7 +71,7 @@ class tst_FormSuchen : public QObject {
         TFormPersonAuswahl list{source};
         std::unique_ptr<TFormSuchen> dialog;
         explicit Fixture(const QList<Address>& rows = addresses()) {
-            findtest::makeAddressTable(store, sandbox.file("Adressen"), rows);
+            testsupport::makeAddressTable(store, sandbox.file("Adressen"), rows);
             dialog = std::make_unique<TFormSuchen>(source, list);
         }
         QComboBox* combo() const { return dialog->findChild<QComboBox*>("ComboBox1"); }

@@ -1,11 +1,11 @@
 // The table view on a real address table.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
+#include "find/formtabelle.h"
 #include "platform/database/datasource.h"
 #include "platform/database/dbgrid.h"
 #include "platform/database/recordstore.h"
-#include "find/formtabelle.h"
 
 #include <QFrame>
 #include <QTest>
@@ -22,8 +22,8 @@ class tst_FormTabelle : public QObject {
         DataSource source{store};
         TFormTabelle view{source};
         explicit Fixture(int records = 30) {
-            findtest::makeAddressTable(store, sandbox.file("Adressen"),
-                                       findtest::numberedAddresses(records));
+            testsupport::makeAddressTable(store, sandbox.file("Adressen"),
+                                          testsupport::numberedAddresses(records));
         }
         DBGrid* grid() const { return view.grid(); }
         int selectedRow() const {

@@ -1,5 +1,5 @@
 // The main window follows what the search and the table view choose.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
@@ -23,11 +23,11 @@ class tst_MainWindowFind : public QObject {
         TFormTabelle view{main.Datenquelle};
         Fixture() {
             main.setDialogs({.suchen = &search, .tabelle = &view});
-            QList<findtest::Address> rows = findtest::numberedAddresses(30);
-            rows << findtest::Address{{"Name", "Meier"}, {"Vorname", "Anna"}}
-                 << findtest::Address{{"Name", "Meier"}, {"Vorname", "Bernd"}}
-                 << findtest::Address{{"Name", "Meiering"}, {"Vorname", "Carl"}};
-            findtest::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), rows);
+            QList<testsupport::Address> rows = testsupport::numberedAddresses(30);
+            rows << testsupport::Address{{"Name", "Meier"}, {"Vorname", "Anna"}}
+                 << testsupport::Address{{"Name", "Meier"}, {"Vorname", "Bernd"}}
+                 << testsupport::Address{{"Name", "Meiering"}, {"Vorname", "Carl"}};
+            testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), rows);
             main.EnableTableControls();
             main.show();
             QVERIFY(QTest::qWaitForWindowExposed(&main));

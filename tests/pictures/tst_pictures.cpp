@@ -3,6 +3,7 @@
 #include "fixtures.h"
 #include "testsupport.h"
 
+#include "addresstables.h"
 #include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "pictures/formbild.h"
@@ -122,20 +123,15 @@ class tst_Pictures : public QObject {
                          px::FileSystem& fs = px::defaultFileSystem())
             : store(fs) {
             viewer.setChooser(&chooser);
-            store.BindTable(sandbox.file("Adressen"));
-            DeclareAddressTable(store, QStringLiteral("Adressen"));
-            store.CreateTableFile();
-            store.OpenTable();
+            QList<testsupport::Address> rows;
             for (int i = 0; i < names.size(); ++i) {
-                store.InsertBlankRecord();
-                store.SetFieldText("Name", names[i]);
+                rows << testsupport::Address{{"Name", names[i]}};
                 if (i < pictures.size() && !pictures[i].isNull())
-                    store.setFieldValue("Grafik",
-                                        pictures::graphicFieldFromImage(pictures[i], nullptr));
-                store.SaveRecord();
+                    rows.back().insert("Grafik",
+                                       pictures::graphicFieldFromImage(pictures[i], nullptr));
             }
+            testsupport::makeAddressTable(store, sandbox.file("Adressen"), rows);
             store.BeforePost = [this] { store.SetFieldDate("Aenderung", kToday); };
-            store.GoToFirst();
         }
         QByteArray grafik() const { return store.fieldValue("Grafik").toByteArray(); }
         QImage storedPicture() const { return pictures::imageFromGraphicField(grafik()); }

@@ -3,7 +3,7 @@
 // docs/screenshots.
 //
 //   xvfb-run -a -s "-screen 0 1024x768x24" sh -c 'openbox & sleep 1; print_screenshots DIR'
-#include "../find/addresstable.h"
+#include "addresstables.h"
 #include "app/startup.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
@@ -39,16 +39,16 @@ int main(int argc, char** argv) {
 
     vellumo::RecordStore store;
     vellumo::DataSource source(store);
-    QList<findtest::Address> addresses;
+    QList<testsupport::Address> addresses;
     const char* names[][5] = {{"Becker", "Anna", "Lindenweg 3", "20095", "Hamburg"},
                               {"Müller", "Jürgen", "Hauptstraße 12", "80331", "München"},
                               {"Schmidt", "Petra", "Am Markt 7", "50667", "Köln"},
                               {"Weber", "Thomas", "Gartenstraße 21a", "70173", "Stuttgart"}};
     for (auto& n : names)
-        addresses << findtest::Address{{"Name", n[0]},    {"Vorname", n[1]},
-                                       {"Strasse", n[2]}, {"PLZ", n[3]},
-                                       {"Ort", n[4]},     {"Telefon1", "0711 4711"}};
-    findtest::makeAddressTable(store, dir.filePath("Adressen"), addresses);
+        addresses << testsupport::Address{{"Name", n[0]},    {"Vorname", n[1]},
+                                          {"Strasse", n[2]}, {"PLZ", n[3]},
+                                          {"Ort", n[4]},     {"Telefon1", "0711 4711"}};
+    testsupport::makeAddressTable(store, dir.filePath("Adressen"), addresses);
 
     TFormQR envelopeLayout;
     TFormUmschalg envelope;

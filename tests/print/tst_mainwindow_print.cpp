@@ -1,5 +1,5 @@
 // The main window's two printing handlers, end to end.
-#include "../find/addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "app/hauptformular.h"
@@ -31,12 +31,12 @@ class TestMainWindowPrint : public QObject {
             envelope.setReportLayout(&envelopeLayout);
             list.setReportLayout(&listLayout);
             main.setDialogs({.umschlag = &envelope, .liste = &list});
-            QList<findtest::Address> rows;
+            QList<testsupport::Address> rows;
             for (const char* name : {"Albers", "Berger", "Claasen"})
-                rows << findtest::Address{{"Name", name},       {"Vorname", "Eva"},
-                                          {"Strasse", "Weg 1"}, {"PLZ", "12345"},
-                                          {"Ort", "Bonn"},      {"Telefon1", "0228"}};
-            findtest::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), rows);
+                rows << testsupport::Address{{"Name", name},       {"Vorname", "Eva"},
+                                             {"Strasse", "Weg 1"}, {"PLZ", "12345"},
+                                             {"Ort", "Bonn"},      {"Telefon1", "0228"}};
+            testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), rows);
             main.EnableTableControls();
             main.show();
             QVERIFY(QTest::qWaitForWindowExposed(&main));

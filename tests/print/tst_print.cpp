@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "../find/addresstable.h"
+#include "addresstables.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
 #include "platform/report/output.h"
@@ -54,14 +54,14 @@ double mm(double units) {
     return units * 25.4 / 96.0;
 }
 
-QList<findtest::Address> listAddresses(int n) {
-    QList<findtest::Address> addresses;
+QList<testsupport::Address> listAddresses(int n) {
+    QList<testsupport::Address> addresses;
     for (int i = 1; i <= n; ++i) {
         const QString nr = QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
-        addresses << findtest::Address{{"Name", "Person " + nr},    {"Vorname", "Vorname " + nr},
-                                       {"Strasse", "Straße " + nr}, {"PLZ", "1" + nr},
-                                       {"Ort", "Ort " + nr},        {"Telefon1", "030 " + nr},
-                                       {"Telefon2", "zweite " + nr}};
+        addresses << testsupport::Address{{"Name", "Person " + nr},    {"Vorname", "Vorname " + nr},
+                                          {"Strasse", "Straße " + nr}, {"PLZ", "1" + nr},
+                                          {"Ort", "Ort " + nr},        {"Telefon1", "030 " + nr},
+                                          {"Telefon2", "zweite " + nr}};
     }
     return addresses;
 }
@@ -284,7 +284,7 @@ private slots:
         testsupport::Sandbox sandbox;
         RecordStore store;
         DataSource source(store);
-        findtest::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(100));
+        testsupport::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(100));
         TFormQRListe layout(source);
         TFormListe dialog;
         dialog.setReportLayout(&layout);

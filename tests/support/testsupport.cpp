@@ -113,6 +113,15 @@ bool activate(QWidget* window, int timeoutMs) {
     return true;
 }
 
+void settle() {
+    // A queued call may queue the next (a box's answer, then the focus it
+    // hands back); a few rounds reach the end of such a chain.
+    for (int round = 0; round < 4; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
 QString messageText(QWidget* modal) {
     if (auto* box = qobject_cast<QMessageBox*>(modal))
         return box->text();

@@ -68,6 +68,11 @@ ModalWatch whenModal(std::function<void(QWidget*)> answer, int timeoutMs = 15000
 // false on timeout.
 [[nodiscard]] bool activate(QWidget* window, int timeoutMs = 15000);
 
+// Runs what the program has already queued: its error boxes and focus moves
+// come from zero timers. After it, a test can check that something did not
+// happen (no box, the focus still where it was) without waiting on the clock.
+void settle();
+
 // Text of a modal QMessageBox, and a click on the button with the given text
 // ("&Ja", "OK", …).
 QString messageText(QWidget* modal);

@@ -1,10 +1,10 @@
 // Bound controls and the grid over a table whose files were damaged after it
 // was written, and over a table that broke in a failed change.
+#include "faultfs.h"
 #include "platform/database/boundcontrols.h"
 #include "platform/database/datasource.h"
 #include "platform/database/dbgrid.h"
 #include "platform/database/recordstore.h"
-#include "faultfs.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -113,8 +113,9 @@ private slots:
         store.StepBack();
         w.grid->viewport()->repaint();
         QCOMPARE(w.memo->placeholderText(), QString("(nicht lesbar)"));
-        QTest::qWait(600); // the watch gives up after 500 ms without a box
+        testsupport::settle();
         QVERIFY(!second.answered());
+        QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(reported.size(), 1);
     }
 

@@ -1,5 +1,5 @@
 // The bound grid and its model on a real address table.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "platform/database/datasource.h"
@@ -13,7 +13,7 @@
 #include <QTest>
 
 using namespace vellumo;
-using findtest::Address;
+using testsupport::Address;
 
 namespace {
 
@@ -44,7 +44,7 @@ class tst_DBGrid : public QObject {
         DataSource source{store};
         DBGrid grid;
         explicit Fixture(const QList<Address>& addresses = fiveAddresses()) {
-            findtest::makeAddressTable(store, sandbox.file("Adressen"), addresses);
+            testsupport::makeAddressTable(store, sandbox.file("Adressen"), addresses);
             grid.setColumns(kColumns);
             grid.setDataSource(&source);
             grid.resize(400, 300);
@@ -205,7 +205,7 @@ private slots:
         testsupport::Sandbox sandbox;
         RecordStore store;
         DataSource source(store);
-        findtest::makeAddressTable(store, sandbox.file("Adressen"), fiveAddresses());
+        testsupport::makeAddressTable(store, sandbox.file("Adressen"), fiveAddresses());
         QWidget window;
         auto* grid = new DBGrid(&window);
         auto* other = new QLineEdit(&window);

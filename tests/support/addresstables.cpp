@@ -1,23 +1,31 @@
-#include "addresstable.h"
+#include "addresstables.h"
 
 #include "data/addresstable.h"
 #include "platform/database/recordstore.h"
 
-namespace findtest {
+#include <QFileInfo>
+
+namespace testsupport {
 
 void makeAddressTable(vellumo::RecordStore& store, const QString& path,
                       const QList<Address>& addresses) {
     store.BindTable(path);
-    vellumo::DeclareAddressTable(store, QStringLiteral("Adressen"));
+    vellumo::DeclareAddressTable(store, QFileInfo(path).completeBaseName());
     store.CreateTableFile();
     store.OpenTable();
     for (const Address& address : addresses) {
         store.InsertBlankRecord();
         for (auto it = address.cbegin(); it != address.cend(); ++it)
-            store.SetFieldText(it.key(), it.value());
+            store.setFieldValue(it.key(), it.value());
         store.SaveRecord();
     }
     store.GoToFirst();
+}
+
+void makeAddressTable(const QString& path, const QList<Address>& addresses) {
+    vellumo::RecordStore store;
+    makeAddressTable(store, path, addresses);
+    store.CloseTableAtShutdown();
 }
 
 QList<Address> numberedAddresses(int n) {
@@ -31,4 +39,4 @@ QList<Address> numberedAddresses(int n) {
     return addresses;
 }
 
-} // namespace findtest
+} // namespace testsupport
