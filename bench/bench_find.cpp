@@ -9,12 +9,12 @@
 #include "addressdata.h"
 #include "benchutil.h"
 
-#include "platform/database/datasource.h"
-#include "platform/database/dbgrid.h"
-#include "platform/database/recordstore.h"
 #include "find/formpersonauswahl.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
+#include "platform/database/datasource.h"
+#include "platform/database/dbgrid.h"
+#include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 
 #include <QApplication>

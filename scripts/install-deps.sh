@@ -23,8 +23,8 @@ packages=(
     python3 python3-vobject
     # a display, a window manager and X tools for looking at the program
     xvfb xauth openbox x11-utils xclip imagemagick xdotool
-    # shared compiler cache for the several build trees
-    ccache
+    # shared compiler cache for the several build trees; the style check
+    ccache clang-format
     # transliteration of names the table's code page cannot hold
     libicu-dev
     # independent readers of what we write: vCards (khard), calendars
