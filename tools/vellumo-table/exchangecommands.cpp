@@ -1,18 +1,23 @@
-// export and import of vellumo-table: addresses as vCard or CSV.
+// The commands of vellumo-table that go through the program's own libraries:
+// export and import (addresses as vCard or CSV), create (a new address table)
+// and setting (one value of a settings file such as Setup.ini).
 //
 // The only part of the tool that links Qt (Core and Gui, for the PNG of the
 // picture); info, dump and check stay with the engine alone.
 #include "exchangecommands.h"
 
+#include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/io.h"
 #include "platform/pictures/limits.h"
+#include "platform/settings/profile.h"
 #include "platform/system/system.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -93,10 +98,41 @@ int importFile(const QString& tablePath, const QString& inPath) {
     return result.refused > 0 ? 1 : 0;
 }
 
+// An empty address table as "&Neu" declares one; an existing file is never
+// replaced.
+int createTable(const QString& tablePath) {
+    const QString file =
+        tablePath.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) ? tablePath : tablePath + ".db";
+    if (QFileInfo::exists(file))
+        throw vellumo::StoreError(QStringLiteral("%1 gibt es schon; sie bleibt, wie sie ist").arg(file));
+    vellumo::RecordStore store;
+    store.BindTable(file);
+    vellumo::DeclareAddressTable(store, QFileInfo(file).completeBaseName());
+    store.CreateTableFile();
+    say(QStringLiteral("%1 ist angelegt.").arg(file));
+    return 0;
+}
+
+// Reads one value (printed; nothing and exit 1 when it is missing) or writes it.
+int setting(const QStringList& args) {
+    if (args.size() == 4) {
+        vellumo::WritePrivateProfileString(args[1], args[2], args[3], args[0]);
+        return 0;
+    }
+    // A stored value never holds a line break, so this default tells "missing".
+    const QString missing = QStringLiteral("\n");
+    const QString value = vellumo::GetPrivateProfileString(args[1], args[2], missing, args[0]);
+    if (value == missing)
+        return 1;
+    say(value);
+    return 0;
+}
+
 } // namespace
 
 bool isExchangeCommand(const std::string& command) {
-    return command == "export" || command == "import";
+    return command == "export" || command == "import" || command == "create" ||
+           command == "setting";
 }
 
 int exchangeCommand(int argc, char** argv) {
@@ -124,6 +160,20 @@ int exchangeCommand(int argc, char** argv) {
                                       : args[0] == u"--csv" ? ex::Format::Csv
                                                             : ex::Format::SpreadsheetCsv;
             return exportTable(format, args[1], args.value(2));
+        }
+        if (command == "create") {
+            if (args.size() != 1) {
+                err(QStringLiteral("Aufruf: vellumo-table create TABELLE"));
+                return 2;
+            }
+            return createTable(args[0]);
+        }
+        if (command == "setting") {
+            if (args.size() != 3 && args.size() != 4) {
+                err(QStringLiteral("Aufruf: vellumo-table setting DATEI ABSCHNITT SCHLÜSSEL [WERT]"));
+                return 2;
+            }
+            return setting(args);
         }
         if (args.size() != 2) {
             err(QStringLiteral("Aufruf: vellumo-table import TABELLE DATEI"));

@@ -1,4 +1,5 @@
-// export and import: addresses as vCard or CSV (built only with Qt).
+// The commands that use the program's libraries (built only with Qt): export
+// and import of addresses as vCard or CSV, create, setting.
 #pragma once
 
 #include <string>
@@ -6,7 +7,7 @@
 namespace vtable {
 
 bool isExchangeCommand(const std::string& command);
-// argv[1] is "export" or "import"; returns the exit code.
+// argv[1] is one of those commands; returns the exit code.
 int exchangeCommand(int argc, char** argv);
 
 } // namespace vtable

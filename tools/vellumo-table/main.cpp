@@ -8,10 +8,13 @@
 //   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were
 //                                                     refused, 2 when the table failed to write
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
+//   vellumo-table print --labels PART [--start N] [--household] TABLE FILE.pdf   labels as PDF
 //   vellumo-table birthdays [--days N] [--ics] TABLE [FILE]   coming birthdays, or a calendar
 //   vellumo-table sync [--link URL --user NAME] TABLE   both ways with a CardDAV address book
+//   vellumo-table create TABLE                        a new, empty address table
+//   vellumo-table setting FILE SECTION KEY [VALUE]    one value of a settings file, read or written
 //
-// Only import and sync change a table; the other commands open it for reading. Errors
+// Only import, sync and create change a table; the other commands open it for reading. Errors
 // go to standard error with exit code 2.
 #include "format.h"
 #ifdef VELLUMO_TABLE_EXCHANGE
@@ -132,7 +135,9 @@ int usage() {
                  "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
                  "DATEI.pdf\n"
                  "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
-                 "        vellumo-table sync [--link URL --user NAME] TABELLE\n");
+                 "        vellumo-table sync [--link URL --user NAME] TABELLE\n"
+                 "        vellumo-table create TABELLE\n"
+                 "        vellumo-table setting DATEI ABSCHNITT SCHLÜSSEL [WERT]\n");
 #endif
     return 2;
 }
