@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -190,6 +191,57 @@ private slots:
         QVERIFY(!data::OpenDefaultTable(store, "Vellumo V2.0", window.hooks(), setupIniPath()));
         QCOMPARE(window.caption, QString("Vellumo V2.0"));
         QCOMPARE(window.disabled, 1);
+    }
+
+    // A first run through scripts/run.sh: the example table is made once from
+    // the vCard in resources/, becomes the default table and opens at start-up.
+    void exampleTableIsMadeOnceAndOpensAtStartUp() {
+        auto runScript = [&](const QString& setupIni, const QString& dataHome) {
+            QProcess script;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("XDG_DATA_HOME", dataHome);
+            script.setProcessEnvironment(environment);
+            script.start("bash", {VELLUMO_SOURCE_DIR "/scripts/example-table.sh", VELLUMO_TABLE_TOOL,
+                                  setupIni});
+            const bool ended = script.waitForFinished(60000);
+            return ended && script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
+        };
+        writeAll(ini(), "[Colors]\r\nFenster=255\r\n");
+        QCOMPARE(runScript(ini(), sandbox_->file("daten")), 0);
+        const QString example = sandbox_->file("daten/Vellumo/Beispiel.db");
+        QCOMPARE(ReadSettingText(ini(), "Standardtabelle", "FileName", ""), example);
+        QCOMPARE(ReadSettingText(ini(), "Colors", "Fenster", ""), QString("255"));
+
+        {
+            RecordStore store;
+            WindowLog log;
+            QVERIFY(data::OpenDefaultTable(store, "Vellumo V2.0", log.hooks(), ini()));
+            QCOMPARE(log.caption, QString("Vellumo V2.0 - Beispiel.db"));
+            QCOMPARE(store.CountRecords(), 12);
+            QCOMPARE(store.textAt(0, "Name"), QString("Bäcker"));
+            QCOMPARE(store.textAt(11, "Name"), QString("Zöllner"));
+            int pictures = 0;
+            int birthdays = 0;
+            for (int row = 0; row < store.visibleCount(); ++row) {
+                pictures += store.valueAt(row, "Grafik").toByteArray().isEmpty() ? 0 : 1;
+                birthdays += store.textAt(row, "Geburtstag").isEmpty() ? 0 : 1;
+            }
+            QCOMPARE(pictures, 1);
+            QCOMPARE(birthdays, 10);
+            store.CloseTableAtShutdown();
+        }
+
+        // Once: a default the user cleared stays cleared, the table as it is.
+        ErasePrivateProfileSection("Standardtabelle", ini());
+        const QByteArray table = readAll(example);
+        QCOMPARE(runScript(ini(), sandbox_->file("daten")), 0);
+        QCOMPARE(ReadSettingText(ini(), "Standardtabelle", "FileName", "-"), QString("-"));
+        QCOMPARE(readAll(example), table);
+
+        // Where no table can be made, the script fails and sets no default.
+        writeAll(sandbox_->file("keinOrdner"), "a file where the data folder would be");
+        QVERIFY(runScript(sandbox_->file("Anderes.ini"), sandbox_->file("keinOrdner")) > 0);
+        QVERIFY(!QFile::exists(sandbox_->file("Anderes.ini")));
     }
 };
 
