@@ -14,12 +14,12 @@
 using namespace vellumo::aids;
 
 namespace {
-const QColor Navy(0, 0, 128);
+const QColor kNavy(0, 0, 128);
 
 void paintNavy(QWidget* widget) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, Navy);
-    palette.setColor(QPalette::ButtonText, Navy);
+    palette.setColor(QPalette::WindowText, kNavy);
+    palette.setColor(QPalette::ButtonText, kNavy);
     widget->setPalette(palette);
 }
 } // namespace

@@ -32,7 +32,7 @@ using testsupport::whenModal;
 
 namespace {
 
-const QDate Today(2024, 5, 17);
+const QDate kToday(2024, 5, 17);
 
 struct Address {
     QString name, vorname, ort;
@@ -160,7 +160,7 @@ class TestHauptformular : public QObject {
 private slots:
     void init() {
         sandbox = std::make_unique<testsupport::Sandbox>();
-        clock = std::make_unique<testsupport::FixedClock>(QDateTime(Today, QTime(10, 30)));
+        clock = std::make_unique<testsupport::FixedClock>(QDateTime(kToday, QTime(10, 30)));
     }
     void cleanup() {
         if (window) {

@@ -20,8 +20,8 @@ using namespace testsupport;
 
 namespace {
 
-const QDate Then(2020, 1, 2);
-const QDate Today(2024, 3, 15);
+const QDate kThen(2020, 1, 2);
+const QDate kToday(2024, 3, 15);
 const QString kClosedError = "Operation bei geschlossener Datenmenge nicht ausführbar.";
 
 struct Person {
@@ -29,12 +29,12 @@ struct Person {
     QString ort;
 };
 
-// An address table of people, all made and changed on Then.
+// An address table of people, all made and changed on kThen.
 void makeTable(const QString& path, const QList<Person>& people) {
     QList<testsupport::Address> rows;
     for (const Person& p : people)
         rows << testsupport::Address{
-            {"Name", p.name}, {"Ort", p.ort}, {"Erstellt", Then}, {"Aenderung", Then}};
+            {"Name", p.name}, {"Ort", p.ort}, {"Erstellt", kThen}, {"Aenderung", kThen}};
     testsupport::makeAddressTable(path, rows);
 }
 
@@ -117,7 +117,7 @@ private slots:
     void init() {
         sandbox_ = std::make_unique<Sandbox>();
         resetSettingsLocation();
-        clock_ = std::make_unique<FixedClock>(QDateTime(Today, QTime(11, 30)));
+        clock_ = std::make_unique<FixedClock>(QDateTime(kToday, QTime(11, 30)));
     }
     void cleanup() {
         window_.reset();
@@ -216,14 +216,14 @@ private slots:
         click(add());
         QCOMPARE(store().state(), StoreState::Inserting);
         QCOMPARE(edit("DBEditName")->text(), QString());
-        QCOMPARE(store().fieldValue("Erstellt").toDate(), Today);
+        QCOMPARE(store().fieldValue("Erstellt").toDate(), kToday);
 
         click(first());
         QCOMPARE(status(), QString("1/4"));
         // Empty key fields sort first.
         QCOMPARE(store().fieldText("Name"), QString());
-        QCOMPARE(store().fieldValue("Erstellt").toDate(), Today);
-        QCOMPARE(store().fieldValue("Aenderung").toDate(), Today);
+        QCOMPARE(store().fieldValue("Erstellt").toDate(), kToday);
+        QCOMPARE(store().fieldValue("Aenderung").toDate(), kToday);
         QCOMPARE(store().state(), StoreState::Browsing);
 
         // Adding while a new record is pending stores it first; a second blank
@@ -250,10 +250,10 @@ private slots:
         QCOMPARE(child<QLabel>("DatumDBText")->text(), QString("15.03.2024"));
 
         // Leaving a field without a change saves nothing.
-        clock_->set(QDateTime(Today.addDays(1), QTime(8, 0)));
+        clock_->set(QDateTime(kToday.addDays(1), QTime(8, 0)));
         QTest::mouseClick(edit("DBEditStrasse"), Qt::LeftButton);
         QTest::keyClick(edit("DBEditStrasse"), Qt::Key_Tab);
-        QCOMPARE(store().fieldValue("Aenderung").toDate(), Today);
+        QCOMPARE(store().fieldValue("Aenderung").toDate(), kToday);
 
         // What was saved is in the file.
         window_.reset();
@@ -263,9 +263,9 @@ private slots:
         check.StepForward();
         QCOMPARE(check.fieldText("Name"), QString("Meier"));
         QCOMPARE(check.fieldText("Ort"), QString("Köln-Süd"));
-        QCOMPARE(check.fieldValue("Aenderung").toDate(), Today);
+        QCOMPARE(check.fieldValue("Aenderung").toDate(), kToday);
         check.StepForward();
-        QCOMPARE(check.fieldValue("Aenderung").toDate(), Then);
+        QCOMPARE(check.fieldValue("Aenderung").toDate(), kThen);
         check.CloseTableAtShutdown();
     }
 
@@ -278,7 +278,7 @@ private slots:
         QCOMPARE(edit("DBEditOrt")->text(), QString("Köln"));
         click(first());
         QCOMPARE(edit("DBEditOrt")->text(), QString("Bonner Str."));
-        QCOMPARE(store().fieldValue("Aenderung").toDate(), Today);
+        QCOMPARE(store().fieldValue("Aenderung").toDate(), kToday);
     }
 
     void deleteAsksFirst() {

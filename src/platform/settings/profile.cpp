@@ -20,7 +20,7 @@
 namespace vellumo {
 namespace {
 
-const QByteArray Utf8Bom("\xEF\xBB\xBF");
+const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 
 // The file as lines of raw bytes (each with its own line end), so that a
 // change touches only the lines it must and every other byte is written back
@@ -61,9 +61,9 @@ bool isValidUtf8(const QByteArray& bytes) {
 
 IniFile parse(QByteArray data) {
     IniFile file;
-    if (data.startsWith(Utf8Bom)) {
-        file.bom = Utf8Bom;
-        data.remove(0, Utf8Bom.size());
+    if (data.startsWith(kUtf8Bom)) {
+        file.bom = kUtf8Bom;
+        data.remove(0, kUtf8Bom.size());
     }
     file.utf8 = !file.bom.isEmpty() || isValidUtf8(data);
     const qsizetype firstEnd = data.indexOf('\n');
