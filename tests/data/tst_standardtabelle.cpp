@@ -201,8 +201,8 @@ private slots:
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("XDG_DATA_HOME", dataHome);
             script.setProcessEnvironment(environment);
-            script.start("bash", {VELLUMO_SOURCE_DIR "/scripts/example-table.sh", VELLUMO_TABLE_TOOL,
-                                  setupIni});
+            script.start("bash", {VELLUMO_SOURCE_DIR "/scripts/example-table.sh",
+                                  VELLUMO_TABLE_TOOL, setupIni});
             const bool ended = script.waitForFinished(60000);
             return ended && script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
         };

@@ -101,10 +101,12 @@ int importFile(const QString& tablePath, const QString& inPath) {
 // An empty address table as "&Neu" declares one; an existing file is never
 // replaced.
 int createTable(const QString& tablePath) {
-    const QString file =
-        tablePath.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive) ? tablePath : tablePath + ".db";
+    const QString file = tablePath.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive)
+                             ? tablePath
+                             : tablePath + ".db";
     if (QFileInfo::exists(file))
-        throw vellumo::StoreError(QStringLiteral("%1 gibt es schon; sie bleibt, wie sie ist").arg(file));
+        throw vellumo::StoreError(
+            QStringLiteral("%1 gibt es schon; sie bleibt, wie sie ist").arg(file));
     vellumo::RecordStore store;
     store.BindTable(file);
     vellumo::DeclareAddressTable(store, QFileInfo(file).completeBaseName());
@@ -170,7 +172,8 @@ int exchangeCommand(int argc, char** argv) {
         }
         if (command == "setting") {
             if (args.size() != 3 && args.size() != 4) {
-                err(QStringLiteral("Aufruf: vellumo-table setting DATEI ABSCHNITT SCHLÜSSEL [WERT]"));
+                err(QStringLiteral(
+                    "Aufruf: vellumo-table setting DATEI ABSCHNITT SCHLÜSSEL [WERT]"));
                 return 2;
             }
             return setting(args);
