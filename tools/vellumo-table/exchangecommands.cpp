@@ -106,7 +106,7 @@ int createTable(const QString& tablePath) {
                              : tablePath + ".db";
     if (QFileInfo::exists(file))
         throw vellumo::StoreError(
-            QStringLiteral("%1 gibt es schon; sie bleibt, wie sie ist").arg(file));
+            QStringLiteral("Die Tabelle %1 gibt es schon; sie bleibt, wie sie ist").arg(file));
     vellumo::RecordStore store;
     store.BindTable(file);
     vellumo::DeclareAddressTable(store, QFileInfo(file).completeBaseName());
