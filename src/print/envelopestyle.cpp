@@ -17,8 +17,8 @@ EnvelopeStyle::EnvelopeStyle() {
 
 QList<StyleOption> EnvelopeStyle::options() const {
     int format = -1;
-    for (std::size_t i = 0; i < EnvelopeFormats.size(); ++i)
-        if (EnvelopeFormats[i].left == QRMemo2->Left && EnvelopeFormats[i].top == QRMemo2->Top)
+    for (std::size_t i = 0; i < kEnvelopeFormats.size(); ++i)
+        if (kEnvelopeFormats[i].left == QRMemo2->Left && kEnvelopeFormats[i].top == QRMemo2->Top)
             format = static_cast<int>(i);
     return {{QStringLiteral("Format"), QStringLiteral("Umschlagformat"), format},
             {QStringLiteral("Absender"), QStringLiteral("Absender"), QRMemo1->Lines},
@@ -28,10 +28,10 @@ QList<StyleOption> EnvelopeStyle::options() const {
 void EnvelopeStyle::setOption(const QString& key, const QVariant& value) {
     if (key == u"Format") {
         const int index = value.toInt();
-        if (index < 0 || index >= static_cast<int>(EnvelopeFormats.size()))
+        if (index < 0 || index >= static_cast<int>(kEnvelopeFormats.size()))
             throw ReportError(QStringLiteral("Das Umschlagformat %1 gibt es nicht").arg(index));
-        QRMemo2->Left = EnvelopeFormats[static_cast<std::size_t>(index)].left;
-        QRMemo2->Top = EnvelopeFormats[static_cast<std::size_t>(index)].top;
+        QRMemo2->Left = kEnvelopeFormats[static_cast<std::size_t>(index)].left;
+        QRMemo2->Top = kEnvelopeFormats[static_cast<std::size_t>(index)].top;
     } else if (key == u"Absender") {
         QRMemo1->Lines = value.toStringList();
     } else if (key == u"Empfaenger") {

@@ -14,7 +14,7 @@ struct EnvelopeFormat {
     int top;
 };
 
-inline constexpr std::array<EnvelopeFormat, 5> EnvelopeFormats{{
+inline constexpr std::array<EnvelopeFormat, 5> kEnvelopeFormats{{
     {"11.0 x 22.0cm (Umschlag DL)", 470, 230},
     {"11.4 x 16.2cm (Umschlag C6)", 286, 246},
     {"16.2 x 22.9cm (Umschlag C5)", 462, 390},
@@ -26,7 +26,7 @@ class EnvelopeStyle : public PrintStyle {
 public:
     EnvelopeStyle();
     QString name() const override { return QStringLiteral("Umschlag"); }
-    // "Format" (index into EnvelopeFormats, placing the recipient block),
+    // "Format" (index into kEnvelopeFormats, placing the recipient block),
     // "Absender" and "Empfaenger" (lines).
     QList<StyleOption> options() const override;
     void setOption(const QString& key, const QVariant& value) override;

@@ -81,7 +81,7 @@ struct NamedColour {
     const char* name;
     QRgb rgb;
 };
-constexpr NamedColour StandardColours[] = {
+constexpr NamedColour kStandardColours[] = {
     {"Schwarz", 0x000000},  {"Kastanienbraun", 0x800000}, {"Grün", 0x008000},
     {"Olivgrün", 0x808000}, {"Marineblau", 0x000080},     {"Violett", 0x800080},
     {"Blaugrün", 0x008080}, {"Grau", 0x808080},           {"Silber", 0xC0C0C0},
@@ -103,7 +103,7 @@ void TFormUmschalg::setTextColour(QWidget* memo, const QColor& colour) {
 void TFormUmschalg::addColourChoice() {
     ColourBox = new QComboBox(FontDialog);
     ColourBox->setObjectName(QStringLiteral("Farbe"));
-    for (const NamedColour& colour : StandardColours) {
+    for (const NamedColour& colour : kStandardColours) {
         QPixmap swatch(16, 12);
         swatch.fill(QColor(colour.rgb));
         ColourBox->addItem(QIcon(swatch), QString::fromUtf8(colour.name), QColor(colour.rgb));

@@ -12,7 +12,7 @@ namespace vellumo::print {
 
 namespace {
 
-constexpr double kUnitsPerMm = UnitsPerInch / 25.4;
+constexpr double kUnitsPerMm = kUnitsPerInch / 25.4;
 // Room kept free inside a label: printers shift a little, and a text on the
 // edge is cut when the label is peeled off.
 constexpr double kPadLeftMm = 5.0;
@@ -22,7 +22,7 @@ constexpr double kSmallestPoints = 8.0;
 
 QFont fontOf(const QString& family, double points) {
     return reportFont(family,
-                      std::max(1, static_cast<int>(std::lround(points * UnitsPerInch / 72.0))));
+                      std::max(1, static_cast<int>(std::lround(points * kUnitsPerInch / 72.0))));
 }
 
 QStringList addressFields() {

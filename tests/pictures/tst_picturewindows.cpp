@@ -3,10 +3,10 @@
 // offscreen tests cannot look.
 #include "testsupport.h"
 
+#include "addresstables.h"
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
-#include "data/addresstable.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
 #include "platform/pictures/graphicfield.h"
@@ -83,11 +83,6 @@ private slots:
             10000);
         vellumo::initialiseApplication(*qApp);
         windows_.createAll();
-        vellumo::RecordStore& store = Hauptformular->Datentabelle;
-        store.BindTable(sandbox_.file("Adressen"));
-        vellumo::DeclareAddressTable(store, QStringLiteral("Adressen"));
-        store.CreateTableFile();
-        store.OpenTable();
         // A picture whose last row alone is red, and one far larger than the screen.
         QImage small(200, 150, QImage::Format_RGB32);
         small.fill(qRgb(20, 40, 200));
@@ -95,15 +90,13 @@ private slots:
             small.setPixel(x, small.height() - 1, qRgb(230, 10, 10));
         QImage big(3000, 2000, QImage::Format_RGB32);
         big.fill(qRgb(30, 160, 60));
-        const QList<QPair<QString, QImage>> records = {{"Anders", small}, {"Berger", big}};
-        for (const auto& [name, picture] : records) {
-            store.InsertBlankRecord();
-            store.SetFieldText("Name", name);
-            store.setFieldValue("Grafik",
-                                vellumo::pictures::graphicFieldFromImage(picture, nullptr));
-            store.SaveRecord();
-        }
-        store.GoToFirst();
+        QList<testsupport::Address> rows;
+        for (const auto& [name, picture] : {std::pair{"Anders", small}, std::pair{"Berger", big}})
+            rows << testsupport::Address{
+                {QStringLiteral("Name"), QString::fromLatin1(name)},
+                {QStringLiteral("Grafik"),
+                 vellumo::pictures::graphicFieldFromImage(picture, nullptr)}};
+        testsupport::makeAddressTable(Hauptformular->Datentabelle, sandbox_.file("Adressen"), rows);
         Hauptformular->show();
         QVERIFY(QTest::qWaitForWindowExposed(Hauptformular));
     }

@@ -358,7 +358,7 @@ private slots:
         testsupport::Sandbox sandbox;
         RecordStore store;
         DataSource source(store);
-        findtest::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(200));
+        testsupport::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(200));
         TFormQRListe layout(source);
         const PageGeometry geometry = printerGeometry(printer, QPageSize(QPageSize::A4));
         const double printable = (297.0 - 5.0) / 25.4 * 96;
@@ -385,7 +385,7 @@ private slots:
         testsupport::Sandbox sandbox;
         RecordStore store;
         DataSource source(store);
-        findtest::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(60));
+        testsupport::makeAddressTable(store, sandbox.file("Adressen"), listAddresses(60));
         TFormQRListe layout(source);
         TFormListe dialog;
         dialog.setReportLayout(&layout);

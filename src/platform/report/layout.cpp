@@ -45,7 +45,7 @@ QFont reportFont(const QString& family, int pixels, bool bold, bool underline) {
 QFont reportFontFrom(const QFont& widgetFont) {
     QFont font(widgetFont);
     if (widgetFont.pixelSize() <= 0)
-        font.setPixelSize(qMax(1, qRound(widgetFont.pointSizeF() * UnitsPerInch / 72.0)));
+        font.setPixelSize(qMax(1, qRound(widgetFont.pointSizeF() * kUnitsPerInch / 72.0)));
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
@@ -191,11 +191,11 @@ void TQRBand::print(Page& page, QPoint origin, const RowSource* rows) const {
 // ---- Pages ------------------------------------------------------------------
 
 PageGeometry PageGeometry::fullPage(const QPageSize& paper) {
-    return PageGeometry{paper, paper.size(QPageSize::Inch).height() * UnitsPerInch};
+    return PageGeometry{paper, paper.size(QPageSize::Inch).height() * kUnitsPerInch};
 }
 
 double PageGeometry::width() const {
-    return paper.size(QPageSize::Inch).width() * UnitsPerInch;
+    return paper.size(QPageSize::Inch).width() * kUnitsPerInch;
 }
 
 int Pagination::pageCount() const {
@@ -349,7 +349,7 @@ Document TQuickReport::layout(const QPageSize& paper) const {
 void paintPage(QPainter& painter, const Page& page, double dpiX, double dpiY) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.scale(dpiX / UnitsPerInch, dpiY / UnitsPerInch);
+    painter.scale(dpiX / kUnitsPerInch, dpiY / kUnitsPerInch);
     for (const ImageItem& image : page.images) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
         painter.drawImage(image.rect, image.image);

@@ -254,9 +254,9 @@ class TQuickReport;
 // row taller than a page still gets a page of its own).
 struct Pagination {
     PageGeometry geometry;
-    int rows = 0;         // rows of the run; 1 without a data source
-    int firstPage = 0;    // rows on page 0
-    int perPage = 0;      // rows on every later page
+    int rows = 0;      // rows of the run; 1 without a data source
+    int firstPage = 0; // rows on page 0
+    int perPage = 0;   // rows on every later page
     int pageCount() const;
     int firstRow(int page) const;
     int rowsOn(int page) const;
@@ -278,8 +278,7 @@ public:
     // The whole run page by page: pageDone hears each finished page and its
     // number (from 1) and returns false to stop there. False when stopped.
     // The data source is left on the last row laid out.
-    bool run(const PageGeometry& geometry,
-             const std::function<bool(Page&&, int)>& pageDone) const;
+    bool run(const PageGeometry& geometry, const std::function<bool(Page&&, int)>& pageDone) const;
     // The same run collected (for tests and small reports); progress, when
     // given, hears the number of pages so far and returns false to cancel.
     Document layout(const PageGeometry& geometry,

@@ -82,7 +82,7 @@ PageGeometry printerGeometry(const QPrinterInfo& info, const QPageSize& paper) {
     printer.setPageOrientation(QPageLayout::Portrait);
     QPageLayout layout = printer.pageLayout();
     layout.setUnits(QPageLayout::Point);
-    const double bottom = layout.minimumMargins().bottom() * UnitsPerInch / 72.0;
+    const double bottom = layout.minimumMargins().bottom() * kUnitsPerInch / 72.0;
     geometry.bottom -= std::max(0.0, bottom);
     return geometry;
 }

@@ -22,10 +22,10 @@
 namespace vellumo::report {
 
 namespace {
-constexpr int Margin = 12; // around the pages and between them, in pixels
-constexpr double MinZoom = 0.1;
-constexpr double MaxZoom = 4.0;
-constexpr double ZoomStep = 1.25;
+constexpr int kMargin = 12; // around the pages and between them, in pixels
+constexpr double kMinZoom = 0.1;
+constexpr double kMaxZoom = 4.0;
+constexpr double kZoomStep = 1.25;
 
 QIcon themed(const char* name, QStyle* style, QStyle::StandardPixmap fallback) {
     return QIcon::fromTheme(QString::fromLatin1(name), style->standardIcon(fallback));
@@ -86,7 +86,7 @@ PreviewWindow::PreviewWindow(const TQuickReport& report, const PageGeometry& geo
     bar->addSeparator();
     action("Verkleinern", QStringLiteral("Verkleinern"),
            themed("zoom-out", look, QStyle::SP_ArrowDown), QKeySequence(QKeySequence::ZoomOut),
-           [this] { setZoom(zoom_ / ZoomStep); });
+           [this] { setZoom(zoom_ / kZoomStep); });
     zoomLabel_ = new QLabel(bar);
     zoomLabel_->setObjectName(QStringLiteral("Zoom"));
     zoomLabel_->setMinimumWidth(
@@ -95,7 +95,7 @@ PreviewWindow::PreviewWindow(const TQuickReport& report, const PageGeometry& geo
     bar->addWidget(zoomLabel_);
     action("Vergroessern", QStringLiteral("Vergrößern"),
            themed("zoom-in", look, QStyle::SP_ArrowUp), QKeySequence(QKeySequence::ZoomIn),
-           [this] { setZoom(zoom_ * ZoomStep); });
+           [this] { setZoom(zoom_ * kZoomStep); });
     action("Seitenbreite", QStringLiteral("Seitenbreite"),
            themed("zoom-fit-width", look, QStyle::SP_TitleBarMaxButton), QKeySequence(),
            [this] { fitWidth(); });
@@ -149,16 +149,17 @@ double PreviewWindow::pageWidth() const {
 }
 
 double PreviewWindow::pageHeight() const {
-    return pagination_.geometry.paper.size(QPageSize::Inch).height() * UnitsPerInch * zoom_;
+    return pagination_.geometry.paper.size(QPageSize::Inch).height() * kUnitsPerInch * zoom_;
 }
 
 double PreviewWindow::pageStride() const {
-    return std::ceil(pageHeight()) + Margin;
+    return std::ceil(pageHeight()) + kMargin;
 }
 
 int PreviewWindow::currentPage() const {
     const double middle = view_->verticalScrollBar()->value() + view_->viewport()->height() / 2.0;
-    return std::clamp(static_cast<int>((middle - Margin / 2.0) / pageStride()), 0, pageCount() - 1);
+    return std::clamp(static_cast<int>((middle - kMargin / 2.0) / pageStride()), 0,
+                      pageCount() - 1);
 }
 
 void PreviewWindow::goToPage(int page) {
@@ -170,7 +171,7 @@ void PreviewWindow::goToPage(int page) {
 void PreviewWindow::setZoom(double zoom) {
     const int page = currentPage();
     fitWidth_ = false;
-    zoom_ = std::clamp(zoom, MinZoom, MaxZoom);
+    zoom_ = std::clamp(zoom, kMinZoom, kMaxZoom);
     zoomLabel_->setText(QStringLiteral("%1 %").arg(qRound(zoom_ * 100)));
     updateScrollRange();
     goToPage(page);
@@ -179,25 +180,26 @@ void PreviewWindow::setZoom(double zoom) {
 
 void PreviewWindow::fitWidth() {
     // One pixel to spare: a rounded-up page width must not call for a scroll bar.
-    setZoom((view_->viewport()->width() - 2.0 * Margin - 1) / pagination_.geometry.width());
+    setZoom((view_->viewport()->width() - 2.0 * kMargin - 1) / pagination_.geometry.width());
     fitWidth_ = true;
 }
 
 void PreviewWindow::fitPage() {
-    const double height = pagination_.geometry.paper.size(QPageSize::Inch).height() * UnitsPerInch;
-    setZoom(std::min((view_->viewport()->width() - 2.0 * Margin) / pagination_.geometry.width(),
-                     (view_->viewport()->height() - 2.0 * Margin) / height));
+    const double height = pagination_.geometry.paper.size(QPageSize::Inch).height() * kUnitsPerInch;
+    setZoom(std::min((view_->viewport()->width() - 2.0 * kMargin) / pagination_.geometry.width(),
+                     (view_->viewport()->height() - 2.0 * kMargin) / height));
 }
 
 void PreviewWindow::updateScrollRange() {
     const QSize room = view_->viewport()->size();
-    const double total = pageCount() * pageStride() + Margin;
+    const double total = pageCount() * pageStride() + kMargin;
     QScrollBar* vertical = view_->verticalScrollBar();
     vertical->setRange(0, std::max(0, static_cast<int>(std::min(total - room.height(), 2e9))));
     vertical->setPageStep(room.height());
     vertical->setSingleStep(std::max(20, room.height() / 20));
     QScrollBar* horizontal = view_->horizontalScrollBar();
-    horizontal->setRange(0, std::max(0, static_cast<int>(pageWidth()) + 2 * Margin - room.width()));
+    horizontal->setRange(0,
+                         std::max(0, static_cast<int>(pageWidth()) + 2 * kMargin - room.width()));
     horizontal->setPageStep(room.width());
     horizontal->setSingleStep(20);
 }
@@ -236,18 +238,18 @@ void PreviewWindow::paintPages() {
     const int last =
         std::clamp(static_cast<int>((top + viewport->height()) / stride), 0, pageCount() - 1);
     const double width = pageWidth();
-    const double left = width + 2 * Margin <= viewport->width()
+    const double left = width + 2 * kMargin <= viewport->width()
                             ? (viewport->width() - width) / 2.0
-                            : Margin - view_->horizontalScrollBar()->value();
+                            : kMargin - view_->horizontalScrollBar()->value();
     for (int k = first; k <= last; ++k) {
-        const QRectF paper(left, Margin + k * stride - top, width, pageHeight());
+        const QRectF paper(left, kMargin + k * stride - top, width, pageHeight());
         painter.fillRect(paper.translated(2, 2), palette().color(QPalette::Shadow));
         painter.fillRect(paper, Qt::white);
         if (const Page* page = pageAt(k)) {
             painter.save();
             painter.setClipRect(paper);
             painter.translate(paper.topLeft());
-            paintPage(painter, *page, UnitsPerInch * zoom_, UnitsPerInch * zoom_);
+            paintPage(painter, *page, kUnitsPerInch * zoom_, kUnitsPerInch * zoom_);
             painter.restore();
         } else {
             painter.setPen(Qt::black);

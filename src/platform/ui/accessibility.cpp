@@ -13,8 +13,8 @@ namespace {
 
 // Marks a name taken from the hint, so that a new hint replaces it while a
 // name the form gives stays.
-constexpr char FromHint[] = "vellumoNameFromHint";
-constexpr char FinePicture[] = "vellumoFinePicture";
+constexpr char kFromHint[] = "vellumoNameFromHint";
+constexpr char kFinePicture[] = "vellumoFinePicture";
 
 // Qt 6.4 takes a picture's "@2x" source only from twice the scale on and
 // blows the small one up at 125 % and 150 %. Offered as one more size of the
@@ -23,14 +23,14 @@ void offerFinePicture(QAbstractButton* button) {
     QIcon icon = button->icon();
     const QSize size = button->iconSize();
     if (icon.isNull() || button->devicePixelRatio() <= 1.0 ||
-        button->property(FinePicture).toBool())
+        button->property(kFinePicture).toBool())
         return;
     QImage fine = icon.pixmap(size, 2.0).toImage();
     if (fine.width() < 2 * size.width() && fine.height() < 2 * size.height())
         return;
     fine.setDevicePixelRatio(1.0);
     icon.addPixmap(QPixmap::fromImage(fine));
-    button->setProperty(FinePicture, true);
+    button->setProperty(kFinePicture, true);
     button->setIcon(icon);
 }
 
@@ -50,11 +50,11 @@ protected:
             offerFinePicture(button);
         if (!button->text().isEmpty())
             return false;
-        const bool ours = button->property(FromHint).toBool();
+        const bool ours = button->property(kFromHint).toBool();
         if (!button->accessibleName().isEmpty() && !ours)
             return false;
         button->setAccessibleName(button->toolTip());
-        button->setProperty(FromHint, !button->toolTip().isEmpty());
+        button->setProperty(kFromHint, !button->toolTip().isEmpty());
         return false;
     }
 };

@@ -10,10 +10,10 @@
 // Every command is answered with one line "ok" or "error: …" on stdout.
 #include "testsupport.h"
 
+#include "addresstables.h"
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
-#include "data/addresstable.h"
 #include "find/formpersonauswahl.h"
 #include "platform/database/recordstore.h"
 
@@ -39,28 +39,15 @@ void reply(const QString& line) {
 }
 
 void makeTable(const QString& path) {
-    vellumo::RecordStore store;
-    store.BindTable(path);
-    vellumo::DeclareAddressTable(store, QStringLiteral("Adressen"));
-    store.CreateTableFile();
-    store.OpenTable();
-    const char* rows[][3] = {{"Albers", "Anna", "Bonn"},
-                             {"Berger", "Bernd", "Celle"},
-                             {"Conrad", "Clara", "Dresden"},
-                             {"Conrad", "Carl", "Essen"}};
-    for (const auto& row : rows) {
-        store.InsertBlankRecord();
-        store.SetFieldText(QStringLiteral("Name"), QString::fromLatin1(row[0]));
-        store.SetFieldText(QStringLiteral("Vorname"), QString::fromLatin1(row[1]));
-        store.SetFieldText(QStringLiteral("Ort"), QString::fromLatin1(row[2]));
-        // A birthday tomorrow, so the birthday list has a line to walk.
-        if (&row == &rows[1])
-            store.SetFieldText(QStringLiteral("Geburtstag"),
-                               QDate::currentDate().addDays(1).toString(u"dd.MM.") +
-                                   QStringLiteral("1984"));
-        store.SaveRecord();
-    }
-    store.CloseTableAtShutdown();
+    // A birthday tomorrow for Berger, so the birthday list has a line to walk.
+    const QString tomorrow =
+        QDate::currentDate().addDays(1).toString(u"dd.MM.") + QStringLiteral("1984");
+    testsupport::makeAddressTable(
+        path,
+        {{{"Name", "Albers"}, {"Vorname", "Anna"}, {"Ort", "Bonn"}},
+         {{"Name", "Berger"}, {"Vorname", "Bernd"}, {"Ort", "Celle"}, {"Geburtstag", tomorrow}},
+         {{"Name", "Conrad"}, {"Vorname", "Clara"}, {"Ort", "Dresden"}},
+         {{"Name", "Conrad"}, {"Vorname", "Carl"}, {"Ort", "Essen"}}});
 }
 
 QWidget* frontWindow() {

@@ -178,7 +178,7 @@ private slots:
         }
 
         PageGeometry margins = a4;
-        margins.bottom -= 5 / 25.4 * UnitsPerInch;
+        margins.bottom -= 5 / 25.4 * kUnitsPerInch;
         const Document cut = report.layout(margins);
         QCOMPARE(report.begin(margins).rowsOn(0), 40); // one fewer than on the whole paper
         int listed = 0;
