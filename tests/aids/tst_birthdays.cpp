@@ -1,7 +1,7 @@
 // The coming birthdays: the day rules, the list window driven through the
 // main window, the reminder at start and the calendar file read by an
 // independent reader.
-#include "addresstable.h"
+#include "addresstables.h"
 #include "testsupport.h"
 
 #include "aids/birthdaycalendar.h"
@@ -58,7 +58,7 @@ void chooseBirthdays(QWidget* main) {
     QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_G);
 }
 
-const QList<findtest::Address> kPeople = {
+const QList<testsupport::Address> kPeople = {
     {{"Name", "Albers"}, {"Vorname", "Anna"}, {"Ort", "Bonn"}},
     {{"Name", "Ohnejahr"}, {"Vorname", "Olaf"}, {"Geburtstag", "03.03.1604"}},
     {{"Name", "Schalt"}, {"Vorname", "Sara"}, {"Geburtstag", "29.02.1960"}},
@@ -80,7 +80,7 @@ private slots:
         vellumo::resetSettingsLocation();
         testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
         THauptformular main;
-        findtest::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
+        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
         main.EnableTableControls();
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
@@ -209,7 +209,7 @@ private slots:
         vellumo::resetSettingsLocation();
         testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 18), QTime(9, 0)));
         THauptformular main;
-        findtest::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
+        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
         QAction* atStart = action(&main, "GeburtstageBeimStart");
         QVERIFY(!atStart->isChecked());
         auto nothingShown = testsupport::whenModal([](QWidget* modal) { modal->close(); }, 200);

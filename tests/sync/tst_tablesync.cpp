@@ -3,7 +3,7 @@
 // other, nothing another client put on a card is lost, a field both sides
 // changed waits for the user, and no failure (a crash, a server that is down
 // or was emptied, a forgotten token) costs a record or duplicates a card.
-#include "data/addresstable.h"
+#include "addresstables.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
@@ -49,21 +49,6 @@ QImage picture() {
     painter.fillRect(5, 5, 20, 10, QColor(200, 30, 60));
     painter.fillRect(22, 12, 15, 15, QColor(20, 160, 90));
     return image;
-}
-
-void makeTable(const QString& path, const QList<QVariantMap>& records) {
-    RecordStore store;
-    store.BindTable(path);
-    DeclareAddressTable(store, QStringLiteral("ADRESSEN"));
-    store.CreateTableFile();
-    store.OpenTable();
-    for (const QVariantMap& r : records) {
-        store.InsertBlankRecord();
-        for (auto it = r.cbegin(); it != r.cend(); ++it)
-            store.setFieldValue(it.key(), it.value());
-        store.SaveRecord();
-    }
-    store.CloseTableAtShutdown();
 }
 
 // Every record as field → text (pictures as their pixels' key), by name.
@@ -195,8 +180,8 @@ void TestTableSync::cleanup() {
 }
 
 void TestTableSync::linkBoth() {
-    makeTable(a_, threeAddresses());
-    makeTable(b_, {});
+    testsupport::makeAddressTable(a_, threeAddresses());
+    testsupport::makeAddressTable(b_);
     const QStringList link{QStringLiteral("sync"), QStringLiteral("--link"), book_.toString(),
                            QStringLiteral("--user"), QStringLiteral("anna")};
     Tool r = tool(link + QStringList{a_});
