@@ -153,7 +153,7 @@ private slots:
         vellumo::resetSettingsLocation();
         testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
         vellumo::RecordStore store;
-        findtest::makeAddressTable(store, sandbox.file("Adressen"), kPeople);
+        testsupport::makeAddressTable(store, sandbox.file("Adressen"), kPeople);
         TFormGeburtstage form(store);
         form.show();
         auto* reminder = form.findChild<QComboBox*>("ComboErinnerung");

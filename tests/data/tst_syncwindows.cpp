@@ -2,7 +2,7 @@
 // the book, asks before it adds the field "UID" (naming the backup), links and
 // syncs; a field changed on both sides shows in "Konflikte …", where taking
 // the server's value changes the record the main window shows.
-#include "data/addresstable.h"
+#include "addresstables.h"
 #include "data/syncwindows.h"
 #include "platform/database/recordstore.h"
 #include "platform/sync/carddav.h"
@@ -55,16 +55,9 @@ void TestSyncWindows::linkSyncAndDecide() {
     const QUrl book = client.createAddressBook(QStringLiteral("Familie"));
 
     RecordStore store;
-    store.BindTable(QStringLiteral("ADRESSEN"));
-    DeclareAddressTable(store, QStringLiteral("ADRESSEN"));
-    store.CreateTableFile();
-    store.OpenTable();
-    for (const char* name : {"Ahrens", "Böhm"}) {
-        store.InsertBlankRecord();
-        store.SetFieldText(QStringLiteral("Name"), QString::fromUtf8(name));
-        store.SetFieldText(QStringLiteral("Ort"), QStringLiteral("Lübeck"));
-        store.SaveRecord();
-    }
+    testsupport::makeAddressTable(
+        store, QStringLiteral("ADRESSEN"),
+        {{{"Name", "Ahrens"}, {"Ort", "Lübeck"}}, {{"Name", "Böhm"}, {"Ort", "Lübeck"}}});
 
     data::TFormSynchronisation form(store);
     form.show();
