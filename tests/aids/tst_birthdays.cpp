@@ -244,7 +244,7 @@ private slots:
         testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
         {
             vellumo::RecordStore store;
-            findtest::makeAddressTable(store, sandbox.file("Adressen"), kPeople);
+            testsupport::makeAddressTable(store, sandbox.file("Adressen"), kPeople);
         }
         vellumo::WritePrivateProfileString("Standardtabelle", "FileName",
                                            sandbox.file("Adressen.db"), sandbox.file("Setup.ini"));
