@@ -50,7 +50,7 @@ QString chooseFile(QWidget* parent, bool save, QString* selectedFilter,
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                          [&dialog, proposed](const QString& filter) {
                              const QString suffix = filter == kVCardFilter ? QStringLiteral("vcf")
-                                                                          : QStringLiteral("csv");
+                                                                           : QStringLiteral("csv");
                              dialog.setDefaultSuffix(suffix);
                              if (!proposed.isEmpty())
                                  dialog.selectFile(proposed + u'.' + suffix);
@@ -89,11 +89,11 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
         return;
     const QString suffix = QFileInfo(path).suffix().toLower();
     const exchange::Format format = filter == kSpreadsheetFilter ? exchange::Format::SpreadsheetCsv
-                                    : suffix == u"csv"          ? exchange::Format::Csv
+                                    : suffix == u"csv"           ? exchange::Format::Csv
                                     : suffix == u"vcf" || suffix == u"vcard"
                                         ? exchange::Format::VCard
                                     : filter == kCsvFilter ? exchange::Format::Csv
-                                                          : exchange::Format::VCard;
+                                                           : exchange::Format::VCard;
 
     // Gathered first and put in place at the end: a cancelled or failed
     // export leaves an existing file as it was, and says why it failed.

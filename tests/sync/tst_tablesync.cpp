@@ -373,7 +373,7 @@ void TestTableSync::failuresLoseNothing() {
 
     // A table never linked is refused, and gains no file beside it.
     const QString lone = dir_.filePath(QStringLiteral("ALLEIN.DB"));
-    makeTable(lone, {});
+    testsupport::makeAddressTable(lone);
     QCOMPARE(sync(lone).status, 2);
     QVERIFY(!QFileInfo::exists(sync::SyncState::pathFor(lone)));
 }
