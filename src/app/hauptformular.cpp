@@ -26,6 +26,7 @@
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/placement.h"
+#include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formumschalg.h"
 
@@ -246,6 +247,7 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
+    addTableAction(ui->EtikettenDrucken, [this] { given(dialogs_.etiketten).exec(); });
     addTableAction(ui->Exportieren,
                    [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
     addTableAction(ui->Importieren, [this] {

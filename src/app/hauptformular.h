@@ -34,6 +34,9 @@ class TKalDlg;
 namespace vellumo {
 class TableActions;
 }
+namespace vellumo::print {
+class TFormEtiketten;
+}
 namespace vellumo::aids {
 enum class ColourKey;
 class ColourSettings;
@@ -67,6 +70,7 @@ public:
         TFormBild* bild = nullptr;
         TFormBildSpeichern* bildSpeichern = nullptr;
         TFormListe* liste = nullptr;
+        vellumo::print::TFormEtiketten* etiketten = nullptr;
         TFormStandardtabelle* standardtabelle = nullptr;
         TFormSuchen* suchen = nullptr;
         TFormTabelle* tabelle = nullptr;

@@ -18,6 +18,7 @@
 #include "platform/system/system.h"
 #include "platform/ui/accessibility.h"
 #include "platform/ui/messages.h"
+#include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
@@ -83,6 +84,7 @@ void ProgramWindows::createAll() {
     TFormQRListe* listLayout = create(FormQRListe, source);
     TFormListe* liste = create(FormListe);
     liste->setReportLayout(listLayout);
+    auto* etiketten = new print::TFormEtiketten(source, main);
     TFormStandardtabelle* standardtabelle = create(FormStandardtabelle, main->OpenDialog());
     // The search dialog hands its matches to the selection list, so the list
     // has to exist first.
@@ -103,6 +105,7 @@ void ProgramWindows::createAll() {
                       .bild = bild,
                       .bildSpeichern = bildSpeichern,
                       .liste = liste,
+                      .etiketten = etiketten,
                       .standardtabelle = standardtabelle,
                       .suchen = suchen,
                       .tabelle = tabelle});

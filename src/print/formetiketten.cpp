@@ -1,5 +1,6 @@
 #include "print/formetiketten.h"
 
+#include "platform/database/datasource.h"
 #include "platform/report/output.h"
 #include "platform/settings/profile.h"
 #include "platform/ui/messages.h"
@@ -132,7 +133,8 @@ void SheetPicker::keyPressEvent(QKeyEvent* event) {
 
 // ---- TFormEtiketten -------------------------------------------------------------
 
-TFormEtiketten::TFormEtiketten(QWidget* parent) : QDialog(parent) {
+TFormEtiketten::TFormEtiketten(DataSource& source, QWidget* parent)
+    : QDialog(parent), rows_(source.store()) {
     setObjectName(QStringLiteral("FormEtiketten"));
     setWindowTitle(QStringLiteral("Etiketten drucken"));
 
@@ -289,16 +291,10 @@ void TFormEtiketten::applyTo(LabelStyle& style) const {
     style.setOption(QStringLiteral("KorrekturY"), correctionY_->value());
 }
 
-void TFormEtiketten::ShowFor(report::RowSource* rows) {
-    rows_ = rows;
-    exec();
-    rows_ = nullptr;
-}
-
 void TFormEtiketten::run(const char* what) {
     if (!formats_->currentItem())
         throw report::ReportError(QStringLiteral("Bitte wählen Sie einen Etikettenbogen"));
-    LabelStyle style(rows_);
+    LabelStyle style(&rows_);
     applyTo(style);
     const QByteArray action(what);
     style.setOption(QStringLiteral("Kalibrierung"), action == "kalibrierung");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "print/labelstyle.h"
+#include "print/storerows.h"
 
 #include <QDialog>
 #include <QFont>
@@ -16,6 +17,10 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+
+namespace vellumo {
+class DataSource;
+}
 
 namespace vellumo::print {
 
@@ -47,12 +52,9 @@ private:
 class TFormEtiketten : public QDialog {
     Q_OBJECT
 public:
-    explicit TFormEtiketten(QWidget* parent = nullptr);
+    // Prints the records the data source's table shows, in its order.
+    explicit TFormEtiketten(DataSource& source, QWidget* parent = nullptr);
     ~TFormEtiketten() override;
-
-    // Shows the dialog for these rows (not owned; they outlive the dialog's
-    // run).
-    void ShowFor(report::RowSource* rows);
 
     // The sheet, start, household, font and correction as chosen, on style.
     void applyTo(LabelStyle& style) const;
@@ -67,7 +69,7 @@ private:
     void run(const char* what);
     QString correctionKey() const;
 
-    report::RowSource* rows_ = nullptr;
+    StoreRows rows_;
     QLineEdit* search_;
     QListWidget* formats_;
     QLabel* formatInfo_;
