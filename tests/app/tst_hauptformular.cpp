@@ -228,9 +228,10 @@ private slots:
         int runs = 0;
         window->addTableAction(extra, [&runs] { ++runs; });
         QCOMPARE(window->extraTableActions(),
-                 (QList<QAction*>{action("Exportieren"), action("Importieren"),
-                                  action("Geburtstage"), action("Synchronisation"),
-                                  action("JetztSynchronisieren"), action("Konflikte"), extra}));
+                 (QList<QAction*>{action("EtikettenDrucken"), action("Exportieren"),
+                                  action("Importieren"), action("Geburtstage"),
+                                  action("Synchronisation"), action("JetztSynchronisieren"),
+                                  action("Konflikte"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();
