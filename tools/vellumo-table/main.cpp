@@ -3,6 +3,7 @@
 //   vellumo-table info FILE    header facts and the fields
 //   vellumo-table dump FILE    every record in key order as CSV (UTF-8)
 //   vellumo-table check FILE   exit 0 when sound, 1 with the list of problems
+//   vellumo-table compact TABLE   the .mb rewritten without its free space
 //   vellumo-table export --vcard|--csv|--csv-tabelle TABLE [FILE]   addresses out (stdout
 //                                                     without FILE)
 //   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were
@@ -14,8 +15,9 @@
 //   vellumo-table create TABLE                        a new, empty address table
 //   vellumo-table setting FILE SECTION KEY [VALUE]    one value of a settings file, read or written
 //
-// Only import, sync and create change a table; the other commands open it for reading. Errors
-// go to standard error with exit code 2.
+// Only import, sync, create and compact change a table; the other commands open it for reading.
+// Errors go to standard error with exit code 2.
+#include "compactcommand.h"
 #include "format.h"
 #ifdef VELLUMO_TABLE_EXCHANGE
 #include "birthdaycommand.h"
@@ -127,7 +129,8 @@ std::string tablePath(std::string path) {
 }
 
 int usage() {
-    std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n");
+    std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n"
+                         "        vellumo-table compact TABELLE\n");
 #ifdef VELLUMO_TABLE_EXCHANGE
     std::fprintf(stderr,
                  "        vellumo-table export --vcard|--csv|--csv-tabelle TABELLE [DATEI]\n"
@@ -159,6 +162,8 @@ int main(int argc, char** argv) {
         return usage();
     const std::string command = argv[1];
     const std::string path = tablePath(argv[2]);
+    if (command == "compact")
+        return vtable::compactCommand(path);
     if (command != "info" && command != "dump" && command != "check")
         return usage();
     try {

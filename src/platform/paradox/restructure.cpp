@@ -11,6 +11,7 @@
 #include "platform/paradox/memoryfs.h"
 #include "platform/paradox/paradoxtable.h"
 
+#include <functional>
 #include <set>
 
 namespace px {
@@ -49,6 +50,14 @@ std::vector<std::string> tableFiles(FileSystem& fs, const std::string& path) {
     return files;
 }
 
+// The table's .mb as it is spelled on disk, or "" when it has none.
+std::string blobFileOf(FileSystem& fs, const std::string& path) {
+    for (const std::string& companion : Journal::companionFiles(fs, path))
+        if (detail::lower(extensionOf(companion)) == ".mb")
+            return companion;
+    return std::string();
+}
+
 } // namespace
 
 void copyTable(const std::string& path, const std::string& copyPath, FileSystem& fs) {
@@ -81,12 +90,13 @@ void copyTable(const std::string& path, const std::string& copyPath, FileSystem&
     }
 }
 
-void appendFields(const std::string& path, const std::vector<FieldDef>& added, FileSystem& fs) {
-    auto writer = Journal::lockForWriting(fs, path);
-    if (!writer)
-        throw TableInUse();
-    Journal::recover(fs, path);
+namespace {
 
+// Builds the table anew in memory from its records, each widened to fields,
+// and replaces its files with the new ones in one journal transaction (the
+// caller holds the write lock and has run recovery).
+void rebuild(FileSystem& fs, const std::string& path,
+             const std::function<std::vector<FieldDef>(const Table&)>& fieldsOf) {
     MemoryFileSystem memory;
     {
         // Read as a reader beside our own write lock; the hold ends before the
@@ -94,12 +104,7 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& added, F
         auto old = Table::open(path, Access::Read, fs);
         auto steady = old->holdSteady();
         const TableInfo& info = old->info();
-        std::vector<FieldDef> fields = info.fields;
-        for (const FieldDef& field : added) {
-            if (old->fieldIndex(field.name) >= 0)
-                throw Error("Das Feld \"" + field.name + "\" gibt es in der Tabelle schon.");
-            fields.push_back(field);
-        }
+        const std::vector<FieldDef> fields = fieldsOf(*old);
         detail::NewTableLayout layout;
         layout.fileVersion = info.fileVersion;
         layout.codePage = info.codePage;
@@ -139,7 +144,8 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& added, F
             out->write(0, bytes->data(), bytes->size());
             replaced.insert(target);
         }
-        // Secondary indexes and validity checks describe the old records.
+        // Secondary indexes and validity checks describe the old records (and
+        // where they lay).
         for (const std::string& file : existing)
             if (!replaced.count(file))
                 journal.remove(file);
@@ -151,6 +157,41 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& added, F
         }
         throw;
     }
+}
+
+std::unique_ptr<Lock> lockAndRecover(FileSystem& fs, const std::string& path) {
+    auto writer = Journal::lockForWriting(fs, path);
+    if (!writer)
+        throw TableInUse();
+    Journal::recover(fs, path);
+    return writer;
+}
+
+} // namespace
+
+void appendFields(const std::string& path, const std::vector<FieldDef>& added, FileSystem& fs) {
+    const auto writer = lockAndRecover(fs, path);
+    rebuild(fs, path, [&](const Table& old) {
+        std::vector<FieldDef> fields = old.info().fields;
+        for (const FieldDef& field : added) {
+            if (old.fieldIndex(field.name) >= 0)
+                throw Error("Das Feld \"" + field.name + "\" gibt es in der Tabelle schon.");
+            fields.push_back(field);
+        }
+        return fields;
+    });
+}
+
+CompactResult compactTable(const std::string& path, FileSystem& fs) {
+    const auto writer = lockAndRecover(fs, path);
+    const std::string blobs = blobFileOf(fs, path);
+    CompactResult result;
+    if (blobs.empty())
+        return result;
+    result.bytesBefore = fs.open(blobs, OpenMode::ReadOnly)->size();
+    rebuild(fs, path, [](const Table& old) { return old.info().fields; });
+    result.bytesAfter = fs.open(blobs, OpenMode::ReadOnly)->size();
+    return result;
 }
 
 } // namespace px

@@ -1,10 +1,12 @@
 // Changing what a table is, rather than what it holds: a copy of the whole
-// table beside it, and new fields at the end of its schema.
+// table beside it, new fields at the end of its schema, and the table
+// rewritten without the free space its .mb gathered.
 #pragma once
 
 #include "platform/paradox/io.h"
 #include "platform/paradox/table.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,5 +28,16 @@ void copyTable(const std::string& path, const std::string& copyPath,
 // (a level 3 table becomes level 4). Raises px::Error when a name is taken.
 void appendFields(const std::string& path, const std::vector<FieldDef>& fields,
                   FileSystem& fs = defaultFileSystem());
+
+// Rewrites the table from its records, so its .mb holds nothing but their
+// memos and pictures: replaced and deleted pictures leave free space behind
+// that the engine reuses only for a picture that fits it. The same lock,
+// crash safety and files as appendFields (the .db and .px are rebuilt too);
+// the sizes of the .mb before and after (both 0 for a table without one).
+struct CompactResult {
+    std::uint64_t bytesBefore = 0;
+    std::uint64_t bytesAfter = 0;
+};
+CompactResult compactTable(const std::string& path, FileSystem& fs = defaultFileSystem());
 
 } // namespace px
