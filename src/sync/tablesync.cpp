@@ -1,5 +1,6 @@
 #include "sync/tablesync.h"
 
+#include "platform/database/enginedate.h"
 #include "platform/paradox/codec.h"
 #include "platform/paradox/error.h"
 #include "platform/paradox/restructure.h"
@@ -30,7 +31,6 @@ namespace {
 const QString kUid = QStringLiteral("UID");
 const QString kPicture = QStringLiteral("Grafik");
 const QString kChanged = QStringLiteral("Aenderung");
-constexpr qint64 kDayOne = 1721425; // Julian day of the engine's day 0
 
 std::string path8(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -57,7 +57,7 @@ public:
         if (const auto* s = std::get_if<std::string>(&v))
             return QString::fromStdString(*s);
         if (const auto* d = std::get_if<px::Date>(&v))
-            return QDate::fromJulianDay(d->day + kDayOne).toString(Qt::ISODate);
+            return fromEngineDate(*d).toString(Qt::ISODate);
         return {};
     }
 
@@ -131,10 +131,10 @@ public:
         px::Value& v = r[static_cast<std::size_t>(i)];
         if (value.isEmpty())
             v = px::Value();
-        else if (table_.info().fields[static_cast<std::size_t>(i)].type == px::FieldType::Date)
-            v = px::Date{static_cast<std::int32_t>(
-                QDate::fromString(value, Qt::ISODate).toJulianDay() - kDayOne)};
-        else
+        else if (table_.info().fields[static_cast<std::size_t>(i)].type == px::FieldType::Date) {
+            const QDate date = QDate::fromString(value, Qt::ISODate);
+            v = date.isValid() ? px::Value(toEngineDate(date)) : px::Value();
+        } else
             v = value.toStdString();
     }
 

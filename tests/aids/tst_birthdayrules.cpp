@@ -2,6 +2,7 @@
 // independent reader, from the rules and from vellumo-table.
 #include "aids/birthdaycalendar.h"
 #include "aids/birthdays.h"
+#include "platform/database/enginedate.h"
 #include "platform/paradox/table.h"
 #include "testsupport.h"
 
@@ -25,8 +26,6 @@ QStringList dueTexts(const QDate& today, int days, LeapDayRule rule, const QList
                      .trimmed();
     return texts;
 }
-
-constexpr qint64 kJulianDayOfDayZero = 1721425;
 
 } // namespace
 
@@ -80,8 +79,7 @@ private slots:
             auto writer = px::Table::open(table, px::Access::Write);
             for (const BirthdayPerson& person : people)
                 writer->insert({person.name.toStdString(), person.firstName.toStdString(),
-                                px::Date{static_cast<std::int32_t>(person.born.toJulianDay() -
-                                                                   kJulianDayOfDayZero)}});
+                                vellumo::toEngineDate(person.born)});
         }
         CalendarOptions options;
         options.reminderDays = 2;

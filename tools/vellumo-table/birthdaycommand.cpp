@@ -5,8 +5,11 @@
 // the table open.
 #include "birthdaycommand.h"
 
+#include "qtcommand.h"
+
 #include "aids/birthdaycalendar.h"
 #include "aids/birthdays.h"
+#include "platform/database/enginedate.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 #include "platform/system/system.h"
@@ -22,23 +25,6 @@ namespace vtable {
 namespace {
 
 namespace aids = vellumo::aids;
-
-constexpr qint64 kJulianDayOfDayZero = 1721425; // engine day 1 = 1 January 0001
-
-void err(const QString& text) {
-    const QByteArray bytes = (QStringLiteral("vellumo-table: ") + text + u'\n').toUtf8();
-    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-}
-
-QDate dateOf(const px::Value& value) {
-    const auto* date = std::get_if<px::Date>(&value);
-    return date && date->day > 0 ? QDate::fromJulianDay(date->day + kJulianDayOfDayZero) : QDate();
-}
-
-QString textOf(const px::Value& value) {
-    const auto* text = std::get_if<std::string>(&value);
-    return text ? QString::fromStdString(*text) : QString();
-}
 
 int column(px::Table& table, const char* name) {
     const int found = table.fieldIndex(name);
@@ -71,7 +57,7 @@ int run(bool calendar, int days, const QString& tablePath, const QString& outPat
     if (calendar) {
         std::vector<aids::BirthdayPerson> people;
         table->scanField(born, [&](std::uint32_t position, const px::Value& value) {
-            const QDate date = dateOf(value);
+            const QDate date = vellumo::fromEngineValue(value);
             if (date.isValid())
                 people.push_back({textOf(table->readField(position, name)),
                                   textOf(table->readField(position, firstName)), date});
@@ -83,7 +69,7 @@ int run(bool calendar, int days, const QString& tablePath, const QString& outPat
     } else {
         aids::DueCollector collector(today, days, aids::LeapDayRule::February28);
         table->scanField(born, [&](std::uint32_t position, const px::Value& value) {
-            collector.add(static_cast<int>(position), dateOf(value));
+            collector.add(static_cast<int>(position), vellumo::fromEngineValue(value));
             return true;
         });
         for (const aids::DueBirthday& due : collector.take()) {

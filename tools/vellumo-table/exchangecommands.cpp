@@ -6,6 +6,8 @@
 // picture); info, dump and check stay with the engine alone.
 #include "exchangecommands.h"
 
+#include "qtcommand.h"
+
 #include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
@@ -29,16 +31,6 @@ namespace vtable {
 namespace {
 
 namespace ex = vellumo::exchange;
-
-void err(const QString& text) {
-    const QByteArray bytes = (QStringLiteral("vellumo-table: ") + text + u'\n').toUtf8();
-    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-}
-
-void say(const QString& text) {
-    const QByteArray bytes = (text + u'\n').toUtf8();
-    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-}
 
 // Read-only, like dump: exporting never waits for or disturbs a program
 // that has the table open. The same exporter as the program's menu, on one

@@ -6,7 +6,9 @@
 #include "printcommand.h"
 
 #include "format.h"
+#include "qtcommand.h"
 
+#include "platform/database/enginedate.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 #include "print/labelstyle.h"
@@ -22,11 +24,6 @@
 namespace vtable {
 
 namespace {
-
-void err(const QString& text) {
-    const QByteArray bytes = (QStringLiteral("vellumo-table: ") + text + u'\n').toUtf8();
-    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-}
 
 int usage() {
     std::fprintf(
@@ -53,16 +50,13 @@ public:
         if (const auto* text = std::get_if<std::string>(&value))
             return QString::fromStdString(*text);
         if (const auto* date = std::get_if<px::Date>(&value))
-            return date->day > 0 ? vellumo::formatGermanDate(
-                                       QDate::fromJulianDay(date->day + kJulianDayOfDayZero))
-                                 : QString();
+            return vellumo::formatGermanDate(vellumo::fromEngineDate(*date));
         const auto& fields = table_.info().fields;
         return QString::fromStdString(
             formatValue(fields[static_cast<std::size_t>(column)].type, value));
     }
 
 private:
-    static constexpr qint64 kJulianDayOfDayZero = 1721425; // engine day 1 = 1 January 0001
     px::Table& table_;
     std::uint32_t row_ = 0;
 };

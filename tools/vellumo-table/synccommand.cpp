@@ -6,6 +6,8 @@
 // a server that went empty, is refused unless --allow-deletes is given.
 #include "synccommand.h"
 
+#include "qtcommand.h"
+
 #include "platform/sync/keyring.h"
 #include "sync/tablesync.h"
 
@@ -21,11 +23,6 @@ namespace {
 
 namespace cardsync = vellumo::cardsync;
 namespace sync = vellumo::sync;
-
-void print(FILE* to, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), to);
-}
 
 int usage() {
     print(stderr, QStringLiteral("Aufruf: vellumo-table sync [--link URL --user NAME] "
@@ -64,7 +61,7 @@ int syncCommand(int argc, char** argv) {
     if (table.isEmpty() || (!user.isEmpty() && link.isEmpty()))
         return usage();
     if (!QFileInfo::exists(table)) {
-        print(stderr, QStringLiteral("vellumo-table: Die Tabelle %1 gibt es nicht.\n").arg(table));
+        err(QStringLiteral("Die Tabelle %1 gibt es nicht.").arg(table));
         return 2;
     }
     try {
@@ -96,7 +93,7 @@ int syncCommand(int argc, char** argv) {
         print(stdout, report.text());
         return report.conflicts > 0 ? 1 : 0;
     } catch (const cardsync::SyncError& e) {
-        print(stderr, QStringLiteral("vellumo-table: ") + e.text() + u'\n');
+        err(e.text());
         return 2;
     }
 }

@@ -1,5 +1,6 @@
 #include "platform/database/recordstore.h"
 
+#include "platform/database/enginedate.h"
 #include "platform/database/filter.h"
 #include "platform/paradox/table.h"
 #include "platform/system/system.h"
@@ -28,17 +29,6 @@ const char* const kGone = "Der Datensatz ist nicht mehr vorhanden";
 const char* const kNotEditing = "Datenmenge befindet sich nicht im Editier- oder Einfügemodus";
 const char* const kBroken = "Die Tabelle ist nach einem Schreibfehler nicht mehr lesbar. Bitte "
                             "schließen Sie die Tabelle und öffnen Sie sie erneut.";
-
-// Day 1 of the engine is 1 January 0001; Qt counts Julian days.
-constexpr qint64 kJulianDayOfDayZero = 1721425;
-
-QDate fromEngineDate(px::Date date) {
-    return date.day <= 0 ? QDate() : QDate::fromJulianDay(date.day + kJulianDayOfDayZero);
-}
-
-px::Date toEngineDate(const QDate& date) {
-    return px::Date{static_cast<std::int32_t>(date.toJulianDay() - kJulianDayOfDayZero)};
-}
 
 QString tr(const char* text) {
     return QString::fromUtf8(text);
