@@ -101,10 +101,14 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
     file.open(QIODevice::WriteOnly);
     std::unique_ptr<QProgressDialog> progress(progressWindow(
         parent, QStringLiteral("Adressen werden exportiert …"), store.visibleCount()));
-    const int written = exchange::exportRecords(store, format, file, [&](int done, int) {
-        progress->setValue(done);
-        return !progress->wasCanceled();
-    });
+    QStringList withoutPicture;
+    const int written = exchange::exportRecords(
+        store, format, file,
+        [&](int done, int) {
+            progress->setValue(done);
+            return !progress->wasCanceled();
+        },
+        &withoutPicture);
     const bool cancelled = progress->wasCanceled();
     progress.reset();
     if (cancelled)
@@ -112,13 +116,23 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
     QString error;
     if (!writeFileSafely(path, file.data(), &error))
         throw StoreError(error, ErrorKind::Storage);
-    showInformation(
+    QString text =
         written == 1
             ? QStringLiteral("1 Adresse wurde in %2 gespeichert.").arg(QFileInfo(path).fileName())
             : QStringLiteral("%1 Adressen wurden in %2 gespeichert.")
                   .arg(written)
-                  .arg(QFileInfo(path).fileName()),
-        parent);
+                  .arg(QFileInfo(path).fileName());
+    if (!withoutPicture.isEmpty()) {
+        // A long list is cut: the box must fit the screen.
+        constexpr int kShown = 10;
+        text += QStringLiteral("\n\nNicht jedes Bild konnte gespeichert werden:\n") +
+                withoutPicture.mid(0, kShown).join(u'\n');
+        if (withoutPicture.size() > kShown)
+            text += QStringLiteral("\n… und %1 weitere.").arg(withoutPicture.size() - kShown);
+        showErrorMessage(text, parent);
+        return;
+    }
+    showInformation(text, parent);
 }
 
 namespace {

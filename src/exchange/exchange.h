@@ -71,7 +71,9 @@ Address addressAt(const RecordStore& store, int visibleRow);
 
 // vCard 3.0 text of one address, lines ending in CRLF. uid names the card;
 // FN is never empty (the e-mail address or "Unbenannt" when there is no name).
-QByteArray toVCard(const Address& address);
+// A picture that does not decode is left out, and *pictureProblem (when
+// given) says why; it is emptied otherwise.
+QByteArray toVCard(const Address& address, QString* pictureProblem = nullptr);
 // Every card of a file, numbered from 1 in origin. A card that cannot be read
 // comes back with its problem set; text outside cards is ignored.
 std::vector<Address> readVCards(const QByteArray& data);
@@ -111,8 +113,12 @@ Format formatOf(const QString& fileName, const QByteArray& start = QByteArray())
 // edited is written as the store shows it. progress(done, total) may return
 // false to stop. Returns the number of records written; raises StoreError
 // (ErrorKind::Storage, with the German cause) when out refuses to be written.
+// A vCard whose picture cannot be read from the table or decoded goes out
+// without it, and one German line in *withoutPicture (when given) names the
+// record and the cause.
 int exportRecords(const RecordStore& store, Format format, QIODevice& out,
-                  const std::function<bool(int, int)>& progress = {});
+                  const std::function<bool(int, int)>& progress = {},
+                  QStringList* withoutPicture = nullptr);
 
 // What became of one card or row.
 enum class Outcome { Added, AddedWithChanges, Skipped, Refused, NotStored };

@@ -29,6 +29,14 @@ void writeAll(QIODevice& out, const QByteArray& bytes) {
                      ErrorKind::Storage);
 }
 
+// "Jürgen Müller", as a report names an address.
+QString shownName(const Address& address) {
+    const QString name =
+        (address.text(QStringLiteral("Vorname")) + u' ' + address.text(QStringLiteral("Name")))
+            .trimmed();
+    return name.isEmpty() ? QStringLiteral("ohne Namen") : name;
+}
+
 QString originText(Format format, int origin) {
     return format == Format::VCard ? QStringLiteral("Karte %1").arg(origin)
                                    : QStringLiteral("Zeile %1").arg(origin);
@@ -283,7 +291,7 @@ ImportFile readImportFile(const QString& path) {
 }
 
 int exportRecords(const RecordStore& store, Format format, QIODevice& out,
-                  const std::function<bool(int, int)>& progress) {
+                  const std::function<bool(int, int)>& progress, QStringList* withoutPicture) {
     const int total = store.visibleCount();
     if (format != Format::VCard)
         writeAll(out, csvHeader(format));
@@ -291,14 +299,31 @@ int exportRecords(const RecordStore& store, Format format, QIODevice& out,
     QByteArray buffer;
     int written = 0;
     const std::vector<QString> names = addressFieldsOf(store);
+    const bool hasPicture =
+        format == Format::VCard && store.fieldIndex(QStringLiteral("Grafik")) >= 0;
     for (int row = 0; row < total; ++row) {
         if (progress && row % 64 == 0 && !progress(row, total))
             break;
-        // A CSV row has no picture: reading one would cost its megabytes for nothing.
-        Address address = addressAt(store, row, names, format == Format::VCard);
+        // A CSV row has no picture: reading one would cost its megabytes for
+        // nothing. A card's picture is read on its own, so that one the .mb
+        // cannot give costs this card its photo, not the whole export.
+        Address address = addressAt(store, row, names, false);
         if (format == Format::VCard) {
             address.uid = uidOf(store, row, address);
-            buffer += toVCard(address);
+            QString problem;
+            if (hasPicture)
+                try {
+                    const QVariant picture = store.valueAt(row, QStringLiteral("Grafik"));
+                    if (!picture.isNull())
+                        address.values.insert(QStringLiteral("Grafik"), picture);
+                } catch (const StoreError& e) {
+                    problem = withoutFullStop(e.text()) + u'.';
+                }
+            buffer += toVCard(address, problem.isEmpty() ? &problem : nullptr);
+            if (!problem.isEmpty() && withoutPicture)
+                withoutPicture->append(QStringLiteral("Adresse %1 (%2): ohne Bild exportiert. %3")
+                                           .arg(row + 1)
+                                           .arg(shownName(address), problem));
         } else {
             buffer += toCsvRow(address, format);
         }

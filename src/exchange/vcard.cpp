@@ -441,7 +441,9 @@ private:
 
 } // namespace
 
-QByteArray toVCard(const Address& a) {
+QByteArray toVCard(const Address& a, QString* pictureProblem) {
+    if (pictureProblem)
+        pictureProblem->clear();
     QByteArray out;
     out.reserve(512);
     addLine(out, "BEGIN:VCARD");
@@ -477,9 +479,13 @@ QByteArray toVCard(const Address& a) {
     addText(out, "CATEGORIES", a.text(QStringLiteral("Rubrik")));
     addText(out, "NOTE", a.text(QStringLiteral("Memo1")));
     const QByteArray picture = a.values.value(QStringLiteral("Grafik")).toByteArray();
-    if (!picture.isEmpty())
+    if (!picture.isEmpty()) {
         if (const QByteArray png = pngOf(picture); !png.isEmpty())
             addLine(out, "PHOTO;ENCODING=b;TYPE=PNG:" + png.toBase64());
+        else if (pictureProblem)
+            *pictureProblem = QStringLiteral("Das gespeicherte Bild ist beschädigt oder kein "
+                                             "Windows-Bitmap.");
+    }
     addText(out, "X-VELLUMO-KONTONR", a.text(QStringLiteral("KontoNr")));
     addText(out, "X-VELLUMO-BLZ", a.text(QStringLiteral("BLZ")));
     addText(out, "X-VELLUMO-INSTITUT", a.text(QStringLiteral("Institut")));

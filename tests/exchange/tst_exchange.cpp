@@ -847,6 +847,53 @@ print(json.dumps(cards))
 #endif
     }
 
+    // A picture that does not decode and one the .mb cannot give each cost
+    // their card its photo, said by name, never the export or a word.
+    void exportNamesPicturesItCannotWrite() {
+        makeTable(sandbox->file("Eins.db"));
+        const QByteArray lost =
+            pictures::graphicFieldFromImage(testPicture().scaled(90, 40), nullptr);
+        {
+            OpenTable one(sandbox->file("Eins.db"));
+            addRecord(one.store, {{"Name", "Adler"}, {"Grafik", fullAddress().value("Grafik")}});
+            addRecord(one.store, {{"Name", "Bauer"}, {"Grafik", QByteArray(5000, 'x')}});
+            addRecord(one.store, {{"Name", "Christ"}, {"Grafik", lost}});
+        }
+        {
+            // Christ's block in the .mb gets a type no reader knows.
+            QFile mb(sandbox->file("Eins.mb"));
+            QVERIFY(mb.open(QIODevice::ReadWrite));
+            QByteArray bytes = mb.readAll();
+            const qsizetype at = bytes.indexOf(lost.left(64));
+            QVERIFY(at >= 17);
+            bytes[at - 17] = 7;
+            QVERIFY(mb.seek(0) && mb.write(bytes) == bytes.size());
+        }
+        OpenTable one(sandbox->file("Eins.db"));
+        QByteArray vcard;
+        QBuffer buffer(&vcard);
+        buffer.open(QIODevice::WriteOnly);
+        QStringList withoutPicture;
+        QCOMPARE(ex::exportRecords(one.store, ex::Format::VCard, buffer, {}, &withoutPicture), 3);
+        QCOMPARE(vcard.count("BEGIN:VCARD"), 3);
+        QCOMPARE(vcard.count("PHOTO;"), 1);
+        QCOMPARE(withoutPicture.size(), 2);
+        QVERIFY2(withoutPicture[0].startsWith("Adresse 2 (Bauer): ohne Bild exportiert. Das "
+                                              "gespeicherte Bild ist beschädigt"),
+                 qPrintable(withoutPicture[0]));
+        QVERIFY2(withoutPicture[1].startsWith("Adresse 3 (Christ): ohne Bild exportiert. Die "
+                                              "Memo-/Grafikdatei (.mb) der Tabelle ist beschädigt"),
+                 qPrintable(withoutPicture[1]));
+#ifdef VELLUMO_EXCHANGE_WINDOWS
+        QProcess tool;
+        tool.start(VELLUMO_TABLE_TOOL, {"export", "--vcard", sandbox->file("Eins.db")});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 1);
+        QCOMPARE(tool.readAllStandardOutput().count("BEGIN:VCARD"), 3);
+        QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains("Adresse 3 (Christ)"));
+#endif
+    }
+
     // The table's disk fills half way: the import stops at once, says how
     // many are stored, and exactly those are in the table, sound. The tool
     // exits 2 with the same report.

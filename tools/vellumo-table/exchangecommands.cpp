@@ -35,16 +35,18 @@ namespace ex = vellumo::exchange;
 // Read-only, like dump: exporting never waits for or disturbs a program
 // that has the table open. The same exporter as the program's menu, on one
 // state of the table gathered before anything is written: a slow target
-// must not hold up the saves of a program that has it open.
+// must not hold up the saves of a program that has it open. Exit 1 when a
+// card went out without its picture (each named on standard error).
 int exportTable(ex::Format format, const QString& tablePath, const QString& outPath) {
     vellumo::RecordStore store;
     store.BindTable(tablePath);
     store.OpenTableReadOnly();
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
+    QStringList withoutPicture;
     {
         auto steady = store.holdSteady();
-        ex::exportRecords(store, format, buffer);
+        ex::exportRecords(store, format, buffer, {}, &withoutPicture);
     }
     store.CloseTableAtShutdown();
     const QByteArray& bytes = buffer.data();
@@ -59,12 +61,14 @@ int exportTable(ex::Format format, const QString& tablePath, const QString& outP
                     QStringLiteral("Schreiben fehlgeschlagen: %1").arg(ex::systemErrorText(errno)));
             done += n;
         }
-        return 0;
+    } else {
+        QString error;
+        if (!vellumo::writeFileSafely(outPath, bytes, &error))
+            throw vellumo::StoreError(error);
     }
-    QString error;
-    if (!vellumo::writeFileSafely(outPath, bytes, &error))
-        throw vellumo::StoreError(error);
-    return 0;
+    for (const QString& line : withoutPicture)
+        err(line);
+    return withoutPicture.isEmpty() ? 0 : 1;
 }
 
 // Through the record store, like the program: in batches, stamped as any

@@ -5,7 +5,8 @@
 //   vellumo-table check FILE   exit 0 when sound, 1 with the list of problems
 //   vellumo-table compact TABLE   the .mb rewritten without its free space
 //   vellumo-table export --vcard|--csv|--csv-tabelle TABLE [FILE]   addresses out (stdout
-//                                                     without FILE)
+//                                                     without FILE); exit 1 when a
+//                                                     picture could not go with them
 //   vellumo-table import TABLE FILE                   addresses in; exit 1 when some were
 //                                                     refused, 2 when the table failed to write
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
