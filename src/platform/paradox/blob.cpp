@@ -202,35 +202,36 @@ std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data)
         std::vector<bool> used(256, false);
         int freeSlot = -1;
         for (int i = kSlots - 1; i >= 0; --i) {
-            const std::uint8_t* s = &unit[12 + 5 * i];
+            const std::uint8_t* s = &unit[static_cast<std::size_t>(12 + 5 * i)];
             if (s[4] == 0) {
                 if (freeSlot < 0)
                     freeSlot = i;
                 continue;
             }
             for (int c = s[0]; c < s[0] + s[1] && c < 256; ++c)
-                used[c] = true;
+                used[static_cast<std::size_t>(c)] = true;
         }
         if (freeSlot < 0)
             return -1;
         std::uint32_t run = 0;
         for (int c = kFirstChunk; c < 256; ++c) {
-            run = used[c] ? 0 : run + 1;
+            run = used[static_cast<std::size_t>(c)] ? 0 : run + 1;
             if (run == chunks) {
                 const int startChunk = c - static_cast<int>(chunks) + 1;
-                std::uint8_t* s = &unit[12 + 5 * freeSlot];
+                std::uint8_t* s = &unit[static_cast<std::size_t>(12 + 5 * freeSlot)];
                 s[0] = static_cast<std::uint8_t>(startChunk);
                 s[1] = static_cast<std::uint8_t>(chunks);
                 put16(s + 2, mod);
                 s[4] = last;
-                std::fill(unit.begin() + startChunk * 16, unit.begin() + (startChunk + chunks) * 16,
-                          0);
+                std::fill(unit.begin() + startChunk * 16,
+                          unit.begin() + (static_cast<unsigned>(startChunk) + chunks) * 16, 0);
                 std::copy(data.begin(), data.end(), unit.begin() + startChunk * 16);
                 if (fresh) {
                     file_->write(at, unit.data(), unit.size());
                 } else {
-                    file_->write(at + 12 + 5 * freeSlot, s, 5);
-                    file_->write(at + startChunk * 16, &unit[startChunk * 16], chunks * 16);
+                    file_->write(at + 12 + static_cast<std::size_t>(5 * freeSlot), s, 5);
+                    file_->write(at + static_cast<std::size_t>(startChunk * 16),
+                                 &unit[static_cast<std::size_t>(startChunk * 16)], chunks * 16);
                 }
                 unit_ = unit;
                 unitOffset_ = at;

@@ -24,11 +24,11 @@ Table::CheckResult ParadoxTable::check() {
                     ", der außerhalb der Datei liegt.");
             break;
         }
-        if (seen[block]) {
+        if (seen[static_cast<std::size_t>(block)]) {
             problem("Die Blockkette läuft im Kreis (Block " + std::to_string(block) + ").");
             break;
         }
-        seen[block] = true;
+        seen[static_cast<std::size_t>(block)] = true;
         std::fill(head.begin(), head.end(), 0);
         db_->read(blockOffset(block), head.data(), 6);
         if (get16(&head[2]) != prev)
@@ -40,13 +40,15 @@ Table::CheckResult ParadoxTable::check() {
         } catch (const Error& e) {
             problem(e.what());
         }
-        if (blockOffset(block) + 6 + static_cast<std::uint64_t>(count) * h_.recordSize > fileSize)
+        if (blockOffset(block) + 6 +
+                static_cast<std::uint64_t>(count) * static_cast<std::size_t>(h_.recordSize) >
+            fileSize)
             problem("Die Datei endet in den Datensätzen von Block " + std::to_string(block) + ".");
         ChainEntry c;
         c.block = static_cast<std::uint16_t>(block);
         c.count = static_cast<std::uint16_t>(count);
         walked.push_back(c);
-        total += count;
+        total += static_cast<std::size_t>(count);
         prev = block;
         block = get16(&head[0]);
     }
@@ -79,7 +81,8 @@ Table::CheckResult ParadoxTable::check() {
     for (std::size_t i = 0; i < chain_.size(); ++i) {
         const std::vector<std::uint8_t> data = readBlock(chain_[i].block);
         for (int k = 0; k < chain_[i].count; ++k, ++position) {
-            const std::uint8_t* rec = &data[6 + static_cast<std::size_t>(k) * h_.recordSize];
+            const std::uint8_t* rec =
+                &data[6 + static_cast<std::size_t>(k) * static_cast<std::size_t>(h_.recordSize)];
             if (h_.keyFields > 0) {
                 if (i > 0 || k > 0) {
                     const auto* prevKey = reinterpret_cast<const std::uint8_t*>(previous.data());
@@ -92,20 +95,29 @@ Table::CheckResult ParadoxTable::check() {
                         // used another collation than ours.
                         bool otherwiseSorted = false;
                         if (dictionary) {
-                            otherwiseSorted = std::memcmp(prevKey, rec, h_.keyBytes) < 0;
+                            otherwiseSorted =
+                                std::memcmp(prevKey, rec, static_cast<std::size_t>(h_.keyBytes)) <
+                                0;
                         } else {
                             otherwiseSorted = true;
                             for (int f = 0; f < h_.keyFields; ++f) {
-                                const int off = h_.offsets[f];
-                                const int nb = fieldBytes(h_.fields[f].type, h_.fields[f].size);
+                                const int off = h_.offsets[static_cast<std::size_t>(f)];
+                                const int nb =
+                                    fieldBytes(h_.fields[static_cast<std::size_t>(f)].type,
+                                               h_.fields[static_cast<std::size_t>(f)].size);
                                 int cf;
-                                if (h_.fields[f].type == FieldType::Alpha) {
+                                if (h_.fields[static_cast<std::size_t>(f)].type ==
+                                    FieldType::Alpha) {
                                     const auto* a = reinterpret_cast<const char*>(prevKey + off);
                                     const auto* b = reinterpret_cast<const char*>(rec + off);
-                                    cf = compareGerman(codec_->decode32({a, strnlen(a, nb)}),
-                                                       codec_->decode32({b, strnlen(b, nb)}));
+                                    cf = compareGerman(
+                                        codec_->decode32(
+                                            {a, strnlen(a, static_cast<std::size_t>(nb))}),
+                                        codec_->decode32(
+                                            {b, strnlen(b, static_cast<std::size_t>(nb))}));
                                 } else {
-                                    cf = std::memcmp(prevKey + off, rec + off, nb);
+                                    cf = std::memcmp(prevKey + off, rec + off,
+                                                     static_cast<std::size_t>(nb));
                                 }
                                 if (cf != 0) {
                                     otherwiseSorted = cf < 0;
@@ -121,7 +133,8 @@ Table::CheckResult ParadoxTable::check() {
                             problem(text + ".");
                     }
                 }
-                previous.assign(reinterpret_cast<const char*>(rec), h_.keyBytes);
+                previous.assign(reinterpret_cast<const char*>(rec),
+                                static_cast<std::size_t>(h_.keyBytes));
             }
             if (hasBlobs_ && blobProblems < 50) {
                 for (std::size_t f = 0; f < h_.fields.size(); ++f) {
@@ -163,7 +176,7 @@ Table::CheckResult ParadoxTable::check() {
                     same = chain_[i].block == saveChain[i].block &&
                            chain_[i].count == saveChain[i].count;
                     if (same) {
-                        std::string key(h_.keyBytes, '\0');
+                        std::string key(static_cast<std::size_t>(h_.keyBytes), '\0');
                         db_->read(blockOffset(chain_[i].block) + 6, key.data(), key.size());
                         same = key == chain_[i].firstKey;
                     }

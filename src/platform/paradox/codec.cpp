@@ -31,7 +31,7 @@ std::u32string utf8To32(std::string_view s) {
     std::size_t i = 0;
     while (i < s.size()) {
         const auto b = static_cast<unsigned char>(s[i]);
-        int len = 0;
+        std::size_t len = 0;
         char32_t c = 0;
         if (b < 0x80) {
             out += b;
@@ -56,7 +56,7 @@ std::u32string utf8To32(std::string_view s) {
             break;
         }
         bool ok = true;
-        for (int k = 1; k < len; ++k) {
+        for (std::size_t k = 1; k < len; ++k) {
             const auto cb = static_cast<unsigned char>(s[i + k]);
             if ((cb & 0xC0) != 0x80) {
                 ok = false;
@@ -123,7 +123,7 @@ Codec::Codec(int codePage) : codePage_(codePage) {
     // work, which is many times faster than a call into iconv per field.
     singleByte_ = true;
     std::string out;
-    for (int b = 0; b < 256; ++b) {
+    for (std::size_t b = 0; b < 256; ++b) {
         const char c = static_cast<char>(b);
         if (convert(toUtf8_, std::string_view(&c, 1), out) && !out.empty()) {
             const std::u32string cp = utf8To32(out);

@@ -98,7 +98,7 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     // The header.
     const int n = static_cast<int>(fields.size());
     const std::size_t nameBytes = version >= 12 ? 261 : 79;
-    std::vector<std::uint8_t> h(0x78 + 2 * n + 4 + 4 * n + nameBytes, 0);
+    std::vector<std::uint8_t> h(static_cast<std::size_t>(0x78 + 2 * n + 4 + 4 * n) + nameBytes, 0);
     std::uint8_t* p = h.data();
     put16(p, static_cast<std::uint32_t>(recordSize));
     p[4] = keyFields > 0 ? 0 : 2;
@@ -123,10 +123,10 @@ void ParadoxTable::createTable(FileSystem& fs, const std::string& path,
     p[0x6C] = 1;
     p[0x6D] = 1;
     for (int i = 0; i < n; ++i) {
-        p[0x78 + 2 * i] = static_cast<std::uint8_t>(fields[i].type);
-        p[0x78 + 2 * i + 1] = static_cast<std::uint8_t>(fields[i].size);
+        p[0x78 + 2 * i] = static_cast<std::uint8_t>(fields[static_cast<std::size_t>(i)].type);
+        p[0x78 + 2 * i + 1] = static_cast<std::uint8_t>(fields[static_cast<std::size_t>(i)].size);
     }
-    const std::size_t tableName = 0x78 + 2 * n + 4 + 4 * n;
+    const std::size_t tableName = static_cast<std::size_t>(0x78 + 2 * n + 4 + 4 * n);
     const std::string name = fileNameOf(path).substr(0, nameBytes - 1); // as Paradox writes it
     std::string encodedName, bad;
     if (codec.encode(name, encodedName, bad))

@@ -161,11 +161,11 @@ DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileS
         if (pos + n > end)
             notATable("Dateikopf zu kurz");
     };
-    need(2 * numFields);
+    need(static_cast<std::size_t>(2 * numFields));
     int total = 0;
     for (int i = 0; i < numFields; ++i) {
-        const int code = p[pos + 2 * i];
-        const int size = p[pos + 2 * i + 1];
+        const int code = p[pos + static_cast<std::size_t>(2 * i)];
+        const int size = p[pos + static_cast<std::size_t>(2 * i) + 1];
         if (!knownFieldType(code))
             notATable("unbekannte Feldart");
         FieldDef f;
@@ -198,14 +198,15 @@ DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileS
     if (total != h.recordSize)
         notATable("Satzlänge passt nicht zu den Feldern");
     for (int i = 0; i < h.keyFields; ++i) {
-        if (isBlobType(h.fields[i].type))
+        if (isBlobType(h.fields[static_cast<std::size_t>(i)].type))
             notATable("ungültige Schlüsselfelder");
-        h.keyBytes += fieldBytes(h.fields[i].type, h.fields[i].size);
+        h.keyBytes += fieldBytes(h.fields[static_cast<std::size_t>(i)].type,
+                                 h.fields[static_cast<std::size_t>(i)].size);
     }
-    pos += 2 * numFields;
-    pos += 4;                              // table name pointer
-    pos += 4 * numFields;                  // field name pointers
-    pos += h.fileVersion >= 12 ? 261 : 79; // table name
+    pos += static_cast<std::size_t>(2 * numFields);
+    pos += 4;                                       // table name pointer
+    pos += static_cast<std::size_t>(4 * numFields); // field name pointers
+    pos += h.fileVersion >= 12 ? 261 : 79;          // table name
     need(0);
     for (int i = 0; i < numFields; ++i) {
         std::size_t e = pos;
@@ -213,11 +214,12 @@ DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileS
             ++e;
         if (e >= end)
             notATable("Feldnamen fehlen");
-        h.fields[i].name.assign(reinterpret_cast<const char*>(p + pos), e - pos);
+        h.fields[static_cast<std::size_t>(i)].name.assign(reinterpret_cast<const char*>(p + pos),
+                                                          e - pos);
         pos = e + 1;
     }
     if (dataHeader) {
-        pos += 2 * numFields; // field numbers
+        pos += static_cast<std::size_t>(2 * numFields); // field numbers
         if (pos < end) {
             std::size_t e = pos;
             while (e < end && p[e] != 0)

@@ -118,7 +118,7 @@ void put64(Bytes& b, std::uint64_t v) {
         b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 void set64(Bytes& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
+    for (std::size_t i = 0; i < 8; ++i)
         b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
@@ -129,13 +129,13 @@ public:
     bool ok() const { return ok_; }
     std::size_t pos() const { return pos_; }
     bool atEnd() const { return pos_ == b_.size(); }
-    std::uint64_t get(int bytes) {
-        if (!ok_ || b_.size() - pos_ < static_cast<std::size_t>(bytes)) {
+    std::uint64_t get(std::size_t bytes) {
+        if (!ok_ || b_.size() - pos_ < bytes) {
             ok_ = false;
             return 0;
         }
         std::uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i)
+        for (std::size_t i = 0; i < bytes; ++i)
             v |= static_cast<std::uint64_t>(b_[pos_ + i]) << (8 * i);
         pos_ += bytes;
         return v;

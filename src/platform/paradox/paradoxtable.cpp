@@ -62,8 +62,8 @@ std::string decodeBcd(const std::uint8_t* p, int decimals) {
         digits += static_cast<char>('0' + std::min(hi, 9));
         digits += static_cast<char>('0' + std::min(lo, 9));
     }
-    std::string whole = digits.substr(0, 32 - decimals);
-    std::string frac = digits.substr(32 - decimals);
+    std::string whole = digits.substr(0, static_cast<std::size_t>(32 - decimals));
+    std::string frac = digits.substr(static_cast<std::size_t>(32 - decimals));
     const auto nz = whole.find_first_not_of('0');
     whole = nz == std::string::npos ? "0" : whole.substr(nz);
     std::string text = whole;
@@ -81,7 +81,7 @@ DbHeader readHeader(File& file) {
         throw Error("Die Datei ist keine gültige Paradox-Tabelle (Datei zu kurz).");
     const int headerSize = get16(&head[2]);
     if (headerSize > 0x58) {
-        head.resize(headerSize);
+        head.resize(static_cast<std::size_t>(headerSize));
         file.read(0, head.data(), head.size());
     }
     return parseDbHeader(head, fileSize);
@@ -193,8 +193,11 @@ void ParadoxTable::load() {
     const std::uint64_t fileSize = db_->size();
     h_ = readHeader(*db_);
     maxPerBlock_ = (h_.blockSize - 6) / h_.recordSize;
-    blocksInFile_ = static_cast<int>(std::min<std::uint64_t>(
-        (fileSize - h_.headerSize + h_.blockSize - 1) / h_.blockSize, 0xFFFF));
+    blocksInFile_ = static_cast<int>(
+        std::min<std::uint64_t>((fileSize - static_cast<std::size_t>(h_.headerSize) +
+                                 static_cast<std::size_t>(h_.blockSize) - 1) /
+                                    static_cast<std::size_t>(h_.blockSize),
+                                0xFFFF));
     // A block count beyond the file's real size says nothing: new blocks
     // follow the last one there is (and the header says so at the next change).
     if (h_.fileBlocks > blocksInFile_)
@@ -313,7 +316,8 @@ void ParadoxTable::load() {
 
 bool ParadoxTable::recordsInFile(const std::vector<ChainEntry>& chain) const {
     for (const ChainEntry& e : chain)
-        if (blockOffset(e.block) + 6 + static_cast<std::uint64_t>(e.count) * h_.recordSize >
+        if (blockOffset(e.block) + 6 +
+                static_cast<std::uint64_t>(e.count) * static_cast<std::size_t>(h_.recordSize) >
             fileSize_)
             return false;
     return true;
@@ -346,7 +350,7 @@ void ParadoxTable::walkChain(bool withKeys) {
     std::vector<bool> seen(static_cast<std::size_t>(blocksInFile_) + 1, false);
     int block = h_.firstBlock, prev = 0;
     std::uint64_t total = 0;
-    std::vector<std::uint8_t> buf(6 + (withKeys ? h_.recordSize : 0));
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(6 + (withKeys ? h_.recordSize : 0)));
     while (block != 0) {
         // Examined tables keep the chain up to the damage; check() names it.
         if (block < 0 || block > blocksInFile_) {
@@ -354,12 +358,12 @@ void ParadoxTable::walkChain(bool withKeys) {
                 break;
             throw Error("Die Tabelle ist beschädigt: die Blockkette zeigt aus der Datei hinaus.");
         }
-        if (seen[block]) {
+        if (seen[static_cast<std::size_t>(block)]) {
             if (examine_)
                 break;
             throw Error("Die Tabelle ist beschädigt: die Blockkette läuft im Kreis.");
         }
-        seen[block] = true;
+        seen[static_cast<std::size_t>(block)] = true;
         std::fill(buf.begin(), buf.end(), 0);
         db_->read(blockOffset(block), buf.data(), buf.size());
         // What check() would find on the way is found here too.
@@ -377,7 +381,8 @@ void ParadoxTable::walkChain(bool withKeys) {
         }
         total += e.count;
         if (withKeys) {
-            e.firstKey.assign(reinterpret_cast<const char*>(&buf[6]), h_.keyBytes);
+            e.firstKey.assign(reinterpret_cast<const char*>(&buf[6]),
+                              static_cast<std::size_t>(h_.keyBytes));
             e.keyKnown = true;
         }
         // Empty blocks inside a chain are legal for other writers; we skip them.
@@ -407,28 +412,32 @@ void ParadoxTable::loadChainFromIndex() {
         throw Error("px");
     const std::uint64_t size = px_->size();
     const int pxBlocks = static_cast<int>(std::min<std::uint64_t>(
-        (size - std::min<std::uint64_t>(size, headerSize) + blockSize - 1) / blockSize, 0xFFFF));
+        (size - std::min<std::uint64_t>(size, static_cast<std::size_t>(headerSize)) +
+         static_cast<std::size_t>(blockSize) - 1) /
+            static_cast<std::size_t>(blockSize),
+        0xFFFF));
     if (root < 1 || root > pxBlocks)
         throw Error("px");
-    pxHeader_.assign(headerSize, 0);
+    pxHeader_.assign(static_cast<std::size_t>(headerSize), 0);
     px_->read(0, pxHeader_.data(), pxHeader_.size());
     pxBlockSize_ = blockSize;
     pxFileBlocks_ = pxBlocks; // what the header claims beyond the file's size counts for nothing
     const int perBlock = (blockSize - 6) / recSize;
 
-    std::vector<bool> seenPx(pxBlocks + 1, false);
+    std::vector<bool> seenPx(static_cast<std::size_t>(pxBlocks + 1), false);
     std::vector<bool> seenDb(static_cast<std::size_t>(blocksInFile_) + 1, false);
-    pxLevels_.assign(levels, {});
-    std::vector<std::uint8_t> buf(blockSize);
+    pxLevels_.assign(static_cast<std::size_t>(levels), {});
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(blockSize));
     std::uint64_t total = 0;
     // Depth first from the root, so every level lists its nodes in key order.
     std::function<void(int, int)> visit = [&](int block, int level) {
-        if (block < 1 || block > pxBlocks || seenPx[block])
+        if (block < 1 || block > pxBlocks || seenPx[static_cast<std::size_t>(block)])
             throw Error("px");
-        seenPx[block] = true;
+        seenPx[static_cast<std::size_t>(block)] = true;
         std::fill(buf.begin(), buf.end(), 0);
-        px_->read(headerSize + static_cast<std::uint64_t>(block - 1) * blockSize, buf.data(),
-                  buf.size());
+        px_->read(static_cast<std::size_t>(headerSize) +
+                      static_cast<std::uint64_t>(block - 1) * static_cast<std::size_t>(blockSize),
+                  buf.data(), buf.size());
         const auto last = static_cast<std::int16_t>(get16(&buf[4]));
         const int n = last < 0 ? 0 : last / recSize + 1;
         if (last >= 0 && (last % recSize != 0 || n > perBlock))
@@ -439,25 +448,27 @@ void ParadoxTable::loadChainFromIndex() {
         node.dirty = false;
         node.writtenNext = get16(&buf[0]);
         node.writtenPrev = get16(&buf[2]);
-        pxLevels_[level].push_back(node);
+        pxLevels_[static_cast<std::size_t>(level)].push_back(node);
         pxImage_[node.block] = buf;
         std::vector<std::uint8_t> entries(buf.begin() + 6, buf.begin() + 6 + n * recSize);
         for (int i = 0; i < n; ++i) {
-            const std::uint8_t* e = &entries[static_cast<std::size_t>(i) * recSize];
+            const std::uint8_t* e =
+                &entries[static_cast<std::size_t>(i) * static_cast<std::size_t>(recSize)];
             const int target = getIndexBlock(e + h_.keyBytes);
             const int count = getIndexShort(e + h_.keyBytes + 2);
             if (level == 0) {
-                if (target < 1 || target > blocksInFile_ || seenDb[target] || count < 1 ||
-                    count > maxPerBlock_)
+                if (target < 1 || target > blocksInFile_ ||
+                    seenDb[static_cast<std::size_t>(target)] || count < 1 || count > maxPerBlock_)
                     throw Error("px");
-                seenDb[target] = true;
+                seenDb[static_cast<std::size_t>(target)] = true;
                 ChainEntry c;
                 c.block = static_cast<std::uint16_t>(target);
                 c.count = static_cast<std::uint16_t>(count);
                 c.keyKnown = true;
-                c.firstKey.assign(reinterpret_cast<const char*>(e), h_.keyBytes);
+                c.firstKey.assign(reinterpret_cast<const char*>(e),
+                                  static_cast<std::size_t>(h_.keyBytes));
                 chain_.push_back(std::move(c));
-                total += count;
+                total += static_cast<std::size_t>(count);
             } else {
                 visit(target, level - 1);
             }
@@ -469,7 +480,7 @@ void ParadoxTable::loadChainFromIndex() {
          (chain_.front().block != h_.firstBlock || chain_.back().block != h_.lastBlock)))
         throw Error("px");
     for (int b = 1; b <= pxBlocks; ++b)
-        if (!seenPx[b])
+        if (!seenPx[static_cast<std::size_t>(b)])
             pxFree_.push_back(static_cast<std::uint16_t>(b));
 }
 
@@ -479,7 +490,7 @@ const std::vector<std::uint8_t>& ParadoxTable::readBlock(int block) {
     if (block < 1 || block > blocksInFile_)
         throw Error("Die Tabelle ist beschädigt: Block " + std::to_string(block) +
                     " liegt außerhalb der Datei.");
-    cache_.assign(h_.blockSize, 0);
+    cache_.assign(static_cast<std::size_t>(h_.blockSize), 0);
     cacheBlock_ = 0;
     db_->read(blockOffset(block), cache_.data(), cache_.size());
     cacheBlock_ = block;
@@ -523,7 +534,8 @@ const std::uint8_t* ParadoxTable::recordAt(std::uint32_t position) {
         const auto [index, within] = locate(position);
         const auto& data = readBlock(chain_[index].block);
         if (blockMatches(index, data.data()))
-            return data.data() + 6 + static_cast<std::size_t>(within) * h_.recordSize;
+            return data.data() + 6 +
+                   static_cast<std::size_t>(within) * static_cast<std::size_t>(h_.recordSize);
         if (chainFromIndex_) {
             fallBackToChain();
             continue;
@@ -537,7 +549,7 @@ const std::uint8_t* ParadoxTable::recordAt(std::uint32_t position) {
 const std::string& ParadoxTable::firstKey(std::size_t index) {
     ChainEntry& e = chain_[index];
     if (!e.keyKnown) {
-        std::string key(h_.keyBytes, '\0');
+        std::string key(static_cast<std::size_t>(h_.keyBytes), '\0');
         db_->read(blockOffset(e.block) + 6, key.data(), key.size());
         e.firstKey = std::move(key);
         e.keyKnown = true;
@@ -547,16 +559,17 @@ const std::string& ParadoxTable::firstKey(std::size_t index) {
 
 int ParadoxTable::compareKeys(const std::uint8_t* a, const std::uint8_t* b) const {
     for (int f = 0; f < h_.keyFields; ++f) {
-        const int off = h_.offsets[f];
-        const int n = fieldBytes(h_.fields[f].type, h_.fields[f].size);
+        const int off = h_.offsets[static_cast<std::size_t>(f)];
+        const int n = fieldBytes(h_.fields[static_cast<std::size_t>(f)].type,
+                                 h_.fields[static_cast<std::size_t>(f)].size);
         int c;
-        if (h_.fields[f].type == FieldType::Alpha) {
+        if (h_.fields[static_cast<std::size_t>(f)].type == FieldType::Alpha) {
             const auto* pa = reinterpret_cast<const char*>(a + off);
             const auto* pb = reinterpret_cast<const char*>(b + off);
-            c = collation_->compare(std::string_view(pa, strnlen(pa, n)),
-                                    std::string_view(pb, strnlen(pb, n)));
+            c = collation_->compare(std::string_view(pa, strnlen(pa, static_cast<std::size_t>(n))),
+                                    std::string_view(pb, strnlen(pb, static_cast<std::size_t>(n))));
         } else {
-            c = std::memcmp(a + off, b + off, n);
+            c = std::memcmp(a + off, b + off, static_cast<std::size_t>(n));
         }
         if (c != 0)
             return c < 0 ? -1 : 1;
@@ -581,7 +594,9 @@ std::pair<std::size_t, std::uint32_t> ParadoxTable::findKey(const std::uint8_t* 
     int a = 0, b = count;
     while (a < b) {
         const int mid = (a + b) / 2;
-        if (compareKeys(data.data() + 6 + static_cast<std::size_t>(mid) * h_.recordSize, key) < 0)
+        if (compareKeys(data.data() + 6 +
+                            static_cast<std::size_t>(mid) * static_cast<std::size_t>(h_.recordSize),
+                        key) < 0)
             a = mid + 1;
         else
             b = mid;
@@ -590,12 +605,12 @@ std::pair<std::size_t, std::uint32_t> ParadoxTable::findKey(const std::uint8_t* 
 }
 
 Value ParadoxTable::decodeField(const std::uint8_t* rec, int field, Blobs blobs) {
-    const FieldDef& f = h_.fields[field];
-    const std::uint8_t* p = rec + h_.offsets[field];
+    const FieldDef& f = h_.fields[static_cast<std::size_t>(field)];
+    const std::uint8_t* p = rec + h_.offsets[static_cast<std::size_t>(field)];
     const int n = fieldBytes(f.type, f.size);
     switch (f.type) {
     case FieldType::Alpha: {
-        const auto len = strnlen(reinterpret_cast<const char*>(p), n);
+        const auto len = strnlen(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
         if (len == 0)
             return std::monostate{};
         return codec_->decode(std::string_view(reinterpret_cast<const char*>(p), len));
@@ -710,7 +725,8 @@ void ParadoxTable::scanField(int field,
     // Neighbouring blocks of the chain (the usual case) are read together:
     // one read call per 256 KiB rather than per block, which is most of the
     // cost of a scan of a large table.
-    const std::size_t runLimit = std::max<std::size_t>(1, (256 * 1024) / h_.blockSize);
+    const std::size_t runLimit =
+        std::max<std::size_t>(1, static_cast<std::size_t>((256 * 1024) / h_.blockSize));
     std::vector<std::uint8_t> run;
     std::size_t runFirst = 0, runLength = 0; // chain indexes held in run
     std::uint32_t position = 0;
@@ -726,14 +742,15 @@ void ParadoxTable::scanField(int field,
                    chain_[i + n].block == first + static_cast<int>(n) &&
                    first + static_cast<int>(n) <= blocksInFile_)
                 ++n;
-            run.resize(n * h_.blockSize);
+            run.resize(n * static_cast<std::size_t>(h_.blockSize));
             const std::size_t got = db_->read(blockOffset(first), run.data(), run.size());
             std::fill(run.begin() + static_cast<std::ptrdiff_t>(std::min(got, run.size())),
                       run.end(), std::uint8_t{0});
             runFirst = i;
             runLength = n;
         }
-        const std::uint8_t* block = run.data() + (i - runFirst) * h_.blockSize;
+        const std::uint8_t* block =
+            run.data() + (i - runFirst) * static_cast<std::size_t>(h_.blockSize);
         if (!blockMatches(i, block)) {
             if (chainFromIndex_) {
                 fallBackToChain();
@@ -744,8 +761,9 @@ void ParadoxTable::scanField(int field,
                         std::to_string(chain_[i].block) + " stimmt nicht.");
         }
         for (std::uint32_t k = within; k < chain_[i].count; ++k) {
-            const Value v =
-                decodeField(block + 6 + static_cast<std::size_t>(k) * h_.recordSize, field);
+            const Value v = decodeField(
+                block + 6 + static_cast<std::size_t>(k) * static_cast<std::size_t>(h_.recordSize),
+                field);
             if (!visit(position++, v))
                 return;
         }

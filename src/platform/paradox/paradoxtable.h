@@ -179,7 +179,7 @@ private:
     bool recordsInFile(const std::vector<ChainEntry>& chain) const;
     std::uint64_t blockOffset(int block) const {
         return static_cast<std::uint64_t>(h_.headerSize) +
-               static_cast<std::uint64_t>(block - 1) * h_.blockSize;
+               static_cast<std::uint64_t>(block - 1) * static_cast<std::size_t>(h_.blockSize);
     }
     const std::vector<std::uint8_t>& readBlock(int block);
     int blockCount(const std::uint8_t* blockData, int block) const;

@@ -16,7 +16,7 @@ int ParadoxTable::pxCapacity() const {
 }
 
 std::pair<std::size_t, std::size_t> ParadoxTable::pxNodeOf(int level, std::size_t index) const {
-    const auto& nodes = pxLevels_[level];
+    const auto& nodes = pxLevels_[static_cast<std::size_t>(level)];
     std::size_t start = 0;
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         if (index < start + nodes[i].n || i + 1 == nodes.size())
@@ -31,7 +31,7 @@ void ParadoxTable::pxTouchEntry(int level, std::size_t index) {
         return;
     const auto [node, start] = pxNodeOf(level, index);
     (void)start;
-    pxLevels_[level][node].dirty = true;
+    pxLevels_[static_cast<std::size_t>(level)][node].dirty = true;
     pxTouchEntry(level + 1, node);
 }
 
@@ -51,7 +51,7 @@ void ParadoxTable::pxInsert(int level, std::size_t index) {
         return;
     if (level >= static_cast<int>(pxLevels_.size()))
         return;
-    auto& nodes = pxLevels_[level];
+    auto& nodes = pxLevels_[static_cast<std::size_t>(level)];
     const auto [i, start] = pxNodeOf(level, index);
     // Appending after the last entry of a level leaves the full node full, so
     // that a table filled in key order gets a compact index.
@@ -63,7 +63,7 @@ void ParadoxTable::pxInsert(int level, std::size_t index) {
         fresh.block = pxAllocate();
         fresh.n = atEnd ? 1 : nodes[i].n / 2;
         nodes[i].n -= fresh.n;
-        nodes.insert(nodes.begin() + i + 1, fresh);
+        nodes.insert(nodes.begin() + static_cast<std::ptrdiff_t>(i) + 1, fresh);
         if (level + 1 < static_cast<int>(pxLevels_.size())) {
             pxInsert(level + 1, i + 1);
             pxTouchEntry(level + 1, i);
@@ -83,7 +83,7 @@ void ParadoxTable::pxErase(int level, std::size_t index) {
         return;
     if (level >= static_cast<int>(pxLevels_.size()))
         return;
-    auto& nodes = pxLevels_[level];
+    auto& nodes = pxLevels_[static_cast<std::size_t>(level)];
     const auto [i, start] = pxNodeOf(level, index);
     (void)start;
     nodes[i].n--;
@@ -91,7 +91,7 @@ void ParadoxTable::pxErase(int level, std::size_t index) {
     if (nodes[i].n == 0 && nodes.size() > 1) {
         pxFree_.push_back(nodes[i].block);
         pxCleared_.push_back(nodes[i].block);
-        nodes.erase(nodes.begin() + i);
+        nodes.erase(nodes.begin() + static_cast<std::ptrdiff_t>(i));
         pxErase(level + 1, i);
     } else {
         pxTouchEntry(level + 1, i);
@@ -107,8 +107,8 @@ void ParadoxTable::pxErase(int level, std::size_t index) {
 }
 
 void ParadoxTable::pxWriteNode(std::uint16_t block, const std::vector<std::uint8_t>& bytes) {
-    const std::uint64_t at =
-        pxHeader_.size() + static_cast<std::uint64_t>(block - 1) * pxBlockSize_;
+    const std::uint64_t at = pxHeader_.size() + static_cast<std::uint64_t>(block - 1) *
+                                                    static_cast<std::size_t>(pxBlockSize_);
     auto image = pxImage_.find(block);
     if (image != pxImage_.end() && image->second.size() == bytes.size()) {
         const auto& old = image->second;
@@ -135,11 +135,11 @@ void ParadoxTable::pxBuildFresh() {
     std::size_t entries = chain_.size();
     do {
         std::vector<PxNode> level;
-        for (std::size_t k = 0; k < entries || level.empty(); k += cap) {
+        for (std::size_t k = 0; k < entries || level.empty(); k += static_cast<std::size_t>(cap)) {
             PxNode n;
             n.block = static_cast<std::uint16_t>(++pxFileBlocks_);
-            n.n = static_cast<std::uint32_t>(
-                std::min<std::size_t>(cap, entries - std::min(k, entries)));
+            n.n = static_cast<std::uint32_t>(std::min<std::size_t>(static_cast<std::size_t>(cap),
+                                                                   entries - std::min(k, entries)));
             level.push_back(n);
             if (entries == 0)
                 break;
@@ -154,9 +154,9 @@ std::vector<std::uint8_t> makeIndexHeader(const DbHeader& h, const std::string& 
     // The layout Paradox uses for a primary index.
     const int keys = h.keyFields;
     const int nameLen = h.fileVersion >= 12 ? 261 : 79;
-    const std::size_t used = 0x58 + 2 * keys + 4 + nameLen;
+    const std::size_t used = static_cast<std::size_t>(0x58 + 2 * keys + 4 + nameLen);
     const int headerSize = static_cast<int>((used + 0x7FF) / 0x800 * 0x800);
-    std::vector<std::uint8_t> header(headerSize, 0);
+    std::vector<std::uint8_t> header(static_cast<std::size_t>(headerSize), 0);
     std::uint8_t* p = header.data();
     put16(p, static_cast<std::uint32_t>(h.keyBytes + 6));
     put16(p + 2, static_cast<std::uint32_t>(headerSize));
@@ -170,11 +170,11 @@ std::vector<std::uint8_t> makeIndexHeader(const DbHeader& h, const std::string& 
     p[0x39] = static_cast<std::uint8_t>(h.fileVersion);
     std::size_t pos = 0x58;
     for (int i = 0; i < keys; ++i) {
-        p[pos++] = static_cast<std::uint8_t>(h.fields[i].type);
-        p[pos++] = h.raw[(h.fileVersion >= 5 ? 0x78 : 0x58) + 2 * i + 1];
+        p[pos++] = static_cast<std::uint8_t>(h.fields[static_cast<std::size_t>(i)].type);
+        p[pos++] = h.raw[static_cast<std::size_t>((h.fileVersion >= 5 ? 0x78 : 0x58) + 2 * i + 1)];
     }
     pos += 4;
-    const std::string name = indexName.substr(0, nameLen - 1);
+    const std::string name = indexName.substr(0, static_cast<std::size_t>(nameLen - 1));
     std::memcpy(p + pos, name.data(), name.size());
     put16(p + 0x51, static_cast<std::uint32_t>(used));
     return header;
@@ -184,7 +184,7 @@ std::vector<std::uint8_t> makeEmptyIndex(const DbHeader& h, const std::string& i
     const int blockSize = indexBlockSize(h);
     std::vector<std::uint8_t> file = makeIndexHeader(h, indexName, blockSize);
     const std::size_t headerSize = file.size();
-    file.resize(headerSize + blockSize, 0);
+    file.resize(headerSize + static_cast<std::size_t>(blockSize), 0);
     std::uint8_t* p = file.data();
     put16(p + 0x0A, 1);
     put16(p + 0x0C, 1);
@@ -245,7 +245,8 @@ void ParadoxTable::pxFlush() {
     }
     if (pxLevels_.size() == 1 && pxFileBlocks_ > 1) {
         // A lone root: readers take an index of several blocks for a two-level one.
-        px_->truncate(static_cast<std::uint64_t>(headerSize) + pxBlockSize_);
+        px_->truncate(static_cast<std::uint64_t>(headerSize) +
+                      static_cast<std::size_t>(pxBlockSize_));
         pxFileBlocks_ = 1;
         pxFree_.clear();
         pxCleared_.clear();
@@ -282,7 +283,7 @@ void ParadoxTable::pxFlush() {
             order[k]->dirty = true;
         entries += order[k]->n;
     }
-    std::vector<std::uint8_t> buf(pxBlockSize_);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(pxBlockSize_));
     std::vector<std::size_t> levelBase(pxLevels_.size(), 0); // place of a level in order
     for (std::size_t L = pxLevels_.size(), at = 0; L-- > 0;) {
         levelBase[L] = at;
@@ -304,7 +305,7 @@ void ParadoxTable::pxFlush() {
             put16(&buf[2], prev);
             put16(&buf[4], static_cast<std::uint32_t>(static_cast<int>(node.n) * rs - rs) & 0xFFFF);
             for (std::uint32_t k = 0; k < node.n; ++k) {
-                std::uint8_t* e = &buf[6 + k * rs];
+                std::uint8_t* e = &buf[6 + k * static_cast<unsigned>(rs)];
                 const std::size_t entry = s + k;
                 std::size_t chainIndex;
                 int target, count;
@@ -319,7 +320,7 @@ void ParadoxTable::pxFlush() {
                     count = static_cast<int>(std::min<std::uint32_t>(total, 32767));
                 }
                 const std::string& key = firstKey(chainIndex);
-                std::memcpy(e, key.data(), h_.keyBytes);
+                std::memcpy(e, key.data(), static_cast<std::size_t>(h_.keyBytes));
                 putIndexShort(e + h_.keyBytes, target);
                 putIndexShort(e + h_.keyBytes + 2, count);
                 putIndexShort(e + h_.keyBytes + 4, 0);

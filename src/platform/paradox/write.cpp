@@ -54,17 +54,19 @@ bool putBcd(std::uint8_t* p, const std::string& text, int decimals) {
         frac.pop_back();
     if (frac.size() > static_cast<std::size_t>(decimals))
         return false;
-    frac.append(decimals - frac.size(), '0');
+    frac.append(static_cast<std::size_t>(decimals) - frac.size(), '0');
     const auto nz = whole.find_first_not_of('0');
     whole = nz == std::string::npos ? "" : whole.substr(nz);
-    if (whole.size() + decimals > 32)
+    if (whole.size() + static_cast<std::size_t>(decimals) > 32)
         return false;
-    const std::string digits = std::string(32 - decimals - whole.size(), '0') + whole + frac;
+    const std::string digits =
+        std::string(static_cast<std::size_t>(32 - decimals) - whole.size(), '0') + whole + frac;
     if (digits.find_first_not_of('0') == std::string::npos)
         negative = false;
     p[0] = static_cast<std::uint8_t>((negative ? 0 : 0x80) | 0x40 | decimals);
     for (int i = 0; i < 16; ++i) {
-        int hi = digits[2 * i] - '0', lo = digits[2 * i + 1] - '0';
+        int hi = digits[static_cast<std::size_t>(2 * i)] - '0',
+            lo = digits[static_cast<std::size_t>(2 * i + 1)] - '0';
         if (negative) {
             hi = 15 - hi;
             lo = 15 - lo;
@@ -91,11 +93,12 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
     if (record.size() > h_.fields.size())
         throw Error("Der Datensatz hat mehr Felder als die Tabelle.");
     Encoded e;
-    e.bytes.assign(h_.recordSize, '\0');
+    e.bytes.assign(static_cast<std::size_t>(h_.recordSize), '\0');
     e.blobs.resize(h_.fields.size());
     e.kept.resize(h_.fields.size());
     const std::size_t count =
-        forKeyOnly ? std::min<std::size_t>(h_.keyFields, record.size()) : h_.fields.size();
+        forKeyOnly ? std::min<std::size_t>(static_cast<std::size_t>(h_.keyFields), record.size())
+                   : h_.fields.size();
     for (std::size_t i = 0; i < count; ++i) {
         const FieldDef& f = h_.fields[i];
         const Value& v = i < record.size() ? record[i] : Value{};
@@ -259,7 +262,7 @@ void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
             const std::uint8_t* old = oldRecord ? oldRecord + h_.offsets[i] + leader : nullptr;
             if (old && get32(old) == ref->pointer && get32(old + 4) == ref->length &&
                 get16(old + 8) == ref->modification) {
-                std::memcpy(p, oldRecord + h_.offsets[i], n);
+                std::memcpy(p, oldRecord + h_.offsets[i], static_cast<std::size_t>(n));
                 continue;
             }
             if (!mb_)
@@ -284,7 +287,8 @@ void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
         // The leader repeats the start of the data (of a picture: after its prefix).
         const std::size_t skip =
             (f.type == FieldType::Graphic || f.type == FieldType::OLE) && data->size() >= 8 ? 8 : 0;
-        const std::size_t copy = std::min<std::size_t>(leader, data->size() - skip);
+        const std::size_t copy =
+            std::min<std::size_t>(static_cast<std::size_t>(leader), data->size() - skip);
         std::memcpy(p, data->data() + skip, copy);
         put32(p + leader, pointer);
         put32(p + leader + 4, static_cast<std::uint32_t>(data->size()));
@@ -488,7 +492,7 @@ int ParadoxTable::allocateBlock() {
 }
 
 void ParadoxTable::releaseBlock(int block) {
-    std::vector<std::uint8_t> data(h_.blockSize, 0);
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(h_.blockSize), 0);
     put16(&data[0], static_cast<std::uint32_t>(h_.freeBlock));
     put16(&data[4], static_cast<std::uint32_t>(-h_.recordSize) & 0xFFFF);
     writeBlock(block, data);
@@ -515,10 +519,10 @@ void ParadoxTable::writeHeader() {
 
 std::uint32_t ParadoxTable::insertBytes(const std::string& rec) {
     const auto* key = reinterpret_cast<const std::uint8_t*>(rec.data());
-    const std::string keyBytes = rec.substr(0, h_.keyBytes);
+    const std::string keyBytes = rec.substr(0, static_cast<std::size_t>(h_.keyBytes));
     if (chain_.empty()) {
         const int b = allocateBlock();
-        std::vector<std::uint8_t> data(h_.blockSize, 0);
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(h_.blockSize), 0);
         std::memcpy(&data[6], rec.data(), rec.size());
         writeBlock(b, data);
         ChainEntry e;
@@ -544,8 +548,11 @@ std::uint32_t ParadoxTable::insertBytes(const std::string& rec) {
     const int rs = h_.recordSize;
     if (count < maxPerBlock_) {
         std::uint8_t* base = &data[6];
-        std::memmove(base + (j + 1) * rs, base + j * rs, static_cast<std::size_t>(count - j) * rs);
-        std::memcpy(base + j * rs, rec.data(), rs);
+        std::memmove(base + (j + 1) * static_cast<unsigned>(rs),
+                     base + j * static_cast<unsigned>(rs),
+                     static_cast<std::size_t>(static_cast<unsigned>(count) - j) *
+                         static_cast<std::size_t>(rs));
+        std::memcpy(base + j * static_cast<unsigned>(rs), rec.data(), static_cast<std::size_t>(rs));
         put16(&data[4], static_cast<std::uint32_t>(count * rs));
         writeBlock(chain_[ci].block, data);
         chain_[ci].count = static_cast<std::uint16_t>(count + 1);
@@ -561,50 +568,57 @@ std::uint32_t ParadoxTable::insertBytes(const std::string& rec) {
     // Full: split. Appending after the last record of the table starts a new
     // block instead, so that filling a table in key order packs its blocks.
     std::vector<std::string> recs;
-    recs.reserve(count + 1);
+    recs.reserve(static_cast<std::size_t>(count + 1));
     for (int k = 0; k < count; ++k)
-        recs.emplace_back(reinterpret_cast<const char*>(&data[6 + k * rs]), rs);
+        recs.emplace_back(
+            reinterpret_cast<const char*>(&data[static_cast<std::size_t>(6 + k * rs)]), rs);
     recs.insert(recs.begin() + j, rec);
     const int keepLeft =
         (ci + 1 == chain_.size() && static_cast<int>(j) == count) ? count : (count + 1) / 2;
     const int oldBlock = chain_[ci].block;
     const int oldNext = get16(&data[0]);
     const int nb = allocateBlock();
-    std::vector<std::uint8_t> left(h_.blockSize, 0), right(h_.blockSize, 0);
+    std::vector<std::uint8_t> left(static_cast<std::size_t>(h_.blockSize), 0),
+        right(static_cast<std::size_t>(h_.blockSize), 0);
     put16(&left[0], static_cast<std::uint32_t>(nb));
     std::memcpy(&left[2], &data[2], 2);
     put16(&left[4], static_cast<std::uint32_t>((keepLeft - 1) * rs));
     for (int k = 0; k < keepLeft; ++k)
-        std::memcpy(&left[6 + k * rs], recs[k].data(), rs);
+        std::memcpy(&left[static_cast<std::size_t>(6 + k * rs)],
+                    recs[static_cast<std::size_t>(k)].data(), static_cast<std::size_t>(rs));
     const int rightCount = count + 1 - keepLeft;
     put16(&right[0], static_cast<std::uint32_t>(oldNext));
     put16(&right[2], static_cast<std::uint32_t>(oldBlock));
     put16(&right[4], static_cast<std::uint32_t>((rightCount - 1) * rs));
     for (int k = 0; k < rightCount; ++k)
-        std::memcpy(&right[6 + k * rs], recs[keepLeft + k].data(), rs);
+        std::memcpy(&right[static_cast<std::size_t>(6 + k * rs)],
+                    recs[static_cast<std::size_t>(keepLeft + k)].data(),
+                    static_cast<std::size_t>(rs));
     writeBlock(oldBlock, left);
     writeBlock(nb, right);
     if (oldNext != 0)
         writeLink(oldNext, 0, nb, false, true);
     chain_[ci].count = static_cast<std::uint16_t>(keepLeft);
-    chain_[ci].firstKey = recs[0].substr(0, h_.keyBytes);
+    chain_[ci].firstKey = recs[0].substr(0, static_cast<std::size_t>(h_.keyBytes));
     chain_[ci].keyKnown = true;
     ChainEntry e;
     e.block = static_cast<std::uint16_t>(nb);
     e.count = static_cast<std::uint16_t>(rightCount);
     e.keyKnown = true;
-    e.firstKey = recs[keepLeft].substr(0, h_.keyBytes);
-    chain_.insert(chain_.begin() + ci + 1, std::move(e));
+    e.firstKey =
+        recs[static_cast<std::size_t>(keepLeft)].substr(0, static_cast<std::size_t>(h_.keyBytes));
+    chain_.insert(chain_.begin() + static_cast<std::ptrdiff_t>(ci) + 1, std::move(e));
     // Only the blocks behind the split move on by one record; a table filled
     // in key order splits at its end, where this costs nothing.
-    prefix_.insert(prefix_.begin() + static_cast<std::ptrdiff_t>(ci) + 1, prefix_[ci] + keepLeft);
+    prefix_.insert(prefix_.begin() + static_cast<std::ptrdiff_t>(ci) + 1,
+                   prefix_[ci] + static_cast<unsigned>(keepLeft));
     for (std::size_t k = ci + 2; k < prefix_.size(); ++k)
         ++prefix_[k];
     pxTouchEntry(0, ci);
     pxInsert(0, ci + 1);
     if (static_cast<int>(j) < keepLeft)
         return prefix_[ci] + j;
-    return prefix_[ci + 1] + (j - keepLeft);
+    return prefix_[ci + 1] + (j - static_cast<unsigned>(keepLeft));
 }
 
 void ParadoxTable::removeAt(std::uint32_t position, bool freeBlobFields) {
@@ -616,7 +630,7 @@ void ParadoxTable::removeAt(std::uint32_t position, bool freeBlobFields) {
         throw Error("Die Tabelle ist beschädigt: die Satzzahl von Block " +
                     std::to_string(chain_[ci].block) + " stimmt nicht.");
     if (freeBlobFields)
-        freeBlobs(&data[6 + j * rs], nullptr);
+        freeBlobs(&data[6 + j * static_cast<unsigned>(rs)], nullptr);
     if (count == 1) {
         const int b = chain_[ci].block;
         const int prev = ci > 0 ? chain_[ci - 1].block : 0;
@@ -625,20 +639,24 @@ void ParadoxTable::removeAt(std::uint32_t position, bool freeBlobFields) {
             writeLink(prev, next, 0, true, false);
         if (next)
             writeLink(next, 0, prev, false, true);
-        chain_.erase(chain_.begin() + ci);
+        chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(ci));
         releaseBlock(b);
         rebuildPrefix();
         pxErase(0, ci);
         return;
     }
     std::uint8_t* base = &data[6];
-    std::memmove(base + j * rs, base + (j + 1) * rs, static_cast<std::size_t>(count - 1 - j) * rs);
-    std::memset(base + (count - 1) * rs, 0, rs); // no trace of the deleted record
+    std::memmove(base + j * static_cast<unsigned>(rs), base + (j + 1) * static_cast<unsigned>(rs),
+                 static_cast<std::size_t>(static_cast<unsigned>(count - 1) - j) *
+                     static_cast<std::size_t>(rs));
+    std::memset(base + (count - 1) * rs, 0,
+                static_cast<std::size_t>(rs)); // no trace of the deleted record
     put16(&data[4], static_cast<std::uint32_t>((count - 2) * rs));
     writeBlock(chain_[ci].block, data);
     chain_[ci].count = static_cast<std::uint16_t>(count - 1);
     if (j == 0) {
-        chain_[ci].firstKey.assign(reinterpret_cast<const char*>(base), h_.keyBytes);
+        chain_[ci].firstKey.assign(reinterpret_cast<const char*>(base),
+                                   static_cast<std::size_t>(h_.keyBytes));
         chain_[ci].keyKnown = true;
     }
     for (std::size_t k = ci + 1; k < prefix_.size(); ++k)
@@ -662,7 +680,8 @@ void ParadoxTable::mergeWithNext(std::size_t ci) {
     std::vector<std::uint8_t> data = readBlock(chain_[ci].block);
     const int count = chain_[ci].count;
     const int moved = chain_[ci + 1].count;
-    std::memcpy(&data[6 + count * rs], &next[6], static_cast<std::size_t>(moved) * rs);
+    std::memcpy(&data[static_cast<std::size_t>(6 + count * rs)], &next[6],
+                static_cast<std::size_t>(moved) * static_cast<std::size_t>(rs));
     put16(&data[4], static_cast<std::uint32_t>((count + moved - 1) * rs));
     const int after = ci + 2 < chain_.size() ? chain_[ci + 2].block : 0;
     put16(&data[0], static_cast<std::uint32_t>(after));
@@ -670,7 +689,7 @@ void ParadoxTable::mergeWithNext(std::size_t ci) {
     if (after)
         writeLink(after, 0, chain_[ci].block, false, true);
     chain_[ci].count = static_cast<std::uint16_t>(count + moved);
-    chain_.erase(chain_.begin() + ci + 1);
+    chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(ci) + 1);
     releaseBlock(nextBlock);
     rebuildPrefix();
     pxTouchEntry(0, ci);
@@ -699,7 +718,8 @@ std::uint32_t ParadoxTable::insert(const Record& record) {
         const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
         if (j < chain_[ci].count) {
             const auto& data = readBlock(chain_[ci].block);
-            if (std::memcmp(&data[6 + j * h_.recordSize], e.bytes.data(), h_.keyBytes) == 0)
+            if (std::memcmp(&data[6 + j * static_cast<unsigned>(h_.recordSize)], e.bytes.data(),
+                            static_cast<std::size_t>(h_.keyBytes)) == 0)
                 throw KeyViolation();
         }
     }
@@ -719,14 +739,17 @@ std::uint32_t ParadoxTable::update(std::uint32_t position, const Record& record)
     for (std::size_t i = 0; i < h_.fields.size(); ++i)
         if (h_.fields[i].type == FieldType::AutoInc &&
             (i >= record.size() || std::holds_alternative<std::monostate>(record[i])))
-            std::memcpy(e.bytes.data() + h_.offsets[i], &old[h_.offsets[i]], 4);
+            std::memcpy(e.bytes.data() + h_.offsets[i],
+                        &old[static_cast<std::size_t>(h_.offsets[i])], 4);
     const bool keyChanged =
-        h_.keyFields > 0 && std::memcmp(old.data(), e.bytes.data(), h_.keyBytes) != 0;
+        h_.keyFields > 0 &&
+        std::memcmp(old.data(), e.bytes.data(), static_cast<std::size_t>(h_.keyBytes)) != 0;
     if (keyChanged) {
         const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
         if (j < chain_[ci].count) {
             const auto& data = readBlock(chain_[ci].block);
-            if (std::memcmp(&data[6 + j * h_.recordSize], e.bytes.data(), h_.keyBytes) == 0)
+            if (std::memcmp(&data[6 + j * static_cast<unsigned>(h_.recordSize)], e.bytes.data(),
+                            static_cast<std::size_t>(h_.keyBytes)) == 0)
                 throw KeyViolation();
         }
     }
@@ -735,7 +758,8 @@ std::uint32_t ParadoxTable::update(std::uint32_t position, const Record& record)
         if (!keyChanged) {
             const auto [ci, j] = locate(position);
             std::vector<std::uint8_t> data = readBlock(chain_[ci].block);
-            std::memcpy(&data[6 + j * h_.recordSize], e.bytes.data(), h_.recordSize);
+            std::memcpy(&data[6 + j * static_cast<unsigned>(h_.recordSize)], e.bytes.data(),
+                        static_cast<std::size_t>(h_.recordSize));
             writeBlock(chain_[ci].block, data);
             freeBlobs(old.data(), reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
             if (j == 0)

@@ -71,13 +71,13 @@ BitmapClaim claimOf(const QByteArray& bmp) {
     quint64 bits = 0;
     quint32 compression = 0;
     if (header == 12) { // OS/2 1.x: 16-bit sizes
-        c.width = quint8(bmp[18]) | (quint8(bmp[19]) << 8);
-        c.height = quint8(bmp[20]) | (quint8(bmp[21]) << 8);
-        bits = quint8(bmp[24]) | (quint8(bmp[25]) << 8);
+        c.width = static_cast<quint64>(quint8(bmp[18]) | (quint8(bmp[19]) << 8));
+        c.height = static_cast<quint64>(quint8(bmp[20]) | (quint8(bmp[21]) << 8));
+        bits = static_cast<quint64>(quint8(bmp[24]) | (quint8(bmp[25]) << 8));
     } else if (header >= 40 && bmp.size() >= kFileHeader + kInfoHeader) {
         c.width = magnitude(get32(bmp, 18));
         c.height = magnitude(get32(bmp, 22));
-        bits = quint8(bmp[28]) | (quint8(bmp[29]) << 8);
+        bits = static_cast<quint64>(quint8(bmp[28]) | (quint8(bmp[29]) << 8));
         compression = get32(bmp, 30);
     } else {
         return c;
@@ -186,7 +186,7 @@ QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
 
     QByteArray out(static_cast<qsizetype>(total), Qt::Uninitialized);
     char* data = out.data();
-    std::memset(data, 0, kFileHeader + kInfoHeader + paletteBytes);
+    std::memset(data, 0, static_cast<std::size_t>(kFileHeader + kInfoHeader + paletteBytes));
     out[0] = 'B';
     out[1] = 'M';
     put32(out, 2, quint32(total));

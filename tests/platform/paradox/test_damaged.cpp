@@ -146,7 +146,7 @@ void put16(Bytes& b, std::size_t at, unsigned v) {
     }
 }
 unsigned get16(const Bytes& b, std::size_t at) {
-    return at + 2 <= b.size() ? b[at] | b[at + 1] << 8 : 0;
+    return at + 2 <= b.size() ? static_cast<unsigned>(b[at] | b[at + 1] << 8) : 0;
 }
 
 struct Layout {

@@ -150,12 +150,13 @@ TEST(EngineTables, ReplacingAndDeletingBlobsKeepsTheOthers) {
     Table::create(path, addressFields(), 1);
     auto t = Table::open(path, Access::Write);
     for (int i = 0; i < 6; ++i)
-        t->insert({text("N" + std::to_string(i)),
-                   {},
-                   {},
-                   {},
-                   memoText(500 + 900 * i),
-                   picture(1000 + 2500 * i, static_cast<std::uint8_t>(i))});
+        t->insert(
+            {text("N" + std::to_string(i)),
+             {},
+             {},
+             {},
+             memoText(static_cast<std::size_t>(500 + 900 * i)),
+             picture(static_cast<std::size_t>(1000 + 2500 * i), static_cast<std::uint8_t>(i))});
     const auto mbSize = std::filesystem::file_size(dir.file("b.mb"));
     // Replace each blob many times: freed space is reused, the file does not
     // grow without bound, and the neighbours stay intact.
@@ -166,17 +167,18 @@ TEST(EngineTables, ReplacingAndDeletingBlobsKeepsTheOthers) {
                        {},
                        {},
                        {},
-                       memoText(400 + 900 * i + round),
-                       picture(1000 + 2500 * i, static_cast<std::uint8_t>(round + 10))});
+                       memoText(static_cast<std::size_t>(400 + 900 * i + round)),
+                       picture(static_cast<std::size_t>(1000 + 2500 * i),
+                               static_cast<std::uint8_t>(round + 10))});
     t->remove(1);
     for (int i = 0; i < 5; ++i) {
         const Record r = t->read(static_cast<std::uint32_t>(i));
         const int n = std::stoi(name(r).substr(1));
         const bool changed = n % 2 == 0;
         EXPECT_EQ(std::get<std::string>(r[4]),
-                  memoText(changed ? 400 + 900 * n + 4 : 500 + 900 * n));
-        EXPECT_EQ(std::get<Bytes>(r[5]),
-                  picture(1000 + 2500 * n, static_cast<std::uint8_t>(changed ? 14 : n)));
+                  memoText(static_cast<std::size_t>(changed ? 400 + 900 * n + 4 : 500 + 900 * n)));
+        EXPECT_EQ(std::get<Bytes>(r[5]), picture(static_cast<std::size_t>(1000 + 2500 * n),
+                                                 static_cast<std::uint8_t>(changed ? 14 : n)));
     }
     EXPECT_LT(std::filesystem::file_size(dir.file("b.mb")), mbSize * 3);
     expectSound(*t);

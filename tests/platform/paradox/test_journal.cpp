@@ -157,7 +157,7 @@ void sealJournal(Bytes& journal) {
     mix(journal.begin(), journal.begin() + 32);
     mix(journal.begin() + 40, journal.end());
     for (int i = 0; i < 8; ++i)
-        journal[32 + i] = static_cast<std::uint8_t>(h >> (8 * i));
+        journal[static_cast<std::size_t>(32 + i)] = static_cast<std::uint8_t>(h >> (8 * i));
 }
 
 } // namespace

@@ -238,8 +238,8 @@ void buildAddressTable(const std::string& db, int count) {
     auto t = px::Table::open(db, px::Access::Write, fs);
     for (int i = 0; i < count; ++i) {
         px::Record r(fields.size());
-        r[0] = std::string(names[i % std::size(names)]);
-        r[1] = "Vorname " + std::to_string(i / std::size(names));
+        r[0] = std::string(names[static_cast<std::size_t>(i) % std::size(names)]);
+        r[1] = "Vorname " + std::to_string(static_cast<std::size_t>(i) / std::size(names));
         r[2] = "Hauptstraße " + std::to_string(i % 97);
         r[3] = std::to_string(10000 + i * 7 % 89999);
         r[4] = std::string(i % 3 ? "Köln" : "Düsseldorf");

@@ -41,7 +41,7 @@ px::Record recordFor(int i) {
     px::Record r(5);
     r[0] = "Müller " + std::to_string(1000 + i); // key order is creation order
     r[1] = std::string("Jürgen");
-    r[2] = std::string(60 + i, 'x') + " Straße";
+    r[2] = std::string(static_cast<std::size_t>(60 + i), 'x') + " Straße";
     r[4] = px::Date{730000 + i};
     if (i % 3)
         r[3] = px::Bytes(static_cast<std::size_t>(100 + 97 * i), static_cast<std::uint8_t>(i));

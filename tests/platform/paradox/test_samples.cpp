@@ -168,9 +168,9 @@ TEST(Samples, EveryRecordReadsAndScansAgreeWithWholeRecords) {
             records.push_back(t->read(pos));
             ASSERT_EQ(records.back().size(), t->info().fields.size());
         }
-        for (int field = 0; field < static_cast<int>(t->info().fields.size()); ++field) {
+        for (std::size_t field = 0; field < t->info().fields.size(); ++field) {
             std::uint32_t expected = 0;
-            t->scanField(field, [&](std::uint32_t pos, const px::Value& v) {
+            t->scanField(static_cast<int>(field), [&](std::uint32_t pos, const px::Value& v) {
                 EXPECT_EQ(pos, expected);
                 if (pos < records.size()) {
                     EXPECT_EQ(v, records[pos][field]) << "field " << field << " record " << pos;
@@ -180,7 +180,8 @@ TEST(Samples, EveryRecordReadsAndScansAgreeWithWholeRecords) {
             });
             EXPECT_EQ(expected, t->recordCount());
             if (t->recordCount() > 0) {
-                EXPECT_EQ(t->readField(t->recordCount() - 1, field), records.back()[field]);
+                EXPECT_EQ(t->readField(t->recordCount() - 1, static_cast<int>(field)),
+                          records.back()[field]);
             }
         }
     }
@@ -191,13 +192,14 @@ TEST(Samples, MemosInAllThreeStorageFormsComeBackInFull) {
     auto t = openSample("leonhad-paradoxdriver/db/CUSTOMER.DB");
     const int comments = t->fieldIndex("Comments");
     ASSERT_EQ(comments, 8);
-    EXPECT_EQ(t->info().fields[comments].size, 110);
+    const auto column = static_cast<std::size_t>(comments);
+    EXPECT_EQ(t->info().fields[column].size, 110);
     // Record 1 keeps its memo in the record, 2, 3 and 5 in a shared block,
     // 4 in a block run of its own.
     const auto r0 = t->read(0);
     EXPECT_EQ(as<std::int64_t>(r0[0]), 1);
     EXPECT_EQ(text(r0[1]), "Luke");
-    EXPECT_EQ(text(r0[comments]), "Small comment (less 100 symbols)");
+    EXPECT_EQ(text(r0[column]), "Small comment (less 100 symbols)");
     EXPECT_EQ(as<px::Date>(r0[9]).day, 728691); // 1996-02-02
     const std::string r1 = text(t->readField(1, comments));
     EXPECT_EQ(r1.rfind("\tThe length of the leader may be zero", 0), 0u);

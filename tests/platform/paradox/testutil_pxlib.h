@@ -291,7 +291,8 @@ inline void writeTable(const std::string& dbPath, const std::vector<px::FieldDef
     if (!pxPath.empty() && keyFields > 0) {
         Doc index;
         pxdoc_t* x = index.get();
-        auto* keys = static_cast<pxfield_t*>(x->malloc(x, sizeof(pxfield_t) * keyFields, "keys"));
+        auto* keys = static_cast<pxfield_t*>(
+            x->malloc(x, sizeof(pxfield_t) * static_cast<std::size_t>(keyFields), "keys"));
         for (int i = 0; i < keyFields; ++i) {
             keys[i] = defs[i];
             keys[i].px_fname = PX_strdup(x, defs[i].px_fname);
