@@ -69,7 +69,7 @@ void BlobFile::flush() {
     modDirty_ = false;
 }
 
-std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
+BlobFile::Place BlobFile::locate(std::uint32_t pointer, std::uint32_t length) {
     const std::uint32_t index = pointer & 0xFF;
     const std::uint64_t offset = pointer & ~0xFFu;
     if (offset == 0 || offset % kUnit != 0 || offset + kUnit > size_ + kUnit - 1)
@@ -83,10 +83,7 @@ std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
         if (stored != length || units == 0 ||
             9 + static_cast<std::uint64_t>(length) > units * kUnit || offset + 9 + length > size_)
             damaged("Länge stimmt nicht");
-        std::string data(length, '\0');
-        if (file_->read(offset + 9, data.data(), length) != length)
-            damaged("Datei zu kurz");
-        return data;
+        return {offset + 9, nullptr};
     }
     if (index >= kSlots)
         damaged("ungültiger Eintrag");
@@ -100,7 +97,30 @@ std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
     if (last == 0 || last > 16 || chunks == 0 || start < kFirstChunk * 16u ||
         start + chunks * 16 > kUnit || (chunks - 1) * 16 + last != length)
         damaged("Länge stimmt nicht");
-    return std::string(reinterpret_cast<const char*>(&unit[start]), length);
+    return {0, &unit[start]};
+}
+
+void BlobFile::copyOut(const Place& place, std::uint32_t from, std::uint32_t n, void* to) {
+    if (place.inUnit)
+        std::copy(place.inUnit + from, place.inUnit + from + n, static_cast<std::uint8_t*>(to));
+    else if (n > 0 && file_->read(place.fileOffset + from, to, n) != n)
+        damaged("Datei zu kurz");
+}
+
+std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
+    const Place place = locate(pointer, length);
+    std::string data(length, '\0');
+    copyOut(place, 0, length, data.data());
+    return data;
+}
+
+std::vector<std::uint8_t> BlobFile::readBytes(std::uint32_t pointer, std::uint32_t length,
+                                              std::uint32_t skip) {
+    const Place place = locate(pointer, length);
+    skip = std::min(skip, length);
+    std::vector<std::uint8_t> data(length - skip);
+    copyOut(place, skip, length - skip, data.data());
+    return data;
 }
 
 std::uint16_t BlobFile::nextModification() {
@@ -170,32 +190,49 @@ std::uint64_t BlobFile::allocate(std::uint32_t units) {
     return at;
 }
 
-std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data) {
+std::pair<std::uint32_t, std::uint16_t> BlobFile::write(std::span<const std::uint8_t> head,
+                                                        std::span<const std::uint8_t> body) {
     if (size_ < kUnit)
         damaged("Kopf fehlt");
     const std::uint16_t mod = nextModification();
-    if (data.size() > kSubAllocLimit) {
-        const std::uint64_t total = data.size() + 9;
-        if (total > 0xFFFFull * kUnit || data.size() > 0xFFFFFFFFull)
+    const std::uint64_t size = std::uint64_t{head.size()} + body.size();
+    // Puts the blob's bytes at to.
+    auto place = [&](std::uint8_t* to) {
+        std::copy(head.begin(), head.end(), to);
+        std::copy(body.begin(), body.end(), to + head.size());
+    };
+    if (size > kSubAllocLimit) {
+        const std::uint64_t total = size + 9;
+        if (total > 0xFFFFull * kUnit || size > 0xFFFFFFFFull)
             throw Error("Der Inhalt ist zu groß für die Tabelle.");
         const auto units = static_cast<std::uint32_t>((total + kUnit - 1) / kUnit);
         const std::uint64_t at = allocate(units);
         if (at + static_cast<std::uint64_t>(units) * kUnit > 0xFFFFFF00ull)
             throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle ist voll.");
-        std::vector<std::uint8_t> buf(static_cast<std::size_t>(units) * kUnit, 0);
-        buf[0] = 2;
-        put16(&buf[1], units);
-        put32(&buf[3], static_cast<std::uint32_t>(data.size()));
-        put16(&buf[7], mod);
-        std::copy(data.begin(), data.end(), buf.begin() + 9);
-        file_->write(at, buf.data(), buf.size());
-        if (unitOffset_ >= at && unitOffset_ < at + buf.size())
+        // Header, pieces and the zeros up to the end of the last unit, each
+        // written where it goes: the journal gathers adjacent writes into one,
+        // so the picture is not copied into a block-sized buffer first.
+        std::uint8_t header[9] = {2};
+        put16(&header[1], units);
+        put32(&header[3], static_cast<std::uint32_t>(size));
+        put16(&header[7], mod);
+        file_->write(at, header, sizeof header);
+        if (!head.empty())
+            file_->write(at + 9, head.data(), head.size());
+        if (!body.empty())
+            file_->write(at + 9 + head.size(), body.data(), body.size());
+        const std::uint64_t end = at + static_cast<std::uint64_t>(units) * kUnit;
+        if (const std::uint64_t pad = end - (at + total); pad > 0) {
+            static const std::uint8_t zeros[kUnit] = {};
+            file_->write(at + total, zeros, static_cast<std::size_t>(pad));
+        }
+        if (unitOffset_ >= at && unitOffset_ < end)
             unitOffset_ = 0;
         return {static_cast<std::uint32_t>(at) | 0xFF, mod};
     }
 
-    const std::uint32_t chunks = static_cast<std::uint32_t>((data.size() + 15) / 16);
-    const auto last = static_cast<std::uint8_t>(data.size() - (chunks - 1) * 16);
+    const std::uint32_t chunks = static_cast<std::uint32_t>((size + 15) / 16);
+    const auto last = static_cast<std::uint8_t>(size - (chunks - 1) * 16);
     auto tryBlock = [&](std::uint64_t at, std::vector<std::uint8_t>& unit, bool fresh) -> int {
         if (unit[0] != 3)
             return -1;
@@ -225,7 +262,7 @@ std::pair<std::uint32_t, std::uint16_t> BlobFile::write(const std::string& data)
                 s[4] = last;
                 std::fill(unit.begin() + startChunk * 16,
                           unit.begin() + (static_cast<unsigned>(startChunk) + chunks) * 16, 0);
-                std::copy(data.begin(), data.end(), unit.begin() + startChunk * 16);
+                place(unit.data() + startChunk * 16);
                 if (fresh) {
                     file_->write(at, unit.data(), unit.size());
                 } else {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,19 @@ public:
     // Reads the blob named by a record's descriptor (offset field and length).
     // Throws px::Error when the pointer leads nowhere sensible.
     std::string read(std::uint32_t pointer, std::uint32_t length);
-    // Stores data (longer than the leader) and returns the descriptor's
-    // pointer and modification number. Never touches other blobs.
-    std::pair<std::uint32_t, std::uint16_t> write(const std::string& data);
+    // The same blob without its first skip bytes (a picture's prefix), read
+    // straight into the value's own buffer: a picture is megabytes.
+    std::vector<std::uint8_t> readBytes(std::uint32_t pointer, std::uint32_t length,
+                                        std::uint32_t skip);
+    // Stores head and body, one after the other, as one blob (longer than the
+    // leader) and returns the descriptor's pointer and modification number.
+    // Never touches other blobs. The two pieces spare the caller a copy of a
+    // picture only to put its prefix in front.
+    std::pair<std::uint32_t, std::uint16_t> write(std::span<const std::uint8_t> head,
+                                                  std::span<const std::uint8_t> body);
+    std::pair<std::uint32_t, std::uint16_t> write(const std::string& data) {
+        return write({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()}, {});
+    }
     // Gives the space of a blob back. Unknown pointers are left alone.
     void release(std::uint32_t pointer);
     // Writes what is kept back until the end of a change (the modification count).
@@ -32,6 +43,14 @@ public:
     void forget();
 
 private:
+    // Where the blob's bytes lie: at a file offset (a block of its own) or
+    // in unit_ (a slot of a sub-allocated block). Checks what read() checks.
+    struct Place {
+        std::uint64_t fileOffset = 0;
+        const std::uint8_t* inUnit = nullptr;
+    };
+    Place locate(std::uint32_t pointer, std::uint32_t length);
+    void copyOut(const Place& place, std::uint32_t from, std::uint32_t n, void* to);
     const std::vector<std::uint8_t>& readUnit(std::uint64_t offset);
     std::uint16_t nextModification();
     std::uint64_t allocate(std::uint32_t units);

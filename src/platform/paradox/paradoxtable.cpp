@@ -664,33 +664,36 @@ Value ParadoxTable::decodeField(const std::uint8_t* rec, int field, Blobs blobs)
         if (blobs == Blobs::Refer && pointer != 0 &&
             (f.type == FieldType::Graphic || f.type == FieldType::Blob || f.type == FieldType::OLE))
             return BlobRef{pointer, length, get16(d + 8)};
+        // A picture's prefix is left behind on reading.
+        const std::uint32_t skip = f.type == FieldType::Graphic && length >= 8 ? 8 : 0;
         std::string data;
         if (pointer == 0) {
             if (length > static_cast<std::uint32_t>(leader))
                 throw Error("Die Tabelle ist beschädigt: ungültiger Verweis im Feld \"" + f.name +
                             "\".");
+            if (f.type != FieldType::Memo)
+                return Bytes(p + skip, p + length);
             data.assign(reinterpret_cast<const char*>(p), length);
         } else {
             if (!mb_)
                 throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
+            // Straight into the value: no second copy of megabytes.
+            if (f.type != FieldType::Memo)
+                return mb_->readBytes(pointer, length, skip);
             data = mb_->read(pointer, length);
         }
-        if (f.type == FieldType::Memo) {
-            std::string text = codec_->decode(data);
-            // Lines end in CR LF on disk; the program works with LF.
-            std::size_t cr = text.find("\r\n");
-            if (cr == std::string::npos)
-                return text;
-            std::size_t out = cr;
-            for (std::size_t i = cr; i < text.size(); ++i)
-                if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-                    text[out++] = text[i];
-            text.resize(out);
+        // A memo: text in the table's code page.
+        std::string text = codec_->decode(data);
+        // Lines end in CR LF on disk; the program works with LF.
+        std::size_t cr = text.find("\r\n");
+        if (cr == std::string::npos)
             return text;
-        }
-        if (f.type == FieldType::Graphic && data.size() >= 8)
-            data.erase(0, 8);
-        return Bytes(data.begin(), data.end());
+        std::size_t out = cr;
+        for (std::size_t i = cr; i < text.size(); ++i)
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+                text[out++] = text[i];
+        text.resize(out);
+        return text;
     }
     }
     return std::monostate{};

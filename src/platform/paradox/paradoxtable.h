@@ -22,6 +22,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -155,10 +156,21 @@ public:
                             const NewTableLayout& layout = {});
 
 private:
+    // The contents of a blob field as stored: head, then body. A memo's
+    // encoded text (or a copy of another record's blob) is the head alone; a
+    // binary or graphic value is the body, borrowed from the record being
+    // written for the length of the change, after a picture's prefix as head.
+    struct BlobData {
+        std::string head;
+        std::span<const std::uint8_t> body;
+        std::size_t size() const { return head.size() + body.size(); }
+        // n bytes from offset from of head and body together, to out.
+        void copy(std::size_t from, std::size_t n, std::uint8_t* out) const;
+    };
     struct Encoded {
-        std::string bytes;                             // the record, blob descriptors still empty
-        std::vector<std::optional<std::string>> blobs; // per field: data to store (null: NULL)
-        std::vector<std::optional<BlobRef>> kept;      // per field: stored contents to keep
+        std::string bytes;                          // the record, blob descriptors still empty
+        std::vector<std::optional<BlobData>> blobs; // per field: data to store (null: NULL)
+        std::vector<std::optional<BlobRef>> kept;   // per field: stored contents to keep
     };
 
     void load();

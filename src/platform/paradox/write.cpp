@@ -101,7 +101,10 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
                    : h_.fields.size();
     for (std::size_t i = 0; i < count; ++i) {
         const FieldDef& f = h_.fields[i];
-        const Value& v = i < record.size() ? record[i] : Value{};
+        // Both sides lvalues: with a temporary on one side the conditional
+        // would copy every value, a picture's megabytes included.
+        static const Value kNull;
+        const Value& v = i < record.size() ? record[i] : kNull;
         auto* p = reinterpret_cast<std::uint8_t*>(e.bytes.data()) + h_.offsets[i];
         const int n = fieldBytes(f.type, f.size);
         if (std::holds_alternative<std::monostate>(v))
@@ -131,7 +134,7 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
                             "\" kann im Zeichensatz der Tabelle (Codepage " +
                             std::to_string(codec_->codePage()) + ") nicht gespeichert werden.");
             if (f.type == FieldType::Memo) {
-                e.blobs[i] = std::move(out);
+                e.blobs[i] = BlobData{std::move(out), {}};
                 break;
             }
             if (out.size() > static_cast<std::size_t>(n))
@@ -230,20 +233,28 @@ ParadoxTable::Encoded ParadoxTable::encode(const Record& record, bool forKeyOnly
                 wrongKind(f);
             if (b->empty())
                 break;
-            std::string data;
+            // The value itself goes to the .mb, not a copy of it.
+            BlobData data{{}, {b->data(), b->size()}};
             if (f.type == FieldType::Graphic) {
-                data.assign("\x01\x00\x00\x01", 4);
+                data.head.assign("\x01\x00\x00\x01", 4);
                 std::uint8_t len[4];
                 put32(len, static_cast<std::uint32_t>(b->size()));
-                data.append(reinterpret_cast<const char*>(len), 4);
+                data.head.append(reinterpret_cast<const char*>(len), 4);
             }
-            data.append(b->begin(), b->end());
             e.blobs[i] = std::move(data);
             break;
         }
         }
     }
     return e;
+}
+
+void ParadoxTable::BlobData::copy(std::size_t from, std::size_t n, std::uint8_t* out) const {
+    const auto* h = reinterpret_cast<const std::uint8_t*>(head.data());
+    for (; n > 0 && from < head.size(); --n)
+        *out++ = h[from++];
+    if (n > 0)
+        std::copy_n(body.data() + (from - head.size()), n, out);
 }
 
 void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
@@ -267,7 +278,7 @@ void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
             }
             if (!mb_)
                 throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
-            e.blobs[i] = mb_->read(ref->pointer, ref->length);
+            e.blobs[i] = BlobData{mb_->read(ref->pointer, ref->length), {}};
         }
         const auto& data = e.blobs[i];
         if (!data)
@@ -275,7 +286,7 @@ void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
         const bool inLeader = data->size() <= static_cast<std::size_t>(leader) &&
                               f.type != FieldType::Graphic && f.type != FieldType::OLE;
         if (inLeader) {
-            std::memcpy(p, data->data(), data->size());
+            data->copy(0, data->size(), p);
             put32(p + leader + 4, static_cast<std::uint32_t>(data->size()));
             continue;
         }
@@ -283,13 +294,15 @@ void ParadoxTable::storeBlobs(Encoded& e, const std::uint8_t* oldRecord) {
             throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
         if (data->size() > 0xFFFFFFFFull)
             throw Error("Der Inhalt des Feldes \"" + f.name + "\" ist zu groß.");
-        const auto [pointer, mod] = mb_->write(*data);
+        const auto [pointer, mod] = mb_->write(
+            {reinterpret_cast<const std::uint8_t*>(data->head.data()), data->head.size()},
+            data->body);
         // The leader repeats the start of the data (of a picture: after its prefix).
         const std::size_t skip =
             (f.type == FieldType::Graphic || f.type == FieldType::OLE) && data->size() >= 8 ? 8 : 0;
         const std::size_t copy =
             std::min<std::size_t>(static_cast<std::size_t>(leader), data->size() - skip);
-        std::memcpy(p, data->data() + skip, copy);
+        data->copy(skip, copy, p);
         put32(p + leader, pointer);
         put32(p + leader + 4, static_cast<std::uint32_t>(data->size()));
         put16(p + leader + 8, mod);
