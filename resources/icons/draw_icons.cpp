@@ -138,6 +138,18 @@ int main(int argc, char** argv) {
         p.fillRect(4, 12, 12, 2, ink);
         p.fillRect(15, 15, 2, 1, green);
     });
+    save("etiketten", 20, 20, [](QPainter& p) {
+        // A sheet of labels, two across and three down, the first written on.
+        p.setPen(ink);
+        p.setBrush(paper);
+        p.drawRect(2, 1, 16, 18);
+        p.setBrush(lightBlue);
+        for (int row = 0; row < 3; ++row)
+            for (int column = 0; column < 2; ++column)
+                p.drawRect(4 + column * 7, 3 + row * 5, 5, 3);
+        p.setPen(blue.darker(140));
+        p.drawLine(5, 5, 7, 5);
+    });
     save("ausschneiden", 20, 20, [](QPainter& p) {
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setPen(QPen(grey.darker(120), 1.5));

@@ -247,7 +247,9 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
-    addTableAction(ui->EtikettenDrucken, [this] { given(dialogs_.etiketten).exec(); });
+    const auto etiketten = [this] { given(dialogs_.etiketten).exec(); };
+    addTableAction(ui->EtikettenDrucken, etiketten);
+    onButton(ui->ButtonEtiketten, etiketten);
     addTableAction(ui->Exportieren,
                    [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
     addTableAction(ui->Importieren, [this] {
@@ -404,12 +406,16 @@ void switchControls(const QList<QObject*>& controls, bool enabled) {
 }
 } // namespace
 
+// The labels button is always in sight, so unlike the menu items added beside
+// the 37 it cannot wait for a menu to open: it is switched with them.
 void THauptformular::EnableTableControls() {
     switchControls(tableControls(), true);
+    ui->ButtonEtiketten->setEnabled(true);
     tableControlsOn_ = true;
 }
 void THauptformular::DisableTableControls() {
     switchControls(tableControls(), false);
+    ui->ButtonEtiketten->setEnabled(false);
     tableControlsOn_ = false;
 }
 

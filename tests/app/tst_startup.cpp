@@ -9,6 +9,7 @@
 #include "find/formtabelle.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
+#include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formumschalg.h"
 
@@ -68,13 +69,16 @@ private slots:
                 Hauptformular->findChild<QAbstractButton*>(control)->click();
             return modal;
         };
+        auto* labels = Hauptformular->findChild<vellumo::print::TFormEtiketten*>();
+        QVERIFY(labels);
         const QList<QPair<const char*, QWidget*>> expected{{"Suchen", FormSuchen},
                                                            {"ButtonTabelle", FormTabelle},
                                                            {"Standardtabelle", FormStandardtabelle},
                                                            {"UmschlagDrucken", FormUmschalg},
                                                            {"ListeDrucken", FormListe},
                                                            {"ButtonSeePic", FormBild},
-                                                           {"ButtonSavePic", FormBildSpeichern}};
+                                                           {"ButtonSavePic", FormBildSpeichern},
+                                                           {"ButtonEtiketten", labels}};
         for (const auto& [control, dialog] : expected)
             QVERIFY2(opened(control) == dialog, control);
         Hauptformular->findChild<QAction*>("Info1")->trigger();
