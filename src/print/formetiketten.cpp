@@ -143,6 +143,10 @@ TFormEtiketten::TFormEtiketten(DataSource& source, QWidget* parent)
     search_->setClearButtonEnabled(true);
     formats_ = new QListWidget(this);
     formats_->setMinimumWidth(340);
+    // Long names are cut with "…" and told in full by the line below the list.
+    formats_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    formats_->setTextElideMode(Qt::ElideRight);
+    formats_->setUniformItemSizes(true);
     formatInfo_ = new QLabel(this);
     formatInfo_->setWordWrap(true);
     auto* searchLabel = new QLabel(QStringLiteral("&Etikettenbogen:"), this);
@@ -237,6 +241,13 @@ QString TFormEtiketten::correctionKey() const {
     // Every printer shifts the page its own way: one correction per printer.
     const QString printer = QPrinterInfo::defaultPrinterName();
     return printer.isEmpty() ? QStringLiteral("Korrektur") : QStringLiteral("Korrektur ") + printer;
+}
+
+void TFormEtiketten::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The sheet chosen last time is in sight, not somewhere down the list.
+    if (QListWidgetItem* item = formats_->currentItem())
+        formats_->scrollToItem(item, QAbstractItemView::PositionAtCenter);
 }
 
 void TFormEtiketten::fillFormats() {

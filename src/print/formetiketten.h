@@ -62,6 +62,9 @@ public:
     QListWidget* formatList() const { return formats_; }
     SheetPicker* sheetPicker() const { return picker_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void fillFormats();
     void formatChosen();

@@ -229,7 +229,7 @@ LabelStyle::LabelStyle(RowSource* rows) : state_(std::make_unique<State>()) {
     state_->rows = rows;
     const auto& formats = catalogue().formats();
     const auto first = catalogue().find(QStringLiteral("Zweckform 3474"));
-    state_->format = first ? *first : formats.value(0);
+    setFormat(first ? *first : formats.value(0));
 
     auto sheets = std::make_unique<Sheets>(*state_);
     QuickReport.ReportTitle = QStringLiteral("Vellumo (Etiketten)");
@@ -249,6 +249,8 @@ const labels::LabelCatalogue& LabelStyle::catalogue() {
 
 void LabelStyle::setFormat(const labels::LabelFormat& format) {
     state_->format = format;
+    // The sheet is the paper, A4 or US Letter, whatever the printer would take.
+    QuickReport.Paper = QPageSize(format.page, QPageSize::Millimeter);
 }
 
 const labels::LabelFormat& LabelStyle::format() const {
@@ -275,7 +277,7 @@ void LabelStyle::setOption(const QString& key, const QVariant& value) {
         if (!found)
             throw ReportError(QStringLiteral("Der Etikettenbogen \"%1\" ist nicht bekannt")
                                   .arg(value.toString()));
-        s.format = *found;
+        setFormat(*found);
     } else if (key == QLatin1String("Start")) {
         s.start = std::clamp(value.toInt(), 1, s.perSheet());
     } else if (key == QLatin1String("Haushalt")) {
@@ -298,7 +300,7 @@ void LabelStyle::setOption(const QString& key, const QVariant& value) {
 }
 
 PageGeometry LabelStyle::geometry() const {
-    return PageGeometry::fullPage(QPageSize(state_->format.page, QPageSize::Millimeter));
+    return PageGeometry::fullPage(QuickReport.Paper);
 }
 
 } // namespace vellumo::print

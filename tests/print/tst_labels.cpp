@@ -157,6 +157,15 @@ void TestLabels::startPositionAndPrinterCorrection() {
     QCOMPARE(plain.first().text, QStringLiteral("Max"));
     QCOMPARE(cellOf(style.format(), plain.first().box), 4);
 
+    // The sheet is the paper: the preview and the printer take US Letter for
+    // a US sheet, not the A4 a list would get.
+    QCOMPARE(style.report().Paper.id(), QPageSize::A4);
+    if (print::LabelStyle::catalogue().find(QStringLiteral("Avery 5160"))) {
+        style.setOption(QStringLiteral("Format"), QStringLiteral("Avery 5160"));
+        QCOMPARE(style.report().Paper.id(), QPageSize::Letter);
+        style.setOption(QStringLiteral("Format"), QStringLiteral("Zweckform 3474"));
+    }
+
     style.setOption(QStringLiteral("KorrekturX"), 1.5);
     style.setOption(QStringLiteral("KorrekturY"), -0.8);
     const QList<Word> moved = printed(style, dir_.filePath("korrektur.pdf"));

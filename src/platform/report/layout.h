@@ -288,6 +288,9 @@ public:
 
     QString ReportTitle;
     TQRPaperSize PaperSize = qrpA4;
+    // A paper of the report's own, such as a sheet of labels in US Letter:
+    // when valid, the preview and the printer use it instead of PaperSize.
+    QPageSize Paper;
     RowSource* DataSource = nullptr;
     bool TitleBeforeHeader = true;
     bool RestartData = true;

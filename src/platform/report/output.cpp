@@ -65,6 +65,8 @@ QString pdfFileName(QString name) {
 } // namespace
 
 QPageSize paperOf(const TQuickReport& report) {
+    if (report.Paper.isValid())
+        return report.Paper;
     if (report.PaperSize == qrpDefault) {
         const QPrinterInfo printer = QPrinterInfo::defaultPrinter();
         if (!printer.isNull() && printer.defaultPageSize().isValid())

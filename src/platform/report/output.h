@@ -11,8 +11,8 @@ class QWidget;
 
 namespace vellumo::report {
 
-// The paper a report is laid out on: A4, or the default printer's default
-// paper (A4 when there is no printer).
+// The paper a report is laid out on: its own paper when it has one, else A4
+// or the default printer's default paper (A4 when there is no printer).
 QPageSize paperOf(const TQuickReport& report);
 // The paper on that printer: its pages end where the printer stops printing
 // above the paper's bottom edge.
