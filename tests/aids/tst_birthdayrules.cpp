@@ -98,7 +98,7 @@ private slots:
                                         sandbox.file("werkzeug.ics")});
         QVERIFY(tool.waitForFinished(30000));
         QCOMPARE(tool.exitCode(), 0);
-        tool.start(VELLUMO_TABLE_TOOL, {"birthdays", "--days", "366", sandbox.file("Adressen.db")});
+        tool.start(VELLUMO_TABLE_TOOL, {"birthdays", "--days", "366", sandbox.file("Adressen")});
         QVERIFY(tool.waitForFinished(30000));
         QCOMPARE(tool.exitCode(), 0);
         QVERIFY(QString::fromUtf8(tool.readAllStandardOutput()).contains("\tSchalt\tSara\twird "));

@@ -404,8 +404,9 @@ private slots:
             env.remove("DISPLAY");
             return env;
         }());
+        // The table named as in the program, without ".db".
         tool.start(VELLUMO_TABLE_TOOL, {"print", "--list", "--heading", "Kunden 2026", "--lines",
-                                        sandbox.file("Adressen.db"), theirs});
+                                        sandbox.file("Adressen"), theirs});
         QVERIFY(tool.waitForFinished(30000));
         QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
 

@@ -48,7 +48,8 @@ void writeOut(const QString& path, const QByteArray& bytes) {
 }
 
 int run(bool calendar, int days, const QString& tablePath, const QString& outPath) {
-    auto table = px::Table::open(QFile::encodeName(tablePath).toStdString(), px::Access::Read);
+    auto table =
+        px::Table::open(QFile::encodeName(tableFile(tablePath)).toStdString(), px::Access::Read);
     const int born = column(*table, "Geburtstag");
     const int name = column(*table, "Name");
     const int firstName = column(*table, "Vorname");

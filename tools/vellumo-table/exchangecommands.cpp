@@ -97,9 +97,7 @@ int importFile(const QString& tablePath, const QString& inPath) {
 // An empty address table as "&Neu" declares one; an existing file is never
 // replaced.
 int createTable(const QString& tablePath) {
-    const QString file = tablePath.endsWith(QStringLiteral(".db"), Qt::CaseInsensitive)
-                             ? tablePath
-                             : tablePath + ".db";
+    const QString file = tableFile(tablePath);
     if (QFileInfo::exists(file))
         throw vellumo::StoreError(
             QStringLiteral("Die Tabelle %1 gibt es schon; sie bleibt, wie sie ist").arg(file));

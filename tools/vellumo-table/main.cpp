@@ -120,15 +120,6 @@ int check(px::Table& table) {
     return 1;
 }
 
-// "ADRESSEN" names "ADRESSEN.db", as in the program and in export and import.
-std::string tablePath(std::string path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        path += ".db";
-    return path;
-}
-
 int usage() {
     std::fprintf(stderr, "Aufruf: vellumo-table info|dump|check DATEI\n"
                          "        vellumo-table compact TABELLE\n");
@@ -137,6 +128,8 @@ int usage() {
                  "        vellumo-table export --vcard|--csv|--csv-tabelle TABELLE [DATEI]\n"
                  "        vellumo-table import TABELLE DATEI\n"
                  "        vellumo-table print --list [--heading TEXT] [--lines] TABELLE "
+                 "DATEI.pdf\n"
+                 "        vellumo-table print --labels BOGEN [--start N] [--household] TABELLE "
                  "DATEI.pdf\n"
                  "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
                  "        vellumo-table sync [--link URL --user NAME] TABELLE\n"
@@ -162,7 +155,7 @@ int main(int argc, char** argv) {
     if (argc != 3)
         return usage();
     const std::string command = argv[1];
-    const std::string path = tablePath(argv[2]);
+    const std::string path = vtable::tablePath(argv[2]);
     if (command == "compact")
         return vtable::compactCommand(path);
     if (command != "info" && command != "dump" && command != "check")

@@ -102,7 +102,8 @@ int printCommand(int argc, char** argv) {
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
     try {
-        auto table = px::Table::open(QFile::encodeName(files[0]).toStdString(), px::Access::Read);
+        auto table =
+            px::Table::open(QFile::encodeName(tableFile(files[0])).toStdString(), px::Access::Read);
         TableRows rows(*table);
         if (!labels.isEmpty()) {
             vellumo::print::LabelStyle style(&rows);

@@ -1,5 +1,9 @@
 #include "qtcommand.h"
 
+#include "format.h"
+
+#include <QFile>
+
 namespace vtable {
 
 void print(std::FILE* to, const QString& text) {
@@ -13,6 +17,10 @@ void err(const QString& text) {
 
 void say(const QString& text) {
     print(stdout, text + u'\n');
+}
+
+QString tableFile(const QString& name) {
+    return QFile::decodeName(tablePath(QFile::encodeName(name).toStdString()).c_str());
 }
 
 QString textOf(const px::Value& value) {

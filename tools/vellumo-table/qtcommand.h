@@ -17,6 +17,9 @@ void err(const QString& text);
 // The text and a line break on standard output.
 void say(const QString& text);
 
+// The table's file for a name given with or without ".db".
+QString tableFile(const QString& name);
+
 // Empty unless the value is text; dates go through platform/database/enginedate.h.
 QString textOf(const px::Value& value);
 

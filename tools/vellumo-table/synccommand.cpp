@@ -60,6 +60,7 @@ int syncCommand(int argc, char** argv) {
     }
     if (table.isEmpty() || (!user.isEmpty() && link.isEmpty()))
         return usage();
+    table = tableFile(table);
     if (!QFileInfo::exists(table)) {
         err(QStringLiteral("Die Tabelle %1 gibt es nicht.").arg(table));
         return 2;
