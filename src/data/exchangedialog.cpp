@@ -137,10 +137,10 @@ void ExportierenClick(RecordStore& store, QWidget* parent) {
 
 namespace {
 
-// The summary, as an error box when a storage failure stopped the import;
+// The summary, as an error box when a storage failure or the file stopped the import;
 // "Details" shows every card, and the list can be saved as text.
 void showReport(const exchange::ImportResult& result, QWidget* parent) {
-    const bool failed = !result.failure.isEmpty();
+    const bool failed = !result.failure.isEmpty() || !result.readFailure.isEmpty();
     QMessageBox box(failed ? QMessageBox::Critical : QMessageBox::Information,
                     failed ? QStringLiteral("Fehler") : QStringLiteral("Information"),
                     exchange::summaryText(result), QMessageBox::NoButton, parent);
@@ -183,20 +183,18 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
     const QString path = chooseFile(parent, false, nullptr);
     if (path.isEmpty())
         return;
-    const exchange::ImportFile file = exchange::readImportFile(path);
-    const std::vector<exchange::Address>& addresses = file.addresses;
-    const exchange::Format format = file.format;
-
+    // The window counts the file's bytes: the cards are read as they are added.
     std::unique_ptr<QProgressDialog> progress(
-        progressWindow(parent, QStringLiteral("Adressen werden importiert …"),
-                       static_cast<int>(addresses.size())));
+        progressWindow(parent, QStringLiteral("Adressen werden importiert …"), 0));
     exchange::ImportResult result;
     try {
         // The window is redrawn at most ten times a second; setValue
         // also lets it see the cancel button.
         QElapsedTimer redraw;
         redraw.start();
-        result = exchange::importAddresses(store, addresses, format, [&](int done, int) {
+        result = exchange::importFile(store, path, [&](int done, int total) {
+            if (progress->maximum() != total)
+                progress->setMaximum(total);
             if (redraw.elapsed() >= 100) {
                 progress->setValue(done);
                 redraw.restart();
@@ -208,10 +206,9 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
         throw;
     }
     progress.reset();
-    result.columns = file.columns;
     if (imported)
         imported();
-    if (addresses.empty())
+    if (result.cards.empty() && result.readFailure.isEmpty())
         showInformation(
             QStringLiteral("Die Datei %1 enthält keine Adressen.").arg(QFileInfo(path).fileName()),
             parent);

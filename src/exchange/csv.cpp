@@ -4,10 +4,12 @@
 // the common mail programs in German and English and spreadsheets name them).
 #include "exchange/builder.h"
 #include "exchange/exchange.h"
+#include "exchange/input.h"
 #include "exchange/text.h"
 
 #include "platform/database/recordstore.h"
 
+#include <QBuffer>
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
@@ -528,108 +530,126 @@ QString targetOf(const Column& c) {
 
 // ---- reading: bytes and rows ------------------------------------------------------
 
-QString decodedText(const QByteArray& data) {
-    if (data.startsWith("\xFF\xFE")) {
-        QStringDecoder utf16(QStringDecoder::Utf16LE);
-        return utf16.decode(data.mid(2));
-    }
-    if (data.startsWith("\xEF\xBB\xBF"))
-        return decodeUtf8Or1252(data.mid(3));
-    // UTF-16LE without a mark: every second byte of Latin text is zero.
-    if (data.size() >= 4 && data[1] == '\0' && data[3] == '\0' && data[0] != '\0') {
-        QStringDecoder utf16(QStringDecoder::Utf16LE);
-        return utf16.decode(data);
-    }
-    return decodeUtf8Or1252(data);
-}
+// A row longer than this is no address; it is refused without being kept.
+constexpr qsizetype kMaxRow = 1 << 20;
 
-QChar separatorOf(const QString& text) {
+// The separator that stands most often outside quotes in the header row.
+char separatorOf(const QByteArray& head) {
     int comma = 0, semicolon = 0, tab = 0;
     bool quoted = false;
-    for (const QChar c : text) {
-        if (c == u'"')
+    for (const char c : head) {
+        if (c == '"')
             quoted = !quoted;
-        else if (!quoted && (c == u'\n' || c == u'\r'))
+        else if (!quoted && (c == '\n' || c == '\r'))
             break;
-        else if (!quoted && c == u',')
+        else if (!quoted && c == ',')
             ++comma;
-        else if (!quoted && c == u';')
+        else if (!quoted && c == ';')
             ++semicolon;
-        else if (!quoted && c == u'\t')
+        else if (!quoted && c == '\t')
             ++tab;
     }
     if (semicolon > comma && semicolon >= tab)
-        return u';';
+        return ';';
     if (tab > comma && tab > semicolon)
-        return u'\t';
-    return u',';
+        return '\t';
+    return ',';
 }
 
 struct Row {
     QStringList cells;
     int line = 0;
+    bool tooLong = false;
 };
+
+// The cells of a row as text: UTF-8 when all of them are, else Windows-1252
+// (the structure is ASCII, so a character is never split between cells).
+QStringList decodedCells(const QList<QByteArray>& cells) {
+    QStringList texts;
+    texts.reserve(cells.size());
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    for (const QByteArray& c : cells) {
+        texts << utf8.decode(c);
+        if (utf8.hasError()) {
+            texts.clear();
+            for (const QByteArray& again : cells)
+                texts << decodeWindows1252(again);
+            break;
+        }
+    }
+    return texts;
+}
 
 // RFC 4180 rows: quoted cells may hold separators, doubled quotes and line
 // breaks; rows end in CRLF, LF or CR. A quote counts only at the start of a
 // cell, so a stray one inside a cell cannot swallow the rest of the file.
-std::vector<Row> rowsOf(const QString& text, QChar separator) {
-    std::vector<Row> rows;
-    Row current;
-    QString cellText;
-    int line = 1;
-    current.line = 1;
-    bool quoted = false;
-    bool rowStarted = false;
-    bool cellStart = true;
-    auto endRow = [&] {
-        current.cells << cellText;
-        cellText.clear();
-        rows.push_back(std::move(current));
-        current = Row();
-        rowStarted = false;
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (!rowStarted) {
-            current.line = line;
-            rowStarted = true;
-        }
-        if (quoted) {
-            if (c == u'"') {
-                if (i + 1 < text.size() && text[i + 1] == u'"') {
-                    cellText += u'"';
-                    ++i;
-                } else {
-                    quoted = false;
-                }
-            } else {
-                if (c == u'\n' || (c == u'\r' && !(i + 1 < text.size() && text[i + 1] == u'\n')))
-                    ++line;
-                cellText += c;
+class CsvRows {
+public:
+    CsvRows(ByteInput& input, char separator) : input_(input), separator_(separator) {}
+
+    bool next(Row& row) {
+        QList<QByteArray> cells;
+        QByteArray cell;
+        qsizetype kept = 0;
+        bool quoted = false, started = false, cellStart = true, tooLong = false;
+        auto keep = [&](char c) {
+            if (++kept > kMaxRow)
+                tooLong = true;
+            else
+                cell += c;
+        };
+        for (;;) {
+            const int c = input_.get();
+            if (c < 0) {
+                if (!started)
+                    return false;
+                break;
             }
-        } else if (c == u'"' && cellStart) {
-            quoted = true;
-            cellStart = false;
-        } else if (c == separator) {
-            current.cells << cellText;
-            cellText.clear();
-            cellStart = true;
-        } else if (c == u'\r' || c == u'\n') {
-            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-            ++line;
-            endRow();
-            cellStart = true;
-        } else {
-            cellText += c;
-            cellStart = false;
+            if (!started) {
+                row.line = line_;
+                started = true;
+            }
+            if (quoted) {
+                if (c == '"') {
+                    if (input_.peek() == '"') {
+                        keep('"');
+                        input_.get();
+                    } else {
+                        quoted = false;
+                    }
+                } else {
+                    if (c == '\n' || (c == '\r' && input_.peek() != '\n'))
+                        ++line_;
+                    keep(static_cast<char>(c));
+                }
+            } else if (c == '"' && cellStart) {
+                quoted = true;
+                cellStart = false;
+            } else if (c == separator_) {
+                cells << cell;
+                cell.clear();
+                cellStart = true;
+            } else if (c == '\r' || c == '\n') {
+                if (c == '\r' && input_.peek() == '\n')
+                    input_.get();
+                ++line_;
+                break;
+            } else {
+                keep(static_cast<char>(c));
+                cellStart = false;
+            }
         }
+        cells << cell;
+        row.tooLong = tooLong;
+        row.cells = tooLong ? QStringList() : decodedCells(cells);
+        return true;
     }
-    if (rowStarted)
-        endRow();
-    return rows;
-}
+
+private:
+    ByteInput& input_;
+    char separator_;
+    int line_ = 1;
+};
 
 // One row into an address: the parts of a postal address gathered by group
 // (home first, as the table keeps one address of a person), numbered entries
@@ -778,7 +798,93 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
     return builder.finish();
 }
 
+// Rows one at a time: the header names the columns, blank rows are passed
+// over. UTF-8 (with or without a byte order mark), UTF-16LE or Windows-1252.
+class CsvStream : public AddressStream {
+public:
+    explicit CsvStream(ByteInput& input) {
+        const QByteArray head = input.ahead(4);
+        if (head.startsWith("\xFF\xFE")) {
+            input.skip(2);
+            input.decodeUtf16();
+        } else if (head.startsWith("\xEF\xBB\xBF")) {
+            input.skip(3);
+        } else if (head.size() >= 4 && head[1] == '\0' && head[3] == '\0' && head[0] != '\0') {
+            input.decodeUtf16(); // UTF-16LE without a mark: Latin text has every second byte zero
+        }
+        rows_.emplace(input, separatorOf(input.ahead(64 * 1024)));
+    }
+
+    std::optional<Address> next() override {
+        if (!started_) {
+            started_ = true;
+            Row header;
+            done_ = !rows_->next(header);
+            if (done_)
+                return std::nullopt;
+            columns_ = columnsOf(header.cells);
+            bool any = false;
+            for (const Column& c : columns_) {
+                any = any || c.role != Role::Note;
+                if (!c.header.trimmed().isEmpty())
+                    report_ << QStringLiteral("\"%1\" → %2").arg(c.header.trimmed(), targetOf(c));
+            }
+            if (!any) {
+                done_ = true;
+                Address bad;
+                bad.origin = 1;
+                bad.problem = QStringLiteral("Die erste Zeile nennt keines der Felder der "
+                                             "Adresstabelle (Name, Vorname, Strasse, PLZ, Ort, …)");
+                return bad;
+            }
+        }
+        Row row;
+        while (!done_ && rows_->next(row)) {
+            if (row.tooLong) {
+                Address refused;
+                refused.origin = row.line;
+                refused.problem = QStringLiteral("Die Zeile ist länger als 1 MiB und wurde "
+                                                 "nicht gelesen");
+                return refused;
+            }
+            bool blank = true;
+            for (const QString& cellText : row.cells)
+                blank = blank && cellText.trimmed().isEmpty();
+            if (!blank)
+                return addressOf(row, columns_);
+        }
+        done_ = true;
+        return std::nullopt;
+    }
+
+    QStringList columns() const override { return report_; }
+
+private:
+    std::optional<CsvRows> rows_;
+    std::vector<Column> columns_;
+    QStringList report_;
+    bool started_ = false;
+    bool done_ = false;
+};
+
 } // namespace
+
+std::unique_ptr<AddressStream> csvStream(ByteInput& input) {
+    return std::make_unique<CsvStream>(input);
+}
+
+std::vector<Address> readCsv(const QByteArray& data, QStringList* columnsReport) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    AddressReader reader(buffer, Format::Csv);
+    std::vector<Address> rows;
+    while (std::optional<Address> row = reader.next())
+        rows.push_back(std::move(*row));
+    if (columnsReport)
+        *columnsReport = reader.columns();
+    return rows;
+}
 
 QByteArray csvHeader(Format format) {
     QByteArray header =
@@ -791,40 +897,6 @@ QByteArray toCsvRow(const Address& address, Format format) {
     for (const QString& field : csvFields())
         cells << (isDateField(field) ? dateCell(address.date(field)) : address.text(field));
     return row(cells, format);
-}
-
-std::vector<Address> readCsv(const QByteArray& data, QStringList* columnsReport) {
-    const QString text = decodedText(data);
-    const std::vector<Row> rows = rowsOf(text, separatorOf(text));
-
-    std::vector<Address> addresses;
-    if (rows.empty())
-        return addresses;
-    const std::vector<Column> columns = columnsOf(rows.front().cells);
-    bool any = false;
-    for (const Column& c : columns) {
-        any = any || c.role != Role::Note;
-        if (columnsReport && !c.header.trimmed().isEmpty())
-            *columnsReport << QStringLiteral("\"%1\" → %2").arg(c.header.trimmed(), targetOf(c));
-    }
-    if (!any) {
-        Address bad;
-        bad.origin = 1;
-        bad.problem = QStringLiteral("Die erste Zeile nennt keines der Felder der Adresstabelle "
-                                     "(Name, Vorname, Strasse, PLZ, Ort, …)");
-        addresses.push_back(bad);
-        return addresses;
-    }
-
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const Row& source = rows[r];
-        bool blank = true;
-        for (const QString& cellText : source.cells)
-            blank = blank && cellText.trimmed().isEmpty();
-        if (!blank)
-            addresses.push_back(addressOf(source, columns));
-    }
-    return addresses;
 }
 
 } // namespace vellumo::exchange

@@ -27,6 +27,8 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -88,22 +90,38 @@ QByteArray toCsvRow(const Address& address, Format format = Format::Csv);
 // columns, when given, receives one line per column saying where it went.
 std::vector<Address> readCsv(const QByteArray& data, QStringList* columns = nullptr);
 
-// Files larger than this are no address lists; reading one would only tie up
-// the memory.
+// Files larger than this are no address lists; the limit also keeps a byte
+// count within the int of a progress display.
 constexpr qint64 kMaxImportBytes = qint64(256) << 20;
 
-// What a file to import holds, read by its format; for CSV, where each
-// column went.
-struct ImportFile {
-    Format format = Format::VCard;
-    std::vector<Address> addresses;
-    QStringList columns;
+class ByteInput;
+class AddressStream;
+
+// Reads addresses one at a time from a device open for reading (kept open
+// while reading): a file is never held whole, and a photo stays encoded until
+// its card is stored. next() raises StoreError with the German cause when the
+// device cannot be read.
+class AddressReader {
+public:
+    AddressReader(QIODevice& in, Format format);
+    ~AddressReader();
+    AddressReader(const AddressReader&) = delete;
+    AddressReader& operator=(const AddressReader&) = delete;
+
+    Format format() const { return format_; }
+    // The next card or row, nothing at the end.
+    std::optional<Address> next();
+    // CSV: one line per column saying where it went (after the first next()).
+    QStringList columns() const;
+    // Bytes read so far and the device's size, for a progress display.
+    qint64 position() const;
+    qint64 size() const;
+
+private:
+    Format format_;
+    std::unique_ptr<ByteInput> input_;
+    std::unique_ptr<AddressStream> stream_;
 };
-// Reads and parses the file at path. The file's bytes are let go once its
-// addresses are read (a photo stays encoded until its card is stored).
-// Raises StoreError with the German cause when the file cannot be read or is
-// larger than kMaxImportBytes.
-ImportFile readImportFile(const QString& path);
 
 // Chooses the format of a file by its name (".vcf", ".vcard", ".csv") or, for
 // other names, by its first bytes.
@@ -135,7 +153,8 @@ struct ImportResult {
     int skipped = 0; // key already in the table (or earlier in the file)
     int refused = 0; // nothing usable, or structurally broken
     bool cancelled = false;
-    QString failure; // the storage failure that stopped the import, empty when none
+    QString failure;     // the storage failure that stopped the import, empty when none
+    QString readFailure; // why the file could not be read to its end, empty when it could
     Format format = Format::VCard;
     std::vector<CardReport> cards; // every card or row, in file order
     QStringList columns;           // CSV: where each column went
@@ -149,9 +168,18 @@ struct ImportResult {
 // "Aenderung" from the address, or today when it has none. progress(done,
 // total) is asked before each address and may return false to cancel; what
 // was added stays. A storage failure stops at once: failure says why, added
-// how many are stored.
+// how many are stored. Reading stops the same way when the file cannot be
+// read any further (readFailure).
+ImportResult importAddresses(RecordStore& store, AddressReader& reader,
+                             const std::function<bool(int, int)>& progress = {});
 ImportResult importAddresses(RecordStore& store, const std::vector<Address>& addresses,
                              Format format, const std::function<bool(int, int)>& progress = {});
+// The file at path, read as its name or first bytes say (formatOf), one card
+// or row at a time; progress counts its bytes. Raises StoreError with the
+// German cause before anything is added when the file cannot be opened or is
+// larger than kMaxImportBytes.
+ImportResult importFile(RecordStore& store, const QString& path,
+                        const std::function<bool(int, int)>& progress = {});
 
 // The German summary of an import (the counts) and its details (every card
 // with what happened to it), as the program shows them and the tool prints.

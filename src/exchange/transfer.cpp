@@ -264,32 +264,6 @@ Format formatOf(const QString& fileName, const QByteArray& start) {
     return head.toUpper().startsWith("BEGIN:VCARD") ? Format::VCard : Format::Csv;
 }
 
-ImportFile readImportFile(const QString& path) {
-    const QString shown = QDir::toNativeSeparators(path);
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
-        throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
-                             .arg(shown, systemErrorText(errno)));
-    if (in.size() > kMaxImportBytes)
-        throw StoreError(QStringLiteral("Die Datei %1 ist mit %2 MB zu groß für eine Adressliste "
-                                        "(höchstens %3 MB)")
-                             .arg(shown)
-                             .arg(in.size() >> 20)
-                             .arg(kMaxImportBytes >> 20));
-    ImportFile file;
-    {
-        const QByteArray data = in.readAll();
-        if (data.size() != in.size() || in.error() != QFileDevice::NoError)
-            throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
-                                 .arg(shown, systemErrorText(errno)));
-        in.close();
-        file.format = formatOf(path, data);
-        file.addresses =
-            file.format == Format::VCard ? readVCards(data) : readCsv(data, &file.columns);
-    }
-    return file;
-}
-
 int exportRecords(const RecordStore& store, Format format, QIODevice& out,
                   const std::function<bool(int, int)>& progress, QStringList* withoutPicture) {
     const int total = store.visibleCount();
@@ -337,8 +311,14 @@ int exportRecords(const RecordStore& store, Format format, QIODevice& out,
     return written;
 }
 
-ImportResult importAddresses(RecordStore& store, const std::vector<Address>& addresses,
-                             Format format, const std::function<bool(int, int)>& progress) {
+namespace {
+
+// The import itself, over any source of addresses: next() gives the next one
+// (nothing at the end), where() how far the source has come and how far it goes.
+ImportResult importFrom(RecordStore& store, Format format,
+                        const std::function<std::optional<Address>()>& nextAddress,
+                        const std::function<std::pair<int, int>()>& where,
+                        const std::function<bool(int, int)>& progress) {
     // What the user was typing is stored (or dropped) as before any move; if
     // that fails, the import has not begun.
     if (store.HasUnsavedChanges())
@@ -368,13 +348,25 @@ ImportResult importAddresses(RecordStore& store, const std::vector<Address>& add
         unsaved.clear();
     };
 
-    const int total = static_cast<int>(addresses.size());
-    for (int n = 0; n < total; ++n) {
-        if (progress && !progress(n, total)) {
-            result.cancelled = true;
+    for (;;) {
+        if (progress) {
+            const auto [done, total] = where();
+            if (!progress(done, total)) {
+                result.cancelled = true;
+                break;
+            }
+        }
+        std::optional<Address> next;
+        try {
+            next = nextAddress();
+        } catch (const StoreError& error) {
+            // What was read so far is stored; the rest of the file is not.
+            result.readFailure = withoutFullStop(error.text());
             break;
         }
-        const Address& address = addresses[static_cast<std::size_t>(n)];
+        if (!next)
+            break;
+        const Address& address = *next;
         CardReport card;
         card.origin = address.origin;
         if (!address.problem.isEmpty()) {
@@ -445,9 +437,59 @@ ImportResult importAddresses(RecordStore& store, const std::vector<Address>& add
             throw;
         notStored(error.text());
     }
-    if (progress && !result.cancelled)
-        progress(total, total);
+    if (progress && !result.cancelled && result.failure.isEmpty()) {
+        const auto [done, total] = where();
+        progress(done, total);
+    }
     return result;
+}
+
+} // namespace
+
+ImportResult importAddresses(RecordStore& store, AddressReader& reader,
+                             const std::function<bool(int, int)>& progress) {
+    ImportResult result = importFrom(
+        store, reader.format(), [&reader] { return reader.next(); },
+        [&reader] {
+            return std::pair<int, int>(static_cast<int>(reader.position()),
+                                       static_cast<int>(reader.size()));
+        },
+        progress);
+    result.columns = reader.columns();
+    return result;
+}
+
+ImportResult importAddresses(RecordStore& store, const std::vector<Address>& addresses,
+                             Format format, const std::function<bool(int, int)>& progress) {
+    std::size_t n = 0;
+    return importFrom(
+        store, format,
+        [&]() -> std::optional<Address> {
+            if (n == addresses.size())
+                return std::nullopt;
+            return addresses[n++];
+        },
+        [&] {
+            return std::pair<int, int>(static_cast<int>(n), static_cast<int>(addresses.size()));
+        },
+        progress);
+}
+
+ImportResult importFile(RecordStore& store, const QString& path,
+                        const std::function<bool(int, int)>& progress) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
+                             .arg(shown, systemErrorText(errno)));
+    if (in.size() > kMaxImportBytes)
+        throw StoreError(QStringLiteral("Die Datei %1 ist mit %2 MB zu groß für eine Adressliste "
+                                        "(höchstens %3 MB)")
+                             .arg(shown)
+                             .arg(in.size() >> 20)
+                             .arg(kMaxImportBytes >> 20));
+    AddressReader reader(in, formatOf(path, in.peek(200)));
+    return importAddresses(store, reader, progress);
 }
 
 QString summaryText(const ImportResult& result) {
@@ -458,6 +500,8 @@ QString summaryText(const ImportResult& result) {
     if (!result.failure.isEmpty())
         text = QStringLiteral("Der Import wurde wegen eines Schreibfehlers abgebrochen: %1.\n")
                    .arg(result.failure);
+    else if (!result.readFailure.isEmpty())
+        text = QStringLiteral("Der Import wurde abgebrochen. %1.\n").arg(result.readFailure);
     else if (result.cancelled)
         text = QStringLiteral("Der Import wurde abgebrochen.\n");
     else
@@ -473,6 +517,9 @@ QString summaryText(const ImportResult& result) {
                     ? QStringLiteral("\nGespeichert ist 1 Adresse; die übrigen nicht.")
                     : QStringLiteral("\nGespeichert sind %1 Adressen; die übrigen nicht.")
                           .arg(result.added);
+    else if (!result.readFailure.isEmpty())
+        text += QStringLiteral("\nDie bis dahin gelesenen Adressen sind gespeichert; der Rest der "
+                               "Datei nicht.");
     else if (result.cancelled && result.added > 0)
         text += QStringLiteral("\nDie bis dahin hinzugefügten Adressen bleiben in der Tabelle.");
     if (result.changed + result.skipped + result.refused > 0)

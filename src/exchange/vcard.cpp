@@ -1,6 +1,7 @@
 // vCard writing (3.0) and reading (2.1, 3.0, 4.0).
 #include "exchange/builder.h"
 #include "exchange/exchange.h"
+#include "exchange/input.h"
 #include "exchange/text.h"
 
 #include "platform/pictures/graphicfield.h"
@@ -150,57 +151,81 @@ QByteArray unquoted(QByteArray text) {
 // or tab continues the one before), soft line breaks of quoted-printable
 // values, and base64 lines of 2.1 files written without the leading blank.
 // Whether a line is quoted-printable or base64 is decided once, where it
-// starts, so a long line costs its length and no more. take gets each
-// content line as soon as it is complete, so a file is never held twice.
-void forEachContentLine(const QByteArray& data,
-                        const std::function<void(const QByteArray&)>& take) {
-    QByteArray current;
-    bool have = false;
-    bool softBreak = false;
-    bool base64 = false;
-    bool quotedPrintable = false;
-    qsizetype start = 0;
-    auto flush = [&] {
-        if (have)
-            take(current);
-        current.clear();
-        have = false;
-    };
-    while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        if (end < 0)
-            end = data.size();
-        qsizetype length = end - start;
-        if (length > 0 && data[end - 1] == '\r')
-            --length;
-        const char* line = data.constData() + start;
-        start = end + 1;
-        const bool continuation = length > 0 && (line[0] == ' ' || line[0] == '\t');
-        if (have && softBreak) {
-            current.chop(1); // the '=' of the soft break
-            current.append(line, length);
-        } else if (have && continuation) {
-            current.append(line + 1, length - 1);
-        } else if (have && base64 && isBase64Line(QByteArray::fromRawData(line, length))) {
-            current.append(line, length);
-        } else {
-            flush();
-            if (QByteArray::fromRawData(line, length).trimmed().isEmpty()) {
-                base64 = false;
-                softBreak = false;
+// starts, so a long line costs its length and no more. A content line longer
+// than the longest photo is cut there and says so.
+class ContentLines {
+public:
+    explicit ContentLines(ByteInput& input) : input_(input) {}
+
+    bool next(QByteArray& out, bool& cut) {
+        for (;;) {
+            QByteArray line;
+            bool lineCut = false;
+            if (!input_.readLine(line, kMaxPhotoLine + 1, lineCut)) {
+                if (!have_)
+                    return false;
+                return take(out, cut);
+            }
+            const bool continuation = !line.isEmpty() && (line[0] == ' ' || line[0] == '\t');
+            if (have_ && softBreak_) {
+                current_.chop(1); // the '=' of the soft break
+                append(line, 0, lineCut);
+            } else if (have_ && continuation) {
+                append(line, 1, lineCut);
+            } else if (have_ && base64_ && isBase64Line(line)) {
+                append(line, 0, lineCut);
+            } else {
+                const bool emitted = have_ && take(out, cut);
+                if (line.trimmed().isEmpty()) {
+                    base64_ = false;
+                    softBreak_ = false;
+                    if (emitted)
+                        return true;
+                    continue;
+                }
+                current_ = std::move(line);
+                have_ = true;
+                cut_ = lineCut;
+                const qsizetype colon = valueColon(current_);
+                const QByteArray head = colon > 0 ? current_.left(colon).toUpper() : QByteArray();
+                base64_ = head.contains("BASE64");
+                quotedPrintable_ = head.contains("QUOTED-PRINTABLE");
+                softBreak_ = quotedPrintable_ && current_.endsWith('=');
+                if (emitted)
+                    return true;
                 continue;
             }
-            current = QByteArray(line, length);
-            have = true;
-            const qsizetype colon = valueColon(current);
-            const QByteArray head = colon > 0 ? current.left(colon).toUpper() : QByteArray();
-            base64 = head.contains("BASE64");
-            quotedPrintable = head.contains("QUOTED-PRINTABLE");
+            softBreak_ = quotedPrintable_ && current_.endsWith('=');
         }
-        softBreak = quotedPrintable && current.endsWith('=');
     }
-    flush();
-}
+
+private:
+    void append(const QByteArray& line, qsizetype from, bool lineCut) {
+        const qsizetype length = line.size() - from;
+        if (cut_ || lineCut || current_.size() + length > kMaxPhotoLine) {
+            cut_ = true; // the rest is passed over
+            return;
+        }
+        current_.append(line.constData() + from, length);
+    }
+
+    bool take(QByteArray& out, bool& cut) {
+        out = std::move(current_);
+        cut = cut_;
+        current_.clear();
+        have_ = false;
+        cut_ = false;
+        return true;
+    }
+
+    ByteInput& input_;
+    QByteArray current_;
+    bool have_ = false;
+    bool cut_ = false;
+    bool softBreak_ = false;
+    bool base64_ = false;
+    bool quotedPrintable_ = false;
+};
 
 std::optional<Property> parseLine(const QByteArray& line) {
     const qsizetype colon = valueColon(line);
@@ -315,8 +340,7 @@ public:
             return;
         }
         if (p.value.size() > kMaxLine) {
-            builder_.leaveOut(QStringLiteral("Eine Zeile %1 von mehr als 1 MiB wurde weggelassen")
-                                  .arg(QString::fromLatin1(p.name)));
+            tooLong(p);
             return;
         }
         QByteArray bytes = p.value;
@@ -394,6 +418,16 @@ public:
         }
     }
 
+    // A line cut while reading: only its name is known for sure.
+    void tooLong(const Property& p) {
+        if (p.name == "PHOTO")
+            builder_.leaveOut(
+                QStringLiteral("Das Bild ist größer als 16 MiB und wurde weggelassen"));
+        else
+            builder_.leaveOut(QStringLiteral("Eine Zeile %1 von mehr als 1 MiB wurde weggelassen")
+                                  .arg(QString::fromLatin1(p.name)));
+    }
+
     Address finish() { return builder_.finish(); }
     void fail(const QString& problem) { builder_.fail(problem); }
 
@@ -403,8 +437,7 @@ private:
     void photo(const Property& p) {
         QByteArray data = p.value.trimmed();
         if (data.size() > kMaxPhotoLine) {
-            builder_.leaveOut(
-                QStringLiteral("Das Bild ist größer als 16 MiB und wurde weggelassen"));
+            tooLong(p);
             return;
         }
         if (data.startsWith("data:")) {
@@ -439,7 +472,77 @@ private:
     AddressBuilder builder_;
 };
 
+// Cards one at a time, numbered from 1; text outside cards is passed over.
+class VCardStream : public AddressStream {
+public:
+    explicit VCardStream(ByteInput& input) : lines_(input) {
+        if (input.ahead(3) == "\xEF\xBB\xBF")
+            input.skip(3);
+    }
+
+    std::optional<Address> next() override {
+        QByteArray line;
+        bool cut = false;
+        while (lines_.next(line, cut)) {
+            const std::optional<Property> p = parseLine(line);
+            if (!p)
+                continue;
+            const QByteArray value = p->value.trimmed().toUpper();
+            if (p->name == "BEGIN" && value == "VCARD" && !cut) {
+                if (card_) {
+                    ++nested_; // an embedded card (AGENT) belongs to its outer card
+                    continue;
+                }
+                card_.emplace(++number_);
+            } else if (p->name == "END" && value == "VCARD" && !cut) {
+                if (nested_ > 0) {
+                    --nested_;
+                } else if (card_) {
+                    Address address = card_->finish();
+                    card_.reset();
+                    return address;
+                }
+            } else if (card_ && nested_ == 0) {
+                if (cut)
+                    card_->tooLong(*p);
+                else if (p->name == "VERSION" && value != "2.1" && value != "3.0" && value != "4.0")
+                    card_->fail(QStringLiteral("Die vCard-Version %1 wird nicht unterstützt")
+                                    .arg(QString::fromLatin1(p->value.trimmed())));
+                else
+                    card_->take(*p);
+            }
+        }
+        if (!card_)
+            return std::nullopt;
+        card_->fail(QStringLiteral("Die Karte ist unvollständig (END:VCARD fehlt)"));
+        Address address = card_->finish();
+        card_.reset();
+        return address;
+    }
+
+private:
+    ContentLines lines_;
+    std::optional<CardReader> card_;
+    int number_ = 0;
+    int nested_ = 0;
+};
+
 } // namespace
+
+std::unique_ptr<AddressStream> vcardStream(ByteInput& input) {
+    return std::make_unique<VCardStream>(input);
+}
+
+std::vector<Address> readVCards(const QByteArray& data) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    AddressReader reader(buffer, Format::VCard);
+    std::vector<Address> cards;
+    while (std::optional<Address> card = reader.next())
+        cards.push_back(std::move(*card));
+    return cards;
+}
 
 QByteArray toVCard(const Address& a, QString* pictureProblem) {
     if (pictureProblem)
@@ -495,47 +598,6 @@ QByteArray toVCard(const Address& a, QString* pictureProblem) {
         addLine(out, "REV:" + isoDate(changed));
     addLine(out, "END:VCARD");
     return out;
-}
-
-std::vector<Address> readVCards(const QByteArray& data) {
-    std::vector<Address> cards;
-    std::optional<CardReader> card;
-    int number = 0;
-    int nested = 0;
-    const QByteArray content = data.startsWith("\xEF\xBB\xBF")
-                                   ? QByteArray::fromRawData(data.constData() + 3, data.size() - 3)
-                                   : data;
-    forEachContentLine(content, [&](const QByteArray& line) {
-        const std::optional<Property> p = parseLine(line);
-        if (!p)
-            return;
-        const QByteArray value = p->value.trimmed().toUpper();
-        if (p->name == "BEGIN" && value == "VCARD") {
-            if (card) {
-                ++nested; // an embedded card (AGENT) belongs to its outer card
-                return;
-            }
-            card.emplace(++number);
-        } else if (p->name == "END" && value == "VCARD") {
-            if (nested > 0) {
-                --nested;
-            } else if (card) {
-                cards.push_back(card->finish());
-                card.reset();
-            }
-        } else if (card && nested == 0) {
-            if (p->name == "VERSION" && value != "2.1" && value != "3.0" && value != "4.0")
-                card->fail(QStringLiteral("Die vCard-Version %1 wird nicht unterstützt")
-                               .arg(QString::fromLatin1(p->value.trimmed())));
-            else
-                card->take(*p);
-        }
-    });
-    if (card) {
-        card->fail(QStringLiteral("Die Karte ist unvollständig (END:VCARD fehlt)"));
-        cards.push_back(card->finish());
-    }
-    return cards;
 }
 
 } // namespace vellumo::exchange

@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
@@ -1015,6 +1016,76 @@ print(json.dumps(cards))
         }
         QCOMPARE(crashes, 3);
         QVERIFY2(counts.size() >= 2, "every crash point left the same table");
+    }
+
+    // Files of many read buffers, read piece by piece: folded lines, a bare
+    // base64 photo and UTF-16 text that cross the buffers' edges arrive whole;
+    // a cancelled import keeps what it stored, and running it again adds the rest.
+    void largeFilesArriveWhole() {
+        QImage noise(220, 220, QImage::Format_RGB32);
+        QRandomGenerator random(26);
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, random.generate() | 0xFF000000u);
+        QByteArray png;
+        QBuffer pngBuffer(&png);
+        pngBuffer.open(QIODevice::WriteOnly);
+        QVERIFY(noise.save(&pngBuffer, "PNG"));
+        QVERIFY(png.size() > 64 * 1024);
+
+        QByteArray cards;
+        for (int n = 0; n < 400; ++n) {
+            cards += QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Name%1;Eva;;;\r\nNOTE:")
+                         .arg(n, 4, 10, QChar('0'))
+                         .toUtf8();
+            const QByteArray note = n == 300 ? QByteArray(2 << 20, 'y') : QByteArray(300, 'x');
+            for (qsizetype at = 0; at < note.size(); at += 70)
+                cards += (at > 0 && n != 300 ? "\r\n " : "") + note.mid(at, 70);
+            cards += "\r\n";
+            if (n == 200) {
+                const QByteArray base64 = png.toBase64();
+                cards += "PHOTO;TYPE=PNG:";
+                for (qsizetype at = 0; at < base64.size(); at += 76)
+                    cards += (at > 0 ? "\r\n " : "") + base64.mid(at, 76);
+                cards += "\r\n";
+            }
+            cards += "END:VCARD\r\n";
+        }
+        writeFile(sandbox->file("viele.vcf"), cards);
+        makeTable(sandbox->file("Karten.db"));
+        {
+            OpenTable table(sandbox->file("Karten.db"));
+            const ex::ImportResult result = ex::importFile(table.store, sandbox->file("viele.vcf"));
+            QCOMPARE(result.added, 400);
+            QCOMPARE(table.store.textAt(399, "Name"), QStringLiteral("Name0399"));
+            QCOMPARE(table.store.textAt(0, "Memo1"), QString(300, 'x'));
+            QVERIFY(!table.store.valueAt(200, "Grafik").isNull());
+            QVERIFY(table.store.valueAt(199, "Grafik").isNull());
+            QCOMPARE(result.cards[300].outcome, ex::Outcome::AddedWithChanges);
+            QVERIFY(result.cards[300].lines.join('\n').contains("mehr als 1 MiB"));
+        }
+
+        QByteArray sheet = "Name,Vorname,Ort\r\n";
+        for (int n = 0; n < 3000; ++n)
+            sheet += QStringLiteral("Zeile%1,Jörg,Köln\r\n").arg(n, 4, 10, QChar('0')).toUtf8();
+        const QString utf16 = QString::fromUtf8(sheet);
+        writeFile(sandbox->file("liste.csv"),
+                  "\xFF\xFE" +
+                      QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2));
+        makeTable(sandbox->file("Liste.db"));
+        OpenTable table(sandbox->file("Liste.db"));
+        const ex::ImportResult cancelled =
+            ex::importFile(table.store, sandbox->file("liste.csv"),
+                           [](int done, int total) { return done < total / 2; });
+        QVERIFY(cancelled.cancelled);
+        QVERIFY(cancelled.added > 0 && cancelled.added < 3000);
+        const ex::ImportResult again = ex::importFile(table.store, sandbox->file("liste.csv"));
+        QCOMPARE(again.added, 3000 - cancelled.added);
+        QCOMPARE(again.skipped, cancelled.added);
+        QCOMPARE(table.store.CountRecords(), 3000);
+        QCOMPARE(table.store.textAt(2999, "Ort"), QStringLiteral("Köln"));
+        QCOMPARE(table.store.textAt(2999, "Vorname"), QStringLiteral("Jörg"));
+        QCOMPARE(again.cards.back().origin, 3001);
     }
 };
 

@@ -74,22 +74,21 @@ int exportTable(ex::Format format, const QString& tablePath, const QString& outP
 // Through the record store, like the program: in batches, stamped as any
 // save, and the table's write lock keeps out a second writer (and refuses a
 // table another program is writing). Exit 1 when cards were refused, 2 when
-// the table could not be written (the report says how many are stored).
+// the table could not be written or the file not read to its end (the report
+// says how many are stored).
 int importFile(const QString& tablePath, const QString& inPath) {
-    ex::ImportFile file = ex::readImportFile(inPath);
     vellumo::RecordStore store;
     store.BeforePost = [&store] {
         store.SetFieldDate(QStringLiteral("Aenderung"), vellumo::now());
     };
     store.BindTable(tablePath);
     store.OpenTable();
-    ex::ImportResult result = ex::importAddresses(store, file.addresses, file.format);
-    result.columns = file.columns;
+    const ex::ImportResult result = ex::importFile(store, inPath);
     store.CloseTableAtShutdown();
     say(ex::summaryText(result));
     say(QString());
     say(ex::detailsText(result).trimmed());
-    if (!result.failure.isEmpty())
+    if (!result.failure.isEmpty() || !result.readFailure.isEmpty())
         return 2;
     return result.refused > 0 ? 1 : 0;
 }

@@ -1,0 +1,127 @@
+#include "exchange/input.h"
+
+#include "platform/database/recordstore.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vellumo::exchange {
+
+namespace {
+
+// Large enough that a read costs little per byte, small beside any limit.
+constexpr qint64 kChunk = 64 * 1024;
+
+} // namespace
+
+ByteInput::ByteInput(QIODevice& in) : in_(in) {}
+
+bool ByteInput::fill() {
+    // Keep what was not taken yet (ahead() may ask beyond the buffer).
+    buffer_.remove(0, pos_);
+    pos_ = 0;
+    QByteArray chunk(kChunk, Qt::Uninitialized);
+    errno = 0;
+    const qint64 n = in_.read(chunk.data(), kChunk);
+    if (n < 0)
+        throw StoreError(QStringLiteral("Die Datei kann nicht weiter gelesen werden: %1")
+                             .arg(errno != 0 ? systemErrorText(errno) : in_.errorString()),
+                         ErrorKind::Storage);
+    if (n == 0)
+        return false;
+    chunk.truncate(n);
+    if (utf16_) {
+        const QString text = utf16_->decode(chunk);
+        buffer_ += text.toUtf8();
+        // A chunk that ends inside a character yields nothing yet.
+        return !buffer_.isEmpty() || fill();
+    }
+    buffer_ += chunk;
+    return true;
+}
+
+bool ByteInput::readLine(QByteArray& line, qsizetype limit, bool& cut) {
+    line.clear();
+    cut = false;
+    bool any = false;
+    for (;;) {
+        if (pos_ == buffer_.size() && !fill())
+            break;
+        any = true;
+        const char* start = buffer_.constData() + pos_;
+        const qsizetype available = buffer_.size() - pos_;
+        const void* found = std::memchr(start, '\n', static_cast<std::size_t>(available));
+        const qsizetype length = found ? static_cast<const char*>(found) - start : available;
+        const qsizetype room = limit - line.size();
+        if (length > room)
+            cut = true;
+        if (room > 0)
+            line.append(start, std::min(length, room));
+        pos_ += found ? length + 1 : length;
+        if (found)
+            break;
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return any;
+}
+
+QByteArray ByteInput::ahead(qsizetype n) {
+    while (buffer_.size() - pos_ < n) {
+        const qsizetype before = buffer_.size() - pos_;
+        if (!fill() || buffer_.size() - pos_ == before)
+            break;
+    }
+    return buffer_.mid(pos_, n);
+}
+
+void ByteInput::skip(qsizetype n) {
+    while (n-- > 0 && get() >= 0) {
+    }
+}
+
+void ByteInput::decodeUtf16() {
+    // What is buffered already is the start of the text, still undecoded.
+    const QByteArray raw = buffer_.mid(pos_);
+    utf16_.emplace(QStringDecoder::Utf16LE);
+    buffer_ = QString(utf16_->decode(raw)).toUtf8();
+    pos_ = 0;
+}
+
+qint64 ByteInput::position() const {
+    // What was read ahead is not done yet; UTF-16 text took about two bytes
+    // for each one it is now.
+    const qint64 ahead = qint64(buffer_.size() - pos_) * (utf16_ ? 2 : 1);
+    return std::max<qint64>(0, in_.pos() - ahead);
+}
+
+qint64 ByteInput::size() const {
+    return in_.size();
+}
+
+AddressReader::AddressReader(QIODevice& in, Format format)
+    : format_(format), input_(std::make_unique<ByteInput>(in)),
+      stream_(format == Format::VCard ? vcardStream(*input_) : csvStream(*input_)) {}
+
+AddressReader::~AddressReader() = default;
+
+std::optional<Address> AddressReader::next() {
+    return stream_->next();
+}
+
+QStringList AddressReader::columns() const {
+    return stream_->columns();
+}
+
+qint64 AddressReader::position() const {
+    return input_->position();
+}
+
+qint64 AddressReader::size() const {
+    return input_->size();
+}
+
+} // namespace vellumo::exchange

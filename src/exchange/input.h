@@ -1,0 +1,67 @@
+// Reading a file to import piece by piece: the vCard and CSV readers pull
+// bytes and lines from here, so a file is never held whole and a line longer
+// than its limit costs no more memory than the limit.
+#pragma once
+
+#include "exchange/exchange.h"
+
+#include <QByteArray>
+#include <QStringDecoder>
+
+#include <memory>
+#include <optional>
+
+class QIODevice;
+
+namespace vellumo::exchange {
+
+class ByteInput {
+public:
+    explicit ByteInput(QIODevice& in);
+
+    // The next byte, or -1 at the end.
+    int get() {
+        if (pos_ == buffer_.size() && !fill())
+            return -1;
+        return static_cast<unsigned char>(buffer_[pos_++]);
+    }
+    int peek() {
+        if (pos_ == buffer_.size() && !fill())
+            return -1;
+        return static_cast<unsigned char>(buffer_[pos_]);
+    }
+    // One line without its line end (LF or CRLF); false at the end. A line
+    // longer than limit is cut there, the rest passed over, and cut set.
+    bool readLine(QByteArray& line, qsizetype limit, bool& cut);
+    // Up to n of the bytes still to come, without taking them.
+    QByteArray ahead(qsizetype n);
+    void skip(qsizetype n);
+    // From here on the device holds UTF-16LE text, handed out as UTF-8.
+    void decodeUtf16();
+
+    // Bytes of the device taken so far, and its size (for progress).
+    qint64 position() const;
+    qint64 size() const;
+
+private:
+    bool fill();
+
+    QIODevice& in_;
+    QByteArray buffer_;
+    qsizetype pos_ = 0;
+    std::optional<QStringDecoder> utf16_;
+};
+
+// One address after the other, from a vCard or a CSV reader.
+class AddressStream {
+public:
+    virtual ~AddressStream() = default;
+    virtual std::optional<Address> next() = 0;
+    // CSV: where each column went.
+    virtual QStringList columns() const { return {}; }
+};
+
+std::unique_ptr<AddressStream> vcardStream(ByteInput& input);
+std::unique_ptr<AddressStream> csvStream(ByteInput& input);
+
+} // namespace vellumo::exchange
