@@ -400,11 +400,23 @@ struct RecordStore::Impl {
     // to are read now, from the record at position, and are not kept.
     QVariant resolved(int field, const px::Value& value, std::int64_t position) const {
         if (std::holds_alternative<px::BlobRef>(value))
-            return variantOf(kindOf(field), engine([&] {
-                                 return table->readField(static_cast<std::uint32_t>(position),
-                                                         field, px::Blobs::Read);
-                             }));
+            return bytesAt(field, position);
         return variantOf(kindOf(field), value);
+    }
+
+    // The bytes of a picture (or other binary field), read from the .mb
+    // straight into the QByteArray that the holder, the decoder and the
+    // export then share: no copy of the megabytes on this side.
+    QVariant bytesAt(int field, std::int64_t position) const {
+        QByteArray bytes;
+        engine([&] {
+            table->readBytesInto(
+                static_cast<std::uint32_t>(position), field, [&](std::size_t size) {
+                    bytes = QByteArray(static_cast<qsizetype>(size), Qt::Uninitialized);
+                    return reinterpret_cast<std::uint8_t*>(bytes.data());
+                });
+        });
+        return bytes.isEmpty() ? QVariant() : QVariant(bytes);
     }
 
     FieldKind kindOf(int field) const { return fields[static_cast<std::size_t>(field)].kind; }
@@ -1347,6 +1359,8 @@ QVariant RecordStore::valueAt(int visibleRow, const QString& field) const {
         const px::Value* value = d->currentValue(i);
         return value ? d->resolved(i, *value, position) : QVariant();
     }
+    if (d->kindOf(i) == FieldKind::Graphic)
+        return d->bytesAt(i, position);
     return variantOf(d->kindOf(i), Impl::engine([&] {
                          return d->table->readField(static_cast<std::uint32_t>(position), i);
                      }));

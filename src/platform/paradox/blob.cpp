@@ -114,13 +114,11 @@ std::string BlobFile::read(std::uint32_t pointer, std::uint32_t length) {
     return data;
 }
 
-std::vector<std::uint8_t> BlobFile::readBytes(std::uint32_t pointer, std::uint32_t length,
-                                              std::uint32_t skip) {
+void BlobFile::readInto(std::uint32_t pointer, std::uint32_t length, std::uint32_t skip,
+                        const std::function<std::uint8_t*(std::size_t)>& room) {
     const Place place = locate(pointer, length);
     skip = std::min(skip, length);
-    std::vector<std::uint8_t> data(length - skip);
-    copyOut(place, skip, length - skip, data.data());
-    return data;
+    copyOut(place, skip, length - skip, room(length - skip));
 }
 
 std::uint16_t BlobFile::nextModification() {

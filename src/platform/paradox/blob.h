@@ -5,6 +5,7 @@
 #include "platform/paradox/io.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -23,9 +24,10 @@ public:
     // Throws px::Error when the pointer leads nowhere sensible.
     std::string read(std::uint32_t pointer, std::uint32_t length);
     // The same blob without its first skip bytes (a picture's prefix), read
-    // straight into the value's own buffer: a picture is megabytes.
-    std::vector<std::uint8_t> readBytes(std::uint32_t pointer, std::uint32_t length,
-                                        std::uint32_t skip);
+    // straight into memory the caller gives (room(n): n writable bytes): a
+    // picture is megabytes.
+    void readInto(std::uint32_t pointer, std::uint32_t length, std::uint32_t skip,
+                  const std::function<std::uint8_t*(std::size_t)>& room);
     // Stores head and body, one after the other, as one blob (longer than the
     // leader) and returns the descriptor's pointer and modification number.
     // Never touches other blobs. The two pieces spare the caller a copy of a

@@ -664,24 +664,19 @@ Value ParadoxTable::decodeField(const std::uint8_t* rec, int field, Blobs blobs)
         if (blobs == Blobs::Refer && pointer != 0 &&
             (f.type == FieldType::Graphic || f.type == FieldType::Blob || f.type == FieldType::OLE))
             return BlobRef{pointer, length, get16(d + 8)};
-        // A picture's prefix is left behind on reading.
-        const std::uint32_t skip = f.type == FieldType::Graphic && length >= 8 ? 8 : 0;
-        std::string data;
-        if (pointer == 0) {
-            if (length > static_cast<std::uint32_t>(leader))
-                throw Error("Die Tabelle ist beschädigt: ungültiger Verweis im Feld \"" + f.name +
-                            "\".");
-            if (f.type != FieldType::Memo)
-                return Bytes(p + skip, p + length);
-            data.assign(reinterpret_cast<const char*>(p), length);
-        } else {
-            if (!mb_)
-                throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
-            // Straight into the value: no second copy of megabytes.
-            if (f.type != FieldType::Memo)
-                return mb_->readBytes(pointer, length, skip);
-            data = mb_->read(pointer, length);
+        if (f.type != FieldType::Memo) {
+            Bytes bytes;
+            bytesInto(field, p, [&](std::size_t size) {
+                bytes.resize(size);
+                return bytes.data();
+            });
+            return bytes;
         }
+        std::string data;
+        if (pointer == 0)
+            data.assign(reinterpret_cast<const char*>(p), inLeader(f, leader, length));
+        else
+            data = blobFile().read(pointer, length);
         // A memo: text in the table's code page.
         std::string text = codec_->decode(data);
         // Lines end in CR LF on disk; the program works with LF.
@@ -718,6 +713,50 @@ Value ParadoxTable::readField(std::uint32_t position, int field, Blobs blobs) {
     const std::uint8_t* rec = recordAt(position);
     std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
     return decodeField(copy.data(), field, blobs);
+}
+
+std::uint32_t ParadoxTable::inLeader(const FieldDef& f, int leader, std::uint32_t length) const {
+    if (length > static_cast<std::uint32_t>(leader))
+        throw Error("Die Tabelle ist beschädigt: ungültiger Verweis im Feld \"" + f.name + "\".");
+    return length;
+}
+
+BlobFile& ParadoxTable::blobFile() const {
+    if (!mb_)
+        throw Error("Die Memo-/Grafikdatei (.mb) der Tabelle fehlt.");
+    return *mb_;
+}
+
+void ParadoxTable::bytesInto(int field, const std::uint8_t* p,
+                             const std::function<std::uint8_t*(std::size_t)>& room) {
+    const FieldDef& f = h_.fields[static_cast<std::size_t>(field)];
+    const int leader = fieldBytes(f.type, f.size) - 10;
+    const std::uint32_t pointer = get32(p + leader);
+    const std::uint32_t length = get32(p + leader + 4);
+    if (length == 0)
+        return;
+    // A picture's prefix is left behind on reading.
+    const std::uint32_t skip = f.type == FieldType::Graphic && length >= 8 ? 8 : 0;
+    if (pointer != 0) {
+        blobFile().readInto(pointer, length, skip, room);
+        return;
+    }
+    const std::uint32_t size = inLeader(f, leader, length) - skip;
+    std::copy(p + skip, p + skip + size, room(size));
+}
+
+void ParadoxTable::readBytesInto(std::uint32_t position, int field,
+                                 const std::function<std::uint8_t*(std::size_t)>& room) {
+    if (field < 0 || field >= static_cast<int>(h_.fields.size()))
+        throw Error("Das Feld Nummer " + std::to_string(field + 1) + " existiert nicht.");
+    const FieldType type = h_.fields[static_cast<std::size_t>(field)].type;
+    if (type != FieldType::Blob && type != FieldType::OLE && type != FieldType::Graphic)
+        throw Error("Das Feld \"" + h_.fields[static_cast<std::size_t>(field)].name +
+                    "\" enthält keine Binärdaten.");
+    const auto hold = holdSteady();
+    const std::uint8_t* rec = recordAt(position);
+    const std::vector<std::uint8_t> copy(rec, rec + h_.recordSize);
+    bytesInto(field, copy.data() + h_.offsets[static_cast<std::size_t>(field)], room);
 }
 
 void ParadoxTable::scanField(int field,

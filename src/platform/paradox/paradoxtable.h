@@ -138,6 +138,8 @@ public:
     Record read(std::uint32_t position, Blobs blobs) override;
     using Table::readField;
     Value readField(std::uint32_t position, int field, Blobs blobs) override;
+    void readBytesInto(std::uint32_t position, int field,
+                       const std::function<std::uint8_t*(std::size_t)>& room) override;
     void scanField(int field,
                    const std::function<bool(std::uint32_t, const Value&)>& visit) override;
     std::uint32_t insert(const Record& record) override;
@@ -201,6 +203,12 @@ private:
     void fallBackToChain();
     const std::string& firstKey(std::size_t chainIndex);
     Value decodeField(const std::uint8_t* rec, int field, Blobs blobs = Blobs::Read);
+    // The bytes of a binary, OLE or graphic field at p (in a record) into room.
+    void bytesInto(int field, const std::uint8_t* p,
+                   const std::function<std::uint8_t*(std::size_t)>& room);
+    // length, when it fits the field's leader (a blob kept in the record).
+    std::uint32_t inLeader(const FieldDef& f, int leader, std::uint32_t length) const;
+    BlobFile& blobFile() const;
     int compareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
     // Lower bound of key among the records: (chain index, index in block).
     std::pair<std::size_t, std::uint32_t> findKey(const std::uint8_t* key);

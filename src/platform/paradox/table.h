@@ -152,6 +152,12 @@ public:
     Value readField(std::uint32_t position, int field) {
         return readField(position, field, Blobs::Read);
     }
+    // The bytes of a binary, OLE or graphic field (a picture without its
+    // prefix) read from the .mb straight into memory the caller owns:
+    // room(n) gives n writable bytes. Nothing is asked for an empty field.
+    // Spares the copy from a Bytes value into the caller's own buffer.
+    virtual void readBytesInto(std::uint32_t position, int field,
+                               const std::function<std::uint8_t*(std::size_t)>& room) = 0;
     // Calls visit for every record in key order with one field's value, reading
     // nothing else; stops early when visit returns false.
     virtual void scanField(int field,
