@@ -2,6 +2,7 @@
 // foreign files, an independent vCard parser, the import's counting, the
 // command-line tool and the two menu items of the main window (the last two
 // only where the program's windows and the tool's exchange are built).
+#include "addresstables.h"
 #include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "faultfs.h"
@@ -45,13 +46,6 @@ namespace ex = vellumo::exchange;
 namespace {
 
 const QDate Today(2024, 3, 15);
-
-void makeTable(const QString& path) {
-    RecordStore store;
-    store.BindTable(path);
-    DeclareAddressTable(store, QFileInfo(path).completeBaseName());
-    store.CreateTableFile();
-}
 
 QImage testPicture() {
     QImage image(37, 21, QImage::Format_RGB32);
@@ -142,6 +136,13 @@ class TestExchange : public QObject {
     std::unique_ptr<Sandbox> sandbox;
     std::unique_ptr<FixedClock> clock;
 
+    // A table in the sandbox holding the full address alone.
+    QString tableWithFullAddress(const QString& name) {
+        const QString path = sandbox->file(name);
+        makeAddressTable(path, {fullAddress()});
+        return path;
+    }
+
 private slots:
     void init() {
         sandbox = std::make_unique<Sandbox>();
@@ -155,8 +156,8 @@ private slots:
     // Table -> vCard -> another table -> vCard: every field comes back, the
     // two vCards are the same bytes, and the lines are folded and escaped.
     void vcardRoundTripKeepsEveryField() {
-        makeTable(sandbox->file("Eins.db"));
-        makeTable(sandbox->file("Zwei.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Zwei.db"));
         OpenTable one(sandbox->file("Eins.db"), false);
         const QVariantMap full = fullAddress();
         addRecord(one.store, full);
@@ -278,7 +279,7 @@ private slots:
         const QString python = "/usr/bin/python3";
         if (QProcess::execute(python, {"-c", "import vobject"}) != 0)
             QSKIP("python3-vobject is not installed (scripts/install-deps.sh installs it)");
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         OpenTable one(sandbox->file("Eins.db"));
         addRecord(one.store, fullAddress());
         addRecord(one.store, {{"Name", "Zander"}, {"Vorname", "Kurt"}});
@@ -344,7 +345,7 @@ print(json.dumps(cards))
         QCOMPARE(rows[0].origin, 2);
         QCOMPARE(rows[1].origin, 5);
 
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         OpenTable one(sandbox->file("Eins.db"));
         const ex::ImportResult result = ex::importAddresses(one.store, rows, ex::Format::Csv);
         QCOMPARE(result.added, 2);
@@ -374,7 +375,7 @@ print(json.dumps(cards))
     // page lacks is transliterated, each listed with its card; only a card
     // with nothing usable is refused. A cancel keeps what was added, on disk.
     void importCountsSkipsAndRefusals() {
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         auto one = std::make_unique<OpenTable>(sandbox->file("Eins.db"));
         addRecord(one->store, {{"Name", "Meier"}, {"Vorname", "Anna"}, {"Ort", "Bonn"}});
         const QByteArray file = "BEGIN:VCARD\nVERSION:3.0\nN:Meier;Anna;;;\nADR:;;;Bonn;;;\n"
@@ -442,11 +443,7 @@ print(json.dumps(cards))
 #ifndef VELLUMO_EXCHANGE_WINDOWS
         QSKIP("the windows and the tool's exchange commands are not in this build");
 #else
-        makeTable(sandbox->file("Eins.db"));
-        {
-            OpenTable one(sandbox->file("Eins.db"));
-            addRecord(one.store, fullAddress());
-        }
+        tableWithFullAddress("Eins.db");
         QProcess tool;
         tool.start(VELLUMO_TABLE_TOOL, {"export", "--vcard", sandbox->file("Eins.db")});
         QVERIFY(tool.waitForFinished(30000));
@@ -455,7 +452,7 @@ print(json.dumps(cards))
         QVERIFY(unfolded(vcard).contains("N:Müller-Lüdenscheidt;Jürgen;;;"));
         writeFile(sandbox->file("karten.vcf"), vcard);
 
-        makeTable(sandbox->file("Zwei.db"));
+        makeAddressTable(sandbox->file("Zwei.db"));
         {
             OpenTable busy(sandbox->file("Zwei.db")); // holds the write lock
             tool.start(VELLUMO_TABLE_TOOL,
@@ -506,7 +503,7 @@ print(json.dumps(cards))
         QSKIP("the windows and the tool's exchange commands are not in this build");
 #else
         resetSettingsLocation();
-        makeTable(sandbox->file("Kunden.db"));
+        makeAddressTable(sandbox->file("Kunden.db"));
         {
             OpenTable table(sandbox->file("Kunden.db"));
             addRecord(table.store, {{"Name", "Meier"}, {"Vorname", "Anna"}, {"Ort", "Bonn"}});
@@ -637,7 +634,7 @@ print(json.dumps(cards))
             "BEGIN:VCARD\r\nVERSION:3.0\r\nN:\xEA\xB9\x80;\xEB\xAF\xBC\xEC\xA4\x80;;;\r\n"
             "ADR:;;Stevens Creek Blvd 1;Cupertino;CA;95014-2083;USA\r\nEND:VCARD\r\n";
 
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         OpenTable one(sandbox->file("Eins.db"));
         const ex::ImportResult result =
             ex::importAddresses(one.store, ex::readVCards(file), ex::Format::VCard);
@@ -791,7 +788,7 @@ print(json.dumps(cards))
     // numbers and telephone numbers as they are; our import takes the
     // apostrophe off again. The spreadsheet kind: semicolons, a BOM.
     void formulasAreDefusedAndComeBack() {
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         OpenTable one(sandbox->file("Eins.db"), false);
         const QVariantMap values = {{"Name", "=HYPERLINK(\"http://x\";\"y\")"},
                                     {"Vorname", "@SUM(A1)"},
@@ -823,11 +820,7 @@ print(json.dumps(cards))
 #ifndef VELLUMO_EXCHANGE_WINDOWS
         QSKIP("the windows and the tool's exchange commands are not in this build");
 #else
-        makeTable(sandbox->file("Eins.db"));
-        {
-            OpenTable one(sandbox->file("Eins.db"));
-            addRecord(one.store, fullAddress());
-        }
+        tableWithFullAddress("Eins.db");
         QProcess tool;
         tool.start(VELLUMO_TABLE_TOOL, {"export", "--vcard", sandbox->file("Eins"), "/dev/full"});
         QVERIFY(tool.waitForFinished(30000));
@@ -851,7 +844,7 @@ print(json.dumps(cards))
     // A picture that does not decode and one the .mb cannot give each cost
     // their card its photo, said by name, never the export or a word.
     void exportNamesPicturesItCannotWrite() {
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         const QByteArray lost =
             pictures::graphicFieldFromImage(testPicture().scaled(90, 40), nullptr);
         {
@@ -909,7 +902,7 @@ print(json.dumps(cards))
         writeFile(sandbox->file("viele.vcf"), cards);
         // How many changes of the file system a whole import makes.
         const int operations = [&] {
-            makeTable(sandbox->file("Eins.db"));
+            makeAddressTable(sandbox->file("Eins.db"));
             faultfs::FaultFileSystem fs(px::defaultFileSystem(), false);
             RecordStore store(fs);
             store.BindTable(sandbox->file("Eins.db"));
@@ -918,7 +911,7 @@ print(json.dumps(cards))
             ex::importAddresses(store, ex::readVCards(cards), ex::Format::VCard);
             return fs.operations() - before;
         }();
-        makeTable(sandbox->file("Eins.db"));
+        makeAddressTable(sandbox->file("Eins.db"));
         int stored = 0;
         {
             faultfs::FaultFileSystem fs(px::defaultFileSystem(), false);
@@ -947,7 +940,7 @@ print(json.dumps(cards))
         QCOMPARE(check.exitCode(), 0);
 
 #ifdef VELLUMO_EXCHANGE_WINDOWS
-        makeTable(sandbox->file("Zwei.db"));
+        makeAddressTable(sandbox->file("Zwei.db"));
         QProcess tool;
         tool.start("/bin/sh",
                    {"-c", "ulimit -f 400; trap '' XFSZ; exec \"$0\" \"$@\"", VELLUMO_TABLE_TOOL,
@@ -977,7 +970,7 @@ print(json.dumps(cards))
         }
         const QString path = sandbox->file("Eins.db");
         const int operations = [&] {
-            makeTable(path);
+            makeAddressTable(path);
             faultfs::FaultFileSystem fs(px::defaultFileSystem(), false);
             RecordStore store(fs);
             store.BindTable(path);
@@ -989,7 +982,7 @@ print(json.dumps(cards))
         int crashes = 0;
         QSet<int> counts;
         for (const int at : {operations / 4, operations / 2, operations * 3 / 4}) {
-            makeTable(path);
+            makeAddressTable(path);
             {
                 faultfs::FaultFileSystem fs;
                 {
@@ -1052,7 +1045,7 @@ print(json.dumps(cards))
             cards += "END:VCARD\r\n";
         }
         writeFile(sandbox->file("viele.vcf"), cards);
-        makeTable(sandbox->file("Karten.db"));
+        makeAddressTable(sandbox->file("Karten.db"));
         {
             OpenTable table(sandbox->file("Karten.db"));
             const ex::ImportResult result = ex::importFile(table.store, sandbox->file("viele.vcf"));
@@ -1072,7 +1065,7 @@ print(json.dumps(cards))
         writeFile(sandbox->file("liste.csv"),
                   "\xFF\xFE" +
                       QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2));
-        makeTable(sandbox->file("Liste.db"));
+        makeAddressTable(sandbox->file("Liste.db"));
         OpenTable table(sandbox->file("Liste.db"));
         const ex::ImportResult cancelled =
             ex::importFile(table.store, sandbox->file("liste.csv"),
