@@ -122,12 +122,26 @@ qsizetype valueColon(const QByteArray& line) {
     return quoted ? line.indexOf(':') : -1;
 }
 
-QList<QByteArray> splitOutsideQuotes(const QByteArray& text, char separator) {
-    QList<QByteArray> parts;
-    QByteArray part;
+// What keeps a separator from splitting: parameters quote it ("a;b"),
+// values escape it (a\;b, where \n is a line break).
+enum class Shield { Quotes, Backslash };
+
+// Splits at the separators the rule leaves open; with Backslash the escapes
+// of each part are resolved as well.
+template <typename Text, typename Char>
+QList<Text> splitAt(const Text& text, Char separator, Shield rule) {
+    QList<Text> parts;
+    Text part;
     bool quoted = false;
-    for (const char c : text) {
-        if (c == '"')
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const Char c = text[i];
+        if (rule == Shield::Backslash && c == Char(u'\\') && i + 1 < text.size()) {
+            const Char next = text[++i];
+            // "\\", "\,", "\;" and whatever else was escaped stand for themselves
+            part += next == Char(u'n') || next == Char(u'N') ? Char(u'\n') : next;
+            continue;
+        }
+        if (rule == Shield::Quotes && c == Char(u'"'))
             quoted = !quoted;
         if (c == separator && !quoted) {
             parts << part;
@@ -233,7 +247,7 @@ std::optional<Property> parseLine(const QByteArray& line) {
         return std::nullopt;
     Property p;
     p.value = line.mid(colon + 1);
-    const QList<QByteArray> head = splitOutsideQuotes(line.left(colon), ';');
+    const QList<QByteArray> head = splitAt(line.left(colon), ';', Shield::Quotes);
     p.name = head.first().trimmed().toUpper();
     if (const qsizetype dot = p.name.lastIndexOf('.'); dot >= 0)
         p.name = p.name.mid(dot + 1);
@@ -277,27 +291,8 @@ QByteArray quotedPrintableDecoded(const QByteArray& in) {
     return out;
 }
 
-// Splits at unescaped separators, then resolves the escapes of each part.
 QStringList components(const QString& value, QChar separator) {
-    QStringList parts;
-    QString part;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value[i];
-        if (c == u'\\' && i + 1 < value.size()) {
-            const QChar next = value[++i];
-            if (next == u'n' || next == u'N')
-                part += u'\n';
-            else
-                part += next; // "\\", "\,", "\;" and whatever else was escaped
-        } else if (c == separator) {
-            parts << part;
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    parts << part;
-    return parts;
+    return splitAt(value, separator, Shield::Backslash);
 }
 
 QString unescaped(const QString& value) {
