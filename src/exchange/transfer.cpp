@@ -335,6 +335,7 @@ ImportResult importFrom(RecordStore& store, Format format,
     BulkGuard guard{store};
     std::vector<std::size_t> unsaved; // reports of cards in the batch not yet committed
     int committed = 0;
+    const QString lost = QStringLiteral("nicht gespeichert (Schreibfehler)");
     auto notStored = [&](const QString& cause) {
         result.failure = withoutFullStop(cause);
         for (const std::size_t i : unsaved) {
@@ -342,10 +343,19 @@ ImportResult importFrom(RecordStore& store, Format format,
             if (card.outcome == Outcome::AddedWithChanges)
                 --result.changed;
             card.outcome = Outcome::NotStored;
-            card.lines.prepend(QStringLiteral("nicht gespeichert (Schreibfehler)"));
+            card.lines.prepend(lost);
             --result.added;
         }
         unsaved.clear();
+    };
+    // A card that was not added: why comes first in its lines, and it is
+    // counted where it belongs.
+    auto notAdded = [&result](CardReport& card, Outcome outcome, const QString& why) {
+        card.outcome = outcome;
+        card.lines.prepend(why);
+        result.refused += outcome == Outcome::Refused;
+        result.skipped += outcome == Outcome::Skipped;
+        result.cards.push_back(card);
     };
 
     for (;;) {
@@ -370,19 +380,13 @@ ImportResult importFrom(RecordStore& store, Format format,
         CardReport card;
         card.origin = address.origin;
         if (!address.problem.isEmpty()) {
-            card.outcome = Outcome::Refused;
-            card.lines << withoutFullStop(address.problem);
-            ++result.refused;
-            result.cards.push_back(card);
+            notAdded(card, Outcome::Refused, withoutFullStop(address.problem));
             continue;
         }
         const Fitted f = fitted(store, address);
         card.lines = f.lines;
         if (!hasValue(f.values)) {
-            card.outcome = Outcome::Refused;
-            card.lines.prepend(QStringLiteral("keine Angaben"));
-            ++result.refused;
-            result.cards.push_back(card);
+            notAdded(card, Outcome::Refused, QStringLiteral("keine Angaben"));
             continue;
         }
         try {
@@ -400,23 +404,15 @@ ImportResult importFrom(RecordStore& store, Format format,
             } catch (const StoreError&) {
             }
             if (error.kind() == ErrorKind::Storage) {
-                card.outcome = Outcome::NotStored;
-                card.lines.prepend(QStringLiteral("nicht gespeichert (Schreibfehler)"));
-                result.cards.push_back(card);
+                notAdded(card, Outcome::NotStored, lost);
                 notStored(error.text());
                 result.added = store.bulkStored();
                 return result;
             }
-            if (error.kind() == ErrorKind::Duplicate) {
-                card.outcome = Outcome::Skipped;
-                card.lines.prepend(duplicate);
-                ++result.skipped;
-            } else {
-                card.outcome = Outcome::Refused;
-                card.lines.prepend(withoutFullStop(error.text()));
-                ++result.refused;
-            }
-            result.cards.push_back(card);
+            if (error.kind() == ErrorKind::Duplicate)
+                notAdded(card, Outcome::Skipped, duplicate);
+            else
+                notAdded(card, Outcome::Refused, withoutFullStop(error.text()));
             continue;
         }
         card.outcome = card.lines.isEmpty() ? Outcome::Added : Outcome::AddedWithChanges;
