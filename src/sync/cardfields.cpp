@@ -1,18 +1,36 @@
 #include "sync/cardfields.h"
 
+#include "data/addressschema.h"
+
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDate>
 
 namespace vellumo::cardsync {
 
-const QStringList kCardFields = {
-    QStringLiteral("Name"),       QStringLiteral("Vorname"),  QStringLiteral("Strasse"),
-    QStringLiteral("PLZ"),        QStringLiteral("Ort"),      QStringLiteral("Land"),
-    QStringLiteral("Telefon1"),   QStringLiteral("Telefon2"), QStringLiteral("Fax"),
-    QStringLiteral("Email"),      QStringLiteral("WWW"),      QStringLiteral("KontoNr"),
-    QStringLiteral("BLZ"),        QStringLiteral("Institut"), QStringLiteral("Rubrik"),
-    QStringLiteral("Geburtstag"), QStringLiteral("Erstellt"), QStringLiteral("Memo1")};
+namespace {
+
+// A field of the address table as Qt text; the name is checked against the
+// schema while compiling, so a misspelt one does not build.
+struct FieldName {
+    consteval FieldName(const char* name) : checked(address::fieldName(name)) {}
+    operator QString() const {
+        return QString::fromLatin1(checked.data(), static_cast<qsizetype>(checked.size()));
+    }
+    std::string_view checked;
+};
+
+} // namespace
+
+// Every field but the picture and the change date, which is the server's.
+const QStringList kCardFields = [] {
+    QStringList names;
+    for (const address::Field& field : address::kFields)
+        if (field.kind != address::Kind::Graphic && field.name != FieldName("Aenderung").checked)
+            names << QString::fromLatin1(field.name.data(),
+                                         static_cast<qsizetype>(field.name.size()));
+    return names;
+}();
 
 namespace {
 
@@ -120,42 +138,42 @@ CardContent readCard(const QByteArray& card) {
             c.uid = unescaped(line.value).trimmed();
         } else if (n == "N" && ordinal == 0) {
             const QStringList p = components(line.value);
-            setOnce(QStringLiteral("Name"), p.value(0).trimmed());
-            setOnce(QStringLiteral("Vorname"), p.value(1).trimmed());
+            setOnce(FieldName("Name"), p.value(0).trimmed());
+            setOnce(FieldName("Vorname"), p.value(1).trimmed());
         } else if (n == "ADR" && ordinal == 0) {
             const QStringList p = components(line.value);
-            setOnce(QStringLiteral("Strasse"), p.value(2).trimmed());
-            setOnce(QStringLiteral("Ort"), p.value(3).trimmed());
-            setOnce(QStringLiteral("PLZ"), p.value(5).trimmed());
-            setOnce(QStringLiteral("Land"), p.value(6).trimmed());
+            setOnce(FieldName("Strasse"), p.value(2).trimmed());
+            setOnce(FieldName("Ort"), p.value(3).trimmed());
+            setOnce(FieldName("PLZ"), p.value(5).trimmed());
+            setOnce(FieldName("Land"), p.value(6).trimmed());
         } else if (n == "TEL") {
             if (isFax(line)) {
                 if (!fax)
-                    setOnce(QStringLiteral("Fax"), unescaped(line.value).trimmed());
+                    setOnce(FieldName("Fax"), unescaped(line.value).trimmed());
                 fax = true;
             } else if (phones < 2) {
-                setOnce(phones == 0 ? QStringLiteral("Telefon1") : QStringLiteral("Telefon2"),
+                setOnce(phones == 0 ? FieldName("Telefon1") : FieldName("Telefon2"),
                         unescaped(line.value).trimmed());
                 ++phones;
             }
         } else if (n == "EMAIL" && ordinal == 0) {
-            setOnce(QStringLiteral("Email"), unescaped(line.value).trimmed());
+            setOnce(FieldName("Email"), unescaped(line.value).trimmed());
         } else if (n == "URL" && ordinal == 0) {
-            setOnce(QStringLiteral("WWW"), unescaped(line.value).trimmed());
+            setOnce(FieldName("WWW"), unescaped(line.value).trimmed());
         } else if (n == "BDAY" && ordinal == 0) {
-            setOnce(QStringLiteral("Geburtstag"), isoDate(line.value));
+            setOnce(FieldName("Geburtstag"), isoDate(line.value));
         } else if (n == "X-VELLUMO-ERSTELLT") {
-            setOnce(QStringLiteral("Erstellt"), isoDate(line.value));
+            setOnce(FieldName("Erstellt"), isoDate(line.value));
         } else if (n == "CATEGORIES" && ordinal == 0) {
-            setOnce(QStringLiteral("Rubrik"), unescaped(line.value).trimmed());
+            setOnce(FieldName("Rubrik"), unescaped(line.value).trimmed());
         } else if (n == "NOTE" && ordinal == 0) {
-            setOnce(QStringLiteral("Memo1"), unescaped(line.value));
+            setOnce(FieldName("Memo1"), unescaped(line.value));
         } else if (n == "X-VELLUMO-KONTONR") {
-            setOnce(QStringLiteral("KontoNr"), unescaped(line.value).trimmed());
+            setOnce(FieldName("KontoNr"), unescaped(line.value).trimmed());
         } else if (n == "X-VELLUMO-BLZ") {
-            setOnce(QStringLiteral("BLZ"), unescaped(line.value).trimmed());
+            setOnce(FieldName("BLZ"), unescaped(line.value).trimmed());
         } else if (n == "X-VELLUMO-INSTITUT") {
-            setOnce(QStringLiteral("Institut"), unescaped(line.value).trimmed());
+            setOnce(FieldName("Institut"), unescaped(line.value).trimmed());
         } else if (n == "PHOTO" && ordinal == 0) {
             const QByteArray v = line.value.trimmed();
             // vCard 3.0 "ENCODING=b", vCard 4.0 "data:image/png;base64,…"; a
@@ -176,37 +194,36 @@ CardContent readCard(const QByteArray& card) {
 QByteArray writeCard(const Fields& f, const QByteArray& photo, const QString& uid) {
     QByteArray out = "BEGIN:VCARD\r\nVERSION:3.0\r\n";
     addLine(out, "UID:" + escaped(uid));
-    const QString name = f.value(QStringLiteral("Name"));
-    const QString given = f.value(QStringLiteral("Vorname"));
+    const QString name = f.value(FieldName("Name"));
+    const QString given = f.value(FieldName("Vorname"));
     addLine(out, "N:" + escaped(name) + ';' + escaped(given) + ";;;");
     QString full = (given + u' ' + name).trimmed();
     if (full.isEmpty())
-        full = f.value(QStringLiteral("Email"));
+        full = f.value(FieldName("Email"));
     addLine(out, "FN:" + escaped(full.isEmpty() ? QStringLiteral("Unbenannt") : full));
-    const QString street = f.value(QStringLiteral("Strasse")),
-                  town = f.value(QStringLiteral("Ort")), code = f.value(QStringLiteral("PLZ")),
-                  country = f.value(QStringLiteral("Land"));
+    const QString street = f.value(FieldName("Strasse")), town = f.value(FieldName("Ort")),
+                  code = f.value(FieldName("PLZ")), country = f.value(FieldName("Land"));
     if (!(street + town + code + country).isEmpty())
         addLine(out, "ADR;TYPE=HOME:;;" + escaped(street) + ';' + escaped(town) + ";;" +
                          escaped(code) + ';' + escaped(country));
-    addText(out, "TEL;TYPE=VOICE", f.value(QStringLiteral("Telefon1")));
-    addText(out, "TEL;TYPE=VOICE", f.value(QStringLiteral("Telefon2")));
-    addText(out, "TEL;TYPE=FAX", f.value(QStringLiteral("Fax")));
-    addText(out, "EMAIL;TYPE=INTERNET", f.value(QStringLiteral("Email")));
-    addText(out, "URL", f.value(QStringLiteral("WWW")));
-    const QDate birthday = QDate::fromString(f.value(QStringLiteral("Geburtstag")), Qt::ISODate);
+    addText(out, "TEL;TYPE=VOICE", f.value(FieldName("Telefon1")));
+    addText(out, "TEL;TYPE=VOICE", f.value(FieldName("Telefon2")));
+    addText(out, "TEL;TYPE=FAX", f.value(FieldName("Fax")));
+    addText(out, "EMAIL;TYPE=INTERNET", f.value(FieldName("Email")));
+    addText(out, "URL", f.value(FieldName("WWW")));
+    const QDate birthday = QDate::fromString(f.value(FieldName("Geburtstag")), Qt::ISODate);
     if (birthday.isValid())
         addLine(out, "BDAY:" + (birthday.year() == kNoYear
                                     ? birthday.toString(QStringLiteral("--MMdd")).toLatin1()
                                     : birthday.toString(Qt::ISODate).toLatin1()));
-    addText(out, "CATEGORIES", f.value(QStringLiteral("Rubrik")));
-    addText(out, "NOTE", f.value(QStringLiteral("Memo1")));
+    addText(out, "CATEGORIES", f.value(FieldName("Rubrik")));
+    addText(out, "NOTE", f.value(FieldName("Memo1")));
     if (!photo.isEmpty())
         addLine(out, "PHOTO;ENCODING=b;TYPE=PNG:" + photo.toBase64());
-    addText(out, "X-VELLUMO-KONTONR", f.value(QStringLiteral("KontoNr")));
-    addText(out, "X-VELLUMO-BLZ", f.value(QStringLiteral("BLZ")));
-    addText(out, "X-VELLUMO-INSTITUT", f.value(QStringLiteral("Institut")));
-    addText(out, "X-VELLUMO-ERSTELLT", f.value(QStringLiteral("Erstellt")));
+    addText(out, "X-VELLUMO-KONTONR", f.value(FieldName("KontoNr")));
+    addText(out, "X-VELLUMO-BLZ", f.value(FieldName("BLZ")));
+    addText(out, "X-VELLUMO-INSTITUT", f.value(FieldName("Institut")));
+    addText(out, "X-VELLUMO-ERSTELLT", f.value(FieldName("Erstellt")));
     out += "END:VCARD\r\n";
     return out;
 }
