@@ -7,6 +7,7 @@
 // times on this machine; the changes are measured without the syncs, so they
 // show the engine's own cost, not the disk's.
 #include "addressdata.h"
+#include "testutil_passthrough.h"
 
 #include "platform/paradox/table.h"
 
@@ -55,9 +56,9 @@ double medianMs(int runs, const std::function<void()>& fn) {
 
 // Counts the bytes written and syncs made through it; syncs are skipped so
 // that the figures show the engine's work, not the disk's.
-class CountingFileSystem : public px::FileSystem {
+class CountingFileSystem : public testutil::PassThroughFileSystem {
 public:
-    explicit CountingFileSystem(px::FileSystem& inner) : inner_(inner) {}
+    explicit CountingFileSystem(px::FileSystem& inner) : PassThroughFileSystem(inner) {}
     std::uint64_t bytesWritten = 0;
     std::map<std::string, std::uint64_t> bytesByKind; // by file extension, e.g. ".db"
     std::uint64_t writes = 0;
@@ -70,50 +71,25 @@ public:
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return std::make_unique<CountingFile>(inner_.open(path, mode), *this, kind);
     }
-    bool exists(const std::string& path) override { return inner_.exists(path); }
-    void rename(const std::string& from, const std::string& to) override {
-        inner_.rename(from, to);
-    }
-    void remove(const std::string& path) override { inner_.remove(path); }
     void syncDirectory(const std::string&) override { ++syncs; }
-    std::vector<std::string> list(const std::string& directory) override {
-        return inner_.list(directory);
-    }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
-                                      px::LockKind kind) override {
-        return inner_.tryLock(path, range, kind);
-    }
-    bool stamp(const std::string& path, px::FileStamp& out) override {
-        return inner_.stamp(path, out);
-    }
-    bool isDirectoryWritable(const std::string& directory) override {
-        return inner_.isDirectoryWritable(directory);
-    }
 
 private:
-    class CountingFile : public px::File {
+    class CountingFile : public testutil::PassThroughFile {
     public:
         CountingFile(std::unique_ptr<px::File> inner, CountingFileSystem& fs, std::string kind)
-            : inner_(std::move(inner)), fs_(fs), kind_(std::move(kind)) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return inner_->read(offset, buffer, n);
-        }
+            : PassThroughFile(std::move(inner)), fs_(fs), kind_(std::move(kind)) {}
         void write(std::uint64_t offset, const void* data, std::size_t n) override {
             fs_.bytesWritten += n;
             fs_.bytesByKind[kind_] += n;
             ++fs_.writes;
-            inner_->write(offset, data, n);
+            file_->write(offset, data, n);
         }
-        std::uint64_t size() override { return inner_->size(); }
-        void truncate(std::uint64_t size) override { inner_->truncate(size); }
         void sync() override { ++fs_.syncs; }
 
     private:
-        std::unique_ptr<px::File> inner_;
         CountingFileSystem& fs_;
         std::string kind_;
     };
-    px::FileSystem& inner_;
 };
 
 struct ChangeFigures {

@@ -10,6 +10,7 @@
 // The table lives in a fresh directory under $TMPDIR (or /tmp): point TMPDIR
 // at the disk you care about, a tmpfs makes syncs free.
 #include "addressdata.h"
+#include "testutil_passthrough.h"
 
 #include "platform/paradox/journal.h"
 #include "platform/paradox/table.h"
@@ -30,9 +31,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Counts syncs and bytes written; with syncs off it skips the syncs.
-class SyncCountingFileSystem final : public px::FileSystem {
+class SyncCountingFileSystem final : public testutil::PassThroughFileSystem {
 public:
-    SyncCountingFileSystem(px::FileSystem& inner, bool syncs) : inner_(inner), syncs_(syncs) {}
+    SyncCountingFileSystem(px::FileSystem& inner, bool syncs)
+        : PassThroughFileSystem(inner), syncs_(syncs) {}
     std::uint64_t fileSyncs = 0, directorySyncs = 0, bytesWritten = 0, journalBytes = 0;
     std::uint64_t locks = 0;
 
@@ -40,58 +42,37 @@ public:
         return std::make_unique<CountingFile>(inner_.open(path, mode), *this,
                                               path.ends_with("-journal"));
     }
-    bool exists(const std::string& path) override { return inner_.exists(path); }
-    void rename(const std::string& from, const std::string& to) override {
-        inner_.rename(from, to);
-    }
-    void remove(const std::string& path) override { inner_.remove(path); }
     void syncDirectory(const std::string& directory) override {
         ++directorySyncs;
         if (syncs_)
             inner_.syncDirectory(directory);
-    }
-    std::vector<std::string> list(const std::string& directory) override {
-        return inner_.list(directory);
     }
     std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
                                       px::LockKind kind) override {
         ++locks;
         return inner_.tryLock(path, range, kind);
     }
-    bool stamp(const std::string& path, px::FileStamp& out) override {
-        return inner_.stamp(path, out);
-    }
-    bool isDirectoryWritable(const std::string& directory) override {
-        return inner_.isDirectoryWritable(directory);
-    }
 
 private:
-    class CountingFile final : public px::File {
+    class CountingFile final : public testutil::PassThroughFile {
     public:
         CountingFile(std::unique_ptr<px::File> inner, SyncCountingFileSystem& fs, bool journal)
-            : inner_(std::move(inner)), fs_(fs), journal_(journal) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return inner_->read(offset, buffer, n);
-        }
+            : PassThroughFile(std::move(inner)), fs_(fs), journal_(journal) {}
         void write(std::uint64_t offset, const void* data, std::size_t n) override {
             (journal_ ? fs_.journalBytes : fs_.bytesWritten) += n;
-            inner_->write(offset, data, n);
+            file_->write(offset, data, n);
         }
-        std::uint64_t size() override { return inner_->size(); }
-        void truncate(std::uint64_t size) override { inner_->truncate(size); }
         void sync() override {
             ++fs_.fileSyncs;
             if (fs_.syncs_)
-                inner_->sync();
+                file_->sync();
         }
 
     private:
-        std::unique_ptr<px::File> inner_;
         SyncCountingFileSystem& fs_;
         bool journal_;
     };
 
-    px::FileSystem& inner_;
     bool syncs_;
 };
 

@@ -2,6 +2,7 @@
 // what pxlib reads from a table, we read too, and the other way round.
 #include "platform/paradox/table.h"
 #include "testutil_addressfields.h"
+#include "testutil_nosync.h"
 #include "testutil_pxlib.h"
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"
@@ -190,48 +191,12 @@ TEST(Pxlib, TablesWrittenByPxlibReadBackIdentically) {
 
 namespace {
 
-// The real files without the syncs: this test is about the bytes, not about
-// durability, and a sync per insert would make it slow.
-class NoSyncFileSystem : public px::FileSystem {
-public:
-    std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
-        struct NoSyncFile : px::File {
-            std::unique_ptr<px::File> f;
-            std::size_t read(std::uint64_t o, void* b, std::size_t n) override {
-                return f->read(o, b, n);
-            }
-            void write(std::uint64_t o, const void* d, std::size_t n) override {
-                f->write(o, d, n);
-            }
-            std::uint64_t size() override { return f->size(); }
-            void truncate(std::uint64_t n) override { f->truncate(n); }
-            void sync() override {}
-        };
-        auto file = std::make_unique<NoSyncFile>();
-        file->f = real().open(path, mode);
-        return file;
-    }
-    bool exists(const std::string& p) override { return real().exists(p); }
-    void rename(const std::string& a, const std::string& b) override { real().rename(a, b); }
-    void remove(const std::string& p) override { real().remove(p); }
-    void syncDirectory(const std::string&) override {}
-    std::vector<std::string> list(const std::string& d) override { return real().list(d); }
-    std::unique_ptr<px::Lock> tryLock(const std::string& p, px::LockRange r,
-                                      px::LockKind k) override {
-        return real().tryLock(p, r, k);
-    }
-    bool isDirectoryWritable(const std::string& d) override {
-        return real().isDirectoryWritable(d);
-    }
-
-private:
-    static px::FileSystem& real() { return px::defaultFileSystem(); }
-};
-
 // An address table of ours with count records: umlauts, €, memos, pictures.
 void buildAddressTable(const std::string& db, int count) {
     const auto fields = testutil::addressFieldDefs();
-    NoSyncFileSystem fs;
+    // The real files without the syncs: this test is about the bytes, not
+    // about durability, and a sync per insert would make it slow.
+    testutil::NoSyncFileSystem fs;
     px::Table::create(db, fields, vellumo::address::kKeyFieldCount, fs);
     const char* names[] = {"Müller", "Mueller", "Meier", "meier", "Äbel",   "Abel",
                            "Adam",   "Weiß",    "Weiss", "Zoë",   "Öztürk", "Ostermann"};

@@ -2,6 +2,7 @@
 // the free space of its .mb: every record, memo and picture survives, and a
 // program killed at any step of the change leaves a table that opens whole,
 // old or new.
+#include "testutil_passthrough.h"
 #include "testutil_tempdir.h"
 #include "testutil_tool.h"
 
@@ -73,7 +74,7 @@ void expectWhole(const std::string& path, int records, bool* gotNew = nullptr) {
 
 // The real file system, but the process is killed at the n-th write, sync,
 // truncation, creation, removal or rename (counted from 1).
-class KillingFileSystem final : public px::FileSystem {
+class KillingFileSystem final : public testutil::PassThroughFileSystem {
 public:
     explicit KillingFileSystem(int killAt) : killAt_(killAt) {}
     int operations() const { return count_; }
@@ -81,50 +82,34 @@ public:
     std::unique_ptr<px::File> open(const std::string& path, px::OpenMode mode) override {
         if (mode == px::OpenMode::Create)
             step();
-        return std::make_unique<KillingFile>(*this, real().open(path, mode));
+        return std::make_unique<KillingFile>(*this, inner_.open(path, mode));
     }
-    bool exists(const std::string& path) override { return real().exists(path); }
     void rename(const std::string& from, const std::string& to) override {
         step();
-        real().rename(from, to);
+        inner_.rename(from, to);
     }
     void remove(const std::string& path) override {
         step();
-        real().remove(path);
+        inner_.remove(path);
     }
     void syncDirectory(const std::string& directory) override {
         step();
-        real().syncDirectory(directory);
-    }
-    std::vector<std::string> list(const std::string& directory) override {
-        return real().list(directory);
-    }
-    std::unique_ptr<px::Lock> tryLock(const std::string& path, px::LockRange range,
-                                      px::LockKind kind) override {
-        return real().tryLock(path, range, kind);
-    }
-    bool isDirectoryWritable(const std::string& directory) override {
-        return real().isDirectoryWritable(directory);
+        inner_.syncDirectory(directory);
     }
 
 private:
-    static px::FileSystem& real() { return px::defaultFileSystem(); }
     void step() {
         if (++count_ == killAt_)
             ::raise(SIGKILL);
     }
-    class KillingFile final : public px::File {
+    class KillingFile final : public testutil::PassThroughFile {
     public:
         KillingFile(KillingFileSystem& fs, std::unique_ptr<px::File> file)
-            : fs_(fs), file_(std::move(file)) {}
-        std::size_t read(std::uint64_t offset, void* buffer, std::size_t n) override {
-            return file_->read(offset, buffer, n);
-        }
+            : PassThroughFile(std::move(file)), fs_(fs) {}
         void write(std::uint64_t offset, const void* data, std::size_t n) override {
             fs_.step();
             file_->write(offset, data, n);
         }
-        std::uint64_t size() override { return file_->size(); }
         void truncate(std::uint64_t size) override {
             fs_.step();
             file_->truncate(size);
@@ -136,7 +121,6 @@ private:
 
     private:
         KillingFileSystem& fs_;
-        std::unique_ptr<px::File> file_;
     };
     int killAt_;
     int count_ = 0;
