@@ -34,6 +34,36 @@ function(vellumo_add_test)
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELLUMO_SHARED_DIR=${VELLUMO_SHARED_DIR};VELLUMO_SPLASH_MS=0;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
 endfunction()
 
+# vellumo_add_display_test(NAME <name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>]
+#                          [PROGRAMS <programs...>])
+#
+# A test of what reaches a real X server (titles, frames, stacking): it runs
+# under Xvfb on the xcb platform instead of offscreen. It is not built, with a
+# note, when xvfb-run or one of PROGRAMS (a window manager, xprop, xdotool) is
+# missing.
+function(vellumo_add_display_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;PROGRAMS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 60)
+    endif()
+    foreach(program xvfb-run ${T_PROGRAMS})
+        string(MAKE_C_IDENTIFIER "VELLUMO_PROGRAM_${program}" found)
+        find_program(${found} ${program})
+        if(NOT ${found})
+            message(STATUS "${program} missing: ${T_NAME} not built")
+            return()
+        endif()
+    endforeach()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
+    add_test(NAME ${T_NAME}
+        COMMAND ${VELLUMO_PROGRAM_xvfb_run} -a -s "-screen 0 1024x768x24" $<TARGET_FILE:${T_NAME}>)
+    set_tests_properties(${T_NAME} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        SKIP_REGULAR_EXPRESSION "${VELLUMO_SKIP_PATTERNS}"
+        ENVIRONMENT "QT_QPA_PLATFORM=xcb;VELLUMO_SPLASH_MS=0;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+endfunction()
+
 # The real sample tables live beside the project, not in it; tests that need
 # them skip when this folder is absent.
 if(NOT DEFINED VELLUMO_SHARED_DIR)
