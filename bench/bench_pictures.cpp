@@ -4,6 +4,7 @@
 // 12-megapixel pictures, "OK" storing a 12-megapixel JPEG (syncs included),
 // the write calls a stored picture costs, the bytes of pictures a CSV export
 // reads, and how many photographs a table's .mb holds at the stored size.
+#include "addresstables.h"
 #include "benchutil.h"
 #include "fixtures.h"
 #include "testutil_counting.h"
@@ -11,7 +12,6 @@
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
-#include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
@@ -37,13 +37,6 @@ namespace {
 
 double cpuMs(std::clock_t since) {
     return double(std::clock() - since) * 1000.0 / CLOCKS_PER_SEC;
-}
-
-void createAddressTable(vellumo::RecordStore& store, const QString& path) {
-    store.BindTable(path);
-    vellumo::DeclareAddressTable(store, QStringLiteral("Adressen"));
-    store.CreateTableFile();
-    store.OpenTable();
 }
 
 QImage photograph(int width, int height) {
@@ -74,7 +67,7 @@ int main(int argc, char** argv) {
     vellumo::ProgramWindows windows;
     windows.createAll();
     vellumo::RecordStore& store = Hauptformular->Datentabelle;
-    createAddressTable(store, dir.filePath("Adressen"));
+    testsupport::makeAddressTable(store, dir.filePath("Adressen"));
     Hauptformular->show();
     app.processEvents();
 
@@ -143,7 +136,7 @@ int main(int argc, char** argv) {
     vellumo::RecordStore counted(fs);
     vellumo::DataSource source(counted);
     TFormBild viewer(&source);
-    createAddressTable(counted, dir.filePath("Gezaehlt"));
+    testsupport::makeAddressTable(counted, dir.filePath("Gezaehlt"));
     const QImage stored = photograph(1024, 768);
     const QByteArray small = vellumo::pictures::graphicFieldFromImage(stored, nullptr);
     int named = 0;
