@@ -23,24 +23,28 @@ bool ByteInput::fill() {
     // Keep what was not taken yet (ahead() may ask beyond the buffer).
     buffer_.remove(0, pos_);
     pos_ = 0;
-    QByteArray chunk(kChunk, Qt::Uninitialized);
-    errno = 0;
-    const qint64 n = in_.read(chunk.data(), kChunk);
-    if (n < 0)
-        throw StoreError(QStringLiteral("Die Datei kann nicht weiter gelesen werden: %1")
-                             .arg(errno != 0 ? systemErrorText(errno) : in_.errorString()),
-                         ErrorKind::Storage);
-    if (n == 0)
-        return false;
-    chunk.truncate(n);
-    if (utf16_) {
-        const QString text = utf16_->decode(chunk);
-        buffer_ += text.toUtf8();
-        // A chunk that ends inside a character yields nothing yet.
-        return !buffer_.isEmpty() || fill();
+    const qsizetype before = buffer_.size();
+    // A UTF-16 chunk that ends inside a character yields nothing yet.
+    while (!atEnd_ && buffer_.size() == before) {
+        // No more than the device still holds: a small file costs a small
+        // buffer, and the buffers are used again from chunk to chunk.
+        const qint64 left = in_.isSequential() ? kChunk : in_.size() - in_.pos();
+        const qint64 want = std::clamp<qint64>(left, 1, kChunk);
+        QByteArray& into = utf16_ ? raw_ : buffer_;
+        const qsizetype at = utf16_ ? 0 : buffer_.size();
+        into.resize(at + want);
+        errno = 0;
+        const qint64 n = in_.read(into.data() + at, want);
+        into.resize(at + std::max<qint64>(n, 0));
+        if (n < 0)
+            throw StoreError(QStringLiteral("Die Datei kann nicht weiter gelesen werden: %1")
+                                 .arg(errno != 0 ? systemErrorText(errno) : in_.errorString()),
+                             ErrorKind::Storage);
+        atEnd_ = n == 0;
+        if (utf16_ && n > 0)
+            buffer_ += QString(utf16_->decode(raw_)).toUtf8();
     }
-    buffer_ += chunk;
-    return true;
+    return buffer_.size() > before;
 }
 
 bool ByteInput::readLine(QByteArray& line, qsizetype limit, bool& cut) {
@@ -70,10 +74,7 @@ bool ByteInput::readLine(QByteArray& line, qsizetype limit, bool& cut) {
 }
 
 QByteArray ByteInput::ahead(qsizetype n) {
-    while (buffer_.size() - pos_ < n) {
-        const qsizetype before = buffer_.size() - pos_;
-        if (!fill() || buffer_.size() - pos_ == before)
-            break;
+    while (buffer_.size() - pos_ < n && fill()) {
     }
     return buffer_.mid(pos_, n);
 }

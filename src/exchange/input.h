@@ -49,7 +49,9 @@ private:
     QIODevice& in_;
     QByteArray buffer_;
     qsizetype pos_ = 0;
+    bool atEnd_ = false;
     std::optional<QStringDecoder> utf16_;
+    QByteArray raw_; // UTF-16: the chunk before it is decoded
 };
 
 // One address after the other, from a vCard or a CSV reader.

@@ -1057,6 +1057,26 @@ print(json.dumps(cards))
             QCOMPARE(result.cards[300].outcome, ex::Outcome::AddedWithChanges);
             QVERIFY(result.cards[300].lines.join('\n').contains("mehr als 1 MiB"));
         }
+        {
+            // A file that breaks off (a stick pulled out): what was read is
+            // stored, and the import says it stopped.
+            struct BreaksOff : QBuffer {
+                qint64 readData(char* data, qint64 size) override {
+                    return pos() > 100000 ? -1 : QBuffer::readData(data, size);
+                }
+            } broken;
+            broken.setData(cards);
+            broken.open(QIODevice::ReadOnly);
+            ex::AddressReader reader(broken, ex::Format::VCard);
+            makeAddressTable(sandbox->file("Halb.db"));
+            OpenTable half(sandbox->file("Halb.db"));
+            const ex::ImportResult result = ex::importAddresses(half.store, reader);
+            QVERIFY(result.added > 0 && result.added < 400);
+            QCOMPARE(half.store.CountRecords(), result.added);
+            QVERIFY2(ex::summaryText(result).startsWith("Der Import wurde abgebrochen. Die Datei "
+                                                        "kann nicht weiter gelesen werden"),
+                     qPrintable(ex::summaryText(result)));
+        }
 
         QByteArray sheet = "Name,Vorname,Ort\r\n";
         for (int n = 0; n < 3000; ++n)
