@@ -17,6 +17,7 @@
 //   bench_exchange --peak TABLE FILE     (what the bench runs for the peak)
 #include "addressdata.h"
 #include "benchutil.h"
+#include "fixtures.h"
 #include "testutil_counting.h"
 
 #include "app/hauptformular.h"
@@ -28,7 +29,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -36,7 +36,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QRandomGenerator>
 #include <QTimer>
 
 #include <cstdio>
@@ -316,15 +315,7 @@ int main(int argc, char** argv) {
         // exported, and the same with a photo of 256 x 256 noise on every
         // 50th card (no photo is decoded before its card is stored).
         {
-            QImage noise(256, 256, QImage::Format_RGB32);
-            QRandomGenerator random(26);
-            for (int y = 0; y < noise.height(); ++y)
-                for (int x = 0; x < noise.width(); ++x)
-                    noise.setPixel(x, y, random.generate() | 0xFF000000u);
-            QByteArray png;
-            QBuffer pngBuffer(&png);
-            pngBuffer.open(QIODevice::WriteOnly);
-            noise.save(&pngBuffer, "PNG");
+            const QByteArray png = fixtures::noisePng(256, 256);
             QByteArray photoLine = "PHOTO;ENCODING=b;TYPE=PNG:";
             const QByteArray base64 = png.toBase64();
             for (qsizetype at = 0; at < base64.size(); at += 74)

@@ -9,7 +9,6 @@
 
 #include "platform/database/recordstore.h"
 
-#include <QBuffer>
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
@@ -874,16 +873,7 @@ std::unique_ptr<AddressStream> csvStream(ByteInput& input) {
 }
 
 std::vector<Address> readCsv(const QByteArray& data, QStringList* columnsReport) {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    AddressReader reader(buffer, Format::Csv);
-    std::vector<Address> rows;
-    while (std::optional<Address> row = reader.next())
-        rows.push_back(std::move(*row));
-    if (columnsReport)
-        *columnsReport = reader.columns();
-    return rows;
+    return readAll(data, Format::Csv, columnsReport);
 }
 
 QByteArray csvHeader(Format format) {

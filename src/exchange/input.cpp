@@ -2,6 +2,7 @@
 
 #include "platform/database/recordstore.h"
 
+#include <QBuffer>
 #include <QIODevice>
 
 #include <algorithm>
@@ -123,6 +124,19 @@ qint64 AddressReader::position() const {
 
 qint64 AddressReader::size() const {
     return input_->size();
+}
+
+std::vector<Address> readAll(const QByteArray& data, Format format, QStringList* columns) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    AddressReader reader(buffer, format);
+    std::vector<Address> addresses;
+    while (std::optional<Address> address = reader.next())
+        addresses.push_back(std::move(*address));
+    if (columns)
+        *columns = reader.columns();
+    return addresses;
 }
 
 } // namespace vellumo::exchange

@@ -66,4 +66,8 @@ public:
 std::unique_ptr<AddressStream> vcardStream(ByteInput& input);
 std::unique_ptr<AddressStream> csvStream(ByteInput& input);
 
+// Every address of bytes held in memory; for CSV, columns (when given) says
+// where each column went.
+std::vector<Address> readAll(const QByteArray& data, Format format, QStringList* columns = nullptr);
+
 } // namespace vellumo::exchange

@@ -529,14 +529,7 @@ std::unique_ptr<AddressStream> vcardStream(ByteInput& input) {
 }
 
 std::vector<Address> readVCards(const QByteArray& data) {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    AddressReader reader(buffer, Format::VCard);
-    std::vector<Address> cards;
-    while (std::optional<Address> card = reader.next())
-        cards.push_back(std::move(*card));
-    return cards;
+    return readAll(data, Format::VCard);
 }
 
 QByteArray toVCard(const Address& a, QString* pictureProblem) {

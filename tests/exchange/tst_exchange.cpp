@@ -6,6 +6,7 @@
 #include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "faultfs.h"
+#include "fixtures.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
@@ -19,7 +20,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
@@ -1015,15 +1015,7 @@ print(json.dumps(cards))
     // base64 photo and UTF-16 text that cross the buffers' edges arrive whole;
     // a cancelled import keeps what it stored, and running it again adds the rest.
     void largeFilesArriveWhole() {
-        QImage noise(220, 220, QImage::Format_RGB32);
-        QRandomGenerator random(26);
-        for (int y = 0; y < noise.height(); ++y)
-            for (int x = 0; x < noise.width(); ++x)
-                noise.setPixel(x, y, random.generate() | 0xFF000000u);
-        QByteArray png;
-        QBuffer pngBuffer(&png);
-        pngBuffer.open(QIODevice::WriteOnly);
-        QVERIFY(noise.save(&pngBuffer, "PNG"));
+        const QByteArray png = fixtures::noisePng(220, 220);
         QVERIFY(png.size() > 64 * 1024);
 
         QByteArray cards;

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QPainter>
+#include <QRandomGenerator>
 
 namespace fixtures {
 
@@ -174,6 +175,17 @@ QByteArray bigJpeg(int width, int height) {
         }
     }
     return qtWrite(image, "JPEG", 90);
+}
+
+QByteArray noisePng(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(26);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = random.generate() | 0xFF000000u;
+    }
+    return qtWrite(image, "PNG");
 }
 
 } // namespace fixtures

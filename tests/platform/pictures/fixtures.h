@@ -27,5 +27,8 @@ QByteArray tga(bool bottomUp, bool rle, bool footer);
 
 // A JPEG of a smooth picture of the given size (for the benchmark and the big-picture tests).
 QByteArray bigJpeg(int width, int height);
+// A PNG of random noise, which no compression shrinks: about three bytes a
+// pixel, the same on every run (photos that cost what they weigh).
+QByteArray noisePng(int width, int height);
 
 } // namespace fixtures
