@@ -7,6 +7,7 @@
 // measured); every record has a birthday. Medians of wall-clock times on this
 // machine.
 #include "benchutil.h"
+#include "benchwindows.h"
 
 #include "aids/birthdaycalendar.h"
 #include "aids/birthdays.h"
@@ -56,14 +57,10 @@ void line(const char* what, int runs, const std::function<void()>& fn, const cha
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-    std::string dirTemplate = (std::filesystem::temp_directory_path() / "bench_birthdays.XXXXXX");
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_birthdays: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
-    const std::string path = dir + "/Adressen.db";
+    const std::size_t count = bench::countArgument(argc, argv);
+    const bench::RunDirectory runDirectory("bench_birthdays");
+    const std::string& dir = runDirectory.path();
+    const std::string path = runDirectory.file("Adressen.db");
     vellumo::setProgramDirectory(QString::fromStdString(dir)); // Setup.ini goes there
 
     int status = 0;
@@ -72,11 +69,7 @@ int main(int argc, char** argv) {
         bench::buildAddressTable(path, count);
         THauptformular main;
         vellumo::RecordStore& store = main.Datentabelle;
-        store.BindTable(QString::fromStdString(path));
-        store.OpenTable();
-        main.EnableTableControls();
-        main.show();
-        QApplication::processEvents();
+        bench::showOnTable(main, path);
         const QDate today = vellumo::now().date();
 
         std::size_t dated = 0;
@@ -146,6 +139,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_birthdays: %s\n", e.what());
         status = 1;
     }
-    std::filesystem::remove_all(dir);
     return status;
 }

@@ -10,6 +10,7 @@
 // "einen Datensatz weiter" instead. Medians and maxima of wall-clock times.
 #include "addressdata.h"
 #include "benchutil.h"
+#include "benchwindows.h"
 
 #include "app/hauptformular.h"
 #include "platform/database/recordstore.h"
@@ -57,17 +58,13 @@ void sendKey(QWidget* target, int key, const QString& text = QString()) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
+    const std::size_t count = bench::countArgument(argc, argv);
     // On disk, not in memory: the syncs are part of what is measured.
     const std::filesystem::path base =
         argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::path("/var/tmp");
-    std::string dirTemplate = (base / "bench_edit.XXXXXX").string();
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_edit: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
-    const std::string path = dir + "/Adressen.db";
+    const bench::RunDirectory runDirectory("bench_edit", base);
+    const std::string& dir = runDirectory.path();
+    const std::string path = runDirectory.file("Adressen.db");
     // No Setup.ini of the user's is read: the program directory is the bench's own.
     QDir::setCurrent(QString::fromStdString(dir));
     vellumo::setProgramDirectory(QString::fromStdString(dir));
@@ -81,12 +78,7 @@ int main(int argc, char** argv) {
 
         THauptformular window;
         vellumo::RecordStore& store = window.Datentabelle;
-        store.BindTable(QString::fromStdString(path));
-        store.OpenTable();
-        window.EnableTableControls();
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QApplication::processEvents();
+        bench::showOnTable(window, path);
         auto* ort = window.findChild<QLineEdit*>(QStringLiteral("DBEditOrt"));
         auto* next = window.findChild<QToolButton*>(QStringLiteral("ButtonNext"));
         if (!ort || !next)
@@ -140,6 +132,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_edit: %s\n", e.what());
         status = 1;
     }
-    std::filesystem::remove_all(dir);
     return status;
 }

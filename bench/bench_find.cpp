@@ -57,14 +57,10 @@ void whenShown(QWidget* dialog, Clock::time_point* shownAt, const std::function<
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-    std::string dirTemplate = (std::filesystem::temp_directory_path() / "bench_find.XXXXXX");
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_find: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
-    const std::string path = dir + "/Adressen.db";
+    const std::size_t count = bench::countArgument(argc, argv);
+    const bench::RunDirectory runDirectory("bench_find");
+    const std::string& dir = runDirectory.path();
+    const std::string path = runDirectory.file("Adressen.db");
 
     int status = 0;
     try {
@@ -134,6 +130,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_find: %s\n", e.what());
         status = 1;
     }
-    std::filesystem::remove_all(dir);
     return status;
 }

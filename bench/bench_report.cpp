@@ -12,6 +12,7 @@
 // envelope as PDF.
 #include "addressdata.h"
 #include "benchutil.h"
+#include "benchwindows.h"
 
 #include "app/hauptformular.h"
 #include "app/startup.h"
@@ -79,14 +80,10 @@ double untilPainted(PreviewWindow& preview, int before, Clock::time_point start)
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     vellumo::initialiseApplication(app);
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-    std::string dirTemplate = (std::filesystem::temp_directory_path() / "bench_report.XXXXXX");
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_report: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
-    const std::string path = dir + "/Adressen.db";
+    const std::size_t count = bench::countArgument(argc, argv);
+    const bench::RunDirectory runDirectory("bench_report");
+    const std::string& dir = runDirectory.path();
+    const std::string path = runDirectory.file("Adressen.db");
     QDir::setCurrent(QString::fromStdString(dir));
     int status = 0;
     try {
@@ -106,11 +103,7 @@ int main(int argc, char** argv) {
 
         vellumo::ProgramWindows windows;
         windows.createAll();
-        Hauptformular->Datentabelle.BindTable(QString::fromStdString(path));
-        Hauptformular->Datentabelle.OpenTable();
-        Hauptformular->EnableTableControls();
-        Hauptformular->show();
-        QApplication::processEvents();
+        bench::showOnTable(*Hauptformular, path);
         TQuickReport& list = FormQRListe->QuickReport;
         FormQRListe->Punktlinie->Enabled = true;
 
@@ -129,6 +122,8 @@ int main(int argc, char** argv) {
                 return;
             firstMs = untilPainted(*preview, 0, start);
             auto jump = [&](int page) {
+                if (page == preview->currentPage()) // a short list: already there
+                    return 0.0;
                 const auto from = Clock::now();
                 const int laidOut = preview->pagesLaidOut();
                 preview->goToPage(page);
@@ -194,6 +189,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_report: %s\n", e.what());
         status = 1;
     }
-    std::filesystem::remove_all(dir);
     return status;
 }

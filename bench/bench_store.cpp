@@ -36,14 +36,10 @@ void line(const char* what, double ms, const char* target) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-    std::string dirTemplate = (std::filesystem::temp_directory_path() / "bench_store.XXXXXX");
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_store: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
-    const std::string path = dir + "/Adressen.db";
+    const std::size_t count = bench::countArgument(argc, argv);
+    const bench::RunDirectory runDirectory("bench_store");
+    const std::string& dir = runDirectory.path();
+    const std::string path = runDirectory.file("Adressen.db");
 
     int status = 0;
     try {
@@ -167,6 +163,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_store: %s\n", e.what());
         status = 1;
     }
-    std::filesystem::remove_all(dir);
     return status;
 }
