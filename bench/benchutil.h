@@ -4,19 +4,16 @@
 
 #include "addressdata.h"
 #include "testutil_nosync.h"
+#include "testutil_tempdir.h"
 
 #include "platform/paradox/table.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -64,26 +61,6 @@ inline std::size_t countArgument(int argc, char** argv, std::size_t fallback = 1
 
 // A fresh directory for one run of a benchmark, gone with everything in it
 // when the run ends, whichever way.
-class RunDirectory {
-public:
-    explicit RunDirectory(const char* program, const std::filesystem::path& base =
-                                                   std::filesystem::temp_directory_path())
-        : path_((base / (std::string(program) + ".XXXXXX")).string()) {
-        if (!::mkdtemp(path_.data()))
-            throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    }
-    ~RunDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    RunDirectory(const RunDirectory&) = delete;
-    RunDirectory& operator=(const RunDirectory&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string file(const char* name) const { return path_ + '/' + name; }
-
-private:
-    std::string path_;
-};
+using RunDirectory = testutil::TempDir;
 
 } // namespace bench

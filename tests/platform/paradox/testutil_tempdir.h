@@ -16,11 +16,15 @@ namespace testutil {
 
 class TempDir {
 public:
-    TempDir() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellumo-test-XXXXXX";
+    // Under base, or else under TMPDIR or /tmp; named after what it is for.
+    explicit TempDir(const std::string& name = "vellumo-test", std::filesystem::path base = {}) {
+        if (base.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            base = tmp && *tmp ? tmp : "/tmp";
+        }
+        std::string pattern = (base / (name + "-XXXXXX")).string();
         if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
+            throw std::runtime_error("mkdtemp failed in " + base.string());
         path_ = pattern;
     }
     ~TempDir() {
