@@ -66,6 +66,18 @@ const QList<testsupport::Address> kPeople = {
     {{"Name", "Zeder"}, {"Vorname", "Zoe"}, {"Geburtstag", "21.02.1990"}},
 };
 
+// A sandbox of its own with fresh settings, the clock stopped at now, and a
+// main window on kPeople.
+struct MainWindowOnPeople {
+    explicit MainWindowOnPeople(const QDateTime& now) : clock(now) {
+        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
+    }
+    testsupport::Sandbox sandbox;
+    const bool settingsReset = (vellumo::resetSettingsLocation(), true);
+    testsupport::FixedClock clock;
+    THauptformular main;
+};
+
 } // namespace
 
 class TestBirthdays : public QObject {
@@ -76,11 +88,8 @@ private slots:
     // chosen record current (the filter goes off) and closes the list; Enter
     // does the same; the range and the 29 February rule are kept in Setup.ini.
     void listMovesMainWindow() {
-        testsupport::Sandbox sandbox;
-        vellumo::resetSettingsLocation();
-        testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
-        THauptformular main;
-        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
+        MainWindowOnPeople f(QDateTime(QDate(2025, 2, 20), QTime(9, 0)));
+        THauptformular& main = f.main;
         main.EnableTableControls();
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
@@ -205,11 +214,8 @@ private slots:
     // Off by default; switched on in "&Einstellungen", the list comes at
     // start when a birthday is near, and only then.
     void reminderAtStart() {
-        testsupport::Sandbox sandbox;
-        vellumo::resetSettingsLocation();
-        testsupport::FixedClock clock(QDateTime(QDate(2025, 2, 18), QTime(9, 0)));
-        THauptformular main;
-        testsupport::makeAddressTable(main.Datentabelle, sandbox.file("Adressen"), kPeople);
+        MainWindowOnPeople f(QDateTime(QDate(2025, 2, 18), QTime(9, 0)));
+        THauptformular& main = f.main;
         QAction* atStart = action(&main, "GeburtstageBeimStart");
         QVERIFY(!atStart->isChecked());
         auto nothingShown = testsupport::whenModal([](QWidget* modal) { modal->close(); }, 200);
@@ -227,7 +233,7 @@ private slots:
         showBirthdaysAtStart(main.Datentabelle, &main); // Zeder in three days
         QCOMPARE(shown.size(), 3);
 
-        clock.set(QDateTime(QDate(2025, 3, 4), QTime(9, 0))); // the next one in 16 days
+        f.clock.set(QDateTime(QDate(2025, 3, 4), QTime(9, 0))); // the next one in 16 days
         nothingShown = testsupport::whenModal([](QWidget* modal) { modal->close(); }, 200);
         showBirthdaysAtStart(main.Datentabelle, &main);
         QVERIFY(!nothingShown.answered());
