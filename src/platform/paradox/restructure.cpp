@@ -184,6 +184,18 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& added, F
 
 CompactResult compactTable(const std::string& path, FileSystem& fs) {
     const auto writer = lockAndRecover(fs, path);
+    // Secondary indexes and validity checks of another Paradox tool would not
+    // survive the rebuild; they are the user's work, so the table stays.
+    std::string kept;
+    for (const std::string& file : tableFiles(fs, path)) {
+        const std::string ext = detail::lower(extensionOf(file));
+        if (file != path && ext != ".px" && ext != ".mb")
+            kept += (kept.empty() ? "" : ", ") + fileNameOf(file);
+    }
+    if (!kept.empty())
+        throw Error(
+            "Die Tabelle wird nicht verdichtet: Sekundärindizes und Gültigkeitsprüfungen (" + kept +
+            ") gingen dabei verloren. Sie bleibt unverändert.");
     const std::string blobs = blobFileOf(fs, path);
     CompactResult result;
     if (blobs.empty())

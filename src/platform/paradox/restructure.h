@@ -33,7 +33,8 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& fields,
 // memos and pictures: replaced and deleted pictures leave free space behind
 // that the engine reuses only for a picture that fits it. The same lock,
 // crash safety and files as appendFields (the .db and .px are rebuilt too);
-// the sizes of the .mb before and after (both 0 for a table without one).
+// the sizes of the .mb before and after (both 0 for a table without one). A
+// table with secondary indexes or validity checks is refused (px::Error).
 struct CompactResult {
     std::uint64_t bytesBefore = 0;
     std::uint64_t bytesAfter = 0;

@@ -226,6 +226,16 @@ TEST(Restructure, CompactGivesReplacedPicturesSpaceBack) {
             << refused.out;
     }
     EXPECT_EQ(testutil::readFiles(dir.path()), untouched);
+    // So is one with another tool's secondary index, which the rebuild would lose.
+    testutil::writeFiles(dir.path(), [&] {
+        auto files = untouched;
+        files["Adressen.X02"] = {1, 2, 3};
+        return files;
+    }());
+    const auto withIndex = testutil::runTool(VELLUMO_TABLE_TOOL, "compact", path, true);
+    EXPECT_EQ(withIndex.status, 2);
+    EXPECT_NE(withIndex.out.find("Adressen.X02"), std::string::npos) << withIndex.out;
+    testutil::writeFiles(dir.path(), untouched);
 
     const auto done = testutil::runTool(VELLUMO_TABLE_TOOL, "compact", path, true);
     ASSERT_EQ(done.status, 0) << done.out;
