@@ -1091,6 +1091,26 @@ print(json.dumps(cards))
         QCOMPARE(table.store.textAt(2999, "Ort"), QStringLiteral("Köln"));
         QCOMPARE(table.store.textAt(2999, "Vorname"), QStringLiteral("Jörg"));
         QCOMPARE(again.cards.back().origin, 3001);
+
+        // A row or a line beyond its limit is passed over unread; its
+        // neighbours arrive, and the report names the lines it came from.
+        const std::vector<ex::Address> rows =
+            ex::readCsv("Name;Ort\r\nErste;Bonn\r\nZweite;\"" + QByteArray(2 << 20, 'x') +
+                        "\r\n\"\r\nDritte;Kiel\r\n");
+        QCOMPARE(rows.size(), std::size_t(3));
+        QCOMPARE(rows[0].text("Ort"), "Bonn");
+        QCOMPARE(rows[1].origin, 3);
+        QVERIFY(rows[1].problem.contains("länger als 1 MiB"));
+        QCOMPARE(rows[2].origin, 5);
+        QCOMPARE(rows[2].text("Ort"), "Kiel");
+        const std::vector<ex::Address> two = ex::readVCards(
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Gross;;;;\r\nPHOTO;ENCODING=b:" +
+            QByteArray(17 << 20, 'A') + "\r\n " + QByteArray(100, 'A') +
+            "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Klein;;;;\r\nEND:VCARD\r\n");
+        QCOMPARE(two.size(), std::size_t(2));
+        QVERIFY(two[0].photo.isEmpty());
+        QVERIFY(two[0].changes.join('\n').contains("größer als 16 MiB"));
+        QCOMPARE(two[1].text("Name"), "Klein");
     }
 };
 
