@@ -67,6 +67,10 @@ QString ageText(int age) {
     return age < 0 ? QString() : QStringLiteral("wird %1").arg(age);
 }
 
+bool holdsBirthdays(const RecordStore& store) {
+    return store.fieldIndex(kBirthdayField) >= 0;
+}
+
 std::vector<DueBirthday> dueBirthdays(const RecordStore& store, const QDate& today, int days,
                                       LeapDayRule rule) {
     DueCollector collector(today, days, rule);

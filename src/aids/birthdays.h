@@ -59,6 +59,10 @@ QString dayText(const QDate& date, const QDate& today);
 // "wird 65"; empty for an unknown age.
 QString ageText(int age);
 
+// Whether the open table has a field "Geburtstag": tables of other programs
+// may have none, and then there is nothing to list or remind of.
+bool holdsBirthdays(const RecordStore& store);
+
 // The birthdays of every record of the store's table (the filter does not
 // hide any) from today to today + days, with names; the cursor stays.
 std::vector<DueBirthday> dueBirthdays(const RecordStore& store, const QDate& today, int days,

@@ -262,12 +262,16 @@ void TFormGeburtstage::KalenderClick() {
 namespace vellumo::aids {
 
 void GeburtstageClick(RecordStore& store, QWidget* parent) {
+    if (!holdsBirthdays(store)) {
+        showInformation(QStringLiteral("Diese Tabelle hat kein Feld „Geburtstag“."), parent);
+        return;
+    }
     TFormGeburtstage form(store, parent);
     form.exec();
 }
 
 void showBirthdaysAtStart(RecordStore& store, QWidget* parent) {
-    if (!store.IsTableOpen())
+    if (!store.IsTableOpen() || !holdsBirthdays(store))
         return;
     const BirthdaySettings settings = readBirthdaySettings(setupIniPath());
     if (!settings.atStart ||

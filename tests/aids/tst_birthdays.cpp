@@ -10,6 +10,7 @@
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
+#include "platform/paradox/table.h"
 #include "platform/settings/profile.h"
 #include "platform/system/system.h"
 
@@ -238,6 +239,25 @@ private slots:
         showBirthdaysAtStart(main.Datentabelle, &main);
         QVERIFY(!nothingShown.answered());
         nothingShown.cancel();
+
+        // A table of another program without the field: no error at every
+        // start, and the menu item says why there is no list.
+        const QString other = f.sandbox.file("Kunden.db");
+        px::Table::create(other.toStdString(), {{"Name", px::FieldType::Alpha, 30}}, 1);
+        vellumo::RecordStore store;
+        store.BindTable(other);
+        store.OpenTable();
+        nothingShown = testsupport::whenModal([](QWidget* modal) { modal->close(); }, 200);
+        showBirthdaysAtStart(store, &main);
+        QVERIFY(!nothingShown.answered());
+        nothingShown.cancel();
+        QString told;
+        testsupport::whenModal([&](QWidget* modal) {
+            told = testsupport::messageText(modal);
+            modal->close();
+        });
+        GeburtstageClick(store, &main);
+        QCOMPARE(told, QStringLiteral("Diese Tabelle hat kein Feld „Geburtstag“."));
     }
 
     // The whole start, as a person has it: the default table opens, the list
