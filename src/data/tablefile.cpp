@@ -116,11 +116,9 @@ void NeuClick(RecordStore& store, const QString& baseCaption, const FileWindow& 
                     QStringLiteral("Geben Sie den neuen Dateinamen ein"), name, window.owner))
         return;
 
-    // The file the store will create: a name with an extension of its own is
-    // taken as it is (the store adds ".db" only to a bare name), so the
+    // The file the store will create, by the store's own rule, so that the
     // question below guards whatever file would be replaced.
-    const QString fileName =
-        QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".db") : name;
+    const QString fileName = RecordStore::tableFileName(name);
     const bool overwrite = QFileInfo(fileName).isFile();
     if (overwrite && !confirm(QStringLiteral("Eine Datei mit diesem Namen existiert bereits! "
                                              "Soll sie überschrieben werden?"),

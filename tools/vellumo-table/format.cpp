@@ -189,12 +189,4 @@ std::string fieldKindName(px::FieldType type) {
     return buf;
 }
 
-std::string tablePath(std::string path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        path += ".db";
-    return path;
-}
-
 } // namespace vtable

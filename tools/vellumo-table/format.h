@@ -31,10 +31,6 @@ std::string formatValue(px::FieldType type, const px::Value& value);
 std::string csvCell(std::string_view text);
 std::string csvLine(const std::vector<std::string>& cells);
 
-// A table named without its extension: "ADRESSEN" names "ADRESSEN.db", as in
-// the program; every command takes a table either way.
-std::string tablePath(std::string path);
-
 // "A", "D", ... plus a readable name, e.g. "alpha", for the info command.
 std::string fieldKindName(px::FieldType type);
 

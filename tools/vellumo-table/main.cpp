@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     if (argc != 3)
         return usage();
     const std::string command = argv[1];
-    const std::string path = vtable::tablePath(argv[2]);
+    const std::string path = px::tableFileName(argv[2]);
     if (command == "compact")
         return vtable::compactCommand(path);
     if (command != "info" && command != "dump" && command != "check")

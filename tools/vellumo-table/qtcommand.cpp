@@ -1,8 +1,6 @@
 #include "qtcommand.h"
 
-#include "format.h"
-
-#include <QFile>
+#include "platform/database/recordstore.h"
 
 namespace vtable {
 
@@ -20,7 +18,7 @@ void say(const QString& text) {
 }
 
 QString tableFile(const QString& name) {
-    return QFile::decodeName(tablePath(QFile::encodeName(name).toStdString()).c_str());
+    return vellumo::RecordStore::tableFileName(name);
 }
 
 QString textOf(const px::Value& value) {

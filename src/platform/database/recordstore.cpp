@@ -724,10 +724,7 @@ struct RecordStore::Impl {
     // --- opening and closing ------------------------------------------------
 
     QString resolvedPath() const {
-        QString name = boundName;
-        if (QFileInfo(name).suffix().isEmpty())
-            name += QStringLiteral(".db");
-        return QDir::current().absoluteFilePath(name);
+        return RecordStore::tableFileName(QDir::current().absoluteFilePath(boundName));
     }
 
     void closeNow() {
@@ -807,6 +804,10 @@ void RecordStore::DeclareIndex(const QString& name, const QString& fields, int o
         if (decl.name.compare(name, Qt::CaseInsensitive) == 0)
             throw StoreError(tr("Doppelter Indexname '%1'").arg(name));
     d->indexDecls.push_back({name, fields, options});
+}
+
+QString RecordStore::tableFileName(const QString& name) {
+    return QFile::decodeName(px::tableFileName(QFile::encodeName(name).toStdString()).c_str());
 }
 
 void RecordStore::BindTable(const QString& fileName) {

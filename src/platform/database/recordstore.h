@@ -93,9 +93,12 @@ public:
     // Refuses a second index of the same name. Only a primary index over the
     // first declared fields (in declaration order) can be created.
     void DeclareIndex(const QString& name, const QString& fields, int options);
-    // A name without extension gets ".db"; one without directory is taken
-    // from the working directory when the table is opened or created.
+    // A name without extension gets ".db" (or ".DB" where only that file
+    // exists); one without directory is taken from the working directory
+    // when the table is opened or created.
     void BindTable(const QString& fileName);
+    // The file a table's name stands for, by that rule.
+    static QString tableFileName(const QString& name);
     void CreateTableFile();
     // Deletes a table file before it is replaced, but never one another
     // program has open for writing: that raises "Die Tabelle wird bereits

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 namespace px {
 
@@ -27,6 +28,16 @@ int Table::fieldIndex(const std::string& name) const {
         if (lower(fields[i].name) == wanted)
             return static_cast<int>(i);
     return -1;
+}
+
+std::string tableFileName(std::string name) {
+    const std::filesystem::path path(name);
+    if (path.has_extension() || !path.has_filename())
+        return name;
+    if (std::error_code ignored; !std::filesystem::exists(name + ".db", ignored) &&
+                                 std::filesystem::exists(name + ".DB", ignored))
+        return name + ".DB";
+    return name + ".db";
 }
 
 } // namespace px

@@ -109,6 +109,11 @@ struct TableInfo {
 
 enum class Access { Read, Write };
 
+// The file a table's name stands for: a name without an extension names
+// NAME.db, or NAME.DB where only that one exists (tables made on DOS and
+// Windows, whose file names carry no case).
+std::string tableFileName(std::string name);
+
 class Table {
 public:
     // Opens a table. Access::Write takes the table's write lock, runs recovery

@@ -295,6 +295,15 @@ private slots:
         store->OpenTable(); // a table with further fields opens
         QVERIFY(store->IsTableOpen());
 
+        // A table made on DOS or Windows, its files named in capitals, opens
+        // by its bare name as well.
+        store->CloseTable();
+        for (const QString& file : QDir(box->file("")).entryList({"Klein.*"}))
+            QVERIFY(QFile::rename(box->file(file), box->file(file.toUpper())));
+        store->BindTable(box->file("KLEIN"));
+        store->OpenTable();
+        QVERIFY(store->IsTableOpen());
+
         // Not a table at all.
         store->CloseTable();
         QFile junk(box->file("Kaputt.db"));
