@@ -452,6 +452,12 @@ print(json.dumps(cards))
         QVERIFY(unfolded(vcard).contains("N:Müller-Lüdenscheidt;Jürgen;;;"));
         writeFile(sandbox->file("karten.vcf"), vcard);
 
+        // A name with another extension is not made into a table.
+        tool.start(VELLUMO_TABLE_TOOL, {"create", sandbox->file("neu.vcf")});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 2);
+        QVERIFY(!QFileInfo::exists(sandbox->file("neu.vcf")));
+
         makeAddressTable(sandbox->file("Zwei.db"));
         {
             OpenTable busy(sandbox->file("Zwei.db")); // holds the write lock

@@ -97,6 +97,10 @@ int importFile(const QString& tablePath, const QString& inPath) {
 // replaced.
 int createTable(const QString& tablePath) {
     const QString file = tableFile(tablePath);
+    // "create Adressen.vcf" is an import mixed up, not a table to make.
+    if (QFileInfo(file).suffix().compare(QStringLiteral("db"), Qt::CaseInsensitive) != 0)
+        throw vellumo::StoreError(
+            QStringLiteral("Eine Tabelle heißt NAME oder NAME.db, nicht %1").arg(tablePath));
     if (QFileInfo::exists(file))
         throw vellumo::StoreError(
             QStringLiteral("Die Tabelle %1 gibt es schon; sie bleibt, wie sie ist").arg(file));
