@@ -285,6 +285,7 @@ TFormKonflikte::TFormKonflikte(RecordStore& store, QWidget* parent)
     connect(server, &QPushButton::clicked, this, guarded([this] { decide(true); }));
     connect(mine, &QPushButton::clicked, this, guarded([this] { decide(false); }));
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    decisions_ = {server, mine};
     resize(640, 320);
     refresh();
 }
@@ -293,7 +294,9 @@ void TFormKonflikte::refresh() {
     const QList<sync::SyncConflict> conflicts = cardsync::openConflicts(store_.tableFileName());
     // The address of each record, by UID.
     QHash<QString, QString> names;
-    for (int row = 0; row < store_.visibleCount(); ++row)
+    // A table never linked to a book has no UID field, and no conflicts.
+    const bool linked = store_.fieldIndex(QStringLiteral("UID")) >= 0;
+    for (int row = 0; linked && row < store_.visibleCount(); ++row)
         names.insert(store_.textAt(row, QStringLiteral("UID")),
                      (store_.textAt(row, QStringLiteral("Vorname")) + u' ' +
                       store_.textAt(row, QStringLiteral("Name")))
@@ -314,6 +317,8 @@ void TFormKonflikte::refresh() {
     Liste->resizeColumnsToContents();
     if (Liste->rowCount() > 0)
         Liste->selectRow(0);
+    for (QPushButton* decision : decisions_)
+        decision->setEnabled(Liste->rowCount() > 0);
 }
 
 void TFormKonflikte::decide(bool takeServer) {

@@ -11,6 +11,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QTableWidget;
 
 namespace vellumo {
@@ -46,6 +47,7 @@ public:
 private:
     void decide(bool takeServer);
     RecordStore& store_;
+    QList<QPushButton*> decisions_; // only with a conflict to decide
 };
 
 void SynchronisationClick(RecordStore& store, QWidget* parent);

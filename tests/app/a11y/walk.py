@@ -66,6 +66,9 @@ WINDOWS = [
     ("trigger", "Exportieren", "Exportieren"),
     ("trigger", "Importieren", "Importieren"),
     ("trigger", "Geburtstage", "Geburtstage"),
+    ("trigger", "EtikettenDrucken", "Etiketten drucken"),
+    ("trigger", "Synchronisation", "Synchronisation"),
+    ("trigger", "Konflikte", "Konflikte"),
 ]
 
 
