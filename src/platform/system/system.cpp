@@ -1,5 +1,7 @@
 #include "platform/system/system.h"
 
+#include "platform/paradox/io.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -55,27 +57,17 @@ int splashMinimumMs() {
 
 namespace {
 
+// The engine's German texts of system errors, as sentences; two read better
+// for writing a file or a pipe than the engine's words for opening a table.
 QString reasonOf(int err) {
     switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("Der Datenträger ist voll.");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("Zugriff verweigert.");
-    case EROFS:
-        return QStringLiteral("Der Datenträger ist schreibgeschützt.");
     case ENOENT:
     case ENOTDIR:
         return QStringLiteral("Das Verzeichnis existiert nicht.");
     case EPIPE:
         return QStringLiteral("Das lesende Programm hat die Pipe geschlossen.");
-    case EIO:
-        return QStringLiteral("Ein-/Ausgabefehler des Datenträgers.");
-    case EFBIG:
-        return QStringLiteral("Die Datei würde zu groß.");
     default:
-        return QString::fromLocal8Bit(std::strerror(err));
+        return QString::fromStdString(px::systemErrorText(err)) + u'.';
     }
 }
 
