@@ -524,32 +524,34 @@ QString summaryText(const ImportResult& result) {
     return text;
 }
 
+namespace {
+
+QString outcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Added:
+        return QStringLiteral("hinzugefügt");
+    case Outcome::AddedWithChanges:
+        return QStringLiteral("hinzugefügt mit Änderungen");
+    case Outcome::Skipped:
+        return QStringLiteral("übersprungen");
+    case Outcome::Refused:
+        return QStringLiteral("abgewiesen");
+    case Outcome::NotStored:
+        return QStringLiteral("nicht gespeichert");
+    }
+    return {};
+}
+
+} // namespace
+
 QString detailsText(const ImportResult& result) {
     QString text;
     if (!result.columns.isEmpty())
         text += QStringLiteral("Spalten:\n  ") + result.columns.join(QStringLiteral("\n  ")) +
                 QStringLiteral("\n\n");
     for (const CardReport& card : result.cards) {
-        const char* what = "";
-        switch (card.outcome) {
-        case Outcome::Added:
-            what = "hinzugefügt";
-            break;
-        case Outcome::AddedWithChanges:
-            what = "hinzugefügt mit Änderungen";
-            break;
-        case Outcome::Skipped:
-            what = "übersprungen";
-            break;
-        case Outcome::Refused:
-            what = "abgewiesen";
-            break;
-        case Outcome::NotStored:
-            what = "nicht gespeichert";
-            break;
-        }
         text += originText(result.format, card.origin) + QStringLiteral(": ") +
-                QString::fromUtf8(what) + u'\n';
+                outcomeText(card.outcome) + u'\n';
         for (const QString& line : card.lines)
             text += QStringLiteral("  ") + line + u'\n';
     }
