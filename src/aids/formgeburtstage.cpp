@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -227,20 +226,11 @@ void TFormGeburtstage::KalenderClick() {
         showInformation(QStringLiteral("Keine Adresse der Tabelle hat einen Geburtstag."), this);
         return;
     }
-    QFileDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("KalenderDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setWindowTitle(QStringLiteral("Als Kalender exportieren"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Kalender (*.ics)"));
-    dialog.setDefaultSuffix(QStringLiteral("ics"));
-    dialog.setDirectory(lastFolder().isEmpty() ? QDir::currentPath() : lastFolder());
-    dialog.selectFile(QStringLiteral("Geburtstage.ics"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const QString path = askSaveFileName(
+        this, QStringLiteral("KalenderDialog"), QStringLiteral("Als Kalender exportieren"),
+        QStringLiteral("Kalender (*.ics)"), QStringLiteral("Geburtstage.ics"), lastFolder());
+    if (path.isEmpty())
         return;
-    const QString path = dialog.selectedFiles().first();
-    lastFolder() = QFileInfo(path).absolutePath();
 
     CalendarOptions options;
     options.leapDay = static_cast<LeapDayRule>(schalttag_->currentIndex());

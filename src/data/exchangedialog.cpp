@@ -156,20 +156,15 @@ void showReport(const exchange::ImportResult& result, QWidget* parent) {
         box.exec();
         if (box.clickedButton() != save)
             return;
-        QFileDialog dialog(parent, QStringLiteral("Details speichern"));
-        dialog.setObjectName(QStringLiteral("DetailsDialog"));
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilters({QStringLiteral("Textdateien (*.txt)")});
-        dialog.setDefaultSuffix(QStringLiteral("txt"));
-        dialog.setDirectory(lastFolder().isEmpty() ? QDir::currentPath() : lastFolder());
-        dialog.selectFile(QStringLiteral("Importbericht.txt"));
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        const QString file = askSaveFileName(parent, QStringLiteral("DetailsDialog"),
+                                             QStringLiteral("Details speichern"),
+                                             QStringLiteral("Textdateien (*.txt)"),
+                                             QStringLiteral("Importbericht.txt"), lastFolder());
+        if (file.isEmpty())
             continue;
         QString error;
         if (!writeFileSafely(
-                dialog.selectedFiles().first(),
-                (exchange::summaryText(result) + QStringLiteral("\n\n") + details).toUtf8(),
+                file, (exchange::summaryText(result) + QStringLiteral("\n\n") + details).toUtf8(),
                 &error))
             showErrorMessage(error, parent);
     }

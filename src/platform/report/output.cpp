@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -100,17 +99,15 @@ bool writePdfWithProgress(const TQuickReport& report, const PageGeometry& geomet
 }
 
 bool savePdfAs(const TQuickReport& report, const PageGeometry& geometry, QWidget* parent) {
-    QFileDialog dialog(parent, QStringLiteral("Als PDF speichern"), QDir::currentPath(),
-                       QStringLiteral("PDF-Dateien (*.pdf)"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("pdf"));
     QString suggestion = report.ReportTitle;
     suggestion.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
-    dialog.selectFile(pdfFileName(suggestion));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    QString folder; // the working directory, as ever
+    const QString chosen =
+        askSaveFileName(parent, QStringLiteral("PdfDialog"), QStringLiteral("Als PDF speichern"),
+                        QStringLiteral("PDF-Dateien (*.pdf)"), pdfFileName(suggestion), folder);
+    if (chosen.isEmpty())
         return false;
-    const QString fileName = pdfFileName(dialog.selectedFiles().constFirst());
+    const QString fileName = pdfFileName(chosen);
     if (writePdfWithProgress(report, geometry, fileName, parent))
         return true;
     showInformation(QStringLiteral("Das Speichern als PDF wurde abgebrochen; %1 ist unverändert.")

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
@@ -103,6 +106,24 @@ bool confirmDefaultNo(const QString& text, QWidget* parent) {
 
 void showNotAvailable(QWidget* parent) {
     showInformation(QString::fromUtf8(kNotAvailableText), parent);
+}
+
+QString askSaveFileName(QWidget* parent, const QString& objectName, const QString& title,
+                        const QString& filter, const QString& proposed, QString& folder) {
+    QFileDialog dialog(parent, title);
+    dialog.setObjectName(objectName);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(QFileInfo(proposed).suffix());
+    dialog.setDirectory(folder.isEmpty() ? QDir::currentPath() : folder);
+    dialog.selectFile(proposed);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    const QString chosen = dialog.selectedFiles().constFirst();
+    folder = QFileInfo(chosen).absolutePath();
+    return chosen;
 }
 
 bool inputQuery(const QString& title, const QString& prompt, QString& value, QWidget* parent) {

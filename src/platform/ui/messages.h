@@ -36,6 +36,13 @@ inline constexpr const char* kNotAvailableText = "Diese Funktion ist noch nicht 
 bool inputQuery(const QString& title, const QString& prompt, QString& value,
                 QWidget* parent = nullptr);
 
+// Asks where to save a file, in the program's own file dialog (named
+// objectName, for tests and aids), opening in folder (the working directory
+// when empty) with proposed selected and its suffix added to a bare name;
+// folder becomes the one chosen. Empty when the user cancels.
+QString askSaveFileName(QWidget* parent, const QString& objectName, const QString& title,
+                        const QString& filter, const QString& proposed, QString& folder);
+
 // Text of an exception as the user should read it.
 QString errorText(const std::exception& error);
 
