@@ -12,7 +12,7 @@
 #include "benchutil.h"
 #include "radicale.h"
 
-#include "platform/sync/carddav.h"
+#include "platform/carddav/carddav.h"
 #include "sync/cardfields.h"
 #include "sync/tablesync.h"
 
@@ -27,13 +27,13 @@
 
 namespace {
 
-using vellumo::cardsync::SyncReport;
+using vellumo::sync::SyncReport;
 
 SyncReport timed(const char* what, const QString& table, double& ms) {
     const auto start = bench::Clock::now();
-    vellumo::cardsync::SyncOptions options;
+    vellumo::sync::SyncOptions options;
     options.timeoutMs = 600000; // Radicale builds its cache of a large book on the first listing
-    SyncReport report = vellumo::cardsync::synchronise(table, options);
+    SyncReport report = vellumo::sync::synchronise(table, options);
     ms = bench::msSince(start);
     std::printf("%-44s %9.0f ms  %6d requests  (here +%d ~%d -%d, server +%d ~%d -%d)\n", what, ms,
                 report.requests, report.addedHere, report.changedHere, report.deletedHere,
@@ -57,13 +57,12 @@ QUrl filledBook(const QUrl& server, int count) {
     QByteArray all;
     bench::AddressGenerator gen;
     for (const px::Record& r : gen.sortedRecords(static_cast<std::size_t>(count))) {
-        vellumo::cardsync::Fields f;
+        vellumo::sync::Fields f;
         const auto fields = bench::addressFields();
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (const auto* text = std::get_if<std::string>(&r[i]); text && !text->empty())
                 f.insert(QString::fromStdString(fields[i].name), QString::fromStdString(*text));
-        all +=
-            vellumo::cardsync::writeCard(f, {}, QUuid::createUuid().toString(QUuid::WithoutBraces));
+        all += vellumo::sync::writeCard(f, {}, QUuid::createUuid().toString(QUuid::WithoutBraces));
     }
     const QUrl book = server.resolved(QStringLiteral("/anna/gross/"));
     QNetworkAccessManager network;
@@ -104,14 +103,14 @@ int main(int argc, char** argv) {
     };
     auto link = [](const QString& path, QUrl book) {
         book.setUserName(QStringLiteral("anna"));
-        vellumo::cardsync::linkTable(path, book, QDateTime::currentDateTime());
+        vellumo::sync::linkTable(path, book, QDateTime::currentDateTime());
     };
     double ms = 0;
 
     std::printf("bench_sync: Radicale on 127.0.0.1\n");
     if (written > 0) {
         const QString w = table("w", written);
-        vellumo::sync::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
+        vellumo::carddav::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
         link(w, client.createAddressBook(QStringLiteral("Leer")));
         const SyncReport first = timed("first sync, every card written", w, ms);
         std::printf("  %d cards: %.1f ms per card, %.2f requests per card\n", written, ms / written,

@@ -2,7 +2,9 @@
 # The layering rules of docs/ARCHITECTURE.md, checked on every #include:
 # no subsystem includes anything of app/ (the main window and start-up hand
 # every window its collaborators, so none needs to look them up), nothing in
-# platform/ includes a subsystem, and the table engine includes nothing of Qt.
+# platform/ includes a subsystem, the sync's library (sync/ outside its windows
+# in sync/ui/) includes no windows of the program, so the tool links it without
+# widgets, and the table engine includes nothing of Qt.
 # Prints every offending line; fails if there is one.
 set -uo pipefail
 src="${1:-$(dirname "$0")/../src}"
@@ -27,6 +29,14 @@ while IFS= read -r -d '' file; do
         data | find | print | pictures | aids | sync)
             if [[ $target == app/* ]] || [[ $target == ui_hauptformular.h ]]; then
                 offend "$where" "a subsystem includes app/ ($target)"
+            fi
+            if [[ $folder == sync ]] && [[ $file != sync/ui/* ]]; then
+                top=${target%%/*}
+                if { [[ $top =~ ^(data|find|print|pictures|aids)$ ]] && [[ $target != data/address* ]]; } ||
+                    [[ $target == ui_* ]] ||
+                    [[ $target == sync/ui/* ]] || [[ $target == platform/ui/* ]]; then
+                    offend "$where" "the sync's library includes a window ($target)"
+                fi
             fi
             ;;
         platform)

@@ -1,9 +1,9 @@
 #include "data/syncwindows.h"
 
+#include "platform/carddav/keyring.h"
+#include "platform/carddav/syncstate.h"
 #include "platform/database/recordstore.h"
 #include "platform/settings/profile.h"
-#include "platform/sync/keyring.h"
-#include "platform/sync/syncstate.h"
 #include "platform/ui/messages.h"
 #include "sync/tablesync.h"
 
@@ -59,7 +59,7 @@ bool passwordFor(const QUrl& book, QString& password, QWidget* parent) {
         password = askedPasswords().value(key);
         return true;
     }
-    if (const auto stored = sync::keyring::lookup(server, user)) {
+    if (const auto stored = carddav::keyring::lookup(server, user)) {
         password = *stored;
         return true;
     }
@@ -97,7 +97,7 @@ template <class Work> void withTableClosed(RecordStore& store, Work work) {
 
 void runSync(RecordStore& store, QWidget* parent) {
     const QString table = store.tableFileName();
-    const QUrl book = cardsync::linkedBook(table);
+    const QUrl book = sync::linkedBook(table);
     if (book.isEmpty()) {
         showInformation(QStringLiteral("Die Tabelle ist mit keinem Adressbuch verbunden. Bitte "
                                        "verbinden Sie sie unter „Einstellungen › Synchronisation "
@@ -105,7 +105,7 @@ void runSync(RecordStore& store, QWidget* parent) {
                         parent);
         return;
     }
-    cardsync::SyncOptions options;
+    sync::SyncOptions options;
     if (!passwordFor(book, options.password, parent))
         return;
     QProgressDialog progress(parent);
@@ -121,8 +121,8 @@ void runSync(RecordStore& store, QWidget* parent) {
         QApplication::processEvents();
     };
     options.confirm = [&](const QString& question) { return confirmDefaultNo(question, parent); };
-    cardsync::SyncReport report;
-    withTableClosed(store, [&] { report = cardsync::synchronise(table, options); });
+    sync::SyncReport report;
+    withTableClosed(store, [&] { report = sync::synchronise(table, options); });
     progress.close();
     QString text = report.text().trimmed();
     if (report.conflicts > 0)
@@ -171,7 +171,7 @@ TFormSynchronisation::TFormSynchronisation(RecordStore& store, QWidget* parent)
     layout->addWidget(note);
     layout->addWidget(buttons);
     BuchBox->addItem(QStringLiteral("Neues Adressbuch anlegen"));
-    const QUrl linked = cardsync::linkedBook(store.tableFileName());
+    const QUrl linked = sync::linkedBook(store.tableFileName());
     if (!linked.isEmpty()) {
         ServerEdit->setText(linked.adjusted(QUrl::RemoveUserInfo).toString());
         BenutzerEdit->setText(linked.userName());
@@ -189,18 +189,18 @@ void TFormSynchronisation::AbrufenClick() {
     const QUrl url = QUrl::fromUserInput(ServerEdit->text().trimmed());
     if (!url.isValid() || url.host().isEmpty())
         throw std::runtime_error("Bitte geben Sie die Adresse des Servers ein");
-    sync::CardDavClient client({url, BenutzerEdit->text().trimmed(), PasswortEdit->text()});
-    QList<sync::AddressBook> books;
+    carddav::CardDavClient client({url, BenutzerEdit->text().trimmed(), PasswortEdit->text()});
+    QList<carddav::AddressBook> books;
     try {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         books = client.discover();
         QApplication::restoreOverrideCursor();
-    } catch (const sync::DavError& e) {
+    } catch (const carddav::DavError& e) {
         QApplication::restoreOverrideCursor();
         throw std::runtime_error(e.message().toStdString());
     }
     BuchBox->clear();
-    for (const sync::AddressBook& b : books)
+    for (const carddav::AddressBook& b : books)
         BuchBox->addItem(b.displayName.isEmpty() ? b.url.toString() : b.displayName, b.url);
     BuchBox->addItem(QStringLiteral("Neues Adressbuch anlegen"));
 }
@@ -210,14 +210,14 @@ void TFormSynchronisation::OkClick() {
     const QString user = BenutzerEdit->text().trimmed();
     if (!server.isValid() || server.host().isEmpty())
         throw std::runtime_error("Bitte geben Sie die Adresse des Servers ein");
-    sync::CardDavClient client({server, user, PasswortEdit->text()});
+    carddav::CardDavClient client({server, user, PasswortEdit->text()});
     QUrl book = BuchBox->currentData().toUrl();
     try {
         if (book.isEmpty())
             book = BuchBox->count() > 1 || !NeuesBuchEdit->text().trimmed().isEmpty()
                        ? client.createAddressBook(NeuesBuchEdit->text().trimmed())
-                       : cardsync::findBook(client, QStringLiteral("Vellumo"));
-    } catch (const sync::DavError& e) {
+                       : sync::findBook(client, QStringLiteral("Vellumo"));
+    } catch (const carddav::DavError& e) {
         throw std::runtime_error(e.message().toStdString());
     }
     const QString table = store_.tableFileName();
@@ -226,13 +226,13 @@ void TFormSynchronisation::OkClick() {
         !confirm(QStringLiteral("Zum Abgleich bekommt die Tabelle das Feld „UID“, das jede Adresse "
                                 "auf dem Telefon wie hier erkennt. Vorher werden ihre drei "
                                 "Dateien gesichert als „%1“. Fortfahren?")
-                     .arg(QFileInfo(cardsync::backupPathFor(table, now)).fileName()),
+                     .arg(QFileInfo(sync::backupPathFor(table, now)).fileName()),
                  this))
         return;
     // An empty password is one too (a server that asks for none).
     if (!user.isEmpty()) {
-        if (!PasswortEdit->text().isEmpty() && sync::keyring::available())
-            sync::keyring::store(server, user, PasswortEdit->text());
+        if (!PasswortEdit->text().isEmpty() && carddav::keyring::available())
+            carddav::keyring::store(server, user, PasswortEdit->text());
         askedPasswords().insert(accountKey(server, user), PasswortEdit->text());
     }
     if (OeffnenSchliessenBox->isChecked() != syncAtOpenAndClose() &&
@@ -242,7 +242,7 @@ void TFormSynchronisation::OkClick() {
                              .arg(QDir::toNativeSeparators(setupIniPath())),
                          this);
     book.setUserName(user);
-    withTableClosed(store_, [&] { cardsync::linkTable(table, book, now); });
+    withTableClosed(store_, [&] { sync::linkTable(table, book, now); });
     accept();
     if (confirm(QStringLiteral("Die Tabelle ist mit %1 verbunden. Jetzt synchronisieren?")
                     .arg(book.adjusted(QUrl::RemoveUserInfo).toDisplayString()),
@@ -291,7 +291,7 @@ TFormKonflikte::TFormKonflikte(RecordStore& store, QWidget* parent)
 }
 
 void TFormKonflikte::refresh() {
-    const QList<sync::SyncConflict> conflicts = cardsync::openConflicts(store_.tableFileName());
+    const QList<carddav::SyncConflict> conflicts = sync::openConflicts(store_.tableFileName());
     // The address of each record, by UID.
     QHash<QString, QString> names;
     // A table never linked to a book has no UID field, and no conflicts.
@@ -302,7 +302,7 @@ void TFormKonflikte::refresh() {
                       store_.textAt(row, QStringLiteral("Name")))
                          .trimmed());
     Liste->setRowCount(0);
-    for (const sync::SyncConflict& c : conflicts) {
+    for (const carddav::SyncConflict& c : conflicts) {
         const int row = Liste->rowCount();
         Liste->insertRow(row);
         auto* who = new QTableWidgetItem(names.value(c.uid, c.uid));
@@ -325,8 +325,8 @@ void TFormKonflikte::decide(bool takeServer) {
     const int row = Liste->currentRow();
     if (row < 0)
         return;
-    const QList<sync::SyncConflict> conflicts = cardsync::openConflicts(store_.tableFileName());
-    const sync::SyncConflict& c = conflicts.value(row);
+    const QList<carddav::SyncConflict> conflicts = sync::openConflicts(store_.tableFileName());
+    const carddav::SyncConflict& c = conflicts.value(row);
     if (c.cut && takeServer)
         throw std::runtime_error("Der Wert des Servers passt nicht in das Feld; die Tabelle "
                                  "zeigt, was hineinpasst, und der Server behält ihn ganz");
@@ -343,7 +343,7 @@ void TFormKonflikte::decide(bool takeServer) {
         store_.SetFieldText(c.field, c.server);
         store_.SaveRecord();
     }
-    sync::SyncState(sync::SyncState::pathFor(store_.tableFileName())).resolve(c.uid, c.field);
+    carddav::SyncState(carddav::SyncState::pathFor(store_.tableFileName())).resolve(c.uid, c.field);
     refresh();
 }
 
@@ -363,7 +363,7 @@ void KonflikteClick(RecordStore& store, QWidget* parent) {
 
 void syncAtOpenOrClose(RecordStore& store, QWidget* parent) {
     if (!store.IsTableOpen() || !syncAtOpenAndClose() ||
-        cardsync::linkedBook(store.tableFileName()).isEmpty())
+        sync::linkedBook(store.tableFileName()).isEmpty())
         return;
     runGuarded([&] { runSync(store, parent); });
 }

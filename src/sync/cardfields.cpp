@@ -6,7 +6,7 @@
 #include <QCryptographicHash>
 #include <QDate>
 
-namespace vellumo::cardsync {
+namespace vellumo::sync {
 
 namespace {
 
@@ -82,7 +82,7 @@ QByteArray escaped(const QString& text) {
     return out.toUtf8();
 }
 
-bool isFax(const sync::ContentLine& line) {
+bool isFax(const carddav::ContentLine& line) {
     return line.params.toUpper().contains("FAX");
 }
 
@@ -131,7 +131,7 @@ CardContent readCard(const QByteArray& card) {
             c.fields.insert(field, value);
     };
     QHash<QByteArray, int> seen;
-    for (const sync::ContentLine& line : sync::contentLines(card)) {
+    for (const carddav::ContentLine& line : carddav::contentLines(card)) {
         const int ordinal = seen[line.name]++;
         const QByteArray& n = line.name;
         if (n == "UID") {
@@ -228,7 +228,7 @@ QByteArray writeCard(const Fields& f, const QByteArray& photo, const QString& ui
     return out;
 }
 
-bool keeps(const sync::ContentLine& line, int ordinal) {
+bool keeps(const carddav::ContentLine& line, int ordinal) {
     // patchCard asks about every line of a card in order; a first TEL starts
     // the count of that card's phones afresh.
     static thread_local int phones = 0;
@@ -278,4 +278,4 @@ QString pictureKey(const QImage& image) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
-} // namespace vellumo::cardsync
+} // namespace vellumo::sync

@@ -6,16 +6,16 @@
 // else another program put on the card stays as it was.
 #pragma once
 
-#include "platform/sync/merge.h"
-#include "platform/sync/vcardpatch.h"
+#include "platform/carddav/merge.h"
+#include "platform/carddav/vcardpatch.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
-namespace vellumo::cardsync {
+namespace vellumo::sync {
 
-using sync::Fields;
+using carddav::Fields;
 
 // The table fields a card carries, by name; "Grafik" is not among them (see
 // pictureKey), dates are ISO text ("1970-05-17"; a birthday without a year
@@ -36,10 +36,10 @@ CardContent readCard(const QByteArray& card);
 QByteArray writeCard(const Fields& fields, const QByteArray& photo, const QString& uid);
 
 // Which of a card's properties the table keeps (and so patchCard replaces).
-bool keeps(const sync::ContentLine& line, int ordinal);
+bool keeps(const carddav::ContentLine& line, int ordinal);
 
 // What tells one picture from another by its pixels, as the table would hold
 // it (transparency laid over white); empty for no picture.
 QString pictureKey(const QImage& image);
 
-} // namespace vellumo::cardsync
+} // namespace vellumo::sync

@@ -1,12 +1,12 @@
 #include "sync/tablesync.h"
 
+#include "platform/carddav/syncstate.h"
 #include "platform/database/enginedate.h"
 #include "platform/paradox/codec.h"
 #include "platform/paradox/error.h"
 #include "platform/paradox/restructure.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
-#include "platform/sync/syncstate.h"
 #include "sync/cardfields.h"
 
 #include <QBuffer>
@@ -18,13 +18,13 @@
 #include <QSet>
 #include <QUuid>
 
-namespace vellumo::cardsync {
+namespace vellumo::sync {
 
-using sync::CardAction;
-using sync::DavError;
-using sync::SyncConflict;
-using sync::SyncedCard;
-using sync::SyncState;
+using carddav::CardAction;
+using carddav::DavError;
+using carddav::SyncConflict;
+using carddav::SyncedCard;
+using carddav::SyncState;
 
 namespace {
 
@@ -268,15 +268,15 @@ QString backupTable(const QString& tablePath, const QDateTime& now, int keep) {
     return target;
 }
 
-QUrl findBook(sync::CardDavClient& client, const QString& newBookName) {
+QUrl findBook(carddav::CardDavClient& client, const QString& newBookName) {
     try {
-        const QList<sync::AddressBook> books = client.discover();
+        const QList<carddav::AddressBook> books = client.discover();
         if (books.size() == 1)
             return books[0].url;
         if (books.isEmpty())
             return client.createAddressBook(newBookName);
         QStringList names;
-        for (const sync::AddressBook& b : books)
+        for (const carddav::AddressBook& b : books)
             names << QStringLiteral("%1 (%2)").arg(b.displayName, b.url.toDisplayString());
         throw SyncError(QStringLiteral("Auf dem Server gibt es mehrere Adressbücher: %1. Bitte "
                                        "geben Sie die Adresse des gewünschten an.")
@@ -292,7 +292,7 @@ QUrl linkedBook(const QString& tablePath) {
         return {};
     try {
         return SyncState(statePath).book();
-    } catch (const sync::SyncStateError& e) {
+    } catch (const carddav::SyncStateError& e) {
         throw SyncError(QString::fromStdString(e.what()));
     }
 }
@@ -318,7 +318,7 @@ QString linkTable(const QString& tablePath, const QUrl& book, const QDateTime& n
         if (QFileInfo::exists(statePath) && SyncState(statePath).book() != book)
             QFile::remove(statePath); // what it knew belongs to the other book
         SyncState(statePath).commit(book, {}, {}, QString());
-    } catch (const sync::SyncStateError& e) {
+    } catch (const carddav::SyncStateError& e) {
         throw SyncError(QString::fromStdString(e.what()));
     }
     return backup;
@@ -348,8 +348,8 @@ private:
     void planUpload(const QString& uid, const Fields& fields, const QString& href,
                     const QString& etag, const QByteArray& base, const Fields& baseFields,
                     const QHash<QString, QString>& keepServer);
-    void planDownload(const QString& uid, const sync::Card& card);
-    void planMerge(const QString& uid, const QByteArray& baseCard, const sync::Card& server);
+    void planDownload(const QString& uid, const carddav::Card& card);
+    void planMerge(const QString& uid, const QByteArray& baseCard, const carddav::Card& server);
     void applyLocal();
     void writeServer();
     void readBack();
@@ -361,7 +361,7 @@ private:
     QString path_;
     const SyncOptions& o_;
     std::unique_ptr<SyncState> state_;
-    std::unique_ptr<sync::CardDavClient> client_;
+    std::unique_ptr<carddav::CardDavClient> client_;
     QUrl book_;
     std::unique_ptr<px::Table> table_;
     std::unique_ptr<TableFields> t_;
@@ -369,7 +369,7 @@ private:
 
     QHash<QString, Local> local_;
     QHash<QString, SyncedCard> known_;
-    QHash<QString, sync::Card> server_; // changed on the server, by UID
+    QHash<QString, carddav::Card> server_; // changed on the server, by UID
     QSet<QString> goneOnServer_;
     QString token_;
     bool full_ = false;
@@ -395,8 +395,8 @@ SyncReport Run::go() {
             throw SyncError(QStringLiteral("Die Tabelle %1 ist mit keinem Adressbuch verbunden.")
                                 .arg(shown(path_)));
         book_ = linked.adjusted(QUrl::RemoveUserInfo);
-        client_ = std::make_unique<sync::CardDavClient>(
-            sync::Account{book_, linked.userName(), o_.password}, o_.timeoutMs);
+        client_ = std::make_unique<carddav::CardDavClient>(
+            carddav::Account{book_, linked.userName(), o_.password}, o_.timeoutMs);
         known_ = state_->cards();
         for (const SyncConflict& c : state_->conflicts())
             conflicts_[c.uid].append(c);
@@ -431,7 +431,7 @@ SyncReport Run::go() {
         writeServer();
         readBack();
         commitState();
-    } catch (const sync::SyncStateError& e) {
+    } catch (const carddav::SyncStateError& e) {
         throw SyncError(QString::fromStdString(e.what()));
     } catch (const px::Error& e) {
         throw SyncError(QString::fromStdString(e.what()));
@@ -468,7 +468,7 @@ void Run::readTable() {
 }
 
 void Run::listServer() {
-    sync::Changes listing;
+    carddav::Changes listing;
     const QString token = state_->token();
     full_ = token.isEmpty();
     if (!full_) {
@@ -487,7 +487,7 @@ void Run::listServer() {
             // A server without collection sync: the plain listing, no token.
             if (e.kind() != DavError::Kind::Server && e.kind() != DavError::Kind::Protocol)
                 throw;
-            listing = sync::Changes{client_->listAll(book_), {}, {}};
+            listing = carddav::Changes{client_->listAll(book_), {}, {}};
         }
     }
     token_ = listing.token;
@@ -496,7 +496,7 @@ void Run::listServer() {
         uidByHref.insert(c.href, c.uid);
     QStringList fetch;
     QSet<QString> listedHrefs;
-    for (const sync::CardRef& ref : listing.changed) {
+    for (const carddav::CardRef& ref : listing.changed) {
         listedHrefs.insert(ref.href);
         const QString uid = uidByHref.value(ref.href);
         if (uid.isEmpty() || known_.value(uid).etag != ref.etag || ref.etag.isEmpty())
@@ -511,7 +511,7 @@ void Run::listServer() {
                 goneOnServer_.insert(c.uid);
     if (!fetch.isEmpty())
         step(QStringLiteral("%1 Karten vom Server holen").arg(fetch.size()));
-    for (const sync::Card& card : client_->fetch(book_, fetch)) {
+    for (const carddav::Card& card : client_->fetch(book_, fetch)) {
         QString uid = readCard(card.vcard).uid;
         if (uid.isEmpty())
             uid = uidByHref.value(card.href, card.href);
@@ -559,7 +559,7 @@ void Run::plan() {
         const bool localChanged =
             localPresent && hasBase && local_[uid].hash != known_[uid].fieldsHash;
         CardAction action =
-            sync::decide(hasBase, {localPresent, localChanged}, {serverPresent, serverChanged});
+            carddav::decide(hasBase, {localPresent, localChanged}, {serverPresent, serverChanged});
         // A card with a decision still open is merged whenever either side
         // moves, so the open field is neither sent nor overwritten.
         bool pending = false;
@@ -611,7 +611,7 @@ void Run::plan() {
         case CardAction::Merge:
             planMerge(uid, base.base,
                       server_.contains(uid) ? server_[uid]
-                                            : sync::Card{base.href, base.etag, base.base});
+                                            : carddav::Card{base.href, base.etag, base.base});
             break;
         case CardAction::DeleteLocal:
             localChanges_.append({LocalChange::Remove, uid, local_[uid].record, {}});
@@ -650,10 +650,10 @@ void Run::planUpload(const QString& uid, const Fields& fields, const QString& hr
     if (!keepPhoto && local_.contains(uid))
         photo = png(t_->image(local_[uid].position));
     QByteArray ours = writeCard(sent, photo, uid);
-    QByteArray card = sync::patchCard(base, ours, keeps);
+    QByteArray card = carddav::patchCard(base, ours, keeps);
     if (keepPhoto) {
         // The server's picture stays: the patch put none in its place.
-        for (const sync::ContentLine& line : sync::contentLines(base))
+        for (const carddav::ContentLine& line : carddav::contentLines(base))
             if (line.name == "PHOTO") {
                 card.replace("END:VCARD", line.raw + "END:VCARD");
                 break;
@@ -707,7 +707,7 @@ px::Record Run::recordFrom(const px::Record& start, const Fields& fields, const 
     return r;
 }
 
-void Run::planDownload(const QString& uid, const sync::Card& card) {
+void Run::planDownload(const QString& uid, const carddav::Card& card) {
     const CardContent content = readCard(card.vcard);
     const Fields serverFields = withPictureKey(content.fields, content.photo);
     newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}});
@@ -738,7 +738,7 @@ void Run::planDownload(const QString& uid, const sync::Card& card) {
     }
 }
 
-void Run::planMerge(const QString& uid, const QByteArray& baseCard, const sync::Card& server) {
+void Run::planMerge(const QString& uid, const QByteArray& baseCard, const carddav::Card& server) {
     const CardContent baseContent = readCard(baseCard);
     const CardContent serverContent = readCard(server.vcard);
     const Fields base = withPictureKey(baseContent.fields, baseContent.photo);
@@ -757,11 +757,11 @@ void Run::planMerge(const QString& uid, const QByteArray& baseCard, const sync::
             if (base.value(c.field).isEmpty())
                 mineForMerge.remove(c.field);
         }
-    const sync::FieldMerge m = sync::mergeFields(base, mineForMerge, theirs);
+    const carddav::FieldMerge m = carddav::mergeFields(base, mineForMerge, theirs);
 
     QList<SyncConflict> open;
     QHash<QString, QString> sendServers;
-    for (const sync::Conflict& c : m.conflicts) {
+    for (const carddav::Conflict& c : m.conflicts) {
         open.append({uid, c.field, c.local, c.server, false});
         sendServers.insert(c.field, c.server);
     }
@@ -922,7 +922,7 @@ void Run::readBack() {
     if (hrefs.isEmpty())
         return;
     try {
-        for (const sync::Card& card : client_->fetch(book_, hrefs)) {
+        for (const carddav::Card& card : client_->fetch(book_, hrefs)) {
             const QString uid = uidOf.value(card.href);
             if (uid.isEmpty())
                 continue;
@@ -972,7 +972,7 @@ SyncReport synchronise(const QString& tablePath, const SyncOptions& options) {
 QList<SyncConflict> openConflicts(const QString& tablePath) {
     try {
         return SyncState(SyncState::pathFor(tablePath)).conflicts();
-    } catch (const sync::SyncStateError& e) {
+    } catch (const carddav::SyncStateError& e) {
         throw SyncError(QString::fromStdString(e.what()));
     }
 }
@@ -1000,11 +1000,11 @@ void resolveConflict(const QString& tablePath, const SyncConflict& conflict, boo
             table->update(*found, record);
         }
         state.resolve(conflict.uid, conflict.field);
-    } catch (const sync::SyncStateError& e) {
+    } catch (const carddav::SyncStateError& e) {
         throw SyncError(QString::fromStdString(e.what()));
     } catch (const px::Error& e) {
         throw SyncError(QString::fromStdString(e.what()));
     }
 }
 
-} // namespace vellumo::cardsync
+} // namespace vellumo::sync

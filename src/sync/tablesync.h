@@ -11,8 +11,8 @@
 // batch, made after a backup, and the sync state is written only after it.
 #pragma once
 
-#include "platform/sync/carddav.h"
-#include "platform/sync/syncstate.h"
+#include "platform/carddav/carddav.h"
+#include "platform/carddav/syncstate.h"
 
 #include <QDateTime>
 #include <QString>
@@ -21,7 +21,7 @@
 #include <functional>
 #include <stdexcept>
 
-namespace vellumo::cardsync {
+namespace vellumo::sync {
 
 // Every failure of a sync or a link, in German, with the table unchanged.
 class SyncError : public std::runtime_error {
@@ -66,7 +66,7 @@ QString backupPathFor(const QString& tablePath, const QDateTime& now);
 // The address book the user named: the URL itself when it is one, else the
 // one book of the account, or a new one when there is none. Several books
 // and no choice: SyncError listing them.
-QUrl findBook(sync::CardDavClient& client, const QString& newBookName);
+QUrl findBook(carddav::CardDavClient& client, const QString& newBookName);
 
 // Links the table to book (its URL carries the user name): a backup, then
 // the text field "UID" at the end of its schema (once), then the sync state
@@ -84,7 +84,8 @@ SyncReport synchronise(const QString& tablePath, const SyncOptions& options);
 // sync sends the record as it then is, so both sides end equal. Opens the
 // table for writing; a program that has it open uses its record store and
 // SyncState::resolve instead.
-QList<sync::SyncConflict> openConflicts(const QString& tablePath);
-void resolveConflict(const QString& tablePath, const sync::SyncConflict& conflict, bool takeServer);
+QList<carddav::SyncConflict> openConflicts(const QString& tablePath);
+void resolveConflict(const QString& tablePath, const carddav::SyncConflict& conflict,
+                     bool takeServer);
 
-} // namespace vellumo::cardsync
+} // namespace vellumo::sync

@@ -4,8 +4,8 @@
 // the server's value changes the record the main window shows.
 #include "addresstables.h"
 #include "data/syncwindows.h"
+#include "platform/carddav/carddav.h"
 #include "platform/database/recordstore.h"
-#include "platform/sync/carddav.h"
 #include "radicale.h"
 #include "sync/tablesync.h"
 #include "testsupport.h"
@@ -51,7 +51,7 @@ void TestSyncWindows::linkSyncAndDecide() {
     if (!server.problem().isEmpty())
         QSKIP(qPrintable(server.problem()));
     testsupport::Sandbox sandbox;
-    sync::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
+    carddav::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
     const QUrl book = client.createAddressBook(QStringLiteral("Familie"));
 
     RecordStore store;
@@ -89,10 +89,10 @@ void TestSyncWindows::linkSyncAndDecide() {
     QCOMPARE(client.listAll(book).size(), 2);
 
     // Both sides change Böhm's town.
-    QList<sync::Card> cards;
-    for (const sync::CardRef& ref : client.listAll(book))
+    QList<carddav::Card> cards;
+    for (const carddav::CardRef& ref : client.listAll(book))
         cards += client.fetch(book, {ref.href});
-    for (const sync::Card& c : cards)
+    for (const carddav::Card& c : cards)
         if (c.vcard.contains("Böhm")) {
             QByteArray changed = c.vcard;
             changed.replace("Lübeck", "Kiel");
@@ -130,8 +130,8 @@ void TestSyncWindows::linkSyncAndDecide() {
     data::syncAtOpenOrClose(store, nullptr);
     QVERIFY2(result.contains(QStringLiteral("Server: 0 neu, 1 geändert")), qPrintable(result));
     bool kiel = false;
-    for (const sync::CardRef& ref : client.listAll(book))
-        for (const sync::Card& c : client.fetch(book, {ref.href}))
+    for (const carddav::CardRef& ref : client.listAll(book))
+        for (const carddav::Card& c : client.fetch(book, {ref.href}))
             kiel = kiel || (c.vcard.contains("Böhm") && c.vcard.contains("Kiel"));
     QVERIFY(kiel);
 }

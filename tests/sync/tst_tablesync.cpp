@@ -4,11 +4,11 @@
 // changed waits for the user, and no failure (a crash, a server that is down
 // or was emptied, a forgotten token) costs a record or duplicates a card.
 #include "addresstables.h"
+#include "platform/carddav/carddav.h"
+#include "platform/carddav/syncstate.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
-#include "platform/sync/carddav.h"
-#include "platform/sync/syncstate.h"
 #include "radicale.h"
 #include "sync/cardfields.h"
 #include "sync/tablesync.h"
@@ -68,7 +68,7 @@ Rows rows(const QString& path) {
                 row.insert(name, QString::number(d->day));
             else if (const auto* b = std::get_if<px::Bytes>(&r[f]))
                 row.insert(name,
-                           cardsync::pictureKey(pictures::imageFromGraphicField(QByteArray(
+                           sync::pictureKey(pictures::imageFromGraphicField(QByteArray(
                                reinterpret_cast<const char*>(b->data()), qsizetype(b->size())))));
         }
         all.insert(row.value(QStringLiteral("Name")), row);
@@ -140,15 +140,15 @@ private:
     Tool sync(const QString& table) { return tool({QStringLiteral("sync"), table}); }
     // A and B with the three addresses in A, both linked and synced once.
     void linkBoth();
-    QList<sync::Card> cards() {
-        sync::CardDavClient client({book_, {}, {}});
+    QList<carddav::Card> cards() {
+        carddav::CardDavClient client({book_, {}, {}});
         QStringList hrefs;
-        for (const sync::CardRef& ref : client.listAll(book_))
+        for (const carddav::CardRef& ref : client.listAll(book_))
             hrefs << ref.href;
         return client.fetch(book_, hrefs);
     }
     QString cardOf(const QString& name) {
-        for (const sync::Card& c : cards())
+        for (const carddav::Card& c : cards())
             if (QString::fromUtf8(c.vcard).contains(u'\n' + QStringLiteral("N:") + name))
                 return QString::fromUtf8(c.vcard);
         return {};
@@ -171,7 +171,7 @@ void TestTableSync::init() {
     b_ = dir_.filePath(QStringLiteral("B%1/ADRESSEN.DB").arg(run));
     QDir().mkpath(QFileInfo(a_).path());
     QDir().mkpath(QFileInfo(b_).path());
-    sync::CardDavClient client({server_->url(), QStringLiteral("anna"), {}});
+    carddav::CardDavClient client({server_->url(), QStringLiteral("anna"), {}});
     book_ = client.createAddressBook(QStringLiteral("Adressen"));
 }
 
@@ -204,9 +204,9 @@ void TestTableSync::bothTablesMeetThroughTheBook() {
     }
     QVERIFY(!a[QStringLiteral("Müller")].value(QStringLiteral("Grafik")).isEmpty());
     QCOMPARE(a[QStringLiteral("Müller")].value(QStringLiteral("UID")).size(), 36);
-    const QList<sync::Card> onServer = cards();
+    const QList<carddav::Card> onServer = cards();
     QCOMPARE(onServer.size(), 3);
-    for (const sync::Card& c : onServer)
+    for (const carddav::Card& c : onServer)
         QVERIFY(c.vcard.contains("VERSION:3.0"));
     QVERIFY(cardOf(QStringLiteral("Müller")).contains(QStringLiteral("PHOTO;ENCODING=b")));
 
@@ -230,17 +230,17 @@ void TestTableSync::bothTablesMeetThroughTheBook() {
     QCOMPARE(sync(a_).status, 0);
     r = sync(b_);
     QVERIFY2(r.status == 1 && r.out.contains(QStringLiteral("Konflikte: 1")), qPrintable(r.out));
-    const QList<sync::SyncConflict> open = cardsync::openConflicts(b_);
+    const QList<carddav::SyncConflict> open = sync::openConflicts(b_);
     QCOMPARE(open.size(), 1);
     QCOMPARE(open[0].field, QStringLiteral("Ort"));
     QCOMPARE(open[0].local, QStringLiteral("Essen"));
     QCOMPARE(open[0].server, QStringLiteral("Bonn"));
     QCOMPARE(rows(b_)[QStringLiteral("Öztürk")][QStringLiteral("Ort")], QStringLiteral("Essen"));
     QVERIFY(cardOf(QStringLiteral("Öztürk")).contains(QStringLiteral("Bonn")));
-    cardsync::resolveConflict(b_, open[0], true);
+    sync::resolveConflict(b_, open[0], true);
     QCOMPARE(sync(b_).status, 0);
     QCOMPARE(sync(a_).status, 0);
-    QVERIFY(cardsync::openConflicts(b_).isEmpty());
+    QVERIFY(sync::openConflicts(b_).isEmpty());
     for (const QString& path : {a_, b_})
         QCOMPARE(rows(path)[QStringLiteral("Öztürk")][QStringLiteral("Ort")],
                  QStringLiteral("Bonn"));
@@ -258,9 +258,9 @@ void TestTableSync::bothTablesMeetThroughTheBook() {
 void TestTableSync::nothingOfTheServerIsLost() {
     linkBoth();
     // Another client adds a second e-mail address, a second phone and a note.
-    sync::CardDavClient other({book_, {}, {}});
-    sync::Card card;
-    for (const sync::Card& c : cards())
+    carddav::CardDavClient other({book_, {}, {}});
+    carddav::Card card;
+    for (const carddav::Card& c : cards())
         if (c.vcard.contains("N:Öztürk"))
             card = c;
     QByteArray changed = card.vcard;
@@ -282,7 +282,7 @@ void TestTableSync::nothingOfTheServerIsLost() {
     // A town longer than the field: shown cut and marked, the server's card
     // stays as it is, byte for byte.
     card = {};
-    for (const sync::Card& c : cards())
+    for (const carddav::Card& c : cards())
         if (c.vcard.contains("N:Weiß"))
             card = c;
     const QString longTown = QStringLiteral("Sankt Johann im Walde bei Hintertupfingen");
@@ -348,7 +348,7 @@ void TestTableSync::failuresLoseNothing() {
     // A token the server no longer knows: a full listing, and nothing changes.
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "t");
-        db.setDatabaseName(sync::SyncState::pathFor(a_));
+        db.setDatabaseName(carddav::SyncState::pathFor(a_));
         QVERIFY(db.open());
         QSqlQuery q(db);
         QVERIFY(q.exec(QStringLiteral("UPDATE meta SET value = 'http://x/sync/kaputt' "
@@ -364,8 +364,8 @@ void TestTableSync::failuresLoseNothing() {
     QCOMPARE(rows(a_), tableBefore);
 
     // The book emptied on the server: the sync refuses to follow.
-    sync::CardDavClient client({book_, {}, {}});
-    for (const sync::CardRef& ref : client.listAll(book_))
+    carddav::CardDavClient client({book_, {}, {}});
+    for (const carddav::CardRef& ref : client.listAll(book_))
         client.remove(ref.href, ref.etag);
     r = sync(a_);
     QVERIFY2(r.status == 2 && r.out.contains(QStringLiteral("leer")), qPrintable(r.out));
@@ -375,7 +375,7 @@ void TestTableSync::failuresLoseNothing() {
     const QString lone = dir_.filePath(QStringLiteral("ALLEIN.DB"));
     testsupport::makeAddressTable(lone);
     QCOMPARE(sync(lone).status, 2);
-    QVERIFY(!QFileInfo::exists(sync::SyncState::pathFor(lone)));
+    QVERIFY(!QFileInfo::exists(carddav::SyncState::pathFor(lone)));
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)

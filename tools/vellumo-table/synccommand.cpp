@@ -8,7 +8,7 @@
 
 #include "qtcommand.h"
 
-#include "platform/sync/keyring.h"
+#include "platform/carddav/keyring.h"
 #include "sync/tablesync.h"
 
 #include <QCoreApplication>
@@ -21,8 +21,8 @@ namespace vtable {
 
 namespace {
 
-namespace cardsync = vellumo::cardsync;
 namespace sync = vellumo::sync;
+namespace carddav = vellumo::carddav;
 
 int usage() {
     print(stderr, QStringLiteral("Aufruf: vellumo-table sync [--link URL --user NAME] "
@@ -36,7 +36,7 @@ QString passwordFor(const QUrl& server, const QString& user) {
         return QString::fromUtf8(fromEnvironment);
     if (user.isEmpty())
         return {};
-    return sync::keyring::lookup(server, user).value_or(QString());
+    return carddav::keyring::lookup(server, user).value_or(QString());
 }
 
 } // namespace
@@ -68,16 +68,16 @@ int syncCommand(int argc, char** argv) {
     try {
         if (!link.isEmpty()) {
             const QUrl given = QUrl::fromUserInput(link);
-            sync::CardDavClient client({given, user, passwordFor(given, user)});
-            QUrl book = cardsync::findBook(client, QStringLiteral("Vellumo"));
+            carddav::CardDavClient client({given, user, passwordFor(given, user)});
+            QUrl book = sync::findBook(client, QStringLiteral("Vellumo"));
             book.setUserName(user);
-            const QString backup = cardsync::linkTable(table, book, QDateTime::currentDateTime());
+            const QString backup = sync::linkTable(table, book, QDateTime::currentDateTime());
             print(stdout, QStringLiteral("Verbunden mit %1.\n").arg(book.toDisplayString()));
             if (!backup.isEmpty())
                 print(stdout, QStringLiteral("Feld \"UID\" angefügt; Sicherung: %1\n").arg(backup));
         }
-        const QUrl book = cardsync::linkedBook(table);
-        cardsync::SyncOptions options;
+        const QUrl book = sync::linkedBook(table);
+        sync::SyncOptions options;
         options.password = passwordFor(book.adjusted(QUrl::RemoveUserInfo), book.userName());
         options.confirm = [allowDeletes](const QString& question) {
             print(stderr, question + u'\n');
@@ -90,10 +90,10 @@ int syncCommand(int argc, char** argv) {
                 if (++written == crashAfter)
                     std::raise(SIGKILL);
             };
-        const cardsync::SyncReport report = cardsync::synchronise(table, options);
+        const sync::SyncReport report = sync::synchronise(table, options);
         print(stdout, report.text());
         return report.conflicts > 0 ? 1 : 0;
-    } catch (const cardsync::SyncError& e) {
+    } catch (const sync::SyncError& e) {
         err(e.text());
         return 2;
     }

@@ -1,4 +1,4 @@
-#include "platform/sync/carddav.h"
+#include "platform/carddav/carddav.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -8,7 +8,7 @@
 #include <QUuid>
 #include <QXmlStreamReader>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 namespace {
 
@@ -411,4 +411,4 @@ void CardDavClient::remove(const QString& href, const QString& etag) {
         fail(r, href);
 }
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

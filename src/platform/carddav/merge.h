@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 using Fields = QMap<QString, QString>; // field name → value; a missing field is empty
 
@@ -52,4 +52,4 @@ struct Side {
 
 CardAction decide(bool hasBase, Side local, Side server);
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

@@ -1,8 +1,8 @@
-#include "platform/sync/vcardpatch.h"
+#include "platform/carddav/vcardpatch.h"
 
 #include <QHash>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 namespace {
 
@@ -124,4 +124,4 @@ QByteArray patchCard(const QByteArray& base, const QByteArray& ours, const Keeps
     return out;
 }
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

@@ -1,10 +1,10 @@
 // Writing back a card another client wrote: what the table keeps is
 // replaced, everything else stays byte for byte.
-#include "platform/sync/vcardpatch.h"
+#include "platform/carddav/vcardpatch.h"
 
 #include <QTest>
 
-using namespace vellumo::sync;
+using namespace vellumo::carddav;
 
 class TestVCardPatch : public QObject {
     Q_OBJECT

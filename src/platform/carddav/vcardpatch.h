@@ -9,7 +9,7 @@
 
 #include <functional>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 // One property of a card, unfolded for reading; raw keeps the bytes as they
 // stood (folded lines, line ends), so what is not ours goes back unchanged.
@@ -32,4 +32,4 @@ using Keeps = std::function<bool(const ContentLine& line, int ordinal)>;
 // An empty base gives ours.
 QByteArray patchCard(const QByteArray& base, const QByteArray& ours, const Keeps& keeps);
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

@@ -1,4 +1,4 @@
-#include "platform/sync/syncstate.h"
+#include "platform/carddav/syncstate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,7 +8,7 @@
 #include <QUuid>
 #include <QVariant>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 namespace {
 
@@ -186,4 +186,4 @@ void SyncState::resolve(const QString& uid, const QString& field) {
     }
 }
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

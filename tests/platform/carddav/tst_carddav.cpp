@@ -1,11 +1,11 @@
 // The CardDAV client against a real Radicale: discovery, conditional writes
 // that never overwrite a change they have not seen, and collection sync.
-#include "platform/sync/carddav.h"
+#include "platform/carddav/carddav.h"
 #include "radicale.h"
 
 #include <QTest>
 
-using namespace vellumo::sync;
+using namespace vellumo::carddav;
 
 class TestCardDav : public QObject {
     Q_OBJECT

@@ -5,9 +5,9 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
-#include "platform/sync/keyring.h"
+#include "platform/carddav/keyring.h"
 
-namespace vellumo::sync::keyring {
+namespace vellumo::carddav::keyring {
 
 namespace {
 
@@ -99,4 +99,4 @@ void remove(const QUrl& server, const QString& user) {
                                .toStdString());
 }
 
-} // namespace vellumo::sync::keyring
+} // namespace vellumo::carddav::keyring

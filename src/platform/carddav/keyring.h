@@ -9,7 +9,7 @@
 #include <optional>
 #include <stdexcept>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 class KeyringError : public std::runtime_error {
 public:
@@ -27,4 +27,4 @@ void store(const QUrl& server, const QString& user, const QString& password);
 void remove(const QUrl& server, const QString& user);
 
 } // namespace keyring
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

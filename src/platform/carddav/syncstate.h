@@ -16,7 +16,7 @@
 #include <optional>
 #include <stdexcept>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 struct SyncedCard {
     QString uid;
@@ -79,4 +79,4 @@ private:
     QString connection_;
 };
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

@@ -1,11 +1,11 @@
 // Sync passwords in a real keyring (GNOME Keyring on a private session bus,
 // started by scripts/with-keyring.sh): stored, replaced, found only for
 // their own account, removed.
-#include "platform/sync/keyring.h"
+#include "platform/carddav/keyring.h"
 
 #include <QTest>
 
-using namespace vellumo::sync;
+using namespace vellumo::carddav;
 
 class TestKeyring : public QObject {
     Q_OBJECT

@@ -17,7 +17,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 struct Account {
     QUrl url; // an address book, or just the server
@@ -115,4 +115,4 @@ private:
     std::unique_ptr<QNetworkAccessManager> network_;
 };
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav

@@ -1,6 +1,6 @@
 // The sync state beside a table: what one run commits is what the next one
 // reads, and a file that is no sync state is refused without being touched.
-#include "platform/sync/syncstate.h"
+#include "platform/carddav/syncstate.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace vellumo::sync;
+using namespace vellumo::carddav;
 
 class TestSyncState : public QObject {
     Q_OBJECT

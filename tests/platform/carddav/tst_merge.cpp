@@ -1,9 +1,9 @@
 // The sync's three-way decisions: nothing either side changed is lost.
-#include "platform/sync/merge.h"
+#include "platform/carddav/merge.h"
 
 #include <QTest>
 
-using namespace vellumo::sync;
+using namespace vellumo::carddav;
 
 class TestMerge : public QObject {
     Q_OBJECT

@@ -1,8 +1,8 @@
-#include "platform/sync/merge.h"
+#include "platform/carddav/merge.h"
 
 #include <QSet>
 
-namespace vellumo::sync {
+namespace vellumo::carddav {
 
 FieldMerge mergeFields(const Fields& base, const Fields& local, const Fields& server) {
     FieldMerge m;
@@ -59,4 +59,4 @@ CardAction decide(bool hasBase, Side local, Side server) {
     return CardAction::Nothing;
 }
 
-} // namespace vellumo::sync
+} // namespace vellumo::carddav
