@@ -12,6 +12,7 @@
 #include "benchutil.h"
 #include "radicale.h"
 
+#include "exchange/vcardcodec.h"
 #include "platform/carddav/carddav.h"
 #include "sync/cardfields.h"
 #include "sync/tablesync.h"
@@ -57,12 +58,13 @@ QUrl filledBook(const QUrl& server, int count) {
     QByteArray all;
     bench::AddressGenerator gen;
     for (const px::Record& r : gen.sortedRecords(static_cast<std::size_t>(count))) {
-        vellumo::sync::Fields f;
+        vellumo::vcard::Fields f;
         const auto fields = bench::addressFields();
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (const auto* text = std::get_if<std::string>(&r[i]); text && !text->empty())
                 f.insert(QString::fromStdString(fields[i].name), QString::fromStdString(*text));
-        all += vellumo::sync::writeCard(f, {}, QUuid::createUuid().toString(QUuid::WithoutBraces));
+        all += vellumo::vcard::writeCard(
+            {f, QUuid::createUuid().toString(QUuid::WithoutBraces), {}, "PNG", {}});
     }
     const QUrl book = server.resolved(QStringLiteral("/anna/gross/"));
     QNetworkAccessManager network;

@@ -19,6 +19,7 @@
 #pragma once
 
 #include "data/addresstable.h"
+#include "exchange/vcardcodec.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -48,7 +49,7 @@ using vellumo::addressFieldNames;
 
 // A birthday without a year is kept with this year, as other contact programs
 // do, and written back without one.
-constexpr int kNoYear = 1604;
+constexpr int kNoYear = vcard::kYearUnknown;
 
 // One address as it travels: values by field name of the address table, as
 // RecordStore::setFieldValue takes them (QString for text and memo, QDate for

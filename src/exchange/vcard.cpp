@@ -3,6 +3,7 @@
 #include "exchange/exchange.h"
 #include "exchange/input.h"
 #include "exchange/text.h"
+#include "exchange/vcardcodec.h"
 
 #include "platform/pictures/graphicfield.h"
 #include "platform/system/system.h"
@@ -20,44 +21,6 @@ namespace vellumo::exchange {
 namespace {
 
 // ---- writing ----------------------------------------------------------------------
-
-QByteArray escaped(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    qsizetype special = 0;
-    for (const char c : utf8)
-        special += (c == '\\' || c == ',' || c == ';' || c == '\n' || c == '\r');
-    if (special == 0)
-        return utf8; // most values: nothing to escape
-    QByteArray out;
-    out.reserve(utf8.size() + special);
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\':
-        case ',':
-        case ';':
-            out += '\\';
-            out += c;
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-void addLine(QByteArray& out, const QByteArray& line) {
-    appendContentLine(out, line);
-}
-
-void addText(QByteArray& out, const char* property, const QString& value) {
-    if (!value.isEmpty())
-        addLine(out, QByteArray(property) + ':' + escaped(value));
-}
 
 QByteArray isoDate(const QDate& date) {
     return date.toString(u"yyyy-MM-dd").toLatin1();
@@ -380,10 +343,7 @@ public:
             builder_.addPostal(street, component(a, 5), component(a, 3), component(a, 4),
                                component(a, 6), label, preferred);
         } else if (p.name == "TEL") {
-            QString number = unescaped(v).trimmed();
-            if (number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
-                number = number.mid(4);
-            builder_.addPhone(number, label, p.hasType("FAX"));
+            builder_.addPhone(vcard::phoneText(unescaped(v)), label, p.hasType("FAX"));
         } else if (p.name == "EMAIL") {
             builder_.addEmail(unescaped(v), label, preferred);
         } else if (p.name == "URL") {
@@ -535,57 +495,27 @@ std::vector<Address> readVCards(const QByteArray& data) {
 QByteArray toVCard(const Address& a, QString* pictureProblem) {
     if (pictureProblem)
         pictureProblem->clear();
-    QByteArray out;
-    out.reserve(512);
-    addLine(out, "BEGIN:VCARD");
-    addLine(out, "VERSION:3.0");
-    const QString name = a.text(QStringLiteral("Name"));
-    const QString given = a.text(QStringLiteral("Vorname"));
-    addLine(out, "N:" + escaped(name) + ';' + escaped(given) + ";;;");
-    // Readers refuse a card without FN: with no name, the e-mail address or
-    // telephone number names it.
-    QString full = (given + u' ' + name).trimmed();
-    for (const char* field : {"Email", "Telefon1", "Telefon2"})
-        if (full.isEmpty())
-            full = a.text(QString::fromLatin1(field)).trimmed();
-    addLine(out, "FN:" + escaped(full.isEmpty() ? QStringLiteral("Unbenannt") : full));
-    if (!a.uid.isEmpty())
-        addLine(out, "UID:" + escaped(a.uid));
-    const QString street = a.text(QStringLiteral("Strasse"));
-    const QString town = a.text(QStringLiteral("Ort"));
-    const QString code = a.text(QStringLiteral("PLZ"));
-    const QString country = a.text(QStringLiteral("Land"));
-    if (!(street + town + code + country).isEmpty())
-        addLine(out, "ADR:;;" + escaped(street) + ';' + escaped(town) + ";;" + escaped(code) + ';' +
-                         escaped(country));
-    addText(out, "TEL;TYPE=VOICE", a.text(QStringLiteral("Telefon1")));
-    addText(out, "TEL;TYPE=VOICE", a.text(QStringLiteral("Telefon2")));
-    addText(out, "TEL;TYPE=FAX", a.text(QStringLiteral("Fax")));
-    addText(out, "EMAIL;TYPE=INTERNET", a.text(QStringLiteral("Email")));
-    addText(out, "URL", a.text(QStringLiteral("WWW")));
-    if (const QDate birthday = a.date(QStringLiteral("Geburtstag")); birthday.isValid())
-        addLine(out, "BDAY:" + (birthday.year() == kNoYear ? birthday.toString(u"--MMdd").toLatin1()
-                                                           : isoDate(birthday)));
-    // One category: a comma in it is part of the text.
-    addText(out, "CATEGORIES", a.text(QStringLiteral("Rubrik")));
-    addText(out, "NOTE", a.text(QStringLiteral("Memo1")));
+    vcard::NewCard card;
+    for (auto it = a.values.cbegin(); it != a.values.cend(); ++it) {
+        if (it.key() == QStringLiteral("Grafik") || it.key() == QStringLiteral("Aenderung"))
+            continue;
+        const QString text = it.value().typeId() == QMetaType::QDate
+                                 ? it.value().toDate().toString(Qt::ISODate)
+                                 : it.value().toString();
+        if (!text.isEmpty())
+            card.fields.insert(it.key(), text);
+    }
+    card.uid = a.uid;
     const QByteArray picture = a.values.value(QStringLiteral("Grafik")).toByteArray();
     if (!picture.isEmpty()) {
-        if (const QByteArray png = pngOf(picture); !png.isEmpty())
-            addLine(out, "PHOTO;ENCODING=b;TYPE=PNG:" + png.toBase64());
-        else if (pictureProblem)
+        card.photo = pngOf(picture);
+        if (card.photo.isEmpty() && pictureProblem)
             *pictureProblem = QStringLiteral("Das gespeicherte Bild ist beschädigt oder kein "
                                              "Windows-Bitmap.");
     }
-    addText(out, "X-VELLUMO-KONTONR", a.text(QStringLiteral("KontoNr")));
-    addText(out, "X-VELLUMO-BLZ", a.text(QStringLiteral("BLZ")));
-    addText(out, "X-VELLUMO-INSTITUT", a.text(QStringLiteral("Institut")));
-    if (const QDate created = a.date(QStringLiteral("Erstellt")); created.isValid())
-        addLine(out, "X-VELLUMO-ERSTELLT:" + isoDate(created));
     if (const QDate changed = a.date(QStringLiteral("Aenderung")); changed.isValid())
-        addLine(out, "REV:" + isoDate(changed));
-    addLine(out, "END:VCARD");
-    return out;
+        card.revision = isoDate(changed);
+    return vcard::writeCard(card);
 }
 
 } // namespace vellumo::exchange

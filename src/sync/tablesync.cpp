@@ -1,5 +1,6 @@
 #include "sync/tablesync.h"
 
+#include "exchange/vcardcodec.h"
 #include "platform/carddav/syncstate.h"
 #include "platform/database/enginedate.h"
 #include "platform/paradox/codec.h"
@@ -61,35 +62,41 @@ public:
         return {};
     }
 
-    // The fields as the table holds them; the picture by where it lies (so
-    // telling a change costs no reading), or by its pixels when pixels.
-    Fields fields(const px::Record& r, std::uint32_t position, bool pixels) {
+    // The text fields as the table holds them.
+    Fields fields(const px::Record& r) const {
         Fields f;
         for (const QString& name : kCardFields)
             if (const QString t = text(r, name); !t.isEmpty())
                 f.insert(name, t);
+        return f;
+    }
+
+    // Where the picture lies in the .mb; empty when there is none.
+    QString pictureRef(const px::Record& r) const {
         const int g = index(kPicture);
         if (g < 0)
-            return f;
+            return {};
         const px::Value& v = r[static_cast<std::size_t>(g)];
-        if (std::holds_alternative<std::monostate>(v))
-            return f;
-        if (pixels) {
-            if (const QString key = pictureKey(image(position)); !key.isEmpty())
-                f.insert(kPicture, key);
-        } else if (const auto* ref = std::get_if<px::BlobRef>(&v)) {
-            f.insert(kPicture, QStringLiteral("ref:%1:%2:%3")
-                                   .arg(ref->pointer)
-                                   .arg(ref->length)
-                                   .arg(ref->modification));
-        } else if (const auto* bytes = std::get_if<px::Bytes>(&v)) {
-            f.insert(kPicture, QString::fromLatin1(
-                                   QCryptographicHash::hash(
-                                       QByteArrayView(bytes->data(), qsizetype(bytes->size())),
-                                       QCryptographicHash::Sha1)
-                                       .toHex()));
-        }
-        return f;
+        if (const auto* ref = std::get_if<px::BlobRef>(&v))
+            return QStringLiteral("%1:%2:%3")
+                .arg(ref->pointer)
+                .arg(ref->length)
+                .arg(ref->modification);
+        if (const auto* bytes = std::get_if<px::Bytes>(&v))
+            return bytes->empty() ? QString() : QStringLiteral("inline");
+        return {};
+    }
+
+    // A key from the picture's bytes: the same picture has the same key
+    // wherever it lies (after compact, too).
+    QByteArray pictureKey(std::uint32_t position) {
+        const px::Value v = table_.readField(position, index(kPicture), px::Blobs::Read);
+        const auto* bytes = std::get_if<px::Bytes>(&v);
+        if (!bytes || bytes->empty())
+            return {};
+        return QCryptographicHash::hash(QByteArrayView(bytes->data(), qsizetype(bytes->size())),
+                                        QCryptographicHash::Sha1)
+            .toHex();
     }
 
     QImage image(std::uint32_t position) {
@@ -161,12 +168,16 @@ Fields unfit(const TableFields& t, Fields local, const Fields& base) {
     return local;
 }
 
-Fields withPictureKey(Fields f, const QByteArray& photo) {
-    f.remove(kPicture);
-    if (!photo.isEmpty())
-        if (const QString key = pictureKey(QImage::fromData(photo)); !key.isEmpty())
-            f.insert(kPicture, key);
+// A card's fields with its photo's key as "Grafik".
+Fields serverFields(const vcard::Card& card) {
+    Fields f = card.fields;
+    if (const QByteArray key = card.photo.key(); !key.isEmpty())
+        f.insert(kPicture, QString::fromLatin1(key));
     return f;
+}
+
+Fields serverFields(const QByteArray& card) {
+    return serverFields(vcard::readCard(card));
 }
 
 QByteArray png(const QImage& image) {
@@ -188,8 +199,11 @@ px::Record keyOf(const px::Record& r, int keyFields) {
 struct Local {
     px::Record record;
     std::uint32_t position = 0;
-    Fields fields; // picture by place
+    Fields fields; // the picture by its key
     QByteArray hash;
+    QString pictureRef;
+    QByteArray pictureKey;
+    bool pictureChanged = false; // since the last sync
     bool newUid = false;
 };
 
@@ -357,6 +371,12 @@ private:
 
     px::Record recordFrom(const px::Record& start, const Fields& fields, const QString& uid,
                           const QByteArray& photo, bool* cut, const QString& cardUid);
+    // A record's fields and picture key, the picture read only when it moved.
+    void describe(Local& l, SyncedCard* known);
+    // The table's side of a card against base (the server's side at the last
+    // sync): a picture unchanged here stands as base's, so it is neither sent
+    // nor taken as a change.
+    Fields mineFor(const QString& uid, const Fields& base) const;
 
     QString path_;
     const SyncOptions& o_;
@@ -446,6 +466,42 @@ SyncReport Run::go() {
     return report_;
 }
 
+void Run::describe(Local& l, SyncedCard* known) {
+    l.fields = t_->fields(l.record);
+    l.pictureRef = t_->pictureRef(l.record);
+    if (l.pictureRef.isEmpty())
+        l.pictureKey.clear();
+    else if (known && known->pictureRef == l.pictureRef && !known->pictureKey.isEmpty())
+        l.pictureKey = known->pictureKey;
+    else
+        l.pictureKey = t_->pictureKey(l.position);
+    if (!l.pictureKey.isEmpty())
+        l.fields.insert(kPicture, QString::fromLatin1(l.pictureKey));
+    l.hash = hashOf(l.fields);
+    l.pictureChanged = !known || known->pictureKey != l.pictureKey;
+    // A state of the first version knew the picture by its place only: a
+    // record whose fields hash as they did then is unchanged.
+    if (known && known->pictureKey.isEmpty() && !l.pictureKey.isEmpty()) {
+        Fields old = l.fields;
+        old.insert(kPicture, QStringLiteral("ref:") + l.pictureRef);
+        if (hashOf(old) == known->fieldsHash) {
+            known->fieldsHash = l.hash;
+            l.pictureChanged = false;
+        }
+    }
+}
+
+Fields Run::mineFor(const QString& uid, const Fields& base) const {
+    const Local& l = local_[uid];
+    Fields mine = unfit(*t_, l.fields, base);
+    if (!l.pictureChanged) {
+        mine.remove(kPicture);
+        if (base.contains(kPicture))
+            mine.insert(kPicture, base.value(kPicture));
+    }
+    return mine;
+}
+
 void Run::readTable() {
     const std::uint32_t count = table_->recordCount();
     const int uidField = t_->index(kUid);
@@ -461,8 +517,7 @@ void Run::readTable() {
             l.record[static_cast<std::size_t>(uidField)] = uid.toStdString();
             l.newUid = true;
         }
-        l.fields = t_->fields(l.record, position, false);
-        l.hash = hashOf(l.fields);
+        describe(l, known_.contains(uid) ? &known_[uid] : nullptr);
         local_.insert(uid, l);
     }
 }
@@ -512,7 +567,7 @@ void Run::listServer() {
     if (!fetch.isEmpty())
         step(QStringLiteral("%1 Karten vom Server holen").arg(fetch.size()));
     for (const carddav::Card& card : client_->fetch(book_, fetch)) {
-        QString uid = readCard(card.vcard).uid;
+        QString uid = vcard::readCard(card.vcard).uid;
         if (uid.isEmpty())
             uid = uidByHref.value(card.href, card.href);
         // The same card listed again under its known ETag is no change.
@@ -590,9 +645,9 @@ void Run::plan() {
             break;
         case CardAction::Upload: {
             const Local& l = local_[uid];
-            const Fields baseFields = readCard(base.base).fields;
-            planUpload(uid, unfit(*t_, t_->fields(l.record, l.position, false), baseFields),
-                       base.href, base.etag, base.base, baseFields, {});
+            const Fields baseFields = serverFields(base.base);
+            planUpload(uid, mineFor(uid, baseFields), base.href, base.etag, base.base, baseFields,
+                       {});
             // A value the table shows cut stays marked until it is edited.
             QList<SyncConflict> marks;
             for (const SyncConflict& c : conflicts_.value(uid))
@@ -645,28 +700,27 @@ void Run::planUpload(const QString& uid, const Fields& fields, const QString& hr
     Fields sent = fields;
     for (auto it = keepServer.cbegin(); it != keepServer.cend(); ++it)
         sent.insert(it.key(), it.value());
-    QByteArray photo;
-    bool keepPhoto = keepServer.contains(kPicture);
-    if (!keepPhoto && local_.contains(uid))
-        photo = png(t_->image(local_[uid].position));
-    QByteArray ours = writeCard(sent, photo, uid);
-    QByteArray card = carddav::patchCard(base, ours, keeps);
-    if (keepPhoto) {
-        // The server's picture stays: the patch put none in its place.
-        for (const carddav::ContentLine& line : carddav::contentLines(base))
-            if (line.name == "PHOTO") {
-                card.replace("END:VCARD", line.raw + "END:VCARD");
-                break;
-            }
+    // The picture goes only when it changed here, as PNG; the server's stays
+    // as it was sent otherwise.
+    vcard::PhotoChange photo;
+    if (sent.value(kPicture) != baseFields.value(kPicture) && local_.contains(uid)) {
+        photo.bytes = png(t_->image(local_[uid].position));
+        photo.kind =
+            photo.bytes.isEmpty() ? vcard::PhotoChange::Remove : vcard::PhotoChange::Replace;
     }
-    Q_UNUSED(baseFields);
+    Fields before = baseFields, after = sent;
+    before.remove(kPicture);
+    after.remove(kPicture);
+    const QByteArray revision =
+        o_.now.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    const QByteArray card = vcard::patchCard(base, before, after, photo, revision, uid);
     const QString place =
         href.isEmpty() || goneOnServer_.contains(uid)
             ? book_.path() + (book_.path().endsWith(u'/') ? QString() : QStringLiteral("/")) + uid +
                   QStringLiteral(".vcf")
             : href;
-    uploads_.append(
-        {uid, place, goneOnServer_.contains(uid) ? QString() : etag, card, !photo.isEmpty()});
+    uploads_.append({uid, place, goneOnServer_.contains(uid) ? QString() : etag, card,
+                     photo.kind == vcard::PhotoChange::Replace});
 }
 
 px::Record Run::recordFrom(const px::Record& start, const Fields& fields, const QString& uid,
@@ -688,8 +742,12 @@ px::Record Run::recordFrom(const px::Record& start, const Fields& fields, const 
         t_->set(r, name, fitted);
     }
     if (t_->index(kPicture) >= 0 && fields.contains(kPicture)) {
+        // A photo the table cannot hold (a link, bytes that do not decode)
+        // leaves the record's picture as it is.
         QString error;
-        const QByteArray bmp = pictures::graphicFieldFromImage(QImage::fromData(photo), &error);
+        const QByteArray bmp =
+            photo.isEmpty() ? QByteArray()
+                            : pictures::graphicFieldFromImage(QImage::fromData(photo), &error);
         if (!bmp.isEmpty())
             r[static_cast<std::size_t>(t_->index(kPicture))] = px::Bytes(bmp.begin(), bmp.end());
     } else if (t_->index(kPicture) >= 0 && !fields.contains(kPicture)) {
@@ -708,21 +766,22 @@ px::Record Run::recordFrom(const px::Record& start, const Fields& fields, const 
 }
 
 void Run::planDownload(const QString& uid, const carddav::Card& card) {
-    const CardContent content = readCard(card.vcard);
-    const Fields serverFields = withPictureKey(content.fields, content.photo);
-    newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}});
+    const vcard::Card content = vcard::readCard(card.vcard);
+    const Fields theirs = serverFields(content);
+    newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}, {}, {}});
     if (local_.contains(uid)) {
         Local& l = local_[uid];
-        Fields mine = unfit(*t_, t_->fields(l.record, l.position, true), serverFields);
-        if (mine == serverFields)
+        const Fields mine =
+            mineFor(uid, known_.contains(uid) ? serverFields(known_[uid].base) : Fields());
+        if (mine == theirs)
             return; // only what the table does not keep changed on the server
-        px::Record pictureKept = l.record;
-        Fields wanted = serverFields;
+        Fields wanted = theirs;
         // An unchanged picture is kept where it lies.
-        if (mine.value(kPicture) == serverFields.value(kPicture))
+        if (mine.value(kPicture) == theirs.value(kPicture))
             wanted.remove(kPicture);
-        px::Record after = recordFrom(l.record, wanted, uid, content.photo, nullptr, content.uid);
-        if (mine.value(kPicture) == serverFields.value(kPicture) && t_->index(kPicture) >= 0)
+        px::Record after =
+            recordFrom(l.record, wanted, uid, content.photo.bytes, nullptr, content.uid);
+        if (mine.value(kPicture) == theirs.value(kPicture) && t_->index(kPicture) >= 0)
             after[static_cast<std::size_t>(t_->index(kPicture))] =
                 l.record[static_cast<std::size_t>(t_->index(kPicture))];
         localChanges_.append({LocalChange::Update, uid, l.record, after});
@@ -733,18 +792,17 @@ void Run::planDownload(const QString& uid, const carddav::Card& card) {
             {LocalChange::Insert,
              uid,
              {},
-             recordFrom(blank, serverFields, uid, content.photo, nullptr, content.uid)});
+             recordFrom(blank, theirs, uid, content.photo.bytes, nullptr, content.uid)});
         ++report_.addedHere;
     }
 }
 
 void Run::planMerge(const QString& uid, const QByteArray& baseCard, const carddav::Card& server) {
-    const CardContent baseContent = readCard(baseCard);
-    const CardContent serverContent = readCard(server.vcard);
-    const Fields base = withPictureKey(baseContent.fields, baseContent.photo);
-    const Fields theirs = withPictureKey(serverContent.fields, serverContent.photo);
+    const vcard::Card serverContent = vcard::readCard(server.vcard);
+    const Fields base = serverFields(baseCard);
+    const Fields theirs = serverFields(serverContent);
     Local& l = local_[uid];
-    const Fields mine = unfit(*t_, t_->fields(l.record, l.position, true), base);
+    const Fields mine = mineFor(uid, base);
 
     // A decision still open: the table's value stands for the base's, so it
     // is neither sent nor taken as a change; the server's side is looked at anew.
@@ -779,13 +837,13 @@ void Run::planMerge(const QString& uid, const QByteArray& baseCard, const cardda
     for (auto it = forTable.begin(); it != forTable.end();)
         it = it.value().isEmpty() ? forTable.erase(it) : std::next(it);
 
-    newState_.insert(uid, {uid, server.href, server.etag, server.vcard, {}});
+    newState_.insert(uid, {uid, server.href, server.etag, server.vcard, {}, {}, {}});
     conflicts_.insert(uid, {});
     if (forTable != mine) {
         Fields wanted = forTable;
         const bool samePicture = forTable.value(kPicture) == mine.value(kPicture);
-        px::Record after =
-            recordFrom(l.record, wanted, uid, serverContent.photo, nullptr, serverContent.uid);
+        px::Record after = recordFrom(l.record, wanted, uid, serverContent.photo.bytes, nullptr,
+                                      serverContent.uid);
         if (samePicture && t_->index(kPicture) >= 0)
             after[static_cast<std::size_t>(t_->index(kPicture))] =
                 l.record[static_cast<std::size_t>(t_->index(kPicture))];
@@ -800,13 +858,7 @@ void Run::planMerge(const QString& uid, const QByteArray& baseCard, const cardda
         else
             toSend.insert(it.key(), it.value());
     if (toSend != theirs) {
-        QHash<QString, QString> keepServer = sendServers;
-        keepServer.remove(kPicture);
-        if (toSend.value(kPicture) == theirs.value(kPicture))
-            keepServer.insert(kPicture, theirs.value(kPicture));
-        Fields textSend = toSend;
-        textSend.remove(kPicture);
-        planUpload(uid, textSend, server.href, server.etag, server.vcard, theirs, keepServer);
+        planUpload(uid, toSend, server.href, server.etag, server.vcard, theirs, sendServers);
         ++report_.changedThere;
     }
 }
@@ -867,8 +919,7 @@ void Run::applyLocal() {
         Local l;
         l.record = table_->read(p, px::Blobs::Refer);
         l.position = p;
-        l.fields = t_->fields(l.record, p, false);
-        l.hash = hashOf(l.fields);
+        describe(l, nullptr);
         local_.insert(c.uid, l);
     }
 }
@@ -891,7 +942,7 @@ void Run::writeServer() {
             continue;
         try {
             const QString etag = client_->put(u.href, u.card, u.etag);
-            newState_.insert(u.uid, {u.uid, u.href, etag, u.card, {}});
+            newState_.insert(u.uid, {u.uid, u.href, etag, u.card, {}, {}, {}});
             uploaded_.insert(u.uid);
             if (o_.afterUpload)
                 o_.afterUpload();
@@ -929,9 +980,9 @@ void Run::readBack() {
             const bool sentPhoto =
                 std::any_of(uploads_.cbegin(), uploads_.cend(),
                             [&](const Upload& u) { return u.uid == uid && u.withPhoto; });
-            if (sentPhoto && readCard(card.vcard).photo.isEmpty())
+            if (sentPhoto && vcard::readCard(card.vcard).photo.bytes.isEmpty())
                 report_.photoDropped = true;
-            newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}});
+            newState_.insert(uid, {uid, card.href, card.etag, card.vcard, {}, {}, {}});
         }
     } catch (const DavError&) {
         // What was sent is the base; the next run reads the server's form.
@@ -949,7 +1000,25 @@ void Run::commitState() {
         const bool owed = std::any_of(uploads_.cbegin(), uploads_.cend(), [&](const Upload& u) {
             return u.uid == it.key() && !uploaded_.contains(u.uid);
         });
-        c.fieldsHash = owed ? QByteArray() : local_.value(it.key()).hash;
+        const Local l = local_.value(it.key());
+        c.fieldsHash = owed ? QByteArray() : l.hash;
+        // An owed picture stays a change until it is sent.
+        c.pictureRef = owed ? known_.value(it.key()).pictureRef : l.pictureRef;
+        c.pictureKey = owed ? known_.value(it.key()).pictureKey : l.pictureKey;
+        changed.append(c);
+    }
+    // A picture that only moved (compact) is remembered at its new place,
+    // so it is not read again next time.
+    for (auto it = local_.cbegin(); it != local_.cend(); ++it) {
+        if (newState_.contains(it.key()) || !known_.contains(it.key()) || it->pictureChanged)
+            continue;
+        SyncedCard c = known_.value(it.key());
+        // Changed here and not sent: stays a change.
+        if (c.fieldsHash != it->hash ||
+            (c.pictureRef == it->pictureRef && c.pictureKey == it->pictureKey))
+            continue;
+        c.pictureRef = it->pictureRef;
+        c.pictureKey = it->pictureKey;
         changed.append(c);
     }
     QList<SyncConflict> conflicts;

@@ -40,13 +40,27 @@ SyncState::SyncState(const QString& path)
             "PRAGMA synchronous = FULL",
             "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
             "CREATE TABLE IF NOT EXISTS cards (uid TEXT PRIMARY KEY, href TEXT NOT NULL UNIQUE,"
-            " etag TEXT NOT NULL, base BLOB NOT NULL, hash BLOB NOT NULL)",
+            " etag TEXT NOT NULL, base BLOB NOT NULL, hash BLOB NOT NULL,"
+            " picture_ref TEXT NOT NULL DEFAULT '', picture_key BLOB NOT NULL DEFAULT x'')",
             "PRAGMA user_version = 1"};
         for (const char* statement : schema)
             if (!q.exec(QString::fromLatin1(statement)))
                 fail(q.lastError().text());
     }
     q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    // Files of the first version gain the picture's columns; a program of
+    // that version still reads and writes them, its rows simply without a key.
+    bool pictureColumns = false;
+    if (!q.exec(QStringLiteral("PRAGMA table_info(cards)")))
+        fail(q.lastError().text());
+    while (q.next())
+        pictureColumns = pictureColumns || q.value(1).toString() == QStringLiteral("picture_key");
+    if (!pictureColumns)
+        for (const char* statement :
+             {"ALTER TABLE cards ADD COLUMN picture_ref TEXT NOT NULL DEFAULT ''",
+              "ALTER TABLE cards ADD COLUMN picture_key BLOB NOT NULL DEFAULT x''"})
+            if (!q.exec(QString::fromLatin1(statement)))
+                fail(q.lastError().text());
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS conflicts (uid TEXT NOT NULL,"
                                " field TEXT NOT NULL, local TEXT NOT NULL, server TEXT NOT NULL,"
                                " cut INTEGER NOT NULL, PRIMARY KEY (uid, field))")))
@@ -86,12 +100,14 @@ QString SyncState::token() const {
 
 QHash<QString, SyncedCard> SyncState::cards() const {
     QSqlQuery q(QSqlDatabase::database(connection_));
-    if (!q.exec(QStringLiteral("SELECT uid, href, etag, base, hash FROM cards")))
+    if (!q.exec(QStringLiteral("SELECT uid, href, etag, base, hash, picture_ref, picture_key"
+                               " FROM cards")))
         fail(q.lastError().text());
     QHash<QString, SyncedCard> cards;
     while (q.next()) {
-        SyncedCard c{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                     q.value(3).toByteArray(), q.value(4).toByteArray()};
+        SyncedCard c{q.value(0).toString(),    q.value(1).toString(),    q.value(2).toString(),
+                     q.value(3).toByteArray(), q.value(4).toByteArray(), q.value(5).toString(),
+                     q.value(6).toByteArray()};
         cards.insert(c.uid, c);
     }
     return cards;
@@ -99,14 +115,16 @@ QHash<QString, SyncedCard> SyncState::cards() const {
 
 std::optional<SyncedCard> SyncState::card(const QString& uid) const {
     QSqlQuery q(QSqlDatabase::database(connection_));
-    q.prepare(QStringLiteral("SELECT uid, href, etag, base, hash FROM cards WHERE uid = ?"));
+    q.prepare(QStringLiteral("SELECT uid, href, etag, base, hash, picture_ref, picture_key"
+                             " FROM cards WHERE uid = ?"));
     q.addBindValue(uid);
     if (!q.exec())
         fail(q.lastError().text());
     if (!q.next())
         return std::nullopt;
-    return SyncedCard{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                      q.value(3).toByteArray(), q.value(4).toByteArray()};
+    return SyncedCard{q.value(0).toString(),    q.value(1).toString(),    q.value(2).toString(),
+                      q.value(3).toByteArray(), q.value(4).toByteArray(), q.value(5).toString(),
+                      q.value(6).toByteArray()};
 }
 
 void SyncState::commit(const QUrl& book, const QList<SyncedCard>& changed,
@@ -136,9 +154,11 @@ void SyncState::commit(const QUrl& book, const QList<SyncedCard>& changed,
     for (const SyncedCard& c : changed) {
         // A card that moved to another UID's place on the server replaces it.
         run(QStringLiteral("DELETE FROM cards WHERE href = ? AND uid <> ?"), {c.href, c.uid});
-        run(QStringLiteral("INSERT OR REPLACE INTO cards (uid, href, etag, base, hash)"
-                           " VALUES (?, ?, ?, ?, ?)"),
-            {c.uid, c.href, c.etag, c.base, c.fieldsHash});
+        run(QStringLiteral("INSERT OR REPLACE INTO cards (uid, href, etag, base, hash,"
+                           " picture_ref, picture_key) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            {c.uid, c.href, c.etag, c.base, c.fieldsHash,
+             c.pictureRef.isNull() ? QStringLiteral("") : c.pictureRef,
+             c.pictureKey.isNull() ? QByteArray("") : c.pictureKey});
     }
     if (conflicts) {
         run(QStringLiteral("DELETE FROM conflicts"), {});

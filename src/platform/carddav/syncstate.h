@@ -24,6 +24,11 @@ struct SyncedCard {
     QString etag;
     QByteArray base;       // the vCard text as last read from or written to the server
     QByteArray fieldsHash; // of the table's fields at that moment
+    // The table's picture then: where it lay in the .mb and a key from its
+    // bytes, so a picture that only moved (compact) is no change and is not
+    // read again while it stays where it is.
+    QString pictureRef;
+    QByteArray pictureKey;
     friend bool operator==(const SyncedCard&, const SyncedCard&) = default;
 };
 

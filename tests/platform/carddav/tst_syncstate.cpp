@@ -23,8 +23,9 @@ void TestSyncState::oneRunIsReadByTheNext() {
     const QString path = SyncState::pathFor(dir.filePath(QStringLiteral("ADRESSEN.DB")));
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("ADRESSEN.sync"));
     const QUrl book(QStringLiteral("http://127.0.0.1:5232/anna/buch/"));
-    const SyncedCard anna{"u-1", "/anna/buch/1.vcf", "\"e1\"", "BEGIN:VCARD\r\nFN:Änne\r\n", "h1"};
-    const SyncedCard bernd{"u-2", "/anna/buch/2.vcf", "\"e2\"", "BEGIN:VCARD\r\n", "h2"};
+    const SyncedCard anna{"u-1", "/anna/buch/1.vcf", "\"e1\"", "BEGIN:VCARD\r\nFN:Änne\r\n",
+                          "h1",  "4096:812:3",       "a1b2"};
+    const SyncedCard bernd{"u-2", "/anna/buch/2.vcf", "\"e2\"", "BEGIN:VCARD\r\n", "h2", {}, {}};
     {
         SyncState state(path);
         QVERIFY(state.token().isEmpty() && state.cards().isEmpty() && state.book().isEmpty());
@@ -40,7 +41,7 @@ void TestSyncState::oneRunIsReadByTheNext() {
     // over a place on the server replaces what stood there.
     SyncedCard changed = anna;
     changed.etag = "\"e3\"";
-    const SyncedCard moved{"u-3", "/anna/buch/2.vcf", "\"e4\"", "BEGIN:VCARD\r\n", "h3"};
+    const SyncedCard moved{"u-3", "/anna/buch/2.vcf", "\"e4\"", "BEGIN:VCARD\r\n", "h3", {}, {}};
     state.commit(book, {changed, moved}, {QStringLiteral("u-2")}, QStringLiteral("t-2"));
     QCOMPARE(state.token(), QStringLiteral("t-2"));
     QCOMPARE(state.card("u-1")->etag, QStringLiteral("\"e3\""));
