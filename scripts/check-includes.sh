@@ -26,7 +26,7 @@ while IFS= read -r -d '' file; do
         target=${BASH_REMATCH[1]}
         where="$file:$lineno"
         case $folder in
-        data | find | print | pictures | aids | sync)
+        data | find | print | pictures | aids | sync | search | address)
             if [[ $target == app/* ]] || [[ $target == ui_hauptformular.h ]]; then
                 offend "$where" "a subsystem includes app/ ($target)"
             fi
@@ -41,17 +41,23 @@ while IFS= read -r -d '' file; do
             ;;
         platform)
             top=${target%%/*}
-            if [[ $top =~ ^(app|data|find|print|pictures|aids|sync)$ ]]; then
+            if [[ $top =~ ^(app|data|find|print|pictures|aids|sync|search|address)$ ]]; then
                 offend "$where" "platform/ includes a subsystem ($target)"
             fi
             ;;
         esac
     done <"$file"
-done < <(find data find print pictures aids sync platform -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null)
+done < <(find data find print pictures aids sync search address platform -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null)
 
 if grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]Q' \
     platform/paradox; then
     offend "platform/paradox" "the table engine includes Qt (lines above)"
+fi
+
+# The search rules are a library without windows (the tool uses them).
+if grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]Q(Widget|Abstract|LineEdit|Tree)' \
+    search address; then
+    offend "search" "a library without windows includes widgets (lines above)"
 fi
 
 [[ $found -eq 0 ]] || exit 1

@@ -25,8 +25,11 @@ packages=(
     xvfb xauth openbox x11-utils xclip imagemagick xdotool
     # shared compiler cache for the several build trees; the style check
     ccache clang-format
-    # transliteration of names the table's code page cannot hold
+    # transliteration of names the table's code page cannot hold; the quick
+    # search's folding of accents
     libicu-dev
+    # phone numbers compared by their digits (country codes, national prefixes)
+    libphonenumber-dev
     # independent readers of what we write: vCards (khard), calendars
     khard python3-icalendar python3-dateutil
     # the screen reader's view of the program: the accessibility bus and its

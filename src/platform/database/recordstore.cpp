@@ -180,7 +180,8 @@ struct RecordStore::Impl {
     QString filterText;
     std::optional<FilterExpression> filter;
     bool filterActive = false;
-    std::vector<std::uint32_t> passing; // positions that pass, ascending
+    std::vector<std::uint32_t> passing;               // positions that pass, ascending
+    std::shared_ptr<const RecordFilter> recordFilter; // in place of the expression
 
     struct Required {
         QString name; // as the first control named it
@@ -210,6 +211,16 @@ struct RecordStore::Impl {
     RecordStore* owner = nullptr;
     Listeners<unsigned, const QString&> changeListeners;
     Listeners<> pendingInputWriters;
+    Listeners<const StoredChange&> storedListeners;
+
+    void tellStored(StoredChange::Kind kind, std::int64_t from = -1, std::int64_t to = -1) {
+        try {
+            storedListeners.callAll(
+                StoredChange{kind, static_cast<int>(from), static_cast<int>(to)});
+        } catch (...) {
+            // What keeps a copy of the records answers for it; the change stands.
+        }
+    }
 
     // --- notifications -------------------------------------------------
 
@@ -454,6 +465,10 @@ struct RecordStore::Impl {
         passing.clear();
         if (!filterActive)
             return;
+        if (recordFilter) {
+            passing = recordFilter->passingPositions();
+            return;
+        }
         const std::uint32_t n = tableCount();
         const int field = filter ? filterField(filterText, *filter) : -1;
         if (field < 0) {
@@ -529,7 +544,9 @@ struct RecordStore::Impl {
                 endBulkAfterFailure();
             throw;
         }
-        const bool passes = matchesFilter(buffer);
+        tellStored(inserting ? StoredChange::Inserted : StoredChange::Updated,
+                   inserting ? -1 : before, position);
+        const bool passes = matchesFilter(buffer, position);
         if (batched)
             countIntoBatch();
         state = StoreState::Browsing;
@@ -607,15 +624,18 @@ struct RecordStore::Impl {
             breakDown();
             return;
         }
+        tellStored(StoredChange::Reloaded);
         rebuildPassing();
         placeAt(std::min<std::int64_t>(current, tableCount() - 1));
         mark(RecordsChange | CurrentChange | DataChange);
     }
 
     // Whether a record (as the engine was given it) passes the filter.
-    bool matchesFilter(const px::Record& record) const {
+    bool matchesFilter(const px::Record& record, std::uint32_t position) const {
         if (!filterActive)
             return true;
+        if (recordFilter)
+            return recordFilter->passes(static_cast<int>(position));
         const int field = filter ? filterField(filterText, *filter) : -1;
         if (field < 0)
             return true;
@@ -744,7 +764,9 @@ struct RecordStore::Impl {
         modified = false;
         // A filter left on must not narrow the next table unseen.
         filterActive = false;
+        recordFilter.reset();
         passing.clear();
+        tellStored(StoredChange::Closed);
         mark(StateChange | CurrentChange | DataChange | RecordsChange);
     }
 };
@@ -759,6 +781,11 @@ RecordStore::~RecordStore() = default;
 
 Subscription RecordStore::subscribePendingInput(std::function<void()> write) {
     return d->pendingInputWriters.add(std::move(write));
+}
+
+Subscription
+RecordStore::subscribeStoredChanges(std::function<void(const StoredChange& change)> listener) {
+    return d->storedListeners.add(std::move(listener));
 }
 
 Subscription RecordStore::subscribeChanges(
@@ -937,6 +964,7 @@ void RecordStore::OpenTable() {
     d->cached.reset();
     d->current = d->tableCount() > 0 ? 0 : -1;
     d->mark(StateChange | CurrentChange | DataChange | RecordsChange);
+    d->tellStored(StoredChange::Opened);
     // Bound controls show the first record before AfterOpen looks at it.
     d->deliver();
     if (AfterOpen)
@@ -1065,6 +1093,29 @@ QVariant RecordStore::storedValue(int position, const QString& field) const {
                      }));
 }
 
+QStringList RecordStore::storedTexts(int position) const {
+    QStringList texts;
+    if (!d->isOpen())
+        return texts;
+    d->requireUsable();
+    if (position < 0 || position >= static_cast<std::int64_t>(d->tableCount()))
+        return texts;
+    const px::Record record = Impl::engine(
+        [&] { return d->table->read(static_cast<std::uint32_t>(position), px::Blobs::Refer); });
+    texts.reserve(static_cast<qsizetype>(d->fields.size()));
+    for (std::size_t i = 0; i < d->fields.size(); ++i)
+        texts << (i < record.size() ? textOf(d->fields[i].kind, record[i]) : QString());
+    return texts;
+}
+
+void RecordStore::scanStoredTexts(
+    const std::function<bool(int position, const QStringList& texts)>& visit) const {
+    const int n = storedCount();
+    for (int position = 0; position < n; ++position)
+        if (!visit(position, storedTexts(position)))
+            return;
+}
+
 void RecordStore::moveToStored(int position) {
     Impl::Op op(*d);
     d->requireOpen();
@@ -1164,6 +1215,7 @@ void RecordStore::RemoveRecord() {
     d->discard();
     const std::int64_t removed = d->current;
     d->change([&] { d->table->remove(static_cast<std::uint32_t>(removed)); });
+    d->tellStored(StoredChange::Removed, removed);
     d->cached.reset();
     d->mark(CurrentChange | DataChange | RecordsChange);
     d->rebuildPassing();
@@ -1258,6 +1310,7 @@ void RecordStore::SetFilterText(const QString& expression) {
     }
     d->filterText = expression;
     d->filter = parsed;
+    d->recordFilter.reset();
     if (d->isOpen() && d->filterActive) {
         d->rebuildPassing();
         d->mark(RecordsChange);
@@ -1268,13 +1321,28 @@ void RecordStore::SetFilterText(const QString& expression) {
 void RecordStore::SetFilterActive(bool active) {
     Impl::Op op(*d);
     d->requireOpen();
-    if (active && d->filter)
+    if (active && d->filter && !d->recordFilter)
         d->filterField(d->filterText, *d->filter);
     d->settle();
     d->filterActive = active;
     d->rebuildPassing();
     d->mark(RecordsChange);
     d->setCurrent(d->positionOf(0));
+}
+
+void RecordStore::SetFilterRecords(std::shared_ptr<const RecordFilter> filter) {
+    Impl::Op op(*d);
+    d->requireOpen();
+    d->settle();
+    d->recordFilter = std::move(filter);
+    d->filterActive = d->recordFilter != nullptr;
+    d->rebuildPassing();
+    d->mark(RecordsChange);
+    d->setCurrent(d->positionOf(0));
+}
+
+bool RecordStore::hasRecordFilter() const {
+    return d->recordFilter != nullptr;
 }
 
 bool RecordStore::IsFilterActive() const {

@@ -16,8 +16,10 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -68,6 +70,32 @@ enum StoreChange : unsigned {
     CurrentChange = 2, // another record is current (or none)
     DataChange = 4,    // a value of the current record
     RecordsChange = 8, // the set or order of visible records
+};
+
+// What a change did to the stored table, told the moment it is written (before
+// the change listeners hear of it), to whatever keeps something per stored
+// record (the search index). Positions are 0-based in key order in the whole
+// table. Opened: a table was opened (read it whole); Closed: it was closed;
+// Reloaded: the stored records are not what was told before (a batch rolled
+// back), read them whole again.
+struct StoredChange {
+    enum Kind { Opened, Closed, Inserted, Updated, Removed, Reloaded };
+    Kind kind = Opened;
+    int from = -1; // Updated, Removed: where the record was
+    int to = -1;   // Inserted, Updated: where it is now
+};
+
+// A filter decided outside the store (the quick search's matches), applied
+// like a filter expression: counting, moving, grids and reports see only the
+// records it lets pass.
+class RecordFilter {
+public:
+    virtual ~RecordFilter() = default;
+    // The positions that pass in the table as now stored, ascending.
+    virtual std::vector<std::uint32_t> passingPositions() const = 0;
+    // Whether the stored record at position passes (asked after a save,
+    // when everything told of StoredChange has heard of the save).
+    virtual bool passes(int position) const = 0;
 };
 
 class RecordStore {
@@ -175,6 +203,11 @@ public:
     void SetFilterActive(bool active);
     bool IsFilterActive() const;
     QString filterText() const;
+    // Settles, then switches the filter on with filter in place of the
+    // expression, until SetFilterText sets an expression again or the table
+    // is closed; SetFilterActive switches it off and on like an expression.
+    void SetFilterRecords(std::shared_ptr<const RecordFilter> filter);
+    bool hasRecordFilter() const;
 
     // Read-only access for bound controls, grids and reports.
     StoreState state() const;
@@ -209,6 +242,13 @@ public:
     void scanStored(const QString& field,
                     const std::function<bool(int position, const QVariant& value)>& visit) const;
     QVariant storedValue(int position, const QString& field) const;
+    // Every field of a stored record as text (as fieldText gives it; a
+    // picture is empty and never read), in field order.
+    QStringList storedTexts(int position) const;
+    // The same for every stored record in key order; stops early when visit
+    // returns false.
+    void
+    scanStoredTexts(const std::function<bool(int position, const QStringList& texts)>& visit) const;
     // Makes the stored record at position current. Settles first, like every
     // move; when that save shifts the positions, the record is found again by
     // its key. A filter that hides the record is switched off.
@@ -245,6 +285,10 @@ public:
     // (empty when more may have changed). Every DataSource listens here.
     [[nodiscard]] Subscription
     subscribeChanges(std::function<void(unsigned changes, const QString& field)> listener);
+    // Told of every stored change as it is written (see StoredChange). A
+    // listener must not raise; what it raises is dropped, never the change.
+    [[nodiscard]] Subscription
+    subscribeStoredChanges(std::function<void(const StoredChange& change)> listener);
 
 private:
     struct Impl;
