@@ -2,7 +2,7 @@
 // address table, unique keys, returned in German dictionary order of the key.
 #pragma once
 
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 #include "platform/paradox/table.h"
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 namespace bench {
 
-// The fields of the address table (data/addressschema.h), as the engine declares them.
+// The fields of the address table (address/addressschema.h), as the engine declares them.
 std::vector<px::FieldDef> addressFields();
 constexpr int kAddressKeyFields = vellumo::address::kKeyFieldCount;
 

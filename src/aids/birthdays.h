@@ -3,6 +3,8 @@
 // Qt Core only, so the command-line tool shares the rules with the window.
 #pragma once
 
+#include "address/addressschema.h"
+
 #include <QDate>
 #include <QString>
 
@@ -17,11 +19,8 @@ namespace vellumo::aids {
 // Where a birthday on 29 February falls in a year without that day.
 enum class LeapDayRule { February28 = 0, March1 = 1 };
 
-// Other contact programs store a birthday whose year nobody knows with the
-// year 1604 (a leap year, so 29 February fits); such a birthday has no age.
-inline constexpr int kUnknownBirthYear = 1604;
 inline bool hasKnownYear(const QDate& born) {
-    return born.year() != kUnknownBirthYear;
+    return born.year() != address::kYearUnknown;
 }
 
 // The day the birthday of someone born on born is kept in year.

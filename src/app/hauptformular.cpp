@@ -1,5 +1,6 @@
 #include "app/hauptformular.h"
 
+#include "address/addresstable.h"
 #include "aids/aboutbox.h"
 #include "aids/clipboard.h"
 #include "aids/colours.h"
@@ -8,13 +9,12 @@
 #include "aids/formkalender.h"
 #include "aids/helpwindow.h"
 #include "app/tableactions.h"
-#include "data/addresstable.h"
 #include "data/defaulttable.h"
-#include "data/exchangedialog.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
 #include "data/syncwindows.h"
 #include "data/tablefile.h"
+#include "exchange/ui/exchangedialog.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
 #include "pictures/formbild.h"
@@ -26,9 +26,9 @@
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/placement.h"
-#include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formumschalg.h"
+#include "print/printdialogs.h"
 
 #include "ui_hauptformular.h"
 
@@ -247,13 +247,11 @@ void THauptformular::connectHandlers() {
     onButton(ui->ButtonUmschlag, [this] { UmschlagDruckenClick(); });
     onAction(ui->ListeDrucken, [this] { ListeDruckenClick(); });
     onButton(ui->ButtonListe, [this] { ListeDruckenClick(); });
-    const auto etiketten = [this] { given(dialogs_.etiketten).exec(); };
-    addTableAction(ui->EtikettenDrucken, etiketten);
-    onButton(ui->ButtonEtiketten, etiketten);
+    connectPrintDialogs();
     addTableAction(ui->Exportieren,
-                   [this] { vellumo::data::ExportierenClick(Datentabelle, this); });
+                   [this] { vellumo::exchange::ExportierenClick(Datentabelle, this); });
     addTableAction(ui->Importieren, [this] {
-        vellumo::data::ImportierenClick(Datentabelle, this, [this] { ShowRecordPosition(); });
+        vellumo::exchange::ImportierenClick(Datentabelle, this, [this] { ShowRecordPosition(); });
     });
     addTableAction(ui->Geburtstage,
                    [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });
@@ -271,6 +269,35 @@ void THauptformular::connectHandlers() {
     for (QToolButton* button : {ui->ButtonFirst, ui->ButtonPrior, ui->ButtonNext, ui->ButtonLast,
                                 ui->ButtonAdd, ui->ButtonDelete})
         onButton(button, [this, button] { ButtonFirstClick(button); });
+}
+
+// Each registered print dialog gets its menu item (the form's own, or a new
+// one after the last print item of "&Datei") and its tool button, and opens
+// as the dialog start-up made for its style.
+void THauptformular::connectPrintDialogs() {
+    QAction* last = ui->ListeDrucken;
+    for (const vellumo::print::PrintDialogEntry& entry : vellumo::print::printDialogs()) {
+        auto* action = findChild<QAction*>(entry.action);
+        if (!action) {
+            action = new QAction(entry.menuText, this);
+            action->setObjectName(entry.action);
+            const QList<QAction*> items = ui->Datei1->actions();
+            const qsizetype at = items.indexOf(last);
+            ui->Datei1->insertAction(items.value(at + 1), action);
+        }
+        last = action;
+        const QString style = entry.style;
+        const auto open = [this, style] {
+            const auto found = dialogs_.printing.find(style);
+            given(found == dialogs_.printing.end() ? nullptr : found->second).exec();
+        };
+        addTableAction(action, open);
+        if (auto* button =
+                entry.button.isEmpty() ? nullptr : findChild<QToolButton*>(entry.button)) {
+            connect(button, &QAbstractButton::clicked, this, guarded(open));
+            printButtons_.append(button);
+        }
+    }
 }
 
 void THauptformular::UmschlagDruckenClick() {
@@ -406,16 +433,19 @@ void switchControls(const QList<QObject*>& controls, bool enabled) {
 }
 } // namespace
 
-// The labels button is always in sight, so unlike the menu items added beside
-// the 37 it cannot wait for a menu to open: it is switched with them.
+// The print styles' buttons are always in sight, so unlike the menu items
+// added beside the 37 they cannot wait for a menu to open: they are switched
+// with them.
 void THauptformular::EnableTableControls() {
     switchControls(tableControls(), true);
-    ui->ButtonEtiketten->setEnabled(true);
+    for (QToolButton* button : printButtons_)
+        button->setEnabled(true);
     tableControlsOn_ = true;
 }
 void THauptformular::DisableTableControls() {
     switchControls(tableControls(), false);
-    ui->ButtonEtiketten->setEnabled(false);
+    for (QToolButton* button : printButtons_)
+        button->setEnabled(false);
     tableControlsOn_ = false;
 }
 
@@ -465,7 +495,7 @@ void THauptformular::applyColour(ColourKey key, const QColor& colour) {
     }
 }
 
-vellumo::data::ShownAddress THauptformular::currentAddress() const {
+vellumo::address::PostalAddress THauptformular::currentAddress() const {
     return {ui->DBEditVorname->text(), ui->DBEditName->text(), ui->DBEditStrasse->text(),
             ui->DBEditPLZ->text(),     ui->DBEditOrt->text(),  ui->DBEditLand->text()};
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/shownaddress.h"
+#include "address/postaladdress.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"
 
@@ -11,6 +11,7 @@
 #include <QStyle>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace vellumo::data {
@@ -27,15 +28,14 @@ class TFormBild;
 class TFormBildSpeichern;
 class TFormListe;
 class TFormStandardtabelle;
+class QToolButton;
+class QDialog;
 class TFormSuchen;
 class TFormTabelle;
 class TFormUmschalg;
 class TKalDlg;
 namespace vellumo {
 class TableActions;
-}
-namespace vellumo::print {
-class TFormEtiketten;
 }
 namespace vellumo::aids {
 enum class ColourKey;
@@ -70,10 +70,12 @@ public:
         TFormBild* bild = nullptr;
         TFormBildSpeichern* bildSpeichern = nullptr;
         TFormListe* liste = nullptr;
-        vellumo::print::TFormEtiketten* etiketten = nullptr;
         TFormStandardtabelle* standardtabelle = nullptr;
         TFormSuchen* suchen = nullptr;
         TFormTabelle* tabelle = nullptr;
+        // The dialogs of the registered print styles (print/printdialogs.h),
+        // by the style's id.
+        std::map<QString, QDialog*> printing = {};
     };
     void setDialogs(const Dialogs& dialogs) { dialogs_ = dialogs; }
 
@@ -116,6 +118,8 @@ public:
     // Printing: the envelope of the current address, the list of all.
     void UmschlagDruckenClick();
     void ListeDruckenClick();
+    // The registered print styles' dialogs (labels and what comes after).
+    void connectPrintDialogs();
 
     // Menu "Bearbeiten" and the clipboard buttons, on the field that has the
     // focus; the buttons' right click works on the whole field.
@@ -149,7 +153,7 @@ public:
 
     // What the other subsystems see of the form: the address as shown, the
     // entry controls and labels (the colour groups), the colour setters above.
-    vellumo::data::ShownAddress currentAddress() const;
+    vellumo::address::PostalAddress currentAddress() const;
     QList<QWidget*> entryControls() const; // the 17, in the order of the colour group
     QList<QLabel*> labelControls() const;  // the 21 of the label group
 
@@ -176,6 +180,7 @@ private:
     QFileDialog* openDialog_;
     vellumo::TableActions* tableActions_;
     bool tableControlsOn_ = false;
+    QList<QToolButton*> printButtons_;
     vellumo::aids::ColourSettings* colours_;
     std::unique_ptr<vellumo::aids::Help> help_;
     QString lastOpenFile_;

@@ -18,11 +18,11 @@
 #include "platform/system/system.h"
 #include "platform/ui/accessibility.h"
 #include "platform/ui/messages.h"
-#include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
+#include "print/printdialogs.h"
 
 #include <QApplication>
 #include <QFont>
@@ -63,6 +63,12 @@ Window* ProgramWindows::create(Window*& instance, Args&&... args) {
     return instance;
 }
 
+template <class Window> Window* ProgramWindows::adopt(std::unique_ptr<Window> window) {
+    Window* made = window.get();
+    owned_.push_back({std::move(window), [] {}});
+    return made;
+}
+
 void ProgramWindows::destroy() {
     while (!owned_.empty()) {
         owned_.back().forget();
@@ -84,7 +90,6 @@ void ProgramWindows::createAll() {
     TFormQRListe* listLayout = create(FormQRListe, source);
     TFormListe* liste = create(FormListe);
     liste->setReportLayout(listLayout);
-    auto* etiketten = new print::TFormEtiketten(source, main);
     TFormStandardtabelle* standardtabelle = create(FormStandardtabelle, main->OpenDialog());
     // The search dialog hands its matches to the selection list, so the list
     // has to exist first.
@@ -100,15 +105,19 @@ void ProgramWindows::createAll() {
     QObject::connect(suchen, &TFormSuchen::helpRequested, main, [main, suchen](int context) {
         aids::showHelpContext(main->help(), context, suchen);
     });
+    // After the twelve: the dialogs of the registered print styles.
+    std::map<QString, QDialog*> printing;
+    for (const print::PrintDialogEntry& entry : print::printDialogs())
+        printing[entry.style] = adopt(entry.create({source, main}));
     main->setDialogs({.about = about,
                       .umschlag = umschlag,
                       .bild = bild,
                       .bildSpeichern = bildSpeichern,
                       .liste = liste,
-                      .etiketten = etiketten,
                       .standardtabelle = standardtabelle,
                       .suchen = suchen,
-                      .tabelle = tabelle});
+                      .tabelle = tabelle,
+                      .printing = printing});
 
     // Only closing the main window ends the program, whatever else is open.
     for (const Entry& entry : owned_)

@@ -34,6 +34,8 @@ public:
 
 private:
     template <class Window, class... Args> Window* create(Window*& instance, Args&&... args);
+    // A window without a program-wide instance (a registered print dialog).
+    template <class Window> Window* adopt(std::unique_ptr<Window> window);
 
     struct Entry {
         std::unique_ptr<QWidget> window;

@@ -1,6 +1,6 @@
 #include "data/tablefile.h"
 
-#include "data/addresstable.h"
+#include "address/addresstable.h"
 #include "platform/database/recordstore.h"
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"

@@ -202,7 +202,8 @@ std::optional<QDate> parseDate(const QString& text) {
     if (v.startsWith(QStringLiteral("--"))) {
         QString md = v.mid(2);
         md.remove(u'-');
-        const QDate date = QDate::fromString(QString::number(kNoYear) + md.left(4), u"yyyyMMdd");
+        const QDate date =
+            QDate::fromString(QString::number(address::kYearUnknown) + md.left(4), u"yyyyMMdd");
         if (md.size() != 4 || !date.isValid())
             return std::nullopt;
         return date;
@@ -211,7 +212,8 @@ std::optional<QDate> parseDate(const QString& text) {
         // dd.MM.yyyy as the program writes it, d.M.yy, and dd.MM. without a year.
         const QString day = v.section(u' ', 0, 0);
         if (day.count(u'.') == 2 && day.endsWith(u'.')) {
-            const QDate date = QDate::fromString(day + QString::number(kNoYear), u"d.M.yyyy");
+            const QDate date =
+                QDate::fromString(day + QString::number(address::kYearUnknown), u"d.M.yyyy");
             return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
         }
         try {

@@ -61,7 +61,7 @@ QString kindLabel(const QStringList& types);
 QString kindLabelOfText(const QString& label);
 
 // 1970-05-17, 19700517, 1970-05-17T10:00:00Z, 17.05.1970, 17.5.70; without a
-// year (--0517, --05-17, 17.05.) the year kNoYear. A null date for empty text,
+// year (--0517, --05-17, 17.05.) the year address::kYearUnknown. A null date for empty text,
 // nothing for text that is no date.
 std::optional<QDate> parseDate(const QString& text);
 

@@ -103,7 +103,7 @@ QByteArray row(const QStringList& cells, Format format) {
 }
 
 QString dateCell(const QDate& date) {
-    if (date.isValid() && date.year() == kNoYear)
+    if (date.isValid() && date.year() == address::kYearUnknown)
         return date.toString(u"dd.MM.");
     return formatGermanDate(date);
 }
@@ -783,7 +783,7 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
                              l.role == Role::Fax || kind.contains(u"fax", Qt::CaseInsensitive));
     }
     if (year > 0 || month > 0 || day > 0) {
-        const QDate date(year > 0 ? year : kNoYear, month, day);
+        const QDate date(year > 0 ? year : address::kYearUnknown, month, day);
         if (date.isValid())
             builder.setDate(QStringLiteral("Geburtstag"), date.toString(Qt::ISODate), QString());
         else

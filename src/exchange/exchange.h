@@ -18,7 +18,7 @@
 // whatever is cut, moved or left out is listed in the import's report.
 #pragma once
 
-#include "data/addresstable.h"
+#include "address/addresstable.h"
 #include "exchange/vcardcodec.h"
 
 #include <QByteArray>
@@ -46,10 +46,6 @@ enum class Format { VCard, Csv, SpreadsheetCsv };
 
 // The fields of the address table in their order ("Name" … "Grafik").
 using vellumo::addressFieldNames;
-
-// A birthday without a year is kept with this year, as other contact programs
-// do, and written back without one.
-constexpr int kNoYear = vcard::kYearUnknown;
 
 // One address as it travels: values by field name of the address table, as
 // RecordStore::setFieldValue takes them (QString for text and memo, QDate for

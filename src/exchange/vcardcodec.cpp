@@ -1,6 +1,6 @@
 #include "exchange/vcardcodec.h"
 
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 #include "platform/system/system.h"
 
 #include <QCryptographicHash>

@@ -13,18 +13,20 @@
 // only when the name changed. Everything else on a card is the user's.
 #pragma once
 
+#include "address/addressschema.h"
 #include <QByteArray>
 #include <QDate>
 #include <QList>
 #include <QMap>
+
 #include <QString>
 #include <QStringList>
 
 namespace vellumo::vcard {
 
-// A birthday without a year is kept with this year (a leap year, so 29
-// February fits) and written back without one.
-inline constexpr int kYearUnknown = 1604;
+// A birthday without a year is kept with the table's year for it and written
+// back without one.
+using address::kYearUnknown;
 
 // The table's values by field name ("Name", "Geburtstag" as ISO text "1970-05-17").
 using Fields = QMap<QString, QString>;

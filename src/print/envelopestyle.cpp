@@ -20,14 +20,21 @@ QList<StyleOption> EnvelopeStyle::options() const {
     for (std::size_t i = 0; i < kEnvelopeFormats.size(); ++i)
         if (kEnvelopeFormats[i].left == QRMemo2->Left && kEnvelopeFormats[i].top == QRMemo2->Top)
             format = static_cast<int>(i);
-    return {{QStringLiteral("Format"), QStringLiteral("Umschlagformat"), format},
+    QStringList formats;
+    for (const EnvelopeFormat& f : kEnvelopeFormats)
+        formats << QString::fromUtf8(f.text);
+    return {{QStringLiteral("Format"), QStringLiteral("Umschlagformat"), format, formats},
             {QStringLiteral("Absender"), QStringLiteral("Absender"), QRMemo1->Lines},
             {QStringLiteral("Empfaenger"), QStringLiteral("Empfänger"), QRMemo2->Lines}};
 }
 
 void EnvelopeStyle::setOption(const QString& key, const QVariant& value) {
     if (key == u"Format") {
-        const int index = value.toInt();
+        int index = value.toInt();
+        if (value.typeId() == QMetaType::QString)
+            for (std::size_t i = 0; i < kEnvelopeFormats.size(); ++i)
+                if (value.toString() == QString::fromUtf8(kEnvelopeFormats[i].text))
+                    index = static_cast<int>(i);
         if (index < 0 || index >= static_cast<int>(kEnvelopeFormats.size()))
             throw ReportError(QStringLiteral("Das Umschlagformat %1 gibt es nicht").arg(index));
         QRMemo2->Left = kEnvelopeFormats[static_cast<std::size_t>(index)].left;

@@ -64,6 +64,11 @@ TFormUmschalg::TFormUmschalg(QWidget* parent) : QDialog(parent), ui(new Ui::TFor
     connect(ui->ButtonFontAbsender, &QPushButton::clicked, this,
             guarded([this] { ButtonFontEmpfaengerClick(ui->ButtonFontAbsender); }));
 
+    // The formats are the envelope style's: the dialog offers what the style
+    // can place, in its order.
+    for (const print::StyleOption& option : print::EnvelopeStyle().options())
+        if (option.key == u"Format")
+            ui->ComboBox1->addItems(option.choices);
     installKeyPreview(this);
     ui->ComboBox1->lineEdit()->installEventFilter(this);
     centreWhenShown(this);
@@ -136,10 +141,8 @@ void TFormUmschalg::FormCreate() {
     ui->ComboBox1->setCurrentIndex(1);
 }
 
-int TFormUmschalg::ShowFor(const data::ShownAddress& address) {
-    ui->Memo->setPlainText(print::recipientLines(address.vorname, address.name, address.strasse,
-                                                 address.plz, address.ort)
-                               .join(u'\n'));
+int TFormUmschalg::ShowFor(const address::PostalAddress& address) {
+    ui->Memo->setPlainText(print::recipientLines(address).join(u'\n'));
     return exec();
 }
 
@@ -199,10 +202,8 @@ void TFormUmschalg::PrepareEnvelope() {
         return;
     QComboBox* box = ui->ComboBox1;
     const int index = box->currentIndex();
-    if (index >= 0 && box->currentText() == box->itemText(index)) {
-        layout->QRMemo2->Left = print::kEnvelopeFormats[index].left;
-        layout->QRMemo2->Top = print::kEnvelopeFormats[index].top;
-    }
+    if (index >= 0 && box->currentText() == box->itemText(index))
+        layout->setOption(QStringLiteral("Format"), index);
     layout->QRMemo1->Lines.clear();
     layout->QRMemo2->Lines.clear();
     if (!ui->AbsCheckBox->isChecked()) {

@@ -2,7 +2,7 @@
 // printing the envelope through the envelope report layout.
 #pragma once
 
-#include "data/shownaddress.h"
+#include "address/postaladdress.h"
 
 #include <QColor>
 #include <QDialog>
@@ -28,7 +28,7 @@ public:
 
     // Fills the recipient lines from the address as the main window shows it
     // and shows the dialog modally.
-    int ShowFor(const vellumo::data::ShownAddress& address);
+    int ShowFor(const vellumo::address::PostalAddress& address);
 
     // Shared by both font buttons; opens with the font and colour it last
     // returned (the dialog's sans, 8 pt, regular, window text the first time).

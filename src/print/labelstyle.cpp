@@ -1,6 +1,6 @@
 #include "print/labelstyle.h"
 
-#include "print/labels/postaladdress.h"
+#include "address/postaladdress.h"
 
 #include <QFontMetricsF>
 
@@ -25,11 +25,6 @@ QFont fontOf(const QString& family, double points) {
                       std::max(1, static_cast<int>(std::lround(points * kUnitsPerInch / 72.0))));
 }
 
-QStringList addressFields() {
-    return {QStringLiteral("Vorname"), QStringLiteral("Name"), QStringLiteral("Strasse"),
-            QStringLiteral("PLZ"),     QStringLiteral("Ort"),  QStringLiteral("Land")};
-}
-
 } // namespace
 
 struct LabelStyle::State {
@@ -46,17 +41,15 @@ struct LabelStyle::State {
 
     // Of the run under way.
     int records = 0;
-    QList<labels::Household> households; // household runs read every address first
+    QList<address::Household> households; // household runs read every address first
 
     int perSheet() const { return std::max(1, format.labelsPerSheet()); }
     int skipped() const { return std::clamp(start, 1, perSheet()) - 1; }
     int labelCount() const { return household ? static_cast<int>(households.size()) : records; }
 
-    labels::PostalAddress address(int record) const {
+    address::PostalAddress address(int record) const {
         rows->Seek(record);
-        const QStringList f = addressFields();
-        return {rows->FieldText(f[0]), rows->FieldText(f[1]), rows->FieldText(f[2]),
-                rows->FieldText(f[3]), rows->FieldText(f[4]), rows->FieldText(f[5])};
+        return address::postalAddressOf([this](const QString& f) { return rows->FieldText(f); });
     }
 
     // The lines of the label at that place of that sheet; empty for a cell
@@ -67,7 +60,7 @@ struct LabelStyle::State {
             return {};
         if (household)
             return households[label].lines;
-        return labels::postalLines(address(label));
+        return address::postalLines(address(label));
     }
 
     // The last record a run that ended on that sheet printed.
@@ -103,11 +96,11 @@ public:
         if (state_.calibration)
             return 1;
         if (state_.household) {
-            QList<labels::PostalAddress> all;
+            QList<address::PostalAddress> all;
             all.reserve(state_.records);
             for (int i = 0; i < state_.records; ++i)
                 all.append(state_.address(i));
-            state_.households = labels::householdLabels(all);
+            state_.households = address::householdLabels(all);
         }
         const int used = state_.skipped() + state_.labelCount();
         return state_.labelCount() == 0 ? 0 : (used + state_.perSheet() - 1) / state_.perSheet();
@@ -259,9 +252,23 @@ const labels::LabelFormat& LabelStyle::format() const {
 
 QList<StyleOption> LabelStyle::options() const {
     const State& s = *state_;
-    return {{QStringLiteral("Format"), QStringLiteral("Etikettenbogen"), s.format.name()},
-            {QStringLiteral("Start"), QStringLiteral("Erstes Etikett"), s.start},
-            {QStringLiteral("Haushalt"), QStringLiteral("Ein Etikett je Haushalt"), s.household},
+    return {{QStringLiteral("Format"),
+             QStringLiteral("Etikettenbogen"),
+             s.format.name(),
+             {},
+             {},
+             QStringLiteral("BOGEN")},
+            {QStringLiteral("Start"),
+             QStringLiteral("Erstes Etikett"),
+             s.start,
+             {},
+             QStringLiteral("--start"),
+             QStringLiteral("N")},
+            {QStringLiteral("Haushalt"),
+             QStringLiteral("Ein Etikett je Haushalt"),
+             s.household,
+             {},
+             QStringLiteral("--household")},
             {QStringLiteral("Schrift"), QStringLiteral("Schriftart"), s.family},
             {QStringLiteral("Groesse"), QStringLiteral("Schriftgröße"), s.points},
             {QStringLiteral("KorrekturX"), QStringLiteral("Korrektur rechts (mm)"), s.correctionX},

@@ -32,7 +32,7 @@ public:
     // The label formats of this machine, read once.
     static const labels::LabelCatalogue& catalogue();
     // The sheet's paper, whole: labels reach to its edges.
-    report::PageGeometry geometry() const;
+    report::PageGeometry geometry() const override;
 
     report::TQuickReport QuickReport;
 

@@ -1,6 +1,6 @@
 #include "print/liststyle.h"
 
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 
 using namespace vellumo::report;
 
@@ -86,9 +86,17 @@ ListStyle::ListStyle(RowSource* rows) {
 }
 
 QList<StyleOption> ListStyle::options() const {
-    return {{QStringLiteral("Ueberschrift"), QStringLiteral("Überschrift"), QRLabel1->Caption},
-            {QStringLiteral("Gitternetzlinien"), QStringLiteral("Gitternetzlinien drucken"),
-             Punktlinie->Enabled}};
+    return {{QStringLiteral("Ueberschrift"),
+             QStringLiteral("Überschrift"),
+             QRLabel1->Caption,
+             {},
+             QStringLiteral("--heading"),
+             QStringLiteral("TEXT")},
+            {QStringLiteral("Gitternetzlinien"),
+             QStringLiteral("Gitternetzlinien drucken"),
+             Punktlinie->Enabled,
+             {},
+             QStringLiteral("--lines")}};
 }
 
 void ListStyle::setOption(const QString& key, const QVariant& value) {

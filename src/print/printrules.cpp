@@ -15,9 +15,13 @@ const QString kSection = QStringLiteral("Absender");
 const QString kPrint = QStringLiteral("Drucken");
 } // namespace
 
+QStringList recipientLines(const address::PostalAddress& address) {
+    return address::postalLines(address, {.asTyped = true});
+}
+
 QStringList recipientLines(const QString& vorname, const QString& name, const QString& strasse,
                            const QString& plz, const QString& ort) {
-    return {vorname + u' ' + name, strasse, plz + u' ' + ort};
+    return recipientLines({vorname, name, strasse, plz, ort, QString()});
 }
 
 QString senderIniPath(const QString& workingDirectory) {

@@ -2,6 +2,7 @@
 // called directly by tests.
 #pragma once
 
+#include "address/postaladdress.h"
 #include "print/envelopestyle.h"
 
 #include <QString>
@@ -11,7 +12,10 @@ class QPlainTextEdit;
 
 namespace vellumo::print {
 
-// The three recipient lines from the texts of the entry fields, untrimmed.
+// The envelope's recipient lines: the post's lines of the address, each
+// field's text as the entry fields show it (blanks kept), so that what the
+// user typed is what is printed.
+QStringList recipientLines(const address::PostalAddress& address);
 QStringList recipientLines(const QString& vorname, const QString& name, const QString& strasse,
                            const QString& plz, const QString& ort);
 

@@ -6,17 +6,19 @@
 
 namespace vellumo::print {
 
-const std::vector<PrintStyleEntry>& printStyles() {
-    static const std::vector<PrintStyleEntry> styles{
-        {"umschlag",
+namespace {
+
+std::vector<PrintStyleEntry>& registry() {
+    static std::vector<PrintStyleEntry> styles{
+        {QStringLiteral("umschlag"), QString(), QString(),
          [](report::RowSource*) -> std::unique_ptr<PrintStyle> {
              return std::make_unique<EnvelopeStyle>();
          }},
-        {"liste",
+        {QStringLiteral("liste"), QStringLiteral("--list"), QString(),
          [](report::RowSource* rows) -> std::unique_ptr<PrintStyle> {
              return std::make_unique<ListStyle>(rows);
          }},
-        {"etiketten",
+        {QStringLiteral("etiketten"), QStringLiteral("--labels"), QStringLiteral("Format"),
          [](report::RowSource* rows) -> std::unique_ptr<PrintStyle> {
              return std::make_unique<LabelStyle>(rows);
          }},
@@ -24,9 +26,23 @@ const std::vector<PrintStyleEntry>& printStyles() {
     return styles;
 }
 
+} // namespace
+
+const std::vector<PrintStyleEntry>& printStyles() {
+    return registry();
+}
+
+void registerPrintStyle(PrintStyleEntry entry) {
+    registry().push_back(std::move(entry));
+}
+
+report::PageGeometry PrintStyle::geometry() const {
+    return report::PageGeometry::fullPage(QPageSize(QPageSize::A4));
+}
+
 std::unique_ptr<PrintStyle> createPrintStyle(const QString& id, report::RowSource* rows) {
     for (const PrintStyleEntry& entry : printStyles())
-        if (id == QLatin1String(entry.id))
+        if (id == entry.id)
             return entry.create(rows);
     return nullptr;
 }

@@ -1,6 +1,6 @@
 #include "sync/cardfields.h"
 
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 
 #include <QCryptographicHash>
 

@@ -12,18 +12,23 @@
 #include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formumschalg.h"
+#include "print/printdialogs.h"
+#include "print/printstyle.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
+#include <QMenu>
 #include <QTest>
 
 class TestStartup : public QObject {
     Q_OBJECT
 private slots:
     // The twelve windows exist once each, in their order, with their designed
-    // captions; only the main window ends the program when closed; they go
-    // again with their program-wide pointers.
+    // captions, followed by the print styles' dialogs; only the main window
+    // ends the program when closed; they go again with their program-wide
+    // pointers.
     void createsTheTwelveWindows() {
         testsupport::Sandbox sandbox;
         {
@@ -36,7 +41,7 @@ private slots:
             QCOMPARE(captions, (QStringList{"Vellumo V2.5", "Info", "Umschlag drucken", "FormBild",
                                             "Bild laden", "FormQR", "FormQRListe", "Liste drucken",
                                             "Standardtabelle auswählen", "Person wählen", "Suchen",
-                                            "FormTabelle"}));
+                                            "FormTabelle", "Etiketten drucken"}));
             QVERIFY(Hauptformular && FormSuchen && FormTabelle && AboutBox);
             QVERIFY(Hauptformular->testAttribute(Qt::WA_QuitOnClose));
             for (const QWidget* window : windows.windows())
@@ -84,6 +89,51 @@ private slots:
         Hauptformular->findChild<QAction*>("Info1")->trigger();
         QVERIFY(AboutBox->isVisible());
         AboutBox->hide();
+    }
+
+    // A style registered with its dialog is offered like the program's own:
+    // on the command line's list of styles, and as an item of "&Datei" after
+    // the labels that follows the table controls and opens its dialog.
+    void aRegisteredStyleIsOffered() {
+        using namespace vellumo::print;
+        registerPrintStyle({QStringLiteral("probe"), QStringLiteral("--probe"), QString(),
+                            [](vellumo::report::RowSource* rows) {
+                                return createPrintStyle(QStringLiteral("liste"), rows);
+                            }});
+        registerPrintDialog({QStringLiteral("probe"), QStringLiteral("ProbeDrucken"),
+                             QStringLiteral("&Probe …"), QString(),
+                             [](const PrintWindowContext& c) {
+                                 auto dialog = std::make_unique<QDialog>(c.parent);
+                                 dialog->setWindowTitle(QStringLiteral("Probe"));
+                                 return dialog;
+                             }});
+        QVERIFY(createPrintStyle(QStringLiteral("probe"), nullptr));
+
+        testsupport::Sandbox sandbox;
+        vellumo::ProgramWindows windows;
+        windows.createAll();
+        auto* item = Hauptformular->findChild<QAction*>("ProbeDrucken");
+        QVERIFY(item);
+        const QList<QAction*> file = Hauptformular->findChild<QMenu*>("Datei1")->actions();
+        const qsizetype at = file.indexOf(item);
+        QVERIFY(at > 0);
+        QCOMPARE(file[at - 1]->objectName(), QStringLiteral("EtikettenDrucken"));
+
+        // Off while no table is open, like the labels beside it.
+        item->trigger();
+        testsupport::settle();
+        QVERIFY(!QApplication::activeModalWidget());
+        Hauptformular->EnableTableControls();
+        Hauptformular->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Hauptformular));
+        emit Hauptformular->findChild<QMenu*>("Datei1")->aboutToShow(); // as the menu opens
+        QString opened;
+        auto watch = testsupport::whenModal([&](QWidget* shown) {
+            opened = shown->windowTitle();
+            qobject_cast<QDialog*>(shown)->reject();
+        });
+        item->trigger();
+        QCOMPARE(opened, QStringLiteral("Probe"));
     }
 };
 

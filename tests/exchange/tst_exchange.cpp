@@ -2,8 +2,8 @@
 // foreign files, an independent vCard parser, the import's counting, the
 // command-line tool and the two menu items of the main window (the last two
 // only where the program's windows and the tool's exchange are built).
+#include "address/addresstable.h"
 #include "addresstables.h"
-#include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "faultfs.h"
 #include "fixtures.h"
@@ -675,7 +675,7 @@ print(json.dumps(cards))
         QCOMPARE(kim.text("Ort"), "Bremen");
         QCOMPARE(kim.text("WWW"), "https://beispiel.de");
         QCOMPARE(kim.text("Email"), "minjun.kim.privat@beispiel-mai");
-        QCOMPARE(kim.date("Geburtstag"), QDate(ex::kNoYear, 5, 17));
+        QCOMPARE(kim.date("Geburtstag"), QDate(vellumo::address::kYearUnknown, 5, 17));
         QCOMPARE(kim.date("Aenderung"), Today);
         QCOMPARE(pictures::imageFromGraphicField(kim.values["Grafik"].toByteArray())
                      .convertToFormat(QImage::Format_RGB32),

@@ -3,8 +3,8 @@
 #include "fixtures.h"
 #include "testsupport.h"
 
+#include "address/addresstable.h"
 #include "addresstables.h"
-#include "data/addresstable.h"
 #include "exchange/exchange.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"

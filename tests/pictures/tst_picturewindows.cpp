@@ -118,10 +118,14 @@ private slots:
         testsupport::whenModal([&](QWidget*) {
             QTRY_VERIFY(FormBild->windowHandle()->frameMargins().top() > 0);
             framed = true;
-            QTest::qWait(600); // the viewer places itself again once the frame is known
-            const QLabel* image = FormBild->image();
-            const QPoint corner = image->mapToGlobal(QPoint(0, 0));
-            lastRow = screenShot().pixelColor(corner + QPoint(100, 149));
+            // The viewer places itself again once the frame is known, and the
+            // window manager moves it some time after.
+            const auto shownLastRow = [&] {
+                const QPoint corner = FormBild->image()->mapToGlobal(QPoint(0, 0));
+                lastRow = screenShot().pixelColor(corner + QPoint(100, 149));
+                return lastRow;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(shownLastRow(), QColor(230, 10, 10), 5000);
             FormBild->SpeedButton1Click();
         });
         FormBild->ButtonSeePicClick();
@@ -132,11 +136,11 @@ private slots:
         QRect frame, buttons, available;
         testsupport::whenModal([&](QWidget*) {
             QTRY_VERIFY(FormBild->windowHandle()->frameMargins().top() > 0);
-            QTest::qWait(600);
+            available = FormBild->screen()->availableGeometry();
+            QTRY_VERIFY_WITH_TIMEOUT(available.contains(FormBild->frameGeometry()), 5000);
             frame = FormBild->frameGeometry();
             const QToolButton* back = FormBild->findChild<QToolButton*>("SpeedButton1");
             buttons = QRect(back->mapToGlobal(QPoint(0, 0)), back->size());
-            available = FormBild->screen()->availableGeometry();
             FormBild->SpeedButton1Click();
         });
         FormBild->ButtonSeePicClick();

@@ -1,7 +1,7 @@
 // Labels measured where a printer would put them: the PDF read back with an
 // independent reader (pdftotext -bbox), every word checked against its cell
 // of the sheet.
-#include "print/labels/postaladdress.h"
+#include "address/postaladdress.h"
 #include "print/labelstyle.h"
 
 #include <QGuiApplication>
@@ -12,7 +12,7 @@
 #include <QTest>
 
 using namespace vellumo;
-using vellumo::labels::PostalAddress;
+using vellumo::address::PostalAddress;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "addresstables.h"
 
-#include "data/addresstable.h"
+#include "address/addresstable.h"
 #include "platform/database/recordstore.h"
 
 #include <QFileInfo>

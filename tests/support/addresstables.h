@@ -1,5 +1,5 @@
 // Address tables for the tests, made through the record store the way "&Neu"
-// makes them (the schema of data/addressschema.h, the primary index named
+// makes them (the schema of address/addressschema.h, the primary index named
 // after the file).
 #pragma once
 

@@ -8,7 +8,7 @@
 
 #include "qtcommand.h"
 
-#include "data/addresstable.h"
+#include "address/addresstable.h"
 #include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/io.h"

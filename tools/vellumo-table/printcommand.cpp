@@ -1,98 +1,88 @@
-// print of vellumo-table: the address list as PDF, laid out by the same print
-// style as in the program, headless (Qt Gui on the offscreen platform).
+// print of vellumo-table: any print style the program registers that names a
+// command-line flag, laid out as in the program, as PDF, headless (Qt Gui on
+// the offscreen platform). The style's flag and its options' flags come from
+// the registry, so a new style needs nothing here:
 //
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf
 //   vellumo-table print --labels PART [--start N] [--household] TABLE FILE.pdf
 #include "printcommand.h"
 
-#include "format.h"
 #include "qtcommand.h"
 
-#include "platform/database/enginedate.h"
 #include "platform/database/recordstore.h"
-#include "platform/paradox/table.h"
-#include "print/labelstyle.h"
 #include "print/printstyle.h"
+#include "print/storerows.h"
 
-#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace vtable {
 
+namespace styles = vellumo::print;
+
 namespace {
 
+QString usageText() {
+    QString text;
+    for (const styles::PrintStyleEntry& entry : styles::printStyles()) {
+        if (entry.flag.isEmpty())
+            continue;
+        const auto style = entry.create(nullptr);
+        const QList<styles::StyleOption> options = style->options();
+        const auto argumentOf = [](const styles::StyleOption& option) {
+            return option.argument.isEmpty() ? option.key.toUpper() : option.argument;
+        };
+        QString line = QStringLiteral("vellumo-table print ") + entry.flag;
+        for (const styles::StyleOption& option : options)
+            if (option.key == entry.flagValue)
+                line += u' ' + argumentOf(option);
+        for (const styles::StyleOption& option : options) {
+            if (option.flag.isEmpty())
+                continue;
+            line += QStringLiteral(" [") + option.flag;
+            if (option.value.typeId() != QMetaType::Bool)
+                line += u' ' + argumentOf(option);
+            line += u']';
+        }
+        text += (text.isEmpty() ? QStringLiteral("Aufruf: ") : QStringLiteral("        ")) + line +
+                QStringLiteral(" TABELLE DATEI.pdf\n");
+    }
+    return text;
+}
+
 int usage() {
-    std::fprintf(
-        stderr,
-        "Aufruf: vellumo-table print --list [--heading TEXT] [--lines] TABELLE DATEI.pdf\n"
-        "        vellumo-table print --labels BOGEN [--start N] [--household] TABELLE DATEI.pdf\n");
+    std::fputs(usageText().toLocal8Bit().constData(), stderr);
     return 2;
 }
 
-// The rows of a table opened for reading, in key order, as the program's
-// list reads them with no filter on. Never waits for or disturbs a program
-// that has the table open.
-class TableRows : public vellumo::report::RowSource {
-public:
-    explicit TableRows(px::Table& table) : table_(table) {}
-    int Count() override { return static_cast<int>(table_.recordCount()); }
-    void Seek(int row) override { row_ = static_cast<std::uint32_t>(row); }
-    QString FieldText(const QString& field) const override {
-        const int column = table_.fieldIndex(field.toStdString());
-        if (column < 0)
-            throw vellumo::report::ReportError(
-                QStringLiteral("Feld '%1' nicht gefunden").arg(field));
-        const px::Value value = table_.readField(row_, column);
-        if (const auto* text = std::get_if<std::string>(&value))
-            return QString::fromStdString(*text);
-        if (const auto* date = std::get_if<px::Date>(&value))
-            return vellumo::formatGermanDate(vellumo::fromEngineDate(*date));
-        const auto& fields = table_.info().fields;
-        return QString::fromStdString(
-            formatValue(fields[static_cast<std::size_t>(column)].type, value));
+// A value from the command line in the type of the option's current value.
+std::optional<QVariant> valueFor(const styles::StyleOption& option, const QString& text) {
+    switch (option.value.typeId()) {
+    case QMetaType::Int: {
+        bool ok = false;
+        const int n = text.toInt(&ok);
+        if (!ok || n < 1)
+            return std::nullopt;
+        return n;
     }
-
-private:
-    px::Table& table_;
-    std::uint32_t row_ = 0;
-};
+    case QMetaType::Double: {
+        bool ok = false;
+        const double d = text.toDouble(&ok);
+        return ok ? std::optional<QVariant>(d) : std::nullopt;
+    }
+    default:
+        return text;
+    }
+}
 
 } // namespace
 
 int printCommand(int argc, char** argv) {
-    bool list = false;
-    bool lines = false;
-    QString labels; // the sheet, "3474" or "Zweckform 3474"
-    int start = 1;
-    bool household = false;
-    QString heading = QStringLiteral("Überschrift");
-    QStringList files;
-    for (int i = 2; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == u"--list")
-            list = true;
-        else if (arg == u"--lines")
-            lines = true;
-        else if (arg == u"--heading" && i + 1 < argc)
-            heading = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == u"--labels" && i + 1 < argc)
-            labels = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == u"--start" && i + 1 < argc)
-            start = QString::fromLocal8Bit(argv[++i]).toInt();
-        else if (arg == u"--household")
-            household = true;
-        else if (arg.startsWith(u"--"))
-            return usage();
-        else
-            files << arg;
-    }
-    if (list == !labels.isEmpty() || files.size() != 2 || start < 1)
-        return usage();
-
+    // Qt first: the styles' options are Qt values, and the fonts come with it.
     // No display needed: the offscreen platform has the fonts and the PDF writer.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -101,25 +91,64 @@ int printCommand(int argc, char** argv) {
     // The program's stand-ins for the fonts its layouts name.
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
-    try {
-        auto table =
-            px::Table::open(QFile::encodeName(tableFile(files[0])).toStdString(), px::Access::Read);
-        TableRows rows(*table);
-        if (!labels.isEmpty()) {
-            vellumo::print::LabelStyle style(&rows);
-            style.setOption(QStringLiteral("Format"), labels);
-            style.setOption(QStringLiteral("Start"), start);
-            style.setOption(QStringLiteral("Haushalt"), household);
-            vellumo::report::writePdf(style.report(), style.geometry(), files[1]);
-            return 0;
+
+    const styles::PrintStyleEntry* chosen = nullptr;
+    QList<QPair<QString, QVariant>> settings;
+    QStringList files;
+    std::unique_ptr<styles::PrintStyle> probe; // the chosen style's options
+    for (int i = 2; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const styles::StyleOption* option = nullptr;
+        QList<styles::StyleOption> options =
+            probe ? probe->options() : QList<styles::StyleOption>();
+        for (const styles::StyleOption& o : options)
+            if (o.flag == arg)
+                option = &o;
+        if (option) {
+            if (option->value.typeId() == QMetaType::Bool) {
+                settings.append({option->key, true});
+                continue;
+            }
+            if (i + 1 >= argc)
+                return usage();
+            const auto value = valueFor(*option, QString::fromLocal8Bit(argv[++i]));
+            if (!value)
+                return usage();
+            settings.append({option->key, *value});
+            continue;
         }
-        auto style = vellumo::print::createPrintStyle(QStringLiteral("liste"), &rows);
-        style->setOption(QStringLiteral("Ueberschrift"), heading);
-        style->setOption(QStringLiteral("Gitternetzlinien"), lines);
-        // The list's paper where no printer says otherwise.
-        vellumo::report::writePdf(style->report(),
-                                  vellumo::report::PageGeometry::fullPage(QPageSize(QPageSize::A4)),
-                                  files[1]);
+        if (arg.startsWith(u"--")) {
+            if (chosen)
+                return usage();
+            for (const styles::PrintStyleEntry& entry : styles::printStyles())
+                if (!entry.flag.isEmpty() && entry.flag == arg)
+                    chosen = &entry;
+            if (!chosen)
+                return usage();
+            probe = chosen->create(nullptr);
+            if (!chosen->flagValue.isEmpty()) {
+                if (i + 1 >= argc)
+                    return usage();
+                settings.append({chosen->flagValue, QString::fromLocal8Bit(argv[++i])});
+            }
+            continue;
+        }
+        files << arg;
+    }
+    if (!chosen || files.size() != 2)
+        return usage();
+
+    try {
+        // Read-only: never waits for or disturbs a program that has the table
+        // open, and rows are read in key order with no filter on.
+        vellumo::RecordStore store;
+        store.BindTable(tableFile(files[0]));
+        store.OpenTableReadOnly();
+        styles::StoreRows rows(store);
+        const auto style = chosen->create(&rows);
+        for (const auto& [key, value] : settings)
+            style->setOption(key, value);
+        vellumo::report::writePdf(style->report(), style->geometry(), files[1]);
         return 0;
     } catch (const vellumo::report::ReportError& e) {
         err(e.text());

@@ -214,15 +214,9 @@ void BoundEditor::focusLeft(Qt::FocusReason reason) {
 
 // ---- DBEdit ----------------------------------------------------------------
 
-DBEdit::DBEdit(QWidget* parent) : QLineEdit(parent) {
+DBEdit::DBEdit(QWidget* parent) : BoundTextControl(parent) {
     connect(this, &QLineEdit::textEdited, this, [this] { userChanged(); });
     onExit = [this] { emit exited(); };
-}
-
-void DBEdit::setDataField(DataSource* source, const QString& field) {
-    link().setReportTo(this);
-    link().bind(source, field);
-    registerForFlush();
 }
 
 void DBEdit::showText(const QString& text) {
@@ -234,33 +228,13 @@ void DBEdit::showText(const QString& text) {
     setCursorPosition(0);
 }
 
-void DBEdit::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        restoreStored();
-        event->accept();
-        return;
-    }
-    QLineEdit::keyPressEvent(event);
-}
-
-void DBEdit::focusOutEvent(QFocusEvent* event) {
-    QLineEdit::focusOutEvent(event);
-    focusLeft(event->reason());
-}
-
 // ---- DBMemo ----------------------------------------------------------------
 
-DBMemo::DBMemo(QWidget* parent) : QPlainTextEdit(parent) {
+DBMemo::DBMemo(QWidget* parent) : BoundTextControl(parent) {
     // Tab moves on to the next control, as in every other entry field.
     setTabChangesFocus(true);
     connect(this, &QPlainTextEdit::textChanged, this, [this] { userChanged(); });
     onExit = [this] { emit exited(); };
-}
-
-void DBMemo::setDataField(DataSource* source, const QString& field) {
-    link().setReportTo(this);
-    link().bind(source, field);
-    registerForFlush();
 }
 
 void DBMemo::showText(const QString& text) {
@@ -268,20 +242,6 @@ void DBMemo::showText(const QString& text) {
     setPlaceholderText(link().isUnreadable() ? unreadableText() : QString());
     if (toPlainText() != text)
         setPlainText(text);
-}
-
-void DBMemo::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        restoreStored();
-        event->accept();
-        return;
-    }
-    QPlainTextEdit::keyPressEvent(event);
-}
-
-void DBMemo::focusOutEvent(QFocusEvent* event) {
-    QPlainTextEdit::focusOutEvent(event);
-    focusLeft(event->reason());
 }
 
 // ---- DBText ----------------------------------------------------------------

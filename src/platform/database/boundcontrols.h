@@ -15,6 +15,8 @@
 
 #include "platform/database/datasource.h"
 
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
@@ -111,49 +113,61 @@ private:
     Subscription pendingWriter_;
     bool pending_ = false;
     bool loading_ = false;
-    friend class DBEdit;
-    friend class DBMemo;
 };
 
-class DBEdit : public QLineEdit, public BoundEditor {
+// The text controls bound to a field: the binding, Escape (back to the stored
+// value) and leaving the control are the same for a line and a memo.
+template <class Widget> class BoundTextControl : public Widget, public BoundEditor {
+public:
+    using Widget::Widget;
+    void setDataField(DataSource* source, const QString& field) {
+        link().setReportTo(this);
+        link().bind(source, field);
+        registerForFlush();
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+            restoreStored();
+            event->accept();
+            return;
+        }
+        Widget::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        Widget::focusOutEvent(event);
+        focusLeft(event->reason());
+    }
+    QWidget* widget() override { return this; }
+    void selectAllText() override { this->selectAll(); }
+};
+
+class DBEdit : public BoundTextControl<QLineEdit> {
     Q_OBJECT
 public:
     explicit DBEdit(QWidget* parent = nullptr);
-    void setDataField(DataSource* source, const QString& field);
 
 signals:
     // The control was left (after its text was written into the record).
     void exited();
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-
 private:
-    QWidget* widget() override { return this; }
     QString editorText() const override { return text(); }
     void showText(const QString& text) override;
-    void selectAllText() override { selectAll(); }
 };
 
-class DBMemo : public QPlainTextEdit, public BoundEditor {
+class DBMemo : public BoundTextControl<QPlainTextEdit> {
     Q_OBJECT
 public:
     explicit DBMemo(QWidget* parent = nullptr);
-    void setDataField(DataSource* source, const QString& field);
 
 signals:
     void exited();
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-
 private:
-    QWidget* widget() override { return this; }
     QString editorText() const override { return toPlainText(); }
     void showText(const QString& text) override;
-    void selectAllText() override { selectAll(); }
 };
 
 // Display only.

@@ -212,6 +212,8 @@ private:
     int compareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
     // Lower bound of key among the records: (chain index, index in block).
     std::pair<std::size_t, std::uint32_t> findKey(const std::uint8_t* key);
+    // Raises KeyViolation when a record holds the key of rec already.
+    void refuseTakenKey(const std::string& rec);
 
     Encoded encode(const Record& record, bool forKeyOnly = false);
     void requireWritable();

@@ -709,6 +709,18 @@ void ParadoxTable::mergeWithNext(std::size_t ci) {
     pxErase(0, ci + 1);
 }
 
+void ParadoxTable::refuseTakenKey(const std::string& rec) {
+    if (chain_.empty())
+        return;
+    const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(rec.data()));
+    if (j < chain_[ci].count) {
+        const auto& data = readBlock(chain_[ci].block);
+        if (std::memcmp(&data[6 + j * static_cast<unsigned>(h_.recordSize)], rec.data(),
+                        static_cast<std::size_t>(h_.keyBytes)) == 0)
+            throw KeyViolation();
+    }
+}
+
 std::uint32_t ParadoxTable::insert(const Record& record) {
     requireWritable();
     Encoded e = encode(record);
@@ -727,15 +739,8 @@ std::uint32_t ParadoxTable::insert(const Record& record) {
                 autoInc = static_cast<std::uint32_t>(v);
         }
     }
-    if (h_.keyFields > 0 && !chain_.empty()) {
-        const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
-        if (j < chain_[ci].count) {
-            const auto& data = readBlock(chain_[ci].block);
-            if (std::memcmp(&data[6 + j * static_cast<unsigned>(h_.recordSize)], e.bytes.data(),
-                            static_cast<std::size_t>(h_.keyBytes)) == 0)
-                throw KeyViolation();
-        }
-    }
+    if (h_.keyFields > 0)
+        refuseTakenKey(e.bytes);
     return change([&] {
         h_.autoInc = autoInc;
         storeBlobs(e, nullptr);
@@ -757,15 +762,8 @@ std::uint32_t ParadoxTable::update(std::uint32_t position, const Record& record)
     const bool keyChanged =
         h_.keyFields > 0 &&
         std::memcmp(old.data(), e.bytes.data(), static_cast<std::size_t>(h_.keyBytes)) != 0;
-    if (keyChanged) {
-        const auto [ci, j] = findKey(reinterpret_cast<const std::uint8_t*>(e.bytes.data()));
-        if (j < chain_[ci].count) {
-            const auto& data = readBlock(chain_[ci].block);
-            if (std::memcmp(&data[6 + j * static_cast<unsigned>(h_.recordSize)], e.bytes.data(),
-                            static_cast<std::size_t>(h_.keyBytes)) == 0)
-                throw KeyViolation();
-        }
-    }
+    if (keyChanged)
+        refuseTakenKey(e.bytes);
     return change([&] {
         storeBlobs(e, old.data());
         if (!keyChanged) {

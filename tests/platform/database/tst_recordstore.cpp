@@ -1,6 +1,6 @@
 // The shared cursor against real tables in private directories, with the
 // events wired the way the main window wires them.
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 #include "faultfs.h"
 #include "platform/database/datasource.h"
 #include "platform/database/recordstore.h"

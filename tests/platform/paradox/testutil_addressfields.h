@@ -2,7 +2,7 @@
 // tests and benchmarks that make address tables without the record store.
 #pragma once
 
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 #include "platform/paradox/table.h"
 
 #include <string>

@@ -1,7 +1,5 @@
-// Label sheets from the installed template database and the address lines
-// every label carries.
+// Label sheets from the installed template database.
 #include "print/labels/labelformats.h"
-#include "print/labels/postaladdress.h"
 
 #include <QDir>
 #include <QTest>
@@ -15,8 +13,6 @@ private slots:
     void everyInstalledTemplateReads();
     void builtInSheetsAgreeWithTheDatabase();
     void templateLanguage();
-    void postalLines();
-    void households();
 };
 
 namespace {
@@ -111,41 +107,6 @@ void TestLabelFormats::templateLanguage() {
     QCOMPARE(formats[1].part, QStringLiteral("4"));
     QCOMPARE(formats[1].cell(4), QRectF(70, 37, 70, 37)); // row 2, column 2
     QCOMPARE(formats[0].summary(), QStringLiteral("70 × 37 mm, 24 je Blatt"));
-}
-
-void TestLabelFormats::postalLines() {
-    // Abroad: the country in capitals closes the address.
-    QCOMPARE(vellumo::labels::postalLines(
-                 {"Franz", "Huber", "Ringstraße 5", "1010", "Wien", "Österreich"}),
-             QStringList({"Franz Huber", "Ringstraße 5", "1010 Wien", "ÖSTERREICH"}));
-    // At home: no country, no "D-", no blank lines for what is missing.
-    QCOMPARE(vellumo::labels::postalLines({"", "", "", "D-10115", "Berlin", "Deutschland"}),
-             QStringList({"10115 Berlin"}));
-    QCOMPARE(vellumo::labels::postalLines({" Anna ", "Schmidt", "", "80331", "München", "D"}),
-             QStringList({"Anna Schmidt", "80331 München"}));
-    for (const char* home :
-         {"", "Germany", "BRD", "deutschland", "DE", "Bundesrepublik Deutschland"})
-        QVERIFY2(isDomestic(QString::fromUtf8(home)), home);
-    QVERIFY(!isDomestic(QStringLiteral("Dänemark")));
-}
-
-void TestLabelFormats::households() {
-    const QList<PostalAddress> people{
-        {"Anna", "Schmidt", "Hauptstr. 1", "12345", "Dorf", ""},
-        {"Otto", "Meier", "Weg 2", "12345", "Dorf", ""},
-        {"Bernd", "Schmidt", "hauptstr.  1", "12345", "Dorf", ""},
-        {"Clara", "Berg", "Weg 2", "12345", "Dorf", ""},
-        {"Dora", "Lind", "", "", "Dorf", ""},
-        {"Emil", "Lind", "", "", "Dorf", ""},
-    };
-    const QList<Household> labels = householdLabels(people);
-    QCOMPARE(labels.size(), 4);
-    QCOMPARE(labels[0].lines, QStringList({"Familie Schmidt", "Hauptstr. 1", "12345 Dorf"}));
-    QCOMPARE(labels[1].lines, QStringList({"Otto Meier und Clara Berg", "Weg 2", "12345 Dorf"}));
-    QCOMPARE(labels[1].members, QList<int>({1, 3}));
-    // Without a street nobody is taken for one household.
-    QCOMPARE(labels[2].lines[0], QStringLiteral("Dora Lind"));
-    QCOMPARE(labels[3].lines[0], QStringLiteral("Emil Lind"));
 }
 
 QTEST_GUILESS_MAIN(TestLabelFormats)

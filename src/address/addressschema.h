@@ -37,6 +37,11 @@ inline constexpr std::array<Field, 20> kFields{{
 inline constexpr int kKeyFieldCount = 5;
 inline constexpr std::string_view kKeyFieldList = "Name;Vorname;Strasse;PLZ;Ort";
 
+// A birthday whose year is not known (a vCard's "--0517", a list's "17.05.")
+// is stored in this year: a leap year, so 29 February fits, and one no living
+// person was born in, so it is never taken for a real year or an age.
+inline constexpr int kYearUnknown = 1604;
+
 // The field of that name, or null.
 constexpr const Field* findField(std::string_view name) {
     for (const Field& field : kFields)

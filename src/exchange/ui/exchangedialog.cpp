@@ -1,4 +1,4 @@
-#include "data/exchangedialog.h"
+#include "exchange/ui/exchangedialog.h"
 
 #include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
@@ -16,7 +16,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 
-namespace vellumo::data {
+namespace vellumo::exchange {
 
 namespace {
 
@@ -211,4 +211,4 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
         showReport(result, parent);
 }
 
-} // namespace vellumo::data
+} // namespace vellumo::exchange

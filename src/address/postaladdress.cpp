@@ -1,8 +1,8 @@
-#include "print/labels/postaladdress.h"
+#include "address/postaladdress.h"
 
 #include <QHash>
 
-namespace vellumo::labels {
+namespace vellumo::address {
 
 namespace {
 
@@ -46,19 +46,22 @@ bool isDomestic(const QString& land) {
     return l.isEmpty() || kGermany.contains(l);
 }
 
-QStringList postalLines(const PostalAddress& address) {
+QStringList postalLines(const PostalAddress& address, const PostalStyle& style) {
     QStringList lines;
     auto add = [&](const QString& line) {
-        if (!line.isEmpty())
-            lines.append(line);
+        if (!clean(line).isEmpty())
+            lines.append(style.asTyped ? line : clean(line));
     };
     const bool domestic = isDomestic(address.land);
-    add(fullName(address));
-    add(clean(address.strasse));
-    const QString plz = domestic ? domesticPostcode(address.plz) : clean(address.plz);
-    add(clean(plz + QLatin1Char(' ') + clean(address.ort)));
+    add(style.asTyped ? address.vorname + QLatin1Char(' ') + address.name : fullName(address));
+    add(address.strasse);
+    const QString plz = domestic ? domesticPostcode(address.plz)
+                                 : (style.asTyped ? address.plz : clean(address.plz));
+    add(plz + QLatin1Char(' ') + (style.asTyped ? address.ort : clean(address.ort)));
     if (!domestic)
         add(clean(address.land).toUpper());
+    if (style.maxLines > 0 && lines.size() > style.maxLines)
+        lines = lines.mid(lines.size() - style.maxLines);
     return lines;
 }
 
@@ -108,4 +111,4 @@ QList<Household> householdLabels(const QList<PostalAddress>& addresses) {
     return labels;
 }
 
-} // namespace vellumo::labels
+} // namespace vellumo::address

@@ -9,7 +9,7 @@ namespace vellumo {
 class RecordStore;
 }
 
-namespace vellumo::data {
+namespace vellumo::exchange {
 
 // Writes the visible records (the filter respected) to a vCard or CSV file
 // chosen in a save dialog, after storing a record still being edited.
@@ -21,4 +21,4 @@ void ExportierenClick(RecordStore& store, QWidget* parent);
 void ImportierenClick(RecordStore& store, QWidget* parent,
                       const std::function<void()>& imported = {});
 
-} // namespace vellumo::data
+} // namespace vellumo::exchange

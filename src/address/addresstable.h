@@ -1,8 +1,8 @@
 // The address table as the record store sees it: the schema of
-// data/addressschema.h declared for a new table, and its names as Qt text.
+// address/addressschema.h declared for a new table, and its names as Qt text.
 #pragma once
 
-#include "data/addressschema.h"
+#include "address/addressschema.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "data/addresstable.h"
+#include "address/addresstable.h"
 
 #include "platform/database/recordstore.h"
 

@@ -1,0 +1,30 @@
+#include "print/printdialogs.h"
+
+#include "print/formetiketten.h"
+
+namespace vellumo::print {
+
+namespace {
+
+std::vector<PrintDialogEntry>& registry() {
+    static std::vector<PrintDialogEntry> dialogs{
+        {QStringLiteral("etiketten"), QStringLiteral("EtikettenDrucken"),
+         QStringLiteral("E&tiketten drucken …"), QStringLiteral("ButtonEtiketten"),
+         [](const PrintWindowContext& c) -> std::unique_ptr<QDialog> {
+             return std::make_unique<TFormEtiketten>(c.source, c.parent);
+         }},
+    };
+    return dialogs;
+}
+
+} // namespace
+
+const std::vector<PrintDialogEntry>& printDialogs() {
+    return registry();
+}
+
+void registerPrintDialog(PrintDialogEntry entry) {
+    registry().push_back(std::move(entry));
+}
+
+} // namespace vellumo::print
