@@ -151,6 +151,12 @@ private:
     QHash<QString, int> index_;
 };
 
+// A 4xx for one card other than a failed login (401) or a card changed
+// meanwhile (412).
+bool refusedCard(const DavError& e) {
+    return e.status() >= 400 && e.status() < 500 && e.status() != 401 && e.status() != 412;
+}
+
 QByteArray hashOf(const Fields& f) {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     for (auto it = f.cbegin(); it != f.cend(); ++it)
@@ -225,6 +231,7 @@ struct LocalChange {
     QString uid;
     px::Record before; // Update, Remove: the record as read
     px::Record after;  // Insert, Update
+    QString label;     // the card's FN, to name it
 };
 
 } // namespace
@@ -239,6 +246,9 @@ QString SyncReport::text() const {
                     .arg(changedThere)
                     .arg(deletedThere);
     t += QStringLiteral("Konflikte: %1.\n").arg(conflicts);
+    if (notTaken > 0)
+        t += QStringLiteral("Nicht übernommen: %1 (beim nächsten Abgleich wieder versucht).\n")
+                 .arg(notTaken);
     if (cut > 0)
         t += QStringLiteral("Gekürzt angezeigt: %1 (auf dem Server vollständig).\n").arg(cut);
     if (photoDropped)
@@ -402,6 +412,7 @@ private:
     QHash<QString, QList<SyncConflict>> conflicts_; // by UID, for every UID decided anew
     QSet<QString> failed_;                          // left for the next run
     QSet<QString> uploaded_;
+    QSet<QString> uidOnly_; // records changed only to get their UID
     bool incomplete_ = false;
 };
 
@@ -654,10 +665,6 @@ void Run::plan() {
                 if (!c.cut || t_->text(l.record, c.field) == t_->fit(c.field, c.server))
                     marks.append(c);
             conflicts_.insert(uid, marks);
-            if (!known_.contains(uid) || goneOnServer_.contains(uid))
-                ++report_.addedThere;
-            else
-                ++report_.changedThere;
             break;
         }
         case CardAction::Download:
@@ -669,15 +676,13 @@ void Run::plan() {
                                             : carddav::Card{base.href, base.etag, base.base});
             break;
         case CardAction::DeleteLocal:
-            localChanges_.append({LocalChange::Remove, uid, local_[uid].record, {}});
+            localChanges_.append({LocalChange::Remove, uid, local_[uid].record, {}, {}});
             forget_ << uid;
             conflicts_.remove(uid);
-            ++report_.deletedHere;
             break;
         case CardAction::DeleteServer:
             serverDeletes_.append({uid, base.href, base.etag});
             conflicts_.remove(uid);
-            ++report_.deletedThere;
             break;
         case CardAction::Forget:
             forget_ << uid;
@@ -690,8 +695,10 @@ void Run::plan() {
     for (const LocalChange& c : std::as_const(localChanges_))
         changed.insert(c.uid);
     for (auto it = local_.cbegin(); it != local_.cend(); ++it)
-        if (it->newUid && !changed.contains(it.key()))
-            localChanges_.append({LocalChange::Update, it.key(), it->record, it->record});
+        if (it->newUid && !changed.contains(it.key())) {
+            localChanges_.append({LocalChange::Update, it.key(), it->record, it->record, {}});
+            uidOnly_.insert(it.key());
+        }
 }
 
 void Run::planUpload(const QString& uid, const Fields& fields, const QString& href,
@@ -784,16 +791,15 @@ void Run::planDownload(const QString& uid, const carddav::Card& card) {
         if (mine.value(kPicture) == theirs.value(kPicture) && t_->index(kPicture) >= 0)
             after[static_cast<std::size_t>(t_->index(kPicture))] =
                 l.record[static_cast<std::size_t>(t_->index(kPicture))];
-        localChanges_.append({LocalChange::Update, uid, l.record, after});
-        ++report_.changedHere;
+        localChanges_.append({LocalChange::Update, uid, l.record, after, content.fullName});
     } else {
         px::Record blank(table_->info().fields.size());
         localChanges_.append(
             {LocalChange::Insert,
              uid,
              {},
-             recordFrom(blank, theirs, uid, content.photo.bytes, nullptr, content.uid)});
-        ++report_.addedHere;
+             recordFrom(blank, theirs, uid, content.photo.bytes, nullptr, content.uid),
+             content.fullName});
     }
 }
 
@@ -847,8 +853,7 @@ void Run::planMerge(const QString& uid, const QByteArray& baseCard, const cardda
         if (samePicture && t_->index(kPicture) >= 0)
             after[static_cast<std::size_t>(t_->index(kPicture))] =
                 l.record[static_cast<std::size_t>(t_->index(kPicture))];
-        localChanges_.append({LocalChange::Update, uid, l.record, after});
-        ++report_.changedHere;
+        localChanges_.append({LocalChange::Update, uid, l.record, after, serverContent.fullName});
     }
     conflicts_[uid].append(open);
     Fields toSend = forTable;
@@ -859,7 +864,6 @@ void Run::planMerge(const QString& uid, const QByteArray& baseCard, const cardda
             toSend.insert(it.key(), it.value());
     if (toSend != theirs) {
         planUpload(uid, toSend, server.href, server.etag, server.vcard, theirs, sendServers);
-        ++report_.changedThere;
     }
 }
 
@@ -897,11 +901,21 @@ void Run::applyLocal() {
                     break;
                 }
             } catch (const px::KeyViolation&) {
-                report_.notes << QStringLiteral("Die Karte %1 hat dieselben Schlüsselfelder wie "
+                report_.notes << QStringLiteral("Die Karte „%1“ hat dieselben Schlüsselfelder wie "
                                                 "ein anderer Datensatz und wurde nicht übernommen.")
-                                     .arg(t_->text(c.after, QStringLiteral("Name")));
+                                     .arg(c.label.isEmpty() ? vcard::fullNameOf(t_->fields(c.after))
+                                                            : c.label);
                 failed_.insert(c.uid);
+                ++report_.notTaken;
+                continue;
             }
+            // What was done, not what was planned.
+            if (c.kind == LocalChange::Insert)
+                ++report_.addedHere;
+            else if (c.kind == LocalChange::Remove)
+                ++report_.deletedHere;
+            else if (!uidOnly_.contains(c.uid))
+                ++report_.changedHere;
         }
         table_->commitBatch();
     } catch (...) {
@@ -929,7 +943,15 @@ void Run::writeServer() {
         try {
             client_->remove(d.href, d.etag);
             forget_ << d.uid;
+            ++report_.deletedThere;
         } catch (const DavError& e) {
+            if (refusedCard(e)) {
+                report_.notes << QStringLiteral("Der Server hat das Löschen einer Karte "
+                                                "abgelehnt: %1.")
+                                     .arg(e.message());
+                ++report_.notTaken;
+                continue;
+            }
             if (e.kind() != DavError::Kind::PreconditionFailed)
                 throw SyncError(e.message() + QStringLiteral(" Der Abgleich wird beim nächsten Mal "
                                                              "fortgesetzt."));
@@ -944,9 +966,20 @@ void Run::writeServer() {
             const QString etag = client_->put(u.href, u.card, u.etag);
             newState_.insert(u.uid, {u.uid, u.href, etag, u.card, {}, {}, {}});
             uploaded_.insert(u.uid);
+            ++(u.etag.isEmpty() ? report_.addedThere : report_.changedThere);
             if (o_.afterUpload)
                 o_.afterUpload();
         } catch (const DavError& e) {
+            // One card the server will not take (too large, refused) is that
+            // card's problem: named, kept as a change here, the run goes on.
+            if (refusedCard(e)) {
+                report_.notes << QStringLiteral("Der Server hat die Karte „%1“ nicht "
+                                                "angenommen: %2.")
+                                     .arg(vcard::fullNameOf(local_.value(u.uid).fields),
+                                          e.message());
+                ++report_.notTaken;
+                continue;
+            }
             if (e.kind() != DavError::Kind::PreconditionFailed) {
                 incomplete_ = true;
                 commitState();

@@ -36,6 +36,7 @@ struct SyncReport {
     int conflicts = 0; // open after the run
     int cut = 0;       // server values the table shows shortened
     int requests = 0;
+    int notTaken = 0; // cards one side refused; each named in notes
     bool photoDropped = false;
     QString backup;       // made before the table changed; empty when it did not
     QStringList notes;    // cards left for the next run, and why

@@ -92,7 +92,8 @@ int syncCommand(int argc, char** argv) {
             };
         const sync::SyncReport report = sync::synchronise(table, options);
         print(stdout, report.text());
-        return report.conflicts > 0 ? 1 : 0;
+        // Some cards not taken, or decisions left open: the run is not whole.
+        return report.conflicts > 0 || report.notTaken > 0 ? 1 : 0;
     } catch (const sync::SyncError& e) {
         err(e.text());
         return 2;

@@ -1,9 +1,11 @@
 #include "platform/carddav/carddav.h"
 
 #include <QEventLoop>
+#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QTimer>
 #include <QUuid>
 #include <QXmlStreamReader>
@@ -327,7 +329,58 @@ QUrl CardDavClient::createAddressBook(const QString& displayName) {
     return url;
 }
 
+Changes changesFromMultiStatus(const QByteArray& body, const QUrl& book, const QUrl& base,
+                               bool* valid) {
+    MultiStatus ms = parseMultiStatus(body);
+    if (valid)
+        *valid = ms.valid;
+    Changes changes;
+    changes.token = ms.syncToken;
+    for (const DavResponse& d : ms.responses) {
+        if (base.resolved(QUrl(d.href, QUrl::TolerantMode)) == book || d.collection) {
+            changes.truncated = changes.truncated || d.status == 507;
+            continue;
+        }
+        if (d.status == 404)
+            changes.removed.append(d.href);
+        else
+            changes.changed.append(CardRef{d.href, d.etag});
+    }
+    return changes;
+}
+
 Changes CardDavClient::changesSince(const QUrl& book, const QString& token) {
+    Changes all;
+    QHash<QString, QString> etags; // the last word on each card
+    QStringList order;
+    QSet<QString> removed;
+    QString from = token;
+    // A server that keeps saying "more" without moving on is not followed for ever.
+    for (int page = 0; page < 10000; ++page) {
+        const Changes part = changesPage(book, from);
+        for (const CardRef& ref : part.changed) {
+            if (!etags.contains(ref.href))
+                order << ref.href;
+            etags.insert(ref.href, ref.etag);
+            removed.remove(ref.href);
+        }
+        for (const QString& href : part.removed) {
+            etags.remove(href);
+            removed.insert(href);
+        }
+        all.token = part.token;
+        if (!part.truncated || part.token.isEmpty() || part.token == from)
+            break;
+        from = part.token;
+    }
+    for (const QString& href : order)
+        if (etags.contains(href))
+            all.changed.append(CardRef{href, etags.value(href)});
+    all.removed = QStringList(removed.cbegin(), removed.cend());
+    return all;
+}
+
+Changes CardDavClient::changesPage(const QUrl& book, const QString& token) {
     const QByteArray body = QStringLiteral(R"(<?xml version="1.0" encoding="utf-8"?>
 <d:sync-collection xmlns:d="DAV:"><d:sync-token>%1</d:sync-token><d:sync-level>1</d:sync-level>
 <d:prop><d:getetag/></d:prop></d:sync-collection>)")
@@ -336,19 +389,10 @@ Changes CardDavClient::changesSince(const QUrl& book, const QString& token) {
     Response r = send("REPORT", book, body, {{"Depth", "0"}});
     if (r.status != 207)
         fail(r, book.toDisplayString());
-    MultiStatus ms = parseMultiStatus(r.body);
-    if (!ms.valid)
+    bool valid = false;
+    Changes changes = changesFromMultiStatus(r.body, book, account_.url, &valid);
+    if (!valid)
         fail(r, book.toDisplayString());
-    Changes changes;
-    changes.token = ms.syncToken;
-    for (const DavResponse& d : ms.responses) {
-        if (resolve(d.href) == book || d.collection)
-            continue;
-        if (d.status == 404)
-            changes.removed.append(d.href);
-        else
-            changes.changed.append(CardRef{d.href, d.etag});
-    }
     return changes;
 }
 

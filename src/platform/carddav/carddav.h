@@ -45,7 +45,14 @@ struct Changes {
     QList<CardRef> changed;
     QStringList removed;
     QString token;
+    // The server sent only part (507 on the collection, RFC 6578): ask again
+    // from token for the rest before anything counts as gone.
+    bool truncated = false;
 };
+
+// A sync-collection answer as Changes; hrefs are resolved against base.
+Changes changesFromMultiStatus(const QByteArray& body, const QUrl& book, const QUrl& base,
+                               bool* valid = nullptr);
 
 class DavError : public std::runtime_error {
 public:
@@ -83,8 +90,9 @@ public:
     QUrl addressBookHome();
     QUrl createAddressBook(const QString& displayName);
 
-    // What changed since token (an empty token lists everything). Raises
-    // InvalidSyncToken when the server wants a full listing instead.
+    // What changed since token (an empty token lists everything), the
+    // pages of a truncated answer gathered. Raises InvalidSyncToken when the
+    // server wants a full listing instead.
     Changes changesSince(const QUrl& book, const QString& token);
     // Every card's href and ETag (the fallback for a forgotten token).
     QList<CardRef> listAll(const QUrl& book);
@@ -106,6 +114,7 @@ private:
     Response send(const QByteArray& verb, const QUrl& url, const QByteArray& body,
                   QList<std::pair<QByteArray, QByteArray>> headers);
     Response propfind(const QUrl& url, int depth, const QByteArray& body);
+    Changes changesPage(const QUrl& book, const QString& token);
     [[noreturn]] void fail(const Response& r, const QString& what) const;
 
     Account account_;

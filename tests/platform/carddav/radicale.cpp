@@ -8,7 +8,7 @@
 
 namespace vellumo::test {
 
-Radicale::Radicale() {
+Radicale::Radicale(QStringList options) : options_(std::move(options)) {
     if (QStandardPaths::findExecutable(QStringLiteral("radicale")).isEmpty()) {
         problem_ = QStringLiteral("Radicale ist nicht installiert (Debian-Paket radicale).");
         return;
@@ -33,12 +33,14 @@ QUrl Radicale::url() const {
 
 void Radicale::start() {
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(QStringLiteral("radicale"),
-                   {QStringLiteral("--config"), QString(), QStringLiteral("--server-hosts"),
+    process_.start(
+        QStringLiteral("radicale"),
+        QStringList{QStringLiteral("--config"), QString(), QStringLiteral("--server-hosts"),
                     QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("--auth-type"),
                     QStringLiteral("none"), QStringLiteral("--storage-filesystem-folder"),
                     storage_.filePath(QStringLiteral("collections")),
-                    QStringLiteral("--logging-level"), QStringLiteral("warning")});
+                    QStringLiteral("--logging-level"), QStringLiteral("warning")} +
+            options_);
     QDeadlineTimer deadline(15000);
     while (!deadline.hasExpired() && process_.state() != QProcess::NotRunning) {
         QTcpSocket socket;

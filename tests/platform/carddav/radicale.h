@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -12,7 +13,8 @@ namespace vellumo::test {
 
 class Radicale {
 public:
-    Radicale();
+    // options: more of Radicale's own ("--server-max-content-length", "4000").
+    explicit Radicale(QStringList options = {});
     ~Radicale();
     // Empty when the server runs; otherwise why it does not (for QSKIP).
     QString problem() const { return problem_; }
@@ -21,6 +23,7 @@ public:
     void start(); // again, on the same port and storage
 
 private:
+    QStringList options_;
     QTemporaryDir storage_;
     QProcess process_;
     quint16 port_ = 0;

@@ -17,6 +17,7 @@ private slots:
     void writesAreConditional();
     void collectionSyncListsChangesSinceAToken();
     void serverDownIsToldInGerman();
+    void truncatedListingIsOnlyPart();
 
 private:
     std::unique_ptr<vellumo::test::Radicale> server_;
@@ -140,6 +141,31 @@ void TestCardDav::serverDownIsToldInGerman() {
     }
     server_->start();
     QVERIFY(client.discover().isEmpty());
+}
+
+// RFC 6578's 507 on the collection: what came is only part of the changes,
+// so nothing may count as gone before the rest is asked for.
+void TestCardDav::truncatedListingIsOnlyPart() {
+    const QUrl book(QStringLiteral("http://127.0.0.1:5232/anna/buch/"));
+    const QByteArray body = R"(<?xml version="1.0" encoding="utf-8"?>
+<d:multistatus xmlns:d="DAV:">
+<d:response><d:href>/anna/buch/1.vcf</d:href><d:propstat><d:prop><d:getetag>"e1"</d:getetag>
+</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response>
+<d:response><d:href>/anna/buch/2.vcf</d:href><d:status>HTTP/1.1 404 Not Found</d:status></d:response>
+<d:response><d:href>/anna/buch/</d:href><d:status>HTTP/1.1 507 Insufficient Storage</d:status>
+</d:response>
+<d:sync-token>http://127.0.0.1:5232/sync/7</d:sync-token>
+</d:multistatus>)";
+    bool valid = false;
+    Changes c = changesFromMultiStatus(body, book, book, &valid);
+    QVERIFY(valid && c.truncated);
+    QCOMPARE(c.changed.size(), 1);
+    QCOMPARE(c.changed[0].etag, QStringLiteral("\"e1\""));
+    QCOMPARE(c.removed, QStringList{QStringLiteral("/anna/buch/2.vcf")});
+    QCOMPARE(c.token, QStringLiteral("http://127.0.0.1:5232/sync/7"));
+    QVERIFY(!changesFromMultiStatus(QByteArray(body).replace("507 Insufficient Storage", "200 OK"),
+                                    book, book)
+                 .truncated);
 }
 
 QTEST_GUILESS_MAIN(TestCardDav)
