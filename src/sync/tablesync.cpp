@@ -30,6 +30,9 @@ using carddav::SyncState;
 namespace {
 
 const QString kUid = QStringLiteral("UID");
+const QString kGiven = QStringLiteral("Vorname");
+// The record's key for a card whose UID its field cannot hold.
+const QUuid kUidSpace(QStringLiteral("6f1c0a52-3d0e-4a8b-9a55-7c2b1d9e4f10"));
 const QString kPicture = QStringLiteral("Grafik");
 const QString kChanged = QStringLiteral("Aenderung");
 
@@ -381,6 +384,13 @@ private:
 
     px::Record recordFrom(const px::Record& start, const Fields& fields, const QString& uid,
                           const QByteArray& photo, bool* cut, const QString& cardUid);
+    // The UID field's value for a card: its UID when the field holds it
+    // (the urn:uuid: form of vCard 4.0 is 45 characters), else a key made from
+    // it, the same on every run; the card's own UID is never changed.
+    QString keyFor(const QString& cardUid) const;
+    // A record whose key another one holds, once its values are cut to the
+    // table: its given name gets a number, noted and marked as shown cut.
+    bool placeWithNumber(LocalChange& c);
     // A record's fields and picture key, the picture read only when it moved.
     void describe(Local& l, SyncedCard* known);
     // The table's side of a card against base (the server's side at the last
@@ -502,9 +512,21 @@ void Run::describe(Local& l, SyncedCard* known) {
     }
 }
 
+QString Run::keyFor(const QString& cardUid) const {
+    const int i = t_->index(kUid);
+    const int size = table_->info().fields[static_cast<std::size_t>(i)].size;
+    if (!cardUid.isEmpty() && cardUid.size() <= size && t_->fit(kUid, cardUid) == cardUid)
+        return cardUid;
+    return QUuid::createUuidV5(kUidSpace, cardUid).toString(QUuid::WithoutBraces);
+}
+
 Fields Run::mineFor(const QString& uid, const Fields& base) const {
     const Local& l = local_[uid];
     Fields mine = unfit(*t_, l.fields, base);
+    // A value shown cut or numbered stands for the server's while unedited.
+    for (const SyncConflict& c : conflicts_.value(uid))
+        if (c.cut && mine.value(c.field) == c.local && base.value(c.field) == c.server)
+            mine.insert(c.field, c.server);
     if (!l.pictureChanged) {
         mine.remove(kPicture);
         if (base.contains(kPicture))
@@ -578,9 +600,9 @@ void Run::listServer() {
     if (!fetch.isEmpty())
         step(QStringLiteral("%1 Karten vom Server holen").arg(fetch.size()));
     for (const carddav::Card& card : client_->fetch(book_, fetch)) {
-        QString uid = vcard::readCard(card.vcard).uid;
-        if (uid.isEmpty())
-            uid = uidByHref.value(card.href, card.href);
+        const QString cardUid = vcard::readCard(card.vcard).uid;
+        const QString uid =
+            cardUid.isEmpty() ? uidByHref.value(card.href, keyFor(card.href)) : keyFor(cardUid);
         // The same card listed again under its known ETag is no change.
         if (known_.contains(uid) && known_[uid].etag == card.etag && known_[uid].href == card.href)
             continue;
@@ -662,7 +684,8 @@ void Run::plan() {
             // A value the table shows cut stays marked until it is edited.
             QList<SyncConflict> marks;
             for (const SyncConflict& c : conflicts_.value(uid))
-                if (!c.cut || t_->text(l.record, c.field) == t_->fit(c.field, c.server))
+                if (!c.cut || t_->text(l.record, c.field) == c.local ||
+                    t_->text(l.record, c.field) == t_->fit(c.field, c.server))
                     marks.append(c);
             conflicts_.insert(uid, marks);
             break;
@@ -887,7 +910,7 @@ void Run::applyLocal() {
                      });
     table_->beginBatch();
     try {
-        for (const LocalChange& c : std::as_const(localChanges_)) {
+        for (LocalChange& c : localChanges_) {
             try {
                 switch (c.kind) {
                 case LocalChange::Insert:
@@ -901,6 +924,10 @@ void Run::applyLocal() {
                     break;
                 }
             } catch (const px::KeyViolation&) {
+                if (placeWithNumber(c)) {
+                    ++report_.addedHere;
+                    continue;
+                }
                 report_.notes << QStringLiteral("Die Karte „%1“ hat dieselben Schlüsselfelder wie "
                                                 "ein anderer Datensatz und wurde nicht übernommen.")
                                      .arg(c.label.isEmpty() ? vcard::fullNameOf(t_->fields(c.after))
@@ -936,6 +963,43 @@ void Run::applyLocal() {
         describe(l, nullptr);
         local_.insert(c.uid, l);
     }
+}
+
+bool Run::placeWithNumber(LocalChange& c) {
+    const int g = t_->index(kGiven);
+    if (g < 0 || c.kind != LocalChange::Insert)
+        return false;
+    const int size = table_->info().fields[static_cast<std::size_t>(g)].size;
+    const QString given = t_->text(c.after, kGiven);
+    QString server = given;
+    for (const SyncConflict& m : conflicts_.value(c.uid))
+        if (m.cut && m.field == kGiven)
+            server = m.server;
+    for (int n = 2; n <= 99; ++n) {
+        const QString number = QStringLiteral(" (%1)").arg(n);
+        const QString numbered = given.left(size - number.size()).trimmed() + number;
+        px::Record other = c.after;
+        t_->set(other, kGiven, numbered);
+        try {
+            table_->insert(other);
+        } catch (const px::KeyViolation&) {
+            continue;
+        }
+        c.after = other;
+        QList<SyncConflict>& marks = conflicts_[c.uid];
+        marks.erase(std::remove_if(marks.begin(), marks.end(),
+                                   [](const SyncConflict& m) {
+                                       return m.cut && m.field == kGiven;
+                                   }),
+                    marks.end());
+        marks.append({c.uid, kGiven, numbered, server, true});
+        report_.notes << QStringLiteral("Die Karte „%1“ hätte in der Tabelle dieselben "
+                                        "Schlüsselfelder wie ein anderer Datensatz; sie steht "
+                                        "dort mit dem Vornamen „%2“.")
+                             .arg(c.label, numbered);
+        return true;
+    }
+    return false;
 }
 
 void Run::writeServer() {

@@ -138,6 +138,7 @@ private slots:
     void nothingOfTheServerIsLost();
     void failuresLoseNothing();
     void oneRefusedCardLetsTheOthersArrive();
+    void everyPhoneCardGetsARecord();
 
 private:
     Tool sync(const QString& table) { return tool({QStringLiteral("sync"), table}); }
@@ -446,6 +447,63 @@ void TestTableSync::oneRefusedCardLetsTheOthersArrive() {
     r = sync(a_);
     QVERIFY2(r.status != 0, qPrintable(r.out));
     QCOMPARE(cards().size(), 3);
+}
+
+void TestTableSync::everyPhoneCardGetsARecord() {
+    // As phones write them: a vCard 4.0 UID of 45 characters, a business
+    // known by FN and ORG only, and two Korean names that both become
+    // "? ??" in the table's code page.
+    const QList<QByteArray> phone{
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:urn:uuid:0b7a3d0e-7c1f-4c59-9a36-2f7c5d1e8a44\r\n"
+        "N:Berg;Anna;;;\r\nFN:Anna Berg\r\nEND:VCARD\r\n",
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:shop-1\r\nFN:Bäckerei Schmitz\r\n"
+        "ORG:Bäckerei Schmitz GmbH\r\nTEL;TYPE=WORK:0221 4711\r\nEND:VCARD\r\n",
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:k-1\r\nN:김;민준;;;\r\nFN:김민준\r\nEND:VCARD\r\n",
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:k-2\r\nN:이;서연;;;\r\nFN:이서연\r\nEND:VCARD\r\n"};
+    carddav::CardDavClient client({book_, {}, {}});
+    for (qsizetype i = 0; i < phone.size(); ++i)
+        client.put(book_.path() + QStringLiteral("p%1.vcf").arg(i), phone[i], {});
+    testsupport::makeAddressTable(a_);
+    Tool r = tool({QStringLiteral("sync"), QStringLiteral("--link"), book_.toString(),
+                   QStringLiteral("--user"), QStringLiteral("anna"), a_});
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Hier: 4 neu")) &&
+                 r.out.contains(QStringLiteral("„이서연“")) &&
+                 r.out.contains(QStringLiteral("„?? (2)“")),
+             qPrintable(r.out));
+    QCOMPARE(rows(a_)[QStringLiteral("Bäckerei Schmitz")][QStringLiteral("Telefon1")],
+             QStringLiteral("0221 4711"));
+    QCOMPARE(rows(a_)[QStringLiteral("Berg")][QStringLiteral("UID")].size(), 36);
+
+    // An edit of each here: the cards keep their UID, N and FN as written.
+    edit(a_, QStringLiteral("Berg"), QStringLiteral("Ort"), QStringLiteral("Bonn"));
+    edit(a_, QStringLiteral("Bäckerei Schmitz"), QStringLiteral("Ort"), QStringLiteral("Köln"));
+    {
+        auto t = px::Table::open(a_.toStdString(), px::Access::Write);
+        const auto ort = static_cast<std::size_t>(t->fieldIndex("Ort"));
+        for (std::uint32_t i = 0; i < t->recordCount(); ++i) {
+            px::Record rec = t->read(i, px::Blobs::Refer);
+            if (std::get<std::string>(rec[0]) == "?") {
+                rec[ort] = std::string("Seoul");
+                t->update(i, rec);
+            }
+        }
+    }
+    r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 4 geändert")),
+             qPrintable(r.out));
+    const QList<carddav::Card> after = cards();
+    QCOMPARE(after.size(), 4);
+    QString all;
+    for (const carddav::Card& c : after)
+        all += QString::fromUtf8(c.vcard);
+    for (const char* kept : {"UID:urn:uuid:0b7a3d0e-7c1f-4c59-9a36-2f7c5d1e8a44", "FN:Anna Berg",
+                             "FN:Bäckerei Schmitz", "ORG:Bäckerei Schmitz GmbH", "N:김;민준;;;",
+                             "FN:김민준", "N:이;서연;;;", "FN:이서연", "Seoul", "Köln", "Bonn"})
+        QVERIFY2(all.contains(QString::fromUtf8(kept)), kept);
+    QVERIFY(!all.contains(QStringLiteral("Unbenannt")) && !all.contains(QStringLiteral("(2)")));
+    r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 0 geändert")),
+             qPrintable(r.out));
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)
