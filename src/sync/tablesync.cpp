@@ -8,6 +8,7 @@
 #include "platform/paradox/restructure.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
+#include "search/folding.h"
 #include "sync/cardfields.h"
 
 #include <QBuffer>
@@ -248,6 +249,8 @@ QString SyncReport::text() const {
                     .arg(addedThere)
                     .arg(changedThere)
                     .arg(deletedThere);
+    if (paired > 0)
+        t += QStringLiteral("Auf beiden Seiten gefunden und verbunden: %1.\n").arg(paired);
     t += QStringLiteral("Konflikte: %1.\n").arg(conflicts);
     if (notTaken > 0)
         t += QStringLiteral("Nicht übernommen: %1 (beim nächsten Abgleich wieder versucht).\n")
@@ -391,6 +394,11 @@ private:
     // A record whose key another one holds, once its values are cut to the
     // table: its given name gets a number, noted and marked as shown cut.
     bool placeWithNumber(LocalChange& c);
+    // Records and server cards neither side knew yet (a first link, a second
+    // copy of a table, people already on the phone): paired by the table's
+    // key fields, else by folded name and e-mail address or phone number;
+    // the record takes the card's UID and the two are merged like any card.
+    void pairUnknown();
     // A record's fields and picture key, the picture read only when it moved.
     void describe(Local& l, SyncedCard* known);
     // The table's side of a card against base (the server's side at the last
@@ -611,7 +619,75 @@ void Run::listServer() {
     }
 }
 
+void Run::pairUnknown() {
+    const int keys = table_->info().keyFieldCount;
+    QStringList keyNames;
+    for (int i = 0; i < keys; ++i)
+        keyNames << QString::fromStdString(table_->info().fields[static_cast<std::size_t>(i)].name);
+    auto keyText = [&](const Fields& f, bool fitted) {
+        QStringList parts;
+        for (const QString& name : keyNames)
+            parts << (fitted ? t_->fit(name, f.value(name)) : f.value(name)).trimmed().toLower();
+        return parts.join(QChar(0x1f));
+    };
+    auto nameOf = [](const Fields& f) {
+        return search::fold(f.value(kGiven) + u' ' + f.value(QStringLiteral("Name")));
+    };
+    auto contacts = [](const Fields& f) {
+        QStringList ways;
+        if (const QString mail = f.value(QStringLiteral("Email")).trimmed().toLower();
+            !mail.isEmpty())
+            ways << mail;
+        for (const char* field : {"Telefon1", "Telefon2"}) {
+            QString digits;
+            for (const QChar c : f.value(QString::fromLatin1(field)))
+                if (c.isDigit())
+                    digits += c;
+            // The last eight digits: "+49 221 …" and "0221 …" meet.
+            if (digits.size() >= 6)
+                ways << digits.right(8);
+        }
+        return ways;
+    };
+    QHash<QString, QString> byKey, byContact;
+    for (auto it = local_.cbegin(); it != local_.cend(); ++it) {
+        if (known_.contains(it.key()) || server_.contains(it.key()))
+            continue;
+        byKey.insert(keyText(it->fields, false), it.key());
+        if (const QString name = nameOf(it->fields); !name.trimmed().isEmpty())
+            for (const QString& way : contacts(it->fields))
+                byContact.insert(name + u'|' + way, it.key());
+    }
+    if (byKey.isEmpty())
+        return;
+    QSet<QString> paired;
+    const int uidField = t_->index(kUid);
+    for (auto it = server_.cbegin(); it != server_.cend(); ++it) {
+        if (known_.contains(it.key()) || local_.contains(it.key()))
+            continue;
+        const Fields theirs = vcard::readCard(it->vcard).fields;
+        QString mine = byKey.value(keyText(theirs, true));
+        if (mine.isEmpty() || paired.contains(mine)) {
+            mine.clear();
+            const QString name = nameOf(theirs);
+            for (const QString& way : contacts(theirs))
+                if (const QString m = byContact.value(name + u'|' + way);
+                    mine.isEmpty() && !m.isEmpty() && !paired.contains(m))
+                    mine = m;
+        }
+        if (mine.isEmpty() || !local_.contains(mine))
+            continue;
+        paired.insert(mine);
+        Local l = local_.take(mine);
+        l.record[static_cast<std::size_t>(uidField)] = it.key().toStdString();
+        l.newUid = true;
+        local_.insert(it.key(), l);
+        ++report_.paired;
+    }
+}
+
 void Run::plan() {
+    pairUnknown();
     bool emptied = !known_.isEmpty() && server_.isEmpty();
     for (auto it = known_.cbegin(); emptied && it != known_.cend(); ++it)
         emptied = goneOnServer_.contains(it.key());

@@ -37,6 +37,7 @@ struct SyncReport {
     int cut = 0;       // server values the table shows shortened
     int requests = 0;
     int notTaken = 0; // cards one side refused; each named in notes
+    int paired = 0;   // records found on the server as they were, now one card
     bool photoDropped = false;
     QString backup;       // made before the table changed; empty when it did not
     QStringList notes;    // cards left for the next run, and why

@@ -139,6 +139,7 @@ private slots:
     void failuresLoseNothing();
     void oneRefusedCardLetsTheOthersArrive();
     void everyPhoneCardGetsARecord();
+    void theSamePeopleOnBothSidesPairAtTheFirstLink();
 
 private:
     Tool sync(const QString& table) { return tool({QStringLiteral("sync"), table}); }
@@ -504,6 +505,44 @@ void TestTableSync::everyPhoneCardGetsARecord() {
     r = sync(a_);
     QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 0 geändert")),
              qPrintable(r.out));
+}
+
+void TestTableSync::theSamePeopleOnBothSidesPairAtTheFirstLink() {
+    // The phone knows two of the three already: Müller by the table's key
+    // fields (with a number the table lacks), Öztürk by name and e-mail
+    // address though the town differs.
+    carddav::CardDavClient client({book_, {}, {}});
+    client.put(book_.path() + QStringLiteral("m.vcf"),
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:tel-m\r\nN:Müller;Jürgen;;;\r\n"
+               "FN:Jürgen Müller\r\nADR;TYPE=HOME:;;Hauptstraße 1;München;;80331;\r\n"
+               "TEL;TYPE=CELL:0170 5555\r\nEND:VCARD\r\n",
+               {});
+    client.put(book_.path() + QStringLiteral("o.vcf"),
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:tel-o\r\nN:Öztürk;Zoë;;;\r\nFN:Zoë Öztürk\r\n"
+               "EMAIL:A@example.org\r\nADR:;;;Bonn;;;\r\nEND:VCARD\r\n",
+               {});
+    testsupport::makeAddressTable(a_, threeAddresses());
+    const QStringList link{QStringLiteral("sync"), QStringLiteral("--link"), book_.toString(),
+                           QStringLiteral("--user"), QStringLiteral("anna")};
+    Tool r = tool(link + QStringList{a_});
+    QVERIFY2(r.out.contains(QStringLiteral("Server: 1 neu")) &&
+                 r.out.contains(QStringLiteral("verbunden: 2")),
+             qPrintable(r.out));
+    QCOMPARE(cards().size(), 3);
+    const Rows a = rows(a_);
+    QCOMPARE(a[QStringLiteral("Müller")][QStringLiteral("UID")], QStringLiteral("tel-m"));
+    QCOMPARE(a[QStringLiteral("Müller")][QStringLiteral("Telefon1")], QStringLiteral("0170 5555"));
+    QCOMPARE(a[QStringLiteral("Öztürk")][QStringLiteral("UID")], QStringLiteral("tel-o"));
+
+    // A second copy of the table, linked to the same book: nothing doubles.
+    testsupport::makeAddressTable(b_, threeAddresses());
+    r = tool(link + QStringList{b_});
+    QVERIFY2(r.out.contains(QStringLiteral("Server: 0 neu")) &&
+                 r.out.contains(QStringLiteral("Hier: 0 neu")) &&
+                 r.out.contains(QStringLiteral("verbunden: 3")),
+             qPrintable(r.out));
+    QCOMPARE(cards().size(), 3);
+    QCOMPARE(rows(b_).size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)
