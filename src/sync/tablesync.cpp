@@ -446,6 +446,7 @@ SyncReport Run::go() {
         book_ = linked.adjusted(QUrl::RemoveUserInfo);
         client_ = std::make_unique<carddav::CardDavClient>(
             carddav::Account{book_, linked.userName(), o_.password}, o_.timeoutMs);
+        client_->allowPlainHttp(o_.allowPlainHttp);
         known_ = state_->cards();
         for (const SyncConflict& c : state_->conflicts())
             conflicts_[c.uid].append(c);
@@ -1063,11 +1064,10 @@ bool Run::placeWithNumber(LocalChange& c) {
         }
         c.after = other;
         QList<SyncConflict>& marks = conflicts_[c.uid];
-        marks.erase(std::remove_if(marks.begin(), marks.end(),
-                                   [](const SyncConflict& m) {
-                                       return m.cut && m.field == kGiven;
-                                   }),
-                    marks.end());
+        marks.erase(
+            std::remove_if(marks.begin(), marks.end(),
+                           [](const SyncConflict& m) { return m.cut && m.field == kGiven; }),
+            marks.end());
         marks.append({c.uid, kGiven, numbered, server, true});
         report_.notes << QStringLiteral("Die Karte „%1“ hätte in der Tabelle dieselben "
                                         "Schlüsselfelder wie ein anderer Datensatz; sie steht "
@@ -1209,6 +1209,31 @@ void Run::commitState() {
 SyncReport synchronise(const QString& tablePath, const SyncOptions& options) {
     Run run(tablePath, options);
     return run.go();
+}
+
+QHash<QString, QString> recordNames(const QString& tablePath, const QStringList& uids) {
+    QHash<QString, QString> names;
+    try {
+        auto table = px::Table::open(path8(tablePath), px::Access::Read);
+        TableFields t(*table);
+        const int uidField = t.index(kUid);
+        if (uidField < 0)
+            return names;
+        const QSet<QString> wanted(uids.cbegin(), uids.cend());
+        table->scanField(uidField, [&](std::uint32_t position, const px::Value& v) {
+            const auto* s = std::get_if<std::string>(&v);
+            if (s && wanted.contains(QString::fromStdString(*s))) {
+                const px::Record r = table->read(position, px::Blobs::Refer);
+                names.insert(
+                    QString::fromStdString(*s),
+                    (t.text(r, kGiven) + u' ' + t.text(r, QStringLiteral("Name"))).trimmed());
+            }
+            return true;
+        });
+    } catch (const px::Error&) {
+        // Without the names the UIDs stand.
+    }
+    return names;
 }
 
 QList<SyncConflict> openConflicts(const QString& tablePath) {

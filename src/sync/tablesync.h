@@ -53,6 +53,8 @@ struct SyncOptions {
     // Called after each card written to the server (crash tests stop here).
     std::function<void()> afterUpload;
     int keepBackups = 5;
+    // The user confirmed carddav::plainHttpWarning for this book.
+    bool allowPlainHttp = false;
     // Per request: a server may think a while before it lists a large book.
     int timeoutMs = 120000;
     QDateTime now = QDateTime::currentDateTime();
@@ -89,5 +91,7 @@ SyncReport synchronise(const QString& tablePath, const SyncOptions& options);
 QList<carddav::SyncConflict> openConflicts(const QString& tablePath);
 void resolveConflict(const QString& tablePath, const carddav::SyncConflict& conflict,
                      bool takeServer);
+// "Vorname Name" of the records with these UIDs, read without a lock.
+QHash<QString, QString> recordNames(const QString& tablePath, const QStringList& uids);
 
 } // namespace vellumo::sync

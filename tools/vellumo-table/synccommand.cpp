@@ -26,17 +26,46 @@ namespace carddav = vellumo::carddav;
 
 int usage() {
     print(stderr, QStringLiteral("Aufruf: vellumo-table sync [--link URL --user NAME] "
-                                 "[--allow-deletes] TABELLE\n"));
+                                 "[--allow-deletes] [--allow-http] [--take local|server] "
+                                 "TABELLE\n"));
     return 2;
 }
 
-QString passwordFor(const QUrl& server, const QString& user) {
+QString passwordFor(const QUrl& server, const QString& user, QString* missing = nullptr) {
     const QByteArray fromEnvironment = qgetenv("VELLUMO_SYNC_PASSWORD");
     if (!fromEnvironment.isNull())
         return QString::fromUtf8(fromEnvironment);
     if (user.isEmpty())
         return {};
-    return carddav::keyring::lookup(server, user).value_or(QString());
+    if (const auto stored = carddav::keyring::lookup(server, user))
+        return *stored;
+    if (missing)
+        *missing = QStringLiteral("Es wurde kein Passwort gefunden: weder im Schlüsselbund des "
+                                  "Desktops (Benutzer %1 bei %2) noch in der Umgebungsvariablen "
+                                  "VELLUMO_SYNC_PASSWORD.")
+                       .arg(user, server.host());
+    return {};
+}
+
+// Plain http to another machine only with --allow-http, after the warning.
+bool plainHttpRefused(const QUrl& url, bool allowed) {
+    if (!carddav::needsPlainHttpConsent(url) || allowed)
+        return false;
+    err(carddav::plainHttpWarning(url) +
+        QStringLiteral(" Mit --allow-http wird trotzdem verbunden."));
+    return true;
+}
+
+void listConflicts(const QString& table) {
+    const QList<carddav::SyncConflict> open = sync::openConflicts(table);
+    QStringList uids;
+    for (const carddav::SyncConflict& c : open)
+        uids << c.uid;
+    const QHash<QString, QString> names = sync::recordNames(table, uids);
+    for (const carddav::SyncConflict& c : open)
+        if (!c.cut)
+            print(stdout, QStringLiteral("Konflikt: %1, Feld %2: hier „%3“, auf dem Server „%4“.\n")
+                              .arg(names.value(c.uid, c.uid), c.field, c.local, c.server));
 }
 
 } // namespace
@@ -44,7 +73,8 @@ QString passwordFor(const QUrl& server, const QString& user) {
 int syncCommand(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString link, user, table;
-    bool allowDeletes = false;
+    bool allowDeletes = false, allowHttp = false;
+    QString take;
     const QStringList args = app.arguments().mid(2);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--link") && i + 1 < args.size())
@@ -53,6 +83,12 @@ int syncCommand(int argc, char** argv) {
             user = args[++i];
         else if (args[i] == QStringLiteral("--allow-deletes"))
             allowDeletes = true;
+        else if (args[i] == QStringLiteral("--allow-http"))
+            allowHttp = true;
+        else if (args[i] == QStringLiteral("--take") && i + 1 < args.size() &&
+                 (args[i + 1] == QStringLiteral("local") ||
+                  args[i + 1] == QStringLiteral("server")))
+            take = args[++i];
         else if (!args[i].startsWith(QStringLiteral("--")) && table.isEmpty())
             table = args[i];
         else
@@ -67,8 +103,11 @@ int syncCommand(int argc, char** argv) {
     }
     try {
         if (!link.isEmpty()) {
-            const QUrl given = QUrl::fromUserInput(link);
+            const QUrl given = carddav::serverUrlFromUserInput(link);
+            if (plainHttpRefused(given, allowHttp))
+                return 2;
             carddav::CardDavClient client({given, user, passwordFor(given, user)});
+            client.allowPlainHttp(allowHttp);
             QUrl book = sync::findBook(client, QStringLiteral("Vellumo"));
             book.setUserName(user);
             const QString backup = sync::linkTable(table, book, QDateTime::currentDateTime());
@@ -77,10 +116,17 @@ int syncCommand(int argc, char** argv) {
                 print(stdout, QStringLiteral("Feld \"UID\" angefügt; Sicherung: %1\n").arg(backup));
         }
         const QUrl book = sync::linkedBook(table);
+        if (plainHttpRefused(book, allowHttp))
+            return 2;
         sync::SyncOptions options;
-        options.password = passwordFor(book.adjusted(QUrl::RemoveUserInfo), book.userName());
+        QString missing;
+        options.password =
+            passwordFor(book.adjusted(QUrl::RemoveUserInfo), book.userName(), &missing);
+        options.allowPlainHttp = allowHttp;
         options.confirm = [allowDeletes](const QString& question) {
             print(stderr, question + u'\n');
+            if (!allowDeletes)
+                print(stderr, QStringLiteral("Mit --allow-deletes wird trotzdem abgeglichen.\n"));
             return allowDeletes;
         };
         // Crash tests: the process dies after so many cards written.
@@ -90,8 +136,23 @@ int syncCommand(int argc, char** argv) {
                 if (++written == crashAfter)
                     std::raise(SIGKILL);
             };
-        const sync::SyncReport report = sync::synchronise(table, options);
+        sync::SyncReport report;
+        try {
+            report = sync::synchronise(table, options);
+        } catch (const sync::SyncError& e) {
+            err(missing.isEmpty() ? e.text() : e.text() + u' ' + missing);
+            return 2;
+        }
         print(stdout, report.text());
+        listConflicts(table);
+        if (report.conflicts > 0 && !take.isEmpty()) {
+            // Each open decision taken as asked, then sent in a second run.
+            for (const carddav::SyncConflict& c : sync::openConflicts(table))
+                if (!c.cut)
+                    sync::resolveConflict(table, c, take == QStringLiteral("server"));
+            report = sync::synchronise(table, options);
+            print(stdout, report.text());
+        }
         // Some cards not taken, or decisions left open: the run is not whole.
         return report.conflicts > 0 || report.notTaken > 0 ? 1 : 0;
     } catch (const sync::SyncError& e) {

@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QHash>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -163,8 +164,45 @@ struct CardDavClient::Response {
     QByteArray body;
     QString etag;
     QUrl url;
-    QString networkError; // set when no answer came
+    QString networkError;   // set when no answer came
+    bool downgrade = false; // a redirect from https to http, not followed
 };
+
+QUrl serverUrlFromUserInput(const QString& typed) {
+    const QString t = typed.trimmed();
+    if (t.contains(QStringLiteral("://")))
+        return QUrl(t, QUrl::TolerantMode);
+    return QUrl(QStringLiteral("https://") + t, QUrl::TolerantMode);
+}
+
+bool isLoopback(const QUrl& url) {
+    const QString host = url.host().toLower();
+    if (host == QStringLiteral("localhost"))
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+bool needsPlainHttpConsent(const QUrl& url) {
+    return url.scheme().toLower() == QStringLiteral("http") && !isLoopback(url);
+}
+
+bool isDowngrade(const QUrl& from, const QUrl& to) {
+    return from.scheme().toLower() == QStringLiteral("https") &&
+           to.scheme().toLower() != QStringLiteral("https");
+}
+
+bool redirectAllowed(const QUrl& from, const QUrl& to) {
+    return !isDowngrade(from, to) && to.host() == from.host() && to.port() == from.port();
+}
+
+QString plainHttpWarning(const QUrl& url) {
+    return QStringLiteral("Die Verbindung zu %1 ist nicht verschlüsselt (http statt https). "
+                          "Benutzername, Passwort und alle Adressen gehen im Klartext über das "
+                          "Netz und können mitgelesen werden. Nur verwenden, wenn der Server in "
+                          "einem vertrauenswürdigen Netz steht. Trotzdem verbinden?")
+        .arg(url.host());
+}
 
 DavError::DavError(Kind kind, int status, const QString& germanMessage)
     : std::runtime_error(germanMessage.toStdString()), kind_(kind), status_(status) {}
@@ -186,7 +224,15 @@ CardDavClient::Response CardDavClient::send(const QByteArray& verb, const QUrl& 
                                             QList<std::pair<QByteArray, QByteArray>> headers) {
     QUrl url = target;
     for (int redirects = 0;; ++redirects) {
+        if (needsPlainHttpConsent(url) && !plainHttpAllowed_)
+            throw DavError(DavError::Kind::Protocol, 0,
+                           QStringLiteral("Die Verbindung zu %1 wäre unverschlüsselt (http); "
+                                          "Passwort und Adressen gingen im Klartext über das "
+                                          "Netz. Bitte https verwenden")
+                               .arg(url.host()));
         QNetworkRequest request(url);
+        request.setHeader(QNetworkRequest::UserAgentHeader,
+                          QByteArrayLiteral("Vellumo/" VELLUMO_VERSION));
         request.setTransferTimeout(timeoutMs_);
         if (!account_.user.isEmpty() || !account_.password.isEmpty())
             request.setRawHeader(
@@ -222,9 +268,8 @@ CardDavClient::Response CardDavClient::send(const QByteArray& verb, const QUrl& 
         if (!redirect || location.isEmpty() || redirects >= kMaxRedirects)
             return r;
         const QUrl next = url.resolved(QUrl::fromEncoded(location));
-        // A redirect may move us within the server, never to another one with
-        // the password.
-        if (next.host() != url.host() || next.port() != url.port())
+        r.downgrade = isDowngrade(url, next);
+        if (!redirectAllowed(url, next))
             return r;
         url = next;
     }
@@ -240,6 +285,12 @@ CardDavClient::Response CardDavClient::propfind(const QUrl& url, int depth,
 
 void CardDavClient::fail(const Response& r, const QString& what) const {
     using Kind = DavError::Kind;
+    if (r.downgrade)
+        throw DavError(Kind::Protocol, r.status,
+                       QStringLiteral("Der Server leitet von der verschlüsselten Verbindung "
+                                      "(https) auf eine unverschlüsselte (http) um; dem wird "
+                                      "nicht gefolgt, damit das Passwort nicht im Klartext "
+                                      "übertragen wird"));
     if (r.status == 0)
         throw DavError(Kind::Network, 0,
                        QStringLiteral("Der Server %1 ist nicht erreichbar (%2)")
@@ -277,7 +328,7 @@ QList<AddressBook> CardDavClient::discover() {
     auto first = [&](const QUrl& url) {
         MultiStatus ms = parseMultiStatus(propfind(url, 0, kPropfindBook).body);
         if (!ms.valid || ms.responses.isEmpty())
-            fail(Response{207, {}, {}, url, {}}, url.toDisplayString());
+            fail(Response{207, {}, {}, url, {}, false}, url.toDisplayString());
         return ms.responses.first();
     };
     DavResponse here = first(account_.url);

@@ -54,6 +54,20 @@ struct Changes {
 Changes changesFromMultiStatus(const QByteArray& body, const QUrl& book, const QUrl& base,
                                bool* valid = nullptr);
 
+// The address a user typed: a bare host ("cloud.example.org/dav") means
+// https; a scheme given stays as given.
+QUrl serverUrlFromUserInput(const QString& typed);
+// 127.0.0.0/8, ::1 and "localhost": a connection that never leaves the machine.
+bool isLoopback(const QUrl& url);
+// Plain http is used only for the loopback or once the user confirmed this
+// warning (German, for the set-up dialog and the tool).
+bool needsPlainHttpConsent(const QUrl& url);
+QString plainHttpWarning(const QUrl& url);
+// A redirect is followed within the server only, and never from https to
+// http (the password would follow in clear text).
+bool isDowngrade(const QUrl& from, const QUrl& to);
+bool redirectAllowed(const QUrl& from, const QUrl& to);
+
 class DavError : public std::runtime_error {
 public:
     enum class Kind {
@@ -105,6 +119,10 @@ public:
     QString put(const QString& href, const QByteArray& vcard, const QString& etag);
     void remove(const QString& href, const QString& etag);
 
+    // Plain http to another machine: refused unless the user confirmed
+    // plainHttpWarning.
+    void allowPlainHttp(bool allowed) { plainHttpAllowed_ = allowed; }
+
     // Requests sent so far, redirects included.
     int requestCount() const { return requests_; }
     QUrl resolve(const QString& href) const;
@@ -120,6 +138,7 @@ private:
     Account account_;
     int timeoutMs_;
     int requests_ = 0;
+    bool plainHttpAllowed_ = false;
     QUrl home_;
     std::unique_ptr<QNetworkAccessManager> network_;
 };

@@ -18,6 +18,7 @@ private slots:
     void collectionSyncListsChangesSinceAToken();
     void serverDownIsToldInGerman();
     void truncatedListingIsOnlyPart();
+    void plainHttpOnlyForTheLoopback();
 
 private:
     std::unique_ptr<vellumo::test::Radicale> server_;
@@ -166,6 +167,31 @@ void TestCardDav::truncatedListingIsOnlyPart() {
     QVERIFY(!changesFromMultiStatus(QByteArray(body).replace("507 Insufficient Storage", "200 OK"),
                                     book, book)
                  .truncated);
+}
+
+// The password never travels in clear text unasked: a bare host means https,
+// http is for the loopback or after the warning, a redirect to http is
+// refused.
+void TestCardDav::plainHttpOnlyForTheLoopback() {
+    QCOMPARE(serverUrlFromUserInput(QStringLiteral(" cloud.example.org/remote.php/dav ")),
+             QUrl(QStringLiteral("https://cloud.example.org/remote.php/dav")));
+    QCOMPARE(serverUrlFromUserInput(QStringLiteral("http://192.168.1.5:5232/")).scheme(),
+             QStringLiteral("http"));
+    QVERIFY(needsPlainHttpConsent(QUrl(QStringLiteral("http://192.168.1.5:5232/"))));
+    for (const char* near : {"http://127.0.0.1:5232/", "http://localhost/", "http://[::1]:5232/",
+                             "https://cloud.example.org/"})
+        QVERIFY2(!needsPlainHttpConsent(QUrl(QString::fromLatin1(near))), near);
+    QVERIFY(plainHttpWarning(QUrl(QStringLiteral("http://nas.fritz.box/")))
+                .contains(QStringLiteral("Klartext")));
+    const QUrl secure(QStringLiteral("https://cloud.example.org/dav/"));
+    QVERIFY(!redirectAllowed(secure, QUrl(QStringLiteral("http://cloud.example.org/dav/"))));
+    QVERIFY(!redirectAllowed(secure, QUrl(QStringLiteral("https://other.example.org/dav/"))));
+    QVERIFY(redirectAllowed(secure, QUrl(QStringLiteral("https://cloud.example.org/remote/"))));
+    // Refused before anything is sent.
+    CardDavClient client({QUrl(QStringLiteral("http://192.0.2.7/dav/")), QStringLiteral("anna"),
+                          QStringLiteral("geheim")});
+    QCOMPARE(kindOf([&] { client.discover(); }), DavError::Kind::Protocol);
+    QCOMPARE(client.requestCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCardDav)
