@@ -234,7 +234,10 @@ void TestTableSync::bothTablesMeetThroughTheBook() {
     edit(b_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Essen"));
     QCOMPARE(sync(a_).status, 0);
     r = sync(b_);
-    QVERIFY2(r.status == 1 && r.out.contains(QStringLiteral("Konflikte: 1")), qPrintable(r.out));
+    QVERIFY2(r.status == 1 && r.out.contains(QStringLiteral("Konflikte: 1")) &&
+                 r.out.contains(QStringLiteral(
+                     "Konflikt: Zoë Öztürk, Feld Ort: hier „Essen“, auf dem Server „Bonn“.")),
+             qPrintable(r.out));
     const QList<carddav::SyncConflict> open = sync::openConflicts(b_);
     QCOMPARE(open.size(), 1);
     QCOMPARE(open[0].field, QStringLiteral("Ort"));
@@ -425,7 +428,7 @@ void TestTableSync::oneRefusedCardLetsTheOthersArrive() {
         QStringList{QStringLiteral("--server-max-content-length"), QStringLiteral("12000")});
     carddav::CardDavClient client({server_->url(), QStringLiteral("anna"), {}});
     book_ = client.createAddressBook(QStringLiteral("Klein"));
-    QImage noise(80, 80, QImage::Format_RGB32);
+    QImage noise(60, 60, QImage::Format_RGB32);
     QRandomGenerator random(34);
     for (int y = 0; y < noise.height(); ++y)
         for (int x = 0; x < noise.width(); ++x)
@@ -468,7 +471,8 @@ void TestTableSync::everyPhoneCardGetsARecord() {
     Tool r = tool({QStringLiteral("sync"), QStringLiteral("--link"), book_.toString(),
                    QStringLiteral("--user"), QStringLiteral("anna"), a_});
     QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Hier: 4 neu")) &&
-                 r.out.contains(QStringLiteral("„이서연“")) &&
+                 (r.out.contains(QStringLiteral("„이서연“")) ||
+                  r.out.contains(QStringLiteral("„김민준“"))) &&
                  r.out.contains(QStringLiteral("„?? (2)“")),
              qPrintable(r.out));
     QCOMPARE(rows(a_)[QStringLiteral("Bäckerei Schmitz")][QStringLiteral("Telefon1")],
