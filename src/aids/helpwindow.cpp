@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QHelpContentModel>
 #include <QHelpContentWidget>
 #include <QHelpEngine>
@@ -17,6 +18,7 @@
 #include <QHelpSearchEngine>
 #include <QHelpSearchQueryWidget>
 #include <QHelpSearchResultWidget>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -105,6 +107,53 @@ private:
 
 } // namespace
 
+namespace {
+// F1 in a window of the owner's other than the owner itself (which has the
+// key on "&Hilfethemen"): the page of that window. Message boxes made without
+// a parent belong to the program too.
+class HelpKey : public QObject {
+public:
+    HelpKey(Help& help, QObject* parent) : QObject(parent), help_(help) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier || key->isAutoRepeat())
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget)
+            return false;
+        QWidget* front = widget->window();
+        if (front == help_.owner() || qobject_cast<THelpWindow*>(front) || !belongsToOwner(front))
+            return false;
+        showHelpPage(help_, helpPageForWindow(front), front);
+        return true;
+    }
+
+private:
+    bool belongsToOwner(const QWidget* window) const {
+        for (const QWidget* at = window; at; at = at->parentWidget())
+            if (at == help_.owner())
+                return true;
+        return window->parentWidget() == nullptr;
+    }
+    Help& help_;
+};
+} // namespace
+
+Help::Help(QWidget* owner) : owner_(owner) {
+    if (qApp) {
+        keyWatcher_ = new HelpKey(*this, owner);
+        qApp->installEventFilter(keyWatcher_);
+    }
+}
+
+Help::~Help() {
+    delete keyWatcher_.data();
+}
+
 THelpWindow* Help::windowForUse() {
     if (window_)
         return window_;
@@ -146,6 +195,50 @@ QString helpPageForContext(int context) {
     default:
         return {};
     }
+}
+
+QString helpPageForWindow(const QWidget* window) {
+    // By the kind of window, so that a dialog made anew for each use has its
+    // page as well as one made at start-up.
+    static const QHash<QString, QString> kPages{
+        {QStringLiteral("TFormSuchen"), QStringLiteral("suchen.html")},
+        {QStringLiteral("TFormPersonAuswahl"), QStringLiteral("personauswahl.html")},
+        {QStringLiteral("TFormTabelle"), QStringLiteral("tabellenansicht.html")},
+        {QStringLiteral("TFormUmschalg"), QStringLiteral("umschlag.html")},
+        {QStringLiteral("TFormListe"), QStringLiteral("liste.html")},
+        {QStringLiteral("TFormEtiketten"), QStringLiteral("etiketten.html")},
+        {QStringLiteral("TFormBild"), QStringLiteral("bilder.html")},
+        {QStringLiteral("TFormBildSpeichern"), QStringLiteral("bilder.html")},
+        {QStringLiteral("TFormKalender"), QStringLiteral("kalender.html")},
+        {QStringLiteral("TFormGeburtstage"), QStringLiteral("geburtstage.html")},
+        {QStringLiteral("TFormStandardtabelle"), QStringLiteral("standardtabelle.html")},
+        {QStringLiteral("TFormSynchronisation"), QStringLiteral("synchronisation.html")},
+        {QStringLiteral("TFormKonflikte"), QStringLiteral("synchronisation.html")},
+        {QStringLiteral("QColorDialog"), QStringLiteral("farben.html")},
+        {QStringLiteral("QFileDialog"), QStringLiteral("dateien.html")},
+        {QStringLiteral("QMessageBox"), QStringLiteral("meldungen.html")},
+    };
+    // Standard dialogs that stand for one command.
+    static const QHash<QString, QString> kNamed{
+        {QStringLiteral("ExportDialog"), QStringLiteral("austausch.html")},
+        {QStringLiteral("ImportDialog"), QStringLiteral("austausch.html")},
+    };
+    for (const QWidget* at = window; at; at = at->parentWidget()) {
+        at = at->window();
+        const QVariant own = at->property("helpPage");
+        if (own.isValid())
+            return own.toString();
+        if (const auto named = kNamed.constFind(at->objectName()); named != kNamed.cend())
+            return *named;
+        for (const QMetaObject* kind = at->metaObject(); kind; kind = kind->superClass()) {
+            QString name = QString::fromLatin1(kind->className());
+            name = name.mid(name.lastIndexOf(QLatin1Char(':')) + 1);
+            const auto found = kPages.constFind(name);
+            if (found != kPages.cend())
+                return *found;
+        }
+    }
+    return kStartPage;
 }
 
 QUrl helpPageUrl(const QString& page) {
@@ -282,10 +375,13 @@ void Hilfethemen1Click(Help& help) {
 }
 
 void showHelpContext(Help& help, int context, QWidget* requester) {
+    showHelpPage(help, helpPageForContext(context), requester);
+}
+
+void showHelpPage(Help& help, const QString& page, QWidget* requester) {
     THelpWindow* window = help.windowForUse();
     if (!window)
         return;
-    QString page = helpPageForContext(context);
     window->showPage(helpPageUrl(page.isEmpty() ? kStartPage : page));
 
     // A modal dialog blocks every window that is not its own. Lend the help

@@ -20,6 +20,10 @@ inline constexpr int kHelpContextSearch = 3;
 
 // The page of the handbook for a context number; empty for an unknown one.
 QString helpPageForContext(int context);
+// The page of the handbook about window: its property "helpPage" where it has
+// one, else the page of its kind of window, else that of the window it
+// belongs to; the start page for the main window and whatever has no page.
+QString helpPageForWindow(const QWidget* window);
 // The address of a page of the handbook ("suchen.html").
 QUrl helpPageUrl(const QString& page);
 
@@ -65,7 +69,12 @@ private:
 // reads the collection) and owned by that main window.
 class Help {
 public:
-    explicit Help(QWidget* owner) : owner_(owner) {}
+    // F1 in any window of owner's (dialogs, message boxes) opens the page of
+    // the window in front; the owner's own F1 is its "&Hilfethemen".
+    explicit Help(QWidget* owner);
+    ~Help();
+    Help(const Help&) = delete;
+    Help& operator=(const Help&) = delete;
     // Null before the first use, or when the collection could not be read.
     THelpWindow* window() const { return window_; }
     // Makes the window on first use; null, after telling the user why, when
@@ -76,6 +85,7 @@ public:
 private:
     QWidget* owner_;
     QPointer<THelpWindow> window_;
+    QPointer<QObject> keyWatcher_;
 };
 
 // "&Hilfethemen": the help window with its contents on the start page.
@@ -85,5 +95,7 @@ void Hilfethemen1Click(Help& help);
 // is the dialog that asks; while it runs modally the help window goes along
 // with it, so that the help can be read and used before the dialog closes.
 void showHelpContext(Help& help, int context, QWidget* requester = nullptr);
+// The same for a page of the handbook ("suchen.html").
+void showHelpPage(Help& help, const QString& page, QWidget* requester = nullptr);
 
 } // namespace vellumo::aids

@@ -2,6 +2,7 @@
 
 #include "aids/calendarrules.h"
 
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -121,12 +122,21 @@ Label3D::Label3D(QWidget* parent) : QLabel(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
+qreal Label3D::shadowDepth() const {
+    return QFontMetricsF(font()).height() * kShadowFraction;
+}
+
 void Label3D::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setFont(font());
-    const QRect area = contentsRect();
+    // Text and shadow share the label: the text gives up the shadow's depth
+    // at the right and bottom, so the copy is never cut off, and the depth
+    // follows the text, so it looks alike at every display scale (in
+    // fractions of a device pixel where the scale asks for them).
+    const qreal depth = shadowDepth();
+    const QRectF area = QRectF(contentsRect()).adjusted(0, 0, -depth, -depth);
     painter.setPen(QColor(Qt::gray));
-    painter.drawText(area.translated(2, 2), static_cast<int>(alignment()), text());
+    painter.drawText(area.translated(depth, depth), static_cast<int>(alignment()), text());
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(area, static_cast<int>(alignment()), text());
 }

@@ -42,12 +42,16 @@ private:
 
 namespace vellumo::aids {
 
-// A caption drawn as if pressed into the window: a grey copy two pixels
-// down and to the right behind the text.
+// A caption drawn as if pressed into the window: a grey copy down and to the
+// right behind the text, by an eighth of the text's line height (two pixels
+// for the calendar's 13-pixel font), inside the label.
 class Label3D : public QLabel {
     Q_OBJECT
 public:
     explicit Label3D(QWidget* parent = nullptr);
+    static constexpr qreal kShadowFraction = 0.125;
+    // How far the copy lies behind the text, in the label's own pixels.
+    qreal shadowDepth() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -208,9 +208,17 @@ void THauptformular::connectHandlers() {
     auto suchenClick = [this] { given(dialogs_.suchen).exec(); };
     onAction(ui->Suchen, suchenClick);
     onButton(ui->ButtonSuchen, suchenClick);
-    onButton(ui->ButtonSeePic, [this] { given(dialogs_.bild).ButtonSeePicClick(); });
-    onButton(ui->ButtonSavePic, [this] { given(dialogs_.bildSpeichern).showModal(); });
-    onButton(ui->ButtonTabelle, [this] { given(dialogs_.tabelle).exec(); });
+    // The three tool buttons without a menu path of their own get one with a
+    // shortcut, so the table view and the pictures are reached without a mouse.
+    const auto bildAnsehen = [this] { given(dialogs_.bild).ButtonSeePicClick(); };
+    const auto bildSpeichern = [this] { given(dialogs_.bildSpeichern).showModal(); };
+    const auto tabellenansicht = [this] { given(dialogs_.tabelle).exec(); };
+    onButton(ui->ButtonSeePic, bildAnsehen);
+    onButton(ui->ButtonSavePic, bildSpeichern);
+    onButton(ui->ButtonTabelle, tabellenansicht);
+    addTableAction(ui->BildAnsehen, bildAnsehen);
+    addTableAction(ui->BildSpeichern, bildSpeichern);
+    addTableAction(ui->Tabellenansicht, tabellenansicht);
     onAction(ui->Standardtabelle, [this] { given(dialogs_.standardtabelle).exec(); });
     onAction(ui->Bildgroesse, [this] { vellumo::pictures::BildgroesseClick(this); });
 
@@ -433,20 +441,25 @@ void switchControls(const QList<QObject*>& controls, bool enabled) {
 }
 } // namespace
 
-// The print styles' buttons are always in sight, so unlike the menu items
-// added beside the 37 they cannot wait for a menu to open: they are switched
+// The print styles' buttons are always in sight, and the menu items added
+// beside the 37 carry shortcuts that work only while they are enabled: both
+// are switched
 // with them.
 void THauptformular::EnableTableControls() {
     switchControls(tableControls(), true);
     for (QToolButton* button : printButtons_)
         button->setEnabled(true);
     tableControlsOn_ = true;
+    if (tableActions_)
+        tableActions_->follow();
 }
 void THauptformular::DisableTableControls() {
     switchControls(tableControls(), false);
     for (QToolButton* button : printButtons_)
         button->setEnabled(false);
     tableControlsOn_ = false;
+    if (tableActions_)
+        tableActions_->follow();
 }
 
 void THauptformular::addTableAction(QAction* action, std::function<void()> handler) {

@@ -11,10 +11,12 @@
 #include "app/startup.h"
 #include "app/windows.h"
 #include "find/formsuchen.h"
+#include "find/formtabelle.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QHelpContentItem>
 #include <QHelpContentModel>
 #include <QHelpEngine>
 #include <QHelpLink>
@@ -22,6 +24,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+
+#include <functional>
 
 using namespace vellumo::aids;
 
@@ -50,6 +54,49 @@ private slots:
         QCOMPARE(stepMonth(QDate(1, 1, 20), -1), QDate(1, 1, 20));
         QCOMPARE(stepYear(QDate(9999, 6, 1), 1), QDate(9999, 6, 1));
         QCOMPARE(stepMonth(QDate(9999, 12, 5), 1), QDate(9999, 12, 5));
+    }
+
+    // The heading's grey copy lies behind the text by the same fraction of
+    // the text at scale 1 and 2, and inside the label, never cut off by it.
+    void headingShadowAtEveryScale() {
+        Label3D label;
+        QFont font = label.font();
+        font.setPixelSize(13);
+        label.setFont(font);
+        label.setAlignment(Qt::AlignCenter);
+        label.setText(QStringLiteral("Dezember"));
+        label.resize(81, 17);
+        QPalette palette = label.palette();
+        palette.setColor(QPalette::WindowText, Qt::blue);
+        label.setPalette(palette);
+        for (const int scale : {1, 2}) {
+            QImage image(label.size() * scale, QImage::Format_RGB32);
+            image.setDevicePixelRatio(scale);
+            image.fill(Qt::white);
+            label.render(&image);
+            // Ink boxes of the blue text and of the grey copy, in device pixels.
+            QRect text, shadow;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    if (c.blue() > c.red() + 80)
+                        text |= QRect(x, y, 1, 1);
+                    else if (c.red() < 200 && qAbs(c.red() - c.blue()) < 12)
+                        shadow |= QRect(x, y, 1, 1);
+                }
+            QVERIFY2(!text.isEmpty() && !shadow.isEmpty(), qPrintable(QString::number(scale)));
+            const QPoint offset = shadow.bottomRight() - text.bottomRight();
+            const int depth = qRound(label.shadowDepth() * scale);
+            QVERIFY2(qAbs(offset.x() - depth) <= 1 && qAbs(offset.y() - depth) <= 1,
+                     qPrintable(QStringLiteral("scale %1: offset %2,%3, depth %4")
+                                    .arg(scale)
+                                    .arg(offset.x())
+                                    .arg(offset.y())
+                                    .arg(depth)));
+            QVERIFY2(shadow.bottom() < image.height() - 1 && shadow.right() < image.width() - 1,
+                     qPrintable(
+                         QStringLiteral("scale %1: the copy reaches the label's edge").arg(scale)));
+        }
     }
 
     // 1 March 1997 is a Saturday: day 1 in the last column of the first week,
@@ -204,6 +251,43 @@ private slots:
         QCOMPARE(help->currentTitle(), QStringLiteral("Suchen"));
         QCOMPARE(help->parentWidget(), static_cast<QWidget*>(Hauptformular));
         QVERIFY(help->isVisible());
+
+        // F1 opens the page of the window in front: the start page for the
+        // main window (the key stands beside "&Hilfethemen"), the search page
+        // in the search dialog, whichever control has the focus.
+        QCOMPARE(action(Hauptformular, "Hilfethemen1")->shortcut(), QKeySequence(Qt::Key_F1));
+        help->showPage(helpPageUrl("bilder.html"));
+        QVERIFY(testsupport::activate(Hauptformular));
+        QTest::keyClick(Hauptformular->focusWidget() ? Hauptformular->focusWidget()
+                                                     : static_cast<QWidget*>(Hauptformular),
+                        Qt::Key_F1);
+        QCOMPARE(help->currentPage(), helpPageUrl("index.html"));
+        shown.clear();
+        testsupport::whenModal([&](QWidget*) {
+            QTest::keyClick(FormSuchen->focusWidget(), Qt::Key_F1);
+            shown = help->currentPage();
+            QTest::keyClick(FormSuchen, Qt::Key_Escape);
+        });
+        action(Hauptformular, "Suchen")->trigger();
+        QCOMPARE(shown, helpPageUrl("suchen.html"));
+        QCOMPARE(helpPageForWindow(Hauptformular), QStringLiteral("index.html"));
+        QCOMPARE(helpPageForWindow(FormTabelle), QStringLiteral("tabellenansicht.html"));
+
+        // The start page lists every page of the contents tree.
+        const QString start = QString::fromUtf8(help->engine().fileData(helpPageUrl("index.html")));
+        QStringList missing;
+        std::function<void(QHelpContentItem*)> visit = [&](QHelpContentItem* item) {
+            const QString page = item->url().fileName();
+            if (page != QStringLiteral("index.html") &&
+                !start.contains(QStringLiteral("href=\"%1\"").arg(page)))
+                missing << page;
+            for (int i = 0; i < item->childCount(); ++i)
+                visit(item->child(i));
+        };
+        QHelpContentModel* tree = help->engine().contentModel();
+        for (int row = 0; row < tree->rowCount(); ++row)
+            visit(tree->contentItemAt(tree->index(row, 0)));
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
     }
 
     // Without a help file a German box names where it was expected.

@@ -19,10 +19,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
 
+#include <functional>
 #include <memory>
 
 using testsupport::clickButton;
@@ -208,6 +210,8 @@ private slots:
             if (after.value(it.key()) != it.value())
                 changed << it.key();
         QStringList expected = kTableControls + QStringList{"ButtonEtiketten"};
+        for (const QAction* extra : window->extraTableActions())
+            expected << "action " + extra->objectName();
         changed.sort();
         expected.sort();
         QCOMPARE(changed, expected);
@@ -229,10 +233,11 @@ private slots:
         int runs = 0;
         window->addTableAction(extra, [&runs] { ++runs; });
         QCOMPARE(window->extraTableActions(),
-                 (QList<QAction*>{action("EtikettenDrucken"), action("Exportieren"),
-                                  action("Importieren"), action("Geburtstage"),
-                                  action("Synchronisation"), action("JetztSynchronisieren"),
-                                  action("Konflikte"), extra}));
+                 (QList<QAction*>{action("BildAnsehen"), action("BildSpeichern"),
+                                  action("Tabellenansicht"), action("EtikettenDrucken"),
+                                  action("Exportieren"), action("Importieren"),
+                                  action("Geburtstage"), action("Synchronisation"),
+                                  action("JetztSynchronisieren"), action("Konflikte"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();
@@ -248,6 +253,89 @@ private slots:
         datei->popup(QPoint(0, 0));
         QVERIFY(!extra->isEnabled() && !action("Importieren")->isEnabled());
         datei->hide();
+    }
+
+    // Every item of every menu has a letter of its own within its menu; only
+    // the five colour items are designed without one.
+    void everyMenuItemHasItsOwnKey() {
+        showWindow();
+        QStringList faults;
+        std::function<void(QMenu*, const QString&)> walk = [&](QMenu* menu, const QString& path) {
+            QMap<QChar, QStringList> byKey;
+            for (QAction* item : menu->actions()) {
+                if (item->isSeparator() || !item->isVisible())
+                    continue;
+                const QString text = item->text();
+                static const QRegularExpression kKey(QStringLiteral("(?<!&)&([^&])"));
+                const QRegularExpressionMatch key = kKey.match(text);
+                if (!key.hasMatch()) {
+                    if (path != QStringLiteral("Einstellungen › Farben"))
+                        faults << QStringLiteral("%1: „%2“ hat keinen Tastenbuchstaben")
+                                      .arg(path, text);
+                } else {
+                    byKey[key.captured(1).at(0).toLower()] << text;
+                }
+                if (item->menu())
+                    walk(item->menu(), path + QStringLiteral(" › ") + QString(text).remove('&'));
+            }
+            for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
+                if (it.value().size() > 1)
+                    faults << QStringLiteral("%1: „%2“ teilen sich %3")
+                                  .arg(path, it.value().join(QStringLiteral("“, „")), it.key());
+        };
+        QMap<QChar, QStringList> menus;
+        for (QAction* top : window->menuBar()->actions()) {
+            menus[top->text().at(top->text().indexOf('&') + 1).toLower()] << top->text();
+            walk(top->menu(), QString(top->text()).remove('&'));
+        }
+        for (const QStringList& sharing : std::as_const(menus))
+            QVERIFY2(sharing.size() == 1, qPrintable(sharing.join(", ")));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+
+        // Alt+E, S sets the standard colours at once.
+        QSignalSpy standard(action("Standardeinstellungen1"), &QAction::triggered);
+        chooseFromMenu(Qt::Key_E, Qt::Key_S);
+        QTRY_COMPARE(standard.count(), 1);
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    // The table view and the two picture windows, reached by keys alone; the
+    // items follow the table controls, so their keys do nothing without a table.
+    void toolButtonsWithoutMouse() {
+        showWindow();
+        const QList<std::pair<const char*, QKeySequence>> items{
+            {"Tabellenansicht", QKeySequence(Qt::CTRL | Qt::Key_T)},
+            {"BildAnsehen", QKeySequence(Qt::CTRL | Qt::Key_B)},
+            {"BildSpeichern", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)}};
+        for (const auto& [name, keys] : items) {
+            QAction* item = action(name);
+            QCOMPARE(item->shortcut(), keys);
+            // The screen reader says the button's hint for the item too.
+            const QString button = QStringLiteral("Button") +
+                                   (QString(name) == "Tabellenansicht" ? QStringLiteral("Tabelle")
+                                    : QString(name) == "BildAnsehen"   ? QStringLiteral("SeePic")
+                                                                       : QStringLiteral("SavePic"));
+            QCOMPARE(QString(item->text()).remove('&'), widget(qPrintable(button))->toolTip());
+            QVERIFY(widget(qPrintable(button))
+                        ->accessibleDescription()
+                        .contains(keys.toString(QKeySequence::NativeText)
+                                      .replace("Ctrl", "Strg")
+                                      .replace("Shift", "Umschalt")));
+            QVERIFY(!item->isEnabled());
+        }
+        window->EnableTableControls();
+        for (const auto& [name, keys] : items) {
+            QString said;
+            auto watch = whenModal([&](QWidget* modal) {
+                said = messageText(modal);
+                clickButton(modal, "OK");
+            });
+            reactivate();
+            QTest::keySequence(window.get(), keys);
+            QTRY_VERIFY2(!said.isEmpty(), name);
+            watch.cancel();
+            QCOMPARE(said, QStringLiteral("Diese Funktion ist noch nicht verfügbar."));
+        }
     }
 
     // The menu keys reach "&Info ...", which shows the about box beside the
