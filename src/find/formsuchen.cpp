@@ -108,9 +108,9 @@ void TFormSuchen::ButtonSuchenClick() {
 }
 
 void TFormSuchen::EditSuchenTextKeyUp(int key) {
-    // Only the release of an Enter that the default button did not take runs
-    // the search here; a release after the button's search (or of a key
-    // pressed before the dialog opened) must not search a second time.
+    // Only the release of an Enter pressed in the search text runs the
+    // search; a release after the button's search (or of a key pressed before
+    // the dialog opened) must not search a second time.
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
         return;
     if (!enterPending_ || !isVisible())
@@ -146,9 +146,13 @@ bool TFormSuchen::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->EditSuchenText) {
         if (event->type() == QEvent::KeyPress) {
             auto* press = static_cast<QKeyEvent*>(event);
-            if ((press->key() == Qt::Key_Return || press->key() == Qt::Key_Enter) &&
-                !press->isAutoRepeat())
-                enterPending_ = true;
+            // Enter in the search text is the search that leaves the dialog
+            // open: it must not reach the default button, which closes it.
+            if (press->key() == Qt::Key_Return || press->key() == Qt::Key_Enter) {
+                if (!press->isAutoRepeat())
+                    enterPending_ = true;
+                return true;
+            }
         } else if (event->type() == QEvent::KeyRelease) {
             auto* release = static_cast<QKeyEvent*>(event);
             if (!release->isAutoRepeat())

@@ -80,14 +80,20 @@ class tst_FormSuchen : public QObject {
             return dialog->findChild<QPushButton*>(name);
         }
         // Opens the dialog modally, lets fill() type into it, then presses
-        // Enter in the search text unless fill() closed the dialog already.
+        // Enter in the search text unless fill() closed the dialog already;
+        // Enter leaves it open (openAfterEnter), and Esc closes it.
         // Returns the dialog's result.
+        bool openAfterEnter = false;
         int search(const std::function<void()>& fill) {
+            openAfterEnter = false;
             testsupport::whenModal([this, fill](QWidget* modal) {
                 QCOMPARE(modal, dialog.get());
                 fill();
-                if (dialog->isVisible())
+                if (dialog->isVisible()) {
                     QTest::keyClick(edit(), Qt::Key_Return);
+                    openAfterEnter = dialog->isVisible();
+                    QTest::keyClick(edit(), Qt::Key_Escape);
+                }
             });
             return dialog->exec();
         }
@@ -139,7 +145,8 @@ private slots:
 
         // "Mei" matches no whole value: the table ends unfiltered on its first record.
         f.store.StepBy(3);
-        QCOMPARE(f.searchFor("Name", "Mei"), int(QDialog::Accepted));
+        f.searchFor("Name", "Mei");
+        QVERIFY(f.openAfterEnter);
         QCOMPARE(boxes.texts, QStringList{"Information|Keinen entsprechenden Datensatz gefunden!"});
         QVERIFY(!f.store.IsFilterActive());
         QCOMPARE(f.store.RecordNumber(), 1);
@@ -237,13 +244,29 @@ private slots:
         QCOMPARE(f.store.RecordNumber(), 3);
     }
 
-    void oneEnterSearchesOnceAndCloses() {
+    // Enter in the search text searches once and leaves the dialog open,
+    // also with exactly one match; the button "Suchen" searches and closes.
+    void enterSearchesOnceAndStaysOpen() {
         Fixture f;
         QSignalSpy searches(f.dialog.get(), &TFormSuchen::searchDone);
-        QCOMPARE(f.searchFor("Name", "Albers"), int(QDialog::Accepted));
-        // The release of that Enter, arriving late, must not search again.
-        QTest::keyRelease(f.edit(), Qt::Key_Return);
-        QCOMPARE(searches.count(), 1);
+        bool open = false;
+        QString found;
+        testsupport::whenModal([&](QWidget*) {
+            testsupport::typeText(f.edit(), "Albers");
+            QTest::keyClick(f.edit(), Qt::Key_Return);
+            open = f.dialog->isVisible();
+            found = f.current("Name");
+            // A late release of that Enter must not search again.
+            QTest::keyRelease(f.edit(), Qt::Key_Return);
+            f.edit()->selectAll();
+            testsupport::typeText(f.edit(), "Schulz");
+            QTest::keyClick(f.button("ButtonSuchen"), Qt::Key_Space);
+        });
+        QCOMPARE(f.dialog->exec(), int(QDialog::Accepted));
+        QVERIFY(open);
+        QCOMPARE(found, QStringLiteral("Albers"));
+        QCOMPARE(searches.count(), 2);
+        QCOMPARE(f.current(), QStringLiteral("Doris"));
         QVERIFY(!f.dialog->isVisible());
     }
 
@@ -297,6 +320,7 @@ private slots:
             // Case does not matter: "meier" finds both Meiers.
             testsupport::typeText(f.edit(), "meier");
             QTest::keyClick(f.edit(), Qt::Key_Return);
+            QTest::keyClick(f.edit(), Qt::Key_Escape); // Enter left it open
         });
         f.dialog->exec();
         QCOMPARE(rows, 2);
@@ -322,6 +346,7 @@ private slots:
             });
             testsupport::typeText(f.edit(), "Mei*");
             QTest::keyClick(f.edit(), Qt::Key_Return);
+            QTest::keyClick(f.edit(), Qt::Key_Escape); // Enter left it open
         });
         f.dialog->exec();
         QCOMPARE(shown, (QStringList{"Meier Anna", "Meier Bernd", "Meiering Carl"}));
@@ -339,6 +364,7 @@ private slots:
             });
             testsupport::typeText(f.edit(), "Mei*");
             QTest::keyClick(f.edit(), Qt::Key_Return);
+            QTest::keyClick(f.edit(), Qt::Key_Escape); // Enter left it open
         });
         f.dialog->exec();
         QVERIFY(f.store.IsFilterActive());
@@ -363,6 +389,7 @@ private slots:
             testsupport::whenModal([&](QWidget* list) { list->close(); });
             testsupport::typeText(f.edit(), "Meier");
             QTest::keyClick(f.edit(), Qt::Key_Return);
+            QTest::keyClick(f.edit(), Qt::Key_Escape); // Enter left it open
         });
         f.dialog->exec();
         QVERIFY(f.store.IsFilterActive());
@@ -381,6 +408,7 @@ private slots:
             });
             testsupport::typeText(f.edit(), "Mei*");
             QTest::keyClick(f.edit(), Qt::Key_Return);
+            QTest::keyClick(f.edit(), Qt::Key_Escape); // Enter left it open
         });
         f.dialog->exec();
         QCOMPARE(rowsAfter, 2);

@@ -57,6 +57,7 @@ private slots:
             });
             testsupport::typeText(f.search.searchTextEdit(), "mei*");
             QTest::keyClick(f.search.searchTextEdit(), Qt::Key_Return);
+            QTest::keyClick(f.search.searchTextEdit(), Qt::Key_Escape); // Enter left it open
         });
         f.click("ButtonSuchen");
         QCOMPARE(f.shownName(), QStringLiteral("Meiering"));
@@ -75,6 +76,7 @@ private slots:
             });
             testsupport::typeText(f.search.searchTextEdit(), "Meier");
             QTest::keyClick(f.search.searchTextEdit(), Qt::Key_Return);
+            QTest::keyClick(f.search.searchTextEdit(), Qt::Key_Escape); // Enter left it open
         });
         f.click("ButtonSuchen");
         QCOMPARE(behind, QStringLiteral("Bernd"));
