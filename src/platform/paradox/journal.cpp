@@ -56,12 +56,24 @@
 //     failed one is refused. Both waits are bounded (kReaderWaitMs,
 //     kCommitWaitMs); a commit that runs out of time writes nothing.
 //
+// 11. A whole table replaced by another one built beside it (a compaction, new
+//     fields) does not pass through memory: each file to be replaced or
+//     removed is first copied beside itself ("NAME.MB~alt", synced), then a
+//     journal of version 2 names them, and only then are the files
+//     overwritten in place from the new ones (so locks and open handles on
+//     them stay valid), under the same locks as a commit. The commit point
+//     is again the journal's truncation. Playing a version 2 journal back
+//     copies each saved file back in place and removes the files that came
+//     new; the copies go once the journal is gone.
+//
 // The journal file, little-endian: "VLMJRNL\x1a", version (u32, 1), page size
 // (u32, 4096), file count (u32), range count (u32), length of what follows
 // the header (u64), checksum (u64, FNV-1a over the header before it and all
 // that follows); then per file: name length (u16), name, existed (u8),
 // original size (u64); then per range: file number (u32), offset (u64),
-// length (u32), the original bytes.
+// length (u32), the original bytes. Version 2 has the same header and file
+// list ("existed" 1: the file was saved as NAME~alt of the original size; 0:
+// the file is new) and no ranges.
 //
 // The cost of a change: one journal write and sync, the span writes and one
 // sync per changed file, the journal's truncation and sync; a directory sync
@@ -84,6 +96,10 @@ constexpr std::uint64_t kPage = 4096;
 constexpr std::uint64_t kMaxRange = 1 << 20; // bytes per saved range in the journal
 constexpr char kMagic[8] = {'V', 'L', 'M', 'J', 'R', 'N', 'L', 0x1A};
 constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kReplaceVersion = 2;
+const char* const kSavedSuffix = "~alt";
+// Bytes per read and write when a whole file is copied.
+constexpr std::size_t kCopyChunk = 1u << 20;
 // magic, version, page size, file count, range count, body length, checksum
 constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4 + 4 + 8 + 8;
 constexpr std::size_t kChecksumOffset = kHeaderSize - 8;
@@ -193,6 +209,7 @@ struct SavedRange {
     std::uint32_t length = 0;
 };
 struct Parsed {
+    std::uint32_t version = kVersion;
     std::vector<SavedFile> files;
     std::vector<SavedRange> ranges;
 };
@@ -216,8 +233,10 @@ ParseResult parse(const Bytes& bytes, const std::string& tablePath, Parsed& out)
     if (sum != stored)
         return ParseResult::Torn;
     // Complete and written by a journal; from here on anything odd is damage.
-    if (version != kVersion || pageSize != kPage || fileCount == 0)
+    if ((version != kVersion && version != kReplaceVersion) || pageSize != kPage ||
+        fileCount == 0 || (version == kReplaceVersion && rangeCount != 0))
         return ParseResult::Damaged;
+    out.version = static_cast<std::uint32_t>(version);
     Reader r(bytes, kHeaderSize);
     for (std::uint64_t i = 0; i < fileCount && r.ok(); ++i) {
         SavedFile f;
@@ -263,9 +282,59 @@ bool covers(const Parsed& journal, std::uint32_t file, std::uint64_t from, std::
     return reached >= to;
 }
 
+// Copies the file from to the file to in place (created when missing),
+// a chunk at a time, then cuts it to size and syncs it.
+void copyContent(FileSystem& fs, const std::string& from, const std::string& to) {
+    auto in = fs.open(from, OpenMode::ReadOnly);
+    auto out = fs.exists(to) ? fs.open(to, OpenMode::ReadWrite) : fs.open(to, OpenMode::Create);
+    const std::uint64_t size = in->size();
+    Bytes buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, kCopyChunk)));
+    for (std::uint64_t at = 0; at < size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, size - at));
+        if (in->read(at, buffer.data(), n) != n)
+            throw Error("Lesefehler in \"" + from + "\": Die Datei ist kürzer als erwartet");
+        out->write(at, buffer.data(), n);
+        at += n;
+    }
+    if (out->size() != size)
+        out->truncate(size);
+    out->sync();
+}
+
+// Invariant 11: the saved copies go back in place, the new files go.
+void playBackReplacement(FileSystem& fs, const std::string& tablePath, const Parsed& journal) {
+    const std::string dir = directoryOf(tablePath);
+    // Nothing is written unless every copy is there and whole.
+    for (const SavedFile& saved : journal.files) {
+        if (!saved.existed)
+            continue;
+        const std::string copy = inDirectory(dir, saved.name) + kSavedSuffix;
+        if (!fs.exists(copy) || fs.open(copy, OpenMode::ReadOnly)->size() != saved.originalSize)
+            throw Error("Die Sicherung \"" + copy + "\" fehlt oder ist unvollständig");
+    }
+    for (const SavedFile& saved : journal.files) {
+        const std::string path = inDirectory(dir, saved.name);
+        if (saved.existed)
+            copyContent(fs, path + kSavedSuffix, path);
+        else if (fs.exists(path))
+            fs.remove(path);
+    }
+    fs.syncDirectory(dir);
+    fs.remove(Journal::journalPath(tablePath));
+    fs.syncDirectory(dir);
+    for (const SavedFile& saved : journal.files)
+        if (saved.existed)
+            fs.remove(inDirectory(dir, saved.name) + kSavedSuffix);
+    fs.syncDirectory(dir);
+}
+
 // Puts back the state a journal describes; see invariant 6.
 void playBack(FileSystem& fs, const std::string& tablePath, const Parsed& journal) {
     const std::string dir = directoryOf(tablePath);
+    if (journal.version == kReplaceVersion) {
+        playBackReplacement(fs, tablePath, journal);
+        return;
+    }
     // First make sure the journal fits the files: a change never left a file
     // shorter than where its saved tail begins, so any byte between the
     // file's end and its original size must be in the journal. Nothing is
@@ -921,6 +990,116 @@ void Journal::removeJournal(FileSystem& fs, const std::string& tablePath) {
         fs.remove(path);
         fs.syncDirectory(directoryOf(tablePath));
     }
+}
+
+void Journal::replaceFiles(FileSystem& fs, const std::string& tablePath,
+                           const std::vector<Replacement>& changes) {
+    const std::string dir = directoryOf(tablePath);
+    for (const Replacement& change : changes)
+        if (directoryOf(change.target) != dir ||
+            !isTableFileName(fileNameOf(change.target), tablePath))
+            throw std::logic_error("journal: not a file of this table: " + change.target);
+    const std::string path = journalPath(tablePath);
+    removeJournal(fs, tablePath);
+
+    // The originals stay as they are meanwhile: the caller holds the write lock.
+    std::vector<SavedFile> saved;
+    auto dropCopies = [&] {
+        for (const SavedFile& file : saved)
+            if (file.existed && fs.exists(inDirectory(dir, file.name) + kSavedSuffix))
+                fs.remove(inDirectory(dir, file.name) + kSavedSuffix);
+    };
+    Bytes journal(kHeaderSize, 0);
+    try {
+        for (const Replacement& change : changes) {
+            SavedFile file;
+            file.name = fileNameOf(change.target);
+            file.existed = fs.exists(change.target);
+            if (file.existed) {
+                copyContent(fs, change.target, change.target + kSavedSuffix);
+                file.originalSize = fs.open(change.target, OpenMode::ReadOnly)->size();
+            }
+            saved.push_back(file);
+        }
+        fs.syncDirectory(dir);
+    } catch (...) {
+        try {
+            dropCopies();
+        } catch (...) {
+        }
+        throw;
+    }
+    std::memcpy(journal.data(), kMagic, sizeof kMagic);
+    for (const SavedFile& file : saved) {
+        put16(journal, static_cast<std::uint16_t>(file.name.size()));
+        journal.insert(journal.end(), file.name.begin(), file.name.end());
+        journal.push_back(file.existed ? 1 : 0);
+        put64(journal, file.originalSize);
+    }
+    std::size_t at = sizeof kMagic;
+    for (const std::uint32_t v : {kReplaceVersion, static_cast<std::uint32_t>(kPage),
+                                  static_cast<std::uint32_t>(saved.size()), 0u})
+        for (int i = 0; i < 4; ++i)
+            journal[at++] = static_cast<std::uint8_t>(v >> (8 * i));
+    set64(journal, at, journal.size() - kHeaderSize);
+    std::uint64_t sum = checksum(journal.data(), kChecksumOffset);
+    sum = checksum(journal.data() + kHeaderSize, journal.size() - kHeaderSize, sum);
+    set64(journal, kChecksumOffset, sum);
+
+    std::unique_ptr<File> journalFile;
+    try {
+        journalFile = fs.open(path, OpenMode::Create);
+        journalFile->write(0, journal.data(), journal.size());
+        journalFile->sync();
+        fs.syncDirectory(dir);
+    } catch (...) {
+        // A journal that did not reach the disk whole is torn: nothing changed.
+        try {
+            journalFile.reset();
+            if (fs.exists(path))
+                fs.remove(path);
+            dropCopies();
+        } catch (...) {
+        }
+        throw;
+    }
+
+    auto commitLock = lockForCommit(fs, tablePath);
+    if (!commitLock) {
+        journalFile.reset();
+        fs.remove(path);
+        dropCopies();
+        throw Error(kReadersBusy);
+    }
+    try {
+        for (const Replacement& change : changes) {
+            if (change.source.empty()) {
+                if (fs.exists(change.target))
+                    fs.remove(change.target);
+            } else {
+                copyContent(fs, change.source, change.target);
+            }
+        }
+        fs.syncDirectory(dir);
+        journalFile->truncate(0); // the commit point
+        journalFile->sync();
+    } catch (...) {
+        // Put the old table back now when the disk lets us; otherwise the
+        // journal stays for the next open.
+        journalFile.reset();
+        try {
+            Parsed parsed;
+            if (parse(journal, tablePath, parsed) == ParseResult::Valid)
+                playBack(fs, tablePath, parsed);
+        } catch (...) {
+        }
+        throw;
+    }
+    journalFile.reset();
+    commitLock.reset();
+    fs.remove(path);
+    dropCopies();
+    fs.syncDirectory(dir);
 }
 
 std::vector<std::string> Journal::companionFiles(FileSystem& fs, const std::string& tablePath) {

@@ -67,6 +67,20 @@ public:
     // left-over journal back when it can, so the old table is whole should
     // the replacement be interrupted, and deletes it in any case.
     static void removeJournal(FileSystem& fs, const std::string& tablePath);
+    // Replaces files of the table by whole files built elsewhere in its
+    // folder (a table rebuilt beside it), or removes them (an empty source),
+    // as one change: the originals are copied beside themselves ("~alt"),
+    // then overwritten in place from the sources under the commit locks, so
+    // a crash at any moment leaves the old files or the new ones and the next
+    // open puts the old ones back. Memory stays at a chunk of a file however
+    // large the files are. The caller holds the write lock and has run
+    // recovery; the sources are left for the caller to remove.
+    struct Replacement {
+        std::string target; // a file of the table
+        std::string source; // its new content; empty: the target goes
+    };
+    static void replaceFiles(FileSystem& fs, const std::string& tablePath,
+                             const std::vector<Replacement>& changes);
     // The files beside a table that belong to it and must not meet a new table
     // of the same name: primary index, blobs, validity checks, secondary
     // indexes (.px .mb .val .xNN .yNN .xgN .ygN, in any case) and the journal.

@@ -1,18 +1,18 @@
 // A restructure never writes the table in place record by record: the new
-// table is built whole in memory, with the engine's own insert, and then
-// replaces the three files in one transaction of the table's journal, which
-// keeps every original byte until the commit point. So there is no second
-// recovery procedure to get right: the next open plays an interrupted
-// replacement back like any interrupted save.
+// table is built whole beside it on disk, with the engine's own insert, and
+// then replaces the files in one change of the table's journal
+// (Journal::replaceFiles), which keeps a copy of every original file until
+// the commit point. The next open plays an interrupted replacement back like
+// any interrupted save; memory holds a record and a batch, never the table.
 #include "platform/paradox/restructure.h"
 
 #include "platform/paradox/error.h"
 #include "platform/paradox/journal.h"
-#include "platform/paradox/memoryfs.h"
 #include "platform/paradox/paradoxtable.h"
 
 #include <functional>
 #include <set>
+#include <variant>
 
 namespace px {
 namespace {
@@ -92,15 +92,56 @@ void copyTable(const std::string& path, const std::string& copyPath, FileSystem&
 
 namespace {
 
-// Builds the table anew in memory from its records, each widened to fields,
-// and replaces its files with the new ones in one journal transaction (the
-// caller holds the write lock and has run recovery).
+// The new table is built under this name beside the old one ("ADRESSEN~neu.DB").
+std::string temporaryPath(const std::string& path) {
+    return withoutExtension(path) + "~neu" + extensionOf(path);
+}
+
+// A temporary table an interrupted rebuild left behind, and copies of the
+// table's files a replacement interrupted after its commit point left.
+void removeLeftovers(FileSystem& fs, const std::string& path) {
+    const std::string temporary = temporaryPath(path);
+    std::vector<std::string> stale = Journal::companionFiles(fs, temporary);
+    stale.push_back(temporary);
+    for (const std::string& file : tableFiles(fs, path))
+        stale.push_back(file + "~alt");
+    bool removed = false;
+    for (const std::string& file : stale)
+        if (fs.exists(file)) {
+            fs.remove(file);
+            removed = true;
+        }
+    if (removed)
+        fs.syncDirectory(directoryOf(path));
+}
+
+// A batch of the new table is committed when it holds this much: its pages
+// wait in memory until then.
+constexpr std::uint64_t kBatchBytes = 8u << 20;
+constexpr std::uint32_t kBatchRecords = 2000;
+
+std::uint64_t bytesOf(const Record& record) {
+    std::uint64_t bytes = 0;
+    for (const Value& v : record) {
+        if (const auto* text = std::get_if<std::string>(&v))
+            bytes += text->size();
+        else if (const auto* data = std::get_if<Bytes>(&v))
+            bytes += data->size();
+    }
+    return bytes;
+}
+
+// Builds the table anew from its records, each widened to fields, on disk
+// beside it, and replaces its files with the new ones as one change of the
+// table's journal (the caller holds the write lock and has run recovery).
+// Memory holds one record and one batch of the new table at a time.
 void rebuild(FileSystem& fs, const std::string& path,
              const std::function<std::vector<FieldDef>(const Table&)>& fieldsOf) {
-    MemoryFileSystem memory;
-    {
+    removeLeftovers(fs, path);
+    const std::string temporary = temporaryPath(path);
+    try {
         // Read as a reader beside our own write lock; the hold ends before the
-        // commit, which waits for every reader.
+        // replacement, which waits for every reader.
         auto old = Table::open(path, Access::Read, fs);
         auto steady = old->holdSteady();
         const TableInfo& info = old->info();
@@ -112,51 +153,58 @@ void rebuild(FileSystem& fs, const std::string& path,
         if (!info.sortOrderName.empty())
             layout.sortOrderName = info.sortOrderName;
         layout.blockSize = info.blockSize;
-        detail::ParadoxTable::createTable(memory, path, fields, info.keyFieldCount, layout);
-        auto copy = Table::open(path, Access::Write, memory);
+        detail::ParadoxTable::createTable(fs, temporary, fields, info.keyFieldCount, layout);
+        auto copy = Table::open(temporary, Access::Write, fs);
         const std::uint32_t count = old->recordCount();
+        std::uint64_t inBatch = 0;
+        std::uint32_t recordsInBatch = 0;
+        copy->beginBatch();
         for (std::uint32_t position = 0; position < count; ++position) {
             Record record = old->read(position, Blobs::Read);
             record.resize(fields.size());
+            inBatch += bytesOf(record);
             copy->insert(record);
+            if (inBatch >= kBatchBytes || ++recordsInBatch >= kBatchRecords) {
+                copy->commitBatch();
+                copy->beginBatch();
+                inBatch = 0;
+                recordsInBatch = 0;
+            }
         }
+        copy->commitBatch();
+    } catch (...) {
+        try {
+            removeLeftovers(fs, path);
+        } catch (...) {
+        }
+        throw;
     }
 
     // The companions keep the names they have (".PX" stays upper case).
-    std::vector<std::string> existing = tableFiles(fs, path);
+    const std::vector<std::string> existing = tableFiles(fs, path);
     auto realName = [&](const std::string& built) {
         for (const std::string& file : existing)
             if (detail::lower(extensionOf(file)) == detail::lower(extensionOf(built)))
                 return file;
         return withoutExtension(path) + detail::lower(extensionOf(built));
     };
-    Journal journal(fs, path);
-    journal.begin();
-    try {
-        std::set<std::string> replaced;
-        for (const std::string& built :
-             {withoutExtension(path) + ".px", withoutExtension(path) + ".mb", path}) {
-            const auto* bytes = memory.get(built);
-            if (!bytes)
-                continue;
-            const std::string target = built == path ? path : realName(built);
-            auto out = journal.open(target, OpenMode::Create);
-            out->write(0, bytes->data(), bytes->size());
-            replaced.insert(target);
-        }
-        // Secondary indexes and validity checks describe the old records (and
-        // where they lay).
-        for (const std::string& file : existing)
-            if (!replaced.count(file))
-                journal.remove(file);
-        journal.commit();
-    } catch (...) {
-        try {
-            journal.rollback();
-        } catch (...) {
-        }
-        throw;
+    std::vector<Journal::Replacement> changes;
+    std::set<std::string> replaced;
+    for (const std::string& built :
+         {withoutExtension(temporary) + ".px", withoutExtension(temporary) + ".mb", temporary}) {
+        if (!fs.exists(built))
+            continue;
+        const std::string target = built == temporary ? path : realName(built);
+        changes.push_back({target, built});
+        replaced.insert(target);
     }
+    // Secondary indexes and validity checks describe the old records (and
+    // where they lay).
+    for (const std::string& file : existing)
+        if (!replaced.count(file))
+            changes.push_back({file, std::string()});
+    Journal::replaceFiles(fs, path, changes);
+    removeLeftovers(fs, path);
 }
 
 std::unique_ptr<Lock> lockAndRecover(FileSystem& fs, const std::string& path) {

@@ -21,10 +21,13 @@ void copyTable(const std::string& path, const std::string& copyPath,
 
 // Appends fields to the end of a table's schema, every record kept with the
 // new fields empty, under the table's write lock (px::TableInUse when another
-// program writes it). The new table is built in memory and replaces the files
-// in one journal transaction: a crash at any moment leaves the old table or
-// the new one, whole, and the next open puts the old one back if the change
-// had not been committed. Level, code page, sort order and block size stay
+// program writes it). The new table is built on disk beside it
+// ("NAME~neu.DB", a batch at a time) and replaces the files in one change of
+// the table's journal (Journal::replaceFiles): a crash at any moment leaves
+// the old table or the new one, whole, and the next open puts the old one
+// back if the change had not been committed. Memory holds a record and a
+// batch, whatever the size of the .mb; the disk needs room for the new table
+// and a copy of the old one meanwhile. Level, code page, sort order and block size stay
 // (a level 3 table becomes level 4). Raises px::Error when a name is taken.
 void appendFields(const std::string& path, const std::vector<FieldDef>& fields,
                   FileSystem& fs = defaultFileSystem());
