@@ -17,6 +17,7 @@
 #include "exchange/ui/exchangedialog.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
+#include "find/quicksearch.h"
 #include "pictures/formbild.h"
 #include "pictures/formbildspeichern.h"
 #include "pictures/picturesize.h"
@@ -115,6 +116,25 @@ THauptformular::THauptformular(QWidget* parent)
     // The Enter rule sees every key of the window's controls before they do.
     for (QWidget* child : centralWidget()->findChildren<QWidget*>())
         child->installEventFilter(this);
+    // The quick search handles its own keys (Enter goes to the match), so it
+    // comes after the rule; its box sits in the tool bar's free stretch, its
+    // list opens over the entry fields. Made before the default table opens,
+    // so its index reads that table at once.
+    quickSearch_ = new vellumo::find::QuickSearch(Datenquelle, ui->Panel1, centralWidget());
+    quickSearch_->box()->setGeometry(372, 5, 218, 23);
+    setTabOrder(ui->ButtonSavePic, quickSearch_->box());
+    setTabOrder(quickSearch_->box(), ui->SpeedButton2);
+    auto* quick = new QAction(QStringLiteral("Sch&nellsuche"), this);
+    quick->setObjectName(QStringLiteral("Schnellsuche1"));
+    quick->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_F3)});
+    auto* filterOff = new QAction(QStringLiteral("&Filter aus"), this);
+    filterOff->setObjectName(QStringLiteral("FilterAus"));
+    filterOff->setEnabled(false);
+    ui->Suchen1->insertActions(ui->Geburtstage, {quick, filterOff});
+    connect(quick, &QAction::triggered, quickSearch_, [this] { quickSearch_->focusBox(); });
+    connect(filterOff, &QAction::triggered, this, guarded([this] { quickSearch_->filterOff(); }));
+    connect(quickSearch_, &vellumo::find::QuickSearch::filteringChanged, filterOff,
+            &QAction::setEnabled);
 
     // The tool bar keeps its own colour whatever the window colour is.
     ui->Panel1->setAutoFillBackground(true);

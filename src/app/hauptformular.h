@@ -37,6 +37,10 @@ class TKalDlg;
 namespace vellumo {
 class TableActions;
 }
+namespace vellumo::find {
+class QuickSearch;
+}
+
 namespace vellumo::aids {
 enum class ColourKey;
 class ColourSettings;
@@ -143,6 +147,8 @@ public:
     vellumo::aids::ColourSettings& colours() const { return *colours_; }
     // The help window, which the dialogs' help buttons show as well.
     vellumo::aids::Help& help() const { return *help_; }
+    // The box of the tool bar that finds anyone as the user types.
+    vellumo::find::QuickSearch& quickSearch() const { return *quickSearch_; }
 
     // The five colours of the main window (default values at start-up).
     void setEntryBackground(const QColor& colour); // the 17 entry controls
@@ -183,6 +189,7 @@ private:
     QList<QToolButton*> printButtons_;
     vellumo::aids::ColourSettings* colours_;
     std::unique_ptr<vellumo::aids::Help> help_;
+    vellumo::find::QuickSearch* quickSearch_ = nullptr;
     QString lastOpenFile_;
     std::unique_ptr<QStyle> groupStyle_;
 };
