@@ -10,6 +10,7 @@
 #include "search/index.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 using testsupport::Address;
@@ -223,6 +224,34 @@ private slots:
         QCOMPARE(store.CountRecords(), 1);
         store.SetFilterActive(false);
         QCOMPARE(store.CountRecords(), 11);
+    }
+
+    void theToolPrintsTheMatchesBestFirst() {
+        const QString table = sandbox_.file("Werkzeug");
+        testsupport::makeAddressTable(
+            table, {Address{{"Name", "Abel"}, {"Memo1", "Nachbar von Frau Köhler"}},
+                    Address{{"Name", "Koehler"}, {"Vorname", "Eva"}, {"Ort", "Köln"}}});
+        auto run = [&](const QStringList& args, QByteArray* out = nullptr) {
+            QProcess tool;
+            tool.start(VELLUMO_TABLE_TOOL, QStringList{"search", table} + args);
+            if (!tool.waitForFinished(30000))
+                return -1;
+            if (out)
+                *out = tool.readAllStandardOutput();
+            return tool.exitCode();
+        };
+        QByteArray out;
+        QCOMPARE(run({"köhler"}, &out), 0);
+        const QList<QByteArray> lines = out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].startsWith("Name,Vorname,Strasse"));
+        QVERIFY(lines[1].startsWith("Koehler,Eva,,,K\xc3\xb6ln"));
+        QVERIFY(lines[2].startsWith("Abel,"));
+        QCOMPARE(run({"niemand"}), 1);
+        QCOMPARE(run({}), 2);
+        QCOMPARE(run({"--"}), 2); // nothing to look for
+        QFile::remove(table + ".db");
+        QCOMPARE(run({"köhler"}), 2);
     }
 };
 

@@ -12,6 +12,8 @@
 //   vellumo-table print --list [--heading TEXT] [--lines] TABLE FILE.pdf   the address list as PDF
 //   vellumo-table print --labels PART [--start N] [--household] TABLE FILE.pdf   labels as PDF
 //   vellumo-table birthdays [--days N] [--ics] TABLE [FILE]   coming birthdays, or a calendar
+//   vellumo-table search TABLE TEXT…                  what the quick search finds, best first,
+//                                                     as dump prints it; exit 1 when nothing
 //   vellumo-table sync [--link URL --user NAME] TABLE   both ways with a CardDAV address book
 //   vellumo-table create TABLE                        a new, empty address table
 //   vellumo-table setting FILE SECTION KEY [VALUE]    one value of a settings file, read or written
@@ -24,6 +26,7 @@
 #include "birthdaycommand.h"
 #include "exchangecommands.h"
 #include "printcommand.h"
+#include "searchcommand.h"
 #include "synccommand.h"
 #endif
 
@@ -132,6 +135,7 @@ int usage() {
                  "        vellumo-table print --labels BOGEN [--start N] [--household] TABELLE "
                  "DATEI.pdf\n"
                  "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
+                 "        vellumo-table search TABELLE TEXT ...\n"
                  "        vellumo-table sync [--link URL --user NAME] TABELLE\n"
                  "        vellumo-table create TABELLE\n"
                  "        vellumo-table setting DATEI ABSCHNITT SCHLÜSSEL [WERT]\n");
@@ -147,6 +151,8 @@ int main(int argc, char** argv) {
         return vtable::exchangeCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "birthdays")
         return vtable::birthdayCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "search")
+        return vtable::searchCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "print")
         return vtable::printCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "sync")
