@@ -10,6 +10,7 @@
 #include "platform/paradox/journal.h"
 #include "platform/paradox/paradoxtable.h"
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <variant>
@@ -217,8 +218,36 @@ std::unique_ptr<Lock> lockAndRecover(FileSystem& fs, const std::string& path) {
 
 } // namespace
 
+std::string lostByRebuild(const std::string& path, FileSystem& fs) {
+    std::vector<std::string> names;
+    for (const std::string& file : tableFiles(fs, path)) {
+        const std::string ext = detail::lower(extensionOf(file));
+        if (file != path && ext != ".px" && ext != ".mb")
+            names.push_back(fileNameOf(file));
+    }
+    std::sort(names.begin(), names.end());
+    std::string lost;
+    for (const std::string& name : names)
+        lost += (lost.empty() ? "" : ", ") + name;
+    return lost;
+}
+
+namespace {
+
+// Secondary indexes and validity checks of another Paradox tool would not
+// survive a rebuild; they are the user's work, so the table stays.
+void refuseLosingOtherFiles(FileSystem& fs, const std::string& path, const std::string& what) {
+    const std::string lost = lostByRebuild(path, fs);
+    if (!lost.empty())
+        throw Error(what + ": Sekundärindizes und Gültigkeitsprüfungen (" + lost +
+                    ") gingen dabei verloren. Sie bleibt unverändert.");
+}
+
+} // namespace
+
 void appendFields(const std::string& path, const std::vector<FieldDef>& added, FileSystem& fs) {
     const auto writer = lockAndRecover(fs, path);
+    refuseLosingOtherFiles(fs, path, "Die Tabelle bekommt kein neues Feld");
     rebuild(fs, path, [&](const Table& old) {
         std::vector<FieldDef> fields = old.info().fields;
         for (const FieldDef& field : added) {
@@ -232,18 +261,7 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& added, F
 
 CompactResult compactTable(const std::string& path, FileSystem& fs) {
     const auto writer = lockAndRecover(fs, path);
-    // Secondary indexes and validity checks of another Paradox tool would not
-    // survive the rebuild; they are the user's work, so the table stays.
-    std::string kept;
-    for (const std::string& file : tableFiles(fs, path)) {
-        const std::string ext = detail::lower(extensionOf(file));
-        if (file != path && ext != ".px" && ext != ".mb")
-            kept += (kept.empty() ? "" : ", ") + fileNameOf(file);
-    }
-    if (!kept.empty())
-        throw Error(
-            "Die Tabelle wird nicht verdichtet: Sekundärindizes und Gültigkeitsprüfungen (" + kept +
-            ") gingen dabei verloren. Sie bleibt unverändert.");
+    refuseLosingOtherFiles(fs, path, "Die Tabelle wird nicht verdichtet");
     const std::string blobs = blobFileOf(fs, path);
     CompactResult result;
     if (blobs.empty())

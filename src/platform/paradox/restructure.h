@@ -19,6 +19,12 @@ namespace px {
 void copyTable(const std::string& path, const std::string& copyPath,
                FileSystem& fs = defaultFileSystem());
 
+// The files of another Paradox tool beside the table (secondary indexes,
+// validity checks) that a rebuild would leave behind as stale, comma
+// separated; empty when there are none. appendFields and compactTable refuse
+// such a table (px::Error, the table unchanged), so a caller can ask first.
+std::string lostByRebuild(const std::string& path, FileSystem& fs = defaultFileSystem());
+
 // Appends fields to the end of a table's schema, every record kept with the
 // new fields empty, under the table's write lock (px::TableInUse when another
 // program writes it). The new table is built on disk beside it

@@ -154,6 +154,21 @@ TEST(Restructure, AppendedFieldKeepsRecordsAndTakesValues) {
     t.reset();
     EXPECT_THROW(px::appendFields(path, {kUid}), px::Error);
     EXPECT_THROW(px::copyTable(path, dir.file("ADRESSEN-Sicherung.db")), px::Error);
+
+    // Another tool's validity checks and secondary indexes would be lost:
+    // refused, naming them, with every file as it was.
+    const std::string backup = dir.file("ADRESSEN-Sicherung.db");
+    std::ofstream(dir.file("ADRESSEN-Sicherung.VAL")) << "checks";
+    std::ofstream(dir.file("ADRESSEN-Sicherung.Y02")) << "index";
+    EXPECT_EQ(px::lostByRebuild(backup), "ADRESSEN-Sicherung.VAL, ADRESSEN-Sicherung.Y02");
+    const auto before = testutil::readFiles(dir.path());
+    try {
+        px::appendFields(backup, {kUid});
+        ADD_FAILURE() << "appended beside another tool's files";
+    } catch (const px::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("ADRESSEN-Sicherung.VAL"), std::string::npos);
+    }
+    EXPECT_EQ(testutil::readFiles(dir.path()), before);
 }
 
 TEST(Restructure, KilledAnywhereLeavesOldOrNewTable) {
