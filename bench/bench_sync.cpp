@@ -15,6 +15,7 @@
 #include "exchange/vcardcodec.h"
 #include "platform/carddav/carddav.h"
 #include "sync/cardfields.h"
+#include "sync/link.h"
 #include "sync/tablesync.h"
 
 #include <QCoreApplication>

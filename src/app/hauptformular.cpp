@@ -12,7 +12,6 @@
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
-#include "data/syncwindows.h"
 #include "data/tablefile.h"
 #include "exchange/ui/exchangedialog.h"
 #include "find/formsuchen.h"
@@ -30,6 +29,7 @@
 #include "print/formliste.h"
 #include "print/formumschalg.h"
 #include "print/printdialogs.h"
+#include "sync/ui/syncwindows.h"
 
 #include "ui_hauptformular.h"
 
@@ -284,12 +284,13 @@ void THauptformular::connectHandlers() {
     addTableAction(ui->Geburtstage,
                    [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });
     addTableAction(ui->Synchronisation,
-                   [this] { vellumo::data::SynchronisationClick(Datentabelle, this); });
+                   [this] { vellumo::sync::ui::SynchronisationClick(Datentabelle, this); });
     addTableAction(ui->JetztSynchronisieren, [this] {
-        vellumo::data::JetztSynchronisierenClick(Datentabelle, this);
+        vellumo::sync::ui::JetztSynchronisierenClick(Datentabelle, this);
         ShowRecordPosition();
     });
-    addTableAction(ui->Konflikte, [this] { vellumo::data::KonflikteClick(Datentabelle, this); });
+    addTableAction(ui->Konflikte,
+                   [this] { vellumo::sync::ui::KonflikteClick(Datentabelle, this); });
     vellumo::aids::initBirthdaysAtStart(ui->GeburtstageBeimStart);
     onAction(ui->GeburtstageBeimStart,
              [this] { vellumo::aids::GeburtstageBeimStartClick(ui->GeburtstageBeimStart, this); });
@@ -344,11 +345,11 @@ void THauptformular::NeuClick() {
 
 void THauptformular::OeffnenClick() {
     vellumo::data::OeffnenClick(Datentabelle, *openDialog_, BaseCaption, fileWindow());
-    vellumo::data::syncAtOpenOrClose(Datentabelle, this);
+    vellumo::sync::ui::syncAtOpenOrClose(Datentabelle, this);
 }
 
 void THauptformular::SchliessenClick() {
-    vellumo::data::syncAtOpenOrClose(Datentabelle, this);
+    vellumo::sync::ui::syncAtOpenOrClose(Datentabelle, this);
     vellumo::data::SchliessenClick(Datentabelle, BaseCaption, fileWindow());
 }
 

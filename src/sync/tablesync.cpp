@@ -298,24 +298,6 @@ QString backupTable(const QString& tablePath, const QDateTime& now, int keep) {
     return target;
 }
 
-QUrl findBook(carddav::CardDavClient& client, const QString& newBookName) {
-    try {
-        const QList<carddav::AddressBook> books = client.discover();
-        if (books.size() == 1)
-            return books[0].url;
-        if (books.isEmpty())
-            return client.createAddressBook(newBookName);
-        QStringList names;
-        for (const carddav::AddressBook& b : books)
-            names << QStringLiteral("%1 (%2)").arg(b.displayName, b.url.toDisplayString());
-        throw SyncError(QStringLiteral("Auf dem Server gibt es mehrere Adressbücher: %1. Bitte "
-                                       "geben Sie die Adresse des gewünschten an.")
-                            .arg(names.join(QStringLiteral(", "))));
-    } catch (const DavError& e) {
-        throw SyncError(e.message());
-    }
-}
-
 QUrl linkedBook(const QString& tablePath) {
     const QString statePath = SyncState::pathFor(tablePath);
     if (!QFileInfo::exists(statePath))
@@ -325,33 +307,6 @@ QUrl linkedBook(const QString& tablePath) {
     } catch (const carddav::SyncStateError& e) {
         throw SyncError(QString::fromStdString(e.what()));
     }
-}
-
-QString linkTable(const QString& tablePath, const QUrl& book, const QDateTime& now) {
-    QString backup;
-    try {
-        bool hasUid = false;
-        {
-            auto table = px::Table::open(path8(tablePath), px::Access::Read);
-            hasUid = table->fieldIndex(kUid.toStdString()) >= 0;
-        }
-        if (!hasUid) {
-            backup = backupTable(tablePath, now, 0);
-            px::appendFields(path8(tablePath), {{"UID", px::FieldType::Alpha, 36}});
-        }
-    } catch (const px::Error& e) {
-        throw SyncError(QStringLiteral("Die Tabelle %1 kann nicht verbunden werden: %2")
-                            .arg(shown(tablePath), QString::fromStdString(e.what())));
-    }
-    const QString statePath = SyncState::pathFor(tablePath);
-    try {
-        if (QFileInfo::exists(statePath) && SyncState(statePath).book() != book)
-            QFile::remove(statePath); // what it knew belongs to the other book
-        SyncState(statePath).commit(book, {}, {}, QString());
-    } catch (const carddav::SyncStateError& e) {
-        throw SyncError(QString::fromStdString(e.what()));
-    }
-    return backup;
 }
 
 namespace {

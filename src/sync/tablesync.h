@@ -67,17 +67,6 @@ QString backupTable(const QString& tablePath, const QDateTime& now, int keep);
 // The name backupTable gives a copy made at now.
 QString backupPathFor(const QString& tablePath, const QDateTime& now);
 
-// The address book the user named: the URL itself when it is one, else the
-// one book of the account, or a new one when there is none. Several books
-// and no choice: SyncError listing them.
-QUrl findBook(carddav::CardDavClient& client, const QString& newBookName);
-
-// Links the table to book (its URL carries the user name): a backup, then
-// the text field "UID" at the end of its schema (once), then the sync state
-// beside it. A table linked to another book before starts afresh. Returns
-// the backup's path, empty when the field was there already.
-QString linkTable(const QString& tablePath, const QUrl& book, const QDateTime& now);
-
 // The book a table is linked to (with the user name); empty when none.
 QUrl linkedBook(const QString& tablePath);
 

@@ -15,6 +15,7 @@
 //   vellumo-table search TABLE TEXT…                  what the quick search finds, best first,
 //                                                     as dump prints it; exit 1 when nothing
 //   vellumo-table sync [--link URL --user NAME] TABLE   both ways with a CardDAV address book
+//   vellumo-table sync --unlink TABLE                 the table forgets its book
 //   vellumo-table create TABLE                        a new, empty address table
 //   vellumo-table setting FILE SECTION KEY [VALUE]    one value of a settings file, read or written
 //
@@ -137,6 +138,7 @@ int usage() {
                  "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
                  "        vellumo-table search TABELLE TEXT ...\n"
                  "        vellumo-table sync [--link URL --user NAME] TABELLE\n"
+                 "        vellumo-table sync --unlink TABELLE\n"
                  "        vellumo-table create TABELLE\n"
                  "        vellumo-table setting DATEI ABSCHNITT SCHLÜSSEL [WERT]\n");
 #endif

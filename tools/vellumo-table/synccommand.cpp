@@ -4,11 +4,14 @@
 // comes from the keyring or VELLUMO_SYNC_PASSWORD; none for a server
 // without authentication. A sync that would delete many records, or follow
 // a server that went empty, is refused unless --allow-deletes is given.
+// --unlink makes the table forget its book (records and "UID" stay, the
+// server is not touched).
 #include "synccommand.h"
 
 #include "qtcommand.h"
 
 #include "platform/carddav/keyring.h"
+#include "sync/link.h"
 #include "sync/tablesync.h"
 
 #include <QCoreApplication>
@@ -27,7 +30,8 @@ namespace carddav = vellumo::carddav;
 int usage() {
     print(stderr, QStringLiteral("Aufruf: vellumo-table sync [--link URL --user NAME] "
                                  "[--allow-deletes] [--allow-http] [--take local|server] "
-                                 "TABELLE\n"));
+                                 "TABELLE\n"
+                                 "        vellumo-table sync --unlink TABELLE\n"));
     return 2;
 }
 
@@ -73,7 +77,7 @@ void listConflicts(const QString& table) {
 int syncCommand(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString link, user, table;
-    bool allowDeletes = false, allowHttp = false;
+    bool allowDeletes = false, allowHttp = false, unlink = false;
     QString take;
     const QStringList args = app.arguments().mid(2);
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -89,12 +93,15 @@ int syncCommand(int argc, char** argv) {
                  (args[i + 1] == QStringLiteral("local") ||
                   args[i + 1] == QStringLiteral("server")))
             take = args[++i];
+        else if (args[i] == QStringLiteral("--unlink"))
+            unlink = true;
         else if (!args[i].startsWith(QStringLiteral("--")) && table.isEmpty())
             table = args[i];
         else
             return usage();
     }
-    if (table.isEmpty() || (!user.isEmpty() && link.isEmpty()))
+    if (table.isEmpty() || (!user.isEmpty() && link.isEmpty()) ||
+        (unlink && (!link.isEmpty() || allowDeletes)))
         return usage();
     table = tableFile(table);
     if (!QFileInfo::exists(table)) {
@@ -102,18 +109,39 @@ int syncCommand(int argc, char** argv) {
         return 2;
     }
     try {
+        if (unlink) {
+            const std::optional<QUrl> was = sync::unlinkTable(table);
+            if (!was)
+                print(stdout,
+                      QStringLiteral("Die Tabelle %1 ist mit keinem Adressbuch verbunden.\n")
+                          .arg(table));
+            else
+                print(stdout,
+                      QStringLiteral("Die Tabelle %1 ist nicht mehr mit %2 verbunden. Ihre "
+                                     "Adressen und das Feld \"UID\" bleiben; das "
+                                     "Adressbuch auf dem Server ist unverändert.\n")
+                          .arg(table, was->isEmpty()
+                                          ? QStringLiteral("ihrem Adressbuch")
+                                          : was->adjusted(QUrl::RemoveUserInfo).toDisplayString()));
+            return 0;
+        }
         if (!link.isEmpty()) {
             const QUrl given = carddav::serverUrlFromUserInput(link);
             if (plainHttpRefused(given, allowHttp))
                 return 2;
             carddav::CardDavClient client({given, user, passwordFor(given, user)});
             client.allowPlainHttp(allowHttp);
-            QUrl book = sync::findBook(client, QStringLiteral("Vellumo"));
-            book.setUserName(user);
-            const QString backup = sync::linkTable(table, book, QDateTime::currentDateTime());
-            print(stdout, QStringLiteral("Verbunden mit %1.\n").arg(book.toDisplayString()));
-            if (!backup.isEmpty())
-                print(stdout, QStringLiteral("Feld \"UID\" angefügt; Sicherung: %1\n").arg(backup));
+            // A new book ("Vellumo", for an account without one) is made
+            // only after the table's own steps.
+            const sync::LinkOutcome linked =
+                sync::linkToBook(table, client, sync::findBook(client), QStringLiteral("Vellumo"),
+                                 user, QDateTime::currentDateTime());
+            print(stdout, QStringLiteral("Verbunden mit %1%2.\n")
+                              .arg(linked.book.toDisplayString(),
+                                   linked.made ? QStringLiteral(" (neu angelegt)") : QString()));
+            if (!linked.backup.isEmpty())
+                print(stdout,
+                      QStringLiteral("Feld \"UID\" angefügt; Sicherung: %1\n").arg(linked.backup));
         }
         const QUrl book = sync::linkedBook(table);
         if (plainHttpRefused(book, allowHttp))

@@ -7,6 +7,14 @@
 
 #include "platform/carddav/keyring.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <exception>
+#include <optional>
+#include <thread>
+
 namespace vellumo::carddav::keyring {
 
 namespace {
@@ -45,58 +53,93 @@ QString takeMessage(GError* error) {
     return text;
 }
 
+// Runs work on a thread of its own; meanwhile the calling thread's events
+// (timers, repaints, network) go on, user input waits for the end.
+template <class Work> auto offThread(Work work) -> decltype(work()) {
+    using Result = decltype(work());
+    auto* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return work();
+    std::optional<Result> result;
+    std::exception_ptr failure;
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            result.emplace(work());
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Queued: delivered once the loop runs, however early the work ends.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
 } // namespace
 
 bool available() {
-    GError* error = nullptr;
-    SecretService* service =
-        secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
-    if (!service) {
-        takeMessage(error);
-        return false;
-    }
-    g_object_unref(service);
-    return true;
+    return offThread([] {
+        GError* error = nullptr;
+        SecretService* service =
+            secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
+        if (!service) {
+            takeMessage(error);
+            return false;
+        }
+        g_object_unref(service);
+        return true;
+    });
 }
 
 std::optional<QString> lookup(const QUrl& server, const QString& user) {
-    GError* error = nullptr;
-    const QByteArray key = serverKey(server), name = user.toUtf8();
-    gchar* password = secret_password_lookup_sync(
-        schema(), nullptr, &error, "server", key.constData(), "user", name.constData(), nullptr);
-    if (error || !password) {
-        takeMessage(error);
-        return std::nullopt;
-    }
-    QString result = QString::fromUtf8(password);
-    secret_password_free(password);
-    return result;
+    return offThread([&]() -> std::optional<QString> {
+        GError* error = nullptr;
+        const QByteArray key = serverKey(server), name = user.toUtf8();
+        gchar* password =
+            secret_password_lookup_sync(schema(), nullptr, &error, "server", key.constData(),
+                                        "user", name.constData(), nullptr);
+        if (error || !password) {
+            takeMessage(error);
+            return std::nullopt;
+        }
+        QString result = QString::fromUtf8(password);
+        secret_password_free(password);
+        return result;
+    });
 }
 
 void store(const QUrl& server, const QString& user, const QString& password) {
-    GError* error = nullptr;
-    const QByteArray key = serverKey(server), name = user.toUtf8(), secret = password.toUtf8();
-    const QByteArray label =
-        QStringLiteral("Vellumo: %1 auf %2").arg(user, QString::fromUtf8(key)).toUtf8();
-    if (!secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.constData(),
-                                    secret.constData(), nullptr, &error, "server", key.constData(),
-                                    "user", name.constData(), nullptr))
-        throw KeyringError(QStringLiteral("Das Passwort kann nicht im Schlüsselbund gespeichert "
-                                          "werden: %1")
-                               .arg(takeMessage(error))
-                               .toStdString());
+    offThread([&] {
+        GError* error = nullptr;
+        const QByteArray key = serverKey(server), name = user.toUtf8(), secret = password.toUtf8();
+        const QByteArray label =
+            QStringLiteral("Vellumo: %1 auf %2").arg(user, QString::fromUtf8(key)).toUtf8();
+        if (!secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.constData(),
+                                        secret.constData(), nullptr, &error, "server",
+                                        key.constData(), "user", name.constData(), nullptr))
+            throw KeyringError(
+                QStringLiteral("Das Passwort kann nicht im Schlüsselbund gespeichert werden."),
+                takeMessage(error));
+        return true;
+    });
 }
 
 void remove(const QUrl& server, const QString& user) {
-    GError* error = nullptr;
-    const QByteArray key = serverKey(server), name = user.toUtf8();
-    secret_password_clear_sync(schema(), nullptr, &error, "server", key.constData(), "user",
-                               name.constData(), nullptr);
-    if (error)
-        throw KeyringError(QStringLiteral("Das Passwort kann nicht aus dem Schlüsselbund "
-                                          "entfernt werden: %1")
-                               .arg(takeMessage(error))
-                               .toStdString());
+    offThread([&] {
+        GError* error = nullptr;
+        const QByteArray key = serverKey(server), name = user.toUtf8();
+        secret_password_clear_sync(schema(), nullptr, &error, "server", key.constData(), "user",
+                                   name.constData(), nullptr);
+        if (error)
+            throw KeyringError(
+                QStringLiteral("Das Passwort kann nicht aus dem Schlüsselbund entfernt werden."),
+                takeMessage(error));
+        return true;
+    });
 }
 
 } // namespace vellumo::carddav::keyring

@@ -1,15 +1,18 @@
 // The sync with a CardDAV address book in the program: linking the open
-// table to a book ("&Synchronisation …"), a run with a progress window
-// ("Jetzt &synchronisieren") and the list of open decisions ("Konflikte …").
+// table to a book and unlinking it ("&Synchronisation …"), a run with a
+// progress window ("Jetzt &synchronisieren") and the list of open decisions
+// ("Konflikte …").
 // The sync needs the table's write lock, so the table is closed for the run
 // (the record being edited saved first) and opened again on the record that
 // was current.
 #pragma once
 
 #include <QDialog>
+#include <QUrl>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
@@ -18,8 +21,13 @@ namespace vellumo {
 class RecordStore;
 }
 
-namespace vellumo::data {
+namespace vellumo::sync::ui {
 
+// The set-up. "Adressbücher abrufen" lists the account's books (a book's
+// own address lists that book); the list belongs to the server and user it
+// was fetched for and empties when either is changed. "OK" links the book
+// chosen, or makes a new one when that is chosen; without a list it fetches
+// one first and links only a book whose own address was typed.
 class TFormSynchronisation : public QDialog {
     Q_OBJECT
 public:
@@ -27,14 +35,26 @@ public:
     QLineEdit* ServerEdit;
     QLineEdit* BenutzerEdit;
     QLineEdit* PasswortEdit;
-    QComboBox* BuchBox;
+    QComboBox* BuchBox; // item data: the book's URL; none for a new book
     QLineEdit* NeuesBuchEdit;
+    QLabel* Hinweis; // what the last fetch found, or that the table is linked
     QCheckBox* OeffnenSchliessenBox;
+    QPushButton* LoesenButton;
 
 private:
     void AbrufenClick();
     void OkClick();
+    void LoesenClick();
+    // Fetches the list for the account typed; false when the user declined
+    // plain http.
+    bool fetchBooks();
+    // http only to this machine, or after the user confirmed it for the host.
+    bool plainHttpAllowed(const QUrl& server);
+    void forgetBooks();
+    void showLinkState();
     RecordStore& store_;
+    QString fetchedFor_;  // the account the list belongs to
+    QString plainHttpOk_; // the server the user allowed http for
 };
 
 class TFormKonflikte : public QDialog {
@@ -59,4 +79,4 @@ void KonflikteClick(RecordStore& store, QWidget* parent);
 // opened and before it is closed. A failure is shown and stops nothing.
 void syncAtOpenOrClose(RecordStore& store, QWidget* parent);
 
-} // namespace vellumo::data
+} // namespace vellumo::sync::ui

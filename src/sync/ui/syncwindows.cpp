@@ -1,10 +1,11 @@
-#include "data/syncwindows.h"
+#include "sync/ui/syncwindows.h"
 
 #include "platform/carddav/keyring.h"
 #include "platform/carddav/syncstate.h"
 #include "platform/database/recordstore.h"
 #include "platform/settings/profile.h"
 #include "platform/ui/messages.h"
+#include "sync/link.h"
 #include "sync/tablesync.h"
 
 #include <QApplication>
@@ -17,21 +18,25 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QHostAddress>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace vellumo::data {
+namespace vellumo::sync::ui {
 
 namespace {
 
 const QString kTitle = QStringLiteral("Synchronisation");
 const QString kSection = QStringLiteral("Synchronisation");
 const QString kAtOpenAndClose = QStringLiteral("BeimOeffnenUndSchliessen");
+const QString kNoBooks =
+    QStringLiteral("Keine Adressbücher gefunden – beim Verknüpfen wird eines angelegt.");
 
 bool syncAtOpenAndClose() {
     return ReadSettingNumber(setupIniPath(), kSection, kAtOpenAndClose, 0) != 0;
@@ -47,7 +52,29 @@ QString accountKey(const QUrl& server, const QString& user) {
     return server.adjusted(QUrl::RemovePath | QUrl::RemoveUserInfo).toString() + u'|' + user;
 }
 
-// The password of the account: from the keyring, from earlier in this run,
+// The wait cursor while something is asked of the keyring or the server
+// (the windows keep repainting meanwhile).
+class Busy {
+public:
+    Busy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~Busy() { QApplication::restoreOverrideCursor(); }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+};
+
+// An information box whose second, smaller line is what a library said.
+void showWithDetail(const QString& text, const QString& detail, QWidget* parent) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text,
+                    QMessageBox::NoButton, parent);
+    if (!detail.isEmpty())
+        box.setInformativeText(QStringLiteral("Einzelheiten: %1").arg(detail));
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+// The password of the account: from earlier in this run, from the keyring,
 // or asked for. False when the user cancelled.
 bool passwordFor(const QUrl& book, QString& password, QWidget* parent) {
     const QUrl server = book.adjusted(QUrl::RemoveUserInfo);
@@ -59,7 +86,12 @@ bool passwordFor(const QUrl& book, QString& password, QWidget* parent) {
         password = askedPasswords().value(key);
         return true;
     }
-    if (const auto stored = carddav::keyring::lookup(server, user)) {
+    std::optional<QString> stored;
+    {
+        Busy busy;
+        stored = carddav::keyring::lookup(server, user);
+    }
+    if (stored) {
         password = *stored;
         return true;
     }
@@ -70,6 +102,47 @@ bool passwordFor(const QUrl& book, QString& password, QWidget* parent) {
     if (ok)
         askedPasswords().insert(key, password);
     return ok;
+}
+
+// Kept for this run in any case; in the keyring too where it can be. A
+// keyring that cannot take it (none, locked, refused) is said once and the
+// link goes on.
+void keepPassword(const QUrl& server, const QString& user, const QString& password,
+                  QWidget* parent) {
+    if (user.isEmpty())
+        return;
+    askedPasswords().insert(accountKey(server, user), password);
+    if (password.isEmpty()) // a server that asks for none
+        return;
+    try {
+        Busy busy;
+        carddav::keyring::store(server, user, password);
+    } catch (const carddav::KeyringError& e) {
+        showWithDetail(QStringLiteral("Der Schlüsselbund kann das Passwort nicht speichern; "
+                                      "Vellumo behält es bis zum Ende dieses Programmlaufs und "
+                                      "fragt beim nächsten Start wieder danach."),
+                       e.detail(), parent);
+    }
+}
+
+// A bare host name means https.
+QUrl serverUrl(const QString& typed) {
+    const QString text = typed.trimmed();
+    const QUrl url = QUrl::fromUserInput(
+        text.contains(QStringLiteral("://")) ? text : QStringLiteral("https://") + text);
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QStringLiteral("https") && url.scheme() != QStringLiteral("http")))
+        throw std::runtime_error("Bitte geben Sie die Adresse des Servers ein (https://…)");
+    return url;
+}
+
+bool isLoopback(const QUrl& url) {
+    const QString host = url.host();
+    return host == QStringLiteral("localhost") || QHostAddress(host).isLoopback();
+}
+
+QString bookName(const QUrl& book) {
+    return book.adjusted(QUrl::RemoveUserInfo).toDisplayString();
 }
 
 // Runs work with the table closed, then opens it again on the record that
@@ -146,13 +219,17 @@ TFormSynchronisation::TFormSynchronisation(RecordStore& store, QWidget* parent)
     PasswortEdit->setEchoMode(QLineEdit::Password);
     auto* abrufen = new QPushButton(QStringLiteral("Adressbücher &abrufen"), this);
     BuchBox = new QComboBox(this);
+    BuchBox->setPlaceholderText(QStringLiteral("(noch nicht abgerufen)"));
     NeuesBuchEdit = new QLineEdit(QStringLiteral("Vellumo"), this);
+    Hinweis = new QLabel(this);
+    Hinweis->setWordWrap(true);
     form->addRow(QStringLiteral("&Server:"), ServerEdit);
     form->addRow(QStringLiteral("&Benutzer:"), BenutzerEdit);
     form->addRow(QStringLiteral("&Passwort:"), PasswortEdit);
     form->addRow(QString(), abrufen);
     form->addRow(QStringLiteral("A&dressbuch:"), BuchBox);
     form->addRow(QStringLiteral("&Neues Adressbuch:"), NeuesBuchEdit);
+    form->addRow(QString(), Hinweis);
     OeffnenSchliessenBox =
         new QCheckBox(QStringLiteral("Auch nach dem Ö&ffnen und vor dem Schließen der Tabelle "
                                      "abgleichen"),
@@ -164,62 +241,142 @@ TFormSynchronisation::TFormSynchronisation(RecordStore& store, QWidget* parent)
                             this);
     note->setWordWrap(true);
     auto* buttons = new QDialogButtonBox(this);
+    LoesenButton =
+        buttons->addButton(QStringLiteral("Verknüpfung &lösen"), QDialogButtonBox::ResetRole);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(note);
     layout->addWidget(buttons);
-    BuchBox->addItem(QStringLiteral("Neues Adressbuch anlegen"));
     const QUrl linked = sync::linkedBook(store.tableFileName());
     if (!linked.isEmpty()) {
-        ServerEdit->setText(linked.adjusted(QUrl::RemoveUserInfo).toString());
+        const QUrl book = linked.adjusted(QUrl::RemoveUserInfo);
+        ServerEdit->setText(book.toString());
         BenutzerEdit->setText(linked.userName());
-        BuchBox->insertItem(0, linked.adjusted(QUrl::RemoveUserInfo).toString(),
-                            linked.adjusted(QUrl::RemoveUserInfo));
+        BuchBox->addItem(bookName(book), book);
         BuchBox->setCurrentIndex(0);
+        fetchedFor_ = accountKey(book, linked.userName());
     }
+    showLinkState();
+    // The list is the account's: another server or user, another list.
+    connect(ServerEdit, &QLineEdit::textEdited, this, [this] { forgetBooks(); });
+    connect(BenutzerEdit, &QLineEdit::textEdited, this, [this] { forgetBooks(); });
+    connect(BuchBox, &QComboBox::currentIndexChanged, this, [this] {
+        NeuesBuchEdit->setEnabled(BuchBox->currentIndex() >= 0 &&
+                                  BuchBox->currentData().toUrl().isEmpty());
+    });
+    NeuesBuchEdit->setEnabled(false);
     connect(abrufen, &QPushButton::clicked, this, guarded([this] { AbrufenClick(); }));
+    connect(LoesenButton, &QPushButton::clicked, this, guarded([this] { LoesenClick(); }));
     connect(buttons, &QDialogButtonBox::accepted, this, guarded([this] { OkClick(); }));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    resize(520, sizeHint().height());
+    resize(560, sizeHint().height());
+}
+
+void TFormSynchronisation::showLinkState() {
+    const QUrl linked = sync::linkedBook(store_.tableFileName());
+    LoesenButton->setEnabled(!linked.isEmpty());
+    Hinweis->setText(
+        linked.isEmpty()
+            ? QStringLiteral("Die Tabelle ist mit keinem Adressbuch verbunden.")
+            : QStringLiteral("Die Tabelle ist mit %1 verbunden.").arg(bookName(linked)));
+}
+
+void TFormSynchronisation::forgetBooks() {
+    if (fetchedFor_.isEmpty() && BuchBox->count() == 0)
+        return;
+    BuchBox->clear();
+    fetchedFor_.clear();
+    NeuesBuchEdit->setEnabled(false);
+    showLinkState();
+}
+
+bool TFormSynchronisation::plainHttpAllowed(const QUrl& server) {
+    if (server.scheme() != QStringLiteral("http") || isLoopback(server) ||
+        plainHttpOk_ == server.host())
+        return true;
+    if (!confirmDefaultNo(QStringLiteral("Die Verbindung zu %1 ist nicht verschlüsselt (http): "
+                                         "Passwort und Adressen gingen lesbar durch das Netz. "
+                                         "Trotzdem unverschlüsselt verbinden?")
+                              .arg(server.host()),
+                          this))
+        return false;
+    plainHttpOk_ = server.host();
+    return true;
+}
+
+bool TFormSynchronisation::fetchBooks() {
+    const QUrl server = serverUrl(ServerEdit->text());
+    const QString user = BenutzerEdit->text().trimmed();
+    if (!plainHttpAllowed(server))
+        return false;
+    QSet<QString> uids;
+    if (store_.fieldIndex(QStringLiteral("UID")) >= 0)
+        store_.scanStored(QStringLiteral("UID"), [&](int, const QVariant& value) {
+            if (!value.toString().isEmpty())
+                uids.insert(value.toString());
+            return true;
+        });
+    QList<sync::BookChoice> books;
+    {
+        Busy busy;
+        carddav::CardDavClient client({server, user, PasswortEdit->text()});
+        books = sync::booksToChoose(client, sync::linkedBook(store_.tableFileName()), uids);
+    }
+    BuchBox->clear();
+    int current = 0;
+    for (const sync::BookChoice& b : books) {
+        if (b.holdsTable)
+            current = BuchBox->count();
+        BuchBox->addItem(b.label, b.url);
+    }
+    BuchBox->addItem(QStringLiteral("Neues Adressbuch anlegen"));
+    BuchBox->setCurrentIndex(current);
+    NeuesBuchEdit->setEnabled(books.isEmpty());
+    fetchedFor_ = accountKey(server, user);
+    if (books.isEmpty()) {
+        Hinweis->setText(kNoBooks);
+        showInformation(kNoBooks, this);
+    } else {
+        Hinweis->setText(books.size() == 1
+                             ? QStringLiteral("1 Adressbuch gefunden.")
+                             : QStringLiteral("%1 Adressbücher gefunden.").arg(books.size()));
+    }
+    return true;
 }
 
 void TFormSynchronisation::AbrufenClick() {
-    const QUrl url = QUrl::fromUserInput(ServerEdit->text().trimmed());
-    if (!url.isValid() || url.host().isEmpty())
-        throw std::runtime_error("Bitte geben Sie die Adresse des Servers ein");
-    carddav::CardDavClient client({url, BenutzerEdit->text().trimmed(), PasswortEdit->text()});
-    QList<carddav::AddressBook> books;
-    try {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        books = client.discover();
-        QApplication::restoreOverrideCursor();
-    } catch (const carddav::DavError& e) {
-        QApplication::restoreOverrideCursor();
-        throw std::runtime_error(e.message().toStdString());
-    }
-    BuchBox->clear();
-    for (const carddav::AddressBook& b : books)
-        BuchBox->addItem(b.displayName.isEmpty() ? b.url.toString() : b.displayName, b.url);
-    BuchBox->addItem(QStringLiteral("Neues Adressbuch anlegen"));
+    fetchBooks();
 }
 
 void TFormSynchronisation::OkClick() {
-    const QUrl server = QUrl::fromUserInput(ServerEdit->text().trimmed());
+    const QUrl server = serverUrl(ServerEdit->text());
     const QString user = BenutzerEdit->text().trimmed();
-    if (!server.isValid() || server.host().isEmpty())
-        throw std::runtime_error("Bitte geben Sie die Adresse des Servers ein");
-    carddav::CardDavClient client({server, user, PasswortEdit->text()});
-    QUrl book = BuchBox->currentData().toUrl();
-    try {
-        if (book.isEmpty())
-            book = BuchBox->count() > 1 || !NeuesBuchEdit->text().trimmed().isEmpty()
-                       ? client.createAddressBook(NeuesBuchEdit->text().trimmed())
-                       : sync::findBook(client, QStringLiteral("Vellumo"));
-    } catch (const carddav::DavError& e) {
-        throw std::runtime_error(e.message().toStdString());
+    const QString password = PasswortEdit->text();
+    if (!plainHttpAllowed(server))
+        return;
+    if (fetchedFor_ != accountKey(server, user)) {
+        // Nothing fetched for this account yet: a book's own address links
+        // that book; for a server the user chooses from the list first.
+        if (!fetchBooks())
+            return;
+        const QUrl only = BuchBox->count() == 2 ? BuchBox->itemData(0).toUrl() : QUrl();
+        if (only.isEmpty() || only != server.adjusted(QUrl::RemoveUserInfo)) {
+            if (BuchBox->count() > 1)
+                showInformation(QStringLiteral("Bitte wählen Sie ein Adressbuch (oder „Neues "
+                                               "Adressbuch anlegen“) und bestätigen Sie mit "
+                                               "„OK“."),
+                                this);
+            return;
+        }
     }
+    const QUrl book = BuchBox->currentData().toUrl();
+    const QString newBook = NeuesBuchEdit->text().trimmed();
+    if (BuchBox->currentIndex() < 0)
+        throw std::runtime_error("Bitte wählen Sie ein Adressbuch");
+    if (book.isEmpty() && newBook.isEmpty())
+        throw std::runtime_error("Bitte geben Sie den Namen des neuen Adressbuchs ein");
     const QString table = store_.tableFileName();
     const QDateTime now = QDateTime::currentDateTime();
     if (store_.fieldIndex(QStringLiteral("UID")) < 0 &&
@@ -229,25 +386,50 @@ void TFormSynchronisation::OkClick() {
                      .arg(QFileInfo(sync::backupPathFor(table, now)).fileName()),
                  this))
         return;
-    // An empty password is one too (a server that asks for none).
-    if (!user.isEmpty()) {
-        if (!PasswortEdit->text().isEmpty() && carddav::keyring::available())
-            carddav::keyring::store(server, user, PasswortEdit->text());
-        askedPasswords().insert(accountKey(server, user), PasswortEdit->text());
-    }
+    keepPassword(server, user, password, this);
     if (OeffnenSchliessenBox->isChecked() != syncAtOpenAndClose() &&
         !WriteSettingNumber(setupIniPath(), kSection, kAtOpenAndClose,
                             OeffnenSchliessenBox->isChecked() ? 1 : 0))
         showErrorMessage(QStringLiteral("Die Einstellung kann nicht in %1 gespeichert werden")
                              .arg(QDir::toNativeSeparators(setupIniPath())),
                          this);
-    book.setUserName(user);
-    withTableClosed(store_, [&] { sync::linkTable(table, book, now); });
+    // The book is made on the server (when asked for) only now, after every
+    // step here succeeded.
+    sync::LinkOutcome outcome;
+    withTableClosed(store_, [&] {
+        Busy busy;
+        carddav::CardDavClient client({server, user, password});
+        outcome = sync::linkToBook(table, client, book, newBook, user, now);
+    });
     accept();
-    if (confirm(QStringLiteral("Die Tabelle ist mit %1 verbunden. Jetzt synchronisieren?")
-                    .arg(book.adjusted(QUrl::RemoveUserInfo).toDisplayString()),
+    if (confirm(QStringLiteral("Die Tabelle ist mit %1 verbunden%2. Jetzt synchronisieren?")
+                    .arg(bookName(outcome.book),
+                         outcome.made ? QStringLiteral(" (neu angelegt)") : QString()),
                 parentWidget()))
         runSync(store_, parentWidget());
+}
+
+void TFormSynchronisation::LoesenClick() {
+    const QString table = store_.tableFileName();
+    const QUrl linked = sync::linkedBook(table);
+    if (linked.isEmpty())
+        return showLinkState();
+    if (!confirmDefaultNo(QStringLiteral("Die Tabelle vergisst ihre Verbindung zu %1 und was der "
+                                         "Abgleich über das Adressbuch weiß, auch offene "
+                                         "Konflikte. Die Adressen bleiben hier und auf dem "
+                                         "Server. Verknüpfung lösen?")
+                              .arg(bookName(linked)),
+                          this))
+        return;
+    withTableClosed(store_, [&] { sync::unlinkTable(table); });
+    forgetBooks();
+    showLinkState();
+    showInformation(QStringLiteral("Die Tabelle ist nicht mehr mit %1 verbunden. Ihre Adressen "
+                                   "und das Feld „UID“ bleiben; das Adressbuch auf dem Server "
+                                   "ist unverändert. Wird sie wieder damit verbunden, findet der "
+                                   "Abgleich jede Adresse an ihrer UID wieder.")
+                        .arg(bookName(linked)),
+                    this);
 }
 
 TFormKonflikte::TFormKonflikte(RecordStore& store, QWidget* parent)
@@ -368,4 +550,4 @@ void syncAtOpenOrClose(RecordStore& store, QWidget* parent) {
     runGuarded([&] { runSync(store, parent); });
 }
 
-} // namespace vellumo::data
+} // namespace vellumo::sync::ui
