@@ -42,13 +42,14 @@ Tool tool(const QStringList& args) {
 QMap<QString, QString> uids(const QString& path) {
     auto t = px::Table::open(path.toStdString(), px::Access::Read);
     const int uid = t->fieldIndex("UID");
+    auto text = [](const px::Value& v) {
+        const auto* s = std::get_if<std::string>(&v);
+        return s ? QString::fromStdString(*s) : QString();
+    };
     QMap<QString, QString> all;
     for (std::uint32_t i = 0; i < t->recordCount(); ++i) {
         const px::Record r = t->read(i, px::Blobs::Refer);
-        all.insert(QString::fromStdString(std::get<std::string>(r[0])),
-                   uid < 0 ? QString()
-                           : QString::fromStdString(
-                                 std::get<std::string>(r[static_cast<std::size_t>(uid)])));
+        all.insert(text(r[0]), uid < 0 ? QString() : text(r[static_cast<std::size_t>(uid)]));
     }
     return all;
 }
