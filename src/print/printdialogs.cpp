@@ -1,6 +1,7 @@
 #include "print/printdialogs.h"
 
 #include "print/formetiketten.h"
+#include "print/formserienbrief.h"
 
 namespace vellumo::print {
 
@@ -12,6 +13,11 @@ std::vector<PrintDialogEntry>& registry() {
          QStringLiteral("E&tiketten drucken …"), QStringLiteral("ButtonEtiketten"),
          [](const PrintWindowContext& c) -> std::unique_ptr<QDialog> {
              return std::make_unique<TFormEtiketten>(c.source, c.parent);
+         }},
+        {QStringLiteral("serienbrief"), QStringLiteral("SerienbriefDrucken"),
+         QStringLiteral("Se&rienbrief …"), QString(),
+         [](const PrintWindowContext& c) -> std::unique_ptr<QDialog> {
+             return std::make_unique<TFormSerienbrief>(c.source, c.parent);
          }},
     };
     return dialogs;

@@ -4,6 +4,7 @@
 
 #include "address/postaladdress.h"
 #include "print/envelopestyle.h"
+#include "print/sender.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,18 +19,6 @@ namespace vellumo::print {
 QStringList recipientLines(const address::PostalAddress& address);
 QStringList recipientLines(const QString& vorname, const QString& name, const QString& strasse,
                            const QString& plz, const QString& ort);
-
-// ABSENDER.INI in workingDirectory (the current one when empty).
-QString senderIniPath(const QString& workingDirectory = QString());
-
-struct SenderSettings {
-    QStringList lines; // always five
-    bool print = true; // false only for "Drucken" = "0"
-};
-SenderSettings loadSenderSettings(const QString& iniPath);
-// Writes lines 0 to 4 (missing ones empty, later ones not at all) and
-// "Drucken". Raises ProfileError at the first key that cannot be written.
-void saveSenderSettings(const QString& iniPath, const QStringList& lines, bool print);
 
 // The lines of a text field as it shows them: a typed line that wraps at the
 // field's width counts as two or more.

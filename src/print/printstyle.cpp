@@ -2,6 +2,7 @@
 
 #include "print/envelopestyle.h"
 #include "print/labelstyle.h"
+#include "print/letterstyle.h"
 #include "print/liststyle.h"
 
 namespace vellumo::print {
@@ -21,6 +22,10 @@ std::vector<PrintStyleEntry>& registry() {
         {QStringLiteral("etiketten"), QStringLiteral("--labels"), QStringLiteral("Format"),
          [](report::RowSource* rows) -> std::unique_ptr<PrintStyle> {
              return std::make_unique<LabelStyle>(rows);
+         }},
+        {QStringLiteral("serienbrief"), QStringLiteral("--letters"), QStringLiteral("Vorlage"),
+         [](report::RowSource* rows) -> std::unique_ptr<PrintStyle> {
+             return std::make_unique<LetterStyle>(rows);
          }},
     };
     return styles;

@@ -235,9 +235,10 @@ private slots:
         QCOMPARE(window->extraTableActions(),
                  (QList<QAction*>{action("BildAnsehen"), action("BildSpeichern"),
                                   action("Tabellenansicht"), action("EtikettenDrucken"),
-                                  action("Exportieren"), action("Importieren"),
-                                  action("Geburtstage"), action("Synchronisation"),
-                                  action("JetztSynchronisieren"), action("Konflikte"), extra}));
+                                  action("SerienbriefDrucken"), action("Exportieren"),
+                                  action("Importieren"), action("Geburtstage"),
+                                  action("Synchronisation"), action("JetztSynchronisieren"),
+                                  action("Konflikte"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();

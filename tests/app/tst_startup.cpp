@@ -41,7 +41,7 @@ private slots:
             QCOMPARE(captions, (QStringList{"Vellumo V2.5", "Info", "Umschlag drucken", "FormBild",
                                             "Bild laden", "FormQR", "FormQRListe", "Liste drucken",
                                             "Standardtabelle auswählen", "Person wählen", "Suchen",
-                                            "FormTabelle", "Etiketten drucken"}));
+                                            "FormTabelle", "Etiketten drucken", "Serienbrief"}));
             QVERIFY(Hauptformular && FormSuchen && FormTabelle && AboutBox);
             QVERIFY(Hauptformular->testAttribute(Qt::WA_QuitOnClose));
             for (const QWidget* window : windows.windows())
@@ -93,7 +93,7 @@ private slots:
 
     // A style registered with its dialog is offered like the program's own:
     // on the command line's list of styles, and as an item of "&Datei" after
-    // the labels that follows the table controls and opens its dialog.
+    // the last print item that follows the table controls and opens its dialog.
     void aRegisteredStyleIsOffered() {
         using namespace vellumo::print;
         registerPrintStyle({QStringLiteral("probe"), QStringLiteral("--probe"), QString(),
@@ -117,7 +117,7 @@ private slots:
         const QList<QAction*> file = Hauptformular->findChild<QMenu*>("Datei1")->actions();
         const qsizetype at = file.indexOf(item);
         QVERIFY(at > 0);
-        QCOMPARE(file[at - 1]->objectName(), QStringLiteral("EtikettenDrucken"));
+        QCOMPARE(file[at - 1]->objectName(), QStringLiteral("SerienbriefDrucken"));
 
         // Off while no table is open, like the labels beside it.
         item->trigger();

@@ -2,11 +2,11 @@
 // independent reader (pdftotext -bbox), every word checked against its cell
 // of the sheet.
 #include "address/postaladdress.h"
+#include "pdfwords.h"
 #include "print/labelstyle.h"
 
 #include <QGuiApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,7 +16,6 @@ using vellumo::address::PostalAddress;
 
 namespace {
 
-constexpr double kPointsPerMm = 72.0 / 25.4;
 
 class AddressRows : public report::RowSource {
 public:
@@ -38,11 +37,7 @@ private:
     int row_ = 0;
 };
 
-struct Word {
-    int page;
-    QRectF box; // millimetres from the sheet's corner
-    QString text;
-};
+using Word = testsupport::PdfWord;
 
 // 23 people in Berlin, one in Vienna, one with only postcode and town.
 QList<PostalAddress> people() {
@@ -58,27 +53,7 @@ QList<PostalAddress> people() {
 
 QList<Word> printed(print::LabelStyle& style, const QString& pdf) {
     report::writePdf(style.report(), style.geometry(), pdf);
-    QProcess pdftotext;
-    pdftotext.start(QStringLiteral("pdftotext"),
-                    {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    pdftotext.waitForFinished(30000);
-    const QString html = QString::fromUtf8(pdftotext.readAllStandardOutput());
-    static const QRegularExpression word(QStringLiteral(
-        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
-    QList<Word> words;
-    int page = -1;
-    for (const QString& line : html.split(QLatin1Char('\n'))) {
-        if (line.contains(QStringLiteral("<page ")))
-            ++page;
-        const auto m = word.match(line);
-        if (!m.hasMatch())
-            continue;
-        const QRectF box(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()) / kPointsPerMm,
-                         QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()) /
-                             kPointsPerMm);
-        words.append({page, box, m.captured(5).replace("&amp;", "&")});
-    }
-    return words;
+    return testsupport::pdfWords(pdf);
 }
 
 int cellOf(const labels::LabelFormat& format, const QRectF& box) {

@@ -67,6 +67,7 @@ WINDOWS = [
     ("trigger", "Importieren", "Importieren"),
     ("trigger", "Geburtstage", "Geburtstage"),
     ("trigger", "EtikettenDrucken", "Etiketten drucken"),
+    ("trigger", "SerienbriefDrucken", "Serienbrief"),
     ("trigger", "Synchronisation", "Synchronisation"),
     ("trigger", "Konflikte", "Konflikte"),
 ]
