@@ -545,8 +545,9 @@ print(json.dumps(cards))
         for (QAction* action : datei->actions())
             items << action->text();
         const qsizetype list = items.indexOf("&Liste drucken");
-        QCOMPARE(items.mid(list, 4), QStringList({"&Liste drucken", "E&tiketten drucken …",
-                                                  "E&xportieren …", "&Importieren …"}));
+        QCOMPARE(items.mid(list, 5),
+                 QStringList({"&Liste drucken", "E&tiketten drucken …", "Se&rienbrief …",
+                              "E&xportieren …", "&Importieren …"}));
         auto* exportItem = window.findChild<QAction*>("Exportieren");
         auto* importItem = window.findChild<QAction*>("Importieren");
 

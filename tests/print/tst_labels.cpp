@@ -16,7 +16,6 @@ using vellumo::address::PostalAddress;
 
 namespace {
 
-
 class AddressRows : public report::RowSource {
 public:
     explicit AddressRows(QList<PostalAddress> rows) : rows_(std::move(rows)) {}
