@@ -175,6 +175,11 @@ void THauptformular::FormCreate() {
                                     vellumo::setupIniPath());
 }
 
+void THauptformular::AfterStart() {
+    vellumo::sync::ui::syncAtOpenOrClose(Datentabelle, this);
+    vellumo::aids::showBirthdaysAtStart(Datentabelle, this);
+}
+
 void THauptformular::bindControls() {
     const struct {
         vellumo::DBEdit* edit;
@@ -622,7 +627,8 @@ bool THauptformular::FormKeyPress(QObject* watched, int key, Qt::KeyboardModifie
 // ---- End of the program ------------------------------------------------------------
 
 void THauptformular::closeEvent(QCloseEvent* event) {
-    if (!vellumo::data::settleBeforeEnd(Datentabelle, this)) {
+    if (!vellumo::data::settleBeforeEnd(Datentabelle, this) ||
+        !vellumo::sync::ui::syncBeforeEnd(Datentabelle, this)) {
         event->ignore();
         return;
     }

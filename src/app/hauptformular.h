@@ -89,6 +89,10 @@ public:
     // Shared with the default-table dialog, which shows it with its own title.
     QFileDialog& OpenDialog() const { return *openDialog_; }
 
+    // Once the window is up: the default table synced where the user asked
+    // for it, then the coming birthdays, when the user asked for them.
+    void AfterStart();
+
     // Menu "Datei".
     void NeuClick();
     void OeffnenClick();

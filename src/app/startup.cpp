@@ -2,7 +2,6 @@
 
 #include "aids/aboutbox.h"
 #include "aids/colours.h"
-#include "aids/formgeburtstage.h"
 #include "aids/helpwindow.h"
 #include "app/hauptformular.h"
 #include "app/splashscreen.h"
@@ -185,10 +184,8 @@ int runVellumo(QApplication& app) {
     splash.reset();
 
     Hauptformular->show();
-    // Once the main window is up: the coming birthdays, when the user asked for them.
     THauptformular* main = Hauptformular;
-    QTimer::singleShot(0, main,
-                       guarded([main] { aids::showBirthdaysAtStart(main->Datentabelle, main); }));
+    QTimer::singleShot(0, main, guarded([main] { main->AfterStart(); }));
     const int result = app.exec();
     windows.destroy();
     return result;

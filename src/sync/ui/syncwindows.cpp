@@ -145,6 +145,49 @@ QString bookName(const QUrl& book) {
     return book.adjusted(QUrl::RemoveUserInfo).toDisplayString();
 }
 
+// What finds the current record again once the table is open after a sync:
+// its UID (a sync never changes it; a record without one gets it in the run)
+// and the values of its key fields. Positions move whenever the sync adds or
+// removes a record before it.
+struct RecordMark {
+    QString uid;
+    QStringList key;
+    int number = 0; // where it was, for a record the sync removed
+};
+
+RecordMark markCurrent(const RecordStore& store) {
+    RecordMark mark;
+    mark.number = store.RecordNumber();
+    if (mark.number == 0)
+        return mark;
+    if (store.fieldIndex(QStringLiteral("UID")) >= 0)
+        mark.uid = store.fieldText(QStringLiteral("UID"));
+    const std::vector<FieldInfo>& fields = store.fields();
+    for (int i = 0; i < store.keyFieldCount() && i < static_cast<int>(fields.size()); ++i)
+        mark.key << store.fieldText(fields[static_cast<std::size_t>(i)].name);
+    return mark;
+}
+
+void returnTo(RecordStore& store, const RecordMark& mark) {
+    int found = -1;
+    if (!mark.uid.isEmpty() && store.fieldIndex(QStringLiteral("UID")) >= 0)
+        store.scanStored(QStringLiteral("UID"), [&](int position, const QVariant& value) {
+            if (value.toString() == mark.uid)
+                found = position;
+            return found < 0;
+        });
+    if (found < 0 && !mark.key.isEmpty())
+        store.scanStoredTexts([&](int position, const QStringList& texts) {
+            if (texts.mid(0, mark.key.size()) == mark.key)
+                found = position;
+            return found < 0;
+        });
+    if (found >= 0)
+        store.moveToStored(found);
+    else if (mark.number > 1)
+        store.StepBy(mark.number - 1);
+}
+
 // Runs work with the table closed, then opens it again on the record that
 // was current; the record being edited is saved first.
 template <class Work> void withTableClosed(RecordStore& store, Work work) {
@@ -152,12 +195,11 @@ template <class Work> void withTableClosed(RecordStore& store, Work work) {
         store.SaveRecord();
     else
         store.DiscardChanges();
-    const int number = store.RecordNumber();
+    const RecordMark mark = markCurrent(store);
     store.CloseTableAtShutdown(); // nothing left to save, no date to stamp
     auto reopen = [&] {
         store.OpenTable();
-        if (number > 1)
-            store.StepBy(number - 1);
+        returnTo(store, mark);
     };
     try {
         work();
@@ -168,7 +210,14 @@ template <class Work> void withTableClosed(RecordStore& store, Work work) {
     reopen();
 }
 
-void runSync(RecordStore& store, QWidget* parent) {
+// Asked for by the user (the menu item): the report is always shown. Run on
+// its own (after opening, before closing or ending): only when it has
+// something for the user (a conflict, a card not taken, a note).
+enum class Report { Always, WhenNeeded };
+
+// False when the user cancelled the password; a failure raises SyncError
+// with the table as it was.
+bool runSync(RecordStore& store, QWidget* parent, Report shown = Report::Always) {
     const QString table = store.tableFileName();
     const QUrl book = sync::linkedBook(table);
     if (book.isEmpty()) {
@@ -176,11 +225,11 @@ void runSync(RecordStore& store, QWidget* parent) {
                                        "verbinden Sie sie unter „Einstellungen › Synchronisation "
                                        "…“."),
                         parent);
-        return;
+        return true;
     }
     sync::SyncOptions options;
     if (!passwordFor(book, options.password, parent))
-        return;
+        return false;
     QProgressDialog progress(parent);
     progress.setWindowTitle(kTitle);
     progress.setCancelButton(nullptr);
@@ -197,11 +246,20 @@ void runSync(RecordStore& store, QWidget* parent) {
     sync::SyncReport report;
     withTableClosed(store, [&] { report = sync::synchronise(table, options); });
     progress.close();
+    if (shown == Report::WhenNeeded && report.conflicts == 0 && report.notTaken == 0 &&
+        report.notes.isEmpty() && !report.photoDropped)
+        return true;
     QString text = report.text().trimmed();
     if (report.conflicts > 0)
         text += QStringLiteral("\n\nUnter „Bearbeiten › Konflikte …“ wählen Sie, welcher Wert "
                                "gilt.");
     showInformation(text, parent);
+    return true;
+}
+
+bool syncWanted(const RecordStore& store) {
+    return store.IsTableOpen() && syncAtOpenAndClose() &&
+           !sync::linkedBook(store.tableFileName()).isEmpty();
 }
 
 } // namespace
@@ -546,10 +604,28 @@ void KonflikteClick(RecordStore& store, QWidget* parent) {
 }
 
 void syncAtOpenOrClose(RecordStore& store, QWidget* parent) {
-    if (!store.IsTableOpen() || !syncAtOpenAndClose() ||
-        sync::linkedBook(store.tableFileName()).isEmpty())
-        return;
-    runGuarded([&] { runSync(store, parent); });
+    runGuarded([&] {
+        if (syncWanted(store))
+            runSync(store, parent, Report::WhenNeeded);
+    });
+}
+
+bool syncBeforeEnd(RecordStore& store, QWidget* parent) {
+    QString failure;
+    try {
+        if (syncWanted(store))
+            runSync(store, parent, Report::WhenNeeded);
+        return true;
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    // Nothing is lost by ending: the table keeps its changes, and the next
+    // sync sends them.
+    return confirm(QStringLiteral("Der Abgleich mit dem Adressbuch ist misslungen: %1\n\n"
+                                  "Die Änderungen dieser Tabelle gehen beim nächsten Abgleich "
+                                  "zum Server. Vellumo trotzdem beenden?")
+                       .arg(failure),
+                   parent);
 }
 
 } // namespace vellumo::sync::ui

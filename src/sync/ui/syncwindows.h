@@ -4,7 +4,7 @@
 // ("Konflikte …").
 // The sync needs the table's write lock, so the table is closed for the run
 // (the record being edited saved first) and opened again on the record that
-// was current.
+// was current, found by its UID or key wherever the sync moved it.
 #pragma once
 
 #include <QDialog>
@@ -76,7 +76,13 @@ void KonflikteClick(RecordStore& store, QWidget* parent);
 
 // Where the user asked for it ("Setup.ini" [Synchronisation]
 // BeimOeffnenUndSchliessen=1): a sync of a linked table right after it was
-// opened and before it is closed. A failure is shown and stops nothing.
+// opened (the default table at start too) and before it is closed. The
+// report is shown only when it has something for the user; a failure is
+// shown and stops nothing. Afterwards the same record is current, found by
+// its UID or key.
 void syncAtOpenOrClose(RecordStore& store, QWidget* parent);
+// The same before the program ends. True to end; a failed sync asks whether
+// to end anyway (the table keeps its changes for the next sync).
+bool syncBeforeEnd(RecordStore& store, QWidget* parent);
 
 } // namespace vellumo::sync::ui

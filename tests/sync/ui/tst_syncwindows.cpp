@@ -7,8 +7,12 @@
 // sentence and a linked table, the windows' timers running meanwhile; the
 // list follows the account typed, and an account without books hears so.
 #include "addresstables.h"
+#include "app/hauptformular.h"
 #include "platform/carddav/carddav.h"
+#include "platform/database/boundcontrols.h"
 #include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
+#include "platform/system/system.h"
 #include "radicale.h"
 #include "sync/link.h"
 #include "sync/tablesync.h"
@@ -17,6 +21,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -63,6 +68,7 @@ private slots:
     void linkSyncDecideAndUnlink();
     void refusingKeyringFallsBack();
     void listFollowsTheAccount();
+    void quittingWithTheSettingOnSyncs();
 };
 
 void TestSyncWindows::linkSyncDecideAndUnlink() {
@@ -144,13 +150,11 @@ void TestSyncWindows::linkSyncDecideAndUnlink() {
     QCOMPARE(list.Liste->rowCount(), 0);
     QCOMPARE(store.fieldText(QStringLiteral("Ort")), QStringLiteral("Kiel"));
 
-    // Asked for in the dialog: a sync before the table is closed sends the choice.
-    whenModal([&](QWidget* done) {
-        result = messageText(done);
-        clickButton(done, QStringLiteral("OK"));
-    });
+    // Asked for in the dialog: a sync before the table is closed sends the
+    // choice, and with nothing else to say shows no report.
     sync::ui::syncAtOpenOrClose(store, nullptr);
-    QVERIFY2(result.contains(QStringLiteral("Server: 0 neu, 1 geändert")), qPrintable(result));
+    testsupport::settle();
+    QVERIFY(!QApplication::activeModalWidget());
     bool kiel = false;
     for (const carddav::CardRef& ref : client.listAll(book))
         for (const carddav::Card& c : client.fetch(book, {ref.href}))
@@ -306,6 +310,102 @@ void TestSyncWindows::listFollowsTheAccount() {
     QCOMPARE(linked.path(), bernds[0]);
     QCOMPARE(linked.userName(), QStringLiteral("bernd"));
     QCOMPARE(bookPaths(server.url(), QStringLiteral("anna")), QStringList{annasBook.path()});
+}
+
+// The usual day: the default table synced when the program starts and
+// before it ends, the same person shown after the sync wherever it moved
+// her, and a sync that fails at the end asking before the program ends.
+void TestSyncWindows::quittingWithTheSettingOnSyncs() {
+    test::Radicale server;
+    if (!server.problem().isEmpty())
+        QSKIP(qPrintable(server.problem()));
+    testsupport::Sandbox sandbox;
+    carddav::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
+    QUrl book = client.createAddressBook(QStringLiteral("Familie"));
+    const QString table = sandbox.file(QStringLiteral("ADRESSEN.db"));
+    testsupport::makeAddressTable(
+        table, {{{"Name", "Ahrens"}, {"Ort", "Lübeck"}}, {{"Name", "Böhm"}, {"Ort", "Lübeck"}}});
+    QUrl linked = book;
+    linked.setUserName(QStringLiteral("anna"));
+    sync::linkTable(table, linked, QDateTime::currentDateTime());
+    QCOMPARE(sync::synchronise(table, {}).addedThere, 2);
+    WritePrivateProfileStrings(
+        {{QStringLiteral("Standardtabelle"), QStringLiteral("FileName"), table},
+         {QStringLiteral("Synchronisation"), QStringLiteral("BeimOeffnenUndSchliessen"),
+          QStringLiteral("1")}},
+        setupIniPath());
+    // Meanwhile on the phone: Abel, who comes first in the table.
+    client.put(book.path() + QStringLiteral("abel.vcf"),
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abel\r\nFN:Eva Abel\r\n"
+               "N:Abel;Eva;;;\r\nEND:VCARD\r\n",
+               {});
+
+    auto window = std::make_unique<THauptformular>();
+    window->show();
+    QVERIFY(testsupport::activate(window.get()));
+    QCOMPARE(window->Datentabelle.fieldText(QStringLiteral("Name")), QStringLiteral("Ahrens"));
+    // The password is asked once in the run; the sync that has nothing to
+    // say shows nothing.
+    int asked = 0;
+    auto watch = whenModal([&](QWidget* modal) {
+        ++asked;
+        QVERIFY(qobject_cast<QInputDialog*>(modal));
+        qobject_cast<QInputDialog*>(modal)->accept();
+    });
+    window->AfterStart();
+    watch.cancel();
+    QCOMPARE(asked, 1);
+    QCOMPARE(window->Datentabelle.visibleCount(), 3);
+    QCOMPARE(window->Datentabelle.fieldText(QStringLiteral("Name")), QStringLiteral("Ahrens"));
+    QCOMPARE(window->Datentabelle.RecordNumber(), 2);
+
+    // An edit typed and not saved, then the window closed: saved, then sent.
+    QVERIFY(testsupport::activate(window.get()));
+    auto* ort = window->findChild<vellumo::DBEdit*>(QStringLiteral("DBEditOrt"));
+    ort->setFocus();
+    ort->selectAll();
+    testsupport::typeText(ort, QStringLiteral("Rostock"));
+    QVERIFY(window->close());
+    auto serverHas = [&](const QByteArray& name, const QByteArray& town) {
+        for (const carddav::Card& c : client.fetch(book, [&] {
+                 QStringList hrefs;
+                 for (const carddav::CardRef& ref : client.listAll(book))
+                     hrefs << ref.href;
+                 return hrefs;
+             }()))
+            if (c.vcard.contains(name) && c.vcard.contains(town))
+                return true;
+        return false;
+    };
+    QVERIFY(serverHas("Ahrens", "Rostock"));
+    window.reset();
+
+    // The server down at the end: asked, "Nein" keeps the program, "Ja" ends
+    // it, and the edit stays in the table for the next sync.
+    window = std::make_unique<THauptformular>();
+    window->show();
+    QVERIFY(testsupport::activate(window.get()));
+    server.stop();
+    window->Datentabelle.GoToLast();
+    window->Datentabelle.BeginEdit();
+    window->Datentabelle.SetFieldText(QStringLiteral("Ort"), QStringLiteral("Kiel"));
+    QString question;
+    whenModal([&](QWidget* box) {
+        question = messageText(box);
+        clickButton(box, QStringLiteral("&Nein"));
+    });
+    QVERIFY(!window->close());
+    QVERIFY2(question.contains(QStringLiteral("Abgleich mit dem Adressbuch ist misslungen")) &&
+                 question.endsWith(QStringLiteral("Vellumo trotzdem beenden?")),
+             qPrintable(question));
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->Datentabelle.fieldText(QStringLiteral("Name")), QStringLiteral("Böhm"));
+    whenModal([&](QWidget* box) { clickButton(box, QStringLiteral("&Ja")); });
+    QVERIFY(window->close());
+    window.reset();
+    server.start();
+    QCOMPARE(sync::synchronise(table, {}).changedThere, 1);
+    QVERIFY(serverHas("Böhm", "Kiel"));
 }
 
 QTEST_MAIN(TestSyncWindows)
