@@ -21,6 +21,8 @@ packages=(
     qt6-tools-dev qt6-tools-dev-tools qt6-documentation-tools
     # vCard cross-check with an independent parser
     python3 python3-vobject
+    # dBase and FoxPro fixtures of the import's tests, and an independent reader of them
+    python3-dbf python3-dbfread
     # a display, a window manager and X tools for looking at the program
     xvfb xauth openbox x11-utils xclip imagemagick xdotool
     # shared compiler cache for the several build trees; the style check

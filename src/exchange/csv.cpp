@@ -3,6 +3,7 @@
 // Windows-1252; columns by header name, as this program, Google Contacts,
 // the common mail programs in German and English and spreadsheets name them).
 #include "exchange/builder.h"
+#include "exchange/columns.h"
 #include "exchange/exchange.h"
 #include "exchange/input.h"
 #include "exchange/text.h"
@@ -121,6 +122,7 @@ enum class Role {
     Email,
     Web,
     Street,
+    HouseNumber, // joined to the street of its group
     Code,
     Town,
     Region,
@@ -345,6 +347,139 @@ const Known kKnown[] = {
     {"account", Role::Note, "Konto", ""},
 };
 
+// Field names of old desktop databases (dBase, FoxPro, other programs'
+// Paradox tables), compared folded (foldedName): "STRASSE_NR", "Tel. privat"
+// and "TELPRIVAT" are one name. Tried after the headers above.
+const Known kOldNames[] = {
+    {"name", Role::Family, "", ""},
+    {"nachname", Role::Family, "", ""},
+    {"familienname", Role::Family, "", ""},
+    {"zuname", Role::Family, "", ""},
+    {"nname", Role::Family, "", ""},
+    {"lastname", Role::Family, "", ""},
+    {"surname", Role::Family, "", ""},
+    {"vorname", Role::Given, "", ""},
+    {"vname", Role::Given, "", ""},
+    {"rufname", Role::Given, "", ""},
+    {"firstname", Role::Given, "", ""},
+    {"firma", Role::Company, "", ""},
+    {"firma1", Role::Company, "", ""},
+    {"firmenname", Role::Company, "", ""},
+    {"titel", Role::Note, "Titel", ""},
+    {"anrede", Role::Note, "Anrede", ""},
+    {"strasse", Role::Street, "", "main"},
+    {"str", Role::Street, "", "main"},
+    {"strnr", Role::Street, "", "main"},
+    {"strassenr", Role::Street, "", "main"},
+    {"strassehnr", Role::Street, "", "main"},
+    {"strassehausnr", Role::Street, "", "main"},
+    {"strassehausnummer", Role::Street, "", "main"},
+    {"anschrift", Role::Street, "", "main"},
+    {"adresse", Role::Street, "", "main"},
+    {"street", Role::Street, "", "main"},
+    {"address", Role::Street, "", "main"},
+    {"address1", Role::Street, "", "main"},
+    {"hausnr", Role::HouseNumber, "", "main"},
+    {"hausnummer", Role::HouseNumber, "", "main"},
+    {"hnr", Role::HouseNumber, "", "main"},
+    {"nr", Role::HouseNumber, "", "main"},
+    {"plz", Role::Code, "", "main"},
+    {"postleitzahl", Role::Code, "", "main"},
+    {"zip", Role::Code, "", "main"},
+    {"zipcode", Role::Code, "", "main"},
+    {"postcode", Role::Code, "", "main"},
+    {"postalcode", Role::Code, "", "main"},
+    {"ort", Role::Town, "", "main"},
+    {"wohnort", Role::Town, "", "main"},
+    {"stadt", Role::Town, "", "main"},
+    {"city", Role::Town, "", "main"},
+    {"town", Role::Town, "", "main"},
+    {"land", Role::Country, "", "main"},
+    {"staat", Role::Country, "", "main"},
+    {"country", Role::Country, "", "main"},
+    {"bundesland", Role::Region, "", "main"},
+    {"tel", Role::Phone, "", ""},
+    {"tel1", Role::Phone, "", ""},
+    {"telefon", Role::Phone, "", ""},
+    {"telefon1", Role::Phone, "", ""},
+    {"telprivat", Role::Phone, "Privat", ""},
+    {"telpriv", Role::Phone, "Privat", ""},
+    {"telefonprivat", Role::Phone, "Privat", ""},
+    {"phone", Role::Phone, "", ""},
+    {"tel2", Role::Phone, "", ""},
+    {"telefon2", Role::Phone, "", ""},
+    {"teldienst", Role::Phone, "Arbeit", ""},
+    {"teldienstl", Role::Phone, "Arbeit", ""},
+    {"telgesch", Role::Phone, "Arbeit", ""},
+    {"telbuero", Role::Phone, "Arbeit", ""},
+    {"telfirma", Role::Phone, "Arbeit", ""},
+    {"telefondienstlich", Role::Phone, "Arbeit", ""},
+    {"handy", Role::Phone, "Mobil", ""},
+    {"mobil", Role::Phone, "Mobil", ""},
+    {"mobiltel", Role::Phone, "Mobil", ""},
+    {"telmobil", Role::Phone, "Mobil", ""},
+    {"mobile", Role::Phone, "Mobil", ""},
+    {"fax", Role::Fax, "", ""},
+    {"telefax", Role::Fax, "", ""},
+    {"faxnr", Role::Fax, "", ""},
+    {"email", Role::Email, "", ""},
+    {"mail", Role::Email, "", ""},
+    {"emailadresse", Role::Email, "", ""},
+    {"www", Role::Web, "", ""},
+    {"homepage", Role::Web, "", ""},
+    {"internet", Role::Web, "", ""},
+    {"webseite", Role::Web, "", ""},
+    {"url", Role::Web, "", ""},
+    {"geburtstag", Role::Birthday, "", ""},
+    {"geburt", Role::Birthday, "", ""},
+    {"geburtsdatum", Role::Birthday, "", ""},
+    {"gebdatum", Role::Birthday, "", ""},
+    {"gebdat", Role::Birthday, "", ""},
+    {"geb", Role::Birthday, "", ""},
+    {"gebtag", Role::Birthday, "", ""},
+    {"birthday", Role::Birthday, "", ""},
+    {"bemerkung", Role::Memo, "", ""},
+    {"bemerkungen", Role::Memo, "", ""},
+    {"bem", Role::Memo, "", ""},
+    {"notiz", Role::Memo, "", ""},
+    {"notizen", Role::Memo, "", ""},
+    {"memo", Role::Memo, "", ""},
+    {"kommentar", Role::Memo, "", ""},
+    {"info", Role::Memo, "", ""},
+    {"notes", Role::Memo, "", ""},
+    {"rubrik", Role::Field, "Rubrik", ""},
+    {"kategorie", Role::Field, "Rubrik", ""},
+    {"gruppe", Role::Field, "Rubrik", ""},
+    {"kontonr", Role::Field, "KontoNr", ""},
+    {"kontonummer", Role::Field, "KontoNr", ""},
+    {"ktonr", Role::Field, "KontoNr", ""},
+    {"konto", Role::Field, "KontoNr", ""},
+    {"blz", Role::Field, "BLZ", ""},
+    {"bankleitzahl", Role::Field, "BLZ", ""},
+    {"bank", Role::Field, "Institut", ""},
+    {"institut", Role::Field, "Institut", ""},
+    {"kreditinstitut", Role::Field, "Institut", ""},
+};
+
+// A name in lower case, umlauts and ß spelt out, with nothing but letters
+// and digits: "Straße Nr." and "STRASSE_NR" give "strassenr".
+QString foldedName(const QString& name) {
+    QString out;
+    for (const QChar c : name.toLower()) {
+        if (c == u'ä')
+            out += QStringLiteral("ae");
+        else if (c == u'ö')
+            out += QStringLiteral("oe");
+        else if (c == u'ü')
+            out += QStringLiteral("ue");
+        else if (c == u'ß')
+            out += QStringLiteral("ss");
+        else if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))
+            out += c;
+    }
+    return out;
+}
+
 QString normalised(const QString& header) {
     return header.trimmed().toLower().simplified();
 }
@@ -405,6 +540,12 @@ std::vector<Column> columnsOf(const QStringList& headers) {
             map.insert(QString::fromUtf8(k.header), k);
         return map;
     }();
+    static const QHash<QString, Known> oldNames = [] {
+        QHash<QString, Known> map;
+        for (const Known& k : kOldNames)
+            map.insert(QString::fromUtf8(k.header), k);
+        return map;
+    }();
     QSet<QString> keys;
     for (const QString& h : headers)
         keys.insert(normalised(h));
@@ -462,8 +603,9 @@ std::vector<Column> columnsOf(const QStringList& headers) {
         } else if (!field.isEmpty()) {
             c.role = Role::Field;
             c.field = field;
-        } else if (known.contains(key)) {
-            const Known& k = known.value(key);
+        } else if (known.contains(key) || oldNames.contains(foldedName(key))) {
+            const Known& k =
+                known.contains(key) ? known.value(key) : oldNames.value(foldedName(key));
             c.role = k.role;
             if (k.role == Role::Field)
                 c.field = QString::fromUtf8(k.label);
@@ -502,6 +644,8 @@ QString targetOf(const Column& c) {
         return QStringLiteral("WWW, weitere in die Notizen");
     case Role::Street:
         return QStringLiteral("Strasse (weitere Anschriften in die Notizen)");
+    case Role::HouseNumber:
+        return QStringLiteral("Strasse (Hausnummer hinter der Straße)");
     case Role::Code:
         return QStringLiteral("PLZ (weitere Anschriften in die Notizen)");
     case Role::Town:
@@ -661,7 +805,7 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
     QMap<QString, QString> kinds; // group -> kind label of its numbered entries
     struct Postal {
         QStringList street;
-        QString code, town, region, country, label;
+        QString number, code, town, region, country, label;
     };
     QStringList postalOrder;
     QMap<QString, Postal> postals;
@@ -707,6 +851,7 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
                 contacts.push_back({c.role, part.trimmed(), c.label, c.group});
             break;
         case Role::Street:
+        case Role::HouseNumber:
         case Role::Code:
         case Role::Town:
         case Role::Region:
@@ -719,6 +864,8 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
                 p.label = c.label;
             if (c.role == Role::Street)
                 p.street << (c.label == u"Postfach" ? QStringLiteral("Postfach ") + value : value);
+            else if (c.role == Role::HouseNumber)
+                p.number = value;
             else if (c.role == Role::Code)
                 p.code = value;
             else if (c.role == Role::Town)
@@ -768,8 +915,9 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
     for (const QString& group : postalOrder) {
         const Postal& p = postals.value(group);
         const QString label = kinds.contains(group) ? kindLabelOfText(kinds.value(group)) : p.label;
-        builder.addPostal(p.street.join(QStringLiteral(", ")), p.code, p.town, p.region, p.country,
-                          label, false);
+        const QString street = p.street.join(QStringLiteral(", "));
+        builder.addPostal(p.number.isEmpty() ? street : (street + u' ' + p.number).trimmed(),
+                          p.code, p.town, p.region, p.country, label, false);
     }
     for (const Later& l : contacts) {
         const QString kind = kinds.value(l.group);
@@ -867,6 +1015,37 @@ private:
 };
 
 } // namespace
+
+struct ColumnMapping::Columns {
+    std::vector<Column> list;
+};
+
+ColumnMapping::ColumnMapping(const QStringList& names)
+    : columns_(std::make_unique<Columns>(Columns{columnsOf(names)})) {}
+
+ColumnMapping::~ColumnMapping() = default;
+
+bool ColumnMapping::mapsAny() const {
+    for (const Column& c : columns_->list)
+        if (c.role != Role::Note)
+            return true;
+    return false;
+}
+
+QStringList ColumnMapping::report() const {
+    QStringList lines;
+    for (const Column& c : columns_->list)
+        if (!c.header.trimmed().isEmpty())
+            lines << QStringLiteral("\"%1\" → %2").arg(c.header.trimmed(), targetOf(c));
+    return lines;
+}
+
+Address ColumnMapping::address(const QStringList& cells, int origin) const {
+    Row row;
+    row.cells = cells;
+    row.line = origin;
+    return addressOf(row, columns_->list);
+}
 
 std::unique_ptr<AddressStream> csvStream(ByteInput& input) {
     return std::make_unique<CsvStream>(input);

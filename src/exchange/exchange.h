@@ -42,7 +42,10 @@ namespace exchange {
 
 // Csv: RFC 4180, UTF-8, comma. SpreadsheetCsv: semicolon, UTF-8 with a byte
 // order mark, as spreadsheet programs with German settings open it at once.
-enum class Format { VCard, Csv, SpreadsheetCsv };
+// The others are read only: dBase III/IV and FoxPro tables (.dbf with their
+// .dbt/.fpt), Paradox tables of any schema, LDIF and Thunderbird's Mork
+// address book (.mab).
+enum class Format { VCard, Csv, SpreadsheetCsv, Dbase, Paradox, Ldif, Mork };
 
 // The fields of the address table in their order ("Name" … "Grafik").
 using vellumo::addressFieldNames;
@@ -53,12 +56,13 @@ using vellumo::addressFieldNames;
 // fields are empty.
 struct Address {
     QVariantMap values;
-    int origin = 0;      // card number or line number the address came from
-    QString problem;     // set when the address cannot be taken at all
-    QStringList notes;   // values without a field of their own, as lines for the notes
-    QStringList changes; // what was left out or changed while reading, for the report
-    QByteArray photo;    // a picture file's bytes, still encoded; decoded when stored
-    QString uid;         // the card's UID
+    int origin = 0;       // card number or line number the address came from
+    QString problem;      // set when the address cannot be taken at all
+    QStringList notes;    // values without a field of their own, as lines for the notes
+    QStringList changes;  // what was left out or changed while reading, for the report
+    QByteArray photo;     // a picture file's bytes, still encoded; decoded when stored
+    QString uid;          // the card's UID
+    bool deleted = false; // a row its file marks deleted: reported and counted, never added
 
     QString text(const QString& field) const { return values.value(field).toString(); }
     QDate date(const QString& field) const { return values.value(field).toDate(); }
@@ -108,8 +112,12 @@ public:
     Format format() const { return format_; }
     // The next card or row, nothing at the end.
     std::optional<Address> next();
-    // CSV: one line per column saying where it went (after the first next()).
+    // CSV and tables: one line per column saying where it went (after the
+    // first next()).
     QStringList columns() const;
+    // What the reader has to say about the file as a whole (after the first
+    // next()): the code page it assumed, a memo file it did not find.
+    QStringList remarks() const;
     // Bytes read so far and the device's size, for a progress display.
     qint64 position() const;
     qint64 size() const;
@@ -120,9 +128,17 @@ private:
     std::unique_ptr<AddressStream> stream_;
 };
 
-// Chooses the format of a file by its name (".vcf", ".vcard", ".csv") or, for
-// other names, by its first bytes.
+// How many of a file's first bytes detectFormat looks at.
+constexpr qsizetype kDetectBytes = 4096;
+// The kind of a file by its first bytes, whatever its name: vCard, LDIF and
+// Mork by their first line, dBase and Paradox by a header whose parts agree
+// with each other, CSV for other text. Nothing for a file that is none of them.
+std::optional<Format> detectFormat(const QByteArray& start);
+// detectFormat, or by the name (".vcf", ".vcard", ".csv") when the first bytes
+// say nothing; CSV otherwise.
 Format formatOf(const QString& fileName, const QByteArray& start = QByteArray());
+// "vCard", "dBase", "Thunderbird-Adressbuch (Mork)" …, as reports name a kind.
+QString formatName(Format format);
 
 // Writes every visible record (the filter respected) to out. A record being
 // edited is written as the store shows it. progress(done, total) may return
@@ -149,12 +165,14 @@ struct ImportResult {
     int changed = 0; // of added: with something cut, moved to the notes or left out
     int skipped = 0; // key already in the table (or earlier in the file)
     int refused = 0; // nothing usable, or structurally broken
+    int deleted = 0; // rows the file marks deleted, passed over
     bool cancelled = false;
     QString failure;     // the storage failure that stopped the import, empty when none
     QString readFailure; // why the file could not be read to its end, empty when it could
     Format format = Format::VCard;
     std::vector<CardReport> cards; // every card or row, in file order
-    QStringList columns;           // CSV: where each column went
+    QStringList columns;           // CSV and tables: where each column went
+    QStringList remarks;           // about the file as a whole (code page, a missing memo file)
 };
 
 // Adds the addresses to the open table in batches (RecordStore::BeginBulk).

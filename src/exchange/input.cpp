@@ -3,6 +3,7 @@
 #include "platform/database/recordstore.h"
 
 #include <QBuffer>
+#include <QFileDevice>
 #include <QIODevice>
 
 #include <algorithm>
@@ -104,9 +105,38 @@ qint64 ByteInput::size() const {
     return in_.size();
 }
 
+namespace {
+
+QString deviceName(QIODevice& in) {
+    if (const auto* file = qobject_cast<QFileDevice*>(&in))
+        return file->fileName();
+    return QString();
+}
+
+std::unique_ptr<AddressStream> streamFor(Format format, QIODevice& in, ByteInput& input) {
+    switch (format) {
+    case Format::VCard:
+        return vcardStream(input);
+    case Format::Csv:
+    case Format::SpreadsheetCsv:
+        return csvStream(input);
+    case Format::Dbase:
+        return dbaseStream(in, deviceName(in));
+    case Format::Paradox:
+        return paradoxStream(in, deviceName(in));
+    case Format::Ldif:
+        return ldifStream(input);
+    case Format::Mork:
+        return morkStream(input);
+    }
+    return csvStream(input);
+}
+
+} // namespace
+
 AddressReader::AddressReader(QIODevice& in, Format format)
     : format_(format), input_(std::make_unique<ByteInput>(in)),
-      stream_(format == Format::VCard ? vcardStream(*input_) : csvStream(*input_)) {}
+      stream_(streamFor(format, in, *input_)) {}
 
 AddressReader::~AddressReader() = default;
 
@@ -118,8 +148,13 @@ QStringList AddressReader::columns() const {
     return stream_->columns();
 }
 
+QStringList AddressReader::remarks() const {
+    return stream_->remarks();
+}
+
 qint64 AddressReader::position() const {
-    return input_->position();
+    const qint64 own = stream_->position();
+    return own >= 0 ? own : input_->position();
 }
 
 qint64 AddressReader::size() const {

@@ -54,17 +54,29 @@ private:
     QByteArray raw_; // UTF-16: the chunk before it is decoded
 };
 
-// One address after the other, from a vCard or a CSV reader.
+// One address after the other, from one of the readers.
 class AddressStream {
 public:
     virtual ~AddressStream() = default;
     virtual std::optional<Address> next() = 0;
-    // CSV: where each column went.
+    // CSV and tables: where each column went.
     virtual QStringList columns() const { return {}; }
+    // About the file as a whole.
+    virtual QStringList remarks() const { return {}; }
+    // How far reading has come in the file's bytes; -1 when the ByteInput
+    // the stream reads from says it.
+    virtual qint64 position() const { return -1; }
 };
 
 std::unique_ptr<AddressStream> vcardStream(ByteInput& input);
 std::unique_ptr<AddressStream> csvStream(ByteInput& input);
+std::unique_ptr<AddressStream> ldifStream(ByteInput& input);
+std::unique_ptr<AddressStream> morkStream(ByteInput& input);
+// The table readers seek in their file and find its companions (memo file,
+// .mb) beside it: in is the file itself (a QFileDevice gives its name; for
+// another device, name says what it is).
+std::unique_ptr<AddressStream> dbaseStream(QIODevice& in, const QString& name);
+std::unique_ptr<AddressStream> paradoxStream(QIODevice& in, const QString& name);
 
 // Every address of bytes held in memory; for CSV, columns (when given) says
 // where each column went.

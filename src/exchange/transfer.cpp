@@ -38,8 +38,20 @@ QString shownName(const Address& address) {
 }
 
 QString originText(Format format, int origin) {
-    return format == Format::VCard ? QStringLiteral("Karte %1").arg(origin)
-                                   : QStringLiteral("Zeile %1").arg(origin);
+    switch (format) {
+    case Format::VCard:
+    case Format::Mork:
+        return QStringLiteral("Karte %1").arg(origin);
+    case Format::Dbase:
+    case Format::Paradox:
+        return QStringLiteral("Satz %1").arg(origin);
+    case Format::Ldif:
+        return QStringLiteral("Eintrag %1").arg(origin);
+    case Format::Csv:
+    case Format::SpreadsheetCsv:
+        break;
+    }
+    return QStringLiteral("Zeile %1").arg(origin);
 }
 
 QString withoutFullStop(QString text) {
@@ -252,18 +264,6 @@ Address addressAt(const RecordStore& store, int visibleRow) {
     return addressAt(store, visibleRow, addressFieldsOf(store));
 }
 
-Format formatOf(const QString& fileName, const QByteArray& start) {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == u"vcf" || suffix == u"vcard")
-        return Format::VCard;
-    if (suffix == u"csv")
-        return Format::Csv;
-    QByteArray head = start.left(200).trimmed();
-    if (head.startsWith("\xEF\xBB\xBF"))
-        head = head.mid(3).trimmed();
-    return head.toUpper().startsWith("BEGIN:VCARD") ? Format::VCard : Format::Csv;
-}
-
 int exportRecords(const RecordStore& store, Format format, QIODevice& out,
                   const std::function<bool(int, int)>& progress, QStringList* withoutPicture) {
     const int total = store.visibleCount();
@@ -379,6 +379,15 @@ ImportResult importFrom(RecordStore& store, Format format,
         const Address& address = *next;
         CardReport card;
         card.origin = address.origin;
+        if (address.deleted) {
+            // Passed over, but named: the user may have wanted it back.
+            card.outcome = Outcome::Skipped;
+            card.lines << QStringLiteral("in der Datei als gelöscht markiert (%1)")
+                              .arg(shownName(address));
+            ++result.deleted;
+            result.cards.push_back(card);
+            continue;
+        }
         if (!address.problem.isEmpty()) {
             notAdded(card, Outcome::Refused, withoutFullStop(address.problem));
             continue;
@@ -452,6 +461,7 @@ ImportResult importAddresses(RecordStore& store, AddressReader& reader,
         },
         progress);
     result.columns = reader.columns();
+    result.remarks = reader.remarks();
     return result;
 }
 
@@ -484,7 +494,20 @@ ImportResult importFile(RecordStore& store, const QString& path,
                              .arg(shown)
                              .arg(in.size() >> 20)
                              .arg(kMaxImportBytes >> 20));
-    AddressReader reader(in, formatOf(path, in.peek(200)));
+    const QByteArray start = in.peek(kDetectBytes);
+    const std::optional<Format> format = detectFormat(start);
+    if (!format)
+        throw StoreError(QStringLiteral("Die Datei %1 ist keine Adressdatei, die Vellumo lesen "
+                                        "kann. Gelesen werden vCard, CSV, dBase und FoxPro (.dbf), "
+                                        "Paradox-Tabellen (.db), LDIF und Thunderbird-Adressbücher "
+                                        "(.mab)")
+                             .arg(shown));
+    if (*format == Format::Paradox &&
+        QFileInfo(path).canonicalFilePath() == QFileInfo(store.tableFileName()).canonicalFilePath())
+        throw StoreError(QStringLiteral("Die Tabelle %1 ist die geöffnete Tabelle selbst; sie "
+                                        "kann nicht in sich importiert werden")
+                             .arg(shown));
+    AddressReader reader(in, formatOf(path, start));
     return importAddresses(store, reader, progress);
 }
 
@@ -508,6 +531,15 @@ QString summaryText(const ImportResult& result) {
     text += QStringLiteral(", ") + count(result.skipped, "übersprungen", "übersprungen") +
             QStringLiteral(" (schon vorhanden), ") +
             count(result.refused, "abgewiesen", "abgewiesen") + QStringLiteral(".");
+    if (result.deleted > 0)
+        text += result.deleted == 1
+                    ? QStringLiteral("\n1 in der Datei als gelöscht markierter Satz wurde nicht "
+                                     "übernommen.")
+                    : QStringLiteral("\n%1 in der Datei als gelöscht markierte Sätze wurden nicht "
+                                     "übernommen.")
+                          .arg(result.deleted);
+    for (const QString& remark : result.remarks)
+        text += u'\n' + remark;
     if (!result.failure.isEmpty())
         text += result.added == 1
                     ? QStringLiteral("\nGespeichert ist 1 Adresse; die übrigen nicht.")
@@ -518,7 +550,7 @@ QString summaryText(const ImportResult& result) {
                                "Datei nicht.");
     else if (result.cancelled && result.added > 0)
         text += QStringLiteral("\nDie bis dahin hinzugefügten Adressen bleiben in der Tabelle.");
-    if (result.changed + result.skipped + result.refused > 0)
+    if (result.changed + result.skipped + result.refused + result.deleted > 0)
         text += QStringLiteral("\nWas gekürzt, in die Notizen übernommen oder weggelassen wurde, "
                                "nennen die Details.");
     return text;

@@ -39,8 +39,12 @@ QString chooseFile(QWidget* parent, bool save, QString* selectedFilter,
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(save ? QStringList{kVCardFilter, kCsvFilter, kSpreadsheetFilter}
-                               : QStringList{QStringLiteral("Adressen (*.vcf *.vcard *.csv)"),
+                               : QStringList{QStringLiteral("Adressen (*.vcf *.vcard *.csv "
+                                                            "*.dbf *.db *.ldif *.ldi *.mab)"),
                                              kVCardFilter, QStringLiteral("CSV-Dateien (*.csv)"),
+                                             QStringLiteral("dBase und FoxPro (*.dbf)"),
+                                             QStringLiteral("Paradox-Tabellen (*.db)"),
+                                             QStringLiteral("Thunderbird (*.ldif *.ldi *.mab)"),
                                              QStringLiteral("Alle Dateien (*)")});
     dialog.setDirectory(lastFolder().isEmpty() ? QDir::currentPath() : lastFolder());
     if (save) {

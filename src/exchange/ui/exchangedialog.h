@@ -15,7 +15,8 @@ namespace vellumo::exchange {
 // chosen in a save dialog, after storing a record still being edited.
 void ExportierenClick(RecordStore& store, QWidget* parent);
 
-// Reads a chosen .vcf or .csv file into the open table, with a progress
+// Reads a chosen address file (vCard, CSV, dBase, Paradox, Thunderbird's
+// LDIF or Mork; the kind told by its content) into the open table, with a progress
 // window that can be cancelled, and ends with one summary box. imported runs
 // before the box, so that what stands behind it already shows the new records.
 void ImportierenClick(RecordStore& store, QWidget* parent,
