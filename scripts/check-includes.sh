@@ -17,7 +17,7 @@ cd "$src" || exit 2
 
 top=(app)
 windows=(data find pictures aids print exchange/ui sync/ui)
-libraries=(address exchange sync search print/labels)
+libraries=(address exchange sync search duplicates print/labels)
 
 found=0
 offend() {

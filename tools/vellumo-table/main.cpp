@@ -14,6 +14,8 @@
 //   vellumo-table birthdays [--days N] [--ics] TABLE [FILE]   coming birthdays, or a calendar
 //   vellumo-table search TABLE TEXT…                  what the quick search finds, best first,
 //                                                     as dump prints it; exit 1 when nothing
+//   vellumo-table duplicates TABLE                    the likely duplicate pairs, best first:
+//                                                     both keys and the score, tab-separated
 //   vellumo-table sync [--link URL --user NAME] TABLE   both ways with a CardDAV address book
 //   vellumo-table sync --unlink TABLE                 the table forgets its book
 //   vellumo-table create TABLE                        a new, empty address table
@@ -25,6 +27,7 @@
 #include "format.h"
 #ifdef VELLUMO_TABLE_EXCHANGE
 #include "birthdaycommand.h"
+#include "duplicatescommand.h"
 #include "exchangecommands.h"
 #include "printcommand.h"
 #include "searchcommand.h"
@@ -137,6 +140,7 @@ int usage() {
                  "DATEI.pdf\n"
                  "        vellumo-table birthdays [--days N] [--ics] TABELLE [DATEI]\n"
                  "        vellumo-table search TABELLE TEXT ...\n"
+                 "        vellumo-table duplicates TABELLE\n"
                  "        vellumo-table sync [--link URL --user NAME] TABELLE\n"
                  "        vellumo-table sync --unlink TABELLE\n"
                  "        vellumo-table create TABELLE\n"
@@ -155,6 +159,8 @@ int main(int argc, char** argv) {
         return vtable::birthdayCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "search")
         return vtable::searchCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "duplicates")
+        return vtable::duplicatesCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "print")
         return vtable::printCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "sync")

@@ -687,6 +687,17 @@ struct RecordStore::Impl {
         const int i = requireIndex(name);
         if (!isEditing())
             throw StoreError(tr(kNotEditing));
+        px::Value converted = convert(i, value);
+        px::Value& slot = buffer[static_cast<std::size_t>(i)];
+        if (slot == converted)
+            return;
+        slot = std::move(converted);
+        modified = true;
+        mark(DataChange, fields[static_cast<std::size_t>(i)].name);
+    }
+
+    // A value for field i as the engine stores it, by the rules of setValue.
+    px::Value convert(int i, const QVariant& value) const {
         const FieldInfo& info = fields[static_cast<std::size_t>(i)];
         px::Value converted;
         const bool empty = value.isNull() || !value.isValid();
@@ -733,12 +744,7 @@ struct RecordStore::Impl {
         case FieldKind::Other:
             throw StoreError(tr("Feld '%1' kann nicht geändert werden").arg(info.name));
         }
-        px::Value& slot = buffer[static_cast<std::size_t>(i)];
-        if (slot == converted)
-            return;
-        slot = std::move(converted);
-        modified = true;
-        mark(DataChange, info.name);
+        return converted;
     }
 
     // --- opening and closing ------------------------------------------------
@@ -1221,6 +1227,72 @@ void RecordStore::RemoveRecord() {
     d->rebuildPassing();
     // The follower moved up into the removed record's position.
     d->placeAt(removed);
+}
+
+void RecordStore::changeStored(const std::vector<StoredEdit>& edits) {
+    Impl::Op op(*d);
+    d->requireOpen();
+    if (d->bulk.active)
+        throw StoreError(tr("Während eines Imports kann nichts anderes gespeichert werden."));
+    d->settle();
+    // Every value is converted before the table is touched, so a refused
+    // value changes nothing.
+    std::vector<px::Record> records(edits.size());
+    for (std::size_t n = 0; n < edits.size(); ++n) {
+        const StoredEdit& edit = edits[n];
+        if (edit.kind == StoredEdit::Remove)
+            continue;
+        if (edit.values.size() != static_cast<qsizetype>(d->fields.size()))
+            throw StoreError(tr("Falsche Anzahl von Feldern für die Tabelle"));
+        for (int i = 0; i < static_cast<int>(d->fields.size()); ++i)
+            records[n].push_back(d->convert(i, edit.values[i]));
+    }
+    std::int64_t last = d->current;
+    d->change([&] { d->table->beginBatch(); });
+    try {
+        for (std::size_t n = 0; n < edits.size(); ++n) {
+            const StoredEdit& edit = edits[n];
+            const std::int64_t count = d->tableCount();
+            if (edit.kind != StoredEdit::Insert && (edit.position < 0 || edit.position >= count))
+                throw StoreError(tr(kGone));
+            const auto at = static_cast<std::uint32_t>(std::max(edit.position, 0));
+            switch (edit.kind) {
+            case StoredEdit::Insert:
+                last = d->change([&] { return d->table->insert(records[n]); });
+                d->tellStored(StoredChange::Inserted, -1, last);
+                break;
+            case StoredEdit::Update:
+                last = d->change([&] { return d->table->update(at, records[n]); });
+                d->tellStored(StoredChange::Updated, at, last);
+                break;
+            case StoredEdit::Remove:
+                d->change([&] { d->table->remove(at); });
+                d->tellStored(StoredChange::Removed, at);
+                last = std::min<std::int64_t>(at, count - 2);
+                break;
+            }
+        }
+        d->change([&] { d->table->commitBatch(); });
+    } catch (...) {
+        try {
+            d->table->rollbackBatch();
+        } catch (...) {
+        }
+        d->cached.reset();
+        if (!d->table->isUsable()) {
+            d->breakDown();
+            throw;
+        }
+        d->tellStored(StoredChange::Reloaded);
+        d->rebuildPassing();
+        d->placeAt(std::min<std::int64_t>(d->current, d->tableCount() - 1));
+        d->mark(RecordsChange | CurrentChange | DataChange);
+        throw;
+    }
+    d->cached.reset();
+    d->rebuildPassing();
+    d->placeAt(last);
+    d->mark(RecordsChange | CurrentChange | DataChange);
 }
 
 void RecordStore::SetFieldDate(const QString& field, const QDateTime& value) {

@@ -175,6 +175,21 @@ public:
     // SetFieldText. Used by bound memo and picture controls.
     void setFieldValue(const QString& field, const QVariant& value);
 
+    // Several stored records changed as one transaction of the table (a
+    // merge: one record updated, the other removed). The edits are applied in
+    // turn, each position counting the table as the edits before it left it;
+    // values hold every field in field order, as setFieldValue takes them.
+    // When one edit fails (a refused value, a key taken), none stays. Settles
+    // first; the cursor goes to the record the last edit wrote (after a
+    // removal: the follower). Refused during a bulk.
+    struct StoredEdit {
+        enum Kind { Insert, Update, Remove };
+        Kind kind = Update;
+        int position = -1;   // Update, Remove
+        QVariantList values; // Insert, Update
+    };
+    void changeStored(const std::vector<StoredEdit>& edits);
+
     // Bulk insertion (an import). Between BeginBulk and EndBulk each
     // SaveRecord of a new record joins a batch of the engine, committed every
     // few hundred records, megabyte or second: a crash leaves the table as
