@@ -16,7 +16,7 @@ src="${1:-$(dirname "$0")/../src}"
 cd "$src" || exit 2
 
 top=(app)
-windows=(data find pictures aids print exchange/ui sync/ui)
+windows=(data find pictures aids print exchange/ui sync/ui duplicates/ui)
 libraries=(address exchange sync search duplicates print/labels)
 
 found=0

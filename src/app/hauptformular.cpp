@@ -13,6 +13,7 @@
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
 #include "data/tablefile.h"
+#include "duplicates/ui/formdubletten.h"
 #include "exchange/ui/exchangedialog.h"
 #include "find/formsuchen.h"
 #include "find/formtabelle.h"
@@ -288,6 +289,13 @@ void THauptformular::connectHandlers() {
     });
     addTableAction(ui->Geburtstage,
                    [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });
+    auto* doppelte = new QAction(QStringLiteral("&Doppelte Adressen …"), this);
+    doppelte->setObjectName(QStringLiteral("DoppelteAdressen"));
+    ui->Suchen1->addAction(doppelte);
+    addTableAction(doppelte, [this] {
+        duplicates::ui::DoppelteAdressenClick(Datentabelle, this);
+        ShowRecordPosition();
+    });
     addTableAction(ui->Synchronisation,
                    [this] { vellumo::sync::ui::SynchronisationClick(Datentabelle, this); });
     addTableAction(ui->JetztSynchronisieren, [this] {

@@ -237,8 +237,8 @@ private slots:
                                   action("Tabellenansicht"), action("EtikettenDrucken"),
                                   action("SerienbriefDrucken"), action("Exportieren"),
                                   action("Importieren"), action("Geburtstage"),
-                                  action("Synchronisation"), action("JetztSynchronisieren"),
-                                  action("Konflikte"), extra}));
+                                  action("DoppelteAdressen"), action("Synchronisation"),
+                                  action("JetztSynchronisieren"), action("Konflikte"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();
