@@ -2,6 +2,7 @@
 
 #include "platform/database/enginedate.h"
 #include "platform/database/filter.h"
+#include "platform/database/history.h"
 #include "platform/paradox/table.h"
 #include "platform/system/system.h"
 
@@ -212,6 +213,15 @@ struct RecordStore::Impl {
     Listeners<unsigned, const QString&> changeListeners;
     Listeners<> pendingInputWriters;
     Listeners<const StoredChange&> storedListeners;
+
+    History history;
+    QString historyTable;           // the table the history is of
+    bool bulkGroup = false;         // the bulk made the history's group
+    std::size_t batchHistoryAt = 0; // changes of the group before the open batch
+    // The fields BeforePost stamps (as seen when records were written back):
+    // a record written back carries a stamp of today, not the one its image
+    // in an older step has, so these are not compared.
+    std::vector<bool> stampFields;
 
     void tellStored(StoredChange::Kind kind, std::int64_t from = -1, std::int64_t to = -1) {
         try {
@@ -531,8 +541,19 @@ struct RecordStore::Impl {
             change([&] { table->beginBatch(); });
             bulk.batchOpen = true;
             bulk.since.start();
+            batchHistoryAt = history.openCount();
         }
         const std::int64_t before = current;
+        // The history is never a reason to refuse a save: a record it cannot
+        // read is left out of it (undoing an older step then finds it changed).
+        RecordChange step;
+        bool remembered = true;
+        try {
+            if (!inserting)
+                step.before = imageOf(current, &buffer, step.beforeOrigins);
+        } catch (...) {
+            remembered = false;
+        }
         std::uint32_t position = 0;
         try {
             position = change([&] {
@@ -546,6 +567,8 @@ struct RecordStore::Impl {
         }
         tellStored(inserting ? StoredChange::Inserted : StoredChange::Updated,
                    inserting ? -1 : before, position);
+        if (remembered)
+            rememberWritten(std::move(step), position);
         const bool passes = matchesFilter(buffer, position);
         if (batched)
             countIntoBatch();
@@ -612,9 +635,11 @@ struct RecordStore::Impl {
 
     // The engine rolled the open batch back: the cursor goes where it can.
     void endBulkAfterFailure() {
+        history.dropOpenFrom(batchHistoryAt);
         if (bulk.active) {
             bulk.active = false;
             --depth;
+            endBulkGroup();
         }
         bulk.batchOpen = false;
         bulk.inBatch = 0;
@@ -747,6 +772,224 @@ struct RecordStore::Impl {
         return converted;
     }
 
+    // --- history -------------------------------------------------------------
+
+    // The stored record at position as the history keeps it: a picture that
+    // next (the record about to be written there, none for a removal) keeps
+    // stays a reference; one it replaces or removes is read, since its place
+    // in the table is then given up.
+    px::Record imageOf(std::int64_t position, const px::Record* next, PictureOrigins& origins) {
+        const auto at = static_cast<std::uint32_t>(position);
+        px::Record image = engine([&] { return table->read(at, px::Blobs::Refer); });
+        for (std::size_t i = 0; i < image.size(); ++i) {
+            const auto* ref = std::get_if<px::BlobRef>(&image[i]);
+            if (!ref || (next && i < next->size() && (*next)[i] == image[i]))
+                continue;
+            origins.emplace_back(static_cast<int>(i), *ref);
+            image[i] = engine([&] { return table->readField(at, static_cast<int>(i)); });
+        }
+        return image;
+    }
+
+    std::vector<bool> pictureFields() const {
+        std::vector<bool> pictures;
+        for (const FieldInfo& f : fields)
+            pictures.push_back(f.kind == FieldKind::Graphic);
+        return pictures;
+    }
+
+    void remember(RecordChange step) {
+        if (step.before && step.after && *step.before == *step.after)
+            return; // written as it was (a save without a change)
+        const QString label = history.grouping() ? QString() : changeLabel(step, pictureFields());
+        history.add(std::move(step), label);
+    }
+
+    void rememberWritten(RecordChange step, std::uint32_t position) noexcept {
+        try {
+            step.after = engine([&] { return table->read(position, px::Blobs::Refer); });
+            remember(std::move(step));
+        } catch (...) {
+        }
+    }
+
+    void endBulkGroup() {
+        if (bulkGroup) {
+            bulkGroup = false;
+            history.end();
+        }
+    }
+
+    // The position of the stored record with the key of image (every field
+    // when the table has no key), -1 when there is none.
+    std::int64_t locate(const px::Record& image) {
+        const auto keyFields = static_cast<std::size_t>(table->info().keyFieldCount);
+        const std::uint32_t n = tableCount();
+        if (keyFields == 0 || image.size() < keyFields) {
+            for (std::uint32_t p = 0; p < n; ++p)
+                if (engine([&] { return table->read(p, px::Blobs::Refer); }) == image)
+                    return p;
+            return -1;
+        }
+        const px::Record key(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(keyFields));
+        // Keys that differ in case only sort side by side: the exact one is near.
+        const std::uint32_t first = engine([&] { return table->lowerBound(key); });
+        for (std::uint32_t p = first; p < n && p < first + 64; ++p) {
+            px::Record found = engine([&] { return table->read(p, px::Blobs::Refer); });
+            found.resize(keyFields);
+            if (found == key)
+                return p;
+        }
+        return -1;
+    }
+
+    // image as it is written back: through BeforePost like every save.
+    px::Record stamped(px::Record image, bool inserting, std::int64_t at) {
+        image.resize(fields.size());
+        state = inserting ? StoreState::Inserting : StoreState::Editing;
+        current = inserting ? current : at;
+        cached.reset();
+        buffer = image;
+        modified = true;
+        try {
+            if (owner->BeforePost)
+                owner->BeforePost();
+        } catch (...) {
+            state = StoreState::Browsing;
+            buffer.clear();
+            modified = false;
+            throw;
+        }
+        state = StoreState::Browsing;
+        stampFields.resize(buffer.size());
+        for (std::size_t i = 0; i < buffer.size() && i < image.size(); ++i)
+            if (buffer[i] != image[i])
+                stampFields[i] = true;
+        image = std::move(buffer);
+        buffer.clear();
+        modified = false;
+        return image;
+    }
+
+    // Equal but for the stamps of BeforePost.
+    bool sameRecord(const px::Record& a, const px::Record& b) const {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i] && !(i < stampFields.size() && stampFields[i]))
+                return false;
+        return true;
+    }
+
+    static QString nameOf(const px::Record& image) {
+        RecordChange change;
+        change.before = image;
+        // "Löschen: Name, Vorname"
+        return changeLabel(change, {}).section(u' ', 1);
+    }
+
+    // Writes back what the records of step were before it (Undo), in one
+    // batch of the engine; returns what that did, so that it can be written
+    // back in turn. A record that is not as the step left it refuses all.
+    HistoryStep applyStep(const HistoryStep& step, const QString& verb) {
+        auto refusal = [&](const QString& why) {
+            return StoreError(tr("%1 nicht möglich: %2").arg(verb, why));
+        };
+        HistoryStep inverse{step.label, {}};
+        inverse.changes.reserve(step.changes.size());
+        std::vector<std::pair<px::BlobRef, px::BlobRef>> renamed;
+        auto rename = [&](const px::BlobRef& from, const px::BlobRef& to, HistoryStep& also) {
+            history.renamePicture(from, to);
+            for (RecordChange& c : also.changes)
+                for (auto* image : {&c.before, &c.after})
+                    if (*image)
+                        for (px::Value& v : **image)
+                            if (const auto* r = std::get_if<px::BlobRef>(&v); r && *r == from)
+                                v = to;
+        };
+        change([&] { table->beginBatch(); });
+        std::int64_t last = current;
+        try {
+            for (auto it = step.changes.rbegin(); it != step.changes.rend(); ++it) {
+                const RecordChange& c = *it;
+                const px::Record* from = c.after ? &*c.after : nullptr;
+                const px::Record* to = c.before ? &*c.before : nullptr;
+                std::int64_t at = -1;
+                if (from) {
+                    at = locate(*from);
+                    if (at < 0)
+                        throw refusal(
+                            tr("Die Adresse „%1“ ist nicht mehr vorhanden.").arg(nameOf(*from)));
+                    const px::Record stored = engine([&] {
+                        return table->read(static_cast<std::uint32_t>(at), px::Blobs::Refer);
+                    });
+                    if (!sameRecord(stored, *from))
+                        throw refusal(
+                            tr("Die Adresse „%1“ wurde inzwischen geändert.").arg(nameOf(*from)));
+                }
+                RecordChange undone;
+                if (!to) {
+                    undone.before = imageOf(at, nullptr, undone.beforeOrigins);
+                    change([&] { table->remove(static_cast<std::uint32_t>(at)); });
+                    tellStored(StoredChange::Removed, at);
+                    last = at;
+                } else {
+                    const px::Record written = stamped(*to, from == nullptr, at);
+                    if (from)
+                        undone.before = imageOf(at, &written, undone.beforeOrigins);
+                    std::uint32_t position = 0;
+                    try {
+                        position = change([&] {
+                            return from ? table->update(static_cast<std::uint32_t>(at), written)
+                                        : table->insert(written);
+                        });
+                    } catch (const StoreError& e) {
+                        if (e.kind() != ErrorKind::Duplicate)
+                            throw;
+                        throw refusal(
+                            tr("Eine Adresse „%1“ gibt es inzwischen schon.").arg(nameOf(written)));
+                    }
+                    tellStored(from ? StoredChange::Updated : StoredChange::Inserted, at, position);
+                    undone.after = engine([&] { return table->read(position, px::Blobs::Refer); });
+                    for (const auto& [field, old] : c.beforeOrigins) {
+                        const auto* now = std::get_if<px::BlobRef>(
+                            &(*undone.after)[static_cast<std::size_t>(field)]);
+                        if (now && *now != old) {
+                            rename(old, *now, inverse);
+                            renamed.emplace_back(old, *now);
+                        }
+                    }
+                    last = position;
+                }
+                inverse.changes.push_back(std::move(undone));
+            }
+            change([&] { table->commitBatch(); });
+        } catch (...) {
+            for (auto it = renamed.rbegin(); it != renamed.rend(); ++it)
+                history.renamePicture(it->second, it->first);
+            if (table->isUsable()) {
+                try {
+                    table->rollbackBatch();
+                } catch (...) {
+                }
+                if (!table->isUsable()) {
+                    breakDown();
+                    throw;
+                }
+                tellStored(StoredChange::Reloaded);
+                rebuildPassing();
+                placeAt(std::min<std::int64_t>(current, tableCount() - 1));
+                mark(StateChange | RecordsChange | CurrentChange | DataChange);
+            }
+            throw;
+        }
+        rebuildPassing();
+        cached.reset();
+        placeAt(last);
+        mark(StateChange | RecordsChange | CurrentChange | DataChange);
+        return inverse;
+    }
+
     // --- opening and closing ------------------------------------------------
 
     QString resolvedPath() const {
@@ -758,6 +1001,10 @@ struct RecordStore::Impl {
             return;
         if (bulk.active && depth > 0)
             --depth;
+        if (bulk.batchOpen)
+            history.dropOpenFrom(batchHistoryAt);
+        if (bulk.active)
+            endBulkGroup();
         bulk = Bulk();
         table.reset();
         fields.clear();
@@ -917,6 +1164,9 @@ void RecordStore::CreateTableFile() {
     }
     d->path = d->resolvedPath();
     Impl::engine([&] { px::Table::create(encodePath(d->path), defs, keyFields, d->fs); });
+    d->history.clear(); // a new table, even where one of the name was
+    d->stampFields.clear();
+    d->historyTable = d->path;
 }
 
 void RecordStore::DeleteTableFile(const QString& fileName) {
@@ -960,6 +1210,11 @@ void RecordStore::OpenTable() {
 
     d->table = std::move(table);
     d->fields = std::move(fields);
+    if (d->historyTable != d->path) {
+        d->history.clear();
+        d->stampFields.clear();
+        d->historyTable = d->path;
+    }
     d->state = StoreState::Browsing;
     d->broken = false;
     d->reportedFailures.clear();
@@ -1220,8 +1475,21 @@ void RecordStore::RemoveRecord() {
         throw StoreError(tr(kEmpty));
     d->discard();
     const std::int64_t removed = d->current;
+    RecordChange step;
+    bool remembered = true;
+    try {
+        step.before = d->imageOf(removed, nullptr, step.beforeOrigins);
+    } catch (...) {
+        remembered = false; // a damaged record can still be removed, not brought back
+    }
     d->change([&] { d->table->remove(static_cast<std::uint32_t>(removed)); });
     d->tellStored(StoredChange::Removed, removed);
+    if (remembered) {
+        try {
+            d->remember(std::move(step));
+        } catch (...) {
+        }
+    }
     d->cached.reset();
     d->mark(CurrentChange | DataChange | RecordsChange);
     d->rebuildPassing();
@@ -1322,6 +1590,10 @@ void RecordStore::BeginBulk() {
     d->bulk = Impl::Bulk();
     d->bulk.active = true;
     ++d->depth;
+    if (!d->history.grouping()) {
+        d->history.begin(tr("Import"));
+        d->bulkGroup = true;
+    }
 }
 
 void RecordStore::EndBulk() {
@@ -1334,6 +1606,7 @@ void RecordStore::EndBulk() {
         return; // a storage failure while settling ended it
     d->bulk.active = false;
     d->commitBatch();
+    d->endBulkGroup();
 }
 
 void RecordStore::AbandonBulk() noexcept {
@@ -1351,6 +1624,7 @@ void RecordStore::AbandonBulk() noexcept {
         }
     } catch (...) {
     }
+    d->endBulkGroup();
 }
 
 bool RecordStore::inBulk() const {
@@ -1367,6 +1641,60 @@ int RecordStore::keyFieldCount() const {
 
 bool RecordStore::fitsCodePage(const QString& text) const {
     return !d->table || d->table->canEncode(text.toStdString());
+}
+
+// --- history -----------------------------------------------------------------------
+
+void RecordStore::beginStep(const QString& label) {
+    Impl::Op op(*d);
+    if (d->isOpen() && !d->history.grouping())
+        d->settle(); // what was typed before is a step of its own
+    d->history.begin(label);
+}
+
+void RecordStore::endStep(const QString& label) {
+    d->history.end(label);
+}
+
+bool RecordStore::canUndo() const {
+    return d->history.canUndo() && !d->history.grouping();
+}
+
+bool RecordStore::canRedo() const {
+    return d->history.canRedo() && !d->history.grouping();
+}
+
+QString RecordStore::undoLabel() const {
+    return canUndo() ? d->history.nextUndo().label : QString();
+}
+
+QString RecordStore::redoLabel() const {
+    return canRedo() ? d->history.nextRedo().label : QString();
+}
+
+void RecordStore::Undo() {
+    Impl::Op op(*d);
+    d->settle();
+    if (!canUndo())
+        return;
+    d->history.undone(d->applyStep(d->history.nextUndo(), tr("Rückgängig")));
+}
+
+void RecordStore::Redo() {
+    Impl::Op op(*d);
+    d->settle();
+    if (!canRedo())
+        return;
+    d->history.redone(d->applyStep(d->history.nextRedo(), tr("Wiederherstellen")));
+}
+
+void RecordStore::clearHistory() {
+    d->history.clear();
+    d->bulkGroup = false;
+}
+
+qint64 RecordStore::historyBytes() const {
+    return d->history.bytes();
 }
 
 // --- filter ------------------------------------------------------------------------

@@ -205,6 +205,33 @@ public:
     bool inBulk() const;
     // Records saved since BeginBulk that are on disk (in committed batches).
     int bulkStored() const;
+    // History: undo and redo. Every change of the stored table made here is
+    // a step of its own (a saved record, a new one, a removed one) or joins
+    // the step that beginStep opened (an import, a merge): the pairs nest,
+    // and the outermost makes one step of everything in between; endStep may
+    // give the step its label anew (when it is known only at the end). A bulk
+    // outside such a pair is a step of its own.
+    // Undo writes back what the records of the last step were before it, as a
+    // change of the table like any other (in one batch of the engine, each
+    // record written back through BeforePost), and makes it the step to redo;
+    // Redo does the same the other way round. Both settle first; a record that
+    // has changed since the step (elsewhere, while the table was closed)
+    // refuses it: "Rückgängig nicht möglich: ..." and the table stays as it
+    // was. Any other change makes the steps that were undone unreachable.
+    // The history lasts as long as the store, kept while the same table is
+    // closed and opened again; another table starts it afresh.
+    void beginStep(const QString& label);
+    void endStep(const QString& label = QString());
+    bool canUndo() const;
+    bool canRedo() const;
+    QString undoLabel() const; // "" when there is nothing to undo
+    QString redoLabel() const;
+    void Undo();
+    void Redo();
+    void clearHistory();
+    // Roughly the memory the history takes.
+    qint64 historyBytes() const;
+
     // Number of key fields of the open table (the first fields), 0 when unkeyed.
     int keyFieldCount() const;
     // True when every character of text has a place in the table's code page.
