@@ -189,10 +189,14 @@ ImportResult importAddresses(RecordStore& store, AddressReader& reader,
                              const std::function<bool(int, int)>& progress = {});
 ImportResult importAddresses(RecordStore& store, const std::vector<Address>& addresses,
                              Format format, const std::function<bool(int, int)>& progress = {});
+// What the history calls an import of a file: "Import von karten.vcf (1.451
+// Adressen)".
+QString importStepLabel(const QString& fileName, int added);
 // The file at path, read as its name or first bytes say (formatOf), one card
 // or row at a time; progress counts its bytes. Raises StoreError with the
 // German cause before anything is added when the file cannot be opened or is
-// larger than kMaxImportBytes.
+// larger than kMaxImportBytes. The import is one step of the store's history
+// (importStepLabel).
 ImportResult importFile(RecordStore& store, const QString& path,
                         const std::function<bool(int, int)>& progress = {});
 

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QImage>
+#include <QLocale>
 #include <QUuid>
 
 #include <cerrno>
@@ -481,6 +482,12 @@ ImportResult importAddresses(RecordStore& store, const std::vector<Address>& add
         progress);
 }
 
+QString importStepLabel(const QString& fileName, int added) {
+    return QStringLiteral("Import von %1 (%2 %3)")
+        .arg(fileName, QLocale(QLocale::German).toString(added),
+             added == 1 ? QStringLiteral("Adresse") : QStringLiteral("Adressen"));
+}
+
 ImportResult importFile(RecordStore& store, const QString& path,
                         const std::function<bool(int, int)>& progress) {
     const QString shown = QDir::toNativeSeparators(path);
@@ -508,7 +515,19 @@ ImportResult importFile(RecordStore& store, const QString& path,
                                         "kann nicht in sich importiert werden")
                              .arg(shown));
     AddressReader reader(in, formatOf(path, start));
-    return importAddresses(store, reader, progress);
+    // The whole import is one step of the store's history, named by its file
+    // and, once known, by how many addresses it added.
+    const QString name = QFileInfo(path).fileName();
+    struct Step {
+        RecordStore& store;
+        QString label;
+        ~Step() { store.endStep(label); }
+    };
+    store.beginStep(QStringLiteral("Import von %1").arg(name));
+    Step step{store, QString()};
+    ImportResult result = importAddresses(store, reader, progress);
+    step.label = importStepLabel(name, result.added);
+    return result;
 }
 
 QString summaryText(const ImportResult& result) {

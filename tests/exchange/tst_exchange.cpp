@@ -1039,6 +1039,44 @@ print(json.dumps(cards))
     // Files of many read buffers, read piece by piece: folded lines, a bare
     // base64 photo and UTF-16 text that cross the buffers' edges arrive whole;
     // a cancelled import keeps what it stored, and running it again adds the rest.
+    // An import is one step of the history: undone, the table is as before
+    // (the record a card matched by key untouched), redone, as after it.
+    void importIsUndoneAsOneStep() {
+        QCOMPARE(ex::importStepLabel("karten.vcf", 1451),
+                 QString("Import von karten.vcf (1.451 Adressen)"));
+        QCOMPARE(ex::importStepLabel("a.csv", 1), QString("Import von a.csv (1 Adresse)"));
+        QByteArray cards;
+        for (int n = 0; n < 50; ++n) {
+            cards += QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Karte%1;Eva;;;\r\n"
+                                    "TEL:0221 %1\r\nEND:VCARD\r\n")
+                         .arg(n, 2, 10, QChar('0'))
+                         .toUtf8();
+        }
+        cards +=
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Müller-Lüdenscheidt;Jürgen;;;\r\nADR:;;Hauptstraße 5"
+            "\\; Hinterhaus;Köln;;50667;Deutschland\r\nEND:VCARD\r\n";
+        writeFile(sandbox->file("karten.vcf"), cards);
+        OpenTable table(tableWithFullAddress("Adressen.db"));
+        auto dump = [&] {
+            QStringList lines;
+            for (int p = 0; p < table.store.storedCount(); ++p)
+                lines << table.store.storedTexts(p).join('|') +
+                             QString::number(
+                                 qHash(table.store.storedValue(p, "Grafik").toByteArray()));
+            return lines;
+        };
+        const QStringList before = dump();
+        const ex::ImportResult result = ex::importFile(table.store, sandbox->file("karten.vcf"));
+        QCOMPARE(result.added, 50);
+        QCOMPARE(result.skipped, 1);
+        const QStringList after = dump();
+        QCOMPARE(table.store.undoLabel(), QString("Import von karten.vcf (50 Adressen)"));
+        table.store.Undo();
+        QCOMPARE(dump(), before);
+        table.store.Redo();
+        QCOMPARE(dump(), after);
+    }
+
     void largeFilesArriveWhole() {
         const QByteArray png = fixtures::noisePng(220, 220);
         QVERIFY(png.size() > 64 * 1024);
