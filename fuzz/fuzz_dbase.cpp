@@ -1,25 +1,53 @@
-// libFuzzer target for the dbase reader.
+// libFuzzer target for the dBase reader, memo file included.
 //
 // The reader must never crash, hang or allocate far beyond the input: every
 // byte sequence gives some addresses (or none), or one German StoreError
-// that names what is wrong with the file.
+// that names what is wrong with the file. The input's first two bytes say how
+// many of its last bytes are the memo file beside the table (F.DBT); the rest
+// is the table (F.DBF). Both are written to a directory of this process,
+// since the reader finds the memo file by the table's name.
 #include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
 
-#include <QBuffer>
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+namespace {
+
+void put(const QString& path, const char* data, qsizetype size) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data, size) != size)
+        std::abort(); // the fuzzer's own directory must be writable
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace ex = vellumo::exchange;
-    QBuffer buffer;
-    buffer.setData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    buffer.open(QIODevice::ReadOnly);
+    static const QString dir = [] {
+        const QString d = QDir::tempPath() + QStringLiteral("/fuzz_dbase-%1").arg(getpid());
+        QDir().mkpath(d);
+        return d;
+    }();
+    if (size < 2)
+        return 0;
+    const auto all = static_cast<qsizetype>(size) - 2;
+    const qsizetype memo = std::min<qsizetype>(data[0] | data[1] << 8, all);
+    const char* bytes = reinterpret_cast<const char*>(data) + 2;
+    put(dir + QStringLiteral("/F.DBF"), bytes, all - memo);
+    put(dir + QStringLiteral("/F.DBT"), bytes + (all - memo), memo);
+    QFile table(dir + QStringLiteral("/F.DBF"));
+    if (!table.open(QIODevice::ReadOnly))
+        std::abort();
     try {
-        ex::AddressReader reader(buffer, ex::Format::Dbase);
+        ex::AddressReader reader(table, ex::Format::Dbase);
         while (const std::optional<ex::Address> address = reader.next())
             if (address->problem.isEmpty() && address->origin <= 0)
                 std::abort(); // every address names where it came from

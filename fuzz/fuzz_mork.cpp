@@ -16,7 +16,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace ex = vellumo::exchange;
     QBuffer buffer;
-    buffer.setData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    buffer.setData(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     buffer.open(QIODevice::ReadOnly);
     try {
         ex::AddressReader reader(buffer, ex::Format::Mork);

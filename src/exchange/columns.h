@@ -15,13 +15,17 @@ namespace vellumo::exchange {
 
 class ColumnMapping {
 public:
-    explicit ColumnMapping(const QStringList& names);
+    // choices: where the user sent a column instead (see ColumnChoices).
+    explicit ColumnMapping(const QStringList& names, const ColumnChoices& choices = {});
     ~ColumnMapping();
     ColumnMapping(const ColumnMapping&) = delete;
     ColumnMapping& operator=(const ColumnMapping&) = delete;
 
     // At least one column has a place of its own (not only the notes).
     bool mapsAny() const;
+    // Per column where it goes ("Name", "Telefon1, Telefon2, weitere in die
+    // Notizen"); empty for a column without a name.
+    QStringList targets() const;
     // One line per column: "\"NACHNAME\" → Name".
     QStringList report() const;
     // The address of one row, its cells in the order of the names.

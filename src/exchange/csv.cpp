@@ -7,6 +7,7 @@
 #include "exchange/exchange.h"
 #include "exchange/input.h"
 #include "exchange/text.h"
+#include "search/folding.h"
 
 #include "platform/database/recordstore.h"
 
@@ -461,22 +462,14 @@ const Known kOldNames[] = {
     {"kreditinstitut", Role::Field, "Institut", ""},
 };
 
-// A name in lower case, umlauts and ß spelt out, with nothing but letters
-// and digits: "Straße Nr." and "STRASSE_NR" give "strassenr".
+// A name folded as the search folds it (umlauts and their spellings, case,
+// "-strasse"), with nothing but letters and digits: "Straße Nr.",
+// "STRASSE_NR" and "Strasse-Nr" give one name.
 QString foldedName(const QString& name) {
     QString out;
-    for (const QChar c : name.toLower()) {
-        if (c == u'ä')
-            out += QStringLiteral("ae");
-        else if (c == u'ö')
-            out += QStringLiteral("oe");
-        else if (c == u'ü')
-            out += QStringLiteral("ue");
-        else if (c == u'ß')
-            out += QStringLiteral("ss");
-        else if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))
+    for (const QChar c : search::fold(name))
+        if (c.isLetterOrNumber())
             out += c;
-    }
     return out;
 }
 
@@ -543,7 +536,7 @@ std::vector<Column> columnsOf(const QStringList& headers) {
     static const QHash<QString, Known> oldNames = [] {
         QHash<QString, Known> map;
         for (const Known& k : kOldNames)
-            map.insert(QString::fromUtf8(k.header), k);
+            map.insert(foldedName(QString::fromUtf8(k.header)), k);
         return map;
     }();
     QSet<QString> keys;
@@ -947,9 +940,27 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
 
 // Rows one at a time: the header names the columns, blank rows are passed
 // over. UTF-8 (with or without a byte order mark), UTF-16LE or Windows-1252.
+// The columns by their names, and where the user sent a column instead.
+std::vector<Column> chosenColumns(const QStringList& headers, const ColumnChoices& choices) {
+    std::vector<Column> columns = columnsOf(headers);
+    for (qsizetype i = 0; i < headers.size() && i < choices.size(); ++i) {
+        const QString& choice = choices[i];
+        if (choice.isEmpty() || headers[i].trimmed().isEmpty())
+            continue;
+        Column c;
+        if (choice != notesChoice() && chosenFields().contains(choice))
+            c = columnsOf({choice}).front(); // as a column of that name
+        c.header = headers[i];
+        if (c.role == Role::Note)
+            c.label = headers[i].trimmed();
+        columns[static_cast<std::size_t>(i)] = c;
+    }
+    return columns;
+}
+
 class CsvStream : public AddressStream {
 public:
-    explicit CsvStream(ByteInput& input) {
+    CsvStream(ByteInput& input, const ColumnChoices& choices) : choices_(choices) {
         const QByteArray head = input.ahead(4);
         if (head.startsWith("\xFF\xFE")) {
             input.skip(2);
@@ -969,10 +980,12 @@ public:
             done_ = !rows_->next(header);
             if (done_)
                 return std::nullopt;
-            columns_ = columnsOf(header.cells);
+            names_ = header.cells;
+            columns_ = chosenColumns(header.cells, choices_);
             bool any = false;
             for (const Column& c : columns_) {
                 any = any || c.role != Role::Note;
+                targets_ << (c.header.trimmed().isEmpty() ? QString() : targetOf(c));
                 if (!c.header.trimmed().isEmpty())
                     report_ << QStringLiteral("\"%1\" → %2").arg(c.header.trimmed(), targetOf(c));
             }
@@ -1005,10 +1018,14 @@ public:
     }
 
     QStringList columns() const override { return report_; }
+    QStringList columnNames() const override { return names_; }
+    QStringList columnTargets() const override { return targets_; }
 
 private:
+    ColumnChoices choices_;
     std::optional<CsvRows> rows_;
     std::vector<Column> columns_;
+    QStringList names_, targets_;
     QStringList report_;
     bool started_ = false;
     bool done_ = false;
@@ -1016,12 +1033,24 @@ private:
 
 } // namespace
 
+QString notesChoice() {
+    return QStringLiteral("Notizen");
+}
+
+QStringList chosenFields() {
+    QStringList fields;
+    for (const QString& f : addressFieldNames())
+        if (f != u"Grafik" && f != u"Erstellt" && f != u"Aenderung")
+            fields << f;
+    return fields;
+}
+
 struct ColumnMapping::Columns {
     std::vector<Column> list;
 };
 
-ColumnMapping::ColumnMapping(const QStringList& names)
-    : columns_(std::make_unique<Columns>(Columns{columnsOf(names)})) {}
+ColumnMapping::ColumnMapping(const QStringList& names, const ColumnChoices& choices)
+    : columns_(std::make_unique<Columns>(Columns{chosenColumns(names, choices)})) {}
 
 ColumnMapping::~ColumnMapping() = default;
 
@@ -1030,6 +1059,13 @@ bool ColumnMapping::mapsAny() const {
         if (c.role != Role::Note)
             return true;
     return false;
+}
+
+QStringList ColumnMapping::targets() const {
+    QStringList list;
+    for (const Column& c : columns_->list)
+        list << (c.header.trimmed().isEmpty() ? QString() : targetOf(c));
+    return list;
 }
 
 QStringList ColumnMapping::report() const {
@@ -1047,8 +1083,8 @@ Address ColumnMapping::address(const QStringList& cells, int origin) const {
     return addressOf(row, columns_->list);
 }
 
-std::unique_ptr<AddressStream> csvStream(ByteInput& input) {
-    return std::make_unique<CsvStream>(input);
+std::unique_ptr<AddressStream> csvStream(ByteInput& input, const ColumnChoices& choices) {
+    return std::make_unique<CsvStream>(input, choices);
 }
 
 std::vector<Address> readCsv(const QByteArray& data, QStringList* columnsReport) {

@@ -212,7 +212,8 @@ QString memoFileBeside(const QString& path, bool foxPro) {
 
 class DbaseStream : public AddressStream {
 public:
-    DbaseStream(QIODevice& in, const QString& name) : in_(in), path_(name) {
+    DbaseStream(QIODevice& in, const QString& name, const ColumnChoices& choices)
+        : in_(in), path_(name) {
         shown_ = name.isEmpty() ? QStringLiteral("Die dBase-Datei")
                                 : QStringLiteral("Die dBase-Datei %1")
                                       .arg(QDir::toNativeSeparators(QFileInfo(name).fileName()));
@@ -220,7 +221,8 @@ public:
         openMemo();
         check();
         in_.seek(headerLength_);
-        mapping_.emplace(columnNames());
+        names_ = columnNamesOf();
+        mapping_.emplace(names_, choices);
         for (const QString& line : mapping_->report())
             columns_ << line;
     }
@@ -239,6 +241,8 @@ public:
     }
 
     QStringList columns() const override { return columns_; }
+    QStringList columnNames() const override { return names_; }
+    QStringList columnTargets() const override { return mapping_->targets(); }
     QStringList remarks() const override { return remarks_; }
     qint64 position() const override {
         return std::min(in_.size(), headerLength_ + row_ * rowLength_);
@@ -393,7 +397,7 @@ private:
         }
     }
 
-    QStringList columnNames() const {
+    QStringList columnNamesOf() const {
         QStringList names;
         for (const DbfField& f : fields_)
             names << (f.type == '0' ? QString() : f.name); // FoxPro's hidden null flags
@@ -506,14 +510,16 @@ private:
     MemoFile memo_;
     bool hasMemo_ = false;
     std::optional<ColumnMapping> mapping_;
+    QStringList names_;
     QStringList columns_;
     QStringList remarks_;
 };
 
 } // namespace
 
-std::unique_ptr<AddressStream> dbaseStream(QIODevice& in, const QString& name) {
-    return std::make_unique<DbaseStream>(in, name);
+std::unique_ptr<AddressStream> dbaseStream(QIODevice& in, const QString& name,
+                                           const ColumnChoices& choices) {
+    return std::make_unique<DbaseStream>(in, name, choices);
 }
 
 } // namespace vellumo::exchange

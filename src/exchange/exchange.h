@@ -98,13 +98,33 @@ constexpr qint64 kMaxImportBytes = qint64(256) << 20;
 class ByteInput;
 class AddressStream;
 
+// Where the user sends the columns of a CSV file or a dBase or Paradox table
+// instead of where their names say: one entry per column in the file's
+// order, empty for "as the name says", notesChoice() for the notes as
+// "Spalte: Wert", otherwise a field of the address table (chosenFields()).
+// Entries beyond the columns, or for a field that does not exist, count as
+// empty.
+using ColumnChoices = QStringList;
+QString notesChoice();
+// The fields a column may be sent to: the address fields without the
+// picture and the dates the import sets itself.
+QStringList chosenFields();
+// Choices as one line of a settings file ("|Telefon2||Notizen") and back;
+// fromChoicesText gives nothing for another number of columns.
+QString choicesText(const ColumnChoices& choices);
+ColumnChoices fromChoicesText(const QString& text, qsizetype columns);
+// The name under which the choices for files with these columns are
+// remembered: the same for the same names in the same order, whatever their
+// case or spelling of umlauts.
+QString choicesKey(const QStringList& columnNames);
+
 // Reads addresses one at a time from a device open for reading (kept open
 // while reading): a file is never held whole, and a photo stays encoded until
 // its card is stored. next() raises StoreError with the German cause when the
 // device cannot be read.
 class AddressReader {
 public:
-    AddressReader(QIODevice& in, Format format);
+    AddressReader(QIODevice& in, Format format, const ColumnChoices& choices = {});
     ~AddressReader();
     AddressReader(const AddressReader&) = delete;
     AddressReader& operator=(const AddressReader&) = delete;
@@ -115,6 +135,11 @@ public:
     // CSV and tables: one line per column saying where it went (after the
     // first next()).
     QStringList columns() const;
+    // CSV and tables: the names of the file's columns, and where each goes
+    // (after the first next()); empty for the kinds whose properties name
+    // their place themselves (vCard, LDIF, Mork).
+    QStringList columnNames() const;
+    QStringList columnTargets() const;
     // What the reader has to say about the file as a whole (after the first
     // next()): the code page it assumed, a memo file it did not find.
     QStringList remarks() const;
@@ -192,13 +217,36 @@ ImportResult importAddresses(RecordStore& store, const std::vector<Address>& add
 // What the history calls an import of a file: "Import von karten.vcf (1.451
 // Adressen)".
 QString importStepLabel(const QString& fileName, int added);
-// The file at path, read as its name or first bytes say (formatOf), one card
-// or row at a time; progress counts its bytes. Raises StoreError with the
-// German cause before anything is added when the file cannot be opened or is
-// larger than kMaxImportBytes. The import is one step of the store's history
-// (importStepLabel).
+// The file at path, read as its first bytes say (detectFormat), one card or
+// row at a time; progress counts its bytes; choices say where columns go
+// instead of where their names say. Raises StoreError with the German cause
+// before anything is added when the file cannot be opened, is larger than
+// kMaxImportBytes, is no address file, or is the open table itself. The
+// import is one step of the store's history (importStepLabel).
 ImportResult importFile(RecordStore& store, const QString& path,
-                        const std::function<bool(int, int)>& progress = {});
+                        const std::function<bool(int, int)>& progress = {},
+                        const ColumnChoices& choices = {});
+
+// The first records of a file as the import would store them into the open
+// table (fitted to its fields), and where each column goes; nothing is
+// stored. Rows the file marks deleted are left out, as the import leaves
+// them out. Raises StoreError as importFile does.
+struct PreviewRecord {
+    int origin = 0;
+    QVariantMap values; // by field name of the table, as they would be stored
+    QStringList lines;  // what would be cut or moved; the reason when refused
+    bool refused = false;
+};
+struct ImportPreview {
+    Format format = Format::VCard;
+    QStringList columnNames;   // CSV, dBase, Paradox: the file's columns (may hold empty names)
+    QStringList columnTargets; // where each of them goes
+    QStringList remarks;       // about the file as a whole
+    std::vector<PreviewRecord> records;
+    bool more = false; // the file holds more than the records shown
+};
+ImportPreview previewFile(const RecordStore& store, const QString& path,
+                          const ColumnChoices& choices = {}, int count = 10);
 
 // The German summary of an import (the counts) and its details (every card
 // with what happened to it), as the program shows them and the tool prints.

@@ -113,17 +113,18 @@ QString deviceName(QIODevice& in) {
     return QString();
 }
 
-std::unique_ptr<AddressStream> streamFor(Format format, QIODevice& in, ByteInput& input) {
+std::unique_ptr<AddressStream> streamFor(Format format, QIODevice& in, ByteInput& input,
+                                         const ColumnChoices& choices) {
     switch (format) {
     case Format::VCard:
         return vcardStream(input);
     case Format::Csv:
     case Format::SpreadsheetCsv:
-        return csvStream(input);
+        return csvStream(input, choices);
     case Format::Dbase:
-        return dbaseStream(in, deviceName(in));
+        return dbaseStream(in, deviceName(in), choices);
     case Format::Paradox:
-        return paradoxStream(in, deviceName(in));
+        return paradoxStream(in, deviceName(in), choices);
     case Format::Ldif:
         return ldifStream(input);
     case Format::Mork:
@@ -134,9 +135,9 @@ std::unique_ptr<AddressStream> streamFor(Format format, QIODevice& in, ByteInput
 
 } // namespace
 
-AddressReader::AddressReader(QIODevice& in, Format format)
+AddressReader::AddressReader(QIODevice& in, Format format, const ColumnChoices& choices)
     : format_(format), input_(std::make_unique<ByteInput>(in)),
-      stream_(streamFor(format, in, *input_)) {}
+      stream_(streamFor(format, in, *input_, choices)) {}
 
 AddressReader::~AddressReader() = default;
 
@@ -146,6 +147,14 @@ std::optional<Address> AddressReader::next() {
 
 QStringList AddressReader::columns() const {
     return stream_->columns();
+}
+
+QStringList AddressReader::columnNames() const {
+    return stream_->columnNames();
+}
+
+QStringList AddressReader::columnTargets() const {
+    return stream_->columnTargets();
 }
 
 QStringList AddressReader::remarks() const {

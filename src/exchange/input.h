@@ -61,6 +61,8 @@ public:
     virtual std::optional<Address> next() = 0;
     // CSV and tables: where each column went.
     virtual QStringList columns() const { return {}; }
+    virtual QStringList columnNames() const { return {}; }
+    virtual QStringList columnTargets() const { return {}; }
     // About the file as a whole.
     virtual QStringList remarks() const { return {}; }
     // How far reading has come in the file's bytes; -1 when the ByteInput
@@ -69,14 +71,16 @@ public:
 };
 
 std::unique_ptr<AddressStream> vcardStream(ByteInput& input);
-std::unique_ptr<AddressStream> csvStream(ByteInput& input);
+std::unique_ptr<AddressStream> csvStream(ByteInput& input, const ColumnChoices& choices = {});
 std::unique_ptr<AddressStream> ldifStream(ByteInput& input);
 std::unique_ptr<AddressStream> morkStream(ByteInput& input);
 // The table readers seek in their file and find its companions (memo file,
 // .mb) beside it: in is the file itself (a QFileDevice gives its name; for
 // another device, name says what it is).
-std::unique_ptr<AddressStream> dbaseStream(QIODevice& in, const QString& name);
-std::unique_ptr<AddressStream> paradoxStream(QIODevice& in, const QString& name);
+std::unique_ptr<AddressStream> dbaseStream(QIODevice& in, const QString& name,
+                                           const ColumnChoices& choices = {});
+std::unique_ptr<AddressStream> paradoxStream(QIODevice& in, const QString& name,
+                                             const ColumnChoices& choices = {});
 
 // Every address of bytes held in memory; for CSV, columns (when given) says
 // where each column went.

@@ -67,7 +67,7 @@ QString cellOf(const px::Value& value) {
 
 class ParadoxStream : public AddressStream {
 public:
-    ParadoxStream(QIODevice& in, const QString& name) : in_(in) {
+    ParadoxStream(QIODevice& in, const QString& name, const ColumnChoices& choices) : in_(in) {
         const QString shown = QDir::toNativeSeparators(QFileInfo(name).fileName());
         if (name.isEmpty())
             throw StoreError(QStringLiteral("Eine Paradox-Tabelle wird nur als Datei gelesen"));
@@ -93,7 +93,8 @@ public:
                 names << fieldName;
             }
         }
-        mapping_.emplace(names);
+        names_ = names;
+        mapping_.emplace(names, choices);
         columns_ = mapping_->report() + columns_;
         remarks_ << QStringLiteral("Paradox-Tabelle der Stufe %1, Codepage %2, %3 Sätze.")
                         .arg(QString::fromStdString(info.levelName))
@@ -140,6 +141,8 @@ public:
     }
 
     QStringList columns() const override { return columns_; }
+    QStringList columnNames() const override { return names_; }
+    QStringList columnTargets() const override { return mapping_->targets(); }
     QStringList remarks() const override { return remarks_; }
     qint64 position() const override {
         return count_ == 0 ? in_.size() : in_.size() * position_ / count_;
@@ -149,6 +152,7 @@ private:
     QIODevice& in_;
     std::unique_ptr<px::Table> table_;
     std::optional<ColumnMapping> mapping_;
+    QStringList names_;
     int picture_ = -1;
     std::uint32_t position_ = 0;
     std::uint32_t count_ = 0;
@@ -158,8 +162,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<AddressStream> paradoxStream(QIODevice& in, const QString& name) {
-    return std::make_unique<ParadoxStream>(in, name);
+std::unique_ptr<AddressStream> paradoxStream(QIODevice& in, const QString& name,
+                                             const ColumnChoices& choices) {
+    return std::make_unique<ParadoxStream>(in, name, choices);
 }
 
 } // namespace vellumo::exchange

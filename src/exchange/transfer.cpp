@@ -6,7 +6,9 @@
 #include "exchange/text.h"
 #include "platform/paradox/io.h"
 #include "platform/pictures/graphicfield.h"
+#include "search/folding.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -488,10 +490,13 @@ QString importStepLabel(const QString& fileName, int added) {
              added == 1 ? QStringLiteral("Adresse") : QStringLiteral("Adressen"));
 }
 
-ImportResult importFile(RecordStore& store, const QString& path,
-                        const std::function<bool(int, int)>& progress) {
+namespace {
+
+// The file at path opened and its kind told, with the checks both the import
+// and its preview make before anything is read.
+Format openForImport(QFile& in, const RecordStore& store, const QString& path) {
     const QString shown = QDir::toNativeSeparators(path);
-    QFile in(path);
+    in.setFileName(path);
     if (!in.open(QIODevice::ReadOnly))
         throw StoreError(QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
                              .arg(shown, systemErrorText(errno)));
@@ -514,7 +519,17 @@ ImportResult importFile(RecordStore& store, const QString& path,
         throw StoreError(QStringLiteral("Die Tabelle %1 ist die geöffnete Tabelle selbst; sie "
                                         "kann nicht in sich importiert werden")
                              .arg(shown));
-    AddressReader reader(in, formatOf(path, start));
+    return formatOf(path, start);
+}
+
+} // namespace
+
+ImportResult importFile(RecordStore& store, const QString& path,
+                        const std::function<bool(int, int)>& progress,
+                        const ColumnChoices& choices) {
+    QFile in;
+    const Format format = openForImport(in, store, path);
+    AddressReader reader(in, format, choices);
     // The whole import is one step of the store's history, named by its file
     // and, once known, by how many addresses it added.
     const QString name = QFileInfo(path).fileName();
@@ -528,6 +543,62 @@ ImportResult importFile(RecordStore& store, const QString& path,
     ImportResult result = importAddresses(store, reader, progress);
     step.label = importStepLabel(name, result.added);
     return result;
+}
+
+ImportPreview previewFile(const RecordStore& store, const QString& path,
+                          const ColumnChoices& choices, int count) {
+    QFile in;
+    ImportPreview preview;
+    preview.format = openForImport(in, store, path);
+    AddressReader reader(in, preview.format, choices);
+    while (std::optional<Address> next = reader.next()) {
+        if (next->deleted)
+            continue;
+        if (static_cast<int>(preview.records.size()) == count) {
+            preview.more = true;
+            break;
+        }
+        PreviewRecord record;
+        record.origin = next->origin;
+        if (!next->problem.isEmpty()) {
+            record.refused = true;
+            record.lines << withoutFullStop(next->problem);
+        } else {
+            Fitted f = fitted(store, *next);
+            record.values = std::move(f.values);
+            record.lines = std::move(f.lines);
+        }
+        preview.records.push_back(std::move(record));
+    }
+    preview.columnNames = reader.columnNames();
+    preview.columnTargets = reader.columnTargets();
+    preview.remarks = reader.remarks();
+    return preview;
+}
+
+QString choicesText(const ColumnChoices& choices) {
+    return choices.join(u'|');
+}
+
+ColumnChoices fromChoicesText(const QString& text, qsizetype columns) {
+    const ColumnChoices choices = text.split(u'|');
+    if (text.isEmpty() || choices.size() != columns)
+        return {};
+    const QStringList fields = chosenFields();
+    ColumnChoices sound;
+    for (const QString& c : choices)
+        sound << (c == notesChoice() || fields.contains(c) ? c : QString());
+    return sound;
+}
+
+QString choicesKey(const QStringList& columnNames) {
+    QStringList folded;
+    for (const QString& name : columnNames)
+        folded << search::fold(name);
+    return QString::fromLatin1(
+        QCryptographicHash::hash(folded.join(QChar(0x1F)).toUtf8(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(16));
 }
 
 QString summaryText(const ImportResult& result) {

@@ -17,6 +17,16 @@
 #include <QProcess>
 #include <QTest>
 
+#ifdef VELLUMO_EXCHANGE_WINDOWS
+#include "exchange/ui/exchangedialog.h"
+#include "platform/settings/profile.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTableWidget>
+#endif
+
 using namespace vellumo;
 using namespace testsupport;
 namespace ex = vellumo::exchange;
@@ -94,6 +104,10 @@ private slots:
                                       "(Erster Gelöscht)"),
                      qPrintable(details));
             QVERIFY(details.contains("\"NAME\" → Name"));
+            const ex::ImportPreview preview =
+                ex::previewFile(table.store, sandbox->file("ADRESSEN.dbf"));
+            QCOMPARE(preview.records.size(), std::size_t(3)); // the deleted rows left out
+            QCOMPARE(preview.columnNames.first(), "NAME");
 
             // The UTF-8 reference, and the same from the independent reader.
             const struct {
@@ -345,7 +359,141 @@ private slots:
         }
         QCOMPARE(empty.store.CountRecords(), 0);
     }
+    // Columns whose names say nothing: sent where the user says, seen before
+    // anything is stored, and the same choices remembered under one key for
+    // the same columns however they are spelt.
+    void columnsChosenByTheUser() {
+        QByteArray csv = "FAMNAME;VORNAME;WOHNORT;KENNUNG;RUFNUMMER\r\n";
+        for (int i = 1; i <= 12; ++i)
+            csv += "Brühl" + QByteArray::number(i) + ";Jörg;Gießen;K-" + QByteArray::number(i) +
+                   ";0641 " + QByteArray::number(i) + "\r\n";
+        writeFile(sandbox->file("kunden.csv"), csv);
+        writeFile(sandbox->file("nichts.csv"), "A;B\r\nZorn;Ulf\r\n");
+        OpenTable table(sandbox->file("Wahl.db"));
+
+        ex::ImportPreview preview = ex::previewFile(table.store, sandbox->file("kunden.csv"));
+        QCOMPARE(preview.format, ex::Format::Csv);
+        QCOMPARE(preview.columnNames,
+                 QStringList({"FAMNAME", "VORNAME", "WOHNORT", "KENNUNG", "RUFNUMMER"}));
+        QCOMPARE(preview.columnTargets[2], "Ort (weitere Anschriften in die Notizen)");
+        QCOMPARE(preview.records.size(), std::size_t(10));
+        QVERIFY(preview.more);
+        QCOMPARE(preview.records[0].values.value("Memo1").toString(),
+                 "FAMNAME: Brühl1\nKENNUNG: K-1\nRUFNUMMER: 0641 1");
+
+        const ex::ColumnChoices choices{"Name", "", "", ex::notesChoice(), "Telefon1"};
+        preview = ex::previewFile(table.store, sandbox->file("kunden.csv"), choices);
+        QCOMPARE(preview.columnTargets[0], "Name");
+        const QVariantMap& first = preview.records[0].values;
+        QCOMPARE(first.value("Name").toString(), "Brühl1");
+        QCOMPARE(first.value("Telefon1").toString(), "0641 1");
+        QCOMPARE(first.value("Ort").toString(), "Gießen");
+        QCOMPARE(first.value("Memo1").toString(), "KENNUNG: K-1");
+        QCOMPARE(table.store.CountRecords(), 0); // a preview stores nothing
+
+        const ex::ImportResult result =
+            ex::importFile(table.store, sandbox->file("kunden.csv"), {}, choices);
+        QCOMPARE(result.added, 12);
+        QCOMPARE(table.store.textAt(rowOf(table.store, "Brühl12"), "Telefon1"), "0641 12");
+        QVERIFY(result.columns.contains("\"RUFNUMMER\" → Telefon1"));
+
+        // A header naming no field is refused as it was, unless the user
+        // names one.
+        QCOMPARE(ex::importFile(table.store, sandbox->file("nichts.csv")).refused, 1);
+        const ex::ImportResult chosen =
+            ex::importFile(table.store, sandbox->file("nichts.csv"), {}, {"Name", "Vorname"});
+        QCOMPARE(chosen.added, 1);
+        QCOMPARE(table.store.textAt(rowOf(table.store, "Zorn"), "Vorname"), "Ulf");
+
+        // Remembered as one settings line; a line for other columns, or
+        // naming no field, gives nothing in their place.
+        QCOMPARE(ex::choicesText(choices), "Name|||Notizen|Telefon1");
+        QCOMPARE(ex::fromChoicesText("Name|||Notizen|Telefon1", 5), choices);
+        QCOMPARE(ex::fromChoicesText("Name|||Notizen|Telefon1", 4), ex::ColumnChoices());
+        QCOMPARE(ex::fromChoicesText("Grafik|Unsinn", 2), ex::ColumnChoices({"", ""}));
+        QCOMPARE(ex::choicesKey({"Straße", "TEL_PRIVAT"}),
+                 ex::choicesKey({"STRASSE", "Tel Privat"}));
+        QVERIFY(ex::choicesKey({"A", "B"}) != ex::choicesKey({"B", "A"}));
+    }
+
+#ifdef VELLUMO_EXCHANGE_WINDOWS
+    // "&Importieren …" as the user meets it: the file, then the preview with
+    // the columns and the first records; a column sent elsewhere changes the
+    // records shown at once, is remembered, and is offered again for the
+    // next file with the same columns.
+    void previewWindow() {
+        QByteArray csv = "FAMNAME;VORNAME;WOHNORT\r\n";
+        for (int i = 1; i <= 3; ++i)
+            csv += "Brühl" + QByteArray::number(i) + ";Jörg;Gießen\r\n";
+        writeFile(sandbox->file("eins.csv"), csv);
+        writeFile(sandbox->file("zwei.csv"), "famname;Vorname;Wohnort\r\nKeil;Uta;Bonn\r\n");
+        OpenTable table(sandbox->file("Fenster.db"));
+        QWidget window;
+        window.show();
+        QVERIFY(activate(&window));
+
+        auto answerFile = [](const QString& path) {
+            return [path](QWidget* modal) {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                QVERIFY(dialog);
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                name->setText(path);
+                QTest::keyClick(name, Qt::Key_Return);
+            };
+        };
+        QString report, shownName, firstText;
+        auto watch = whenModal([&, file = answerFile(sandbox->file("eins.csv"))](QWidget* m) {
+            whenModal([&](QWidget* preview) {
+                QCOMPARE(preview->objectName(), "ImportPreview");
+                QCOMPARE(preview->windowTitle(), "Importieren – Vorschau");
+                auto* records = preview->findChild<QTableWidget*>("Vorschau");
+                QCOMPARE(records->rowCount(), 3);
+                auto* famname = preview->findChild<QComboBox*>("Spalte0");
+                QVERIFY(famname->currentText().startsWith("wie der Name sagt: Notizen"));
+                famname->setCurrentIndex(famname->findData("Name"));
+                emit famname->activated(famname->currentIndex());
+                QCOMPARE(records->horizontalHeaderItem(0)->text(), "Name");
+                shownName = records->item(0, 0)->text();
+                whenModal([&](QWidget* box) {
+                    report = messageText(box);
+                    clickButton(box, "OK");
+                });
+                clickButton(preview, "&Importieren");
+            });
+            file(m);
+        });
+        ex::ImportierenClick(table.store, &window);
+        QCOMPARE(shownName, "Brühl1");
+        QVERIFY2(report.startsWith("Der Import ist beendet.\n3 Adressen hinzugefügt"),
+                 qPrintable(report));
+        QCOMPARE(table.store.textAt(rowOf(table.store, "Brühl2"), "Ort"), "Gießen");
+        watch.cancel();
+
+        // The same columns spelt otherwise: the choice is offered again;
+        // "Abbrechen" adds nothing.
+        QVERIFY(activate(&window));
+        auto again = whenModal([&, file = answerFile(sandbox->file("zwei.csv"))](QWidget* m) {
+            whenModal([&](QWidget* preview) {
+                firstText = preview->findChild<QComboBox*>("Spalte0")->currentText();
+                clickButton(preview, "Abbrechen");
+            });
+            file(m);
+        });
+        ex::ImportierenClick(table.store, &window);
+        QCOMPARE(firstText, "Name");
+        QCOMPARE(table.store.CountRecords(), 3);
+        QVERIFY(!GetPrivateProfileString("Importzuordnung",
+                                         ex::choicesKey({"FAMNAME", "VORNAME", "WOHNORT"}),
+                                         QString(), setupIniPath())
+                     .isEmpty());
+        again.cancel();
+    }
+#endif
 };
 
+#ifdef VELLUMO_EXCHANGE_WINDOWS
+QTEST_MAIN(TestOldFiles)
+#else
 QTEST_GUILESS_MAIN(TestOldFiles)
+#endif
 #include "tst_oldfiles.moc"

@@ -1,7 +1,9 @@
 #include "exchange/ui/exchangedialog.h"
 
 #include "exchange/exchange.h"
+#include "exchange/ui/importpreview.h"
 #include "platform/database/recordstore.h"
+#include "platform/settings/profile.h"
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
 
@@ -182,6 +184,33 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
     const QString path = chooseFile(parent, false, nullptr);
     if (path.isEmpty())
         return;
+    // Where the columns go is shown, and may be changed, before anything is
+    // added; the kinds whose properties name their place go straight in.
+    ColumnChoices choices;
+    {
+        ImportPreview preview = previewFile(store, path);
+        if (!preview.columnNames.isEmpty()) {
+            const QStringList names = preview.columnNames;
+            choices = rememberedChoices(names);
+            if (!choices.isEmpty())
+                preview = previewFile(store, path, choices);
+            ImportPreviewDialog dialog(store, path, std::move(preview), choices, parent);
+            if (dialog.exec() != QDialog::Accepted)
+                return;
+            const ColumnChoices chosen = dialog.choices();
+            if (chosen != choices) {
+                try {
+                    rememberChoices(names, chosen);
+                } catch (const ProfileError& e) {
+                    showErrorMessage(QStringLiteral("Die Zuordnung der Spalten kann nicht "
+                                                    "gespeichert werden: %1")
+                                         .arg(e.text()),
+                                     parent);
+                }
+            }
+            choices = chosen;
+        }
+    }
     // The window counts the file's bytes: the cards are read as they are added.
     std::unique_ptr<QProgressDialog> progress(
         progressWindow(parent, QStringLiteral("Adressen werden importiert …"), 0));
@@ -191,15 +220,18 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
         // also lets it see the cancel button.
         QElapsedTimer redraw;
         redraw.start();
-        result = exchange::importFile(store, path, [&](int done, int total) {
-            if (progress->maximum() != total)
-                progress->setMaximum(total);
-            if (redraw.elapsed() >= 100) {
-                progress->setValue(done);
-                redraw.restart();
-            }
-            return !progress->wasCanceled();
-        });
+        result = exchange::importFile(
+            store, path,
+            [&](int done, int total) {
+                if (progress->maximum() != total)
+                    progress->setMaximum(total);
+                if (redraw.elapsed() >= 100) {
+                    progress->setValue(done);
+                    redraw.restart();
+                }
+                return !progress->wasCanceled();
+            },
+            choices);
     } catch (...) {
         progress.reset();
         throw;
