@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QTime>
 
 #include <cstring>
 #include <optional>
@@ -440,9 +441,17 @@ private:
             return f.length == 4 ? QString::number(static_cast<std::int32_t>(le32(p))) : QString();
         case 'Y':
             if (f.length == 8) {
+                // Ten-thousandths, exact: a double would round the last digits.
                 std::int64_t v = 0;
                 std::memcpy(&v, p, 8);
-                return QString::number(static_cast<double>(v) / 10000.0, 'f', 2);
+                const bool negative = v < 0;
+                const std::uint64_t magnitude =
+                    negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+                QString fraction = QString::number(magnitude % 10000).rightJustified(4, u'0');
+                while (fraction.size() > 2 && fraction.endsWith(u'0'))
+                    fraction.chop(1);
+                return (negative ? QStringLiteral("-") : QString()) +
+                       QString::number(magnitude / 10000) + u'.' + fraction;
             }
             return QString();
         case 'B':
@@ -454,9 +463,15 @@ private:
             break;
         case 'T':
             if (f.length == 8) {
+                // The day as a Julian day number, then milliseconds since midnight.
                 const QDate date = QDate::fromJulianDay(static_cast<std::int32_t>(le32(p)));
-                return date.isValid() && le32(p) != 0 ? date.toString(QStringLiteral("dd.MM.yyyy"))
-                                                      : QString();
+                if (!date.isValid() || le32(p) == 0)
+                    return QString();
+                const QTime time = QTime::fromMSecsSinceStartOfDay(
+                    static_cast<int>(std::min<std::uint32_t>(le32(p + 4), 24 * 3600 * 1000 - 1)));
+                return date.toString(QStringLiteral("dd.MM.yyyy")) +
+                       (time == QTime(0, 0) ? QString()
+                                            : u' ' + time.toString(QStringLiteral("HH:mm:ss")));
             }
             return QString();
         default:

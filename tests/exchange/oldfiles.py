@@ -5,6 +5,7 @@ prints what python3-dbfread, an independent reader, finds in them (JSON).
 usage: oldfiles.py DIRECTORY
 """
 import datetime
+import decimal
 import json
 import os
 import sys
@@ -42,6 +43,14 @@ f.append(('Schäfer', 'Björn', 'Lindenallee', '12a', '10115', 'Berlin', '030 12
 f.append(('Ohnenotiz', 'Otto', '', '', '', '', '', ''))
 f.close()
 
+# Visual FoxPro: binary integers, currency, date and time.
+v = dbf.Table('VFP', 'NAME C(20); ALTER I; BETRAG Y; ZEIT T; NOTIZ M', dbf_type='vfp',
+              codepage='cp1252')
+v.open(mode=dbf.READ_WRITE)
+v.append(('Größe', 42, 1234.5678, datetime.datetime(2001, 2, 3, 4, 5, 6), 'Notiz mit €'))
+v.append(('Klein', -7, -0.5, None, ''))
+v.close()
+
 # A table whose memo file is missing.
 m = dbf.Table('OHNEMEMO', 'NAME C(20); VORNAME C(20); BEMERKUNG M', dbf_type='db3',
               codepage='cp850')
@@ -52,13 +61,15 @@ os.remove('OHNEMEMO.dbt')
 
 
 def plain(value):
-    if isinstance(value, datetime.date):
+    if isinstance(value, (datetime.date, datetime.datetime)):
         return value.isoformat()
+    if isinstance(value, decimal.Decimal):
+        return str(value)
     return value
 
 
 oracle = {}
-for name in ('ADRESSEN.dbf', 'FOX.dbf'):
+for name in ('ADRESSEN.dbf', 'FOX.dbf', 'VFP.dbf'):
     table = dbfread.DBF(name, ignorecase=True)
     oracle[name] = {
         'encoding': table.encoding,

@@ -158,6 +158,37 @@ private slots:
             QCOMPARE(table.store.textAt(row, "Memo1"), "Kennt „Anführungszeichen“ und €");
         }
         {
+            // Visual FoxPro's binary numbers, currency to the last digit, and
+            // a time of day beside the date, as dbfread reads them.
+            OpenTable table(sandbox->file("Vfp.db"));
+            const ex::ImportResult result = ex::importFile(table.store, sandbox->file("VFP.dbf"));
+            QCOMPARE(result.added, 2);
+            const QJsonArray r = oracle["VFP.dbf"].toObject()["records"].toArray();
+            QCOMPARE(r[0].toObject()["BETRAG"].toString(), "1234.5678");
+            QCOMPARE(r[0].toObject()["ZEIT"].toString(), "2001-02-03T04:05:06");
+            QCOMPARE(table.store.textAt(rowOf(table.store, "Größe"), "Memo1"),
+                     QString("Notiz mit €\nALTER: %1\nBETRAG: %2\nZEIT: 03.02.2001 04:05:06")
+                         .arg(r[0].toObject()["ALTER"].toInt())
+                         .arg(r[0].toObject()["BETRAG"].toString()));
+            QCOMPARE(table.store.textAt(rowOf(table.store, "Klein"), "Memo1"),
+                     QString("ALTER: %1\nBETRAG: -0.50").arg(r[1].toObject()["ALTER"].toInt()));
+        }
+        {
+            // A language-driver byte nobody knows: read as DOS's 850, and said.
+            QByteArray bytes = readFile(sandbox->file("ADRESSEN.dbf"));
+            bytes[29] = '\x7F';
+            writeFile(sandbox->file("UNBEKANNT.DBF"), bytes);
+            QFile::copy(sandbox->file("adressen.DBT"), sandbox->file("unbekannt.dbt"));
+            OpenTable table(sandbox->file("Cp.db"));
+            const ex::ImportResult result =
+                ex::importFile(table.store, sandbox->file("UNBEKANNT.DBF"));
+            QCOMPARE(result.added, 3);
+            QVERIFY2(ex::summaryText(result).contains("(Sprachtreiber 0x7f); gelesen als Codepage "
+                                                      "850 (DOS)"),
+                     qPrintable(ex::summaryText(result)));
+            QCOMPARE(table.store.textAt(rowOf(table.store, "Weiß"), "Vorname"), "Änne");
+        }
+        {
             OpenTable table(sandbox->file("Ohne.db"));
             const ex::ImportResult result =
                 ex::importFile(table.store, sandbox->file("OHNEMEMO.dbf"));
@@ -208,6 +239,45 @@ private slots:
         }
     }
 
+    // The kind by the first bytes alone, whatever the name says.
+    void kindByContent() {
+        QByteArray dbase(65, '\0');
+        dbase[0] = '\x03';
+        dbase[2] = 12;
+        dbase[3] = 31;
+        dbase[8] = 65;
+        dbase[10] = 11;
+        dbase.replace(32, 4, "NAME");
+        dbase[43] = 'C';
+        QByteArray notDbase = dbase;
+        notDbase[2] = 13; // no month 13
+        const struct {
+            QByteArray start;
+            std::optional<ex::Format> format;
+        } cases[] = {
+            {"\xEF\xBB\xBF"
+             "BEGIN:VCARD\r\nVERSION:3.0",
+             ex::Format::VCard},
+            {"From: a@b.de\nSubject: Karte\n\nBEGIN:VCARD\n", ex::Format::VCard},
+            {"# Thunderbird\n\ndn: cn=Jo\nmail: j@b.de\n", ex::Format::Ldif},
+            {"version: 1\ndn: cn=Jo\n", ex::Format::Ldif},
+            {"// <!-- <mdb:mork:z v=\"1.4\"/> -->\n< <(a=c)>", ex::Format::Mork},
+            {dbase, ex::Format::Dbase},
+            {notDbase, std::nullopt},
+            {"Name;Vorname\r\nM\xFC"
+             "ller;J\xFC"
+             "rgen\r\n",
+             ex::Format::Csv},
+            {QByteArray("N\0a\0m\0e\0;\0", 10), ex::Format::Csv},
+            {QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), std::nullopt},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(ex::detectFormat(c.start) == c.format, c.start.left(20).toHex().constData());
+        // Text that is no other kind: the name may still say vCard.
+        QCOMPARE(ex::formatOf("karten.vcf", "N:Zorn;Ulf\r\n"), ex::Format::VCard);
+        QCOMPARE(ex::formatOf("karten.csv", dbase), ex::Format::Dbase);
+    }
+
     // Another program's Paradox table: its field names say where each value
     // goes, without a question; what has no field goes into the notes.
     void paradoxOfAnotherSchema() {
@@ -251,6 +321,22 @@ private slots:
         QVERIFY(result.columns.contains("\"TEL_PRIVAT\" → Telefon1, Telefon2, weitere in die "
                                         "Notizen"));
 
+        // A table protected by a password is refused with the reason; the
+        // table stays as it was.
+        const QString encrypted =
+            sharedDir().isEmpty()
+                ? QString()
+                : sharedDir() + "/paradox-samples/leonhad-paradoxdriver/encrypt/encrypted.db";
+        if (!encrypted.isEmpty() && QFile::exists(encrypted)) {
+            try {
+                ex::importFile(table.store, encrypted);
+                QFAIL("a protected table was imported");
+            } catch (const StoreError& e) {
+                QVERIFY2(e.text().contains("mit einem Kennwort geschützt"), qPrintable(e.text()));
+            }
+            QCOMPARE(table.store.CountRecords(), 2);
+        }
+
         // The open table itself is not imported into itself.
         try {
             ex::importFile(table.store, sandbox->file("Adressen.db"));
@@ -279,7 +365,7 @@ private slots:
             "street: Werkstr. 2\nl: Bonn\npostalCode: 53111\nc: Deutschland\n"
             "birthyear: 1961\nbirthmonth: 2\nbirthday: 28\n"
             "description: Zeile eins\n  und weiter\nmozillaUseHtmlMail: false\n"
-            "modifytimestamp: 0Z\n\n"
+            "modifytimestamp: 0Z\nmozillaCustom1:: ###\n\n"
             "dn: cn=Liste\nobjectclass: groupOfNames\ncn: Liste\n\n";
         writeFile(sandbox->file("adressbuch.ldif"), ldif);
         {
@@ -307,6 +393,9 @@ private slots:
                                      "Adresse (Arbeit): Werkstr. 2, 53111 Bonn, Deutschland"})
                 QVERIFY2(memo.contains(QString::fromUtf8(line)), qPrintable(memo));
             QVERIFY2(!memo.contains("mozillaUseHtmlMail", Qt::CaseInsensitive), qPrintable(memo));
+            QVERIFY2(ex::detailsText(result).contains("Die Zeile \"mozillacustom1\" kann nicht "
+                                                      "gelesen werden und wurde weggelassen"),
+                     qPrintable(ex::detailsText(result)));
         }
 
         // Mork as Thunderbird up to 68 wrote abook.mab: column names and atoms
