@@ -4,12 +4,15 @@
 // picture drawn for one pixel size could be blown up into a blur.
 #include "testsupport.h"
 
+#include "address/addresstable.h"
 #include "aids/colours.h"
 #include "aids/formgeburtstage.h"
 #include "aids/formkalender.h"
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
+#include "duplicates/ui/formdubletten.h"
+#include "duplicates/ui/formzusammenfuehren.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -128,6 +131,18 @@ private slots:
         windows.push_back(&calendar);
         TFormGeburtstage birthdays(Hauptformular->Datentabelle, Hauptformular);
         windows.push_back(&birthdays);
+        duplicates::ui::TFormDubletten doubles(Hauptformular->Datentabelle, Hauptformular);
+        windows.push_back(&doubles);
+        std::vector<vellumo::FieldInfo> fields;
+        QVariantList a, b;
+        for (const QString& name : vellumo::addressFieldNames()) {
+            fields.push_back({name, vellumo::FieldKind::Text, 30});
+            a << QStringLiteral("Müller-Lüdenscheidt");
+            b << QStringLiteral("Mueller-Luedenscheidt, Dr.");
+        }
+        duplicates::MergePlan plan = duplicates::planMerge(fields, a, b);
+        duplicates::ui::TFormZusammenfuehren merge(plan, Hauptformular);
+        windows.push_back(&merge);
         windows.push_back(&Hauptformular->colours().dialog());
 
         QStringList problems;

@@ -33,6 +33,7 @@ TFormDubletten::TFormDubletten(vellumo::RecordStore& store, QWidget* parent,
                                const QSet<QString>* onlyWith)
     : QDialog(parent), store_(store) {
     setObjectName(QStringLiteral("FormDubletten"));
+    setProperty("helpPage", QStringLiteral("dubletten.html"));
     setWindowTitle(QStringLiteral("Doppelte Adressen"));
     if (onlyWith) {
         restricted_ = true;

@@ -42,6 +42,7 @@ QString shown(const FieldMerge& f, const QVariant& value) {
 TFormZusammenfuehren::TFormZusammenfuehren(MergePlan& plan, QWidget* parent)
     : QDialog(parent), plan_(plan) {
     setObjectName(QStringLiteral("FormZusammenfuehren"));
+    setProperty("helpPage", QStringLiteral("dubletten.html"));
     setWindowTitle(QStringLiteral("Adressen zusammenführen"));
 
     auto* hinweis = new QLabel(

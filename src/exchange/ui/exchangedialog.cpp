@@ -1,5 +1,7 @@
 #include "exchange/ui/exchangedialog.h"
 
+#include "duplicates/importcheck.h"
+#include "duplicates/ui/formdubletten.h"
 #include "exchange/exchange.h"
 #include "exchange/ui/importpreview.h"
 #include "platform/database/recordstore.h"
@@ -145,14 +147,30 @@ namespace {
 
 // The summary, as an error box when a storage failure or the file stopped the import;
 // "Details" shows every card, and the list can be saved as text.
-void showReport(const exchange::ImportResult& result, QWidget* parent) {
+// doubles: the likely duplicates the import brought, offered as a list of
+// their own (showDoubles) after the box.
+void showReport(const exchange::ImportResult& result, QWidget* parent,
+                const duplicates::ImportDuplicates& doubles = {},
+                const std::function<void()>& showDoubles = {}) {
     const bool failed = !result.failure.isEmpty() || !result.readFailure.isEmpty();
+    QString summary = exchange::summaryText(result);
+    if (doubles.pairs > 0)
+        summary += doubles.pairs == 1
+                       ? QStringLiteral("\n\nEine importierte Adresse ist vermutlich doppelt.")
+                       : QStringLiteral("\n\n%1 importierte Adressen sind vermutlich doppelt.")
+                             .arg(doubles.pairs);
     QMessageBox box(failed ? QMessageBox::Critical : QMessageBox::Information,
-                    failed ? QStringLiteral("Fehler") : QStringLiteral("Information"),
-                    exchange::summaryText(result), QMessageBox::NoButton, parent);
+                    failed ? QStringLiteral("Fehler") : QStringLiteral("Information"), summary,
+                    QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("ImportReport"));
-    const QString details = exchange::detailsText(result);
+    QString details = exchange::detailsText(result);
+    if (!doubles.lines.isEmpty())
+        details += u'\n' + doubles.lines.join(u'\n') + u'\n';
     box.setDetailedText(details);
+    QPushButton* show = nullptr;
+    if (doubles.pairs > 0 && showDoubles)
+        show =
+            box.addButton(QStringLiteral("&Doppelte Adressen zeigen …"), QMessageBox::ActionRole);
     QPushButton* save =
         box.addButton(QStringLiteral("Details &speichern …"), QMessageBox::ActionRole);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -160,6 +178,10 @@ void showReport(const exchange::ImportResult& result, QWidget* parent) {
     box.setEscapeButton(ok);
     for (;;) {
         box.exec();
+        if (show && box.clickedButton() == show) {
+            showDoubles();
+            return;
+        }
         if (box.clickedButton() != save)
             return;
         const QString file = askSaveFileName(parent, QStringLiteral("DetailsDialog"),
@@ -169,11 +191,21 @@ void showReport(const exchange::ImportResult& result, QWidget* parent) {
         if (file.isEmpty())
             continue;
         QString error;
-        if (!writeFileSafely(
-                file, (exchange::summaryText(result) + QStringLiteral("\n\n") + details).toUtf8(),
-                &error))
+        if (!writeFileSafely(file, (summary + QStringLiteral("\n\n") + details).toUtf8(), &error))
             showErrorMessage(error, parent);
     }
+}
+
+// The likely duplicates of what was added; none when the table cannot be
+// read again (the import's own report says what went wrong).
+duplicates::ImportDuplicates doublesOf(const RecordStore& store,
+                                       const duplicates::AddedRecords& added) {
+    try {
+        if (store.IsTableOpen() && !store.isBroken())
+            return duplicates::importDuplicates(store, added.keys());
+    } catch (const std::exception&) {
+    }
+    return {};
 }
 
 } // namespace
@@ -215,6 +247,8 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
     std::unique_ptr<QProgressDialog> progress(
         progressWindow(parent, QStringLiteral("Adressen werden importiert …"), 0));
     exchange::ImportResult result;
+    // Notes what the import stores, to name what it brought twice.
+    const duplicates::AddedRecords added(store);
     try {
         // The window is redrawn at most ten times a second; setValue
         // also lets it see the cancel button.
@@ -244,7 +278,12 @@ void ImportierenClick(RecordStore& store, QWidget* parent, const std::function<v
             QStringLiteral("Die Datei %1 enthält keine Adressen.").arg(QFileInfo(path).fileName()),
             parent);
     else
-        showReport(result, parent);
+        showReport(result, parent, doublesOf(store, added), [&] {
+            duplicates::ui::TFormDubletten list(store, parent, &added.keys());
+            list.exec();
+            if (imported)
+                imported();
+        });
 }
 
 } // namespace vellumo::exchange

@@ -66,6 +66,7 @@ WINDOWS = [
     ("trigger", "Exportieren", "Exportieren"),
     ("trigger", "Importieren", "Importieren"),
     ("trigger", "Geburtstage", "Geburtstage"),
+    ("trigger", "DoppelteAdressen", "Doppelte Adressen"),
     ("trigger", "EtikettenDrucken", "Etiketten drucken"),
     ("trigger", "SerienbriefDrucken", "Serienbrief"),
     ("trigger", "Synchronisation", "Synchronisation"),

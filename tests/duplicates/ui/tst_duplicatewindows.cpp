@@ -7,9 +7,13 @@
 #include "duplicates/dismissed.h"
 #include "duplicates/ui/formdubletten.h"
 #include "duplicates/ui/formzusammenfuehren.h"
+#include "exchange/ui/exchangedialog.h"
 #include "platform/database/recordstore.h"
 
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -86,8 +90,9 @@ private slots:
             const int phone = merge->rowOf("Telefon1");
             QVERIFY(fields->item(phone, 0)->text().endsWith(u'≠'));
             QCOMPARE(fields->item(phone, 1)->checkState(), Qt::Checked);
-            // A click on the other value's check box takes it.
-            fields->item(phone, 2)->setCheckState(Qt::Checked);
+            // Space on the other value takes it.
+            fields->setCurrentCell(phone, 2);
+            QTest::keyClick(fields, Qt::Key_Space);
             QCOMPARE(fields->item(phone, 1)->checkState(), Qt::Unchecked);
             QCOMPARE(fields->item(phone, 3)->text(), QString("0221 111111"));
             QVERIFY(fields->item(merge->rowOf("Memo1"), 3)
@@ -103,6 +108,57 @@ private slots:
         QCOMPARE(store.fieldText("Name"), QString("Müller")); // the merged record is current
         QCOMPARE(store.fieldText("Telefon1"), QString("0221 111111"));
         QCOMPARE(store.fieldText("Memo1"), QString("Telefon 1 (alt): 0170 222222"));
+    }
+
+    // An import that brings a person the table has: the report says so in
+    // its summary and details, and its button opens the list on just that
+    // pair, not on the pair the table had before.
+    void anImportNamesWhatItBroughtTwice() {
+        vellumo::RecordStore store;
+        testsupport::makeAddressTable(
+            store, sandbox_.file("Vorher"),
+            {Address{{"Name", "Müller"},
+                     {"Vorname", "Jürgen"},
+                     {"Ort", "Köln"},
+                     {"Telefon1", "0221 123456"}},
+             Address{{"Name", "Schmidt"}, {"Vorname", "Dr. Anna"}, {"Ort", "Bonn"}},
+             Address{{"Name", "Schmidt"}, {"Vorname", "Anna"}, {"Ort", "Bonn"}}});
+        const QString cards = sandbox_.file("karten.vcf");
+        QFile file(cards);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Mueller;Juergen;;;\r\nFN:Juergen Mueller\r\n"
+                   "TEL;TYPE=CELL:+49 221 123456\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Neu;Nina;;;\r\nFN:Nina Neu\r\nEND:VCARD\r\n");
+        file.close();
+        QWidget parent;
+        QString summary, details;
+        int listed = -1;
+        auto answer = testsupport::whenModal([&](QWidget* modal) {
+            testsupport::whenModal([&](QWidget* box) {
+                summary = testsupport::messageText(box);
+                details = qobject_cast<QMessageBox*>(box)->detailedText();
+                testsupport::whenModal([&](QWidget* list) {
+                    auto* form = qobject_cast<duplicates::ui::TFormDubletten*>(list);
+                    QVERIFY(form);
+                    listed = form->shownCount();
+                    form->reject();
+                });
+                testsupport::clickButton(box, "&Doppelte Adressen zeigen …");
+            });
+            auto* name = modal->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(cards);
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        vellumo::exchange::ImportierenClick(store, &parent);
+        QVERIFY2(summary.endsWith("Eine importierte Adresse ist vermutlich doppelt."),
+                 qPrintable(summary));
+        QVERIFY2(details.contains("vermutlich doppelt: Juergen Mueller – schon da: Jürgen Müller, "
+                                  "Köln (Name wie Juergen Mueller/Jürgen Müller, gleiche "
+                                  "Telefonnummer)"),
+                 qPrintable(details));
+        QCOMPARE(listed, 1);
+        QCOMPARE(store.storedCount(), 5);
     }
 };
 

@@ -1,0 +1,112 @@
+// bench_duplicates: the list of likely duplicates on address tables of 10,000
+// and 100,000 records, with the main window open on the table: reading the
+// records into what is compared, the pairs found by blocking, the list window
+// built and filled, and the memory this takes.
+//
+//   QT_QPA_PLATFORM=offscreen bench_duplicates [records…]
+//
+// Tables are built with the engine in a fresh temporary directory (not
+// measured). Medians of wall-clock times on this machine.
+#include "addressdata.h"
+#include "benchutil.h"
+#include "benchwindows.h"
+
+#include "app/hauptformular.h"
+#include "duplicates/finder.h"
+#include "duplicates/ui/formdubletten.h"
+#include "platform/system/system.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bench::Clock;
+using bench::msSince;
+
+void line(const char* what, double value, const char* unit, const char* target = "") {
+    std::printf("  %-58s %9.2f %s  %s\n", what, value, unit, target);
+}
+
+// The resident memory of this process, in megabytes.
+double residentMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& l : status.readAll().split('\n'))
+        if (l.startsWith("VmRSS:"))
+            return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+void run(std::size_t count) {
+    const bench::RunDirectory runDirectory("bench_duplicates");
+    const std::string path = runDirectory.file("Adressen.db");
+    QDir::setCurrent(QString::fromStdString(runDirectory.path()));
+    vellumo::setProgramDirectory(QString::fromStdString(runDirectory.path()));
+    std::printf("\nbench_duplicates: %zu address records\n", count);
+    bench::buildAddressTable(path, count);
+
+    THauptformular window;
+    bench::showOnTable(window, path);
+    vellumo::RecordStore& store = window.Datentabelle;
+
+    std::vector<double> reads, finds;
+    std::size_t pairs = 0;
+    double heldMb = 0;
+    for (int run = 0; run < 3; ++run) {
+        const double before = residentMb();
+        auto start = Clock::now();
+        const std::vector<duplicates::Person> persons = duplicates::readPersons(store);
+        reads.push_back(msSince(start));
+        start = Clock::now();
+        pairs = duplicates::findPairs(persons).size();
+        finds.push_back(msSince(start));
+        heldMb = std::max(heldMb, residentMb() - before);
+    }
+    line("records read and folded (names, streets, phones)", bench::median(reads), "ms");
+    line("pairs found by blocking", bench::median(finds), "ms");
+    line("together", bench::median(reads) + bench::median(finds), "ms",
+         count <= 10000 ? "(target: at most 2000 ms for 10,000)" : "");
+    char what[80];
+    std::snprintf(what, sizeof what, "likely pairs (score %d or more)", duplicates::kLikelyScore);
+    line(what, static_cast<double>(pairs), "");
+    line("memory of the compared records and the pairs (resident)", heldMb, "MB");
+
+    std::vector<double> opens;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = Clock::now();
+        duplicates::ui::TFormDubletten list(store, &window);
+        list.show();
+        QApplication::processEvents();
+        opens.push_back(msSince(start));
+    }
+    line("\"Doppelte Adressen\" opened, list filled and painted", bench::median(opens), "ms");
+    line("resident memory of the program with the window open", residentMb(), "MB");
+    window.Datentabelle.CloseTableAtShutdown();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    std::vector<std::size_t> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::strtoul(argv[i], nullptr, 10));
+    if (counts.empty())
+        counts = {10000, 100000};
+    try {
+        for (std::size_t count : counts)
+            run(count);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_duplicates: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
