@@ -287,7 +287,7 @@ private:
                             .arg(kHeaderBytes + at));
             const char* d = rest.constData() + at;
             DbfField field;
-            field.name = QString::fromLatin1(d, qstrnlen(d, 11)).trimmed();
+            field.name = QString::fromLatin1(d, static_cast<qsizetype>(qstrnlen(d, 11))).trimmed();
             field.type = static_cast<char>(QChar::toUpper(static_cast<unsigned char>(d[11])));
             field.length = static_cast<unsigned char>(d[16]);
             field.decimals = static_cast<unsigned char>(d[17]);
