@@ -114,6 +114,9 @@ std::vector<Pair> findPairs(const std::vector<Person>& persons, const std::vecto
         const std::size_t n = members.size();
         if (n < 2)
             continue;
+        if (isNew && std::none_of(members.begin(), members.end(),
+                                  [&](int m) { return (*isNew)[static_cast<std::size_t>(m)]; }))
+            continue; // only what the table had: nothing new to pair
         // Members are in table order, so neighbours in a wide block are
         // records close in key order.
         const std::size_t reach = n > static_cast<std::size_t>(kWideBlock) ? 20 : n;

@@ -378,7 +378,7 @@ private slots:
                             {"Ort", "Köln"},
                             {"Telefon1", "0221 123456"}},
                     Address{{"Name", "Müller"}, {"Vorname", "J."}, {"Telefon1", "+49 221 123456"}},
-                    Address{{"Name", "Zeh"}}});
+                    Address{{"Name", "Zeh"}, {"Email", "Eva@Example.de"}}});
         auto run = [&](const QStringList& args, QByteArray* out = nullptr) {
             QProcess tool;
             tool.start(VELLUMO_TABLE_TOOL, QStringList{"duplicates"} + args);
@@ -393,6 +393,20 @@ private slots:
         QCOMPARE(QString::fromUtf8(out),
                  QString("Mueller;Juergen;;;Köln\tMüller;J.;;;\t65\n"
                          "Mueller;Juergen;;;Köln\tMüller;Jürgen;;;Köln\t60\n"));
+        // An import through the tool names what it brought twice.
+        QFile cards(sandbox_.file("karten.vcf"));
+        QVERIFY(cards.open(QIODevice::WriteOnly));
+        cards.write("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Zeh;Eva;;;\r\nFN:Eva Zeh\r\n"
+                    "EMAIL:eva@example.de\r\nEND:VCARD\r\n");
+        cards.close();
+        QProcess import;
+        import.start(VELLUMO_TABLE_TOOL, {"import", table, cards.fileName()});
+        QVERIFY(import.waitForFinished(30000));
+        QCOMPARE(import.exitCode(), 0);
+        QVERIFY2(import.readAllStandardOutput().endsWith(
+                     "vermutlich doppelt: Eva Zeh – schon da: Zeh (Vorname fehlt bei einer "
+                     "Adresse, gleiche E-Mail-Adresse)\n"),
+                 "");
         QFile::remove(table + ".db");
         QCOMPARE(run({table}), 2);
         QCOMPARE(run({}), 2);

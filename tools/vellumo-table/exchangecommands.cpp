@@ -9,6 +9,7 @@
 #include "qtcommand.h"
 
 #include "address/addresstable.h"
+#include "duplicates/importcheck.h"
 #include "exchange/exchange.h"
 #include "platform/database/recordstore.h"
 #include "platform/paradox/io.h"
@@ -83,11 +84,22 @@ int importFile(const QString& tablePath, const QString& inPath) {
     };
     store.BindTable(tablePath);
     store.OpenTable();
+    const duplicates::AddedRecords added(store);
     const ex::ImportResult result = ex::importFile(store, inPath);
+    // What the import brought that the table had: named like the program's
+    // report does; a table that cannot be read again names nothing here.
+    duplicates::ImportDuplicates doubles;
+    try {
+        if (!store.isBroken())
+            doubles = duplicates::importDuplicates(store, added.keys());
+    } catch (const std::exception&) {
+    }
     store.CloseTableAtShutdown();
     say(ex::summaryText(result));
     say(QString());
     say(ex::detailsText(result).trimmed());
+    for (const QString& line : doubles.lines)
+        say(line);
     if (!result.failure.isEmpty() || !result.readFailure.isEmpty())
         return 2;
     return result.refused > 0 ? 1 : 0;
