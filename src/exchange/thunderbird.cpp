@@ -561,7 +561,11 @@ private:
             } else if (c == '(') {
                 skipBlock('(', ')');
             } else {
+                const qsizetype before = pos_;
                 token(); // a row named by its id alone
+                if (pos_ == before)
+                    broken(QStringLiteral("unerwartetes Zeichen \"%1\" in einer Tabelle")
+                               .arg(QChar::fromLatin1(c)));
                 if (pos_ < s_.size() && s_[pos_] == ':') {
                     ++pos_;
                     reference(true);

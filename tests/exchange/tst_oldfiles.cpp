@@ -447,6 +447,15 @@ private slots:
                      qPrintable(e.text()));
         }
         QCOMPARE(empty.store.CountRecords(), 0);
+        // A stray character inside a table ends the reading there, at once.
+        writeFile(sandbox->file("klammer.mab"), mab.left(mab.indexOf("[2(")) + ")]}");
+        try {
+            ex::importFile(empty.store, sandbox->file("klammer.mab"));
+            QFAIL("a broken Mork file was imported");
+        } catch (const StoreError& e) {
+            QVERIFY2(e.text().endsWith("(Zeile 14): unerwartetes Zeichen \")\" in einer Tabelle"),
+                     qPrintable(e.text()));
+        }
     }
     // Columns whose names say nothing: sent where the user says, seen before
     // anything is stored, and the same choices remembered under one key for
