@@ -1,16 +1,29 @@
 #include "aids/aboutbox.h"
 
+#include "address/bank.h"
+
 #include "platform/ui/keypreview.h"
 
 #include "ui_aboutbox.h"
 
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QPainter>
 #include <QScreen>
 
 namespace {
 // The program's picture on a canvas of the panel's picture size.
+// Which bank code list the bank fields are checked against, and of when.
+QString bankListText() {
+    const auto& banks = vellumo::address::BankDirectory::installed();
+    if (!banks.isAvailable())
+        return QStringLiteral("Bankleitzahlen: keine Liste installiert (KtoBlzCheck)");
+    return QStringLiteral("Bankleitzahlen: Liste der Bundesbank vom %1 (KtoBlzCheck %2)")
+        .arg(banks.listDate().toString(QStringLiteral("dd.MM.yyyy")),
+             vellumo::address::BankDirectory::libraryVersion());
+}
+
 QPixmap programPicture() {
     QPixmap picture(83, 64);
     picture.fill(Qt::transparent);
@@ -38,6 +51,11 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui(new Ui::TAboutBox) {
     QPalette maroon = ui->ProductName->palette();
     maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
     ui->ProductName->setPalette(maroon);
+
+    auto* bankList = new QLabel(bankListText(), ui->Panel1);
+    bankList->setObjectName(QStringLiteral("BankListe"));
+    bankList->setWordWrap(true);
+    bankList->setGeometry(16, 92, 273, 36);
 
     connect(ui->OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
     vellumo::installKeyPreview(this);

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QRegularExpression>
@@ -113,6 +114,15 @@ void run(QWidget* active, Operation operation) {
             memo->copy();
             break;
         }
+        return;
+    }
+    // A read-only line beside the fields (the IBAN) is copied, whole when
+    // nothing of it is selected, and never changed.
+    if (auto* line = qobject_cast<QLineEdit*>(active);
+        line && line->isReadOnly() && !changesText(operation)) {
+        if (operation == Operation::CopyAll || !line->hasSelectedText())
+            line->selectAll();
+        line->copy();
     }
 }
 

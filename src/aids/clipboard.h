@@ -2,7 +2,8 @@
 // focus in the main window, through the system clipboard in plain text.
 //
 // Every operation takes the main window's active control; anything but a
-// bound entry field (DBEdit) or the bound notes field (DBMemo) is left alone.
+// bound entry field (DBEdit) or the bound notes field (DBMemo) is left alone,
+// except that a read-only line (the IBAN under the bank fields) can be copied.
 // Cut, paste and clear put the record into editing before they change the
 // text, so the change is stored by the ordinary save when the field is left;
 // when the record cannot go into editing, the text stays as it is.

@@ -1,6 +1,7 @@
 #include "app/hauptformular.h"
 
 #include "address/addresstable.h"
+#include "address/bank.h"
 #include "aids/aboutbox.h"
 #include "aids/clipboard.h"
 #include "aids/colours.h"
@@ -9,6 +10,7 @@
 #include "aids/formkalender.h"
 #include "aids/helpwindow.h"
 #include "app/tableactions.h"
+#include "data/addressfields.h"
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
@@ -73,8 +75,10 @@ THauptformular::THauptformular(QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    centralWidget()->setFixedSize(625, 353);
-    setFixedSize(625, menuBar()->sizeHint().height() + 353);
+    // One row more than the designed 353 pixels: the IBAN under the bank fields.
+    constexpr int kClientHeight = 353 + vellumo::data::FieldAids::kRowHeight;
+    centralWidget()->setFixedSize(625, kClientHeight);
+    setFixedSize(625, menuBar()->sizeHint().height() + kClientHeight);
     vellumo::centreWhenShown(this);
 
     // The separators carry the names of the menu design; N3 stays disabled.
@@ -112,6 +116,7 @@ THauptformular::THauptformular(QWidget* parent)
     help_ = std::make_unique<vellumo::aids::Help>(this);
     tableActions_ = new vellumo::TableActions([this] { return tableControlsOn_; }, this);
     bindControls();
+    placeIbanRow();
     connectHandlers();
 
     // The Enter rule sees every key of the window's controls before they do.
@@ -213,6 +218,20 @@ void THauptformular::bindControls() {
     };
     connect(&Datenquelle, &vellumo::DataSource::currentChanged, this, showPosition);
     connect(&Datenquelle, &vellumo::DataSource::recordsChanged, this, showPosition);
+}
+
+// The bank group and the notes beside it grow by the IBAN's row.
+void THauptformular::placeIbanRow() {
+    constexpr int kGrowth = vellumo::data::FieldAids::kRowHeight;
+    for (QWidget* grown :
+         {static_cast<QWidget*>(ui->BankGroupBox), static_cast<QWidget*>(ui->SonstGroupBox),
+          static_cast<QWidget*>(ui->DBMemoBemerkungen)})
+        grown->resize(grown->width(), grown->height() + kGrowth);
+    fieldAids_ = new vellumo::data::FieldAids(
+        Datenquelle,
+        {ui->DBEditKto, ui->DBEditBLZ, ui->DBEditInst, ui->DBEditPLZ, ui->DBEditLand,
+         ui->DBMemoBemerkungen},
+        ui->BankGroupBox, vellumo::address::BankDirectory::installed());
 }
 
 void THauptformular::connectHandlers() {
@@ -404,6 +423,7 @@ void THauptformular::ShowRecordPosition() {
 // ---- Record bar and entry fields ---------------------------------------------
 
 void THauptformular::DBEditNameExit(QWidget* sender) {
+    fieldAids_->fieldLeft(sender);
     vellumo::data::DBEditNameExit(Datentabelle, sender);
 }
 
@@ -555,6 +575,10 @@ QList<QWidget*> THauptformular::entryControls() const {
             ui->DBEditInst};
 }
 
+QList<QWidget*> THauptformular::ibanLines() const {
+    return {fieldAids_->ibanLine(), fieldAids_->bicLine()};
+}
+
 QList<QLabel*> THauptformular::labelControls() const {
     return {ui->NameLabel,   ui->VornameLabel,  ui->StrasseLabel,   ui->LandLabel,
             ui->PLZLabel,    ui->OrtLabel,      ui->GebLabel,       ui->RubrikLabel,
@@ -573,12 +597,12 @@ void setRole(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
 } // namespace
 
 void THauptformular::setEntryBackground(const QColor& colour) {
-    for (QWidget* control : entryControls())
+    for (QWidget* control : entryControls() + ibanLines())
         setRole(control, QPalette::Base, colour);
 }
 
 void THauptformular::setEntryText(const QColor& colour) {
-    for (QWidget* control : entryControls()) {
+    for (QWidget* control : entryControls() + ibanLines()) {
         QPalette palette = control->palette();
         palette.setColor(QPalette::Active, QPalette::Text, colour);
         palette.setColor(QPalette::Inactive, QPalette::Text, colour);
@@ -587,7 +611,7 @@ void THauptformular::setEntryText(const QColor& colour) {
 }
 
 void THauptformular::setLabelText(const QColor& colour) {
-    for (QLabel* label : labelControls())
+    for (QLabel* label : labelControls() + fieldAids_->labels())
         setRole(label, QPalette::WindowText, colour);
 }
 

@@ -16,7 +16,8 @@
 
 namespace vellumo::data {
 struct FileWindow;
-}
+class FieldAids;
+} // namespace vellumo::data
 namespace Ui {
 class THauptformular;
 }
@@ -181,6 +182,8 @@ private:
     bool FormKeyPress(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
     void connectHandlers();
     void bindControls();
+    void placeIbanRow();
+    QList<QWidget*> ibanLines() const; // the IBAN and BIC lines, coloured as entries
     template <class Dialog> Dialog& given(Dialog* dialog) const;
     vellumo::data::FileWindow fileWindow();
 
@@ -189,6 +192,7 @@ private:
     Dialogs dialogs_;
     QFileDialog* openDialog_;
     vellumo::TableActions* tableActions_;
+    vellumo::data::FieldAids* fieldAids_ = nullptr;
     bool tableControlsOn_ = false;
     QList<QToolButton*> printButtons_;
     vellumo::aids::ColourSettings* colours_;

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace vellumo {
 namespace {
 
@@ -139,7 +141,10 @@ void BoundEditor::writePending() {
     RecordStore* store = link_.store();
     if (!store)
         return;
-    store->SetFieldText(link_.fieldName(), editorText());
+    if (writer)
+        writer(editorText());
+    else
+        store->SetFieldText(link_.fieldName(), editorText());
     // The store's change notice normally reloaded the control already.
     pending_ = false;
 }
@@ -219,9 +224,15 @@ DBEdit::DBEdit(QWidget* parent) : BoundTextControl(parent) {
     onExit = [this] { emit exited(); };
 }
 
+void DBEdit::setInputLength(int length) {
+    inputLength_ = length;
+    const int size = link().size();
+    setMaxLength(size > 0 ? std::max(size, inputLength_) : 32767);
+}
+
 void DBEdit::showText(const QString& text) {
     const int size = link().size();
-    setMaxLength(size > 0 ? size : 32767);
+    setMaxLength(size > 0 ? std::max(size, inputLength_) : 32767);
     setReadOnly(!link().isEditable() || link().isUnreadable());
     setPlaceholderText(link().isUnreadable() ? unreadableText() : QString());
     setText(text);

@@ -91,6 +91,13 @@ public:
     bool isPending() const { return pending_; }
     // Writes the pending text into the record; raises what the store raises.
     void writePending();
+    // Writes the pending text in place of the plain write into the field,
+    // for a control whose text may stand for more than its field (an IBAN
+    // typed into the account number gives the bank code too). Raises to
+    // refuse the text, as the store refuses a bad date.
+    std::function<void(const QString& text)> writer;
+    // Drops the typed text and shows the stored value again, as Esc does.
+    void revert() { restoreStored(); }
 
 protected:
     BoundEditor();
@@ -147,6 +154,9 @@ class DBEdit : public BoundTextControl<QLineEdit> {
     Q_OBJECT
 public:
     explicit DBEdit(QWidget* parent = nullptr);
+    // Takes at least length characters while typing, more than the field
+    // holds, for a writer that makes them fit (0: the field's size).
+    void setInputLength(int length);
 
 signals:
     // The control was left (after its text was written into the record).
@@ -155,6 +165,7 @@ signals:
 private:
     QString editorText() const override { return text(); }
     void showText(const QString& text) override;
+    int inputLength_ = 0;
 };
 
 class DBMemo : public BoundTextControl<QPlainTextEdit> {
