@@ -2,6 +2,7 @@
 // spreadsheets) and reading (comma, semicolon or tab; UTF-8, UTF-16LE or
 // Windows-1252; columns by header name, as this program, Google Contacts,
 // the common mail programs in German and English and spreadsheets name them).
+#include "address/bank.h"
 #include "exchange/builder.h"
 #include "exchange/columns.h"
 #include "exchange/exchange.h"
@@ -135,6 +136,7 @@ enum class Role {
     Memo,
     Note, // into the notes with its label
     Kind, // the kind of the numbered entry of its group (Google: "Phone 1 - Label")
+    Iban, // a German one fills empty "BLZ" and "KontoNr", any other goes into the notes
     Skip, // repeats what other columns hold
 };
 
@@ -335,6 +337,7 @@ const Known kKnown[] = {
     {"labels", Role::Field, "Rubrik", ""},
     {"group membership", Role::Field, "Rubrik", ""},
     {"kontonummer", Role::Field, "KontoNr", ""},
+    {"iban", Role::Iban, "IBAN", ""},
     {"bankleitzahl", Role::Field, "BLZ", ""},
     {"bank", Role::Field, "Institut", ""},
     {"kreditinstitut", Role::Field, "Institut", ""},
@@ -658,6 +661,8 @@ QString targetOf(const Column& c) {
         return QStringLiteral("Art der Angabe daneben");
     case Role::Skip:
         return QStringLiteral("nicht übernommen (steht auch in den Spalten daneben)");
+    case Role::Iban:
+        return QStringLiteral("BLZ und KontoNr (eine ausländische IBAN in die Notizen)");
     case Role::Note:
         break;
     }
@@ -807,6 +812,7 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
         QString value, label, group;
     };
     std::vector<Later> contacts; // phones, faxes, e-mail and web in column order
+    QString iban, blz, kontoNr;
 
     for (qsizetype i = 0; i < source.cells.size() && i < qsizetype(columns.size()); ++i) {
         const Column& c = columns[static_cast<std::size_t>(i)];
@@ -822,6 +828,13 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
                                 QStringLiteral("Das Datum in \"%1\"").arg(c.header));
             else
                 builder.set(c.field, value);
+            if (c.field == u"BLZ")
+                blz = value;
+            else if (c.field == u"KontoNr")
+                kontoNr = value;
+            break;
+        case Role::Iban:
+            iban = value;
             break;
         case Role::Given:
             given << value;
@@ -933,6 +946,18 @@ Address addressOf(const Row& source, const std::vector<Column>& columns) {
                                  .arg(day)
                                  .arg(month)
                                  .arg(year));
+    }
+    // The IBAN column this program writes repeats "BLZ" and "KontoNr"; another
+    // program's may be all a row has of its bank details.
+    if (!iban.isEmpty()) {
+        const QString compact = address::compactIban(iban);
+        const auto german = address::splitGermanIban(compact);
+        if (german && blz.isEmpty() && kontoNr.isEmpty()) {
+            builder.set(QStringLiteral("BLZ"), german->blz);
+            builder.set(QStringLiteral("KontoNr"), german->kontoNr);
+        } else if (!german || address::germanIban(blz, kontoNr) != compact) {
+            builder.addNote(QStringLiteral("IBAN"), iban);
+        }
     }
     builder.appendMemo(memo);
     return builder.finish();
@@ -1091,16 +1116,20 @@ std::vector<Address> readCsv(const QByteArray& data, QStringList* columnsReport)
     return readAll(data, Format::Csv, columnsReport);
 }
 
+// After the fields, the IBAN that "BLZ" and "KontoNr" make: what a bank's
+// transfer form asks for today.
 QByteArray csvHeader(Format format) {
     QByteArray header =
         format == Format::SpreadsheetCsv ? QByteArray("\xEF\xBB\xBF") : QByteArray();
-    return header + row(csvFields(), format);
+    return header + row(csvFields() + QStringList{QStringLiteral("IBAN")}, format);
 }
 
 QByteArray toCsvRow(const Address& address, Format format) {
     QStringList cells;
     for (const QString& field : csvFields())
         cells << (isDateField(field) ? dateCell(address.date(field)) : address.text(field));
+    cells << address::groupInFours(address::germanIban(address.text(QStringLiteral("BLZ")),
+                                                       address.text(QStringLiteral("KontoNr"))));
     return row(cells, format);
 }
 

@@ -839,6 +839,29 @@ print(json.dumps(cards))
         }
     }
 
+    // The CSV names the IBAN that "BLZ" and "KontoNr" make; reading it back
+    // adds nothing, while another program's IBAN column fills the fields
+    // (a German IBAN) or the notes (a foreign one, or one that disagrees).
+    void csvCarriesTheIban() {
+        makeAddressTable(sandbox->file("Eins.db"));
+        OpenTable one(sandbox->file("Eins.db"), false);
+        addRecord(one.store, {{"Name", "Adler"}, {"KontoNr", "532013000"}, {"BLZ", "37040044"}});
+        const QByteArray csv = exportAll(one.store, ex::Format::Csv);
+        const QList<QByteArray> lines = csv.split('\n');
+        QVERIFY(lines[0].trimmed().endsWith(",Memo1,IBAN"));
+        QVERIFY(lines[1].trimmed().endsWith(",DE89 3704 0044 0532 0130 00"));
+        const std::vector<ex::Address> back = ex::readCsv(csv);
+        QCOMPARE(back.front().text("KontoNr"), "532013000");
+        QCOMPARE(back.front().text("Memo1"), QString());
+
+        const std::vector<ex::Address> other = ex::readCsv(
+            "Name;IBAN\r\nBerg;DE89 3704 0044 0532 0130 00\r\nHuber;AT61 1904 3002 3457 3201\r\n");
+        QCOMPARE(other[0].text("BLZ"), "37040044");
+        QCOMPARE(other[0].text("KontoNr"), "0532013000");
+        QCOMPARE(other[1].text("BLZ"), QString());
+        QCOMPARE(other[1].text("Memo1"), "IBAN: AT61 1904 3002 3457 3201");
+    }
+
     // A full disk reported as one, with its German cause, by the tool
     // (exit 2), and an existing file left as it was when writing it fails.
     void exportFailureIsToldAndKeepsTheOldFile() {
