@@ -39,6 +39,9 @@ packages=(
     at-spi2-core python3-pyatspi dbus-x11
     # the label makers' sheet formats, read at run time
     glabels-data
+    # bank details: the Bundesbank's bank code list (names, places, BICs) and the
+    # banks' account check-digit methods
+    libktoblzcheck1-dev
     # a real CardDAV server for the sync tests, on the loopback only
     radicale
     # the sync state beside a table: SQLite through Qt SQL
