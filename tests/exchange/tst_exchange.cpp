@@ -852,14 +852,14 @@ print(json.dumps(cards))
         QVERIFY(lines[1].trimmed().endsWith(",DE89 3704 0044 0532 0130 00"));
         const std::vector<ex::Address> back = ex::readCsv(csv);
         QCOMPARE(back.front().text("KontoNr"), "532013000");
-        QCOMPARE(back.front().text("Memo1"), QString());
+        QCOMPARE(back.front().notes, QStringList());
 
         const std::vector<ex::Address> other = ex::readCsv(
             "Name;IBAN\r\nBerg;DE89 3704 0044 0532 0130 00\r\nHuber;AT61 1904 3002 3457 3201\r\n");
         QCOMPARE(other[0].text("BLZ"), "37040044");
         QCOMPARE(other[0].text("KontoNr"), "0532013000");
         QCOMPARE(other[1].text("BLZ"), QString());
-        QCOMPARE(other[1].text("Memo1"), "IBAN: AT61 1904 3002 3457 3201");
+        QCOMPARE(other[1].notes, QStringList{"IBAN: AT61 1904 3002 3457 3201"});
     }
 
     // A full disk reported as one, with its German cause, by the tool
