@@ -3,7 +3,9 @@
 #include <phonenumbers/phonenumberutil.h>
 
 #include <QHash>
+#include <QRegularExpression>
 
+#include <optional>
 #include <string>
 
 namespace address {
@@ -219,6 +221,79 @@ QString regionOfCountry(QStringView country) {
     if (key.size() == 2 && rulesOf(key.toUpper()).countryCode != 0)
         return key.toUpper();
     return QStringLiteral("DE");
+}
+
+// ---- DIN 5008 ---------------------------------------------------------------------
+
+namespace {
+
+using LibraryNumber = i18n::phonenumbers::PhoneNumber;
+
+// A valid number of text read as dialled in region, or nothing.
+std::optional<LibraryNumber> validNumber(const std::string& text, const std::string& region) {
+    LibraryNumber number;
+    if (util().Parse(text, region, &number) != PhoneNumberUtil::NO_PARSING_ERROR ||
+        !util().IsValidNumber(number))
+        return std::nullopt;
+    return number;
+}
+
+std::optional<LibraryNumber> readAtHomeOrThere(QStringView text, const std::string& home) {
+    // "+49 (0)221": the national prefix some write in brackets after the code.
+    QString cleaned = text.trimmed().toString();
+    cleaned.replace(QStringLiteral("(0)"), QStringLiteral(" "));
+    const std::string written = cleaned.toStdString();
+    if (auto number = validNumber(written, "DE"))
+        return number;
+    if (!home.empty() && home != "DE")
+        return validNumber(written, home);
+    return std::nullopt;
+}
+
+// Area code and number apart, nothing else grouped: DIN 5008 writes the
+// subscriber's number in one piece.
+QString din5008Form(const LibraryNumber& number, bool national) {
+    std::string significant;
+    util().GetNationalSignificantNumber(number, &significant);
+    const QString digits = QString::fromStdString(significant);
+    const auto area = static_cast<qsizetype>(util().GetLengthOfNationalDestinationCode(number));
+    const QString grouped =
+        area > 0 && area < digits.size() ? digits.left(area) + u' ' + digits.mid(area) : digits;
+    if (!national)
+        return QStringLiteral("+%1 ").arg(number.country_code()) + grouped;
+    std::string region;
+    util().GetRegionCodeForNumber(number, &region);
+    std::string prefix;
+    util().GetNddPrefixForRegion(region, true, &prefix);
+    return QString::fromStdString(prefix) + grouped;
+}
+
+} // namespace
+
+QString din5008(QStringView text, QStringView homeRegion) {
+    const std::string home = homeRegion.toString().toUpper().toStdString();
+    auto number = readAtHomeOrThere(text, home);
+    QString extension;
+    // "0221 123456-78": an extension after a hyphen, where what stands before
+    // it is a whole number ("0171-1234567" is one number written with a hyphen).
+    static const QRegularExpression hyphened(
+        QStringLiteral("^(.*\\d[ /]+\\d[^-]*)-\\s*(\\d{1,5})\\s*$"));
+    if (const auto match = hyphened.match(text); match.hasMatch()) {
+        if (auto whole = readAtHomeOrThere(match.capturedView(1), home)) {
+            number = whole;
+            extension = match.captured(2);
+        }
+    }
+    if (!number)
+        return QString();
+    if (extension.isEmpty() && number->has_extension())
+        extension = QString::fromStdString(number->extension());
+    std::string region;
+    util().GetRegionCodeForNumber(*number, &region);
+    QString result = din5008Form(*number, !home.empty() && region == home);
+    if (!extension.isEmpty())
+        result += u'-' + extension;
+    return result;
 }
 
 } // namespace address

@@ -52,4 +52,13 @@ QString regionOfCountry(QStringView country);
 // Only the digits of text.
 QString digitsOf(QStringView text);
 
+// text as DIN 5008 writes it for an address in homeRegion (ISO 3166, "" for
+// a country without a known numbering plan): the area code, a blank, the
+// number, an extension after a hyphen ("0221 123456-78") when the number
+// belongs to homeRegion; otherwise "+", the calling code and no national
+// prefix ("+43 1 5123456"). A number without a calling code is read as
+// dialled in Germany, where the user is, and only when it is no valid number
+// there as dialled in homeRegion. "" when text is no valid telephone number.
+QString din5008(QStringView text, QStringView homeRegion);
+
 } // namespace address

@@ -14,6 +14,7 @@
 #include "data/defaulttable.h"
 #include "data/formstandardtabelle.h"
 #include "data/navigation.h"
+#include "data/phonenumbers.h"
 #include "data/tablefile.h"
 #include "duplicates/ui/formdubletten.h"
 #include "exchange/ui/exchangedialog.h"
@@ -323,6 +324,24 @@ void THauptformular::connectHandlers() {
     });
     addTableAction(ui->Konflikte,
                    [this] { vellumo::sync::ui::KonflikteClick(Datentabelle, this); });
+    // "Bearbeiten › Nummern vereinheitlichen": for the address shown or all shown.
+    QMenu* nummern = ui->Bearbeiten1->addMenu(QStringLiteral("Nummern &vereinheitlichen"));
+    nummern->setObjectName(QStringLiteral("NummernVereinheitlichen"));
+    const struct {
+        const char* name;
+        const char* caption;
+        vellumo::data::PhoneScope scope;
+    } phoneItems[] = {
+        {"NummernAdresse", "Diese &Adresse", vellumo::data::PhoneScope::Record},
+        {"NummernAlle", "Alle &gezeigten Adressen", vellumo::data::PhoneScope::Shown},
+    };
+    for (const auto& item : phoneItems) {
+        QAction* action = nummern->addAction(QString::fromUtf8(item.caption));
+        action->setObjectName(QString::fromLatin1(item.name));
+        addTableAction(action, [this, scope = item.scope] {
+            vellumo::data::NummernVereinheitlichenClick(Datentabelle, scope, this);
+        });
+    }
     vellumo::aids::initBirthdaysAtStart(ui->GeburtstageBeimStart);
     onAction(ui->GeburtstageBeimStart,
              [this] { vellumo::aids::GeburtstageBeimStartClick(ui->GeburtstageBeimStart, this); });

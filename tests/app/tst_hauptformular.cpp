@@ -239,7 +239,8 @@ private slots:
                                   action("SerienbriefDrucken"), action("Exportieren"),
                                   action("Importieren"), action("Geburtstage"),
                                   action("DoppelteAdressen"), action("Synchronisation"),
-                                  action("JetztSynchronisieren"), action("Konflikte"), extra}));
+                                  action("JetztSynchronisieren"), action("Konflikte"),
+                                  action("NummernAdresse"), action("NummernAlle"), extra}));
         QVERIFY(!extra->isEnabled());
 
         window->EnableTableControls();

@@ -197,6 +197,56 @@ private slots:
         QCOMPARE(blz->accessibleDescription(), QString());
     }
 
+    // "Bearbeiten › Nummern vereinheitlichen" by its keys: the address shown,
+    // then all shown; what cannot be read stays and is listed; nothing is
+    // rewritten before the user asks.
+    void numbersUnifiedOnRequest() {
+        Fixture f({{{"Name", "Adler"}, {"Telefon1", "0221/1234567"}, {"Fax", "keine"}},
+                   {{"Name", "Berg"},
+                    {"Land", "Österreich"},
+                    {"Telefon1", "+49 (0)221 123 45 67"},
+                    {"Telefon2", "0049 221 1234567"}}});
+        QCOMPARE(f.stored("Telefon1"), QStringLiteral("0221/1234567"));
+        auto choose = [&f](Qt::Key item) {
+            QVERIFY(f.activate());
+            QTest::keyClick(&f.main, Qt::Key_B, Qt::AltModifier); // "&Bearbeiten"
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_N); // "&Nummern …"
+            QTRY_VERIFY(QApplication::activePopupWidget() &&
+                        QApplication::activePopupWidget()->objectName() ==
+                            QStringLiteral("NummernVereinheitlichen"));
+            QTest::keyClick(QApplication::activePopupWidget(), item);
+        };
+        QString report;
+        whenModal([&](QWidget* box) {
+            report = messageText(box);
+            clickButton(box, QStringLiteral("OK"));
+        });
+        choose(Qt::Key_A); // "Diese &Adresse"
+        QTRY_VERIFY(!report.isEmpty());
+        QCOMPARE(report, QStringLiteral("1 Nummer in 1 Adresse nach DIN 5008 geschrieben.\n\n"
+                                        "Unverändert geblieben:\n"
+                                        "• Adler – Fax: „keine“ (keine lesbare Telefonnummer)"));
+        QCOMPARE(f.stored("Telefon1"), QStringLiteral("0221 1234567"));
+        QCOMPARE(f.stored("Fax"), QStringLiteral("keine"));
+        QCOMPARE(f.main.Datentabelle.textAt(1, QStringLiteral("Telefon1")),
+                 QStringLiteral("+49 (0)221 123 45 67"));
+
+        report.clear();
+        whenModal([&](QWidget* box) {
+            report = messageText(box);
+            clickButton(box, QStringLiteral("OK"));
+        });
+        choose(Qt::Key_G); // "Alle &gezeigten Adressen"
+        QTRY_VERIFY(report.startsWith(QStringLiteral("2 Nummern in 1 Adresse")));
+        QCOMPARE(f.main.Datentabelle.textAt(1, QStringLiteral("Telefon1")),
+                 QStringLiteral("+49 221 1234567"));
+        QCOMPARE(f.main.Datentabelle.textAt(1, QStringLiteral("Telefon2")),
+                 QStringLiteral("+49 221 1234567"));
+        QCOMPARE(f.main.Datentabelle.textAt(0, QStringLiteral("Fax")), QStringLiteral("keine"));
+        QCOMPARE(f.stored("Name"), QStringLiteral("Adler"));
+    }
+
     // Five digits for a German address; another country's postcode is its own.
     void postcodeWarning() {
         Fixture f({{{"Name", "Adler"}, {"PLZ", "5066"}}, {{"Name", "Berg"}, {"PLZ", "50667"}}});
