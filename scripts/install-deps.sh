@@ -42,8 +42,6 @@ packages=(
     # bank details: the Bundesbank's bank code list (names, places, BICs) and the
     # banks' account check-digit methods
     libktoblzcheck1-dev
-    # telephone numbers by the countries' numbering plans
-    libphonenumber-dev
     # a real CardDAV server for the sync tests, on the loopback only
     radicale
     # the sync state beside a table: SQLite through Qt SQL
