@@ -211,7 +211,8 @@ private slots:
             QVERIFY(f.activate());
             QTest::keyClick(&f.main, Qt::Key_B, Qt::AltModifier); // "&Bearbeiten"
             QTRY_VERIFY(QApplication::activePopupWidget());
-            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_N); // "&Nummern …"
+            QTest::keyClick(QApplication::activePopupWidget(),
+                            Qt::Key_V); // "Nummern &vereinheitlichen"
             QTRY_VERIFY(QApplication::activePopupWidget() &&
                         QApplication::activePopupWidget()->objectName() ==
                             QStringLiteral("NummernVereinheitlichen"));
