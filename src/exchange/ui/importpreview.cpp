@@ -106,6 +106,8 @@ ImportPreviewDialog::ImportPreviewDialog(const RecordStore& store, const QString
     records_ = new QTableWidget(recordsBox);
     records_->setObjectName(QStringLiteral("Vorschau"));
     records_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // One line per record: a wrapped cell would cut the accents of its first line.
+    records_->setWordWrap(false);
     records_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     recordsLayout->addWidget(records_);
     layout->addWidget(recordsBox, 3);
