@@ -6,6 +6,7 @@
 #include "exchange/text.h"
 #include "platform/paradox/io.h"
 #include "platform/pictures/graphicfield.h"
+#include "platform/pictures/limits.h"
 #include "search/folding.h"
 
 #include <QCryptographicHash>
@@ -108,7 +109,7 @@ struct Fitted {
     QStringList lines;
 };
 
-Fitted fitted(const RecordStore& store, const Address& address) {
+Fitted fitted(const RecordStore& store, const Address& address, int photoSide) {
     Fitted f;
     f.lines = address.changes;
     QStringList notes = address.notes;
@@ -173,13 +174,12 @@ Fitted fitted(const RecordStore& store, const Address& address) {
     }
     if (!address.photo.isEmpty()) {
         // Decoded only now, one card at a time.
+        // Stored at the size the user set for pictures, as the chooser stores one.
         QString error;
-        const QImage image = QImage::fromData(address.photo);
-        const QByteArray field =
-            image.isNull() ? QByteArray() : pictures::graphicFieldFromImage(image, &error);
+        const QByteArray field = pictures::graphicFieldFromPhoto(address.photo, photoSide, &error);
         if (store.fieldIndex(QStringLiteral("Grafik")) < 0)
             f.lines << QStringLiteral("Das Bild wurde weggelassen: die Tabelle hat kein Bildfeld");
-        else if (image.isNull() || field.isEmpty())
+        else if (field.isEmpty())
             f.lines << QStringLiteral("Das Bild kann nicht gelesen werden und wurde weggelassen%1")
                            .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error));
         else
@@ -331,6 +331,7 @@ ImportResult importFrom(RecordStore& store, Format format,
 
     ImportResult result;
     result.format = format;
+    const int photoSide = pictures::storedSide();
     const QString duplicate =
         QStringLiteral("schon vorhanden (%1), übersprungen").arg(keyDescription(store));
     KeepDates dates(store);
@@ -395,7 +396,7 @@ ImportResult importFrom(RecordStore& store, Format format,
             notAdded(card, Outcome::Refused, withoutFullStop(address.problem));
             continue;
         }
-        const Fitted f = fitted(store, address);
+        const Fitted f = fitted(store, address, photoSide);
         card.lines = f.lines;
         if (!hasValue(f.values)) {
             notAdded(card, Outcome::Refused, QStringLiteral("keine Angaben"));
@@ -564,7 +565,7 @@ ImportPreview previewFile(const RecordStore& store, const QString& path,
             record.refused = true;
             record.lines << withoutFullStop(next->problem);
         } else {
-            Fitted f = fitted(store, *next);
+            Fitted f = fitted(store, *next, pictures::storedSide());
             record.values = std::move(f.values);
             record.lines = std::move(f.lines);
         }

@@ -303,11 +303,7 @@ QImage TFormBildSpeichern::pictureToStore() const {
     const QImage& picture = ui->Image1->picture();
     if (picture.isNull())
         return {};
-    const QSize stored =
-        vellumo::pictures::storedSize(picture.size(), vellumo::pictures::storedSide());
-    if (stored == picture.size())
-        return picture;
-    return picture.scaled(stored, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return vellumo::pictures::scaledForStorage(picture, vellumo::pictures::storedSide());
 }
 
 void TFormBildSpeichern::CheckBoxVorschauClick() {

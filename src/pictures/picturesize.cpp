@@ -9,14 +9,10 @@
 namespace vellumo::pictures {
 
 namespace {
+// The setting storedSide reads.
 const QString kSection = QStringLiteral("Bilder");
 const QString kKey = QStringLiteral("LangeSeite");
 } // namespace
-
-int storedSide() {
-    return std::clamp(ReadSettingNumber(setupIniPath(), kSection, kKey, kDefaultStoredSide),
-                      kMinStoredSide, kMaxStoredSide);
-}
 
 void BildgroesseClick(QWidget* parent) {
     QString value = QString::number(storedSide());

@@ -81,7 +81,7 @@ QString prepareTable(const QString& tablePath, const QDateTime& now) {
                                    "Gültigkeitsprüfungen (%2) gingen beim Anfügen des Feldes "
                                    "„UID“ verloren. Sie bleibt unverändert.")
                         .arg(shown(tablePath), QString::fromStdString(lost)));
-            backup = backupTable(tablePath, now, 0);
+            backup = backupTable(tablePath, now, BackupKind::BeforeLink);
             px::appendFields(path8(tablePath), {{"UID", px::FieldType::Alpha, 36}});
         }
     } catch (const px::Error& e) {

@@ -8,6 +8,7 @@
 #include "platform/paradox/restructure.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
+#include "platform/pictures/limits.h"
 #include "search/folding.h"
 #include "sync/cardfields.h"
 
@@ -19,6 +20,8 @@
 #include <QHash>
 #include <QSet>
 #include <QUuid>
+
+#include <numeric>
 
 namespace vellumo::sync {
 
@@ -267,32 +270,109 @@ QString SyncReport::text() const {
     return t;
 }
 
-QString backupPathFor(const QString& tablePath, const QDateTime& now) {
+namespace {
+
+const QString kBackupStamp = QStringLiteral("yyyyMMdd-HHmmss");
+
+QString backupPrefix(const QString& tablePath, BackupKind kind) {
+    return QFileInfo(tablePath).completeBaseName() +
+           (kind == BackupKind::BeforeLink ? QStringLiteral("-Sicherung-vor-Verbinden-")
+                                           : QStringLiteral("-Sicherung-"));
+}
+
+// The time in a copy's name ("…-Sicherung-20261209-013000"), a copy made
+// in the same second ("…-2") a millisecond later for each; invalid for any
+// other name, which is never removed.
+QDateTime backupTime(const QString& stem, const QString& prefix) {
+    if (!stem.startsWith(prefix))
+        return {};
+    QString stamp = stem.mid(prefix.size());
+    int later = 0;
+    if (const qsizetype dash = stamp.indexOf(u'-', 9); dash > 0) {
+        bool number = false;
+        later = stamp.mid(dash + 1).toInt(&number);
+        if (!number)
+            return {};
+        stamp.truncate(dash);
+    }
+    return QDateTime::fromString(stamp, kBackupStamp).addMSecs(later);
+}
+
+} // namespace
+
+QString backupPathFor(const QString& tablePath, const QDateTime& now, BackupKind kind) {
     const QFileInfo info(tablePath);
-    const QString name = info.completeBaseName() + QStringLiteral("-Sicherung-") +
-                         now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString name = backupPrefix(tablePath, kind) + now.toString(kBackupStamp);
     QString target = info.dir().filePath(name + QStringLiteral(".db"));
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = info.dir().filePath(name + QStringLiteral("-%1.db").arg(n));
     return target;
 }
 
-QString backupTable(const QString& tablePath, const QDateTime& now, int keep) {
+QList<bool> keptBackups(const QList<QDateTime>& made, const QDateTime& now) {
+    QList<bool> kept(made.size(), false);
+    QList<qsizetype> order(made.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](qsizetype a, qsizetype b) { return made[a] < made[b]; });
+    int newest = 0;
+    for (auto i = order.crbegin(); i != order.crend() && newest < 2; ++i)
+        if (made[*i] <= now) {
+            kept[*i] = true;
+            ++newest;
+        }
+    const QDate today = now.date();
+    QSet<QDate> days;
+    for (const qsizetype i : order) {
+        const QDate day = made[i].date();
+        if (made[i] > now)
+            kept[i] = true;
+        else if (day > today.addDays(-7) && !days.contains(day)) {
+            days.insert(day);
+            kept[i] = true;
+        }
+    }
+    return kept;
+}
+
+QString backupTable(const QString& tablePath, const QDateTime& now, BackupKind kind) {
     const QFileInfo info(tablePath);
-    const QString prefix = info.completeBaseName() + QStringLiteral("-Sicherung-");
-    const QString target = backupPathFor(tablePath, now);
+    const QString target = backupPathFor(tablePath, now, kind);
     try {
         px::copyTable(path8(tablePath), path8(target));
     } catch (const px::Error& e) {
         throw SyncError(QStringLiteral("Die Sicherung der Tabelle %1 ist misslungen: %2")
                             .arg(shown(tablePath), QString::fromStdString(e.what())));
     }
-    // The oldest go; their names sort by date.
-    QStringList copies =
-        info.dir().entryList({prefix + QStringLiteral("*.db")}, QDir::Files, QDir::Name);
-    while (keep > 0 && copies.size() > keep) {
-        const QString stem = QFileInfo(copies.takeFirst()).completeBaseName();
-        for (const QString& file : info.dir().entryList({stem + QStringLiteral(".*")}, QDir::Files))
+    if (kind == BackupKind::BeforeLink)
+        return target;
+    const QString prefix = backupPrefix(tablePath, kind);
+    QStringList stems;
+    QList<QDateTime> made;
+    for (const QString& file :
+         info.dir().entryList({prefix + QStringLiteral("*.db")}, QDir::Files, QDir::Name)) {
+        const QString stem = QFileInfo(file).completeBaseName();
+        if (const QDateTime time = backupTime(stem, prefix); time.isValid()) {
+            stems << stem;
+            made << time;
+        }
+    }
+    QList<bool> kept = keptBackups(made, now);
+    // A table linked by an earlier version has no copy named for the link:
+    // its oldest copy is the one made then.
+    if (!made.isEmpty() &&
+        info.dir()
+            .entryList({backupPrefix(tablePath, BackupKind::BeforeLink) + QStringLiteral("*.db")},
+                       QDir::Files)
+            .isEmpty())
+        kept[std::min_element(made.cbegin(), made.cend()) - made.cbegin()] = true;
+    for (qsizetype i = 0; i < stems.size(); ++i) {
+        if (kept[i])
+            continue;
+        // The .db first: a copy left half removed is no table.
+        QFile::remove(info.dir().filePath(stems[i] + QStringLiteral(".db")));
+        for (const QString& file :
+             info.dir().entryList({stems[i] + QStringLiteral(".*")}, QDir::Files))
             QFile::remove(info.dir().filePath(file));
     }
     return target;
@@ -387,6 +467,7 @@ private:
     QSet<QString> uploaded_;
     QSet<QString> uidOnly_; // records changed only to get their UID
     bool incomplete_ = false;
+    const int photoSide_ = pictures::storedSide();
 };
 
 SyncReport Run::go() {
@@ -805,11 +886,13 @@ px::Record Run::recordFrom(const px::Record& start, const Fields& fields, const 
     }
     if (t_->index(kPicture) >= 0 && fields.contains(kPicture)) {
         // A photo the table cannot hold (a link, bytes that do not decode)
-        // leaves the record's picture as it is.
+        // leaves the record's picture as it is; one it holds is stored at the
+        // size the user set for pictures, as the chooser stores one (the
+        // server keeps the phone's own).
         QString error;
-        const QByteArray bmp =
-            photo.isEmpty() ? QByteArray()
-                            : pictures::graphicFieldFromImage(QImage::fromData(photo), &error);
+        const QByteArray bmp = photo.isEmpty()
+                                   ? QByteArray()
+                                   : pictures::graphicFieldFromPhoto(photo, photoSide_, &error);
         if (!bmp.isEmpty())
             r[static_cast<std::size_t>(t_->index(kPicture))] = px::Bytes(bmp.begin(), bmp.end());
     } else if (t_->index(kPicture) >= 0 && !fields.contains(kPicture)) {
@@ -926,7 +1009,7 @@ void Run::applyLocal() {
     if (localChanges_.isEmpty())
         return;
     step(QStringLiteral("Tabelle ändern"));
-    report_.backup = backupTable(path_, o_.now, o_.keepBackups);
+    report_.backup = backupTable(path_, o_.now);
     const int keys = table_->info().keyFieldCount;
     auto positionOf = [&](const px::Record& record) {
         const std::uint32_t p = table_->lowerBound(keyOf(record, keys));

@@ -52,7 +52,6 @@ struct SyncOptions {
     std::function<void(const QString& step)> progress;
     // Called after each card written to the server (crash tests stop here).
     std::function<void()> afterUpload;
-    int keepBackups = 5;
     // The user confirmed carddav::plainHttpWarning for this book.
     bool allowPlainHttp = false;
     // Per request: a server may think a while before it lists a large book.
@@ -60,12 +59,24 @@ struct SyncOptions {
     QDateTime now = QDateTime::currentDateTime();
 };
 
-// A copy of the table's three files beside it, named with the date
-// ("ADRESSEN-Sicherung-20261209-0130.db"); only the newest keep copies stay.
-// Returns the copy's path.
-QString backupTable(const QString& tablePath, const QDateTime& now, int keep);
+// Copies of the table's three files beside it, named with the date and
+// time: "ADRESSEN-Sicherung-20261209-013000.db" before a sync changes the
+// table, "ADRESSEN-Sicherung-vor-Verbinden-20261209-013000.db" before linking
+// adds the field "UID". A copy is streamed, never held in memory whole.
+enum class BackupKind { BeforeSync, BeforeLink };
 // The name backupTable gives a copy made at now.
-QString backupPathFor(const QString& tablePath, const QDateTime& now);
+QString backupPathFor(const QString& tablePath, const QDateTime& now,
+                      BackupKind kind = BackupKind::BeforeSync);
+// Makes the copy; after a copy before a sync the older ones of that kind
+// that keptBackups lets go are removed (the copy before linking always
+// stays). Returns the copy's path.
+QString backupTable(const QString& tablePath, const QDateTime& now,
+                    BackupKind kind = BackupKind::BeforeSync);
+// Which of the copies made at these times stay (true, in the same order):
+// the newest two up to now, the first of each of the last seven days (today
+// counted), and any dated after now (a clock set back), which nothing here
+// can date.
+QList<bool> keptBackups(const QList<QDateTime>& made, const QDateTime& now);
 
 // The book a table is linked to (with the user name); empty when none.
 QUrl linkedBook(const QString& tablePath);

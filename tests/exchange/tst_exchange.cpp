@@ -10,6 +10,7 @@
 #include "platform/database/recordstore.h"
 #include "platform/paradox/table.h"
 #include "platform/pictures/graphicfield.h"
+#include "platform/settings/profile.h"
 #include "platform/system/system.h"
 #include "testsupport.h"
 
@@ -28,7 +29,6 @@
 
 #ifdef VELLUMO_EXCHANGE_WINDOWS
 #include "app/hauptformular.h"
-#include "platform/settings/profile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -1124,13 +1124,18 @@ print(json.dumps(cards))
         }
         writeFile(sandbox->file("viele.vcf"), cards);
         makeAddressTable(sandbox->file("Karten.db"));
+        // Stored at the size set for pictures ("&Bildgröße …"), as the chooser stores one.
+        vellumo::WritePrivateProfileString("Bilder", "LangeSeite", "100", vellumo::setupIniPath());
         {
             OpenTable table(sandbox->file("Karten.db"));
             const ex::ImportResult result = ex::importFile(table.store, sandbox->file("viele.vcf"));
             QCOMPARE(result.added, 400);
             QCOMPARE(table.store.textAt(399, "Name"), QStringLiteral("Name0399"));
             QCOMPARE(table.store.textAt(0, "Memo1"), QString(300, 'x'));
-            QVERIFY(!table.store.valueAt(200, "Grafik").isNull());
+            QCOMPARE(vellumo::pictures::imageFromGraphicField(
+                         table.store.valueAt(200, "Grafik").toByteArray())
+                         .size(),
+                     QSize(100, 100));
             QVERIFY(table.store.valueAt(199, "Grafik").isNull());
             QCOMPARE(result.cards[300].outcome, ex::Outcome::AddedWithChanges);
             QVERIFY(result.cards[300].lines.join('\n').contains("mehr als 1 MiB"));

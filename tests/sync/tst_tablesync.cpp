@@ -4,6 +4,7 @@
 // changed waits for the user, and no failure (a crash, a server that is down
 // or was emptied, a forgotten token) costs a record or duplicates a card.
 #include "addresstables.h"
+#include "exchange/vcardcodec.h"
 #include "platform/carddav/carddav.h"
 #include "platform/carddav/syncstate.h"
 #include "platform/database/recordstore.h"
@@ -13,6 +14,7 @@
 #include "sync/cardfields.h"
 #include "sync/tablesync.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -140,6 +142,8 @@ private slots:
     void oneRefusedCardLetsTheOthersArrive();
     void everyPhoneCardGetsARecord();
     void theSamePeopleOnBothSidesPairAtTheFirstLink();
+    void aBackupOnlyWhenTheTableChanges();
+    void aPhonesPhotoIsStoredAtThePictureSize();
 
 private:
     Tool sync(const QString& table) { return tool({QStringLiteral("sync"), table}); }
@@ -547,6 +551,77 @@ void TestTableSync::theSamePeopleOnBothSidesPairAtTheFirstLink() {
              qPrintable(r.out));
     QCOMPARE(cards().size(), 3);
     QCOMPARE(rows(b_).size(), 3);
+}
+
+void TestTableSync::aBackupOnlyWhenTheTableChanges() {
+    linkBoth();
+    auto copies = [&] {
+        return QDir(QFileInfo(a_).path())
+            .entryList({QStringLiteral("ADRESSEN-Sicherung-*.db")}, QDir::Files);
+    };
+    const QStringList before = copies();
+    QCOMPARE(before.filter(QStringLiteral("-vor-Verbinden-")).size(), 1);
+    // Only the server changes, then nothing at all: no copy.
+    edit(a_, QStringLiteral("Weiß"), QStringLiteral("Telefon1"), QStringLiteral("0221 777"));
+    for (int run = 0; run < 2; ++run) {
+        const Tool r = sync(a_);
+        QVERIFY2(r.status == 0 && !r.out.contains(QStringLiteral("Sicherung")), qPrintable(r.out));
+    }
+    QCOMPARE(copies(), before);
+    // A change arrives here: copied first, and named.
+    edit(b_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Bonn"));
+    QCOMPARE(sync(b_).status, 0);
+    const Tool r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Sicherung: ")), qPrintable(r.out));
+    QCOMPARE(copies().size(), before.size() + 1);
+}
+
+// A 3 MP photo from the phone is stored at the size set for pictures (the
+// default 1,024 pixels here), and the phone keeps its own, byte for byte,
+// through edits here.
+void TestTableSync::aPhonesPhotoIsStoredAtThePictureSize() {
+    linkBoth();
+    QImage photo(2000, 1500, QImage::Format_RGB32);
+    QPainter painter(&photo);
+    painter.fillRect(photo.rect(), QLinearGradient(0, 0, 2000, 1500));
+    painter.fillRect(300, 200, 900, 700, QColor(200, 40, 40));
+    painter.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(photo.save(&buffer, "JPEG", 80));
+    QByteArray card = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:foto-1\r\nN:Foto;Franz;;;\r\n"
+                      "FN:Franz Foto\r\nPHOTO;ENCODING=b;TYPE=JPEG:";
+    const QByteArray base64 = jpeg.toBase64();
+    for (qsizetype at = 0; at < base64.size(); at += 74)
+        card += (at > 0 ? "\r\n " : "") + base64.mid(at, 74);
+    card += "\r\nEND:VCARD\r\n";
+    carddav::CardDavClient({book_, {}, {}})
+        .put(book_.path() + QStringLiteral("foto-1.vcf"), card, {});
+    QCOMPARE(sync(a_).status, 0);
+    auto storedSize = [&] {
+        auto t = px::Table::open(a_.toStdString(), px::Access::Read);
+        for (std::uint32_t i = 0; i < t->recordCount(); ++i) {
+            const px::Record r = t->read(i);
+            const auto* b =
+                std::get_if<px::Bytes>(&r[static_cast<std::size_t>(t->fieldIndex("Grafik"))]);
+            if (b && std::get<std::string>(r[0]) == "Foto")
+                return pictures::imageFromGraphicField(
+                           QByteArray(reinterpret_cast<const char*>(b->data()),
+                                      qsizetype(b->size())))
+                    .size();
+        }
+        return QSize();
+    };
+    QCOMPARE(storedSize(), QSize(1024, 768));
+    edit(a_, QStringLiteral("Foto"), QStringLiteral("Ort"), QStringLiteral("Bonn"));
+    const Tool r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 1 geändert")),
+             qPrintable(r.out));
+    const vcard::Card after = vcard::readCard(cardOf(QStringLiteral("Foto")).toUtf8());
+    QCOMPARE(after.fields.value(QStringLiteral("Ort")), QStringLiteral("Bonn"));
+    QVERIFY(after.photo.bytes == jpeg);
+    QCOMPARE(storedSize(), QSize(1024, 768));
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)

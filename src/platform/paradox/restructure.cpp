@@ -28,16 +28,20 @@ std::string withoutExtension(const std::string& path) {
     return path.substr(0, path.size() - extensionOf(path).size());
 }
 
-std::vector<std::uint8_t> readAll(File& file) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.size()));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t got = file.read(done, bytes.data() + done, bytes.size() - done);
+// A file copied a chunk at a time, so memory holds one chunk however large
+// the file (a .mb of pictures runs to hundreds of megabytes).
+void copyFile(File& from, File& to) {
+    constexpr std::size_t kChunk = 1u << 20;
+    std::vector<std::uint8_t> chunk(kChunk);
+    const std::uint64_t size = from.size();
+    for (std::uint64_t done = 0; done < size;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - done));
+        const std::size_t got = from.read(done, chunk.data(), want);
         if (got == 0)
             throw Error("Die Datei endet früher als erwartet");
+        to.write(done, chunk.data(), got);
         done += got;
     }
-    return bytes;
 }
 
 // The table's own files: the .db last, without the journal.
@@ -74,9 +78,9 @@ void copyTable(const std::string& path, const std::string& copyPath, FileSystem&
     std::size_t written = 0;
     try {
         for (; written < files.size(); ++written) {
-            const auto bytes = readAll(*fs.open(files[written], OpenMode::ReadOnly));
+            auto in = fs.open(files[written], OpenMode::ReadOnly);
             auto out = fs.open(targets[written], OpenMode::Create);
-            out->write(0, bytes.data(), bytes.size());
+            copyFile(*in, *out);
             out->sync();
         }
         fs.syncDirectory(directoryOf(copyPath));

@@ -16,6 +16,7 @@ namespace px {
 // they stand between two commits to copyPath (a .db path; the companions get
 // its base name), each synced. The copy's .db is written last, so a copy
 // interrupted on the way is never a table. Refuses to overwrite a file.
+// Memory holds a chunk of a file at a time, whatever the size of the .mb.
 void copyTable(const std::string& path, const std::string& copyPath,
                FileSystem& fs = defaultFileSystem());
 

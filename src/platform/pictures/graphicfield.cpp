@@ -131,6 +131,15 @@ QByteArray bitmapOf(const QByteArray& bytes) {
 
 } // namespace
 
+QByteArray graphicFieldFromPhoto(const QByteArray& encoded, int longSide, QString* error) {
+    if (error)
+        error->clear();
+    applyDecoderLimit();
+    const QImage image = QImage::fromData(encoded);
+    return image.isNull() ? QByteArray()
+                          : graphicFieldFromImage(scaledForStorage(image, longSide), error);
+}
+
 QByteArray graphicFieldFromImage(const QImage& image, QString* error) {
     if (error)
         error->clear();

@@ -30,6 +30,12 @@ constexpr qint64 kLargestGraphicBlob = 0xFFFFll * 4096 - 9;
 // *error is emptied otherwise. error may be null.
 QByteArray graphicFieldFromImage(const QImage& image, QString* error);
 
+// A photo that comes with an address (a vCard's on import, a phone's by
+// sync), in any format Qt decodes, as the field value the chooser would
+// store for it: scaled down to longSide first. Empty, with the reason in
+// *error, when it cannot be decoded or stored.
+QByteArray graphicFieldFromPhoto(const QByteArray& encoded, int longSide, QString* error);
+
 // The picture of a field value, with or without the prefix (a bitmap stored
 // without one has lost its first 8 bytes to the engine; they are put back); a
 // null image for an empty, broken or unknown value and for a bitmap that claims

@@ -1,5 +1,6 @@
 #include "platform/pictures/limits.h"
 
+#include <QImage>
 #include <QImageReader>
 
 #include <algorithm>
@@ -20,6 +21,13 @@ QSize storedSize(const QSize& size, int longSide) {
     const double scale = double(side) / longest;
     return {std::max(1, int(std::lround(size.width() * scale))),
             std::max(1, int(std::lround(size.height() * scale)))};
+}
+
+QImage scaledForStorage(const QImage& image, int longSide) {
+    const QSize stored = storedSize(image.size(), longSide);
+    if (stored == image.size())
+        return image;
+    return image.scaled(stored, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace vellumo::pictures

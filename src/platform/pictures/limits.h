@@ -4,6 +4,7 @@
 // and exported again.
 #pragma once
 
+#include <QImage>
 #include <QSize>
 #include <QtGlobal>
 
@@ -36,5 +37,13 @@ constexpr int kMaxStoredSide = 4096;
 // The size a picture of size is stored at: unchanged when its long side is
 // within longSide, otherwise scaled down to it keeping its proportions.
 QSize storedSize(const QSize& size, int longSide);
+// The long side the user set ("&Einstellungen" → "&Bildgröße …", Setup.ini
+// section "Bilder", key "LangeSeite"); a value outside
+// kMinStoredSide..kMaxStoredSide counts as the nearer of the two. Whatever
+// stores a picture follows it: the chooser, a vCard's photo on import, a
+// phone's photo arriving by sync.
+int storedSide();
+// image as it is stored: scaled down smoothly to storedSize(longSide).
+QImage scaledForStorage(const QImage& image, int longSide);
 
 } // namespace vellumo::pictures

@@ -442,7 +442,8 @@ void TFormSynchronisation::OkClick() {
         !confirm(QStringLiteral("Zum Abgleich bekommt die Tabelle das Feld „UID“, das jede Adresse "
                                 "auf dem Telefon wie hier erkennt. Vorher werden ihre drei "
                                 "Dateien gesichert als „%1“. Fortfahren?")
-                     .arg(QFileInfo(sync::backupPathFor(table, now)).fileName()),
+                     .arg(QFileInfo(sync::backupPathFor(table, now, sync::BackupKind::BeforeLink))
+                              .fileName()),
                  this))
         return;
     keepPassword(server, user, password, this);
