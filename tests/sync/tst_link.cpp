@@ -13,6 +13,9 @@
 #include "sync/tablesync.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +75,7 @@ private slots:
     void failedLinkLeavesNoSecondBook();
     void anotherToolsFilesAreKept();
     void unlinkAndLinkAgain();
+    void aCalendarIsNoBook();
 };
 
 void TestLink::labelsTellBooksApart() {
@@ -176,6 +180,41 @@ void TestLink::unlinkAndLinkAgain() {
     QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Hier: 0 neu")) &&
                  r.out.contains(QStringLiteral("Server: 0 neu")),
              qPrintable(r.out));
+}
+
+// The address of a calendar given to --link is refused, in German, with the
+// table untouched, rather than swapped for the account's book.
+void TestLink::aCalendarIsNoBook() {
+    test::Radicale server;
+    if (!server.problem().isEmpty())
+        QSKIP(qPrintable(server.problem()));
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("ADRESSEN.DB"));
+    testsupport::makeAddressTable(table, {{{"Name", "Ahrens"}}});
+    carddav::CardDavClient client({server.url(), QStringLiteral("anna"), {}});
+    client.createAddressBook(QStringLiteral("Familie"));
+    const QUrl calendar = server.url().resolved(QStringLiteral("/anna/kalender/"));
+    QNetworkAccessManager network;
+    QNetworkRequest request(calendar);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/xml"));
+    QNetworkReply* made = network.sendCustomRequest(
+        request, "MKCOL",
+        R"(<?xml version="1.0"?><d:mkcol xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:caldav">)"
+        R"(<d:set><d:prop><d:resourcetype><d:collection/><c:calendar/></d:resourcetype>)"
+        R"(</d:prop></d:set></d:mkcol>)");
+    QEventLoop wait;
+    connect(made, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    wait.exec();
+    QCOMPARE(made->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 201);
+    made->deleteLater();
+
+    const Tool r = tool({QStringLiteral("sync"), QStringLiteral("--link"), calendar.toString(),
+                         QStringLiteral("--user"), QStringLiteral("anna"), table});
+    QVERIFY2(r.status == 2 && r.out.contains(QStringLiteral("liegt kein Adressbuch, sondern ein "
+                                                            "Kalender")),
+             qPrintable(r.out));
+    QVERIFY(!QFileInfo::exists(carddav::SyncState::pathFor(table)));
+    QCOMPARE(uids(table), (QMap<QString, QString>{{QStringLiteral("Ahrens"), QString()}}));
 }
 
 QTEST_GUILESS_MAIN(TestLink)

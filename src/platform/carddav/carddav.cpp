@@ -42,6 +42,9 @@ struct DavResponse {
     QByteArray addressData;
     bool collection = false;
     bool addressBook = false;
+    // A kind of collection other than a book, a principal or a plain one
+    // (a CalDAV calendar, an inbox): its resource type's name.
+    QString otherKind;
 };
 
 struct MultiStatus {
@@ -104,6 +107,9 @@ MultiStatus parseMultiStatus(const QByteArray& body) {
             } else if (inside(kDav, "resourcetype")) {
                 found.collection = found.collection || is(kDav, "collection");
                 found.addressBook = found.addressBook || is(kCardDav, "addressbook");
+                if (!is(kDav, "collection") && !is(kDav, "principal") &&
+                    !is(kCardDav, "addressbook"))
+                    found.otherKind = xml.name().toString();
             }
             path.append(xml.namespaceUri().toString() + QLatin1Char('|') + xml.name().toString());
         } else if (token == QXmlStreamReader::EndElement) {
@@ -119,6 +125,7 @@ MultiStatus parseMultiStatus(const QByteArray& body) {
                 take(current.principal, found.principal);
                 take(current.home, found.home);
                 take(current.addressData, found.addressData);
+                take(current.otherKind, found.otherKind);
                 current.collection = current.collection || found.collection;
                 current.addressBook = current.addressBook || found.addressBook;
             } else if (is(kDav, "response")) {
@@ -332,6 +339,17 @@ QList<AddressBook> CardDavClient::discover() {
         return ms.responses.first();
     };
     DavResponse here = first(account_.url);
+    // The address of something else (a calendar) is a mistake, not a hint
+    // to look for the account's books.
+    if (!here.addressBook && !here.otherKind.isEmpty())
+        throw DavError(
+            DavError::Kind::NotAddressBook, 0,
+            QStringLiteral("Unter %1 liegt kein Adressbuch, sondern %2. Bitte geben "
+                           "Sie die Adresse eines Adressbuchs oder des Servers an")
+                .arg(account_.url.toDisplayString(),
+                     here.otherKind == QStringLiteral("calendar")
+                         ? QStringLiteral("ein Kalender")
+                         : QStringLiteral("eine Sammlung anderer Art („%1“)").arg(here.otherKind)));
     if (here.addressBook) {
         home_ = account_.url.resolved(QStringLiteral(".."));
         return {{account_.url, here.displayName}};

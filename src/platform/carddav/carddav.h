@@ -76,6 +76,7 @@ public:
         NotFound,           // 404
         PreconditionFailed, // 412: changed on the server since it was read
         InvalidSyncToken,   // the server no longer knows the token
+        NotAddressBook,     // the URL names another kind of collection (a calendar)
         Server,             // any other error status
         Protocol            // an answer that cannot be understood
     };
@@ -98,7 +99,8 @@ public:
 
     // The address books of the account: the given URL itself when it is one,
     // else found through /.well-known/carddav, the principal and its
-    // address-book home.
+    // address-book home. A URL naming another kind of collection (a
+    // calendar) raises NotAddressBook.
     QList<AddressBook> discover();
     // The home under which new address books are made (after discover()).
     QUrl addressBookHome();
