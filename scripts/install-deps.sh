@@ -42,8 +42,9 @@ packages=(
     # bank details: the Bundesbank's bank code list (names, places, BICs) and the
     # banks' account check-digit methods
     libktoblzcheck1-dev
-    # a real CardDAV server for the sync tests, on the loopback only
-    radicale
+    # a real CardDAV server for the sync tests, on the loopback only, and
+    # vdirsyncer as the phone that syncs the same book into a folder of cards
+    radicale vdirsyncer
     # the sync state beside a table: SQLite through Qt SQL
     libqt6sql6-sqlite
     # sync passwords in the desktop's keyring (Secret Service); GNOME Keyring

@@ -22,6 +22,7 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -144,6 +145,7 @@ private slots:
     void theSamePeopleOnBothSidesPairAtTheFirstLink();
     void aBackupOnlyWhenTheTableChanges();
     void aPhonesPhotoIsStoredAtThePictureSize();
+    void vdirsyncerAsThePhone();
 
 private:
     Tool sync(const QString& table) { return tool({QStringLiteral("sync"), table}); }
@@ -622,6 +624,103 @@ void TestTableSync::aPhonesPhotoIsStoredAtThePictureSize() {
     QCOMPARE(after.fields.value(QStringLiteral("Ort")), QStringLiteral("Bonn"));
     QVERIFY(after.photo.bytes == jpeg);
     QCOMPARE(storedSize(), QSize(1024, 768));
+}
+
+// vdirsyncer as the phone: it syncs the same book into a folder of cards.
+// An edit on each of the three sides (the table, another client on the
+// server, a card in the phone's folder, a new card there) arrives on the
+// others, and what the phone wrote beyond the table's fields stays.
+void TestTableSync::vdirsyncerAsThePhone() {
+    if (QStandardPaths::findExecutable(QStringLiteral("vdirsyncer")).isEmpty())
+        QSKIP("vdirsyncer fehlt (Debian-Paket vdirsyncer).");
+    testsupport::makeAddressTable(a_, threeAddresses());
+    Tool r = tool({QStringLiteral("sync"), QStringLiteral("--link"), book_.toString(),
+                   QStringLiteral("--user"), QStringLiteral("anna"), a_});
+    QVERIFY2(r.status == 0, qPrintable(r.out));
+    const QDir phone(QFileInfo(a_).path() + QStringLiteral("/telefon"));
+    QVERIFY(QDir().mkpath(phone.filePath(QStringLiteral("karten"))));
+    const QString config = phone.filePath(QStringLiteral("config"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("[general]\nstatus_path = \"%1/status/\"\n"
+                              "[pair telefon]\na = \"karten\"\nb = \"server\"\n"
+                              "collections = null\n"
+                              "[storage karten]\ntype = \"filesystem\"\npath = \"%1/karten/\"\n"
+                              "fileext = \".vcf\"\n"
+                              "[storage server]\ntype = \"carddav\"\nurl = \"%2\"\n"
+                              "username = \"anna\"\npassword = \"\"\n")
+                   .arg(phone.path(), book_.toString())
+                   .toUtf8());
+    file.close();
+    auto vdirsyncer = [&](const QString& command) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral("vdirsyncer"), {QStringLiteral("-c"), config, command});
+        p.write("y\ny\n");
+        p.closeWriteChannel();
+        p.waitForFinished(120000);
+        const QString out = QString::fromUtf8(p.readAll());
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 ? QString() : out;
+    };
+    QCOMPARE(vdirsyncer(QStringLiteral("discover")), QString());
+    QCOMPARE(vdirsyncer(QStringLiteral("sync")), QString());
+    const QDir folder(phone.filePath(QStringLiteral("karten")));
+    auto cardFile = [&](const char* name) {
+        for (const QString& f : folder.entryList({QStringLiteral("*.vcf")}, QDir::Files)) {
+            QFile c(folder.filePath(f));
+            if (c.open(QIODevice::ReadOnly) && c.readAll().contains(name))
+                return folder.filePath(f);
+        }
+        return QString();
+    };
+    auto read = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    const QString weiss = cardFile("N:Weiß");
+    QVERIFY2(!weiss.isEmpty() &&
+                 folder.entryList({QStringLiteral("*.vcf")}, QDir::Files).size() == 3,
+             qPrintable(folder.entryList().join(u' ')));
+
+    // The phone: an e-mail address and its own lines on Weiß, a new person.
+    write(weiss, read(weiss).replace("END:VCARD", "EMAIL;TYPE=HOME:grete@telefon.example\r\n"
+                                                  "NICKNAME:Gretl\r\nX-TELEFON:bleibt\r\n"
+                                                  "END:VCARD"));
+    write(folder.filePath(QStringLiteral("neu.vcf")),
+          "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:6b0f2c1e-8d4a-4f4e-9a57-3c2d1e0f9b88\r\n"
+          "N:Neumann;Nina;;;\r\nFN:Nina Neumann\r\nTEL;TYPE=CELL:0170 4711\r\nEND:VCARD\r\n");
+    // Another client on the server, and the table.
+    carddav::CardDavClient other({book_, {}, {}});
+    for (const carddav::Card& c : cards())
+        if (c.vcard.contains("N:Öztürk"))
+            other.put(c.href, QByteArray(c.vcard).replace("Köln", "Bonn"), c.etag);
+    edit(a_, QStringLiteral("Müller"), QStringLiteral("Ort"), QStringLiteral("Hamburg"));
+
+    QCOMPARE(vdirsyncer(QStringLiteral("sync")), QString());
+    r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Hier: 1 neu, 2 geändert")),
+             qPrintable(r.out));
+    QCOMPARE(vdirsyncer(QStringLiteral("sync")), QString());
+
+    const Rows table = rows(a_);
+    QCOMPARE(table[QStringLiteral("Weiß")][QStringLiteral("Email")],
+             QStringLiteral("grete@telefon.example"));
+    QCOMPARE(table[QStringLiteral("Öztürk")][QStringLiteral("Ort")], QStringLiteral("Bonn"));
+    QCOMPARE(table[QStringLiteral("Neumann")][QStringLiteral("Telefon1")],
+             QStringLiteral("0170 4711"));
+    QVERIFY(read(cardFile("N:Müller")).contains("Hamburg"));
+    QVERIFY(read(cardFile("N:Öztürk")).contains("Bonn"));
+    const QByteArray phoneWeiss = read(cardFile("N:Weiß"));
+    for (const char* kept : {"NICKNAME:Gretl", "X-TELEFON:bleibt", "grete@telefon.example"})
+        QVERIFY2(phoneWeiss.contains(kept), kept);
+    QVERIFY(
+        read(cardFile("N:Neumann")).contains("UID:urn:uuid:6b0f2c1e-8d4a-4f4e-9a57-3c2d1e0f9b88"));
+    QCOMPARE(folder.entryList({QStringLiteral("*.vcf")}, QDir::Files).size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)
