@@ -658,7 +658,19 @@ private:
         const qsizetype stop = std::min(end < 0 ? s_.size() : end, begin < 0 ? s_.size() : begin);
         if (stop >= s_.size())
             broken(QStringLiteral("eine Änderungsgruppe endet nicht"));
+        const bool opens = stop == begin && s_.mid(pos_, 4) == "@$${";
         pos_ = stop + 2;
+        if (!opens)
+            return;
+        // A group Thunderbird gave up on is none of the book's changes: passed
+        // over up to its end mark.
+        const qsizetype close = s_.indexOf("@$$}", pos_);
+        if (close >= 0 && s_.mid(close + 4, 7) == "~abort~") {
+            const qsizetype after = s_.indexOf("}@", close);
+            if (after < 0)
+                broken(QStringLiteral("eine Änderungsgruppe endet nicht"));
+            pos_ = after + 2;
+        }
     }
 
     QByteArray s_;

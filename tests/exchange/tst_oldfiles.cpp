@@ -415,7 +415,8 @@ private slots:
             "    (^BC=1)(^BA=Zeile mit \\) Klammer)]\n"
             "  [2(^83=Eva)(^84=Zorn)(^8C=Am Hang 3)(^8D=030 9)(^BC=2)]\n"
             "  [1:^81(^8B^98)(^BC=3)]}\n"
-            "@$${1{@\n<(99=Berlin)>[2(^87^99)]\n@$$}1}@\n";
+            "@$${1{@\n<(99=Berlin)>[2(^87^99)]\n@$$}1}@\n"
+            "@$${2{@\n[2(^87=Hamburg)]\n@$$}~abort~2}@\n";
         writeFile(sandbox->file("abook.mab"), mab);
         OpenTable table(sandbox->file("Mork.db"));
         const ex::ImportResult result = ex::importFile(table.store, sandbox->file("abook.mab"));
