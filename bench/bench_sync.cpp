@@ -9,6 +9,11 @@
 // The book of N cards is filled by one upload of the whole collection, as
 // Radicale allows, so that the figures for reading and for small changes do
 // not wait for N single uploads.
+//
+// Beside each figure, where vdirsyncer is installed, the same done by
+// vdirsyncer (a phone's view: a folder of .vcf files) against the same
+// Radicale in the same run, and the ratio Vellumo / vdirsyncer. vdirsyncer's
+// requests are not counted.
 #include "benchutil.h"
 #include "radicale.h"
 
@@ -22,6 +27,8 @@
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -85,6 +92,51 @@ QUrl filledBook(const QUrl& server, int count) {
     return book;
 }
 
+// vdirsyncer syncing book with a folder of cards: the folder and its config.
+struct Phone {
+    QString folder, config;
+};
+
+Phone phoneFor(const QString& dir, const QUrl& book) {
+    Phone phone{dir + QStringLiteral("/karten"), dir + QStringLiteral("/config")};
+    QDir().mkpath(phone.folder);
+    QFile file(phone.config);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral("[general]\nstatus_path = \"%1/status/\"\n"
+                                  "[pair telefon]\na = \"karten\"\nb = \"server\"\n"
+                                  "collections = null\n[storage karten]\ntype = \"filesystem\"\n"
+                                  "path = \"%2/\"\nfileext = \".vcf\"\n[storage server]\n"
+                                  "type = \"carddav\"\nurl = \"%3\"\nusername = \"anna\"\n"
+                                  "password = \"\"\n")
+                       .arg(dir, phone.folder, book.toString())
+                       .toUtf8());
+    return phone;
+}
+
+// The wall time of one vdirsyncer command, or a negative one when it failed.
+double vdirsyncer(const Phone& phone, const char* command) {
+    const auto start = bench::Clock::now();
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("vdirsyncer"),
+            {QStringLiteral("-c"), phone.config, QString::fromLatin1(command)});
+    p.write("y\ny\n");
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "vdirsyncer %s failed: %s\n", command, p.readAll().constData());
+        return -1;
+    }
+    return bench::msSince(start);
+}
+
+void beside(const char* what, double vellumoMs, double vdirsyncerMs) {
+    if (vdirsyncerMs > 0)
+        std::printf("  vdirsyncer, %-32s %9.0f ms  ratio Vellumo/vdirsyncer %.2f\n", what,
+                    vdirsyncerMs, vellumoMs / vdirsyncerMs);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +161,9 @@ int main(int argc, char** argv) {
         vellumo::sync::linkTable(path, book, QDateTime::currentDateTime());
     };
     double ms = 0;
+    const bool phones = !QStandardPaths::findExecutable(QStringLiteral("vdirsyncer")).isEmpty();
+    if (!phones)
+        std::printf("vdirsyncer is not installed: no figures beside Vellumo's\n");
 
     std::printf("bench_sync: Radicale on 127.0.0.1\n");
     if (written > 0) {
@@ -118,6 +173,23 @@ int main(int argc, char** argv) {
         const SyncReport first = timed("first sync, every card written", w, ms);
         std::printf("  %d cards: %.1f ms per card, %.2f requests per card\n", written, ms / written,
                     double(first.requests) / written);
+        if (phones) {
+            // The same cards as a phone's files, written into an empty book.
+            const Phone phone = phoneFor(dir.filePath(QStringLiteral("telefon-w")),
+                                         client.createAddressBook(QStringLiteral("Telefon")));
+            QStringList hrefs;
+            const QUrl leer = vellumo::sync::linkedBook(w).adjusted(QUrl::RemoveUserInfo);
+            for (const vellumo::carddav::CardRef& ref : client.listAll(leer))
+                hrefs << ref.href;
+            int n = 0;
+            for (const vellumo::carddav::Card& card : client.fetch(leer, hrefs)) {
+                QFile out(phone.folder + QStringLiteral("/%1.vcf").arg(++n));
+                if (out.open(QIODevice::WriteOnly))
+                    out.write(card.vcard);
+            }
+            if (vdirsyncer(phone, "discover") >= 0)
+                beside("first sync, every card written", ms, vdirsyncer(phone, "sync"));
+        }
     }
 
     const auto start = bench::Clock::now();
@@ -129,10 +201,31 @@ int main(int argc, char** argv) {
     link(a, book);
     link(b, book);
     timed("first sync of an empty table, every card read", a, ms);
+    Phone phone;
+    if (phones) {
+        phone = phoneFor(dir.filePath(QStringLiteral("telefon")), book);
+        beside("every card read", ms,
+               vdirsyncer(phone, "discover") >= 0 ? vdirsyncer(phone, "sync") : -1);
+    }
     timed("the same for a second table", b, ms);
     changeTen(a, count, 6, "0221 "); // Telefon1
     changeTen(b, count, 9, "neu@");  // Email
     timed("10 changes here, sent", a, ms);
+    if (phones) {
+        // Ten of the phone's cards changed, as the table's ten were.
+        const QStringList files =
+            QDir(phone.folder).entryList({QStringLiteral("*.vcf")}, QDir::Files);
+        for (int i = 0; i < 10 && i < files.size(); ++i) {
+            QFile f(phone.folder + u'/' + files[i * (files.size() / 10)]);
+            if (!f.open(QIODevice::ReadWrite))
+                continue;
+            QByteArray card = f.readAll();
+            card.replace("END:VCARD", "NOTE:geändert\r\nEND:VCARD");
+            f.seek(0);
+            f.write(card);
+        }
+        beside("10 changes sent", ms, vdirsyncer(phone, "sync"));
+    }
     timed("10 changes there, taken; 10 of ours sent", b, ms);
     timed("the first table takes the other 10", a, ms);
     timed("nothing changed", a, ms);
