@@ -4,6 +4,8 @@
 
 #include "address/addressschema.h"
 
+#include <QDate>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -29,5 +31,15 @@ const QStringList& addressFieldNames();
 const address::Field* addressField(QStringView name);
 // Whether name is a field of the address table of that kind.
 bool isAddressField(QStringView name, address::Kind kind);
+
+// The UID a record goes out with, as a card and as its birthday in a
+// calendar: its own (the table's "UID") where it has one, else one derived
+// from what stays when the person moves or changes numbers (name, first name
+// and "Erstellt"), so every export names the record alike. Two records alike
+// in those get the same one; an export numbers the second (uniqueUid).
+QString recordUid(const QString& ownUid, const QString& name, const QString& firstName,
+                  const QDate& created);
+// uid, or uid with "-2", "-3" … where used already holds it; adds the result.
+QString uniqueUid(const QString& uid, QSet<QString>& used);
 
 } // namespace vellumo

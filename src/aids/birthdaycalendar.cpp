@@ -63,6 +63,10 @@ QString reminderTrigger(int daysBefore) {
 }
 
 QString uidOf(const BirthdayPerson& person) {
+    // The record's UID names its birthday too: a corrected name or date
+    // changes the entry the calendar holds instead of adding a second one.
+    if (!person.uid.isEmpty())
+        return QStringLiteral("geburtstag-") + person.uid;
     const QString identity =
         person.name + QChar(0x1F) + person.firstName + QChar(0x1F) + dateValue(person.born);
     const QByteArray hash =

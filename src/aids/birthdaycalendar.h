@@ -17,9 +17,10 @@ struct CalendarOptions {
     QDateTime stamp;       // when the file is made (DTSTAMP)
 };
 
-// Each event keeps the same UID in every export as long as the person's
-// name, first name and birthday stay, so importing a newer file updates the
-// events a calendar already holds instead of adding them a second time.
+// Each event keeps the same UID in every export: "geburtstag-" and the
+// record's UID (the one its card goes out with), or, for a person without
+// one, a UID from name, first name and birthday. Importing a newer file so
+// updates the events a calendar already holds instead of adding them again.
 QByteArray birthdayCalendar(const std::vector<BirthdayPerson>& people,
                             const CalendarOptions& options);
 

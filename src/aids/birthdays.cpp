@@ -1,5 +1,7 @@
 #include "aids/birthdays.h"
 
+#include "address/addresstable.h"
+
 #include "platform/database/recordstore.h"
 #include "platform/settings/profile.h"
 
@@ -95,9 +97,19 @@ std::vector<BirthdayPerson> everyBirthday(const RecordStore& store) {
     });
     std::vector<BirthdayPerson> people;
     people.reserve(born.size());
-    for (const auto& [position, date] : born)
-        people.push_back({store.storedValue(position, kNameField).toString(),
-                          store.storedValue(position, kFirstNameField).toString(), date});
+    const bool ownUids = store.fieldIndex(QStringLiteral("UID")) >= 0;
+    const bool created = store.fieldIndex(QStringLiteral("Erstellt")) >= 0;
+    for (const auto& [position, date] : born) {
+        BirthdayPerson person{store.storedValue(position, kNameField).toString(),
+                              store.storedValue(position, kFirstNameField).toString(),
+                              date,
+                              {}};
+        person.uid = recordUid(
+            ownUids ? store.storedValue(position, QStringLiteral("UID")).toString() : QString(),
+            person.name, person.firstName,
+            created ? store.storedValue(position, QStringLiteral("Erstellt")).toDate() : QDate());
+        people.push_back(std::move(person));
+    }
     return people;
 }
 

@@ -72,6 +72,7 @@ struct BirthdayPerson {
     QString name;
     QString firstName;
     QDate born;
+    QString uid; // the record's, as its card goes out (recordUid); empty: from name and birthday
 };
 std::vector<BirthdayPerson> everyBirthday(const RecordStore& store);
 

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 
 #include <optional>
+#include <utility>
 
 namespace vellumo::exchange {
 
@@ -158,12 +159,29 @@ void AddressBuilder::fail(const QString& problem) {
 }
 
 Address AddressBuilder::finish() {
-    // A card of a firm or one written without N still gets a name.
+    // A card of a firm, one written without N, or one a phone or groupware
+    // made of an e-mail address alone still gets a name, so that it can be
+    // found and two of them do not collide on an empty key.
     if (!has(QStringLiteral("Name")) && !has(QStringLiteral("Vorname"))) {
-        if (!fullName_.isEmpty())
-            set(QStringLiteral("Name"), fullName_);
-        else if (!organisation_.isEmpty())
-            set(QStringLiteral("Name"), organisation_);
+        const QString email = address_.text(QStringLiteral("Email"));
+        QString phone;
+        for (const char* field : {"Telefon1", "Telefon2", "Fax"})
+            if (phone.isEmpty())
+                phone = address_.text(QString::fromLatin1(field));
+        const std::pair<QString, const char*> sources[] = {
+            {organisation_, "der Firma"},
+            {fullName_, "dem vollen Namen"},
+            {email, "der E-Mail-Adresse"},
+            {phone, "der Telefonnummer"},
+        };
+        for (const auto& [value, from] : sources) {
+            if (value.trimmed().isEmpty())
+                continue;
+            set(QStringLiteral("Name"), value.trimmed());
+            leaveOut(QStringLiteral("Name aus %1: \"%2\"")
+                         .arg(QString::fromUtf8(from), value.trimmed()));
+            break;
+        }
     }
     return address_;
 }

@@ -629,34 +629,34 @@ QString targetOf(const Column& c) {
     case Role::FullName:
         return QStringLiteral("Name (wenn kein Name angegeben ist)");
     case Role::Company:
-        return QStringLiteral("Notizen (Firma; Name, wenn kein Name angegeben ist)");
+        return QStringLiteral("Bemerkungen (Firma; Name, wenn kein Name angegeben ist)");
     case Role::Phone:
-        return QStringLiteral("Telefon1, Telefon2, weitere in die Notizen");
+        return QStringLiteral("Telefon1, Telefon2, weitere in die Bemerkungen");
     case Role::Fax:
-        return QStringLiteral("Fax, weitere in die Notizen");
+        return QStringLiteral("Fax, weitere in die Bemerkungen");
     case Role::Email:
-        return QStringLiteral("Email, weitere in die Notizen");
+        return QStringLiteral("Email, weitere in die Bemerkungen");
     case Role::Web:
-        return QStringLiteral("WWW, weitere in die Notizen");
+        return QStringLiteral("WWW, weitere in die Bemerkungen");
     case Role::Street:
-        return QStringLiteral("Strasse (weitere Anschriften in die Notizen)");
+        return QStringLiteral("Strasse (weitere Anschriften in die Bemerkungen)");
     case Role::HouseNumber:
         return QStringLiteral("Strasse (Hausnummer hinter der Straße)");
     case Role::Code:
-        return QStringLiteral("PLZ (weitere Anschriften in die Notizen)");
+        return QStringLiteral("PLZ (weitere Anschriften in die Bemerkungen)");
     case Role::Town:
-        return QStringLiteral("Ort (weitere Anschriften in die Notizen)");
+        return QStringLiteral("Ort (weitere Anschriften in die Bemerkungen)");
     case Role::Region:
-        return QStringLiteral("Notizen (Region)");
+        return QStringLiteral("Bemerkungen (Region)");
     case Role::Country:
-        return QStringLiteral("Land (weitere Anschriften in die Notizen)");
+        return QStringLiteral("Land (weitere Anschriften in die Bemerkungen)");
     case Role::Birthday:
     case Role::BirthYear:
     case Role::BirthMonth:
     case Role::BirthDay:
         return QStringLiteral("Geburtstag");
     case Role::Memo:
-        return QStringLiteral("Memo1");
+        return QStringLiteral("Bemerkungen");
     case Role::Kind:
         return QStringLiteral("Art der Angabe daneben");
     case Role::Skip:
@@ -666,7 +666,7 @@ QString targetOf(const Column& c) {
     case Role::Note:
         break;
     }
-    return QStringLiteral("Notizen (\"%1: …\")").arg(c.label);
+    return QStringLiteral("Bemerkungen (\"%1: …\")").arg(c.label);
 }
 
 // ---- reading: bytes and rows ------------------------------------------------------

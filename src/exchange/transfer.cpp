@@ -16,8 +16,10 @@
 #include <QIODevice>
 #include <QImage>
 #include <QLocale>
+#include <QSet>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace vellumo::exchange {
@@ -93,14 +95,27 @@ struct BulkGuard {
     ~BulkGuard() { store.AbandonBulk(); }
 };
 
-// "gleicher Schlüssel (Name, Vorname)": the key fields of this table.
-QString keyDescription(const RecordStore& store) {
+// "Name, Vorname": the key fields of this table.
+QString keyFieldNames(const RecordStore& store) {
     QStringList names;
     const int keys = store.keyFieldCount();
     for (int i = 0; i < keys && i < static_cast<int>(store.fields().size()); ++i)
         names << store.fields()[static_cast<std::size_t>(i)].name;
+    return names.join(QStringLiteral(", "));
+}
+
+// "gleicher Schlüssel (Name, Vorname)".
+QString keyDescription(const RecordStore& store) {
+    const QString names = keyFieldNames(store);
     return names.isEmpty() ? QStringLiteral("gleicher Schlüssel")
-                           : QStringLiteral("gleicher Schlüssel (%1)").arg(names.join(", "));
+                           : QStringLiteral("gleicher Schlüssel (%1)").arg(names);
+}
+
+// The name the window and the handbook give a field ("Memo1" is "Bemerkungen").
+QString shownField(const QString& field) {
+    return field.compare(QStringLiteral("Memo1"), Qt::CaseInsensitive) == 0
+               ? QStringLiteral("Bemerkungen")
+               : field;
 }
 
 // An address fitted to the table: what it stores, and what had to change.
@@ -120,12 +135,16 @@ Fitted fitted(const RecordStore& store, const Address& address, int photoSide) {
         if (latin != text)
             f.lines << QStringLiteral("%1: \"%2\" als \"%3\" gespeichert (Zeichen, die die "
                                       "Tabelle nicht speichern kann)")
-                           .arg(field, text, latin);
+                           .arg(shownField(field), text, latin);
         return latin;
     };
     QVariantMap values = address.values;
     if (!address.uid.isEmpty() && store.fieldIndex(QStringLiteral("UID")) >= 0)
         values.insert(QStringLiteral("UID"), address.uid);
+    else if (!address.uid.isEmpty())
+        f.lines << QStringLiteral("Die UID der Karte (%1) wurde nicht übernommen: die Tabelle hat "
+                                  "kein Feld „UID“")
+                       .arg(address.uid);
     QString memo;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         const QString& name = it.key();
@@ -152,7 +171,7 @@ Fitted fitted(const RecordStore& store, const Address& address, int photoSide) {
         if (info.size > 0 && text.size() > info.size) {
             notes << QStringLiteral("%1: %2").arg(info.name, text);
             f.lines << QStringLiteral(
-                           "%1 \"%2\" auf %3 Zeichen gekürzt, vollständig in den Notizen")
+                           "%1 \"%2\" auf %3 Zeichen gekürzt, vollständig in den Bemerkungen")
                            .arg(info.name, text)
                            .arg(info.size);
             text = text.left(info.size).trimmed();
@@ -161,7 +180,7 @@ Fitted fitted(const RecordStore& store, const Address& address, int photoSide) {
             f.values.insert(info.name, text);
     }
     for (const QString& note : notes)
-        f.lines << QStringLiteral("In die Notizen übernommen: %1").arg(note);
+        f.lines << QStringLiteral("In die Bemerkungen übernommen: %1").arg(note);
     if (!notes.isEmpty())
         memo = memo.isEmpty() ? notes.join(u'\n') : memo + u'\n' + notes.join(u'\n');
     if (!memo.isEmpty()) {
@@ -169,8 +188,8 @@ Fitted fitted(const RecordStore& store, const Address& address, int photoSide) {
         if (index >= 0)
             f.values.insert(QStringLiteral("Memo1"), storable(QStringLiteral("Memo1"), memo));
         else
-            f.lines << QStringLiteral("Die Notizen wurden weggelassen: die Tabelle hat kein Feld "
-                                      "Memo1");
+            f.lines << QStringLiteral("Die Bemerkungen wurden weggelassen: die Tabelle hat kein "
+                                      "Feld dafür");
     }
     if (!address.photo.isEmpty()) {
         // Decoded only now, one card at a time.
@@ -188,6 +207,60 @@ Fitted fitted(const RecordStore& store, const Address& address, int photoSide) {
     return f;
 }
 
+// True when the stored record at position holds every value the card has:
+// storing the card would add nothing. The stamps and the UID say nothing of
+// the person; the notes may hold more than the card's.
+bool holdsAll(const RecordStore& store, int position, const QVariantMap& values) {
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QString& field = it.key();
+        if (field == u"Erstellt" || field == u"Aenderung" || field == u"UID")
+            continue;
+        const QVariant stored = store.storedValue(position, field);
+        const QVariant& value = it.value();
+        if (value.typeId() == QMetaType::QDate) {
+            if (stored.toDate() != value.toDate())
+                return false;
+        } else if (value.typeId() == QMetaType::QByteArray) {
+            if (stored.toByteArray() != value.toByteArray())
+                return false;
+        } else if (store.field(field).kind == FieldKind::Memo) {
+            const QStringList have = stored.toString().split(u'\n');
+            for (const QString& line : value.toString().split(u'\n'))
+                if (!have.contains(line))
+                    return false;
+        } else if (stored.toString() != value.toString()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The key field that tells two different people with equal keys apart:
+// "Vorname" where it is one, else the last text field of the key.
+QString distinguishingField(const RecordStore& store) {
+    const int keys = std::min(store.keyFieldCount(), static_cast<int>(store.fields().size()));
+    QString last;
+    for (int i = 0; i < keys; ++i) {
+        const FieldInfo& info = store.fields()[static_cast<std::size_t>(i)];
+        if (info.kind != FieldKind::Text)
+            continue;
+        if (info.name.compare(QStringLiteral("Vorname"), Qt::CaseInsensitive) == 0)
+            return info.name;
+        last = info.name;
+    }
+    return last;
+}
+
+// "Hans (2)": the value with its number, cut before the number where the
+// field would not hold both.
+QString numbered(const QString& value, int number, int size) {
+    const QString suffix = QStringLiteral(" (%1)").arg(number);
+    QString base = value;
+    if (size > 0 && base.size() + suffix.size() > size)
+        base = base.left(std::max(0, size - static_cast<int>(suffix.size())));
+    return (base.trimmed() + suffix).trimmed();
+}
+
 bool hasValue(const QVariantMap& values) {
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         const QVariant& v = it.value();
@@ -198,25 +271,14 @@ bool hasValue(const QVariantMap& values) {
 }
 
 // The UID of a record: its own when the table has the field, otherwise one
-// derived from its key, so that exporting again gives the same UIDs.
+// derived from what stays when the person moves (recordUid).
 QString uidOf(const RecordStore& store, int row, const Address& address) {
-    if (store.fieldIndex(QStringLiteral("UID")) >= 0) {
-        const QString own = store.textAt(row, QStringLiteral("UID")).trimmed();
-        if (!own.isEmpty())
-            return own;
-    }
-    QStringList key;
-    const int keys = store.keyFieldCount();
-    const auto& fields = store.fields();
-    for (int i = 0; i < static_cast<int>(fields.size()) && (keys == 0 || i < keys); ++i) {
-        const QString& name = fields[static_cast<std::size_t>(i)].name;
-        if (fields[static_cast<std::size_t>(i)].kind == FieldKind::Text ||
-            fields[static_cast<std::size_t>(i)].kind == FieldKind::Date)
-            key << (address.values.contains(name) ? address.values.value(name).toString()
-                                                  : store.textAt(row, name));
-    }
-    static const QUuid space(QStringLiteral("{5b1e4f52-3c1d-4a7e-9a0c-56656c6c756d}"));
-    return QUuid::createUuidV5(space, key.join(QChar(0x1F))).toString(QUuid::WithoutBraces);
+    const QString own = store.fieldIndex(QStringLiteral("UID")) >= 0
+                            ? store.textAt(row, QStringLiteral("UID"))
+                            : QString();
+    return recordUid(own, address.text(QStringLiteral("Name")),
+                     address.text(QStringLiteral("Vorname")),
+                     address.date(QStringLiteral("Erstellt")));
 }
 
 } // namespace
@@ -278,6 +340,7 @@ int exportRecords(const RecordStore& store, Format format, QIODevice& out,
     const std::vector<QString> names = addressFieldsOf(store);
     const bool hasPicture =
         format == Format::VCard && store.fieldIndex(QStringLiteral("Grafik")) >= 0;
+    QSet<QString> uids;
     for (int row = 0; row < total; ++row) {
         if (progress && row % 64 == 0 && !progress(row, total))
             break;
@@ -286,7 +349,7 @@ int exportRecords(const RecordStore& store, Format format, QIODevice& out,
         // cannot give costs this card its photo, not the whole export.
         Address address = addressAt(store, row, names, false);
         if (format == Format::VCard) {
-            address.uid = uidOf(store, row, address);
+            address.uid = uniqueUid(uidOf(store, row, address), uids);
             QString problem;
             if (hasPicture)
                 try {
@@ -410,7 +473,36 @@ ImportResult importFrom(RecordStore& store, Format format,
             store.SetFieldDate(QStringLiteral("Erstellt"),
                                created.isValid() ? created.startOfDay() : now());
             dates.setChanged(f.values.value(QStringLiteral("Aenderung")).toDate());
-            store.SaveRecord();
+            // A key already taken is "schon vorhanden" only where that record
+            // holds all the card holds; another person with the same key
+            // fields (two namesakes, two cards named by nothing) is added
+            // with a number after the distinguishing field, and the report
+            // says so.
+            QVariantMap values = f.values;
+            const QString distinguishing = distinguishingField(store);
+            const QString original = values.value(distinguishing).toString();
+            for (int number = 2;; ++number) {
+                try {
+                    store.SaveRecord();
+                    if (number > 2)
+                        card.lines.prepend(
+                            QStringLiteral("Ein anderer Datensatz hat dieselben Schlüsselfelder "
+                                           "(%1); hinzugefügt mit %2 \"%3\"")
+                                .arg(keyFieldNames(store), shownField(distinguishing),
+                                     values.value(distinguishing).toString()));
+                    break;
+                } catch (const StoreError& error) {
+                    if (error.kind() != ErrorKind::Duplicate)
+                        throw;
+                    const int holder = store.storedPositionOfEditedKey();
+                    if (distinguishing.isEmpty() || number > 999 ||
+                        (holder >= 0 && holdsAll(store, holder, values)))
+                        throw;
+                }
+                values.insert(distinguishing,
+                              numbered(original, number, store.field(distinguishing).size));
+                store.setFieldValue(distinguishing, values.value(distinguishing));
+            }
         } catch (const StoreError& error) {
             try {
                 store.DiscardChanges();
@@ -642,8 +734,9 @@ QString summaryText(const ImportResult& result) {
     else if (result.cancelled && result.added > 0)
         text += QStringLiteral("\nDie bis dahin hinzugefügten Adressen bleiben in der Tabelle.");
     if (result.changed + result.skipped + result.refused + result.deleted > 0)
-        text += QStringLiteral("\nWas gekürzt, in die Notizen übernommen oder weggelassen wurde, "
-                               "nennen die Details.");
+        text +=
+            QStringLiteral("\nWas gekürzt, in die Bemerkungen übernommen oder weggelassen wurde, "
+                           "nennen die Details.");
     return text;
 }
 

@@ -286,6 +286,117 @@ QByteArray base64Decoded(const QByteArray& data, bool* ok) {
     return result.decoded;
 }
 
+QString withKind(const QString& what, const QString& label) {
+    return label.isEmpty() ? what : QStringLiteral("%1 (%2)").arg(what, label);
+}
+
+// vCard 4.0 GENDER: a letter, then a free text ("F;Frau").
+QString genderText(const QString& value) {
+    const QStringList parts = components(value, u';');
+    const QString sex = component(parts, 0).toUpper();
+    QString text = sex == u"F"   ? QStringLiteral("weiblich")
+                   : sex == u"M" ? QStringLiteral("männlich")
+                   : sex == u"O" ? QStringLiteral("divers")
+                   : sex == u"N" ? QStringLiteral("keine Angabe")
+                   : sex == u"U" ? QStringLiteral("unbekannt")
+                                 : component(parts, 0);
+    const QString identity = component(parts, 1);
+    if (!identity.isEmpty())
+        text = text.isEmpty() ? identity : text + QStringLiteral(" (") + identity + u')';
+    return text;
+}
+
+// A date as the table shows dates ("12.06.1993", "12.06." without a year);
+// a text that is no date stays as written.
+QString dateText(const QString& value) {
+    const std::optional<QDate> date = parseDate(value);
+    if (!date || !date->isValid())
+        return value.trimmed();
+    return date->year() == address::kYearUnknown ? date->toString(u"dd.MM.")
+                                                 : date->toString(u"dd.MM.yyyy");
+}
+
+// Properties of other programs that have no field but a plain meaning: they
+// become German lines of the notes.
+const char* noteLabel(const QByteArray& name) {
+    static const struct {
+        const char* property;
+        const char* label;
+    } kLabels[] = {
+        {"IMPP", "Chat"},
+        {"X-AIM", "Chat (AIM)"},
+        {"X-ICQ", "Chat (ICQ)"},
+        {"X-JABBER", "Chat (Jabber)"},
+        {"X-MSN", "Chat (MSN)"},
+        {"X-SKYPE", "Chat (Skype)"},
+        {"X-SKYPE-USERNAME", "Chat (Skype)"},
+        {"X-GOOGLE-TALK", "Chat (Google Talk)"},
+        {"X-TWITTER", "Twitter"},
+        {"GEO", "Position"},
+        {"TZ", "Zeitzone"},
+        {"LANG", "Sprache"},
+        {"RELATED", "Beziehung"},
+        {"X-SPOUSE", "Ehepartner"},
+        {"X-MS-SPOUSE", "Ehepartner"},
+        {"X-EVOLUTION-SPOUSE", "Ehepartner"},
+        {"X-KADDRESSBOOK-X-SPOUSENAME", "Ehepartner"},
+        {"X-MANAGER", "Vorgesetzte(r)"},
+        {"X-EVOLUTION-MANAGER", "Vorgesetzte(r)"},
+        {"X-ASSISTANT", "Assistenz"},
+        {"X-EVOLUTION-ASSISTANT", "Assistenz"},
+        {"X-ABRELATEDNAMES", "Beziehung"},
+        {"LABEL", "Anschrift (Etikett)"},
+        {"X-PHONETIC-FIRST-NAME", "Vorname (Aussprache)"},
+        {"X-PHONETIC-LAST-NAME", "Name (Aussprache)"},
+        {"X-MAIDENNAME", "Geburtsname"},
+        {"EXPERTISE", "Fachgebiet"},
+        {"HOBBY", "Hobby"},
+        {"INTEREST", "Interesse"},
+        {"ORG-DIRECTORY", "Verzeichnis"},
+    };
+    for (const auto& entry : kLabels)
+        if (name == entry.property)
+            return entry.label;
+    return nullptr;
+}
+
+// What describes the card itself rather than the person, and labels other
+// lines (an Apple "X-ABLabel" names its item's kind): nothing of the person
+// is lost without them.
+bool isCardMetadata(const QByteArray& name) {
+    static const char* const kMetadata[] = {
+        "VERSION",
+        "PRODID",
+        "REV",
+        "UID",
+        "KIND",
+        "SOURCE",
+        "NAME",
+        "MAILER",
+        "CLASS",
+        "SORT-STRING",
+        "X-ABLABEL",
+        "X-ABSHOWAS",
+        "X-ABUID",
+        "X-ABADR",
+        "CLIENTPIDMAP",
+        "AGENT",
+        "BEGIN",
+        "END",
+        "X-MOZILLA-HTML",
+        "X-EVOLUTION-FILE-AS",
+        "X-EVOLUTION-LIST",
+        "X-EVOLUTION-BLOG-URL",
+        "X-EVOLUTION-VIDEO-URL",
+        "X-MS-OL-DEFAULT-POSTAL-ADDRESS",
+        "X-MS-OL-DESIGN",
+    };
+    for (const char* entry : kMetadata)
+        if (name == entry)
+            return true;
+    return false;
+}
+
 class CardReader {
 public:
     explicit CardReader(int number) : builder_(number) {}
@@ -370,6 +481,22 @@ public:
             builder_.set(QStringLiteral("BLZ"), unescaped(v).trimmed());
         } else if (p.name == "X-VELLUMO-INSTITUT") {
             builder_.set(QStringLiteral("Institut"), unescaped(v).trimmed());
+        } else if (p.name == "GENDER" || p.name == "X-GENDER") {
+            builder_.addNote(QStringLiteral("Geschlecht"), genderText(v));
+        } else if (p.name == "ANNIVERSARY" || p.name == "X-ANNIVERSARY") {
+            builder_.addNote(QStringLiteral("Jahrestag"), dateText(unescaped(v)));
+        } else if (p.name == "X-ABDATE") {
+            builder_.addNote(withKind(QStringLiteral("Datum"), label), dateText(unescaped(v)));
+        } else if (const char* what = noteLabel(p.name)) {
+            builder_.addNote(withKind(QString::fromUtf8(what), label),
+                             p.name == "GEO" || p.name == "IMPP" || p.name == "RELATED"
+                                 ? unescaped(v)
+                                 : joined(components(v, u';'), QStringLiteral(", ")));
+        } else if (!isCardMetadata(p.name) && !unescaped(v).trimmed().isEmpty()) {
+            // Whatever else a program wrote has no place here: the report says so.
+            builder_.leaveOut(QStringLiteral("Die Angabe %1 (\"%2\") hat kein Feld und wurde "
+                                             "weggelassen")
+                                  .arg(QString::fromLatin1(p.name), unescaped(v).left(80)));
         }
     }
 
@@ -385,6 +512,7 @@ public:
 
     Address finish() { return builder_.finish(); }
     void fail(const QString& problem) { builder_.fail(problem); }
+    void leaveOut(const QString& why) { builder_.leaveOut(why); }
 
 private:
     // The picture stays encoded (as its file's bytes) until the card is
@@ -444,9 +572,19 @@ public:
                 continue;
             const QByteArray value = p->value.trimmed().toUpper();
             if (p->name == "BEGIN" && value == "VCARD" && !cut) {
-                if (card_) {
+                if (card_ && (agentOpen_ || nested_ > 0)) {
                     ++nested_; // an embedded card (AGENT) belongs to its outer card
+                    agentOpen_ = false;
                     continue;
+                }
+                if (card_) {
+                    // The card before lacks its END: it ends here, as far as
+                    // it goes, and this line begins the next one.
+                    card_->leaveOut(QStringLiteral("Die Karte endet ohne END:VCARD; gelesen "
+                                                   "wurde sie bis zum Beginn der nächsten"));
+                    Address address = card_->finish();
+                    card_.emplace(++number_);
+                    return address;
                 }
                 card_.emplace(++number_);
             } else if (p->name == "END" && value == "VCARD" && !cut) {
@@ -458,6 +596,8 @@ public:
                     return address;
                 }
             } else if (card_ && nested_ == 0) {
+                // A 2.1 AGENT with an empty value carries its card on the next lines.
+                agentOpen_ = p->name == "AGENT" && p->value.trimmed().isEmpty();
                 if (cut)
                     card_->tooLong(*p);
                 else if (p->name == "VERSION" && value != "2.1" && value != "3.0" && value != "4.0")
@@ -480,6 +620,7 @@ private:
     std::optional<CardReader> card_;
     int number_ = 0;
     int nested_ = 0;
+    bool agentOpen_ = false;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 // The birthday rules and the calendar file, the file read back by an
 // independent reader, from the rules and from vellumo-table.
+#include "address/addresstable.h"
 #include "aids/birthdaycalendar.h"
 #include "aids/birthdays.h"
 #include "platform/database/enginedate.h"
@@ -65,10 +66,13 @@ private slots:
         if (QProcess::execute(python, {"-c", "import icalendar, dateutil"}) != 0)
             QSKIP("python3-icalendar is not installed (scripts/install-deps.sh installs it)");
         testsupport::Sandbox sandbox;
-        const std::vector<BirthdayPerson> people{
-            {"Ohnejahr", "Olaf", {1604, 3, 3}},
-            {"Schalt", "Sara", {1960, 2, 29}},
-            {"Müller-Lüdenscheidt; Großöß", "Jürgen-Österreich, Ännchen", {1961, 5, 7}}};
+        std::vector<BirthdayPerson> people{
+            {"Ohnejahr", "Olaf", {1604, 3, 3}, {}},
+            {"Schalt", "Sara", {1960, 2, 29}, {}},
+            {"Müller-Lüdenscheidt; Großöß", "Jürgen-Österreich, Ännchen", {1961, 5, 7}, {}}};
+        // Named as the tool names them: by the record's UID, here from its name.
+        for (BirthdayPerson& person : people)
+            person.uid = vellumo::recordUid({}, person.name, person.firstName, {});
         const std::string table = QFile::encodeName(sandbox.file("Adressen.db")).toStdString();
         px::Table::create(table,
                           {{"Name", px::FieldType::Alpha, 30},

@@ -10,18 +10,22 @@
 #include "app/hauptformular.h"
 #include "app/startup.h"
 #include "app/windows.h"
+#include "exchange/exchange.h"
+#include "platform/paradox/restructure.h"
 #include "platform/paradox/table.h"
 #include "platform/settings/profile.h"
 #include "platform/system/system.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSpinBox>
 #include <QTest>
@@ -152,6 +156,40 @@ private slots:
         const BirthdaySettings kept = readBirthdaySettings(vellumo::setupIniPath());
         QCOMPARE(kept.days, 1);
         QCOMPARE(kept.leapDay, LeapDayRule::March1);
+    }
+
+    // On a table linked to a book the record's UID names its birthday and
+    // its card alike: a corrected name keeps both.
+    void birthdayTakesTheRecordsUid() {
+        testsupport::Sandbox sandbox;
+        const QString path = sandbox.file("Verbunden.db");
+        testsupport::makeAddressTable(
+            path, {{{"Name", "Maier"}, {"Vorname", "Ina"}, {"Geburtstag", QDate(1970, 5, 17)}}});
+        px::appendFields(path.toStdString(), {{"UID", px::FieldType::Alpha, 36}});
+        vellumo::RecordStore store;
+        store.BindTable(path);
+        store.OpenTable();
+        const QString uid = QStringLiteral("6f1c2a90-5b1e-4f52-9a0c-0123456789ab");
+        store.BeginEdit();
+        store.SetFieldText("UID", uid);
+        store.SaveRecord();
+        const auto uidLines = [&] {
+            QStringList lines =
+                QString::fromUtf8(birthdayCalendar(everyBirthday(store), {})).split("\r\n");
+            QByteArray card;
+            QBuffer buffer(&card);
+            buffer.open(QIODevice::WriteOnly);
+            vellumo::exchange::exportRecords(store, vellumo::exchange::Format::VCard, buffer);
+            lines += QString::fromUtf8(card).split("\r\n");
+            return lines.filter(QRegularExpression("^UID:"));
+        };
+        const QStringList before = uidLines();
+        QCOMPARE(before, (QStringList{"UID:geburtstag-" + uid + "@vellumo", "UID:" + uid}));
+        store.BeginEdit();
+        store.SetFieldText("Name", "Meier");
+        store.SaveRecord();
+        QCOMPARE(uidLines(), before);
+        store.CloseTableAtShutdown();
     }
 
     // "Als Kalender exportieren …" in the list: a later export, after an

@@ -453,6 +453,119 @@ print(json.dumps(cards))
         QCOMPARE(reopened.store.CountRecords(), 7);
     }
 
+    // Cards as phones and other programs write them all arrive, and the report
+    // says what became of each: an unfinished card ends where the next one
+    // begins; a card without a name is named by what it holds; a namesake
+    // gets a number after "Vorname" in a table keyed on "Name, Vorname"; what
+    // has no field goes into "Bemerkungen"; only a card some record holds
+    // whole is "schon vorhanden", so importing the file again adds nothing.
+    void importKeepsEveryPerson() {
+        RecordStore store;
+        store.BindTable(sandbox->file("Zwei.db"));
+        DeclareAddressTable(store, "Zwei");
+        store.ClearIndexDeclarations();
+        store.DeclareIndex("Zwei", "Name;Vorname", RecordStore::Primary);
+        store.CreateTableFile();
+        store.OpenTable();
+        addRecord(store, {{"Name", "Müller"}, {"Vorname", "Hans"}, {"Ort", "Köln"}});
+        const QByteArray file =
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Abgebrochen;Anna;;;\r\nTEL:0221 1\r\n" // 1
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Gut;Gustav;;;\r\nEND:VCARD\r\n"        // 2
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:\r\nEMAIL:a@example.org\r\n"
+            "UID:abc-1\r\nEND:VCARD\r\n" // 3
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:\r\nEMAIL:b@example.org\r\n"
+            "END:VCARD\r\n" // 4
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Müller;Hans;;;\r\nADR:;;;Berlin;;;\r\nEND:"
+            "VCARD\r\n" // 5
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Müller;Hans;;;\r\nADR:;;;Köln;;;\r\nEND:"
+            "VCARD\r\n" // 6
+            "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Schmidt;Eva;;;\r\nGENDER:F\r\n"
+            "ANNIVERSARY:19930612\r\nX-FOO:bar\r\nEND:VCARD\r\n"                          // 7
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Firma GmbH\r\nTEL:0800 1\r\nEND:VCARD\r\n" // 8
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nTEL:0171 2\r\nEND:VCARD\r\n";                  // 9
+        const ex::ImportResult first =
+            ex::importAddresses(store, ex::readVCards(file), ex::Format::VCard);
+        QCOMPARE(first.cards.size(), std::size_t(9));
+        QCOMPARE(first.added, 8);
+        QCOMPARE(first.skipped, 1);
+        QCOMPARE(first.refused, 0);
+        const auto linesOf = [&](int card) { return first.cards[std::size_t(card - 1)].lines; };
+        QVERIFY2(linesOf(1).contains("Die Karte endet ohne END:VCARD; gelesen wurde sie bis zum "
+                                     "Beginn der nächsten"),
+                 qPrintable(linesOf(1).join('|')));
+        QCOMPARE(first.cards[1].outcome, ex::Outcome::Added);
+        QVERIFY(linesOf(3).contains("Name aus der E-Mail-Adresse: \"a@example.org\""));
+        QVERIFY(linesOf(3).contains(
+            "Die UID der Karte (abc-1) wurde nicht übernommen: die Tabelle hat kein Feld „UID“"));
+        QVERIFY(linesOf(4).contains("Name aus der E-Mail-Adresse: \"b@example.org\""));
+        QCOMPARE(linesOf(5).first(), "Ein anderer Datensatz hat dieselben Schlüsselfelder (Name, "
+                                     "Vorname); hinzugefügt mit Vorname \"Hans (2)\"");
+        QCOMPARE(first.cards[5].outcome, ex::Outcome::Skipped);
+        QCOMPARE(linesOf(6).first(),
+                 "schon vorhanden (gleicher Schlüssel (Name, Vorname)), übersprungen");
+        QVERIFY(linesOf(7).contains("In die Bemerkungen übernommen: Geschlecht: weiblich"));
+        QVERIFY(linesOf(7).contains("Die Angabe X-FOO (\"bar\") hat kein Feld und wurde "
+                                    "weggelassen"));
+        QVERIFY(linesOf(8).contains("Name aus der Firma: \"Firma GmbH\""));
+        QVERIFY(linesOf(9).contains("Name aus der Telefonnummer: \"0171 2\""));
+        QVERIFY(!ex::detailsText(first).contains("Notizen"));
+        QVERIFY(!ex::detailsText(first).contains("Memo1"));
+
+        QStringList names;
+        for (int row = 0; row < store.visibleCount(); ++row)
+            names << store.textAt(row, "Name") + "|" + store.textAt(row, "Vorname") + "|" +
+                         store.textAt(row, "Ort");
+        names.sort();
+        QCOMPARE(names, (QStringList{"0171 2||", "Abgebrochen|Anna|", "Firma GmbH||", "Gut|Gustav|",
+                                     "Müller|Hans (2)|Berlin", "Müller|Hans|Köln", "Schmidt|Eva|",
+                                     "a@example.org||", "b@example.org||"}));
+        store.SetFilterText("Name = 'Schmidt'");
+        store.SetFilterActive(true);
+        QCOMPARE(store.fieldText("Memo1"), "Geschlecht: weiblich\nJahrestag: 12.06.1993");
+        store.SetFilterActive(false);
+
+        const ex::ImportResult again =
+            ex::importAddresses(store, ex::readVCards(file), ex::Format::VCard);
+        QCOMPARE(again.added, 0);
+        QCOMPARE(again.skipped, 9);
+        QCOMPARE(store.CountRecords(), 9);
+        store.CloseTableAtShutdown();
+    }
+
+    // A card keeps its UID while the person moves: on a table never linked
+    // it comes from name, first name and "Erstellt", not from the key.
+    void exportedUidStaysWhenThePersonMoves() {
+        makeAddressTable(sandbox->file("Umzug.db"), {{{"Name", "Berg"},
+                                                      {"Vorname", "Ute"},
+                                                      {"Strasse", "Altweg 1"},
+                                                      {"Ort", "Bonn"},
+                                                      {"Telefon1", "0228 1"},
+                                                      {"Erstellt", QDate(2010, 1, 2)}},
+                                                     {{"Name", "Berg"},
+                                                      {"Vorname", "Ute"},
+                                                      {"Strasse", "Zollweg 9"},
+                                                      {"Ort", "Bonn"},
+                                                      {"Erstellt", QDate(2012, 3, 4)}}});
+        OpenTable table(sandbox->file("Umzug.db"));
+        const auto uids = [&] {
+            QStringList found = unfolded(exportAll(table.store, ex::Format::VCard))
+                                    .filter(QRegularExpression("^UID:"));
+            found.sort();
+            return found;
+        };
+        const QStringList before = uids();
+        QCOMPARE(before.size(), 2);
+        QVERIFY(before[0] != before[1]);
+        table.store.GoToFirst();
+        table.store.BeginEdit();
+        table.store.SetFieldText("Strasse", "Zypressenweg 2"); // now last in key order
+        table.store.SetFieldText("Ort", "Köln");
+        table.store.SetFieldText("Telefon1", "0221 9");
+        table.store.SetFieldText("Email", "ute@example.de");
+        table.store.SaveRecord();
+        QCOMPARE(uids(), before);
+    }
+
     // vellumo-table export and import, and the refusal of a table in use.
     void commandLineTool() {
 #ifndef VELLUMO_EXCHANGE_WINDOWS
@@ -595,7 +708,7 @@ print(json.dumps(cards))
         QTest::keyClick(datei, Qt::Key_I);
         QTRY_VERIFY(!summary.isEmpty());
         QCOMPARE(summary, "Der Import ist beendet.\n2 Adressen hinzugefügt, 1 übersprungen "
-                          "(schon vorhanden), 0 abgewiesen.\nWas gekürzt, in die Notizen "
+                          "(schon vorhanden), 0 abgewiesen.\nWas gekürzt, in die Bemerkungen "
                           "übernommen oder weggelassen wurde, nennen die Details.");
         QCOMPARE(window.Datentabelle.CountRecords(), 3);
         QVERIFY2(statusBehindBox.endsWith("/3"), qPrintable(statusBehindBox));
@@ -694,7 +807,7 @@ print(json.dumps(cards))
         QVERIFY2(report.contains("REV) \"kaputt\" ist kein gültiges Datum und wurde weggelassen"),
                  qPrintable(report));
         QVERIFY(report.contains("Email \"minjun.kim.privat@beispiel-mail.de\" auf 30 Zeichen "
-                                "gekürzt, vollständig in den Notizen"));
+                                "gekürzt, vollständig in den Bemerkungen"));
 
         // The birthday without a year goes out without one again.
         const QStringList lines = unfolded(exportAll(one.store, ex::Format::VCard));
@@ -746,8 +859,8 @@ print(json.dumps(cards))
         QVERIFY(g.notes.contains("Telefon (Mobil): +49 170 3"));
         QVERIFY(g.notes.contains("E-Mail (Arbeit): berg@firma.example"));
         QVERIFY(g.notes.contains("Firma: Firma AG"));
-        QVERIFY(
-            columns.contains("\"Phone 1 - Value\" → Telefon1, Telefon2, weitere in die Notizen"));
+        QVERIFY(columns.contains(
+            "\"Phone 1 - Value\" → Telefon1, Telefon2, weitere in die Bemerkungen"));
 
         // Windows-1252 as the German mail program saves it.
         const std::vector<ex::Address> german = ex::readCsv(

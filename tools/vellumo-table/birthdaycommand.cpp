@@ -7,6 +7,7 @@
 
 #include "qtcommand.h"
 
+#include "address/addresstable.h"
 #include "aids/birthdaycalendar.h"
 #include "aids/birthdays.h"
 #include "platform/database/enginedate.h"
@@ -56,12 +57,23 @@ int run(bool calendar, int days, const QString& tablePath, const QString& outPat
     const QDate today = vellumo::now().date();
     QByteArray out;
     if (calendar) {
+        // Each entry is named by its record's UID, as in the program's export.
+        const int uid = table->fieldIndex("UID");
+        const int created = table->fieldIndex("Erstellt");
         std::vector<aids::BirthdayPerson> people;
         table->scanField(born, [&](std::uint32_t position, const px::Value& value) {
             const QDate date = vellumo::fromEngineValue(value);
-            if (date.isValid())
-                people.push_back({textOf(table->readField(position, name)),
-                                  textOf(table->readField(position, firstName)), date});
+            if (!date.isValid())
+                return true;
+            aids::BirthdayPerson person{textOf(table->readField(position, name)),
+                                        textOf(table->readField(position, firstName)), date,
+                                        QString()};
+            person.uid = vellumo::recordUid(
+                uid >= 0 ? textOf(table->readField(position, uid)) : QString(), person.name,
+                person.firstName,
+                created >= 0 ? vellumo::fromEngineValue(table->readField(position, created))
+                             : QDate());
+            people.push_back(std::move(person));
             return true;
         });
         aids::CalendarOptions options;

@@ -1439,6 +1439,18 @@ void RecordStore::BeginEdit() {
     d->mark(StateChange);
 }
 
+int RecordStore::storedPositionOfEditedKey() const {
+    d->requireOpen();
+    const auto keyFields = static_cast<std::size_t>(d->table->info().keyFieldCount);
+    if (!d->isEditing() || keyFields == 0 || d->buffer.size() < keyFields)
+        return -1;
+    px::Record key(d->buffer.begin(), d->buffer.begin() + static_cast<std::ptrdiff_t>(keyFields));
+    const std::uint32_t at = Impl::engine([&] { return d->table->lowerBound(key); });
+    // After a refused save the first record not below the key is the one
+    // whose key the engine's collation found equal.
+    return at < d->tableCount() ? static_cast<int>(at) : -1;
+}
+
 void RecordStore::SaveRecord() {
     Impl::Op op(*d);
     if (!d->isOpen())

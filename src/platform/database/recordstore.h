@@ -291,6 +291,11 @@ public:
     // returns false.
     void
     scanStoredTexts(const std::function<bool(int position, const QStringList& texts)>& visit) const;
+    // While a record is being inserted or edited: the stored position of the
+    // first record whose key is not below the edited one's; after a save
+    // refused as a duplicate, the record that holds the key. -1 when there is
+    // none or the table has no key.
+    int storedPositionOfEditedKey() const;
     // Makes the stored record at position current. Settles first, like every
     // move; when that save shifts the positions, the record is found again by
     // its key. A filter that hides the record is switched off.
