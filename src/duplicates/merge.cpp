@@ -118,7 +118,7 @@ QString fieldLabel(const QString& field) {
         {QStringLiteral("www"), QStringLiteral("Internet")},
         {QStringLiteral("kontonr"), QStringLiteral("Konto-Nr.")},
         {QStringLiteral("grafik"), QStringLiteral("Bild")},
-        {QStringLiteral("memo1"), QStringLiteral("Notizen")},
+        {QStringLiteral("memo1"), QStringLiteral("Bemerkungen")},
         {QStringLiteral("aenderung"), QStringLiteral("Änderung")},
     };
     return labels.value(field.toLower(), field);

@@ -24,7 +24,7 @@ public:
     // At least one column has a place of its own (not only the notes).
     bool mapsAny() const;
     // Per column where it goes ("Name", "Telefon1, Telefon2, weitere in die
-    // Notizen"); empty for a column without a name.
+    // Bemerkungen"); empty for a column without a name.
     QStringList targets() const;
     // One line per column: "\"NACHNAME\" → Name".
     QStringList report() const;

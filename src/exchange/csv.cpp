@@ -662,7 +662,7 @@ QString targetOf(const Column& c) {
     case Role::Skip:
         return QStringLiteral("nicht übernommen (steht auch in den Spalten daneben)");
     case Role::Iban:
-        return QStringLiteral("BLZ und KontoNr (eine ausländische IBAN in die Notizen)");
+        return QStringLiteral("BLZ und KontoNr (eine ausländische IBAN in die Bemerkungen)");
     case Role::Note:
         break;
     }
@@ -1059,7 +1059,7 @@ private:
 } // namespace
 
 QString notesChoice() {
-    return QStringLiteral("Notizen");
+    return QStringLiteral("Bemerkungen");
 }
 
 QStringList chosenFields() {

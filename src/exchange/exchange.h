@@ -109,7 +109,7 @@ QString notesChoice();
 // The fields a column may be sent to: the address fields without the
 // picture and the dates the import sets itself.
 QStringList chosenFields();
-// Choices as one line of a settings file ("|Telefon2||Notizen") and back;
+// Choices as one line of a settings file ("|Telefon2||Bemerkungen") and back;
 // fromChoicesText gives nothing for another number of columns.
 QString choicesText(const ColumnChoices& choices);
 ColumnChoices fromChoicesText(const QString& text, qsizetype columns);

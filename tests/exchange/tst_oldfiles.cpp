@@ -317,9 +317,9 @@ private slots:
         QCOMPARE(table.store.textAt(row, "Memo1"), "Stammkundin seit 1987\nKUNDENNR: 4711");
         QCOMPARE(table.store.textAt(rowOf(table.store, "Zorn"), "Ort"), "Kiel");
         QVERIFY(result.columns.contains("\"STRASSE_NR\" → Strasse (weitere Anschriften in die "
-                                        "Notizen)"));
+                                        "Bemerkungen)"));
         QVERIFY(result.columns.contains("\"TEL_PRIVAT\" → Telefon1, Telefon2, weitere in die "
-                                        "Notizen"));
+                                        "Bemerkungen"));
 
         // A table protected by a password is refused with the reason; the
         // table stays as it was.
@@ -474,7 +474,7 @@ private slots:
         QCOMPARE(preview.format, ex::Format::Csv);
         QCOMPARE(preview.columnNames,
                  QStringList({"FAMNAME", "VORNAME", "WOHNORT", "KENNUNG", "RUFNUMMER"}));
-        QCOMPARE(preview.columnTargets[2], "Ort (weitere Anschriften in die Notizen)");
+        QCOMPARE(preview.columnTargets[2], "Ort (weitere Anschriften in die Bemerkungen)");
         QCOMPARE(preview.records.size(), std::size_t(10));
         QVERIFY(preview.more);
         QCOMPARE(preview.records[0].values.value("Memo1").toString(),
@@ -506,9 +506,9 @@ private slots:
 
         // Remembered as one settings line; a line for other columns, or
         // naming no field, gives nothing in their place.
-        QCOMPARE(ex::choicesText(choices), "Name|||Notizen|Telefon1");
-        QCOMPARE(ex::fromChoicesText("Name|||Notizen|Telefon1", 5), choices);
-        QCOMPARE(ex::fromChoicesText("Name|||Notizen|Telefon1", 4), ex::ColumnChoices());
+        QCOMPARE(ex::choicesText(choices), "Name|||Bemerkungen|Telefon1");
+        QCOMPARE(ex::fromChoicesText("Name|||Bemerkungen|Telefon1", 5), choices);
+        QCOMPARE(ex::fromChoicesText("Name|||Bemerkungen|Telefon1", 4), ex::ColumnChoices());
         QCOMPARE(ex::fromChoicesText("Grafik|Unsinn", 2), ex::ColumnChoices({"", ""}));
         QCOMPARE(ex::choicesKey({"Straße", "TEL_PRIVAT"}),
                  ex::choicesKey({"STRASSE", "Tel Privat"}));
@@ -548,7 +548,7 @@ private slots:
                 auto* records = preview->findChild<QTableWidget*>("Vorschau");
                 QCOMPARE(records->rowCount(), 3);
                 auto* famname = preview->findChild<QComboBox*>("Spalte0");
-                QVERIFY(famname->currentText().startsWith("wie der Name sagt: Notizen"));
+                QVERIFY(famname->currentText().startsWith("wie der Name sagt: Bemerkungen"));
                 famname->setCurrentIndex(famname->findData("Name"));
                 emit famname->activated(famname->currentIndex());
                 QCOMPARE(records->horizontalHeaderItem(0)->text(), "Name");

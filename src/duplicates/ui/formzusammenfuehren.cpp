@@ -47,7 +47,7 @@ TFormZusammenfuehren::TFormZusammenfuehren(MergePlan& plan, QWidget* parent)
 
     auto* hinweis = new QLabel(
         QStringLiteral("Gelb markierte Felder unterscheiden sich: wählen Sie den Wert, der bleiben "
-                       "soll (Klick oder Leertaste). Der andere Wert kommt in die Notizen, die "
+                       "soll (Klick oder Leertaste). Der andere Wert kommt in die Bemerkungen, die "
                        "zweite Adresse wird gelöscht."),
         this);
     hinweis->setWordWrap(true);

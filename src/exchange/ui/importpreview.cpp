@@ -94,7 +94,7 @@ ImportPreviewDialog::ImportPreviewDialog(const RecordStore& store, const QString
         combo->addItem(QString(), QString()); // "as the name says", its text set in fill()
         for (const QString& f : fields)
             combo->addItem(f, f);
-        combo->addItem(QStringLiteral("Notizen (\"%1: Wert\")").arg(name), notesChoice());
+        combo->addItem(QStringLiteral("Bemerkungen (\"%1: Wert\")").arg(name), notesChoice());
         combo->setCurrentIndex(std::max(0, combo->findData(choices_.value(i))));
         connect(combo, &QComboBox::activated, this,
                 [this, combo, i](int index) { choose(i, combo->itemData(index).toString()); });
@@ -153,7 +153,7 @@ void ImportPreviewDialog::fill() {
                                            formatName(preview_.format));
     about += preview_.remarks;
     about << QStringLiteral("Jede Spalte kommt dorthin, wohin ihr Name sagt; was keinem Feld "
-                            "entspricht, kommt als „Spalte: Wert“ in die Notizen. Eine andere "
+                            "entspricht, kommt als „Spalte: Wert“ in die Bemerkungen. Eine andere "
                             "Zuordnung merkt sich Vellumo für Dateien mit denselben Spalten.");
     about_->setText(about.join(u'\n'));
 
