@@ -258,8 +258,18 @@ void mergeRecords(vellumo::RecordStore& store, const MergePlan& plan, const QDat
     using Edit = vellumo::RecordStore::StoredEdit;
     // The other record goes first, so the kept one may take its key.
     const int keepAfter = plan.drop < plan.keep ? plan.keep - 1 : plan.keep;
-    store.changeStored({Edit{Edit::Remove, plan.drop, {}},
-                        Edit{Edit::Update, keepAfter, mergedValues(plan, today)}});
+    const QVariantList merged = mergedValues(plan, today);
+    // One step of the history, to be undone as a whole.
+    QStringList name;
+    for (const QVariant& part : merged.mid(0, 2))
+        if (!part.toString().isEmpty())
+            name << part.toString();
+    store.beginStep(QStringLiteral("Zusammenführen: %1").arg(name.join(QStringLiteral(", "))));
+    struct EndStep {
+        vellumo::RecordStore& store;
+        ~EndStep() { store.endStep(); }
+    } endStep{store};
+    store.changeStored({Edit{Edit::Remove, plan.drop, {}}, Edit{Edit::Update, keepAfter, merged}});
 }
 
 } // namespace duplicates

@@ -21,6 +21,15 @@ using testsupport::Address;
 
 namespace {
 
+// Every stored record with its picture: the table as a whole.
+QStringList dumpOf(const vellumo::RecordStore& store) {
+    QStringList lines;
+    for (int p = 0; p < store.storedCount(); ++p)
+        lines << store.storedTexts(p).join(u'|') + u'|' +
+                     QString::fromLatin1(store.storedValue(p, "Grafik").toByteArray().toHex());
+    return lines;
+}
+
 PersonFields person(const QString& name, const QString& given, const QString& street = {},
                     const QString& postcode = {}, const QString& town = {},
                     const QStringList& phones = {}, const QString& email = {},
@@ -328,6 +337,7 @@ private slots:
 
         // As proposed: the kept record takes the other's key, which goes with
         // it in the same transaction; the phone not taken is noted.
+        const QStringList unmerged = dumpOf(store);
         const duplicates::MergePlan plan = duplicates::planMerge(store, older, newer);
         const QDate today(2024, 2, 29);
         duplicates::mergeRecords(store, plan, today);
@@ -341,6 +351,13 @@ private slots:
         QCOMPARE(store.storedValue(at, "Aenderung").toDate(), today);
         QCOMPARE(store.storedValue(at, "Grafik").toByteArray(), large);
         QCOMPARE(positionOf("Mueller", "Hauptstr. 1") >= 0, true);
+        // One step of the history: undone, both records are back as they were.
+        QCOMPARE(store.undoLabel(), QString("Zusammenführen: Müller, Jürgen"));
+        const QStringList merged = dumpOf(store);
+        store.Undo();
+        QCOMPARE(dumpOf(store), unmerged);
+        store.Redo();
+        QCOMPARE(dumpOf(store), merged);
         // A plan read before the table changed is refused.
         const duplicates::MergePlan stale = duplicates::planMerge(store, 0, 1);
         store.moveToStored(0);

@@ -1528,6 +1528,19 @@ void RecordStore::changeStored(const std::vector<StoredEdit>& edits) {
             records[n].push_back(d->convert(i, edit.values[i]));
     }
     std::int64_t last = d->current;
+    // All of it is one step of the history (or of the group it is in).
+    const bool ownStep = !d->history.grouping();
+    if (ownStep)
+        d->history.begin(tr("Änderung von %1 Adressen").arg(edits.size()));
+    const std::size_t stepAt = d->history.openCount();
+    struct EndStep {
+        Impl& d;
+        bool own;
+        ~EndStep() {
+            if (own)
+                d.history.end();
+        }
+    } endStep{*d, ownStep};
     d->change([&] { d->table->beginBatch(); });
     try {
         for (std::size_t n = 0; n < edits.size(); ++n) {
@@ -1536,6 +1549,16 @@ void RecordStore::changeStored(const std::vector<StoredEdit>& edits) {
             if (edit.kind != StoredEdit::Insert && (edit.position < 0 || edit.position >= count))
                 throw StoreError(tr(kGone));
             const auto at = static_cast<std::uint32_t>(std::max(edit.position, 0));
+            RecordChange step;
+            bool remembered = true;
+            try {
+                if (edit.kind != StoredEdit::Insert)
+                    step.before =
+                        d->imageOf(at, edit.kind == StoredEdit::Update ? &records[n] : nullptr,
+                                   step.beforeOrigins);
+            } catch (...) {
+                remembered = false; // never a reason to refuse the change
+            }
             switch (edit.kind) {
             case StoredEdit::Insert:
                 last = d->change([&] { return d->table->insert(records[n]); });
@@ -1551,9 +1574,18 @@ void RecordStore::changeStored(const std::vector<StoredEdit>& edits) {
                 last = std::min<std::int64_t>(at, count - 2);
                 break;
             }
+            if (remembered && edit.kind == StoredEdit::Remove) {
+                try {
+                    d->remember(std::move(step));
+                } catch (...) {
+                }
+            } else if (remembered) {
+                d->rememberWritten(std::move(step), static_cast<std::uint32_t>(last));
+            }
         }
         d->change([&] { d->table->commitBatch(); });
     } catch (...) {
+        d->history.dropOpenFrom(stepAt);
         try {
             d->table->rollbackBatch();
         } catch (...) {
