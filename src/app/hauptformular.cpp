@@ -16,6 +16,7 @@
 #include "data/navigation.h"
 #include "data/phonenumbers.h"
 #include "data/tablefile.h"
+#include "data/undoactions.h"
 #include "duplicates/ui/formdubletten.h"
 #include "exchange/ui/exchangedialog.h"
 #include "find/formsuchen.h"
@@ -268,6 +269,11 @@ void THauptformular::connectHandlers() {
     onAction(ui->Standardtabelle, [this] { given(dialogs_.standardtabelle).exec(); });
     onAction(ui->Bildgroesse, [this] { vellumo::pictures::BildgroesseClick(this); });
 
+    auto* undo = new QAction(this);
+    undo->setObjectName(QStringLiteral("Rueckgaengig"));
+    auto* redo = new QAction(this);
+    redo->setObjectName(QStringLiteral("Wiederherstellen"));
+    vellumo::data::addUndoActions(ui->Bearbeiten1, undo, redo, Datentabelle, Datenquelle);
     onAction(ui->Ausschneiden, [this] { AusschneidenClick(); });
     onButton(ui->ButtonCutAll, [this] { AusschneidenClick(); });
     onAction(ui->Kopieren, [this] { KopierenClick(); });
@@ -653,7 +659,8 @@ bool THauptformular::eventFilter(QObject* watched, QEvent* event) {
             openDialog_->selectFile(lastOpenFile_);
         return false;
     }
-    if (vellumo::aids::leaveClipboardKeysToMenu(watched, event))
+    if (vellumo::aids::leaveClipboardKeysToMenu(watched, event) ||
+        vellumo::data::leaveUndoKeyToMenu(watched, event))
         return true;
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);

@@ -694,6 +694,50 @@ private slots:
                               "Dietz|Doris|Essen|02.01.2020|"}));
     }
 
+    // "&Rückgängig" and "&Wiederherstellen" name the step they take back;
+    // Ctrl+Z in a field with typing of its own stays the field's.
+    void undoAndRedoByMenuAndKeys() {
+        makeTable(sandbox->file("Kunden.db"),
+                  {{"Albers", "Anna", "Bonn"}, {"Berger", "Bernd", "Celle"}});
+        showWindow();
+        openByDialog(sandbox->file("Kunden.db"));
+        QAction* undo = action("Rueckgaengig");
+        QAction* redo = action("Wiederherstellen");
+        QCOMPARE(undo->text(), QString("&Rückgängig"));
+        QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+
+        QLineEdit* ort = edit("DBEditOrt");
+        ort->setFocus();
+        ort->selectAll();
+        typeText(ort, "Görlitz");
+        QTest::keyClick(ort, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ort->text(), QString("Bonn")); // the field's own
+        typeText(ort, "Görlitz");
+        QTest::keyClick(ort, Qt::Key_Tab); // leaving the field saves
+        QTRY_COMPARE(window->Datentabelle.state(), vellumo::StoreState::Browsing);
+        QCOMPARE(undo->text(), QString("&Rückgängig: Änderung: Albers, Anna"));
+
+        // In a field without typing of its own, Ctrl+Z is the menu's.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+        QTRY_COMPARE(ort->text(), QString("Bonn"));
+        QCOMPARE(redo->text(), QString("&Wiederherstellen: Änderung: Albers, Anna"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Y, Qt::ControlModifier);
+        QTRY_COMPARE(ort->text(), QString("Görlitz"));
+
+        window->Datentabelle.GoToLast();
+        window->Datentabelle.RemoveRecord();
+        chooseFromMenu(Qt::Key_B, Qt::Key_R);
+        QTRY_COMPARE(label("StatusLabel")->text(), QStringLiteral("2/2"));
+        QCOMPARE(edit("DBEditName")->text(), QString("Berger"));
+        chooseFromMenu(Qt::Key_B, Qt::Key_W);
+        QTRY_COMPARE(window->Datentabelle.CountRecords(), 1);
+        QVERIFY(redo->text() == "&Wiederherstellen" && !redo->isEnabled());
+
+        window->Datentabelle.CloseTableAtShutdown();
+        QCOMPARE(readTable(sandbox->file("Kunden.db")),
+                 QStringList{"Albers|Anna|Görlitz|02.01.2020|17.05.2024"});
+    }
+
     void editingRules() {
         makeTable(sandbox->file("Kunden.db"), {{"Meier", "Anna", "Bonn"}});
         showWindow();
