@@ -46,10 +46,13 @@ long statusKb(const char* key) {
     return -1;
 }
 
-// A digest of every stored record: the table as a whole.
+// A digest of every stored record but its "Aenderung" (a record written
+// back is stamped today, as every edit): the table as a whole.
 QByteArray digest(const vellumo::RecordStore& store) {
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    store.scanStoredTexts([&](int, const QStringList& texts) {
+    const int stamp = store.fieldIndex(QStringLiteral("Aenderung"));
+    store.scanStoredTexts([&](int, QStringList texts) {
+        texts.removeAt(stamp);
         hash.addData(texts.join(u'|').toUtf8());
         return true;
     });

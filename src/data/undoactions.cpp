@@ -53,6 +53,13 @@ void addUndoActions(QMenu* menu, QAction* undo, QAction* redo, RecordStore& stor
                              store.Redo();
                          show();
                      }));
+    // The step an import or a merge closes at its end comes without a change.
+    struct Watch : QObject {
+        using QObject::QObject;
+        Subscription history;
+    };
+    auto* watch = new Watch(menu);
+    watch->history = store.subscribeHistory(show);
     QObject::connect(menu, &QMenu::aboutToShow, menu, show);
     QObject::connect(&source, &DataSource::recordsChanged, menu, show);
     QObject::connect(&source, &DataSource::stateChanged, menu, show);

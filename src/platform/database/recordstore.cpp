@@ -215,13 +215,16 @@ struct RecordStore::Impl {
     Listeners<const StoredChange&> storedListeners;
 
     History history;
+    Listeners<> historyListeners;
     QString historyTable;           // the table the history is of
     bool bulkGroup = false;         // the bulk made the history's group
     std::size_t batchHistoryAt = 0; // changes of the group before the open batch
-    // The fields BeforePost stamps (as seen when records were written back):
-    // a record written back carries a stamp of today, not the one its image
-    // in an older step has, so these are not compared.
+    // The fields BeforePost stamps: a record written back carries a stamp of
+    // today, not the one its image in an older step has, so these are not
+    // compared; and a save that changes nothing but them (BeforeClose's) is
+    // no step.
     std::vector<bool> stampFields;
+    bool stamping = false; // BeforePost runs
 
     void tellStored(StoredChange::Kind kind, std::int64_t from = -1, std::int64_t to = -1) {
         try {
@@ -528,11 +531,24 @@ struct RecordStore::Impl {
             mark(CurrentChange | RecordsChange);
     }
 
+    // BeforePost, noting the fields it stamps (see stampFields).
+    void beforePost() {
+        if (!owner->BeforePost)
+            return;
+        stamping = true;
+        try {
+            owner->BeforePost();
+        } catch (...) {
+            stamping = false;
+            throw;
+        }
+        stamping = false;
+    }
+
     void save() {
         if (!isEditing())
             return;
-        if (owner->BeforePost)
-            owner->BeforePost();
+        beforePost();
         if (!isEditing())
             return;
         const bool inserting = state == StoreState::Inserting;
@@ -713,6 +729,10 @@ struct RecordStore::Impl {
         if (!isEditing())
             throw StoreError(tr(kNotEditing));
         px::Value converted = convert(i, value);
+        if (stamping) {
+            stampFields.resize(fields.size());
+            stampFields[static_cast<std::size_t>(i)] = true;
+        }
         px::Value& slot = buffer[static_cast<std::size_t>(i)];
         if (slot == converted)
             return;
@@ -799,8 +819,8 @@ struct RecordStore::Impl {
     }
 
     void remember(RecordChange step) {
-        if (step.before && step.after && *step.before == *step.after)
-            return; // written as it was (a save without a change)
+        if (step.before && step.after && sameRecord(*step.before, *step.after))
+            return; // written as it was but for the stamp (a save without a change)
         const QString label = history.grouping() ? QString() : changeLabel(step, pictureFields());
         history.add(std::move(step), label);
     }
@@ -817,6 +837,10 @@ struct RecordStore::Impl {
         if (bulkGroup) {
             bulkGroup = false;
             history.end();
+            try {
+                historyListeners.callAll();
+            } catch (...) {
+            }
         }
     }
 
@@ -849,11 +873,10 @@ struct RecordStore::Impl {
         state = inserting ? StoreState::Inserting : StoreState::Editing;
         current = inserting ? current : at;
         cached.reset();
-        buffer = image;
+        buffer = std::move(image);
         modified = true;
         try {
-            if (owner->BeforePost)
-                owner->BeforePost();
+            beforePost();
         } catch (...) {
             state = StoreState::Browsing;
             buffer.clear();
@@ -861,10 +884,6 @@ struct RecordStore::Impl {
             throw;
         }
         state = StoreState::Browsing;
-        stampFields.resize(buffer.size());
-        for (std::size_t i = 0; i < buffer.size() && i < image.size(); ++i)
-            if (buffer[i] != image[i])
-                stampFields[i] = true;
         image = std::move(buffer);
         buffer.clear();
         modified = false;
@@ -1697,7 +1716,17 @@ void RecordStore::beginStep(const QString& label) {
 }
 
 void RecordStore::endStep(const QString& label) {
-    d->history.end(label);
+    if (!d->history.end(label) || d->history.grouping())
+        return;
+    try {
+        d->historyListeners.callAll();
+    } catch (...) {
+        // A listener answers for itself; endStep ends steps while unwinding.
+    }
+}
+
+Subscription RecordStore::subscribeHistory(std::function<void()> listener) {
+    return d->historyListeners.add(std::move(listener));
 }
 
 bool RecordStore::canUndo() const {
@@ -1735,6 +1764,7 @@ void RecordStore::Redo() {
 void RecordStore::clearHistory() {
     d->history.clear();
     d->bulkGroup = false;
+    d->historyListeners.callAll();
 }
 
 qint64 RecordStore::historyBytes() const {

@@ -221,7 +221,7 @@ public:
     // The history lasts as long as the store, kept while the same table is
     // closed and opened again; another table starts it afresh.
     void beginStep(const QString& label);
-    void endStep(const QString& label = QString());
+    void endStep(const QString& label = QString()); // never raises
     bool canUndo() const;
     bool canRedo() const;
     QString undoLabel() const; // "" when there is nothing to undo
@@ -231,6 +231,10 @@ public:
     void clearHistory();
     // Roughly the memory the history takes.
     qint64 historyBytes() const;
+    // Told when a step was closed by endStep or the history was cleared
+    // (every other change of it comes with a change of the table, which the
+    // change listeners hear of).
+    [[nodiscard]] Subscription subscribeHistory(std::function<void()> listener);
 
     // Number of key fields of the open table (the first fields), 0 when unkeyed.
     int keyFieldCount() const;
