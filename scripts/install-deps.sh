@@ -31,7 +31,7 @@ packages=(
     # search's folding of accents
     libicu-dev
     # phone numbers compared by their digits (country codes, national prefixes)
-    libphonenumber-dev
+    libphonenumber-dev libprotobuf-dev
     # independent readers of what we write: vCards (khard), calendars
     khard python3-icalendar python3-dateutil
     # the screen reader's view of the program: the accessibility bus and its
