@@ -45,7 +45,7 @@ CONTAINERS = {R.ROLE_TABLE, R.ROLE_TREE, R.ROLE_TREE_TABLE, R.ROLE_LIST, R.ROLE_
               R.ROLE_COMBO_BOX, R.ROLE_MENU_BAR, R.ROLE_MENU, R.ROLE_SCROLL_BAR}
 WINDOW_ROLES = {R.ROLE_FRAME, R.ROLE_DIALOG, R.ROLE_WINDOW, R.ROLE_ALERT, R.ROLE_FILE_CHOOSER,
                 R.ROLE_COLOR_CHOOSER}
-STUCK = 30  # Tabs on one control that make it a trap
+STUCK = 60  # Tabs on one control that make it a trap; the handbook's start page takes one per link
 MENU_PATH = re.compile(r"Menü (.+?) › (.+?)(?: \(|;|$)")
 
 # (how to open it, the main window's control or the dialog, what to call it)
