@@ -17,21 +17,10 @@ using namespace vellumo;
 
 namespace {
 
-struct Tool {
-    int status = -1;
-    QString out;
-};
+using Tool = test::ToolRun;
 
 Tool tool(const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELLUMO_SYNC_PASSWORD"), QString()); // no authentication
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VELLUMO_TABLE_TOOL), args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 128,
-            QString::fromUtf8(p.readAll())};
+    return test::runTableTool(QStringLiteral(VELLUMO_TABLE_TOOL), args);
 }
 
 } // namespace

@@ -63,4 +63,16 @@ void Radicale::stop() {
     }
 }
 
+ToolRun runTableTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELLUMO_SYNC_PASSWORD"), QString()); // no authentication
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 128,
+            QString::fromUtf8(p.readAll())};
+}
+
 } // namespace vellumo::test

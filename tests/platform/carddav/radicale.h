@@ -30,4 +30,12 @@ private:
     QString problem_;
 };
 
+// vellumo-table run as a test runs it against the server: no password looked
+// for, output and errors together; status 128 when it did not end by itself.
+struct ToolRun {
+    int status = -1;
+    QString out;
+};
+ToolRun runTableTool(const QString& program, const QStringList& args);
+
 } // namespace vellumo::test
