@@ -36,13 +36,7 @@ void line(const char* what, double value, const char* unit, const char* target =
 
 // The resident memory of this process, in megabytes.
 double residentMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& l : status.readAll().split('\n'))
-        if (l.startsWith("VmRSS:"))
-            return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
+    return static_cast<double>(std::max(0L, bench::statusKb("VmRSS"))) / 1024.0;
 }
 
 void run(std::size_t count) {

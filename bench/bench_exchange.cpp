@@ -51,6 +51,8 @@
 
 namespace {
 
+using bench::statusKb;
+
 using bench::Clock;
 using bench::msSince;
 namespace ex = vellumo::exchange;
@@ -97,20 +99,6 @@ QByteArray hostileCard() {
     while (card.size() < 4 * 1024 * 1024)
         card += fold;
     return card + "\r\nEND:VCARD\r\n";
-}
-
-// A value of /proc/self/status in kB ("VmHWM", "VmRSS").
-long statusKb(const char* key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& l : status.readAll().split('\n'))
-        if (l.startsWith(QByteArray(key) + ':'))
-            return l.mid(static_cast<qsizetype>(std::strlen(key)) + 1)
-                .trimmed()
-                .split(' ')[0]
-                .toLong();
-    return -1;
 }
 
 // The import alone in this fresh process: the peak of its resident memory

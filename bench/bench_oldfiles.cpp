@@ -27,20 +27,9 @@
 
 namespace {
 
-namespace ex = vellumo::exchange;
+using bench::statusKb;
 
-long statusKb(const char* key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& l : status.readAll().split('\n'))
-        if (l.startsWith(QByteArray(key) + ':'))
-            return l.mid(static_cast<qsizetype>(std::strlen(key)) + 1)
-                .trimmed()
-                .split(' ')[0]
-                .toLong();
-    return -1;
-}
+namespace ex = vellumo::exchange;
 
 void put16(QByteArray& b, qsizetype at, unsigned v) {
     b[at] = static_cast<char>(v & 0xFF);

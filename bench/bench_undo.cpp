@@ -30,21 +30,10 @@
 
 namespace {
 
+using bench::statusKb;
+
 using bench::Clock;
 using bench::msSince;
-
-long statusKb(const char* key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& l : status.readAll().split('\n'))
-        if (l.startsWith(QByteArray(key) + ':'))
-            return l.mid(static_cast<qsizetype>(std::strlen(key)) + 1)
-                .trimmed()
-                .split(' ')[0]
-                .toLong();
-    return -1;
-}
 
 // A digest of every stored record but its "Aenderung" (a record written
 // back is stamped today, as every edit): the table as a whole.

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,6 +53,16 @@ inline void buildAddressTable(const std::string& path, std::size_t count) {
     auto table = px::Table::open(path, px::Access::Write, quiet);
     for (const auto& r : records)
         table->insert(r);
+}
+
+// A value of /proc/self/status in kB ("VmHWM", "VmRSS"); -1 where there is none.
+inline long statusKb(const char* key) {
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(key) + ':';
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    return -1;
 }
 
 // The record count a benchmark is asked for on its command line, or fallback.
