@@ -8,7 +8,9 @@
 
 namespace vellumo::test {
 
-Radicale::Radicale(QStringList options) : options_(std::move(options)) {
+Radicale::Radicale(QStringList options, const QString& log) : options_(std::move(options)) {
+    if (!log.isEmpty())
+        process_.setStandardOutputFile(log, QIODevice::Append);
     if (QStandardPaths::findExecutable(QStringLiteral("radicale")).isEmpty()) {
         problem_ = QStringLiteral("Radicale ist nicht installiert (Debian-Paket radicale).");
         return;

@@ -14,7 +14,9 @@ namespace vellumo::test {
 class Radicale {
 public:
     // options: more of Radicale's own ("--server-max-content-length", "4000").
-    explicit Radicale(QStringList options = {});
+    // log: a file that takes the server's output instead of a pipe nobody
+    // reads (with "--logging-level", "info" it names every request).
+    explicit Radicale(QStringList options = {}, const QString& log = {});
     ~Radicale();
     // Empty when the server runs; otherwise why it does not (for QSKIP).
     QString problem() const { return problem_; }
