@@ -71,20 +71,6 @@ bool isBase64Line(const QByteArray& line) {
     return true;
 }
 
-// The colon that ends the name and parameters. Quotes count only inside
-// parameter values; a quote that is never closed does not hide the colon.
-qsizetype valueColon(const QByteArray& line) {
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '"' && (quoted || (i > 0 && (line[i - 1] == '=' || line[i - 1] == ','))))
-            quoted = !quoted;
-        else if (c == ':' && !quoted)
-            return i;
-    }
-    return quoted ? line.indexOf(':') : -1;
-}
-
 // What keeps a separator from splitting: parameters quote it ("a;b"),
 // values escape it (a\;b, where \n is a line break).
 enum class Shield { Quotes, Backslash };
@@ -163,7 +149,7 @@ public:
                 current_ = std::move(line);
                 have_ = true;
                 cut_ = lineCut;
-                const qsizetype colon = valueColon(current_);
+                const qsizetype colon = vcard::valueColon(current_);
                 const QByteArray head = colon > 0 ? current_.left(colon).toUpper() : QByteArray();
                 base64_ = head.contains("BASE64");
                 quotedPrintable_ = head.contains("QUOTED-PRINTABLE");
@@ -205,7 +191,7 @@ private:
 };
 
 std::optional<Property> parseLine(const QByteArray& line) {
-    const qsizetype colon = valueColon(line);
+    const qsizetype colon = vcard::valueColon(line);
     if (colon <= 0)
         return std::nullopt;
     Property p;

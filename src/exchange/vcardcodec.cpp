@@ -60,20 +60,6 @@ QByteArray unfolded(const QByteArray& raw) {
     return out;
 }
 
-// The colon that ends the name and parameters: quotes count only inside
-// parameter values.
-qsizetype valueColon(const QByteArray& line) {
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '"' && (quoted || (i > 0 && (line[i - 1] == '=' || line[i - 1] == ','))))
-            quoted = !quoted;
-        else if (c == ':' && !quoted)
-            return i;
-    }
-    return quoted ? line.indexOf(':') : -1;
-}
-
 // A changed line written as the original was: folded when it was folded
 // (or is too long a line of its own), else on one line as the program that
 // wrote it keeps it.
@@ -242,6 +228,18 @@ constexpr std::array<Slot, 14> kWrittenSlots{
      Slot::Created}};
 
 } // namespace
+
+qsizetype valueColon(const QByteArray& line) {
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"' && (quoted || (i > 0 && (line[i - 1] == '=' || line[i - 1] == ','))))
+            quoted = !quoted;
+        else if (c == ':' && !quoted)
+            return i;
+    }
+    return quoted ? line.indexOf(':') : -1;
+}
 
 QList<ContentLine> contentLines(const QByteArray& card) {
     QList<ContentLine> result;

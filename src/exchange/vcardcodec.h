@@ -44,6 +44,9 @@ struct ContentLine {
 };
 
 QList<ContentLine> contentLines(const QByteArray& card);
+// The colon that ends a line's name and parameters. Quotes count only inside
+// parameter values; a quote that is never closed does not hide the colon.
+qsizetype valueColon(const QByteArray& line);
 
 // Text values: "\\", "\,", "\;" and "\n" both ways (a CR is dropped).
 QByteArray escaped(const QString& text);
