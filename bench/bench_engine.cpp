@@ -7,6 +7,7 @@
 // times on this machine; the changes are measured without the syncs, so they
 // show the engine's own cost, not the disk's.
 #include "addressdata.h"
+#include "benchutil.h"
 #include "testutil_passthrough.h"
 
 #include "platform/paradox/table.h"
@@ -123,26 +124,12 @@ std::uint64_t fileBytes(const std::string& path) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures appear as they are measured
-    std::size_t count = 100'000;
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--keep") == 0)
-            keep = true;
-        else
-            count = static_cast<std::size_t>(std::strtoul(argv[i], nullptr, 10));
-    }
-    if (count < 1000) {
-        std::fprintf(stderr, "bench_engine: at least 1000 records\n");
+    const bench::EngineRun run = bench::engineRun(argc, argv, "bench_engine");
+    if (run.dir.empty())
         return 2;
-    }
-
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dirTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellumo-bench-XXXXXX";
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_engine: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
+    const std::size_t count = run.count;
+    const bool keep = run.keep;
+    const std::string& dir = run.dir;
     const std::string path = dir + "/Adressen.db";
 
     try {

@@ -10,6 +10,7 @@
 // The table lives in a fresh directory under $TMPDIR (or /tmp): point TMPDIR
 // at the disk you care about, a tmpfs makes syncs free.
 #include "addressdata.h"
+#include "benchutil.h"
 #include "testutil_passthrough.h"
 
 #include "platform/paradox/journal.h"
@@ -121,25 +122,12 @@ void report(const char* what, const Figures& with, const Figures& without) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::size_t count = 100'000;
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--keep") == 0)
-            keep = true;
-        else
-            count = static_cast<std::size_t>(std::strtoul(argv[i], nullptr, 10));
-    }
-    if (count < 1000) {
-        std::fprintf(stderr, "bench_journal: at least 1000 records\n");
+    const bench::EngineRun run = bench::engineRun(argc, argv, "bench_journal");
+    if (run.dir.empty())
         return 2;
-    }
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dirTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellumo-journal-XXXXXX";
-    if (!::mkdtemp(dirTemplate.data())) {
-        std::perror("bench_journal: mkdtemp");
-        return 2;
-    }
-    const std::string dir = dirTemplate;
+    const std::size_t count = run.count;
+    const bool keep = run.keep;
+    const std::string& dir = run.dir;
     const std::string path = dir + "/Adressen.db";
     auto& real = px::defaultFileSystem();
     try {

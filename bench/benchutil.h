@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -68,6 +69,39 @@ inline long statusKb(const char* key) {
 // The record count a benchmark is asked for on its command line, or fallback.
 inline std::size_t countArgument(int argc, char** argv, std::size_t fallback = 100000) {
     return argc > 1 ? std::strtoul(argv[1], nullptr, 10) : fallback;
+}
+
+// The command line "[records] [--keep]" of the engine's benchmarks and a
+// fresh directory for their table under $TMPDIR (or /tmp), which the run
+// removes unless told to keep it. No directory when the count is below 1000
+// or none could be made; the reason is printed.
+struct EngineRun {
+    std::size_t count = 100'000;
+    bool keep = false;
+    std::string dir;
+};
+
+inline EngineRun engineRun(int argc, char** argv, const char* name) {
+    EngineRun run;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep") == 0)
+            run.keep = true;
+        else
+            run.count = static_cast<std::size_t>(std::strtoul(argv[i], nullptr, 10));
+    }
+    if (run.count < 1000) {
+        std::fprintf(stderr, "%s: at least 1000 records\n", name);
+        return run;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dirTemplate =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/vellumo-" + name + "-XXXXXX";
+    if (!::mkdtemp(dirTemplate.data())) {
+        std::perror(name);
+        return run;
+    }
+    run.dir = dirTemplate;
+    return run;
 }
 
 // A fresh directory for one run of a benchmark, gone with everything in it
