@@ -264,11 +264,8 @@ void mergeRecords(vellumo::RecordStore& store, const MergePlan& plan, const QDat
     for (const QVariant& part : merged.mid(0, 2))
         if (!part.toString().isEmpty())
             name << part.toString();
-    store.beginStep(QStringLiteral("Zusammenführen: %1").arg(name.join(QStringLiteral(", "))));
-    struct EndStep {
-        vellumo::RecordStore& store;
-        ~EndStep() { store.endStep(); }
-    } endStep{store};
+    const vellumo::RecordStore::StepGuard step(
+        store, QStringLiteral("Zusammenführen: %1").arg(name.join(QStringLiteral(", "))));
     store.changeStored({Edit{Edit::Remove, plan.drop, {}}, Edit{Edit::Update, keepAfter, merged}});
 }
 

@@ -61,9 +61,10 @@ QVariantList mergedValues(const MergePlan& plan, const QDate& today);
 QStringList notesLines(const MergePlan& plan);
 
 // Writes the merge (RecordStore::changeStored: the other record removed, the
-// kept one changed, in one transaction). Raises vellumo::StoreError with a
-// German text when either record changed since the plan was read, or when
-// the table refuses the merged record; then the table is as before.
+// kept one changed, in one transaction, stamped by BeforePost like a saved
+// edit). Raises vellumo::StoreError with a German text when either record
+// changed since the plan was read, or when the table refuses the merged
+// record; then the table is as before.
 void mergeRecords(vellumo::RecordStore& store, const MergePlan& plan, const QDate& today);
 
 } // namespace duplicates

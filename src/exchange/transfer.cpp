@@ -626,15 +626,9 @@ ImportResult importFile(RecordStore& store, const QString& path,
     // The whole import is one step of the store's history, named by its file
     // and, once known, by how many addresses it added.
     const QString name = QFileInfo(path).fileName();
-    struct Step {
-        RecordStore& store;
-        QString label;
-        ~Step() { store.endStep(label); }
-    };
-    store.beginStep(QStringLiteral("Import von %1").arg(name));
-    Step step{store, QString()};
+    RecordStore::StepGuard step(store, QStringLiteral("Import von %1").arg(name));
     ImportResult result = importAddresses(store, reader, progress);
-    step.label = importStepLabel(name, result.added);
+    step.relabel(importStepLabel(name, result.added));
     return result;
 }
 

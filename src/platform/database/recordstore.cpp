@@ -1546,6 +1546,19 @@ void RecordStore::changeStored(const std::vector<StoredEdit>& edits) {
         for (int i = 0; i < static_cast<int>(d->fields.size()); ++i)
             records[n].push_back(d->convert(i, edit.values[i]));
     }
+    // Stamped like every saved edit, before anything is written: a refusal of
+    // BeforePost changes nothing either.
+    const std::int64_t wasCurrent = d->current;
+    try {
+        for (std::size_t n = 0; n < edits.size(); ++n)
+            if (edits[n].kind != StoredEdit::Remove)
+                records[n] = d->stamped(std::move(records[n]), edits[n].kind == StoredEdit::Insert,
+                                        edits[n].position);
+    } catch (...) {
+        d->current = wasCurrent;
+        throw;
+    }
+    d->current = wasCurrent;
     std::int64_t last = d->current;
     // All of it is one step of the history (or of the group it is in).
     const bool ownStep = !d->history.grouping();

@@ -178,8 +178,9 @@ public:
     // Several stored records changed as one transaction of the table (a
     // merge: one record updated, the other removed). The edits are applied in
     // turn, each position counting the table as the edits before it left it;
-    // values hold every field in field order, as setFieldValue takes them.
-    // When one edit fails (a refused value, a key taken), none stays. Settles
+    // values hold every field in field order, as setFieldValue takes them;
+    // each record written goes through BeforePost first, stamped like a saved
+    // edit. When one edit fails (a refused value, a key taken), none stays. Settles
     // first; the cursor goes to the record the last edit wrote (after a
     // removal: the follower). Refused during a bulk.
     struct StoredEdit {
@@ -222,6 +223,22 @@ public:
     // closed and opened again; another table starts it afresh.
     void beginStep(const QString& label);
     void endStep(const QString& label = QString()); // never raises
+    // One step while it lives: beginStep when made, endStep when it goes
+    // (also when an error unwinds), with the label given last, if any.
+    class StepGuard {
+    public:
+        StepGuard(RecordStore& store, const QString& label) : store_(store) {
+            store_.beginStep(label);
+        }
+        ~StepGuard() { store_.endStep(label_); }
+        StepGuard(const StepGuard&) = delete;
+        StepGuard& operator=(const StepGuard&) = delete;
+        void relabel(const QString& label) { label_ = label; }
+
+    private:
+        RecordStore& store_;
+        QString label_;
+    };
     bool canUndo() const;
     bool canRedo() const;
     QString undoLabel() const; // "" when there is nothing to undo

@@ -210,6 +210,43 @@ private slots:
         QCOMPARE(dump(store), before);
     }
 
+    // Records written together are stamped like a saved edit; a step held by
+    // a guard is closed when an error unwinds it, keeping what was written.
+    void recordsWrittenTogetherStampedAndGuarded() {
+        RecordStore store;
+        makeTable(store, "Adressen", stampedToday(numbered(2)));
+        wireEvents(store);
+        store.clearHistory();
+        const QStringList before = dump(store);
+        auto valuesOf = [&store](int position) {
+            QVariantList values;
+            for (const vellumo::FieldInfo& f : store.fields())
+                values << store.storedValue(position, f.name);
+            return values;
+        };
+        using Edit = RecordStore::StoredEdit;
+        QVariantList changed = valuesOf(0);
+        changed[store.fieldIndex("Ort")] = "Bremen";
+        clock->set(QDateTime(kToday.addDays(3), QTime(8, 0)));
+        try {
+            RecordStore::StepGuard step(store, "Zwei Adressen");
+            store.changeStored({Edit{Edit::Update, 0, changed}});
+            QVERIFY(!store.canUndo()); // the step is still open
+            step.relabel("Beide Adressen");
+            store.changeStored({Edit{Edit::Insert, -1, valuesOf(1)}}); // its key is taken
+            QFAIL("a second record of the same key was written");
+        } catch (const StoreError& e) {
+            QCOMPARE(e.kind(), vellumo::ErrorKind::Duplicate);
+        }
+        QCOMPARE(store.undoLabel(), QString("Beide Adressen"));
+        QCOMPARE(store.storedValue(0, "Ort").toString(), QString("Bremen"));
+        QCOMPARE(store.storedValue(0, "Aenderung").toDate(), kToday.addDays(3));
+        QCOMPARE(store.storedCount(), 2);
+        clock->set(QDateTime(kToday, QTime(8, 0)));
+        store.Undo();
+        QCOMPARE(dump(store), before);
+    }
+
     // A picture stored, kept across an edit and replaced: its old place in
     // the table is given up, so the history keeps the bytes it replaced.
     void picturesStoredAndRemovedComeBack() {
