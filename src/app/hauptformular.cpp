@@ -313,6 +313,14 @@ void THauptformular::connectHandlers() {
     addTableAction(ui->Importieren, [this] {
         vellumo::exchange::ImportierenClick(Datentabelle, this, [this] { ShowRecordPosition(); });
     });
+    // Works on any protected table, the open one or one chosen, so it needs none open.
+    auto* unprotect = new QAction(QStringLiteral("&Kennwortschutz entfernen …"), this);
+    unprotect->setObjectName(QStringLiteral("KennwortschutzEntfernen"));
+    const QList<QAction*> fileItems = ui->Datei1->actions();
+    ui->Datei1->insertAction(fileItems.value(fileItems.indexOf(ui->Importieren) + 1), unprotect);
+    onAction(unprotect, [this] {
+        vellumo::data::KennwortschutzEntfernenClick(Datentabelle, *openDialog_, this);
+    });
     addTableAction(ui->Geburtstage,
                    [this] { vellumo::aids::GeburtstageClick(Datentabelle, this); });
     auto* doppelte = new QAction(QStringLiteral("&Doppelte Adressen …"), this);

@@ -2,6 +2,8 @@
 
 #include "address/addresstable.h"
 #include "platform/database/recordstore.h"
+#include "platform/paradox/error.h"
+#include "platform/paradox/restructure.h"
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
 
@@ -47,6 +49,14 @@ public:
         return QIdentityProxyModel::data(index, role);
     }
 };
+bool passwordProtected(const QString& path) {
+    try {
+        return px::isPasswordProtected(QFile::encodeName(path).toStdString());
+    } catch (const px::Error&) {
+        return false; // a file that cannot be read is no protected table
+    }
+}
+
 void call(const std::function<void()>& step) {
     if (step)
         step();
@@ -168,10 +178,19 @@ void OeffnenClick(RecordStore& store, QFileDialog& openDialog, const QString& ba
     store.CloseTable();
     try {
         store.BindTable(path);
-        store.OpenTable();
-        call(window.table.setCaption, tableCaption(baseCaption, path));
+        // A table protected by a password is read, never written.
+        const bool locked = passwordProtected(path);
+        if (locked)
+            store.OpenTableReadOnly();
+        else
+            store.OpenTable();
+        call(window.table.setCaption,
+             tableCaption(baseCaption, path) +
+                 (locked ? QString::fromUtf8(kProtectedCaption) : QString()));
         call(window.table.enableTableControls);
         call(window.focusFirstField);
+        if (locked)
+            showInformation(QString::fromUtf8(kProtectedNote), window.owner);
     } catch (const std::exception&) {
         // A file that is no table (or not ours) is left closed without a word.
         if (!store.IsTableOpen())
@@ -179,6 +198,47 @@ void OeffnenClick(RecordStore& store, QFileDialog& openDialog, const QString& ba
         else
             call(window.table.setCaption, baseCaption);
     }
+}
+
+void KennwortschutzEntfernenClick(RecordStore& store, QFileDialog& openDialog, QWidget* owner) {
+    QString source = store.IsTableOpen() ? store.tableFileName() : QString();
+    if (source.isEmpty() || !passwordProtected(source)) {
+        openDialog.setWindowTitle(QStringLiteral("Kennwortschutz entfernen"));
+        openDialog.setNameFilter(QString::fromLatin1(kParadoxFilter));
+        if (openDialog.exec() != QDialog::Accepted || openDialog.selectedFiles().isEmpty())
+            return;
+        source = openDialog.selectedFiles().constFirst();
+        if (!passwordProtected(source)) {
+            showInformation(QStringLiteral("Die Tabelle %1 ist nicht mit einem Kennwort geschützt.")
+                                .arg(fileNamePart(source)),
+                            owner);
+            return;
+        }
+    }
+    // A name that is free, beside the table; the dialog asks before the
+    // person picks one that is taken.
+    const QFileInfo info(source);
+    QString proposed = info.completeBaseName() + QStringLiteral(" ohne Kennwort.db");
+    for (int n = 2; QFileInfo::exists(info.dir().filePath(proposed)); ++n)
+        proposed = info.completeBaseName() + QStringLiteral(" ohne Kennwort %1.db").arg(n);
+    QString folder = info.absolutePath();
+    const QString target = askSaveFileName(owner, QStringLiteral("KennwortschutzDialog"),
+                                           QStringLiteral("Ungeschützte Kopie speichern"),
+                                           QString::fromLatin1(kParadoxFilter), proposed, folder);
+    if (target.isEmpty())
+        return;
+    try {
+        px::writeUnprotectedCopy(QFile::encodeName(source).toStdString(),
+                                 QFile::encodeName(target).toStdString(),
+                                 QFileInfo::exists(target));
+    } catch (const px::Error& e) {
+        throw StoreError(QStringLiteral("Die ungeschützte Kopie wurde nicht angelegt: %1")
+                             .arg(QString::fromUtf8(e.what())));
+    }
+    showInformation(
+        QStringLiteral("Die ungeschützte Kopie %1 ist angelegt; %2 bleibt, wie sie war.")
+            .arg(fileNamePart(target), fileNamePart(source)),
+        owner);
 }
 
 void SchliessenClick(RecordStore& store, const QString& baseCaption, const FileWindow& window) {

@@ -26,6 +26,12 @@ struct FileWindow {
 inline constexpr const char* kNewCaption = "Vellumo V1.0 - ";
 // The open dialog lists tables whatever the case of their extension.
 inline constexpr const char* kParadoxFilter = "Paradox-Dateien (*.db *.DB *.Db *.dB)";
+// What the main window says of a table protected by a password.
+inline constexpr const char* kProtectedCaption = " (mit Kennwort geschützt, nur zum Lesen)";
+inline constexpr const char* kProtectedNote =
+    "Die Tabelle ist mit einem Kennwort geschützt. Vellumo zeigt sie nur zum Lesen; "
+    "Änderungen werden nicht gespeichert. Eine ungeschützte Kopie zum Bearbeiten legt "
+    "„Datei › Kennwortschutz entfernen …“ an.";
 
 // The main window's open dialog (Qt's own, so it looks the same everywhere):
 // existing Paradox files, the list's columns as wide as their content, and
@@ -48,9 +54,17 @@ void showClosedTable(const FileWindow& window, const QString& baseCaption);
 void NeuClick(RecordStore& store, const QString& baseCaption, const FileWindow& window);
 
 // "&Öffnen" through openDialog (its title reset first). A file that cannot be
-// opened leaves the table closed without a word.
+// opened leaves the table closed without a word. A table protected by a
+// password opens for reading only, says so in a box and in the caption.
 void OeffnenClick(RecordStore& store, QFileDialog& openDialog, const QString& baseCaption,
                   const FileWindow& window);
+
+// "&Kennwortschutz entfernen …": the open table when it is protected by a
+// password, else one chosen through openDialog, is copied into an
+// unprotected table whose name the person picks (the save dialog asks
+// before a file is replaced); the protected table stays as it is. A failure
+// is raised to the caller's standard error display.
+void KennwortschutzEntfernenClick(RecordStore& store, QFileDialog& openDialog, QWidget* owner);
 
 // "&Schließen": saves what is unsaved, closes, shows the closed state.
 void SchliessenClick(RecordStore& store, const QString& baseCaption, const FileWindow& window);

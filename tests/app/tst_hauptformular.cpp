@@ -6,6 +6,9 @@
 #include "platform/database/boundcontrols.h"
 #include "platform/database/recordstore.h"
 #include "platform/system/system.h"
+#ifdef VELLUMO_HAVE_PXLIB
+#include "testutil_protect.h"
+#endif
 
 #include <QApplication>
 #include <QCompleter>
@@ -840,6 +843,61 @@ private slots:
         expectClosed("no table");
         QCOMPARE(readTable(sandbox->file("Kunden.db")).size(), 1);
     }
+
+#ifdef VELLUMO_HAVE_PXLIB
+    // A table protected by a password opens for reading with a note, and
+    // "Kennwortschutz entfernen" copies it into one without, the original
+    // left as it was.
+    void protectedTableReadsAndLosesItsPasswordInACopy() {
+        const QString locked = sandbox->file("Geheim.db");
+        makeTable(locked, {{"Meier", "Anna", "Bonn"}, {"Zander", "Kurt", "Köln"}});
+        const QStringList rows = readTable(locked);
+        const QString blobs = sandbox->file("Geheim.mb");
+        testutil::protectWithPassword(QFile::encodeName(locked).toStdString(),
+                                      QFile::exists(blobs) ? QFile::encodeName(blobs).toStdString()
+                                                           : std::string(),
+                                      "Geheimnis");
+        const QByteArray before = fileBytes(locked);
+        showWindow();
+
+        QString note;
+        std::function<void(QWidget*)> takeNote = [&](QWidget* modal) {
+            if (qobject_cast<QMessageBox*>(modal)) {
+                note = messageText(modal);
+                clickButton(modal, "OK");
+            } else {
+                whenModal(takeNote, 1500);
+            }
+        };
+        whenModal(takeNote, 1500);
+        openByDialog(locked);
+        testsupport::settle();
+        QVERIFY2(note.contains("mit einem Kennwort geschützt"), qPrintable(note));
+        QCOMPARE(
+            window->windowTitle(),
+            QStringLiteral("Vellumo V2.0 - Geheim.db (mit Kennwort geschützt, nur zum Lesen)"));
+        QCOMPARE(edit("DBEditName")->text(), QStringLiteral("Meier"));
+
+        QString proposed, done;
+        whenModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog && dialog->objectName() == "KennwortschutzDialog");
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            proposed = name->text();
+            whenModal([&](QWidget* box) {
+                done = messageText(box);
+                clickButton(box, "OK");
+            });
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        action("KennwortschutzEntfernen")->trigger();
+        reactivate();
+        QCOMPARE(proposed, QStringLiteral("Geheim ohne Kennwort.db"));
+        QVERIFY2(done.contains("ist angelegt"), qPrintable(done));
+        QCOMPARE(readTable(sandbox->file("Geheim ohne Kennwort.db")), rows);
+        QCOMPARE(fileBytes(locked), before);
+    }
+#endif
 
     // The question after a failed save at the end takes Enter as "&Nein":
     // pressing Enter twice keeps the program and the typed text.

@@ -152,8 +152,9 @@ Table::CheckResult ParadoxTable::check() {
         }
     }
 
-    // The primary index must list every block with its first key and count.
-    if (h_.keyFields > 0) {
+    // The primary index must list every block with its first key and count
+    // (that of a protected table is scrambled and not read).
+    if (h_.keyFields > 0 && h_.scrambleKey == 0) {
         const std::string pxPath = findCompanion(fs_, path_, ".px");
         if (pxPath.empty()) {
             problem("Der Primärindex (.px) der Tabelle fehlt.");

@@ -1,4 +1,5 @@
 // The .db header: fields, level, code page, sort order.
+#include "platform/paradox/crypt.h"
 #include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
@@ -149,9 +150,7 @@ DbHeader parseDbHeader(const std::vector<std::uint8_t>& raw, std::uint64_t fileS
     const bool dataHeader = h.fileVersion >= 5;
     if (dataHeader && h.headerSize < 0x78) // the data header runs to 0x78
         notATable("Dateikopf zu kurz");
-    const bool encrypted = dataHeader ? get32(p + 0x5C) != 0 : get32(p + 0x25) != 0;
-    if (encrypted)
-        throw Error("Die Tabelle ist mit einem Kennwort geschützt und kann nicht geöffnet werden.");
+    h.scrambleKey = scrambleKey(p, h.fileVersion);
     if (dataHeader)
         h.codePageRaw = get16(p + 0x6A);
 

@@ -2,6 +2,7 @@
 #include "platform/paradox/paradoxtable.h"
 
 #include "platform/paradox/blob.h"
+#include "platform/paradox/crypt.h"
 
 #include <algorithm>
 #include <chrono>
@@ -94,8 +95,9 @@ ParadoxTable::ParadoxTable(FileSystem& fs, std::string path, Access access, bool
     if (access_ == Access::Write) {
         // The error for a file that is missing or no table comes first (a
         // journal left behind is to make it whole again first, though).
-        if (!Journal::needsRecovery(fs_, path_))
-            readHeader(*fs_.open(path_, OpenMode::ReadOnly));
+        if (!Journal::needsRecovery(fs_, path_) &&
+            readHeader(*fs_.open(path_, OpenMode::ReadOnly)).scrambleKey != 0)
+            refuseWriting(); // before a lock or journal touches the directory
         lock_ = Journal::lockForWriting(fs_, path_);
         if (!lock_)
             throw TableInUse();
@@ -192,6 +194,13 @@ void ParadoxTable::load() {
 
     const std::uint64_t fileSize = db_->size();
     h_ = readHeader(*db_);
+    // db_ is the file as opened: a protected table is read through a view
+    // that unscrambles its blocks (and writes nothing).
+    if (h_.scrambleKey != 0) {
+        if (access_ == Access::Write)
+            refuseWriting();
+        db_ = unscrambledDb(std::move(db_), h_.headerSize, h_.blockSize, h_.scrambleKey);
+    }
     maxPerBlock_ = (h_.blockSize - 6) / h_.recordSize;
     blocksInFile_ = static_cast<int>(
         std::min<std::uint64_t>((fileSize - static_cast<std::size_t>(h_.headerSize) +
@@ -249,13 +258,17 @@ void ParadoxTable::load() {
             if (access_ == Access::Write)
                 mb_ = std::make_unique<BlobFile>(
                     journal_->wrap(fs_.open(mbPath_, OpenMode::ReadWrite), mbPath_));
+            else if (h_.scrambleKey != 0)
+                mb_ = std::make_unique<BlobFile>(
+                    unscrambledMb(fs_.open(mbPath_, OpenMode::ReadOnly), h_.scrambleKey));
             else
                 mb_ = std::make_unique<BlobFile>(fs_.open(mbPath_, OpenMode::ReadOnly));
         }
     }
 
     bool fromIndex = false;
-    if (h_.keyFields > 0 && !pxPath_.empty() && fs_.exists(pxPath_)) {
+    // The .px of a protected table is scrambled as well; the chain will do.
+    if (h_.keyFields > 0 && h_.scrambleKey == 0 && !pxPath_.empty() && fs_.exists(pxPath_)) {
         try {
             if (access_ == Access::Write)
                 px_ = journal_->wrap(fs_.open(pxPath_, OpenMode::ReadWrite), pxPath_);

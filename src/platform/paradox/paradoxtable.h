@@ -85,6 +85,7 @@ struct DbHeader {
     int codePageRaw = 0;
     int freeBlock = 0;
     std::uint32_t autoInc = 0;
+    std::uint32_t scrambleKey = 0; // non-zero: protected by a password, blocks scrambled
     std::vector<FieldDef> fields;
     std::vector<int> offsets; // of each field in a record
     int keyBytes = 0;         // bytes of the key fields at the start of a record

@@ -6,6 +6,7 @@
 // any interrupted save; memory holds a record and a batch, never the table.
 #include "platform/paradox/restructure.h"
 
+#include "platform/paradox/crypt.h"
 #include "platform/paradox/error.h"
 #include "platform/paradox/journal.h"
 #include "platform/paradox/paradoxtable.h"
@@ -136,6 +137,41 @@ std::uint64_t bytesOf(const Record& record) {
     return bytes;
 }
 
+// A new table keeps the level, code page, sort order and block size of the
+// one it is made from.
+detail::NewTableLayout layoutOf(const TableInfo& info) {
+    detail::NewTableLayout layout;
+    layout.fileVersion = info.fileVersion;
+    layout.codePage = info.codePage;
+    layout.sortOrderId = info.sortOrderId;
+    if (!info.sortOrderName.empty())
+        layout.sortOrderName = info.sortOrderName;
+    layout.blockSize = info.blockSize;
+    return layout;
+}
+
+// Every record of from into to, each widened to to's fields, a batch at a time.
+void copyRecords(Table& from, Table& to) {
+    const std::size_t fieldCount = to.info().fields.size();
+    const std::uint32_t count = from.recordCount();
+    std::uint64_t inBatch = 0;
+    std::uint32_t recordsInBatch = 0;
+    to.beginBatch();
+    for (std::uint32_t position = 0; position < count; ++position) {
+        Record record = from.read(position, Blobs::Read);
+        record.resize(fieldCount);
+        inBatch += bytesOf(record);
+        to.insert(record);
+        if (inBatch >= kBatchBytes || ++recordsInBatch >= kBatchRecords) {
+            to.commitBatch();
+            to.beginBatch();
+            inBatch = 0;
+            recordsInBatch = 0;
+        }
+    }
+    to.commitBatch();
+}
+
 // Builds the table anew from its records, each widened to fields, on disk
 // beside it, and replaces its files with the new ones as one change of the
 // table's journal (the caller holds the write lock and has run recovery).
@@ -150,33 +186,9 @@ void rebuild(FileSystem& fs, const std::string& path,
         auto old = Table::open(path, Access::Read, fs);
         auto steady = old->holdSteady();
         const TableInfo& info = old->info();
-        const std::vector<FieldDef> fields = fieldsOf(*old);
-        detail::NewTableLayout layout;
-        layout.fileVersion = info.fileVersion;
-        layout.codePage = info.codePage;
-        layout.sortOrderId = info.sortOrderId;
-        if (!info.sortOrderName.empty())
-            layout.sortOrderName = info.sortOrderName;
-        layout.blockSize = info.blockSize;
-        detail::ParadoxTable::createTable(fs, temporary, fields, info.keyFieldCount, layout);
-        auto copy = Table::open(temporary, Access::Write, fs);
-        const std::uint32_t count = old->recordCount();
-        std::uint64_t inBatch = 0;
-        std::uint32_t recordsInBatch = 0;
-        copy->beginBatch();
-        for (std::uint32_t position = 0; position < count; ++position) {
-            Record record = old->read(position, Blobs::Read);
-            record.resize(fields.size());
-            inBatch += bytesOf(record);
-            copy->insert(record);
-            if (inBatch >= kBatchBytes || ++recordsInBatch >= kBatchRecords) {
-                copy->commitBatch();
-                copy->beginBatch();
-                inBatch = 0;
-                recordsInBatch = 0;
-            }
-        }
-        copy->commitBatch();
+        detail::ParadoxTable::createTable(fs, temporary, fieldsOf(*old), info.keyFieldCount,
+                                          layoutOf(info));
+        copyRecords(*old, *Table::open(temporary, Access::Write, fs));
     } catch (...) {
         try {
             removeLeftovers(fs, path);
@@ -250,6 +262,8 @@ void refuseLosingOtherFiles(FileSystem& fs, const std::string& path, const std::
 } // namespace
 
 void appendFields(const std::string& path, const std::vector<FieldDef>& added, FileSystem& fs) {
+    if (isPasswordProtected(path, fs))
+        detail::refuseWriting();
     const auto writer = lockAndRecover(fs, path);
     refuseLosingOtherFiles(fs, path, "Die Tabelle bekommt kein neues Feld");
     rebuild(fs, path, [&](const Table& old) {
@@ -264,6 +278,8 @@ void appendFields(const std::string& path, const std::vector<FieldDef>& added, F
 }
 
 CompactResult compactTable(const std::string& path, FileSystem& fs) {
+    if (isPasswordProtected(path, fs))
+        detail::refuseWriting();
     const auto writer = lockAndRecover(fs, path);
     refuseLosingOtherFiles(fs, path, "Die Tabelle wird nicht verdichtet");
     const std::string blobs = blobFileOf(fs, path);
@@ -274,6 +290,73 @@ CompactResult compactTable(const std::string& path, FileSystem& fs) {
     rebuild(fs, path, [](const Table& old) { return old.info().fields; });
     result.bytesAfter = fs.open(blobs, OpenMode::ReadOnly)->size();
     return result;
+}
+
+bool isPasswordProtected(const std::string& path, FileSystem& fs) {
+    auto file = fs.open(path, OpenMode::ReadOnly);
+    std::vector<std::uint8_t> head(0x58);
+    if (file->read(0, head.data(), head.size()) != head.size())
+        return false;
+    head.resize(std::max<std::size_t>(head.size(), detail::get16(&head[2])));
+    file->read(0, head.data(), head.size());
+    try {
+        return detail::parseDbHeader(head, file->size()).scrambleKey != 0;
+    } catch (const Error&) {
+        return false; // no table at all
+    }
+}
+
+void writeUnprotectedCopy(const std::string& path, const std::string& copyPath, bool replace,
+                          FileSystem& fs) {
+    FileStamp ofTable, ofCopy;
+    if (fs.stamp(path, ofTable) && fs.stamp(copyPath, ofCopy) && ofCopy.exists &&
+        ofTable.device == ofCopy.device && ofTable.inode == ofCopy.inode)
+        throw Error("Die Kopie kann nicht an die Stelle der Tabelle selbst treten.");
+    if (!replace) {
+        if (fs.exists(copyPath))
+            throw Error("Die Datei \"" + copyPath + "\" gibt es schon.");
+        for (const std::string& companion : Journal::companionFiles(fs, copyPath))
+            throw Error("Die Datei \"" + companion + "\" gibt es schon.");
+    }
+    const std::string temporary = temporaryPath(copyPath);
+    const std::string base = withoutExtension(copyPath);
+    std::vector<std::pair<std::string, std::string>> moves; // built file, its final name
+    auto removeBuilt = [&] {
+        for (const std::string& file : Journal::companionFiles(fs, temporary))
+            fs.remove(file);
+        fs.remove(temporary);
+    };
+    try {
+        removeBuilt(); // left by an earlier attempt
+        auto original = Table::open(path, Access::Read, fs);
+        auto steady = original->holdSteady();
+        const TableInfo& info = original->info();
+        detail::ParadoxTable::createTable(fs, temporary, info.fields, info.keyFieldCount,
+                                          layoutOf(info));
+        copyRecords(*original, *Table::open(temporary, Access::Write, fs));
+        // The .db comes last: a copy cut short on the way is never a table.
+        for (const char* extension : {".px", ".mb"})
+            if (fs.exists(withoutExtension(temporary) + extension))
+                moves.emplace_back(withoutExtension(temporary) + extension, base + extension);
+        moves.emplace_back(temporary, copyPath);
+        if (replace) { // the table there gives way only to a whole copy
+            Table::deleteFile(copyPath, fs);
+            for (const std::string& companion : Journal::companionFiles(fs, copyPath))
+                fs.remove(companion);
+        }
+        for (auto& [built, target] : moves)
+            fs.rename(built, target);
+        fs.syncDirectory(directoryOf(copyPath));
+    } catch (...) {
+        try {
+            for (auto& [built, target] : moves)
+                if (!fs.exists(built) && fs.exists(target))
+                    fs.remove(target);
+            removeBuilt();
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 } // namespace px

@@ -51,4 +51,21 @@ struct CompactResult {
 };
 CompactResult compactTable(const std::string& path, FileSystem& fs = defaultFileSystem());
 
+// Whether the file is a table protected by a password. Such a table reads
+// like any other (its key is in its header, no password is needed) but is
+// never changed: opening it for writing, appendFields and compactTable refuse
+// it (px::Error).
+bool isPasswordProtected(const std::string& path, FileSystem& fs = defaultFileSystem());
+
+// Writes the records of a protected (or any) table into a new, unprotected
+// table at copyPath with the same fields, key, level, code page and sort
+// order, built beside it under a temporary name and given its name when
+// whole. The original is only read. Without replace it refuses (px::Error)
+// when copyPath or a companion of it exists already; with replace the table
+// there (never one another program writes: px::TableInUse) and its
+// companions give way once the copy is whole. The table itself is never
+// replaced by its copy.
+void writeUnprotectedCopy(const std::string& path, const std::string& copyPath,
+                          bool replace = false, FileSystem& fs = defaultFileSystem());
+
 } // namespace px

@@ -1,5 +1,6 @@
 // Changing a table in place: records, blocks, blobs and the header.
 #include "platform/paradox/blob.h"
+#include "platform/paradox/crypt.h"
 #include "platform/paradox/paradoxtable.h"
 
 #include <algorithm>
@@ -328,6 +329,8 @@ void ParadoxTable::freeBlobs(const std::uint8_t* rec, const std::uint8_t* keep) 
 }
 
 void ParadoxTable::requireWritable() {
+    if (access_ != Access::Write && h_.scrambleKey != 0)
+        refuseWriting();
     if (access_ != Access::Write)
         throw Error("Die Tabelle ist nur zum Lesen geöffnet.");
     if (journal_->isBroken() || reloadFailed_)

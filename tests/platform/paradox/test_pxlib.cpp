@@ -1,8 +1,10 @@
 // Cross-checks with Debian's pxlib, a reader and writer nobody here wrote:
 // what pxlib reads from a table, we read too, and the other way round.
+#include "platform/paradox/restructure.h"
 #include "platform/paradox/table.h"
 #include "testutil_addressfields.h"
 #include "testutil_nosync.h"
+#include "testutil_protect.h"
 #include "testutil_pxlib.h"
 #include "testutil_samples.h"
 #include "testutil_tempdir.h"
@@ -11,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 
 using testutil::pxl::readAll;
@@ -67,8 +70,6 @@ TEST(Pxlib, SamplesReadAsPxlibReadsThem) {
     SKIP_WITHOUT_SAMPLES();
     int compared = 0;
     for (const std::string& rel : testutil::allSampleTables()) {
-        if (rel.find("encrypted") != std::string::npos)
-            continue; // pxlib decrypts without the password; we refuse such tables
         SCOPED_TRACE(rel);
         const std::string path = testutil::samplePath(rel);
         const auto theirs = readAll(path);
@@ -267,4 +268,101 @@ TEST(Pxlib, PxlibReadsOurTablesAndTheirIndex) {
             testutil::pxl::freeRecord(table.get(), v, nf);
         }
     }
+}
+
+namespace {
+
+template <class F> std::string germanRefusal(F&& f) {
+    try {
+        f();
+    } catch (const px::Error& e) {
+        return e.what();
+    }
+    return "(nicht abgelehnt)";
+}
+
+} // namespace
+
+TEST(Pxlib, ProtectedTablesReadWithoutPasswordAndCopyUnprotected) {
+    testutil::TempDir dir;
+    const std::string plain = dir.file("Klar.db");
+    buildAddressTable(plain, 2000);
+    if (::testing::Test::HasFatalFailure())
+        return;
+    const std::string folder = dir.file("geschuetzt");
+    std::filesystem::create_directory(folder);
+    for (const char* ext : {".db", ".px", ".mb"})
+        std::filesystem::copy_file(dir.file(std::string("Klar") + ext), folder + "/Adressen" + ext);
+    const std::string db = folder + "/Adressen.db";
+    testutil::protectWithPassword(db, folder + "/Adressen.mb", "Geheimnis");
+    ASSERT_GT(std::filesystem::file_size(db) / 4096, 256u) << "block numbers beyond one byte";
+    const testutil::Files before = testutil::readFiles(folder);
+    EXPECT_TRUE(px::isPasswordProtected(db));
+    EXPECT_FALSE(px::isPasswordProtected(plain));
+
+    // Every value, memos and pictures of the scrambled .mb included, reads as
+    // in the table before it was protected; pxlib reads the same.
+    auto original = px::Table::open(plain, px::Access::Read);
+    auto prot = px::Table::open(db, px::Access::Read);
+    ASSERT_EQ(prot->recordCount(), original->recordCount());
+    const auto theirs = readAll(db);
+    ASSERT_EQ(theirs.records.size(), prot->recordCount());
+    for (std::uint32_t pos = 0; pos < prot->recordCount(); ++pos) {
+        const px::Record r = prot->read(pos);
+        ASSERT_EQ(r, original->read(pos)) << "record " << pos;
+        for (std::size_t f = 0; f < 18; ++f)
+            ASSERT_TRUE(sameAsPxlib(r[f], theirs.records[pos][f])) << pos << " field " << f;
+    }
+    EXPECT_TRUE(prot->check().problems.empty());
+
+    // Nothing writes into it: the refusals are German, the files stay.
+    for (const std::string& refusal :
+         {germanRefusal([&] { px::Table::open(db, px::Access::Write); }),
+          germanRefusal([&] { prot->insert(px::Record(prot->info().fields.size())); }),
+          germanRefusal([&] { px::compactTable(db); }), germanRefusal([&] {
+              px::appendFields(db, {{"Neu", px::FieldType::Alpha, 5}});
+          })})
+        EXPECT_NE(refusal.find("mit einem Kennwort geschützt"), std::string::npos) << refusal;
+    EXPECT_TRUE(testutil::readFiles(folder) == before);
+
+    // The unprotected copy: pxlib reads the values it read from the original,
+    // and it takes changes like any table. A second copy over it is refused.
+    const std::string copy = dir.file("Kopie.db");
+    px::writeUnprotectedCopy(db, copy);
+    EXPECT_FALSE(px::isPasswordProtected(copy));
+    EXPECT_TRUE(testutil::readFiles(folder) == before);
+    const auto copied = readAll(copy);
+    ASSERT_EQ(copied.records.size(), theirs.records.size());
+    for (std::size_t pos = 0; pos < copied.records.size(); ++pos)
+        for (std::size_t f = 0; f < 18; ++f)
+            ASSERT_TRUE(sameAsPxlib(copied.records[pos][f], theirs.records[pos][f]))
+                << pos << " field " << f;
+    {
+        auto writable = px::Table::open(copy, px::Access::Write);
+        EXPECT_EQ(writable->info().keyFieldCount, prot->info().keyFieldCount);
+        EXPECT_EQ(writable->read(1000), prot->read(1000));
+        writable->remove(0);
+        EXPECT_TRUE(writable->check().problems.empty());
+    }
+    EXPECT_NE(germanRefusal([&] { px::writeUnprotectedCopy(db, copy); }).find("gibt es schon"),
+              std::string::npos);
+    EXPECT_EQ(px::Table::open(copy, px::Access::Read)->recordCount(), 1999u);
+    // Replacing a table is asked for; never the protected table itself.
+    px::writeUnprotectedCopy(db, copy, true);
+    EXPECT_EQ(px::Table::open(copy, px::Access::Read)->recordCount(), 2000u);
+    EXPECT_NE(germanRefusal([&] {
+                  px::writeUnprotectedCopy(db, db, true);
+              }).find("an die Stelle der Tabelle selbst"),
+              std::string::npos);
+    EXPECT_TRUE(testutil::readFiles(folder) == before);
+
+    // The protected sample of another program: its copy reads as it does.
+    SKIP_WITHOUT_SAMPLES();
+    const std::string sample = testutil::samplePath("leonhad-paradoxdriver/encrypt/encrypted.db");
+    const std::string sampleCopy = dir.file("Beispiel.db");
+    px::writeUnprotectedCopy(sample, sampleCopy);
+    const auto fromSample = readAll(sample), fromCopy = readAll(sampleCopy);
+    ASSERT_EQ(fromSample.records.size(), 4u);
+    EXPECT_EQ(fromCopy.records, fromSample.records);
+    EXPECT_EQ(fromCopy.codePage, fromSample.codePage);
 }
