@@ -117,6 +117,12 @@ ColumnChoices fromChoicesText(const QString& text, qsizetype columns);
 // remembered: the same for the same names in the same order, whatever their
 // case or spelling of umlauts.
 QString choicesKey(const QStringList& columnNames);
+// The choices remembered for files with these columns (empty when none),
+// and remembering them; choices without an entry forget them. The settings
+// file is the program's Setup.ini ("[Importzuordnung]"), for the import
+// window and the table tool alike.
+ColumnChoices rememberedChoices(const QStringList& columnNames);
+void rememberChoices(const QStringList& columnNames, const ColumnChoices& choices);
 
 // Reads addresses one at a time from a device open for reading (kept open
 // while reading): a file is never held whole, and a photo stays encoded until

@@ -7,6 +7,7 @@
 #include "platform/paradox/io.h"
 #include "platform/pictures/graphicfield.h"
 #include "platform/pictures/limits.h"
+#include "platform/settings/profile.h"
 #include "search/folding.h"
 
 #include <QCryptographicHash>
@@ -686,6 +687,27 @@ QString choicesKey(const QStringList& columnNames) {
         QCryptographicHash::hash(folded.join(QChar(0x1F)).toUtf8(), QCryptographicHash::Sha1)
             .toHex()
             .left(16));
+}
+
+namespace {
+const QString kChoicesSection = QStringLiteral("Importzuordnung");
+} // namespace
+
+ColumnChoices rememberedChoices(const QStringList& columnNames) {
+    const QString text = GetPrivateProfileString(kChoicesSection, choicesKey(columnNames),
+                                                 QString(), setupIniPath());
+    return fromChoicesText(text, columnNames.size());
+}
+
+void rememberChoices(const QStringList& columnNames, const ColumnChoices& choices) {
+    bool any = false;
+    for (const QString& c : choices)
+        any = any || !c.isEmpty();
+    if (any)
+        WritePrivateProfileString(kChoicesSection, choicesKey(columnNames), choicesText(choices),
+                                  setupIniPath());
+    else
+        DeletePrivateProfileKey(kChoicesSection, choicesKey(columnNames), setupIniPath());
 }
 
 QString summaryText(const ImportResult& result) {

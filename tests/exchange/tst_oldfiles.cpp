@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -514,6 +515,30 @@ private slots:
         QCOMPARE(ex::choicesKey({"Straße", "TEL_PRIVAT"}),
                  ex::choicesKey({"STRASSE", "Tel Privat"}));
         QVERIFY(ex::choicesKey({"A", "B"}) != ex::choicesKey({"B", "A"}));
+
+#ifdef VELLUMO_TABLE_TOOL
+        // The table tool sends the columns where the person sent them for
+        // files with these columns (in the Setup.ini beside the tool).
+        const QString toolIni =
+            QFileInfo(QStringLiteral(VELLUMO_TABLE_TOOL)).absolutePath() + "/Setup.ini";
+        const QString key = ex::choicesKey(preview.columnNames);
+        WritePrivateProfileString("Importzuordnung", key, ex::choicesText(choices), toolIni);
+        { OpenTable made(sandbox->file("Werkzeug.db")); }
+        QProcess tool;
+        tool.start(VELLUMO_TABLE_TOOL,
+                   {"import", sandbox->file("Werkzeug.db"), sandbox->file("kunden.csv")});
+        const bool finished = tool.waitForFinished(60000);
+        DeletePrivateProfileKey("Importzuordnung", key, toolIni);
+        QVERIFY(finished);
+        QCOMPARE(tool.exitCode(), 0);
+        RecordStore imported;
+        imported.BindTable(sandbox->file("Werkzeug.db"));
+        imported.OpenTableReadOnly();
+        QCOMPARE(imported.CountRecords(), 12);
+        const int row = rowOf(imported, "Brühl12");
+        QCOMPARE(imported.textAt(row, "Telefon1"), "0641 12");
+        QCOMPARE(imported.textAt(row, "Memo1"), "KENNUNG: K-12");
+#endif
     }
 
 #ifdef VELLUMO_EXCHANGE_WINDOWS

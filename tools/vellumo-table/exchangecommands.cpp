@@ -84,8 +84,13 @@ int importFile(const QString& tablePath, const QString& inPath) {
     };
     store.BindTable(tablePath);
     store.OpenTable();
+    // Columns go where the person sent them in the program's preview for
+    // files with the same columns, as the program's import does.
+    const QStringList columns = ex::previewFile(store, inPath, {}, 1).columnNames;
+    const ex::ColumnChoices choices =
+        columns.isEmpty() ? ex::ColumnChoices() : ex::rememberedChoices(columns);
     const duplicates::AddedRecords added(store);
-    const ex::ImportResult result = ex::importFile(store, inPath);
+    const ex::ImportResult result = ex::importFile(store, inPath, {}, choices);
     // What the import brought that the table had: named like the program's
     // report does; a table that cannot be read again names nothing here.
     duplicates::ImportDuplicates doubles;

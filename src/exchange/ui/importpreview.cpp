@@ -19,8 +19,6 @@ namespace vellumo::exchange {
 
 namespace {
 
-const QString kSection = QStringLiteral("Importzuordnung");
-
 QString shownValue(const QVariant& value) {
     if (value.typeId() == QMetaType::QDate)
         return formatGermanDate(value.toDate());
@@ -30,23 +28,6 @@ QString shownValue(const QVariant& value) {
 }
 
 } // namespace
-
-ColumnChoices rememberedChoices(const QStringList& columnNames) {
-    const QString text =
-        GetPrivateProfileString(kSection, choicesKey(columnNames), QString(), setupIniPath());
-    return fromChoicesText(text, columnNames.size());
-}
-
-void rememberChoices(const QStringList& columnNames, const ColumnChoices& choices) {
-    bool any = false;
-    for (const QString& c : choices)
-        any = any || !c.isEmpty();
-    if (any)
-        WritePrivateProfileString(kSection, choicesKey(columnNames), choicesText(choices),
-                                  setupIniPath());
-    else
-        DeletePrivateProfileKey(kSection, choicesKey(columnNames), setupIniPath());
-}
 
 ImportPreviewDialog::ImportPreviewDialog(const RecordStore& store, const QString& path,
                                          ImportPreview preview, ColumnChoices choices,

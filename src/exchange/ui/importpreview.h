@@ -42,10 +42,4 @@ private:
     QTableWidget* records_ = nullptr;
 };
 
-// The choices remembered for files with these columns (empty when none),
-// and remembering them; choices without an entry forget them. The settings
-// file is the program's Setup.ini.
-ColumnChoices rememberedChoices(const QStringList& columnNames);
-void rememberChoices(const QStringList& columnNames, const ColumnChoices& choices);
-
 } // namespace vellumo::exchange
