@@ -438,6 +438,9 @@ Changes CardDavClient::changesSince(const QUrl& book, const QString& token) {
             removed.insert(href);
         }
         all.token = part.token;
+        // A server still cut short that gives no token to go on from leaves
+        // the listing partial: said so, so nothing missing counts as gone.
+        all.truncated = part.truncated;
         if (!part.truncated || part.token.isEmpty() || part.token == from)
             break;
         from = part.token;

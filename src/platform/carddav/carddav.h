@@ -107,7 +107,8 @@ public:
     QUrl createAddressBook(const QString& displayName);
 
     // What changed since token (an empty token lists everything), the
-    // pages of a truncated answer gathered. Raises InvalidSyncToken when the
+    // pages of a truncated answer gathered; still truncated when the server
+    // stopped cutting short without a token to go on. Raises InvalidSyncToken when the
     // server wants a full listing instead.
     Changes changesSince(const QUrl& book, const QString& token);
     // Every card's href and ETag (the fallback for a forgotten token).
