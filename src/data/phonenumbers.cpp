@@ -5,6 +5,8 @@
 #include "platform/database/recordstore.h"
 #include "platform/ui/messages.h"
 
+#include <QLocale>
+
 #include <functional>
 
 namespace vellumo::data {
@@ -111,6 +113,8 @@ PhoneReport unifyPhoneNumbers(RecordStore& store, PhoneScope scope) {
         apply(store, changesOf(store, text, report), report);
         return report;
     }
+    // One step of the history for all of them, named by how many it changed.
+    RecordStore::StepGuard step(store, QStringLiteral("Nummern vereinheitlichen"));
     const int back = store.visiblePosition();
     const int count = store.visibleCount();
     for (int row = 0; row < count; ++row) {
@@ -124,6 +128,10 @@ PhoneReport unifyPhoneNumbers(RecordStore& store, PhoneScope scope) {
         // Phone fields are no part of the key: the record keeps its row.
         store.moveToVisible(row);
         apply(store, changes, report);
+        step.relabel(QStringLiteral("Nummern vereinheitlichen (%1 %2)")
+                         .arg(QLocale(QLocale::German).toString(report.addresses),
+                              report.addresses == 1 ? QStringLiteral("Adresse")
+                                                    : QStringLiteral("Adressen")));
     }
     if (back >= 0 && back < store.visibleCount())
         store.moveToVisible(back);

@@ -25,6 +25,7 @@ struct PhoneReport {
 };
 
 // Rewrites and saves; raises what the store raises (what was saved stays).
+// PhoneScope::Shown is one step of the history, undone at once.
 PhoneReport unifyPhoneNumbers(RecordStore& store, PhoneScope scope);
 QString phoneReportText(const PhoneReport& report);
 

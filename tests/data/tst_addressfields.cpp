@@ -205,7 +205,8 @@ private slots:
                    {{"Name", "Berg"},
                     {"Land", "Österreich"},
                     {"Telefon1", "+49 (0)221 123 45 67"},
-                    {"Telefon2", "0049 221 1234567"}}});
+                    {"Telefon2", "0049 221 1234567"}},
+                   {{"Name", "Claus"}, {"Telefon1", "0221-7654321"}}});
         QCOMPARE(f.stored("Telefon1"), QStringLiteral("0221/1234567"));
         auto choose = [&f](Qt::Key item) {
             QVERIFY(f.activate());
@@ -233,19 +234,37 @@ private slots:
         QCOMPARE(f.main.Datentabelle.textAt(1, QStringLiteral("Telefon1")),
                  QStringLiteral("+49 (0)221 123 45 67"));
 
+        vellumo::RecordStore& store = f.main.Datentabelle;
+        auto dump = [&store] { // but the stamp of the day, which undo writes anew
+            QStringList lines;
+            for (int p = 0; p < store.storedCount(); ++p) {
+                QStringList texts = store.storedTexts(p);
+                texts.removeAt(store.fieldIndex(QStringLiteral("Aenderung")));
+                lines << texts.join(u'|');
+            }
+            return lines;
+        };
+        const QStringList before = dump();
         report.clear();
         whenModal([&](QWidget* box) {
             report = messageText(box);
             clickButton(box, QStringLiteral("OK"));
         });
         choose(Qt::Key_G); // "Alle &gezeigten Adressen"
-        QTRY_VERIFY(report.startsWith(QStringLiteral("2 Nummern in 1 Adresse")));
+        QTRY_VERIFY(report.startsWith(QStringLiteral("3 Nummern in 2 Adressen")));
         QCOMPARE(f.main.Datentabelle.textAt(1, QStringLiteral("Telefon1")),
                  QStringLiteral("+49 221 1234567"));
         QCOMPARE(f.main.Datentabelle.textAt(1, QStringLiteral("Telefon2")),
                  QStringLiteral("+49 221 1234567"));
         QCOMPARE(f.main.Datentabelle.textAt(0, QStringLiteral("Fax")), QStringLiteral("keine"));
         QCOMPARE(f.stored("Name"), QStringLiteral("Adler"));
+        // All of them are one step: one undo brings every number back.
+        const QStringList unified = dump();
+        QCOMPARE(store.undoLabel(), QStringLiteral("Nummern vereinheitlichen (2 Adressen)"));
+        store.Undo();
+        QCOMPARE(dump(), before);
+        store.Redo();
+        QCOMPARE(dump(), unified);
     }
 
     // Five digits for a German address; another country's postcode is its own.
