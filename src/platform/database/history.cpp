@@ -1,8 +1,11 @@
 #include "platform/database/history.h"
 
+#include <QDir>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace vellumo {
 
@@ -29,6 +32,70 @@ std::int64_t stepBytes(const HistoryStep& step) {
     return size;
 }
 
+History::History() = default;
+History::~History() = default;
+
+void History::hold(RecordChange& change) {
+    if (!change.before)
+        return;
+    for (std::size_t i = 0; i < change.before->size(); ++i) {
+        auto* bytes = std::get_if<px::Bytes>(&(*change.before)[i]);
+        if (!bytes)
+            continue;
+        const auto size = static_cast<std::int64_t>(bytes->size());
+        if (held_ + size > budget_ && size > 0) {
+            if (!file_) {
+                file_ = std::make_unique<QTemporaryFile>(
+                    QDir::temp().filePath(QStringLiteral("vellumo-rueckgaengig-XXXXXX")));
+                if (!file_->open())
+                    file_.reset();
+            }
+            if (file_) {
+                const std::int64_t at = file_->size();
+                if (file_->seek(at) &&
+                    file_->write(reinterpret_cast<const char*>(bytes->data()), size) == size &&
+                    file_->flush()) {
+                    change.spilled.push_back(SpilledBytes{static_cast<int>(i), at, size});
+                    (*change.before)[i] = std::monostate();
+                    spilled_ += size;
+                    continue;
+                }
+                file_->resize(at); // the next one tries again
+            }
+        }
+        held_ += size; // no file to take them: memory, never dropped
+    }
+}
+
+void History::release(const RecordChange& change) {
+    if (change.before)
+        for (const px::Value& value : *change.before)
+            if (const auto* bytes = std::get_if<px::Bytes>(&value))
+                held_ -= static_cast<std::int64_t>(bytes->size());
+    for (const SpilledBytes& s : change.spilled)
+        spilled_ -= s.size;
+    if (spilled_ == 0 && file_ && file_->size() > 0)
+        file_->resize(0);
+}
+
+void History::release(const HistoryStep& step) {
+    for (const RecordChange& change : step.changes)
+        release(change);
+}
+
+px::Record History::beforeImage(const RecordChange& change) const {
+    px::Record image = change.before.value_or(px::Record());
+    for (const SpilledBytes& s : change.spilled) {
+        px::Bytes bytes(static_cast<std::size_t>(s.size));
+        if (!file_ || !file_->seek(s.offset) ||
+            file_->read(reinterpret_cast<char*>(bytes.data()), s.size) != s.size)
+            throw std::runtime_error("history file unreadable");
+        if (static_cast<std::size_t>(s.field) < image.size())
+            image[static_cast<std::size_t>(s.field)] = std::move(bytes);
+    }
+    return image;
+}
+
 void History::begin(const QString& label) {
     if (depth_++ == 0)
         open_ = HistoryStep{label, {}};
@@ -49,7 +116,10 @@ bool History::end(const QString& label) {
 }
 
 void History::add(RecordChange change, const QString& label) {
+    for (const HistoryStep& step : redo_)
+        release(step);
     redo_.clear();
+    hold(change);
     if (depth_ > 0) {
         open_.changes.push_back(std::move(change));
         return;
@@ -60,17 +130,26 @@ void History::add(RecordChange change, const QString& label) {
 }
 
 void History::dropOpenFrom(std::size_t count) {
-    if (count < open_.changes.size())
-        open_.changes.resize(count);
+    if (count >= open_.changes.size())
+        return;
+    for (std::size_t n = count; n < open_.changes.size(); ++n)
+        release(open_.changes[n]);
+    open_.changes.resize(count);
 }
 
 void History::undone(HistoryStep inverse) {
+    release(undo_.back());
     undo_.pop_back();
+    for (RecordChange& change : inverse.changes)
+        hold(change);
     redo_.push_back(std::move(inverse));
 }
 
 void History::redone(HistoryStep inverse) {
+    release(redo_.back());
     redo_.pop_back();
+    for (RecordChange& change : inverse.changes)
+        hold(change);
     undo_.push_back(std::move(inverse));
 }
 
@@ -95,6 +174,9 @@ void History::clear() {
     redo_.clear();
     open_ = HistoryStep();
     depth_ = 0;
+    held_ = 0;
+    spilled_ = 0;
+    file_.reset();
 }
 
 std::int64_t History::bytes() const {

@@ -8,9 +8,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
+
+class QTemporaryFile;
 
 namespace vellumo {
 
@@ -21,10 +24,19 @@ using PictureOrigins = std::vector<std::pair<int, px::BlobRef>>;
 // One record before and after a change: no before for a new record, no after
 // for a removed one. A picture that the change kept is a BlobRef in both
 // images; one it replaced or removed is held as bytes in before.
+// Bytes of a before image the history keeps in its file instead of memory;
+// the field in the image is empty meanwhile.
+struct SpilledBytes {
+    int field = -1;
+    std::int64_t offset = 0;
+    std::int64_t size = 0;
+};
+
 struct RecordChange {
     std::optional<px::Record> before;
     std::optional<px::Record> after;
     PictureOrigins beforeOrigins;
+    std::vector<SpilledBytes> spilled;
 };
 
 struct HistoryStep {
@@ -38,6 +50,23 @@ std::int64_t stepBytes(const HistoryStep& step);
 
 class History {
 public:
+    History();
+    ~History();
+    History(const History&) = delete;
+    History& operator=(const History&) = delete;
+
+    // The bytes of replaced and removed pictures the history holds stay in
+    // memory up to the budget; beyond it they go into a temporary file of
+    // their own (removed with the history), or stay in memory when that file
+    // cannot be written: they are never dropped.
+    static constexpr std::int64_t kBytesBudget = 32 << 20;
+    void setBytesBudget(std::int64_t bytes) { budget_ = bytes; }
+    std::int64_t bytesInMemory() const { return held_; }
+    std::int64_t bytesInFile() const { return spilled_; }
+    // change's before image as it was, its bytes read back from the file;
+    // raises std::runtime_error when they cannot be read.
+    px::Record beforeImage(const RecordChange& change) const;
+
     // A group: every change until the matching end is one step. Groups nest;
     // the outermost one's label counts (end may give it anew).
     void begin(const QString& label);
@@ -72,10 +101,18 @@ public:
     std::size_t undoCount() const { return undo_.size(); }
 
 private:
+    void hold(RecordChange& change);
+    void release(const RecordChange& change);
+    void release(const HistoryStep& step);
+
     std::vector<HistoryStep> undo_;
     std::vector<HistoryStep> redo_;
     HistoryStep open_;
     int depth_ = 0;
+    std::int64_t budget_ = kBytesBudget;
+    std::int64_t held_ = 0;    // bytes of before images in memory
+    std::int64_t spilled_ = 0; // of them in the file, still referred to
+    std::unique_ptr<QTemporaryFile> file_;
 };
 
 // The label a change made outside a group gets, after the name of the record

@@ -932,7 +932,16 @@ struct RecordStore::Impl {
             for (auto it = step.changes.rbegin(); it != step.changes.rend(); ++it) {
                 const RecordChange& c = *it;
                 const px::Record* from = c.after ? &*c.after : nullptr;
-                const px::Record* to = c.before ? &*c.before : nullptr;
+                std::optional<px::Record> before;
+                if (c.before) {
+                    try {
+                        before = history.beforeImage(c);
+                    } catch (const std::exception&) {
+                        throw refusal(tr("Ein Bild der Adresse „%1“ lässt sich nicht mehr lesen.")
+                                          .arg(nameOf(*c.before)));
+                    }
+                }
+                const px::Record* to = before ? &*before : nullptr;
                 std::int64_t at = -1;
                 if (from) {
                     at = locate(*from);
@@ -1782,6 +1791,14 @@ void RecordStore::clearHistory() {
 
 qint64 RecordStore::historyBytes() const {
     return d->history.bytes();
+}
+
+qint64 RecordStore::historyFileBytes() const {
+    return d->history.bytesInFile();
+}
+
+void RecordStore::setHistoryBudget(qint64 bytes) {
+    d->history.setBytesBudget(bytes);
 }
 
 // --- filter ------------------------------------------------------------------------

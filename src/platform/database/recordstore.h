@@ -246,8 +246,13 @@ public:
     void Undo();
     void Redo();
     void clearHistory();
-    // Roughly the memory the history takes.
+    // Roughly the memory the history takes. The pictures it keeps (replaced
+    // or removed ones) stay in memory up to a budget (32 MB unless set); the
+    // rest goes into a temporary file of the history's own, removed with it,
+    // or stays in memory when that file cannot be written: none is dropped.
     qint64 historyBytes() const;
+    qint64 historyFileBytes() const; // of the pictures in that file
+    void setHistoryBudget(qint64 bytes);
     // Told when a step was closed by endStep or the history was cleared
     // (every other change of it comes with a change of the table, which the
     // change listeners hear of).

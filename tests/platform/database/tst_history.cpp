@@ -277,6 +277,37 @@ private slots:
         QCOMPARE(store.fieldText("Ort"), QString("Bonn"));
     }
 
+    // Beyond its budget the history keeps removed pictures in its file: the
+    // memory stays bounded, and undo and redo bring every picture back.
+    void picturesBeyondTheBudgetKeptInAFile() {
+        RecordStore store;
+        QList<Address> addresses = stampedToday(numbered(4));
+        for (int i = 0; i < addresses.size(); ++i)
+            addresses[i].insert("Grafik", QByteArray(3000 + i, char('a' + i)));
+        makeTable(store, "Adressen", addresses);
+        wireEvents(store);
+        store.clearHistory();
+        store.setHistoryBudget(4000);
+        const QStringList before = dump(store);
+        for (int i = 0; i < 4; ++i) {
+            store.GoToFirst();
+            store.RemoveRecord();
+        }
+        QCOMPARE(store.storedCount(), 0);
+        QCOMPARE(store.historyFileBytes(), qint64(3001 + 3002 + 3003)); // the first in memory
+        for (int round = 0; round < 2; ++round) {
+            while (store.canUndo())
+                store.Undo();
+            QCOMPARE(dump(store), before);
+            while (store.canRedo())
+                store.Redo();
+            QCOMPARE(store.storedCount(), 0);
+        }
+        QVERIFY(store.historyFileBytes() > 0);
+        store.clearHistory();
+        QCOMPARE(store.historyFileBytes(), qint64(0));
+    }
+
     // A bulk is one step. A record changed while the table was closed
     // refuses the step, which stays; another table starts afresh.
     void bulkIsOneStepAndChangedRecordsRefuse() {
