@@ -5,6 +5,7 @@
 #include "platform/settings/profile.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/placement.h"
+#include "print/printdialogs.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -312,20 +313,14 @@ void TFormEtiketten::run(const char* what) {
     style.setOption(QStringLiteral("Markieren"), action == "vorschau");
 
     // What worked last time is offered next time.
-    const QString ini = setupIniPath();
-    try {
-        WritePrivateProfileString(kSection, QStringLiteral("Bogen"), style.format().name(), ini);
-        WritePrivateProfileString(kSection, QStringLiteral("Schrift"), font_.family(), ini);
-        WriteSettingNumber(ini, kSection, QStringLiteral("Groesse"), font_.pointSize());
-        WriteSettingNumber(ini, kSection, QStringLiteral("Haushalt"), household_->isChecked());
-        WritePrivateProfileString(kSection, correctionKey(),
-                                  QStringLiteral("%1;%2")
-                                      .arg(correctionX_->value(), 0, 'f', 1)
-                                      .arg(correctionY_->value(), 0, 'f', 1),
-                                  ini);
-    } catch (const std::exception&) {
-        // Settings that cannot be kept do not stop the print.
-    }
+    keepChoices(kSection, {{QStringLiteral("Bogen"), style.format().name()},
+                           {QStringLiteral("Schrift"), font_.family()},
+                           {QStringLiteral("Groesse"), QString::number(font_.pointSize())},
+                           {QStringLiteral("Haushalt"),
+                            household_->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
+                           {correctionKey(), QStringLiteral("%1;%2")
+                                                 .arg(correctionX_->value(), 0, 'f', 1)
+                                                 .arg(correctionY_->value(), 0, 'f', 1)}});
 
     if (action == "vorschau")
         report::Preview(style.report(), this);

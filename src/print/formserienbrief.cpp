@@ -8,6 +8,7 @@
 #include "platform/system/system.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/placement.h"
+#include "print/printdialogs.h"
 #include "print/sender.h"
 
 #include <QComboBox>
@@ -274,15 +275,9 @@ void TFormSerienbrief::run(const char* what) {
     LetterStyle style(&chosenRows());
     applyTo(style);
 
-    const QString ini = setupIniPath();
-    try {
-        WritePrivateProfileString(kSection, QStringLiteral("Vorlage"), path_->text(), ini);
-        WritePrivateProfileString(kSection, QStringLiteral("Anrede"), salutation_->text(), ini);
-        WritePrivateProfileString(kSection, QStringLiteral("Form"), form_->currentData().toString(),
-                                  ini);
-    } catch (const std::exception&) {
-        // Settings that cannot be kept do not stop the letters.
-    }
+    keepChoices(kSection, {{QStringLiteral("Vorlage"), path_->text()},
+                           {QStringLiteral("Anrede"), salutation_->text()},
+                           {QStringLiteral("Form"), form_->currentData().toString()}});
 
     if (action == "vorschau") {
         report::Preview(style.report(), this);

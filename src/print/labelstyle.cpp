@@ -1,6 +1,7 @@
 #include "print/labelstyle.h"
 
 #include "address/postaladdress.h"
+#include "print/pagedrows.h"
 
 #include <QFontMetricsF>
 
@@ -83,13 +84,9 @@ namespace {
 
 // The rows of a label run are its sheets: the records behind them are read
 // by the sheet's element, and only those of the sheet laid out.
-class Sheets : public RowSource {
+class Sheets : public PagedRows {
 public:
-    explicit Sheets(LabelStyle::State& state) : state_(state) {}
-    void Settle() override {
-        if (state_.rows)
-            state_.rows->Settle();
-    }
+    explicit Sheets(LabelStyle::State& state) : PagedRows(state.rows), state_(state) {}
     int Count() override {
         state_.households.clear();
         state_.records = state_.rows && !state_.calibration ? state_.rows->Count() : 0;
@@ -105,17 +102,15 @@ public:
         const int used = state_.skipped() + state_.labelCount();
         return state_.labelCount() == 0 ? 0 : (used + state_.perSheet() - 1) / state_.perSheet();
     }
-    void Seek(int row) override { sheet_ = row; }
-    QString FieldText(const QString&) const override { return {}; }
-    void RunEnded(int lastRow) override {
-        if (state_.rows && state_.records > 0)
-            state_.rows->RunEnded(state_.lastRecord(lastRow));
+    int sheet() const { return page(); }
+
+protected:
+    int lastRowOf(int sheet) const override {
+        return state_.records > 0 ? state_.lastRecord(sheet) : -1;
     }
-    int sheet() const { return sheet_; }
 
 private:
     LabelStyle::State& state_;
-    int sheet_ = 0;
 };
 
 // One sheet: every label's address, or the cells ruled for calibration.

@@ -3,6 +3,7 @@
 #include "address/addresstable.h"
 #include "address/postaladdress.h"
 #include "platform/system/system.h"
+#include "print/pagedrows.h"
 #include "print/sender.h"
 
 #include <QFontMetricsF>
@@ -118,13 +119,9 @@ struct LetterStyle::State {
 namespace {
 
 // The pages of the letters: row n of the run is page n of them all.
-class LetterPages : public RowSource {
+class LetterPages : public PagedRows {
 public:
-    explicit LetterPages(LetterStyle::State& state) : state_(state) {}
-    void Settle() override {
-        if (state_.rows)
-            state_.rows->Settle();
-    }
+    explicit LetterPages(LetterStyle::State& state) : PagedRows(state.rows), state_(state) {}
     int Count() override {
         state_.firstPage.assign(1, 0);
         const int letters = state_.rows ? state_.rows->Count() : 0;
@@ -134,22 +131,19 @@ public:
                 static_cast<int>(state_.bodyPages(state_.letterOf(i)).size()));
         return state_.firstPage.back();
     }
-    void Seek(int row) override { page_ = row; }
-    QString FieldText(const QString&) const override { return {}; }
-    void RunEnded(int lastRow) override {
-        if (state_.rows && state_.firstPage.size() > 1)
-            state_.rows->RunEnded(letterOf(lastRow));
-    }
-    int page() const { return page_; }
     int letterOf(int page) const {
         const auto& starts = state_.firstPage;
         const auto after = std::upper_bound(starts.begin(), starts.end(), page);
         return static_cast<int>(after - starts.begin()) - 1;
     }
 
+protected:
+    int lastRowOf(int page) const override {
+        return state_.firstPage.size() > 1 ? letterOf(page) : -1;
+    }
+
 private:
     LetterStyle::State& state_;
-    int page_ = 0;
 };
 
 void addText(Page& page, const QString& text, const QFont& font, double left, double top) {

@@ -1,5 +1,6 @@
 #include "print/printdialogs.h"
 
+#include "platform/settings/profile.h"
 #include "print/formetiketten.h"
 #include "print/formserienbrief.h"
 
@@ -31,6 +32,17 @@ const std::vector<PrintDialogEntry>& printDialogs() {
 
 void registerPrintDialog(PrintDialogEntry entry) {
     registry().push_back(std::move(entry));
+}
+
+void keepChoices(const QString& section, const QList<std::pair<QString, QString>>& choices) {
+    QList<ProfileEntry> entries;
+    for (const auto& [key, value] : choices)
+        entries.append({section, key, value});
+    try {
+        WritePrivateProfileStrings(entries, setupIniPath());
+    } catch (const std::exception&) {
+        // The print goes on; the choices are offered as before next time.
+    }
 }
 
 } // namespace vellumo::print

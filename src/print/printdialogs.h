@@ -10,10 +10,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace vellumo {
@@ -40,5 +42,10 @@ struct PrintDialogEntry {
 const std::vector<PrintDialogEntry>& printDialogs();
 // Adds a dialog after those of the program (a test's own style).
 void registerPrintDialog(PrintDialogEntry entry);
+
+// What a print dialog keeps of its choices (key, value) for the next time, in
+// its section of Setup.ini, as one replacement of the file: all of them old
+// or all new. A file that cannot be written never stops the print.
+void keepChoices(const QString& section, const QList<std::pair<QString, QString>>& choices);
 
 } // namespace vellumo::print

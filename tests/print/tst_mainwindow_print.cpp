@@ -4,14 +4,17 @@
 
 #include "app/hauptformular.h"
 #include "platform/report/preview.h"
+#include "print/formetiketten.h"
 #include "print/formliste.h"
 #include "print/formqr.h"
 #include "print/formqrliste.h"
 #include "print/formumschalg.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -103,6 +106,42 @@ private slots:
         QVERIFY2(moves <= 1, qPrintable(QString::number(moves))); // to the last row, once
         f.main.Datentabelle.GoToFirst();
         QCOMPARE(f.main.Datentabelle.fieldText("Ort"), QStringLiteral("Köln"));
+    }
+
+    // The label dialog keeps what a run was made with (in one write of
+    // Setup.ini) and offers it again the next time.
+    void labelChoicesKeptForTheNextTime() {
+        Fixture f;
+        auto household = [](QWidget& dialog) {
+            for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
+                if (box->text() == QStringLiteral("Ein Etikett je &Haushalt"))
+                    return box;
+            return static_cast<QCheckBox*>(nullptr);
+        };
+        QString sheet;
+        {
+            vellumo::print::TFormEtiketten labels(f.main.Datenquelle);
+            labels.show();
+            QVERIFY(labels.formatList()->count() > 1);
+            labels.formatList()->setCurrentRow(1);
+            sheet = labels.formatList()->currentItem()->text();
+            QVERIFY(household(labels) && !household(labels)->isChecked());
+            household(labels)->setChecked(true);
+            bool previewed = false;
+            testsupport::whenModal([&](QWidget* preview) {
+                auto* window = qobject_cast<vellumo::report::PreviewWindow*>(preview);
+                previewed = window != nullptr;
+                window->reject();
+            });
+            for (QPushButton* button : labels.findChildren<QPushButton*>())
+                if (button->text() == QStringLiteral("&Vorschau"))
+                    button->click();
+            QVERIFY(previewed);
+        }
+        vellumo::print::TFormEtiketten again(f.main.Datenquelle);
+        again.show();
+        QCOMPARE(again.formatList()->currentItem()->text(), sheet);
+        QVERIFY(household(again)->isChecked());
     }
 };
 
