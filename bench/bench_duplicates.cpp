@@ -14,10 +14,8 @@
 #include "app/hauptformular.h"
 #include "duplicates/finder.h"
 #include "duplicates/ui/formdubletten.h"
-#include "platform/system/system.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -28,11 +26,8 @@
 namespace {
 
 using bench::Clock;
+using bench::figure;
 using bench::msSince;
-
-void line(const char* what, double value, const char* unit, const char* target = "") {
-    std::printf("  %-58s %9.2f %s  %s\n", what, value, unit, target);
-}
 
 // The resident memory of this process, in megabytes.
 double residentMb() {
@@ -40,12 +35,8 @@ double residentMb() {
 }
 
 void run(std::size_t count) {
-    const bench::RunDirectory runDirectory("bench_duplicates");
-    const std::string path = runDirectory.file("Adressen.db");
-    QDir::setCurrent(QString::fromStdString(runDirectory.path()));
-    vellumo::setProgramDirectory(QString::fromStdString(runDirectory.path()));
-    std::printf("\nbench_duplicates: %zu address records\n", count);
-    bench::buildAddressTable(path, count);
+    const bench::TableRun table("bench_duplicates", count);
+    const std::string& path = table.path;
 
     THauptformular window;
     bench::showOnTable(window, path);
@@ -64,14 +55,14 @@ void run(std::size_t count) {
         finds.push_back(msSince(start));
         heldMb = std::max(heldMb, residentMb() - before);
     }
-    line("records read and folded (names, streets, phones)", bench::median(reads), "ms");
-    line("pairs found by blocking", bench::median(finds), "ms");
-    line("together", bench::median(reads) + bench::median(finds), "ms",
-         count <= 10000 ? "(target: at most 2000 ms for 10,000)" : "");
+    figure("records read and folded (names, streets, phones)", bench::median(reads), "ms");
+    figure("pairs found by blocking", bench::median(finds), "ms");
+    figure("together", bench::median(reads) + bench::median(finds), "ms",
+           count <= 10000 ? "(target: at most 2000 ms for 10,000)" : "");
     char what[80];
     std::snprintf(what, sizeof what, "likely pairs (score %d or more)", duplicates::kLikelyScore);
-    line(what, static_cast<double>(pairs), "");
-    line("memory of the compared records and the pairs (resident)", heldMb, "MB");
+    figure(what, static_cast<double>(pairs), "");
+    figure("memory of the compared records and the pairs (resident)", heldMb, "MB");
 
     {
         // After an import of a hundredth of the table: only its pairs.
@@ -80,7 +71,7 @@ void run(std::size_t count) {
         for (std::size_t i = 0; i < isNew.size(); i += 100)
             isNew[i] = true;
         const double ms = bench::medianMs(3, [&] { duplicates::findPairs(persons, &isNew); });
-        line("pairs of an import of 1 % with the rest", ms, "ms");
+        figure("pairs of an import of 1 % with the rest", ms, "ms");
     }
 
     std::vector<double> opens;
@@ -91,26 +82,13 @@ void run(std::size_t count) {
         QApplication::processEvents();
         opens.push_back(msSince(start));
     }
-    line("\"Doppelte Adressen\" opened, list filled and painted", bench::median(opens), "ms");
-    line("resident memory of the program with the window open", residentMb(), "MB");
+    figure("\"Doppelte Adressen\" opened, list filled and painted", bench::median(opens), "ms");
+    figure("resident memory of the program with the window open", residentMb(), "MB");
     window.Datentabelle.CloseTableAtShutdown();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    std::vector<std::size_t> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::strtoul(argv[i], nullptr, 10));
-    if (counts.empty())
-        counts = {10000, 100000};
-    try {
-        for (std::size_t count : counts)
-            run(count);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_duplicates: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    return bench::runForCounts(argc, argv, "bench_duplicates", run);
 }

@@ -14,11 +14,9 @@
 #include "app/hauptformular.h"
 #include "find/quicksearch.h"
 #include "platform/database/recordstore.h"
-#include "platform/system/system.h"
 #include "search/index.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -31,12 +29,9 @@
 namespace {
 
 using bench::Clock;
+using bench::figure;
 using bench::median;
 using bench::msSince;
-
-void line(const char* what, double value, const char* unit, const char* target = "") {
-    std::printf("  %-58s %9.2f %s  %s\n", what, value, unit, target);
-}
 
 void type(QWidget* box, QChar c) {
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
@@ -60,12 +55,8 @@ double saveMs(vellumo::RecordStore& store, int count) {
 }
 
 void run(std::size_t count) {
-    const bench::RunDirectory runDirectory("bench_quicksearch");
-    const std::string path = runDirectory.file("Adressen.db");
-    QDir::setCurrent(QString::fromStdString(runDirectory.path()));
-    vellumo::setProgramDirectory(QString::fromStdString(runDirectory.path()));
-    std::printf("\nbench_quicksearch: %zu address records\n", count);
-    bench::buildAddressTable(path, count);
+    const bench::TableRun table("bench_quicksearch", count);
+    const std::string& path = table.path;
     const int n = static_cast<int>(count);
 
     // Opening without and with the index, and a save without and with it.
@@ -81,9 +72,9 @@ void run(std::size_t count) {
         plainSave = saveMs(store, n);
         {
             search::Index index(store);
-            line("index built at once (read from the table, folded)", index.buildMilliseconds(),
-                 "ms");
-            line("index memory", static_cast<double>(index.memoryBytes()) / (1 << 20), "MB");
+            figure("index built at once (read from the table, folded)", index.buildMilliseconds(),
+                   "ms");
+            figure("index memory", static_cast<double>(index.memoryBytes()) / (1 << 20), "MB");
             indexedSave = saveMs(store, n);
         }
         // As the main window has it: read in steps from the event loop.
@@ -98,14 +89,14 @@ void run(std::size_t count) {
             QApplication::processEvents();
             ++steps;
         }
-        line("opening the table, without the index", plainOpen, "ms");
-        line("opening the table, with the index read in steps", indexedOpen, "ms",
-             "(target: at most 300 ms more)");
+        figure("opening the table, without the index", plainOpen, "ms");
+        figure("opening the table, with the index read in steps", indexedOpen, "ms",
+               "(target: at most 300 ms more)");
         char what[80];
         std::snprintf(what, sizeof what, "the index read in steps, to its end (%d steps)", steps);
-        line(what, msSince(start), "ms", "(the box says so meanwhile)");
-        line("a save of one changed field, without the index", plainSave, "ms");
-        line("a save of one changed field, with the index", indexedSave, "ms");
+        figure(what, msSince(start), "ms", "(the box says so meanwhile)");
+        figure("a save of one changed field, without the index", plainSave, "ms");
+        figure("a save of one changed field, with the index", indexedSave, "ms");
         store.CloseTableAtShutdown();
     }
 
@@ -142,7 +133,7 @@ void run(std::size_t count) {
         char what[80];
         std::snprintf(what, sizeof what, "%zu character%s \"%s\", %d matches", i + 1, i ? "s" : "",
                       qPrintable(text.left(static_cast<qsizetype>(i + 1))), matches[i]);
-        line(what, median(times[i]), "ms", target);
+        figure(what, median(times[i]), "ms", target);
     }
     window.Datentabelle.CloseTableAtShutdown();
 }
@@ -150,18 +141,5 @@ void run(std::size_t count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    std::vector<std::size_t> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::strtoul(argv[i], nullptr, 10));
-    if (counts.empty())
-        counts = {10000, 100000};
-    try {
-        for (std::size_t count : counts)
-            run(count);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_quicksearch: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    return bench::runForCounts(argc, argv, "bench_quicksearch", run);
 }
