@@ -5,7 +5,10 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
+#include <string_view>
+#include <type_traits>
 
 namespace vellumo {
 
@@ -30,6 +33,153 @@ std::int64_t stepBytes(const HistoryStep& step) {
             size += imageBytes(*change.after);
     }
     return size;
+}
+
+namespace {
+
+template <class T> void putRaw(std::string& out, const T& value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <class T> T getRaw(const std::string& in, std::size_t& at) {
+    T value{};
+    std::memcpy(&value, in.data() + at, sizeof value);
+    at += sizeof value;
+    return value;
+}
+
+// Field by field: the struct's padding would make equal references differ.
+void putRef(std::string& out, const px::BlobRef& ref) {
+    putRaw(out, ref.pointer);
+    putRaw(out, ref.length);
+    putRaw(out, ref.modification);
+}
+
+void putBytes(std::string& out, const void* data, std::size_t n) {
+    putRaw(out, static_cast<std::uint32_t>(n));
+    out.append(static_cast<const char*>(data), n);
+}
+
+std::string_view getBytes(const std::string& in, std::size_t& at) {
+    const auto n = getRaw<std::uint32_t>(in, at);
+    const std::string_view bytes(in.data() + at, n);
+    at += n;
+    return bytes;
+}
+
+// Whether a packed image refers to ref, found by walking its values
+// (a picture's bytes beside it are skipped, not searched).
+bool refersTo(const std::string& packed, const px::BlobRef& ref) {
+    std::size_t at = 0;
+    while (at < packed.size()) {
+        switch (static_cast<unsigned char>(packed[at++])) {
+        case 0:
+            break;
+        case 1:
+        case 8:
+        case 9:
+            at += getRaw<std::uint32_t>(packed, at); // after the length itself
+            break;
+        case 4:
+            at += 1;
+            break;
+        case 5:
+        case 6:
+            at += 4;
+            break;
+        case 2:
+        case 3:
+        case 7:
+            at += 8;
+            break;
+        default: {
+            const auto pointer = getRaw<std::uint32_t>(packed, at);
+            const auto length = getRaw<std::uint32_t>(packed, at);
+            const auto modification = getRaw<std::uint16_t>(packed, at);
+            if (pointer == ref.pointer && length == ref.length && modification == ref.modification)
+                return true;
+            break;
+        }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string packImage(const px::Record& record) {
+    std::string out;
+    for (const px::Value& value : record) {
+        out += static_cast<char>(value.index());
+        std::visit(
+            [&out](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, std::string>)
+                    putBytes(out, v.data(), v.size());
+                else if constexpr (std::is_same_v<T, px::Decimal>)
+                    putBytes(out, v.text.data(), v.text.size());
+                else if constexpr (std::is_same_v<T, px::Bytes>)
+                    putBytes(out, v.data(), v.size());
+                else if constexpr (std::is_same_v<T, px::BlobRef>)
+                    putRef(out, v);
+                else if constexpr (!std::is_same_v<T, std::monostate>)
+                    putRaw(out, v);
+            },
+            value);
+    }
+    out.shrink_to_fit();
+    return out;
+}
+
+px::Record unpackImage(const std::string& packed) {
+    px::Record record;
+    std::size_t at = 0;
+    while (at < packed.size()) {
+        const auto kind = static_cast<std::size_t>(static_cast<unsigned char>(packed[at++]));
+        switch (kind) {
+        case 0:
+            record.emplace_back(std::monostate{});
+            break;
+        case 1:
+            record.emplace_back(std::string(getBytes(packed, at)));
+            break;
+        case 2:
+            record.emplace_back(getRaw<std::int64_t>(packed, at));
+            break;
+        case 3:
+            record.emplace_back(getRaw<double>(packed, at));
+            break;
+        case 4:
+            record.emplace_back(getRaw<bool>(packed, at));
+            break;
+        case 5:
+            record.emplace_back(getRaw<px::Date>(packed, at));
+            break;
+        case 6:
+            record.emplace_back(getRaw<px::TimeOfDay>(packed, at));
+            break;
+        case 7:
+            record.emplace_back(getRaw<px::Timestamp>(packed, at));
+            break;
+        case 8:
+            record.emplace_back(px::Decimal{std::string(getBytes(packed, at))});
+            break;
+        case 9: {
+            const std::string_view bytes = getBytes(packed, at);
+            record.emplace_back(px::Bytes(bytes.begin(), bytes.end()));
+            break;
+        }
+        default: {
+            px::BlobRef ref;
+            ref.pointer = getRaw<std::uint32_t>(packed, at);
+            ref.length = getRaw<std::uint32_t>(packed, at);
+            ref.modification = getRaw<std::uint16_t>(packed, at);
+            record.emplace_back(ref);
+            break;
+        }
+        }
+    }
+    return record;
 }
 
 History::History() = default;
@@ -67,20 +217,71 @@ void History::hold(RecordChange& change) {
     }
 }
 
-void History::release(const RecordChange& change) {
-    if (change.before)
+History::PackedChange History::holdAndPack(RecordChange change) {
+    hold(change);
+    PackedChange packed;
+    for (const auto* image : {&change.before, &change.after})
+        if (*image)
+            for (const px::Value& value : **image)
+                packed.refersToPictures =
+                    packed.refersToPictures || std::holds_alternative<px::BlobRef>(value);
+    if (change.before) {
         for (const px::Value& value : *change.before)
             if (const auto* bytes = std::get_if<px::Bytes>(&value))
-                held_ -= static_cast<std::int64_t>(bytes->size());
+                packed.heldBytes += static_cast<std::int64_t>(bytes->size());
+        packed.before = packImage(*change.before);
+    }
+    if (change.after)
+        packed.after = packImage(*change.after);
+    packed.beforeOrigins = std::move(change.beforeOrigins);
+    packed.spilled = std::move(change.spilled);
+    return packed;
+}
+
+void History::release(const PackedChange& change) {
+    held_ -= change.heldBytes;
     for (const SpilledBytes& s : change.spilled)
         spilled_ -= s.size;
     if (spilled_ == 0 && file_ && file_->size() > 0)
         file_->resize(0);
 }
 
-void History::release(const HistoryStep& step) {
-    for (const RecordChange& change : step.changes)
+void History::release(const PackedStep& step) {
+    for (const PackedChange& change : step.changes)
         release(change);
+}
+
+HistoryStep History::unpack(const PackedStep& step) {
+    HistoryStep out{step.label, {}};
+    out.changes.reserve(step.changes.size());
+    for (const PackedChange& packed : step.changes) {
+        RecordChange change;
+        if (packed.before)
+            change.before = unpackImage(*packed.before);
+        if (packed.after)
+            change.after = unpackImage(*packed.after);
+        change.beforeOrigins = packed.beforeOrigins;
+        change.spilled = packed.spilled;
+        out.changes.push_back(std::move(change));
+    }
+    return out;
+}
+
+void History::forget() const {
+    shownUndo_.reset();
+    shownRedo_.reset();
+}
+
+const HistoryStep& History::nextUndo() const {
+    if (!shownUndo_)
+        shownUndo_ = unpack(undo_.back());
+    return *shownUndo_;
+}
+
+const HistoryStep& History::nextRedo() const {
+    if (!shownRedo_)
+        shownRedo_ = unpack(redo_.back());
+    return *shownRedo_;
 }
 
 px::Record History::beforeImage(const RecordChange& change) const {
@@ -98,7 +299,7 @@ px::Record History::beforeImage(const RecordChange& change) const {
 
 void History::begin(const QString& label) {
     if (depth_++ == 0)
-        open_ = HistoryStep{label, {}};
+        open_ = PackedStep{label, {}};
 }
 
 bool History::end(const QString& label) {
@@ -107,25 +308,27 @@ bool History::end(const QString& label) {
     if (!label.isEmpty())
         open_.label = label;
     if (--depth_ == 0 && !open_.changes.empty()) {
+        forget();
         open_.changes.shrink_to_fit();
         undo_.push_back(std::move(open_));
     }
     if (depth_ == 0)
-        open_ = HistoryStep();
+        open_ = PackedStep();
     return true;
 }
 
 void History::add(RecordChange change, const QString& label) {
-    for (const HistoryStep& step : redo_)
+    forget();
+    for (const PackedStep& step : redo_)
         release(step);
     redo_.clear();
-    hold(change);
+    PackedChange packed = holdAndPack(std::move(change));
     if (depth_ > 0) {
-        open_.changes.push_back(std::move(change));
+        open_.changes.push_back(std::move(packed));
         return;
     }
-    HistoryStep step{label, {}};
-    step.changes.push_back(std::move(change));
+    PackedStep step{label, {}};
+    step.changes.push_back(std::move(packed));
     undo_.push_back(std::move(step));
 }
 
@@ -138,41 +341,63 @@ void History::dropOpenFrom(std::size_t count) {
 }
 
 void History::undone(HistoryStep inverse) {
+    forget();
     release(undo_.back());
     undo_.pop_back();
+    PackedStep packed{std::move(inverse.label), {}};
     for (RecordChange& change : inverse.changes)
-        hold(change);
-    redo_.push_back(std::move(inverse));
+        packed.changes.push_back(holdAndPack(std::move(change)));
+    redo_.push_back(std::move(packed));
 }
 
 void History::redone(HistoryStep inverse) {
+    forget();
     release(redo_.back());
     redo_.pop_back();
+    PackedStep packed{std::move(inverse.label), {}};
     for (RecordChange& change : inverse.changes)
-        hold(change);
-    undo_.push_back(std::move(inverse));
+        packed.changes.push_back(holdAndPack(std::move(change)));
+    undo_.push_back(std::move(packed));
 }
 
 void History::renamePicture(const px::BlobRef& from, const px::BlobRef& to) {
-    auto rename = [&](std::optional<px::Record>& image) {
-        if (!image)
-            return;
-        for (px::Value& value : *image)
-            if (const auto* ref = std::get_if<px::BlobRef>(&value); ref && *ref == from)
+    auto rename = [&](px::Record& image) {
+        bool renamed = false;
+        for (px::Value& value : image)
+            if (const auto* ref = std::get_if<px::BlobRef>(&value); ref && *ref == from) {
                 value = to;
+                renamed = true;
+            }
+        return renamed;
+    };
+    auto renamePacked = [&](std::optional<std::string>& packed) {
+        if (!packed || !refersTo(*packed, from))
+            return;
+        px::Record image = unpackImage(*packed);
+        if (rename(image))
+            packed = packImage(image);
     };
     for (auto* steps : {&undo_, &redo_})
-        for (HistoryStep& step : *steps)
-            for (RecordChange& change : step.changes) {
-                rename(change.before);
-                rename(change.after);
-            }
+        for (PackedStep& step : *steps)
+            for (PackedChange& change : step.changes)
+                if (change.refersToPictures) {
+                    renamePacked(change.before);
+                    renamePacked(change.after);
+                }
+    // A step being written back sees the new place as well.
+    for (auto* shown : {&shownUndo_, &shownRedo_})
+        if (*shown)
+            for (RecordChange& change : (*shown)->changes)
+                for (auto* image : {&change.before, &change.after})
+                    if (*image)
+                        rename(**image);
 }
 
 void History::clear() {
+    forget();
     undo_.clear();
     redo_.clear();
-    open_ = HistoryStep();
+    open_ = PackedStep();
     depth_ = 0;
     held_ = 0;
     spilled_ = 0;
@@ -180,10 +405,19 @@ void History::clear() {
 }
 
 std::int64_t History::bytes() const {
-    std::int64_t size = stepBytes(open_);
+    auto stepSize = [](const PackedStep& step) {
+        auto size = static_cast<std::int64_t>(sizeof(PackedStep) +
+                                              step.changes.capacity() * sizeof(PackedChange));
+        for (const PackedChange& change : step.changes)
+            for (const auto* image : {&change.before, &change.after})
+                if (*image && image->value().size() > 15)
+                    size += static_cast<std::int64_t>(image->value().capacity());
+        return size;
+    };
+    std::int64_t size = stepSize(open_);
     for (const auto* steps : {&undo_, &redo_})
-        for (const HistoryStep& step : *steps)
-            size += stepBytes(step);
+        for (const PackedStep& step : *steps)
+            size += stepSize(step);
     return size;
 }
 

@@ -1760,11 +1760,11 @@ bool RecordStore::canRedo() const {
 }
 
 QString RecordStore::undoLabel() const {
-    return canUndo() ? d->history.nextUndo().label : QString();
+    return canUndo() ? d->history.undoLabel() : QString();
 }
 
 QString RecordStore::redoLabel() const {
-    return canRedo() ? d->history.nextRedo().label : QString();
+    return canRedo() ? d->history.redoLabel() : QString();
 }
 
 void RecordStore::Undo() {

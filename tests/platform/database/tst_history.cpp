@@ -1,6 +1,7 @@
 // Undo and redo of the shared cursor against real tables, with the events
 // wired the way the main window wires them.
 #include "address/addressschema.h"
+#include "platform/database/history.h"
 #include "platform/database/recordstore.h"
 #include "platform/system/system.h"
 #include "testsupport.h"
@@ -115,6 +116,36 @@ private slots:
 
     // A saved edit, a new record and a delete, undone in reverse order and
     // redone; each write-back is stamped like an edit.
+    // The history keeps its images packed: every kind of value, empty ones
+    // and bytes that are no text included, comes back as it went in.
+    void packedImagesKeepEveryKind() {
+        const px::Record image{std::monostate{},
+                               std::string(),
+                               std::string("Müller-Lüdenscheidt\nzweite Zeile"),
+                               std::int64_t{-4711},
+                               -0.25,
+                               true,
+                               px::Date{738885},
+                               px::TimeOfDay{86'399'999},
+                               px::Timestamp{738885.0 * 86'400'000 + 1},
+                               px::Decimal{"-12.34"},
+                               px::Bytes{0, 0xFF, 0, 0x1A},
+                               px::BlobRef{0x12345678, 70000, 3}};
+        QVERIFY(vellumo::unpackImage(vellumo::packImage(image)) == image);
+        QVERIFY(vellumo::unpackImage(vellumo::packImage({})).empty());
+
+        // A picture written anew is found behind every kind of value.
+        vellumo::History history;
+        vellumo::RecordChange added;
+        added.after = image;
+        history.add(added, QStringLiteral("Import"));
+        const px::BlobRef moved{0x0BADF00D, 70000, 4};
+        history.renamePicture(px::BlobRef{0x12345678, 70000, 3}, moved);
+        px::Record renamed = image;
+        renamed.back() = moved;
+        QVERIFY(*history.nextUndo().changes.front().after == renamed);
+    }
+
     void editsInsertsAndDeletesUndoneInReverse() {
         RecordStore store;
         makeTable(store, "Adressen", stampedToday(numbered(3)));
