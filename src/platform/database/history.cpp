@@ -251,37 +251,23 @@ void History::release(const PackedStep& step) {
         release(change);
 }
 
-HistoryStep History::unpack(const PackedStep& step) {
-    HistoryStep out{step.label, {}};
-    out.changes.reserve(step.changes.size());
-    for (const PackedChange& packed : step.changes) {
-        RecordChange change;
-        if (packed.before)
-            change.before = unpackImage(*packed.before);
-        if (packed.after)
-            change.after = unpackImage(*packed.after);
-        change.beforeOrigins = packed.beforeOrigins;
-        change.spilled = packed.spilled;
-        out.changes.push_back(std::move(change));
-    }
-    return out;
+RecordChange History::unpack(const PackedChange& packed) {
+    RecordChange change;
+    if (packed.before)
+        change.before = unpackImage(*packed.before);
+    if (packed.after)
+        change.after = unpackImage(*packed.after);
+    change.beforeOrigins = packed.beforeOrigins;
+    change.spilled = packed.spilled;
+    return change;
 }
 
-void History::forget() const {
-    shownUndo_.reset();
-    shownRedo_.reset();
+RecordChange History::undoChange(std::size_t index) const {
+    return unpack(undo_.back().changes.at(index));
 }
 
-const HistoryStep& History::nextUndo() const {
-    if (!shownUndo_)
-        shownUndo_ = unpack(undo_.back());
-    return *shownUndo_;
-}
-
-const HistoryStep& History::nextRedo() const {
-    if (!shownRedo_)
-        shownRedo_ = unpack(redo_.back());
-    return *shownRedo_;
+RecordChange History::redoChange(std::size_t index) const {
+    return unpack(redo_.back().changes.at(index));
 }
 
 px::Record History::beforeImage(const RecordChange& change) const {
@@ -308,7 +294,6 @@ bool History::end(const QString& label) {
     if (!label.isEmpty())
         open_.label = label;
     if (--depth_ == 0 && !open_.changes.empty()) {
-        forget();
         open_.changes.shrink_to_fit();
         undo_.push_back(std::move(open_));
     }
@@ -318,7 +303,6 @@ bool History::end(const QString& label) {
 }
 
 void History::add(RecordChange change, const QString& label) {
-    forget();
     for (const PackedStep& step : redo_)
         release(step);
     redo_.clear();
@@ -341,7 +325,6 @@ void History::dropOpenFrom(std::size_t count) {
 }
 
 void History::undone(HistoryStep inverse) {
-    forget();
     release(undo_.back());
     undo_.pop_back();
     PackedStep packed{std::move(inverse.label), {}};
@@ -351,7 +334,6 @@ void History::undone(HistoryStep inverse) {
 }
 
 void History::redone(HistoryStep inverse) {
-    forget();
     release(redo_.back());
     redo_.pop_back();
     PackedStep packed{std::move(inverse.label), {}};
@@ -384,17 +366,9 @@ void History::renamePicture(const px::BlobRef& from, const px::BlobRef& to) {
                     renamePacked(change.before);
                     renamePacked(change.after);
                 }
-    // A step being written back sees the new place as well.
-    for (auto* shown : {&shownUndo_, &shownRedo_})
-        if (*shown)
-            for (RecordChange& change : (*shown)->changes)
-                for (auto* image : {&change.before, &change.after})
-                    if (*image)
-                        rename(**image);
 }
 
 void History::clear() {
-    forget();
     undo_.clear();
     redo_.clear();
     open_ = PackedStep();

@@ -94,10 +94,12 @@ public:
 
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
-    // The step with its images unpacked, kept until the history changes
-    // (a picture renamed meanwhile is renamed in it too).
-    const HistoryStep& nextUndo() const;
-    const HistoryStep& nextRedo() const;
+    // The next step to undo or redo, a change at a time, each unpacked when
+    // asked for: a step of 100,000 records is never held unpacked whole.
+    std::size_t undoChanges() const { return undo_.empty() ? 0 : undo_.back().changes.size(); }
+    std::size_t redoChanges() const { return redo_.empty() ? 0 : redo_.back().changes.size(); }
+    RecordChange undoChange(std::size_t index) const;
+    RecordChange redoChange(std::size_t index) const;
     QString undoLabel() const { return undo_.empty() ? QString() : undo_.back().label; }
     QString redoLabel() const { return redo_.empty() ? QString() : redo_.back().label; }
     // Called once a step was written back: its inverse (what undoing it
@@ -129,8 +131,7 @@ private:
     PackedChange holdAndPack(RecordChange change);
     void release(const PackedChange& change);
     void release(const PackedStep& step);
-    static HistoryStep unpack(const PackedStep& step);
-    void forget() const; // the unpacked steps
+    static RecordChange unpack(const PackedChange& packed);
 
     std::vector<PackedStep> undo_;
     std::vector<PackedStep> redo_;
@@ -140,7 +141,6 @@ private:
     std::int64_t held_ = 0;    // bytes of before images in memory
     std::int64_t spilled_ = 0; // of them in the file, still referred to
     std::unique_ptr<QTemporaryFile> file_;
-    mutable std::optional<HistoryStep> shownUndo_, shownRedo_;
 };
 
 // The label a change made outside a group gets, after the name of the record

@@ -910,12 +910,14 @@ struct RecordStore::Impl {
     // Writes back what the records of step were before it (Undo), in one
     // batch of the engine; returns what that did, so that it can be written
     // back in turn. A record that is not as the step left it refuses all.
-    HistoryStep applyStep(const HistoryStep& step, const QString& verb) {
+    HistoryStep applyStep(bool undo, const QString& verb) {
         auto refusal = [&](const QString& why) {
             return StoreError(tr("%1 nicht möglich: %2").arg(verb, why));
         };
-        HistoryStep inverse{step.label, {}};
-        inverse.changes.reserve(step.changes.size());
+        // The step's changes are unpacked one at a time, last first.
+        const std::size_t count = undo ? history.undoChanges() : history.redoChanges();
+        HistoryStep inverse{undo ? history.undoLabel() : history.redoLabel(), {}};
+        inverse.changes.reserve(count);
         std::vector<std::pair<px::BlobRef, px::BlobRef>> renamed;
         auto rename = [&](const px::BlobRef& from, const px::BlobRef& to, HistoryStep& also) {
             history.renamePicture(from, to);
@@ -929,8 +931,8 @@ struct RecordStore::Impl {
         change([&] { table->beginBatch(); });
         std::int64_t last = current;
         try {
-            for (auto it = step.changes.rbegin(); it != step.changes.rend(); ++it) {
-                const RecordChange& c = *it;
+            for (std::size_t n = count; n-- > 0;) {
+                const RecordChange c = undo ? history.undoChange(n) : history.redoChange(n);
                 const px::Record* from = c.after ? &*c.after : nullptr;
                 std::optional<px::Record> before;
                 if (c.before) {
@@ -1772,7 +1774,7 @@ void RecordStore::Undo() {
     d->settle();
     if (!canUndo())
         return;
-    d->history.undone(d->applyStep(d->history.nextUndo(), tr("Rückgängig")));
+    d->history.undone(d->applyStep(true, tr("Rückgängig")));
 }
 
 void RecordStore::Redo() {
@@ -1780,7 +1782,7 @@ void RecordStore::Redo() {
     d->settle();
     if (!canRedo())
         return;
-    d->history.redone(d->applyStep(d->history.nextRedo(), tr("Wiederherstellen")));
+    d->history.redone(d->applyStep(false, tr("Wiederherstellen")));
 }
 
 void RecordStore::clearHistory() {

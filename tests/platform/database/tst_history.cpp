@@ -143,7 +143,7 @@ private slots:
         history.renamePicture(px::BlobRef{0x12345678, 70000, 3}, moved);
         px::Record renamed = image;
         renamed.back() = moved;
-        QVERIFY(*history.nextUndo().changes.front().after == renamed);
+        QVERIFY(*history.undoChange(0).after == renamed);
     }
 
     void editsInsertsAndDeletesUndoneInReverse() {
