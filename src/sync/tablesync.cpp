@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QSet>
 #include <QUuid>
 
@@ -49,6 +50,13 @@ bool refusedCard(const DavError& e) {
 }
 
 } // namespace
+
+QString SyncReport::stepLabel() const {
+    const int n = static_cast<int>(written.size());
+    return QStringLiteral("Abgleich mit %1 (%2 %3)")
+        .arg(bookHost, QLocale(QLocale::German).toString(n),
+             n == 1 ? QStringLiteral("Adresse") : QStringLiteral("Adressen"));
+}
 
 QString SyncReport::text() const {
     QString t = QStringLiteral("Hier: %1 neu, %2 geändert, %3 gelöscht.\n"
@@ -225,6 +233,9 @@ private:
     void readBack();
     void commitState();
 
+    // The image a record had before the run changed it, for undo: a picture
+    // or memo the change gives up held as bytes, the UID the one written.
+    RecordChange beforeImage(const LocalChange& c, std::uint32_t position);
     // A record whose key another one holds, once its values are cut to the
     // table: its given name gets a number, noted and marked as shown cut.
     bool placeWithNumber(LocalChange& c);
@@ -268,6 +279,7 @@ SyncReport Run::go() {
             throw SyncError(QStringLiteral("Die Tabelle %1 ist mit keinem Adressbuch verbunden.")
                                 .arg(shown(path_)));
         book_ = linked.adjusted(QUrl::RemoveUserInfo);
+        report_.bookHost = book_.host();
         client_ = std::make_unique<carddav::CardDavClient>(
             carddav::Account{book_, linked.userName(), o_.password}, o_.timeoutMs);
         client_->allowPlainHttp(o_.allowPlainHttp);
@@ -444,6 +456,13 @@ void Run::applyLocal() {
                          };
                          return rank(a.kind) < rank(b.kind);
                      });
+    // What the records were, read before the batch gives up their pictures.
+    std::vector<RecordChange> history(static_cast<std::size_t>(localChanges_.size()));
+    for (qsizetype i = 0; i < localChanges_.size(); ++i)
+        if (localChanges_[i].kind != LocalChange::Insert &&
+            !uidOnly_.contains(localChanges_[i].uid))
+            history[static_cast<std::size_t>(i)] =
+                beforeImage(localChanges_[i], positionOf(localChanges_[i].before));
     table_->beginBatch();
     try {
         for (LocalChange& c : localChanges_) {
@@ -490,16 +509,43 @@ void Run::applyLocal() {
         throw;
     }
     // Positions moved; what the table holds now is read again by key.
-    for (const LocalChange& c : std::as_const(localChanges_)) {
-        if (c.kind == LocalChange::Remove || failed_.contains(c.uid))
+    for (qsizetype i = 0; i < localChanges_.size(); ++i) {
+        const LocalChange& c = localChanges_[i];
+        if (failed_.contains(c.uid))
             continue;
+        RecordChange& change = history[static_cast<std::size_t>(i)];
+        if (c.kind == LocalChange::Remove) {
+            report_.written.push_back(std::move(change));
+            continue;
+        }
         const std::uint32_t p = positionOf(c.after);
         LocalRecord l;
         l.record = table_->read(p, px::Blobs::Refer);
         l.position = p;
         describe(*table_, *t_, l, nullptr);
         local_.insert(c.uid, l);
+        if (!uidOnly_.contains(c.uid)) {
+            change.after = l.record;
+            report_.written.push_back(std::move(change));
+        }
     }
+}
+
+RecordChange Run::beforeImage(const LocalChange& c, std::uint32_t position) {
+    RecordChange change;
+    px::Record image = c.before;
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        const auto* ref = std::get_if<px::BlobRef>(&image[i]);
+        if (!ref || (c.kind == LocalChange::Update && i < c.after.size() && c.after[i] == image[i]))
+            continue;
+        change.beforeOrigins.emplace_back(static_cast<int>(i), *ref);
+        image[i] = table_->readField(position, static_cast<int>(i), px::Blobs::Read);
+    }
+    // Undone, the record keeps the card it is linked to.
+    if (c.kind == LocalChange::Update)
+        t_->set(image, kUidField, c.uid);
+    change.before = std::move(image);
+    return change;
 }
 
 bool Run::placeWithNumber(LocalChange& c) {

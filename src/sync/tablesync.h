@@ -13,6 +13,7 @@
 
 #include "platform/carddav/carddav.h"
 #include "platform/carddav/syncstate.h"
+#include "platform/database/history.h"
 
 #include <QDateTime>
 #include <QString>
@@ -42,6 +43,13 @@ struct SyncReport {
     QString backup;       // made before the table changed; empty when it did not
     QStringList notes;    // cards left for the next run, and why
     QString text() const; // German, one line per side
+    // The records the run wrote to the table, before and after (a picture it
+    // replaced held as bytes), for the history of a program that has the
+    // table open: one step to undo, named by stepLabel. A record that only
+    // got its UID is not among them, and one undone keeps its UID (the link).
+    std::vector<RecordChange> written;
+    QString bookHost;
+    QString stepLabel() const; // "Abgleich mit cloud.example.org (3 Adressen)"
 };
 
 struct SyncOptions {

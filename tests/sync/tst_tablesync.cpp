@@ -134,6 +134,7 @@ private slots:
     void theSamePeopleOnBothSidesPairAtTheFirstLink();
     void aBackupOnlyWhenTheTableChanges();
     void aPhonesPhotoIsStoredAtThePictureSize();
+    void undoOfASyncIsSentBack();
     void vdirsyncerAsThePhone();
 
 private:
@@ -710,6 +711,46 @@ void TestTableSync::vdirsyncerAsThePhone() {
     QVERIFY(
         read(cardFile("N:Neumann")).contains("UID:urn:uuid:6b0f2c1e-8d4a-4f4e-9a57-3c2d1e0f9b88"));
     QCOMPARE(folder.entryList({QStringLiteral("*.vcf")}, QDir::Files).size(), 4);
+}
+
+// The main window's way: the store closed for the run, the run's changes
+// one step of its history after; undone, they go back as plain edits.
+void TestTableSync::undoOfASyncIsSentBack() {
+    linkBoth();
+    edit(b_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Bonn"));
+    edit(b_, QStringLiteral("Weiß"), QStringLiteral("Telefon1"), QStringLiteral("0221 999"));
+    QVERIFY(sync(b_).status == 0);
+    const Rows before = rows(a_);
+
+    RecordStore store;
+    store.BindTable(a_);
+    store.OpenTable();
+    store.CloseTable();
+    const sync::SyncReport report = sync::synchronise(a_, {});
+    QCOMPARE(report.changedHere, 2);
+    store.OpenTable();
+    store.addStep(report.stepLabel(), report.written);
+    QCOMPARE(store.undoLabel(), QStringLiteral("Abgleich mit 127.0.0.1 (2 Adressen)"));
+    QCOMPARE(rows(a_)[QStringLiteral("Öztürk")].value(QStringLiteral("Ort")),
+             QStringLiteral("Bonn"));
+    store.Undo();
+    store.CloseTable();
+    // Back as before, and linked still: the same UIDs.
+    Rows undone = rows(a_);
+    for (const QString& name : {QStringLiteral("Öztürk"), QStringLiteral("Weiß")}) {
+        undone[name].remove(QStringLiteral("Aenderung"));
+        QMap<QString, QString> was = before[name];
+        was.remove(QStringLiteral("Aenderung"));
+        QCOMPARE(undone[name], was);
+    }
+    const Tool r = sync(a_);
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 2 geändert")) &&
+                 r.out.contains(QStringLiteral("Konflikte: 0.")),
+             qPrintable(r.out));
+    QVERIFY(cardOf(QStringLiteral("Öztürk")).contains(QStringLiteral(";Köln;")));
+    QVERIFY(sync(b_).status == 0);
+    QCOMPARE(rows(b_)[QStringLiteral("Öztürk")].value(QStringLiteral("Ort")),
+             QStringLiteral("Köln"));
 }
 
 QTEST_GUILESS_MAIN(TestTableSync)

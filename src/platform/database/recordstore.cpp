@@ -1749,6 +1749,14 @@ void RecordStore::endStep(const QString& label) {
     }
 }
 
+void RecordStore::addStep(const QString& label, std::vector<RecordChange> changes) {
+    if (changes.empty())
+        return;
+    StepGuard step(*this, label);
+    for (RecordChange& c : changes)
+        d->history.add(std::move(c), QString());
+}
+
 Subscription RecordStore::subscribeHistory(std::function<void()> listener) {
     return d->historyListeners.add(std::move(listener));
 }

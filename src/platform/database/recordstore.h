@@ -33,6 +33,8 @@ class Lock;
 
 namespace vellumo {
 
+struct RecordChange; // platform/database/history.h
+
 // What kind of failure a StoreError is, so that callers tell them apart
 // without reading the text: a value or operation refused by its checks (the
 // table is as before), a second record with the same key, or a failure to
@@ -239,6 +241,10 @@ public:
         RecordStore& store_;
         QString label_;
     };
+    // Records written to the table while it was closed here (a sync, through
+    // the engine), as one step: undone like any other while the records are
+    // as the changes left them. Nothing for no changes.
+    void addStep(const QString& label, std::vector<RecordChange> changes);
     bool canUndo() const;
     bool canRedo() const;
     QString undoLabel() const; // "" when there is nothing to undo

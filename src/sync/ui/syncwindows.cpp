@@ -245,6 +245,9 @@ bool runSync(RecordStore& store, QWidget* parent, Report shown = Report::Always)
     options.confirm = [&](const QString& question) { return confirmDefaultNo(question, parent); };
     sync::SyncReport report;
     withTableClosed(store, [&] { report = sync::synchronise(table, options); });
+    // What the sync changed here is one step of the table's history.
+    const QString step = report.stepLabel(); // before the changes are moved
+    store.addStep(step, std::move(report.written));
     progress.close();
     if (shown == Report::WhenNeeded && report.conflicts == 0 && report.notTaken == 0 &&
         report.notes.isEmpty() && !report.photoDropped)
