@@ -31,6 +31,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 using namespace vellumo;
 using testsupport::clickButton;
 using testsupport::messageText;
@@ -57,6 +59,47 @@ QStringList bookPaths(const QUrl& server, const QString& user) {
     for (const carddav::AddressBook& b : client.discover())
         paths << b.url.path();
     return paths;
+}
+
+// Every card of the book.
+QList<carddav::Card> allCards(carddav::CardDavClient& client, const QUrl& book) {
+    QStringList hrefs;
+    for (const carddav::CardRef& ref : client.listAll(book))
+        hrefs << ref.href;
+    return client.fetch(book, hrefs);
+}
+
+// Clicks button, answers the questions that follow with "&Ja" (their texts
+// into asked) and returns the report the sync then shows.
+QString confirmAndReport(QPushButton* button, int questions, QStringList* asked = nullptr) {
+    QString report;
+    std::function<void(int)> next = [&](int left) {
+        whenModal([&, left](QWidget* box) {
+            if (left == 0) {
+                report = messageText(box);
+                clickButton(box, QStringLiteral("OK"));
+                return;
+            }
+            if (asked)
+                *asked << messageText(box);
+            next(left - 1);
+            clickButton(box, QStringLiteral("&Ja"));
+        });
+    };
+    next(questions);
+    button->click();
+    return report;
+}
+
+// "Jetzt synchronisieren", and the report it shows.
+QString syncNow(RecordStore& store) {
+    QString report;
+    whenModal([&](QWidget* done) {
+        report = messageText(done);
+        clickButton(done, QStringLiteral("OK"));
+    });
+    sync::ui::JetztSynchronisierenClick(store, nullptr);
+    return report;
 }
 
 } // namespace
@@ -95,19 +138,9 @@ void TestSyncWindows::linkSyncDecideAndUnlink() {
     QCOMPARE(form.BuchBox->itemText(1), QStringLiteral("Neues Adressbuch anlegen"));
     form.OeffnenSchliessenBox->setChecked(true);
     screenshot(&form, "synchronisation.png");
-    QString question, result;
-    whenModal([&](QWidget* ask) {
-        question = messageText(ask);
-        whenModal([&](QWidget* now) {
-            whenModal([&](QWidget* done) {
-                result = messageText(done);
-                clickButton(done, QStringLiteral("OK"));
-            });
-            clickButton(now, QStringLiteral("&Ja"));
-        });
-        clickButton(ask, QStringLiteral("&Ja"));
-    });
-    button(&form, QStringLiteral("OK"))->click();
+    QStringList asked;
+    QString result = confirmAndReport(button(&form, QStringLiteral("OK")), 2, &asked);
+    const QString question = asked.value(0);
     QVERIFY2(question.contains(QStringLiteral("„UID“")) &&
                  question.contains(QStringLiteral("ADRESSEN-Sicherung-")),
              qPrintable(question));
@@ -117,10 +150,7 @@ void TestSyncWindows::linkSyncDecideAndUnlink() {
     QCOMPARE(bookPaths(server.url(), QStringLiteral("anna")), QStringList{book.path()});
 
     // Both sides change Böhm's town.
-    QList<carddav::Card> cards;
-    for (const carddav::CardRef& ref : client.listAll(book))
-        cards += client.fetch(book, {ref.href});
-    for (const carddav::Card& c : cards)
+    for (const carddav::Card& c : allCards(client, book))
         if (c.vcard.contains("Böhm")) {
             QByteArray changed = c.vcard;
             changed.replace("Lübeck", "Kiel");
@@ -130,11 +160,7 @@ void TestSyncWindows::linkSyncDecideAndUnlink() {
     store.BeginEdit();
     store.SetFieldText(QStringLiteral("Ort"), QStringLiteral("Rostock"));
     store.SaveRecord();
-    whenModal([&](QWidget* done) {
-        result = messageText(done);
-        clickButton(done, QStringLiteral("OK"));
-    });
-    sync::ui::JetztSynchronisierenClick(store, nullptr);
+    result = syncNow(store);
     QVERIFY2(result.contains(QStringLiteral("Konflikte: 1")), qPrintable(result));
     QCOMPARE(store.fieldText(QStringLiteral("Name")), QStringLiteral("Böhm"));
     QCOMPARE(store.fieldText(QStringLiteral("Ort")), QStringLiteral("Rostock"));
@@ -156,9 +182,8 @@ void TestSyncWindows::linkSyncDecideAndUnlink() {
     testsupport::settle();
     QVERIFY(!QApplication::activeModalWidget());
     bool kiel = false;
-    for (const carddav::CardRef& ref : client.listAll(book))
-        for (const carddav::Card& c : client.fetch(book, {ref.href}))
-            kiel = kiel || (c.vcard.contains("Böhm") && c.vcard.contains("Kiel"));
+    for (const carddav::Card& c : allCards(client, book))
+        kiel = kiel || (c.vcard.contains("Böhm") && c.vcard.contains("Kiel"));
     QVERIFY(kiel);
 
     // Unlinked in the dialog: records, UIDs and the book stay.
@@ -189,14 +214,7 @@ void TestSyncWindows::linkSyncDecideAndUnlink() {
     button(&again, QStringLiteral("Adressbücher &abrufen"))->click();
     QCOMPARE(again.BuchBox->currentText(),
              QStringLiteral("Familie (2 Adressen) – enthält die Adressen dieser Tabelle"));
-    whenModal([&](QWidget* now) {
-        whenModal([&](QWidget* done) {
-            result = messageText(done);
-            clickButton(done, QStringLiteral("OK"));
-        });
-        clickButton(now, QStringLiteral("&Ja"));
-    });
-    button(&again, QStringLiteral("OK"))->click();
+    result = confirmAndReport(button(&again, QStringLiteral("OK")), 1);
     QVERIFY2(result.contains(QStringLiteral("Hier: 0 neu")) &&
                  result.contains(QStringLiteral("Server: 0 neu")),
              qPrintable(result));
@@ -254,12 +272,7 @@ void TestSyncWindows::refusingKeyringFallsBack() {
     QCOMPARE(store.fieldIndex(QStringLiteral("UID")) >= 0, true);
 
     // The password is kept for this run: the sync asks for none.
-    QString result;
-    whenModal([&](QWidget* done) {
-        result = messageText(done);
-        clickButton(done, QStringLiteral("OK"));
-    });
-    sync::ui::JetztSynchronisierenClick(store, nullptr);
+    const QString result = syncNow(store);
     QVERIFY2(result.contains(QStringLiteral("Server: 1 neu")), qPrintable(result));
     keyring.kill();
     keyring.waitForFinished();
@@ -358,6 +371,9 @@ void TestSyncWindows::quittingWithTheSettingOnSyncs() {
     QCOMPARE(window->Datentabelle.visibleCount(), 3);
     QCOMPARE(window->Datentabelle.fieldText(QStringLiteral("Name")), QStringLiteral("Ahrens"));
     QCOMPARE(window->Datentabelle.RecordNumber(), 2);
+    // What the sync brought is one step to undo.
+    QCOMPARE(window->Datentabelle.undoLabel(),
+             QStringLiteral("Abgleich mit 127.0.0.1 (1 Adresse)"));
 
     // An edit typed and not saved, then the window closed: saved, then sent.
     QVERIFY(testsupport::activate(window.get()));
@@ -367,12 +383,7 @@ void TestSyncWindows::quittingWithTheSettingOnSyncs() {
     testsupport::typeText(ort, QStringLiteral("Rostock"));
     QVERIFY(window->close());
     auto serverHas = [&](const QByteArray& name, const QByteArray& town) {
-        for (const carddav::Card& c : client.fetch(book, [&] {
-                 QStringList hrefs;
-                 for (const carddav::CardRef& ref : client.listAll(book))
-                     hrefs << ref.href;
-                 return hrefs;
-             }()))
+        for (const carddav::Card& c : allCards(client, book))
             if (c.vcard.contains(name) && c.vcard.contains(town))
                 return true;
         return false;
