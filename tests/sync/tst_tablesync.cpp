@@ -720,6 +720,22 @@ void TestTableSync::undoOfASyncIsSentBack() {
     edit(b_, QStringLiteral("Öztürk"), QStringLiteral("Ort"), QStringLiteral("Bonn"));
     edit(b_, QStringLiteral("Weiß"), QStringLiteral("Telefon1"), QStringLiteral("0221 999"));
     QVERIFY(sync(b_).status == 0);
+    // And the phone replaces Müller's picture: the table gives up the old one.
+    carddav::CardDavClient client({book_, {}, {}});
+    for (const carddav::Card& c : cards())
+        if (c.vcard.contains("N:Müller")) {
+            QImage other(40, 30, QImage::Format_RGB32);
+            other.fill(QColor(20, 40, 200));
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            other.save(&buffer, "PNG");
+            const vcard::Fields f = vcard::readCard(c.vcard).fields;
+            client.put(c.href,
+                       vcard::patchCard(c.vcard, f, f, {vcard::PhotoChange::Replace, png, "PNG"},
+                                        "20261209T120000Z", {}),
+                       c.etag);
+        }
     const Rows before = rows(a_);
 
     RecordStore store;
@@ -727,24 +743,27 @@ void TestTableSync::undoOfASyncIsSentBack() {
     store.OpenTable();
     store.CloseTable();
     const sync::SyncReport report = sync::synchronise(a_, {});
-    QCOMPARE(report.changedHere, 2);
+    QCOMPARE(report.changedHere, 3);
+    QVERIFY(rows(a_)[QStringLiteral("Müller")].value(QStringLiteral("Grafik")) !=
+            before[QStringLiteral("Müller")].value(QStringLiteral("Grafik")));
     store.OpenTable();
     store.addStep(report.stepLabel(), report.written);
-    QCOMPARE(store.undoLabel(), QStringLiteral("Abgleich mit 127.0.0.1 (2 Adressen)"));
+    QCOMPARE(store.undoLabel(), QStringLiteral("Abgleich mit 127.0.0.1 (3 Adressen)"));
     QCOMPARE(rows(a_)[QStringLiteral("Öztürk")].value(QStringLiteral("Ort")),
              QStringLiteral("Bonn"));
     store.Undo();
     store.CloseTable();
     // Back as before, and linked still: the same UIDs.
     Rows undone = rows(a_);
-    for (const QString& name : {QStringLiteral("Öztürk"), QStringLiteral("Weiß")}) {
+    for (const QString& name :
+         {QStringLiteral("Öztürk"), QStringLiteral("Weiß"), QStringLiteral("Müller")}) {
         undone[name].remove(QStringLiteral("Aenderung"));
         QMap<QString, QString> was = before[name];
         was.remove(QStringLiteral("Aenderung"));
         QCOMPARE(undone[name], was);
     }
     const Tool r = sync(a_);
-    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 2 geändert")) &&
+    QVERIFY2(r.status == 0 && r.out.contains(QStringLiteral("Server: 0 neu, 3 geändert")) &&
                  r.out.contains(QStringLiteral("Konflikte: 0.")),
              qPrintable(r.out));
     QVERIFY(cardOf(QStringLiteral("Öztürk")).contains(QStringLiteral(";Köln;")));
