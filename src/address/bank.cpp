@@ -12,6 +12,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vellumo::address {
 
@@ -192,37 +193,14 @@ namespace {
 
 // The list's texts are ISO 8859-15, which differs from Latin-1 in eight places.
 QString fromLatin9(std::string_view bytes) {
+    static constexpr std::pair<char16_t, char16_t> kLatin9[] = {
+        {0xA4, 0x20AC}, {0xA6, 0x0160}, {0xA8, 0x0161}, {0xB4, 0x017D},
+        {0xB8, 0x017E}, {0xBC, 0x0152}, {0xBD, 0x0153}, {0xBE, 0x0178}};
     QString text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    for (QChar& c : text) {
-        switch (c.unicode()) {
-        case 0xA4:
-            c = QChar(0x20AC);
-            break;
-        case 0xA6:
-            c = QChar(0x0160);
-            break;
-        case 0xA8:
-            c = QChar(0x0161);
-            break;
-        case 0xB4:
-            c = QChar(0x017D);
-            break;
-        case 0xB8:
-            c = QChar(0x017E);
-            break;
-        case 0xBC:
-            c = QChar(0x0152);
-            break;
-        case 0xBD:
-            c = QChar(0x0153);
-            break;
-        case 0xBE:
-            c = QChar(0x0178);
-            break;
-        default:
-            break;
-        }
-    }
+    for (QChar& c : text)
+        for (const auto& [latin1, latin9] : kLatin9)
+            if (c.unicode() == latin1)
+                c = QChar(latin9);
     return text;
 }
 
